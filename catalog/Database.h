@@ -1,0 +1,55 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+struct sqlite3;
+class Statement;
+
+// One connection to a catalog file. Every connection has the catalog's own
+// like(pattern, text) function, so the LIKE operator follows catalog pattern
+// rules. All failures raise EngineError with the engine's text.
+class Database {
+public:
+    enum class OpenMode { ReadOnly, ReadWrite };
+
+    Database() = default;
+    ~Database();
+    Database(const Database&) = delete;
+    Database& operator=(const Database&) = delete;
+    Database(Database&& other) noexcept;
+    Database& operator=(Database&& other) noexcept;
+
+    // Opens an existing database file; never creates one.
+    void Open(const std::string& strPath, OpenMode mode);
+    // Creates a new, empty database file at strPath and opens it for writing.
+    // Fails when anything exists at strPath already.
+    void Create(const std::string& strPath);
+    // Closes the connection (a no-op when closed). Statements still alive are
+    // finalised when they are destroyed.
+    void Close();
+    bool IsOpen() const { return m_pDb != nullptr; }
+
+    // Runs one or more SQL statements that take no parameters.
+    void Execute(const std::string& strSql);
+    // Compiles one statement for binding and running.
+    Statement Prepare(std::string_view sql);
+
+    void BeginTransaction();
+    void Commit();
+    // True while a transaction begun here (or by SQL) is open.
+    bool InTransaction() const;
+    // The identifier given to the row most recently inserted on this connection.
+    int64_t LastInsertId() const;
+
+    sqlite3* Handle() const { return m_pDb; }
+
+private:
+    void RequireOpen() const;
+
+    sqlite3* m_pDb = nullptr;
+};
+
+// Raises EngineError with the connection's current message for result code rc.
+[[noreturn]] void ThrowEngineError(sqlite3* pDb, int rc);

@@ -1,0 +1,225 @@
+#include "catalog/LikeMatcher.h"
+
+#include "catalog/CaseFold.h"
+#include "catalog/EngineError.h"
+
+#include <sqlite3.h>
+#include <string>
+
+namespace {
+
+constexpr uint32_t kInvalidByteBase = 0x110000;
+
+bool IsContinuation(unsigned char c) {
+    return (c & 0xC0) == 0x80;
+}
+
+std::string PatternError(std::string_view pattern, const char* pszWhat) {
+    return "Invalid search pattern '" + std::string(pattern) + "': " + pszWhat;
+}
+
+} // namespace
+
+uint32_t DecodeUtf8(std::string_view text, size_t& nLength) {
+    const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+    const size_t nSize = text.size();
+    const unsigned char c0 = p[0];
+    nLength = 1;
+    if (c0 < 0x80)
+        return c0;
+    if (c0 >= 0xC2 && c0 <= 0xDF) {
+        if (nSize >= 2 && IsContinuation(p[1])) {
+            nLength = 2;
+            return (uint32_t(c0 & 0x1F) << 6) | (p[1] & 0x3F);
+        }
+    } else if (c0 >= 0xE0 && c0 <= 0xEF) {
+        // Excludes overlong forms (E0 80..9F) and surrogates (ED A0..BF).
+        const unsigned char nLow = c0 == 0xE0 ? 0xA0 : 0x80;
+        const unsigned char nHigh = c0 == 0xED ? 0x9F : 0xBF;
+        if (nSize >= 3 && p[1] >= nLow && p[1] <= nHigh && IsContinuation(p[2])) {
+            nLength = 3;
+            return (uint32_t(c0 & 0x0F) << 12) | (uint32_t(p[1] & 0x3F) << 6) | (p[2] & 0x3F);
+        }
+    } else if (c0 >= 0xF0 && c0 <= 0xF4) {
+        // Excludes overlong forms (F0 80..8F) and values past U+10FFFF.
+        const unsigned char nLow = c0 == 0xF0 ? 0x90 : 0x80;
+        const unsigned char nHigh = c0 == 0xF4 ? 0x8F : 0xBF;
+        if (nSize >= 4 && p[1] >= nLow && p[1] <= nHigh && IsContinuation(p[2]) &&
+            IsContinuation(p[3])) {
+            nLength = 4;
+            return (uint32_t(c0 & 0x07) << 18) | (uint32_t(p[1] & 0x3F) << 12) |
+                   (uint32_t(p[2] & 0x3F) << 6) | (p[3] & 0x3F);
+        }
+    }
+    return kInvalidByteBase + c0;
+}
+
+LikeMatcher::LikeMatcher(std::string_view pattern) {
+    size_t nPos = 0;
+    auto next = [&]() {
+        size_t nLength = 0;
+        const uint32_t nCodePoint = DecodeUtf8(pattern.substr(nPos), nLength);
+        nPos += nLength;
+        return nCodePoint;
+    };
+    while (nPos < pattern.size()) {
+        const uint32_t c = next();
+        if (c == '*') {
+            if (m_tokens.empty() || m_tokens.back().kind != Kind::Star)
+                m_tokens.push_back({Kind::Star, false, 0, 0});
+        } else if (c == '?') {
+            m_tokens.push_back({Kind::AnyOne, false, 0, 0});
+        } else if (c == '#') {
+            m_tokens.push_back({Kind::Digit, false, 0, 0});
+        } else if (c == '[') {
+            bool bNegated = false;
+            if (nPos < pattern.size() && pattern[nPos] == '!') {
+                bNegated = true;
+                ++nPos;
+            }
+            const auto nFirst = static_cast<uint32_t>(m_ranges.size());
+            bool bClosed = false;
+            while (nPos < pattern.size()) {
+                if (pattern[nPos] == ']') {
+                    ++nPos;
+                    bClosed = true;
+                    break;
+                }
+                const uint32_t nLow = next();
+                uint32_t nHigh = nLow;
+                // A '-' between two characters makes a range; first or last it is itself.
+                if (nPos + 1 < pattern.size() && pattern[nPos] == '-' && pattern[nPos + 1] != ']') {
+                    ++nPos;
+                    nHigh = next();
+                    if (nHigh < nLow)
+                        throw EngineError(
+                            PatternError(pattern, "a range in '[...]' is out of order"));
+                }
+                Range range{nLow, nHigh, FoldCase(nLow), FoldCase(nHigh)};
+                if (range.nFoldLow > range.nFoldHigh) {
+                    range.nFoldLow = nLow;
+                    range.nFoldHigh = nHigh;
+                }
+                m_ranges.push_back(range);
+            }
+            if (!bClosed)
+                throw EngineError(PatternError(pattern, "'[' has no closing ']'"));
+            const auto nEnd = static_cast<uint32_t>(m_ranges.size());
+            if (nFirst == nEnd && !bNegated)
+                continue; // "[]" stands for the empty run
+            if (!bNegated && nEnd - nFirst == 1 &&
+                m_ranges[nFirst].nLow == m_ranges[nFirst].nHigh) {
+                // One listed character, such as "[*]": a plain literal.
+                m_tokens.push_back({Kind::Literal, false, FoldCase(m_ranges[nFirst].nLow), 0});
+                m_ranges.pop_back();
+            } else {
+                m_tokens.push_back({Kind::Set, bNegated, nFirst, nEnd});
+            }
+        } else {
+            m_tokens.push_back({Kind::Literal, false, FoldCase(c), 0});
+        }
+    }
+}
+
+bool LikeMatcher::MatchesOne(const Token& token, uint32_t nCodePoint) const {
+    switch (token.kind) {
+    case Kind::Literal:
+        return FoldCase(nCodePoint) == token.nValue;
+    case Kind::AnyOne:
+        return true;
+    case Kind::Digit:
+        return nCodePoint >= '0' && nCodePoint <= '9';
+    case Kind::Set: {
+        const uint32_t nFolded = FoldCase(nCodePoint);
+        bool bFound = false;
+        for (uint32_t i = token.nValue; i < token.nEnd && !bFound; ++i) {
+            const Range& r = m_ranges[i];
+            bFound = (nCodePoint >= r.nLow && nCodePoint <= r.nHigh) ||
+                     (nFolded >= r.nFoldLow && nFolded <= r.nFoldHigh);
+        }
+        return bFound != token.bNegated;
+    }
+    case Kind::Star:
+        break;
+    }
+    return false;
+}
+
+bool LikeMatcher::Matches(std::string_view text) const {
+    // Every token but '*' takes exactly one character, so remembering only the
+    // last '*' and letting it take one more character on a mismatch is enough.
+    const size_t nTokens = m_tokens.size();
+    size_t nToken = 0;
+    size_t nText = 0;
+    size_t nStarToken = SIZE_MAX;
+    size_t nStarText = 0;
+    while (nText < text.size()) {
+        if (nToken < nTokens && m_tokens[nToken].kind == Kind::Star) {
+            nStarToken = nToken++;
+            nStarText = nText;
+            continue;
+        }
+        size_t nLength = 0;
+        const uint32_t c = DecodeUtf8(text.substr(nText), nLength);
+        if (nToken < nTokens && MatchesOne(m_tokens[nToken], c)) {
+            ++nToken;
+            nText += nLength;
+            continue;
+        }
+        if (nStarToken == SIZE_MAX)
+            return false;
+        nToken = nStarToken + 1;
+        DecodeUtf8(text.substr(nStarText), nLength);
+        nStarText += nLength;
+        nText = nStarText;
+    }
+    while (nToken < nTokens && m_tokens[nToken].kind == Kind::Star)
+        ++nToken;
+    return nToken == nTokens;
+}
+
+namespace {
+
+std::string_view ValueText(sqlite3_value* pValue) {
+    const auto* pText = reinterpret_cast<const char*>(sqlite3_value_text(pValue));
+    return pText ? std::string_view(pText, static_cast<size_t>(sqlite3_value_bytes(pValue)))
+                 : std::string_view();
+}
+
+void DeleteMatcher(void* p) {
+    delete static_cast<LikeMatcher*>(p);
+}
+
+void LikeFunction(sqlite3_context* pContext, int /*nArgs*/, sqlite3_value** ppArgs) {
+    if (sqlite3_value_type(ppArgs[0]) == SQLITE_NULL ||
+        sqlite3_value_type(ppArgs[1]) == SQLITE_NULL)
+        return; // NULL, as for any comparison with no value
+    // A bound pattern stays the same for the whole statement: the engine keeps
+    // the parsed matcher with the argument, so rows after the first parse nothing.
+    auto* pMatcher = static_cast<LikeMatcher*>(sqlite3_get_auxdata(pContext, 0));
+    const bool bCached = pMatcher != nullptr;
+    if (!bCached) {
+        try {
+            pMatcher = new LikeMatcher(ValueText(ppArgs[0]));
+        } catch (const EngineError& error) {
+            sqlite3_result_error(pContext, error.what(), -1);
+            return;
+        } catch (const std::bad_alloc&) {
+            sqlite3_result_error_nomem(pContext);
+            return;
+        }
+    }
+    sqlite3_result_int(pContext, pMatcher->Matches(ValueText(ppArgs[1])) ? 1 : 0);
+    if (!bCached)
+        sqlite3_set_auxdata(pContext, 0, pMatcher, DeleteMatcher);
+}
+
+} // namespace
+
+void RegisterLikeFunction(sqlite3* pDb) {
+    const int rc = sqlite3_create_function_v2(pDb, "like", 2,
+                                              SQLITE_UTF8 | SQLITE_DETERMINISTIC | SQLITE_INNOCUOUS,
+                                              nullptr, LikeFunction, nullptr, nullptr, nullptr);
+    if (rc != SQLITE_OK)
+        throw EngineError(sqlite3_errmsg(pDb), rc);
+}

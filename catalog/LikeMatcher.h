@@ -1,0 +1,54 @@
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+#include <vector>
+
+struct sqlite3;
+
+// A catalog search pattern, parsed once and then matched against many texts
+// without allocating. The pattern covers the whole text:
+//   *        any run of characters, also none
+//   ?        exactly one character
+//   #        one digit 0-9
+//   [abc]    one character of the list; [a-z] a range; [!abc] one not listed
+//   [*] [?] [#] [[]   the character itself
+//   []       nothing (matches the empty run)
+// Letters compare under Unicode simple case folding, ranges too. Texts are
+// UTF-8; a byte that is not part of a valid sequence is one character of its own.
+class LikeMatcher {
+public:
+    // Parses the pattern; raises EngineError when it is malformed (a '[' with
+    // no closing ']', a range whose ends are out of order).
+    explicit LikeMatcher(std::string_view pattern);
+
+    bool Matches(std::string_view text) const;
+
+private:
+    enum class Kind : uint8_t { Literal, AnyOne, Digit, Set, Star };
+    struct Token {
+        Kind kind;
+        bool bNegated;   // Set: matches a character not in the set
+        uint32_t nValue; // Literal: the folded code point; Set: first range
+        uint32_t nEnd;   // Set: one past the last range
+    };
+    struct Range {
+        uint32_t nLow, nHigh;         // as written
+        uint32_t nFoldLow, nFoldHigh; // folded ends
+    };
+
+    bool MatchesOne(const Token& token, uint32_t nCodePoint) const;
+
+    std::vector<Token> m_tokens;
+    std::vector<Range> m_ranges;
+};
+
+// Decodes the UTF-8 character at the start of text (which must not be empty).
+// Returns its code point and sets nLength to its byte count; a byte that does
+// not begin a valid sequence gives 0x110000 + the byte, with length 1.
+uint32_t DecodeUtf8(std::string_view text, size_t& nLength);
+
+// Installs like(pattern, text) on the connection, so that "x LIKE y" follows
+// the catalog pattern rules. A malformed pattern fails the statement with the
+// matcher's message. Raises EngineError when the engine refuses.
+void RegisterLikeFunction(sqlite3* pDb);

@@ -1,0 +1,39 @@
+#pragma once
+
+#include "catalog/Statement.h"
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+// A read-only, forward-only pass over the rows of one query. It takes a
+// prepared statement whose parameters are bound, and stands on the first row
+// (or at the end) once constructed. Fields are addressed by position from 0.
+class ResultSet {
+public:
+    // Raises EngineError when the statement could change the catalog, or when
+    // the engine fails to produce the first row.
+    explicit ResultSet(Statement statement);
+
+    bool IsEOF() const { return m_bEOF; }
+    // Moves to the next row; raises EngineError on an engine failure.
+    void MoveNext();
+    // Ends the pass; afterwards IsOpen() is false and IsEOF() true.
+    void Close();
+    bool IsOpen() const { return m_bOpen; }
+
+    // True when the field holds no value (NULL).
+    bool IsNull(int nField) const;
+    // The field's bytes; empty for NULL. The view lasts until the next move.
+    std::string_view GetTextView(int nField) const;
+    std::string GetText(int nField) const { return std::string(GetTextView(nField)); }
+    int64_t GetInt64(int nField) const;
+    int32_t GetInt32(int nField) const { return static_cast<int32_t>(GetInt64(nField)); }
+
+private:
+    void RequireRow() const;
+
+    Statement m_statement;
+    bool m_bOpen = true;
+    bool m_bEOF = false;
+};

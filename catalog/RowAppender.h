@@ -1,0 +1,32 @@
+#pragma once
+
+#include "catalog/Statement.h"
+
+#include <cstdint>
+#include <initializer_list>
+#include <string>
+#include <string_view>
+#include <variant>
+#include <vector>
+
+class Database;
+
+// One value of a row to append: no value, a whole number, or text.
+using FieldValue = std::variant<std::monostate, int64_t, std::string_view>;
+
+// Appends rows to one table through one prepared INSERT. A catalog never holds
+// an empty text: an empty text value is stored as NULL.
+class RowAppender {
+public:
+    // Prepares the insert of the named fields of strTable; raises EngineError.
+    RowAppender(Database& database, const std::string& strTable,
+                std::initializer_list<std::string_view> fields);
+
+    // Stores one row, values in the order of the fields; returns its row id.
+    int64_t Append(std::initializer_list<FieldValue> values);
+
+private:
+    Database& m_database;
+    Statement m_statement;
+    size_t m_nFields;
+};

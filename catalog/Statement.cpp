@@ -1,0 +1,89 @@
+#include "catalog/Statement.h"
+
+#include "catalog/Database.h"
+#include "catalog/EngineError.h"
+
+#include <sqlite3.h>
+#include <string>
+#include <utility>
+
+Statement::Statement(sqlite3* pDb, std::string_view sql) : m_pDb(pDb) {
+    const char* pszTail = nullptr;
+    const int rc =
+        sqlite3_prepare_v2(pDb, sql.data(), static_cast<int>(sql.size()), &m_pStmt, &pszTail);
+    if (rc != SQLITE_OK)
+        ThrowEngineError(pDb, rc);
+    if (!m_pStmt)
+        throw EngineError("The SQL text holds no statement.", SQLITE_MISUSE);
+}
+
+Statement::~Statement() {
+    Finalize();
+}
+
+Statement::Statement(Statement&& other) noexcept
+    : m_pDb(other.m_pDb), m_pStmt(std::exchange(other.m_pStmt, nullptr)) {}
+
+Statement& Statement::operator=(Statement&& other) noexcept {
+    if (this != &other) {
+        Finalize();
+        m_pDb = other.m_pDb;
+        m_pStmt = std::exchange(other.m_pStmt, nullptr);
+    }
+    return *this;
+}
+
+void Statement::Finalize() {
+    if (m_pStmt) {
+        sqlite3_finalize(m_pStmt);
+        m_pStmt = nullptr;
+    }
+}
+
+void Statement::BindText(int nIndex, std::string_view text) {
+    // A null data pointer would bind NULL; an empty text must stay a text.
+    const char* pData = text.data() ? text.data() : "";
+    const int rc =
+        sqlite3_bind_text64(m_pStmt, nIndex, pData, text.size(), SQLITE_STATIC, SQLITE_UTF8);
+    if (rc != SQLITE_OK)
+        ThrowEngineError(m_pDb, rc);
+}
+
+void Statement::BindInt64(int nIndex, int64_t nValue) {
+    const int rc = sqlite3_bind_int64(m_pStmt, nIndex, nValue);
+    if (rc != SQLITE_OK)
+        ThrowEngineError(m_pDb, rc);
+}
+
+void Statement::BindNull(int nIndex) {
+    const int rc = sqlite3_bind_null(m_pStmt, nIndex);
+    if (rc != SQLITE_OK)
+        ThrowEngineError(m_pDb, rc);
+}
+
+void Statement::Run() {
+    while (Step()) {
+    }
+    sqlite3_reset(m_pStmt);
+}
+
+bool Statement::Step() {
+    const int rc = sqlite3_step(m_pStmt);
+    if (rc == SQLITE_ROW)
+        return true;
+    if (rc == SQLITE_DONE)
+        return false;
+    // The message must be read before the reset, which may replace it.
+    std::string strMessage = sqlite3_errmsg(m_pDb);
+    const int nCode = sqlite3_extended_errcode(m_pDb);
+    sqlite3_reset(m_pStmt);
+    throw EngineError(strMessage, nCode);
+}
+
+void Statement::Reset() {
+    sqlite3_reset(m_pStmt);
+}
+
+bool Statement::IsReadOnly() const {
+    return sqlite3_stmt_readonly(m_pStmt) != 0;
+}

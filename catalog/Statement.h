@@ -1,0 +1,41 @@
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+
+struct sqlite3;
+struct sqlite3_stmt;
+
+// One compiled SQL statement with positional parameters (?), numbered from 1.
+// Bound texts are copied only where the statement may outlive them: BindText
+// keeps a view, so the caller keeps the text alive until the next Run/Step.
+class Statement {
+public:
+    Statement(sqlite3* pDb, std::string_view sql);
+    ~Statement();
+    Statement(const Statement&) = delete;
+    Statement& operator=(const Statement&) = delete;
+    Statement(Statement&& other) noexcept;
+    Statement& operator=(Statement&& other) noexcept;
+
+    void BindText(int nIndex, std::string_view text);
+    void BindInt64(int nIndex, int64_t nValue);
+    void BindNull(int nIndex);
+
+    // Runs a statement that returns no rows (an INSERT), then resets it for
+    // the next set of values.
+    void Run();
+    // Advances to the next result row; false at the end.
+    bool Step();
+    void Reset();
+    // True when the statement cannot change the database.
+    bool IsReadOnly() const;
+
+    sqlite3_stmt* Handle() const { return m_pStmt; }
+
+private:
+    void Finalize();
+
+    sqlite3* m_pDb = nullptr;
+    sqlite3_stmt* m_pStmt = nullptr;
+};

@@ -1,0 +1,54 @@
+#include "cli/CommandLine.h"
+#include "cli/CreateCommand.h"
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <sys/resource.h>
+#include <vector>
+
+namespace {
+
+const char* const kHelp =
+    "Usage: kestrel-cli COMMAND [ARGUMENTS]\n"
+    "\n"
+    "Kestrel catalogues directory trees and searches the catalogues, also when the\n"
+    "disks they describe are not mounted.\n"
+    "\n"
+    "Commands:\n"
+    "  create [--checksum] [--max-size KB] [--force] NAME START_DIR\n"
+    "        walk START_DIR into the new catalog NAME\n"
+    "\n"
+    "Catalogs live in the data folder $XDG_DATA_HOME/kestrel/ (by default\n"
+    "~/.local/share/kestrel/) as NAME.mdb. 'kestrel-cli COMMAND --help' tells\n"
+    "more of each command.\n";
+
+// The walk keeps one open directory per level of the tree; a deep tree needs
+// more descriptors than the usual soft limit of 1024.
+void RaiseOpenFileLimit() {
+    rlimit limit{};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
+        limit.rlim_cur = limit.rlim_max;
+        ::setrlimit(RLIMIT_NOFILE, &limit);
+    }
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 2) {
+        std::fputs(kHelp, stderr);
+        return kExitUsage;
+    }
+    const std::string strCommand = argv[1];
+    if (strCommand == "--help" || strCommand == "-h" || strCommand == "help") {
+        std::fputs(kHelp, stdout);
+        return kExitOk;
+    }
+    const std::vector<std::string> args(argv + 2, argv + argc);
+    RaiseOpenFileLimit();
+    if (strCommand == "create")
+        return RunCreateCommand(args);
+    PrintError("unknown command '" + strCommand + "' (see kestrel-cli --help)");
+    return kExitUsage;
+}

@@ -1,0 +1,65 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+struct __dirstream;
+
+// An open file descriptor, closed when the object goes.
+class UniqueFd {
+public:
+    UniqueFd() = default;
+    explicit UniqueFd(int fd) : m_fd(fd) {}
+    ~UniqueFd() { Reset(); }
+    UniqueFd(UniqueFd&& other) noexcept : m_fd(other.Release()) {}
+    UniqueFd& operator=(UniqueFd&& other) noexcept;
+    UniqueFd(const UniqueFd&) = delete;
+    UniqueFd& operator=(const UniqueFd&) = delete;
+
+    int Get() const { return m_fd; }
+    bool IsValid() const { return m_fd >= 0; }
+    int Release();
+    void Reset();
+
+private:
+    int m_fd = -1;
+};
+
+// One entry of a directory listing; the name lasts until the next Next().
+struct DirectoryEntry {
+    const char* pszName = nullptr;
+    std::string_view name;
+    bool bIsDirectory = false; // a real directory, never a link to one
+    bool bIsRegular = false;   // a regular file, never a link to one
+    std::optional<int64_t>
+        nSize; // the entry's own size (a link's, not its target's); absent when unknown
+};
+
+// Reads the entries of one open directory in the file system's order,
+// without "." and "..". A symbolic link is reported as the link itself.
+class DirectoryReader {
+public:
+    // Opens the start directory of a walk by path; a link to a directory is
+    // followed, as the path was named on purpose. Invalid when it cannot be read.
+    static UniqueFd OpenStart(const std::string& strPath);
+    // Opens the subdirectory pszName of an open directory, never through a link.
+    static UniqueFd OpenChild(int nParentFd, const char* pszName);
+
+    // Starts reading the directory nDirFd, which stays the caller's.
+    explicit DirectoryReader(int nDirFd);
+    ~DirectoryReader();
+    DirectoryReader(const DirectoryReader&) = delete;
+    DirectoryReader& operator=(const DirectoryReader&) = delete;
+
+    // False when the listing could not be started.
+    bool IsOpen() const { return m_pDir != nullptr; }
+    // Fills entry with the next one; false at the end or when reading fails
+    // (the entries given so far stand).
+    bool Next(DirectoryEntry& entry);
+
+private:
+    int m_nDirFd;
+    __dirstream* m_pDir = nullptr;
+};

@@ -1,0 +1,61 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+
+class Database;
+
+// Counts a running job keeps up to date, for a live display on another thread.
+struct ScanProgress {
+    std::atomic<uint64_t> nDirs{0};
+    std::atomic<uint64_t> nFiles{0};
+    std::atomic<uint64_t> nChecksums{0};
+};
+
+// What a finished job wrote, and why it stopped early if it did.
+struct ScanOutcome {
+    uint64_t nDirs = 0;      // rows in dirs, the start directory's included
+    uint64_t nFiles = 0;     // rows in files
+    uint64_t nChecksums = 0; // files stored with a checksum
+    bool bFailed = false;    // the engine failed; the catalog holds what was committed before
+    std::string strError;    // the engine's text when bFailed
+};
+
+// One catalog to build. The caller fills the first five members and keeps the
+// job alive and unchanged until fnOnEnd has been called.
+struct ScanJob {
+    std::string strCatalogPath;   // the catalog file to create; must not exist
+    std::string strStartDir;      // the start directory, stored exactly as given
+    bool bChecksum = false;       // compute an MD5 of each regular file
+    int32_t nMaxFileSizeKb = 100; // largest file, in KB of 1024 bytes, to checksum; 0 = no limit
+    // Called exactly once, on the worker thread, after the catalog is closed
+    // and outcome is filled. It must not throw; what it throws is dropped.
+    std::function<void()> fnOnEnd;
+
+    ScanProgress progress; // written by the worker while it runs
+    ScanOutcome outcome;   // valid once fnOnEnd is called
+};
+
+// True when a catalog may have been added since the catalog list was loaded:
+// true at start-up, set by every scan job before its end hook, cleared by
+// whoever reloads the list.
+extern std::atomic<bool> g_bReloadDatabaseList;
+
+// The worker's routine: creates the catalog, stores the start directory,
+// walks the tree into it, closes it, records the outcome, sets
+// g_bReloadDatabaseList and calls the job's fnOnEnd. Never throws; returns 0.
+unsigned ScanThreadProc(ScanJob* pJob);
+
+// Walks the directory strPath, whose dirs row (id nDirId) is stored already,
+// and everything below it, depth-first: each directory's subdirectory rows,
+// then its files, then each subdirectory's subtree in turn. Links are never
+// followed. Rows are committed in batches and at the end. Raises EngineError
+// when the engine fails; a directory that cannot be read is data, not an error.
+void ScanDirectory(Database& database, ScanJob& job, const std::string& strPath, int64_t nDirId);
+
+// parent + '/' + name, with every pair "//" (left to right, not overlapping)
+// made one '/': "/" and "usr" give "/usr", "/data/" and "x" give "/data/x".
+std::string JoinPath(std::string_view parent, std::string_view name);

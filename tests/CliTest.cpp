@@ -1,0 +1,160 @@
+#include "TestTree.h"
+#include "catalog/Database.h"
+#include "catalog/ResultSet.h"
+#include "scan/FileChecksum.h"
+
+#include <algorithm>
+#include <fcntl.h>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <spawn.h>
+#include <sstream>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <vector>
+
+extern char** environ;
+
+namespace {
+
+struct CliResult {
+    int nExit = -1;
+    std::string strOut;
+    std::string strErr;
+};
+
+std::string ReadAll(const std::string& strPath) {
+    std::ifstream in(strPath, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+// Runs kestrel-cli with its data folder below the test's own folder, never
+// the user's.
+class CliTest : public ::testing::Test {
+protected:
+    CliResult Run(const std::vector<std::string>& args) {
+        std::vector<std::string> env = {"XDG_DATA_HOME=" + m_home.Path("data"),
+                                        "XDG_CONFIG_HOME=" + m_home.Path("config"),
+                                        "HOME=" + m_home.Path("home"), "PATH=/usr/bin:/bin"};
+        std::vector<char*> argv{const_cast<char*>(KESTREL_CLI_PATH)};
+        for (const std::string& strArg : args)
+            argv.push_back(const_cast<char*>(strArg.c_str()));
+        argv.push_back(nullptr);
+        std::vector<char*> envp;
+        for (std::string& strVar : env)
+            envp.push_back(strVar.data());
+        envp.push_back(nullptr);
+
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        const std::string strOut = m_home.Path("stdout"), strErr = m_home.Path("stderr");
+        posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+        posix_spawn_file_actions_addopen(&actions, 1, strOut.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                         0644);
+        posix_spawn_file_actions_addopen(&actions, 2, strErr.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                         0644);
+        pid_t pid = 0;
+        CliResult result;
+        if (posix_spawn(&pid, KESTREL_CLI_PATH, &actions, nullptr, argv.data(), envp.data()) == 0) {
+            int nStatus = 0;
+            ::waitpid(pid, &nStatus, 0);
+            result.nExit = WIFEXITED(nStatus) ? WEXITSTATUS(nStatus) : -1;
+        }
+        posix_spawn_file_actions_destroy(&actions);
+        result.strOut = ReadAll(strOut);
+        result.strErr = ReadAll(strErr);
+        return result;
+    }
+
+    std::string CatalogPath(const std::string& strName) {
+        return m_home.Path("data") + "/kestrel/" + strName + ".mdb";
+    }
+
+    int64_t Count(const std::string& strName, const std::string& strSql) {
+        Database db;
+        db.Open(CatalogPath(strName), Database::OpenMode::ReadOnly);
+        ResultSet rows(db.Prepare(strSql));
+        return rows.GetInt64(0);
+    }
+
+    TestTree m_home;
+    TestTree m_tree;
+};
+
+} // namespace
+
+TEST_F(CliTest, CreateBuildsTheCatalogInTheDataFolder) {
+    m_tree.MakeDir("sub");
+    m_tree.WriteFile("sub/small", "abc");
+    m_tree.WriteSizedFile("big", 200 * 1024);
+    // The data folder does not exist yet: it is made.
+    CliResult result = Run({"create", "Disk 1", m_tree.Root()});
+    ASSERT_EQ(result.nExit, 0) << result.strErr;
+    EXPECT_NE(result.strOut.find("2 directories, 2 files, 0 checksums"), std::string::npos)
+        << result.strOut;
+    EXPECT_EQ(Count("Disk 1", "SELECT count(*) FROM files WHERE md5_checksum IS NULL"), 2);
+
+    // --max-size alone turns nothing on; with --checksum it sets the limit.
+    result = Run({"create", "--max-size", "500", "--force", "Disk 1", m_tree.Root()});
+    ASSERT_EQ(result.nExit, 0) << result.strErr;
+    EXPECT_EQ(Count("Disk 1", "SELECT count(md5_checksum) FROM files"), 0);
+    result = Run({"create", "--checksum", "--force", "Disk 1", m_tree.Root()});
+    ASSERT_EQ(result.nExit, 0) << result.strErr;
+    EXPECT_EQ(Count("Disk 1", "SELECT count(md5_checksum) FROM files"), 1);
+    result = Run({"create", "--checksum", "--max-size=0", "--force", "Disk 1", m_tree.Root()});
+    ASSERT_EQ(result.nExit, 0) << result.strErr;
+    EXPECT_EQ(Count("Disk 1", "SELECT count(md5_checksum) FROM files"), 2);
+    EXPECT_NE(result.strOut.find("2 checksums"), std::string::npos) << result.strOut;
+}
+
+TEST_F(CliTest, CreateRefusesBadInputWithStatus2AndLosesNothing) {
+    ASSERT_EQ(Run({"create", "Keep", m_tree.Root()}).nExit, 0);
+    const auto keptDigest = FileChecksum(CatalogPath("Keep"));
+    const struct {
+        std::vector<std::string> args;
+        const char* pszMessage;
+    } kCases[] = {
+        {{"create", "Keep", m_tree.Root()}, "already exists"},
+        {{"create", "", m_tree.Root()}, "Enter database name"},
+        {{"create", "../Keep", m_tree.Root()}, "must not contain '/'"},
+        {{"create", "New", ""}, "Enter start directory"},
+        {{"create", "--max-size", "ten", "New", m_tree.Root()}, "--max-size"},
+        {{"create", "--max-size", "-1", "New", m_tree.Root()}, "--max-size"},
+        {{"create", "--max-size"}, "needs a value"},
+        {{"create", "--bogus", "New", m_tree.Root()}, "unknown option"},
+        {{"create", "New"}, "NAME and a START_DIR"},
+        {{"frobnicate"}, "unknown command"},
+    };
+    for (const auto& c : kCases) {
+        const CliResult result = Run(c.args);
+        EXPECT_EQ(result.nExit, 2) << c.pszMessage;
+        EXPECT_NE(result.strErr.find(c.pszMessage), std::string::npos) << result.strErr;
+        EXPECT_EQ(std::count(result.strErr.begin(), result.strErr.end(), '\n'), 1) << result.strErr;
+    }
+    EXPECT_EQ(FileChecksum(CatalogPath("Keep")), keptDigest);
+    EXPECT_EQ(FileChecksum(CatalogPath("New")), std::nullopt);
+}
+
+TEST_F(CliTest, EngineFailureIsStatus1WithItsText) {
+    // The catalog's name is taken by a folder, which cannot be replaced.
+    ASSERT_EQ(::mkdir((m_home.Path("data")).c_str(), 0755), 0);
+    ASSERT_EQ(::mkdir((m_home.Path("data") + "/kestrel").c_str(), 0755), 0);
+    ASSERT_EQ(::mkdir(CatalogPath("Taken").c_str(), 0755), 0);
+    const CliResult result = Run({"create", "--force", "Taken", m_tree.Root()});
+    EXPECT_EQ(result.nExit, 1);
+    EXPECT_NE(result.strErr.find("Taken.mdb"), std::string::npos) << result.strErr;
+}
+
+TEST_F(CliTest, HelpTellsTheCommands) {
+    const CliResult general = Run({"--help"});
+    EXPECT_EQ(general.nExit, 0);
+    EXPECT_NE(general.strOut.find("create [--checksum] [--max-size KB] [--force] NAME START_DIR"),
+              std::string::npos);
+    const CliResult create = Run({"create", "--help"});
+    EXPECT_EQ(create.nExit, 0);
+    for (const char* pszWord : {"--checksum", "--max-size", "--force", "Exit status", "kestrel/"})
+        EXPECT_NE(create.strOut.find(pszWord), std::string::npos) << pszWord;
+    EXPECT_EQ(Run({}).nExit, 2);
+}

@@ -1,0 +1,101 @@
+#include "TestTree.h"
+
+#include "scan/Md5.h"
+
+#include <cstdlib>
+#include <fcntl.h>
+#include <filesystem>
+#include <stdexcept>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+void Check(bool bOk, const std::string& strWhat) {
+    if (!bOk)
+        throw std::runtime_error("test setup failed: " + strWhat);
+}
+
+} // namespace
+
+TestTree::TestTree() {
+    const char* pszTmp = std::getenv("TMPDIR");
+    std::string strTemplate =
+        std::string(pszTmp && *pszTmp ? pszTmp : "/tmp") + "/kestrel-test-XXXXXX";
+    Check(::mkdtemp(strTemplate.data()) != nullptr, "mkdtemp");
+    m_strRoot = strTemplate;
+}
+
+TestTree::~TestTree() {
+    std::error_code ec;
+    // Restore search permission first, so nothing below stays behind.
+    for (auto it = std::filesystem::recursive_directory_iterator(
+             m_strRoot, std::filesystem::directory_options::skip_permission_denied, ec);
+         !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec)) {
+        if (it->is_directory(ec) && !it->is_symlink(ec))
+            ::chmod(it->path().c_str(), 0755);
+    }
+    std::filesystem::remove_all(m_strRoot, ec);
+}
+
+void TestTree::MakeDir(const std::string& strRelative) const {
+    std::error_code ec;
+    std::filesystem::create_directories(Path(strRelative), ec);
+    Check(!ec, "mkdir " + strRelative);
+}
+
+void TestTree::WriteFile(const std::string& strRelative, const std::string& strContent) const {
+    const int fd = ::open(Path(strRelative).c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    Check(fd >= 0, "create " + strRelative);
+    const ssize_t n = ::write(fd, strContent.data(), strContent.size());
+    ::close(fd);
+    Check(n == static_cast<ssize_t>(strContent.size()), "write " + strRelative);
+}
+
+void TestTree::WriteSizedFile(const std::string& strRelative, uint64_t nSize) const {
+    WriteFile(strRelative, PatternContent(nSize));
+}
+
+void TestTree::WriteSparseFile(const std::string& strRelative, uint64_t nSize) const {
+    const int fd = ::open(Path(strRelative).c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    Check(fd >= 0, "create " + strRelative);
+    const int rc = ::ftruncate(fd, static_cast<off_t>(nSize));
+    ::close(fd);
+    Check(rc == 0, "truncate " + strRelative);
+}
+
+void TestTree::MakeSymlink(const std::string& strTarget, const std::string& strRelative) const {
+    Check(::symlink(strTarget.c_str(), Path(strRelative).c_str()) == 0, "symlink " + strRelative);
+}
+
+void TestTree::MakeFifo(const std::string& strRelative) const {
+    Check(::mkfifo(Path(strRelative).c_str(), 0644) == 0, "mkfifo " + strRelative);
+}
+
+ScopedEnv::ScopedEnv(const char* pszName, const std::string& strValue) : m_strName(pszName) {
+    const char* pszOld = std::getenv(pszName);
+    m_bHadValue = pszOld != nullptr;
+    if (pszOld)
+        m_strOldValue = pszOld;
+    ::setenv(pszName, strValue.c_str(), 1);
+}
+
+ScopedEnv::~ScopedEnv() {
+    if (m_bHadValue)
+        ::setenv(m_strName.c_str(), m_strOldValue.c_str(), 1);
+    else
+        ::unsetenv(m_strName.c_str());
+}
+
+std::string PatternContent(uint64_t nSize) {
+    std::string strContent(nSize, '\0');
+    for (uint64_t i = 0; i < nSize; ++i)
+        strContent[i] = static_cast<char>('a' + (i * 7 + i / 251) % 26);
+    return strContent;
+}
+
+std::string Md5OfText(const std::string& strText) {
+    Md5Context context;
+    context.Update(strText.data(), strText.size());
+    return DigestToHex(context.Finish());
+}

@@ -1,0 +1,48 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// A temporary folder for one test, removed with everything below it when the
+// object goes. Paths given to the helpers are relative to it.
+class TestTree {
+public:
+    TestTree();
+    ~TestTree();
+    TestTree(const TestTree&) = delete;
+    TestTree& operator=(const TestTree&) = delete;
+
+    const std::string& Root() const { return m_strRoot; }
+    std::string Path(const std::string& strRelative) const { return m_strRoot + "/" + strRelative; }
+
+    void MakeDir(const std::string& strRelative) const;
+    void WriteFile(const std::string& strRelative, const std::string& strContent) const;
+    // A file of nSize bytes of a repeating pattern.
+    void WriteSizedFile(const std::string& strRelative, uint64_t nSize) const;
+    // A file of nSize bytes that takes (almost) no disk space.
+    void WriteSparseFile(const std::string& strRelative, uint64_t nSize) const;
+    void MakeSymlink(const std::string& strTarget, const std::string& strRelative) const;
+    void MakeFifo(const std::string& strRelative) const;
+
+private:
+    std::string m_strRoot;
+};
+
+// Sets an environment variable for the life of the object, then restores it.
+class ScopedEnv {
+public:
+    ScopedEnv(const char* pszName, const std::string& strValue);
+    ~ScopedEnv();
+
+private:
+    std::string m_strName;
+    bool m_bHadValue;
+    std::string m_strOldValue;
+};
+
+// The content WriteSizedFile writes: nSize bytes of a repeating pattern.
+std::string PatternContent(uint64_t nSize);
+
+// The MD5 of a text, as the hexadecimal digest.
+std::string Md5OfText(const std::string& strText);
