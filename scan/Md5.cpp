@@ -18,14 +18,16 @@ inline uint32_t RotateLeft(uint32_t n, int s) {
     return (n << s) | (n >> (32 - s));
 }
 
-// The four rounds' functions in the forms that need the fewest operations.
+// The four rounds' functions. G's two terms share no bits, so adding them
+// equals or-ing them and lets the processor work on both at once.
 #define MD5_F(x, y, z) ((z) ^ ((x) & ((y) ^ (z))))
-#define MD5_G(x, y, z) ((y) ^ ((z) & ((x) ^ (y))))
+#define MD5_G(x, y, z) (((x) & (z)) + ((y) & ~(z)))
 #define MD5_H(x, y, z) ((x) ^ (y) ^ (z))
 #define MD5_I(x, y, z) ((y) ^ ((x) | ~(z)))
 #define MD5_STEP(f, a, b, c, d, x, t, s)                                                           \
     do {                                                                                           \
-        (a) += f((b), (c), (d)) + (x) + (t);                                                       \
+        (a) += (x) + (t);                                                                          \
+        (a) += f((b), (c), (d));                                                                   \
         (a) = RotateLeft((a), (s)) + (b);                                                          \
     } while (0)
 

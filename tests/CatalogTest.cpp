@@ -42,13 +42,18 @@ TEST_F(CatalogTest, HasTheTablesFieldsAndIndexes) {
         (std::vector<std::string>{"file_id", "dir_id", "file_name", "file_size", "md5_checksum"}));
     EXPECT_EQ(Column(m_db, "SELECT type FROM pragma_table_info('files')"),
               (std::vector<std::string>{"INTEGER", "INTEGER", "TEXT", "INTEGER", "TEXT"}));
-    EXPECT_EQ(Column(m_db, "SELECT name || ':' || \"unique\" FROM pragma_index_list('dirs') "
-                           "ORDER BY name"),
-              (std::vector<std::string>{"dir_id_index:1", "dir_name_index:1"}));
+    EXPECT_EQ(Column(m_db, "SELECT name || ':' || \"unique\" FROM pragma_index_list('dirs')"),
+              (std::vector<std::string>{"dir_name_index:1"}));
+    // The ids are the row ids, the tables' primary keys, under their names.
+    EXPECT_EQ(Column(m_db, "SELECT name || ':' || pk FROM pragma_table_info('dirs')"),
+              (std::vector<std::string>{"dir_id:1", "dir_name:0"}));
+    for (const char* pszIndex : {"dir_id_index PRIMARY KEY", "file_id_index PRIMARY KEY"}) {
+        const auto schema = Column(m_db, "SELECT group_concat(sql) FROM sqlite_schema");
+        EXPECT_NE(schema[0].find(pszIndex), std::string::npos) << schema[0];
+    }
     EXPECT_EQ(Column(m_db, "SELECT name FROM pragma_index_info('dir_name_index')"),
               (std::vector<std::string>{"dir_name"}));
-    EXPECT_EQ(Column(m_db, "SELECT name FROM pragma_index_list('files')"),
-              (std::vector<std::string>{"file_id_index"}));
+    EXPECT_TRUE(Column(m_db, "SELECT name FROM pragma_index_list('files')").empty());
     EXPECT_EQ(Column(m_db, "SELECT count(*) FROM dirs"), (std::vector<std::string>{"0"}));
     EXPECT_EQ(Column(m_db, "SELECT count(*) FROM files"), (std::vector<std::string>{"0"}));
 }
