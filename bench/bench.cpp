@@ -44,7 +44,8 @@ struct RunResult {
 }
 
 // Runs a command with its output thrown away; returns time, peak memory, status.
-RunResult RunCommand(const std::vector<std::string>& args, const std::vector<std::string>& env = {}) {
+RunResult RunCommand(const std::vector<std::string>& args,
+                     const std::vector<std::string>& env = {}) {
     const auto tStart = std::chrono::steady_clock::now();
     const pid_t pid = ::fork();
     if (pid < 0)
@@ -65,7 +66,8 @@ RunResult RunCommand(const std::vector<std::string>& args, const std::vector<std
     rusage usage{};
     ::wait4(pid, &nStatus, 0, &usage);
     RunResult result;
-    result.dSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - tStart).count();
+    result.dSeconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - tStart).count();
     result.nPeakKb = usage.ru_maxrss;
     result.nExit = WIFEXITED(nStatus) ? WEXITSTATUS(nStatus) : -1;
     return result;
@@ -91,7 +93,8 @@ RunResult Best(const std::string& strLabel, const std::function<RunResult()>& ru
 
 std::string MakeTempDir() {
     const char* pszTmp = std::getenv("TMPDIR");
-    std::string strTemplate = std::string(pszTmp && *pszTmp ? pszTmp : "/tmp") + "/kestrel-bench-XXXXXX";
+    std::string strTemplate =
+        std::string(pszTmp && *pszTmp ? pszTmp : "/tmp") + "/kestrel-bench-XXXXXX";
     if (!::mkdtemp(strTemplate.data()))
         Die("mkdtemp failed");
     return strTemplate;
@@ -105,7 +108,8 @@ void WriteFileOfSize(const std::string& strPath, uint64_t nSize, std::mt19937_64
     for (uint64_t nDone = 0; nDone < nSize;) {
         for (uint64_t& n : block)
             n = random();
-        const size_t nChunk = static_cast<size_t>(std::min<uint64_t>(nSize - nDone, block.size() * 8));
+        const size_t nChunk =
+            static_cast<size_t>(std::min<uint64_t>(nSize - nDone, block.size() * 8));
         if (::write(fd, block.data(), nChunk) != static_cast<ssize_t>(nChunk))
             Die("cannot write " + strPath);
         nDone += nChunk;
@@ -137,7 +141,8 @@ int BenchChecksum(uint64_t nMiB) {
         RunResult result;
         const auto tStart = std::chrono::steady_clock::now();
         const auto digest = FileChecksum(strFile);
-        result.dSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - tStart).count();
+        result.dSeconds =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - tStart).count();
         result.nExit = digest ? 0 : 1;
         strDigest = digest.value_or("");
         return result;
@@ -186,11 +191,14 @@ int BenchCreate(uint64_t nFiles) {
                 static_cast<unsigned long long>(nFiles),
                 static_cast<unsigned long long>(std::max<uint64_t>(1, nFiles / 10)));
     const RunResult ours = Best("kestrel-cli create --force bench TREE", [&] {
-        return RunCommand({KESTREL_CLI_PATH, "create", "--force", "bench", strTree}, CliEnv(strWork));
+        return RunCommand({KESTREL_CLI_PATH, "create", "--force", "bench", strTree},
+                          CliEnv(strWork));
     });
-    const RunResult peer = Best("find TREE -printf '%s %p\\n' >/dev/null",
-                                [&] { return RunCommand({"find", strTree, "-printf", "%s %p\n"}); });
-    std::printf("time ratio (Kestrel / find): %.3f  (target <= 1.5)\n", ours.dSeconds / peer.dSeconds);
+    const RunResult peer = Best("find TREE -printf '%s %p\\n' >/dev/null", [&] {
+        return RunCommand({"find", strTree, "-printf", "%s %p\n"});
+    });
+    std::printf("time ratio (Kestrel / find): %.3f  (target <= 1.5)\n",
+                ours.dSeconds / peer.dSeconds);
     std::printf("Kestrel peak memory: %.1f MiB  (target <= 64)\n", ours.nPeakKb / 1024.0);
     std::filesystem::remove_all(strWork);
     return 0;

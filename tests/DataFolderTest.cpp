@@ -1,6 +1,6 @@
 #include "catalog/DataFolder.h"
-#include "catalog/EngineError.h"
 #include "TestTree.h"
+#include "catalog/EngineError.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>

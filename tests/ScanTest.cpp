@@ -358,21 +358,53 @@ TEST_F(ScanTest, PathsLongerThanTheSystemLimitAreWalked) {
     ASSERT_EQ(::system(("cd '" + m_tree.Root() + "' && rm -rf " + strLevel).c_str()), 0);
 }
 
-TEST_F(ScanTest, UnreadableSubdirectoryKeepsItsRowAndTheWalkGoesOn) {
-    if (::geteuid() == 0)
-        GTEST_SKIP() << "root reads every directory";
-    m_tree.MakeDir("locked/inner");
-    m_tree.WriteFile("locked/hidden", "h");
-    m_tree.MakeDir("open");
-    m_tree.WriteFile("open/f", "f");
-    ::chmod(m_tree.Path("locked").c_str(), 0);
-    Scan(m_tree.Root());
-    const std::vector<std::string> dirs = Dirs();
-    EXPECT_EQ(std::set<std::string>(dirs.begin(), dirs.end()),
-              (std::set<std::string>{m_tree.Root(), m_tree.Path("locked"), m_tree.Path("open")}));
-    ASSERT_EQ(Files().size(), 1u);
-    EXPECT_EQ(Files()[0].strName, "f");
-    EXPECT_FALSE(m_job->outcome.bFailed);
+// Scans tree into a catalog in out and describes what is wrong with the
+// result, or returns "" when an unreadable subdirectory was handled right.
+std::string CheckUnreadableWalk(const TestTree& tree, const TestTree& out) {
+    auto pJob = std::make_unique<ScanJob>();
+    pJob->strCatalogPath = out.Path("c.mdb");
+    pJob->strStartDir = tree.Root();
+    if (RunJob(pJob) != 1)
+        return "the end hook did not run once";
+    if (pJob->outcome.bFailed)
+        return "the job failed: " + pJob->outcome.strError;
+    Database db;
+    db.Open(pJob->strCatalogPath, Database::OpenMode::ReadOnly);
+    std::set<std::string> dirs;
+    for (ResultSet rows(db.Prepare("SELECT dir_name FROM dirs")); !rows.IsEOF(); rows.MoveNext())
+        dirs.insert(rows.GetText(0));
+    if (dirs != std::set<std::string>{tree.Root(), tree.Path("locked"), tree.Path("open")})
+        return "wrong directory rows";
+    ResultSet files(db.Prepare("SELECT group_concat(file_name) FROM files"));
+    if (files.GetText(0) != "f")
+        return "wrong file rows: " + files.GetText(0);
+    return "";
+}
+
+TEST(ScanUnreadable, SubdirectoryKeepsItsRowAndTheWalkGoesOn) {
+    TestTree tree;
+    TestTree out;
+    tree.MakeDir("locked/inner");
+    tree.WriteFile("locked/hidden", "h");
+    tree.MakeDir("open");
+    tree.WriteFile("open/f", "f");
+    ::chmod(tree.Path("locked").c_str(), 0);
+    if (::geteuid() != 0) {
+        EXPECT_EQ(CheckUnreadableWalk(tree, out), "");
+        return;
+    }
+    // Root reads every directory: walk as an ordinary user in a child process.
+    ::chmod(tree.Root().c_str(), 0755);
+    ::chmod(out.Root().c_str(), 0777);
+    EXPECT_EXIT(
+        {
+            if (::setgid(65534) != 0 || ::setuid(65534) != 0)
+                std::_Exit(3);
+            const std::string strProblem = CheckUnreadableWalk(tree, out);
+            std::fprintf(stderr, "%s", strProblem.c_str());
+            std::_Exit(strProblem.empty() ? 0 : 1);
+        },
+        ::testing::ExitedWithCode(0), "^$");
 }
 
 TEST_F(ScanTest, ManyRowsAcrossCommitBatches) {
