@@ -3,6 +3,7 @@
 #include "catalog/Catalog.h"
 #include "catalog/Database.h"
 #include "catalog/EngineError.h"
+#include "catalog/ResultSet.h"
 #include "catalog/RowAppender.h"
 #include "scan/DirectoryReader.h"
 #include "scan/FileChecksum.h"
@@ -172,24 +173,54 @@ void ScanDirectory(Database& database, ScanJob& job, const std::string& strPath,
     writer.Finish();
 }
 
+namespace {
+
+// After a failure the counts must say what the catalog really holds: rows of
+// a transaction the engine rolled back are not in it.
+void CountStoredRows(Database& database, ScanOutcome& outcome) {
+    try {
+        auto count = [&](const char* pszSql) {
+            return static_cast<uint64_t>(ResultSet(database.Prepare(pszSql)).GetInt64(0));
+        };
+        outcome.nDirs = count("SELECT count(*) FROM dirs");
+        outcome.nFiles = count("SELECT count(*) FROM files");
+        outcome.nChecksums = count("SELECT count(md5_checksum) FROM files");
+    } catch (const std::exception&) {
+    }
+}
+
+void BuildCatalog(Database& database, ScanJob& job) {
+    if (!CreateCatalog(database, job.strCatalogPath))
+        throw EngineError("No catalog path was given.");
+    // A new catalog that nobody else reads: no disk flush per commit. The
+    // file is flushed once when it is closed.
+    database.Execute("PRAGMA synchronous=OFF");
+    RowAppender dirs(database, "dirs", {"dir_name"});
+    const int64_t nStartId = dirs.Append({std::string_view(job.strStartDir)});
+    job.progress.nDirs.fetch_add(1, std::memory_order_relaxed);
+    ScanDirectory(database, job, job.strStartDir, nStartId);
+}
+
+} // namespace
+
 unsigned ScanThreadProc(ScanJob* pJob) {
     ScanJob& job = *pJob;
     job.outcome = ScanOutcome{};
-    try {
+    {
         Database database;
         try {
-            if (!CreateCatalog(database, job.strCatalogPath))
-                throw EngineError("No catalog path was given.");
-            // A new catalog that nobody else reads: no disk flush per commit.
-            // The file is flushed once when it is closed (below).
-            database.Execute("PRAGMA synchronous=OFF");
-            RowAppender dirs(database, "dirs", {"dir_name"});
-            const int64_t nStartId = dirs.Append({std::string_view(job.strStartDir)});
-            job.progress.nDirs.fetch_add(1, std::memory_order_relaxed);
-            ScanDirectory(database, job, job.strStartDir, nStartId);
+            BuildCatalog(database, job);
         } catch (const std::exception& error) {
             job.outcome.bFailed = true;
             job.outcome.strError = error.what();
+        } catch (...) {
+            job.outcome.bFailed = true;
+            job.outcome.strError = "The catalog could not be written.";
+        }
+        job.outcome.nDirs = job.progress.nDirs.load();
+        job.outcome.nFiles = job.progress.nFiles.load();
+        job.outcome.nChecksums = job.progress.nChecksums.load();
+        if (job.outcome.bFailed && database.IsOpen()) {
             // Keep the rows stored before the failure, if the engine still can.
             if (database.InTransaction()) {
                 try {
@@ -197,18 +228,13 @@ unsigned ScanThreadProc(ScanJob* pJob) {
                 } catch (const std::exception&) {
                 }
             }
+            CountStoredRows(database, job.outcome);
         }
+        const bool bCreated = database.IsOpen();
         database.Close();
-        FlushFile(job.strCatalogPath);
-    } catch (...) {
-        if (!job.outcome.bFailed) {
-            job.outcome.bFailed = true;
-            job.outcome.strError = "The catalog could not be closed.";
-        }
+        if (bCreated)
+            FlushFile(job.strCatalogPath);
     }
-    job.outcome.nDirs = job.progress.nDirs.load();
-    job.outcome.nFiles = job.progress.nFiles.load();
-    job.outcome.nChecksums = job.progress.nChecksums.load();
     g_bReloadDatabaseList.store(true);
     if (job.fnOnEnd) {
         try {
