@@ -40,13 +40,25 @@ void Statement::Finalize() {
     }
 }
 
-void Statement::BindText(int nIndex, std::string_view text) {
+namespace {
+
+void BindTextWith(sqlite3* pDb, sqlite3_stmt* pStmt, int nIndex, std::string_view text,
+                  sqlite3_destructor_type fnKeep) {
     // A null data pointer would bind NULL; an empty text must stay a text.
     const char* pData = text.data() ? text.data() : "";
-    const int rc =
-        sqlite3_bind_text64(m_pStmt, nIndex, pData, text.size(), SQLITE_STATIC, SQLITE_UTF8);
+    const int rc = sqlite3_bind_text64(pStmt, nIndex, pData, text.size(), fnKeep, SQLITE_UTF8);
     if (rc != SQLITE_OK)
-        ThrowEngineError(m_pDb, rc);
+        ThrowEngineError(pDb, rc);
+}
+
+} // namespace
+
+void Statement::BindText(int nIndex, std::string_view text) {
+    BindTextWith(m_pDb, m_pStmt, nIndex, text, SQLITE_STATIC);
+}
+
+void Statement::BindTextCopy(int nIndex, std::string_view text) {
+    BindTextWith(m_pDb, m_pStmt, nIndex, text, SQLITE_TRANSIENT);
 }
 
 void Statement::BindInt64(int nIndex, int64_t nValue) {

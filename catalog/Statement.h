@@ -19,6 +19,8 @@ public:
     Statement& operator=(Statement&& other) noexcept;
 
     void BindText(int nIndex, std::string_view text);
+    // Binds a copy of the text, for a statement that outlives the caller's text.
+    void BindTextCopy(int nIndex, std::string_view text);
     void BindInt64(int nIndex, int64_t nValue);
     void BindNull(int nIndex);
 

@@ -1,0 +1,102 @@
+#include "search/Search.h"
+
+#include "catalog/Database.h"
+#include "catalog/ResultSet.h"
+#include "search/DatabaseList.h"
+
+std::unique_ptr<ResultSet> g_pSearchRecordset;
+int g_nSearchMode = 0;
+int g_nResultAction = 0;
+std::string g_strSearchDatabase;
+
+namespace {
+
+const char* const kStatements[] = {
+    "SELECT d.dir_name, f.file_name, f.file_size, f.md5_checksum FROM files f, dirs d "
+    "WHERE (f.file_name LIKE ? OR d.dir_name LIKE ?) AND d.dir_id = f.dir_id",
+    "SELECT d.dir_name, f.file_name, f.file_size, f.md5_checksum FROM files f, dirs d "
+    "WHERE f.file_name LIKE ? AND d.dir_id = f.dir_id",
+    "SELECT dir_name FROM dirs WHERE dir_name LIKE ?",
+};
+
+} // namespace
+
+void OpenCatalogForSearch(Database& database, const std::string& strAppPath,
+                          const std::string& strEntry) {
+    database.Open(CatalogPathOfEntry(strAppPath, strEntry), Database::OpenMode::ReadOnly);
+}
+
+void RunCatalogQuery(Database& database, int nMode, const std::string& strSearch) {
+    g_pSearchRecordset.reset();
+    g_nSearchMode = nMode;
+    try {
+        const int nIndex = nMode == kSearchFiles ? 1 : nMode == kSearchDirs ? 2 : 0;
+        Statement statement = database.Prepare(kStatements[nIndex]);
+        statement.BindTextCopy(1, strSearch);
+        if (nIndex == 0)
+            statement.BindTextCopy(2, strSearch);
+        g_pSearchRecordset = std::make_unique<ResultSet>(std::move(statement));
+    } catch (...) {
+        // Nothing may read a result set that never opened.
+        g_pSearchRecordset.reset();
+        g_nResultAction = 0;
+        throw;
+    }
+}
+
+ResultRow HitToResultRow(const ResultSet& rows, int nMode, const std::string& strDatabase) {
+    ResultRow row;
+    row.strDatabase = strDatabase;
+    row.strPath = rows.GetText(0);
+    if (nMode == kSearchDirs)
+        return row;
+    row.strPath += '/';
+    // The root stored as "/" would give "//": short paths lose a doubled separator.
+    if (row.strPath.size() <= 4) {
+        std::string strCollapsed;
+        for (size_t i = 0; i < row.strPath.size(); ++i) {
+            strCollapsed += row.strPath[i];
+            if (row.strPath[i] == '/' && i + 1 < row.strPath.size() && row.strPath[i + 1] == '/')
+                ++i;
+        }
+        row.strPath = strCollapsed;
+    }
+    row.strPath += rows.GetTextView(1);
+    if (!rows.IsNull(2) && rows.GetInt64(2) >= 0)
+        row.strSize = std::to_string(rows.GetInt64(2));
+    row.strChecksum = rows.GetText(3);
+    return row;
+}
+
+int TakeSearchHits(const std::function<void(ResultRow&&)>& fnAdd) {
+    const int nAction = g_nResultAction;
+    if (nAction == 0 || !g_pSearchRecordset || !g_pSearchRecordset->IsOpen()) {
+        g_nResultAction = 0;
+        return 0;
+    }
+    for (ResultSet& rows = *g_pSearchRecordset; !rows.IsEOF(); rows.MoveNext())
+        fnAdd(HitToResultRow(rows, g_nSearchMode, g_strSearchDatabase));
+    g_nResultAction = 0;
+    g_pSearchRecordset->Close();
+    return nAction;
+}
+
+void SearchCatalogs(const std::string& strAppPath, const std::vector<std::string>& entries,
+                    int nMode, const std::string& strSearch,
+                    const std::function<void()>& fnDeliver) {
+    for (size_t k = 0; k < entries.size(); ++k) {
+        Database database;
+        g_strSearchDatabase = entries[k];
+        OpenCatalogForSearch(database, strAppPath, entries[k]);
+        g_nResultAction = k == 0 ? 1 : 2;
+        try {
+            RunCatalogQuery(database, nMode, strSearch);
+            fnDeliver();
+        } catch (...) {
+            g_pSearchRecordset.reset(); // it must not outlive its catalog
+            g_nResultAction = 0;
+            throw;
+        }
+        g_pSearchRecordset.reset();
+    }
+}

@@ -1,0 +1,65 @@
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+class Database;
+class ResultSet;
+
+// Where a search looks: the index of the "Where search:" choice.
+enum SearchMode : int {
+    kSearchBoth = 0,  // "Directories and files": file names and directory paths
+    kSearchFiles = 1, // "Files": file names
+    kSearchDirs = 2,  // "Directories": directory paths; rows are directories
+};
+
+inline constexpr const char* kMsgNoDatabases =
+    "There are no any database to search. Create new database or add existing database manually";
+inline constexpr const char* kMsgEnterSearchText = "Enter text to search";
+inline constexpr const char* kMsgSelectDatabases = "Select one or more database files to search";
+
+// The hand-over of one catalog's open hits from the search to their reader.
+// g_pSearchRecordset is null or an open result set whose catalog is still
+// open; g_nResultAction is 0 (nothing pending), 1 (clear, then add) or 2
+// (add); g_strSearchDatabase is the entry being searched.
+extern std::unique_ptr<ResultSet> g_pSearchRecordset;
+extern int g_nSearchMode;
+extern int g_nResultAction;
+extern std::string g_strSearchDatabase;
+
+// Opens the catalog of an entry read-only; raises EngineError.
+void OpenCatalogForSearch(Database& database, const std::string& strAppPath,
+                          const std::string& strEntry);
+
+// Builds the statement of nMode with strSearch bound as the pattern and opens
+// it on the catalog into g_pSearchRecordset (the previous one is destroyed
+// first); sets g_nSearchMode. On an engine error the hand-over is left with
+// no result set and action 0, and the error is raised again.
+void RunCatalogQuery(Database& database, int nMode, const std::string& strSearch);
+
+// The texts of one result row.
+struct ResultRow {
+    std::string strPath;
+    std::string strSize;     // empty for a directory, a negative or an unknown size
+    std::string strChecksum; // empty when the catalog holds none
+    std::string strDatabase;
+};
+
+// The row for the current hit of rows, from a query of nMode.
+ResultRow HitToResultRow(const ResultSet& rows, int nMode, const std::string& strDatabase);
+
+// When a hand-over is pending and open: passes each hit to fnAdd as a row,
+// then sets g_nResultAction to 0 and closes the result set. Returns the
+// action that was pending (0 when nothing was read). Raises EngineError when
+// reading fails part way; the rows given so far stand.
+int TakeSearchHits(const std::function<void(ResultRow&&)>& fnAdd);
+
+// Searches the entries in order: for each one, opens its catalog, sets the
+// action (1 for the first, 2 after), runs the query and calls fnDeliver,
+// which must take the hits (TakeSearchHits) before it returns; then closes
+// the catalog. The first engine error ends the search and is raised.
+void SearchCatalogs(const std::string& strAppPath, const std::vector<std::string>& entries,
+                    int nMode, const std::string& strSearch,
+                    const std::function<void()>& fnDeliver);
