@@ -1,5 +1,9 @@
 #include "cli/CommandLine.h"
 #include "cli/CreateCommand.h"
+#include "cli/ListCommands.h"
+#include "cli/SearchCommands.h"
+
+#include "catalog/EngineError.h"
 
 #include <cstdio>
 #include <cstring>
@@ -18,6 +22,16 @@ const char* const kHelp =
     "Commands:\n"
     "  create [--checksum] [--max-size KB] [--force] NAME START_DIR\n"
     "        walk START_DIR into the new catalog NAME\n"
+    "  list\n"
+    "        print the catalog list, one entry a line\n"
+    "  add PATH\n"
+    "        add a catalog file from elsewhere to the list\n"
+    "  delete [--yes] ENTRY\n"
+    "        delete a listed catalog's file and its list entry\n"
+    "  search [--where both|files|dirs] PATTERN [ENTRY...]\n"
+    "        search the named catalogs, or all listed ones\n"
+    "  verify ENTRY...\n"
+    "        check every catalogued file for changes\n"
     "\n"
     "Catalogs live in the data folder $XDG_DATA_HOME/kestrel/ (by default\n"
     "~/.local/share/kestrel/) as NAME.mdb. 'kestrel-cli COMMAND --help' tells\n"
@@ -47,8 +61,23 @@ int main(int argc, char** argv) {
     }
     const std::vector<std::string> args(argv + 2, argv + argc);
     RaiseOpenFileLimit();
-    if (strCommand == "create")
-        return RunCreateCommand(args);
+    try {
+        if (strCommand == "create")
+            return RunCreateCommand(args);
+        if (strCommand == "list")
+            return RunListCommand(args);
+        if (strCommand == "add")
+            return RunAddCommand(args);
+        if (strCommand == "delete")
+            return RunDeleteCommand(args);
+        if (strCommand == "search")
+            return RunSearchCommand(args);
+        if (strCommand == "verify")
+            return RunVerifyCommand(args);
+    } catch (const EngineError& error) {
+        PrintError(error.what());
+        return kExitFailed;
+    }
     PrintError("unknown command '" + strCommand + "' (see kestrel-cli --help)");
     return kExitUsage;
 }

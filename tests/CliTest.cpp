@@ -158,3 +158,110 @@ TEST_F(CliTest, HelpTellsTheCommands) {
         EXPECT_NE(create.strOut.find(pszWord), std::string::npos) << pszWord;
     EXPECT_EQ(Run({}).nExit, 2);
 }
+
+TEST_F(CliTest, ListAddAndDeleteKeepTheListTrue) {
+    m_tree.WriteFile("f", "f");
+    ASSERT_EQ(Run({"create", "Alpha", m_tree.Root()}).nExit, 0);
+    ASSERT_EQ(Run({"create", "beta", m_tree.Root()}).nExit, 0);
+    const std::string strOther = m_home.Path("other.mdb");
+    ASSERT_EQ(::rename(CatalogPath("beta").c_str(), strOther.c_str()), 0);
+    m_home.WriteFile("text.mdb", "plain text, no database at all, and long enough for that");
+
+    EXPECT_EQ(Run({"list"}).strOut, "Alpha\n");
+    EXPECT_EQ(Run({"add", strOther}).nExit, 0);
+    EXPECT_EQ(Run({"list"}).strOut, "Alpha\n" + strOther + "\n");
+    const struct {
+        std::string strPath;
+        const char* pszMessage;
+    } kRefused[] = {
+        {strOther, "Database already in list"},
+        {m_home.Path("text.mdb"), "not a database"},
+        {m_home.Path("missing.mdb"), "missing.mdb"},
+    };
+    for (const auto& c : kRefused) {
+        const CliResult result = Run({"add", c.strPath});
+        EXPECT_EQ(result.nExit, 1) << c.strPath;
+        EXPECT_NE(result.strErr.find(c.pszMessage), std::string::npos) << result.strErr;
+    }
+    EXPECT_EQ(Run({"list"}).strOut, "Alpha\n" + strOther + "\n");
+
+    // Without a terminal, delete does not ask and does nothing without --yes.
+    const CliResult unasked = Run({"delete", strOther});
+    EXPECT_EQ(unasked.nExit, 1);
+    EXPECT_NE(unasked.strErr.find("--yes"), std::string::npos);
+    EXPECT_TRUE(FileChecksum(strOther).has_value());
+    EXPECT_EQ(Run({"delete", "--yes", strOther}).nExit, 0);
+    EXPECT_FALSE(FileChecksum(strOther).has_value());
+    EXPECT_EQ(Run({"delete", "--yes", "Alpha"}).nExit, 0);
+    EXPECT_EQ(Run({"list"}).strOut, "");
+    EXPECT_EQ(Run({"delete", "--yes", "Alpha"}).nExit, 1); // no longer listed
+}
+
+TEST_F(CliTest, SearchPrintsHitsLikeGrep) {
+    EXPECT_EQ(Run({"search", "*"}).nExit, 2); // no catalog at all
+    m_tree.MakeDir("Docs");
+    m_tree.WriteFile("Docs/Report.TXT", "12345");
+    m_tree.WriteFile("notes.txt", "");
+    m_tree.WriteFile("image.png", "");
+    ASSERT_EQ(Run({"create", "--checksum", "One", m_tree.Path("Docs")}).nExit, 0);
+    ASSERT_EQ(Run({"create", "Two", m_tree.Root()}).nExit, 0);
+
+    CliResult result = Run({"search", "--where", "files", "*.txt", "One"});
+    EXPECT_EQ(result.nExit, 0);
+    EXPECT_EQ(result.strOut,
+              m_tree.Path("Docs/Report.TXT") + "\t5\t" + Md5OfText("12345") + "\tOne\n");
+    result = Run({"search", "--where", "dirs", "*/docs"});
+    EXPECT_EQ(result.nExit, 0);
+    EXPECT_EQ(result.strOut,
+              m_tree.Path("Docs") + "\t\t\tOne\n" + m_tree.Path("Docs") + "\t\t\tTwo\n");
+    // Every listed catalog by default, in list order, files of a matching directory too.
+    result = Run({"search", "*docs*"});
+    EXPECT_EQ(std::count(result.strOut.begin(), result.strOut.end(), '\n'), 2) << result.strOut;
+    EXPECT_LT(result.strOut.find("\tOne\n"), result.strOut.find("\tTwo\n"));
+
+    EXPECT_EQ(Run({"search", "nothing like it"}).nExit, 1);
+    const struct {
+        std::vector<std::string> args;
+        const char* pszMessage;
+    } kErrors[] = {
+        {{"search", ""}, "Enter text to search"},
+        {{"search", "[a"}, "no closing ']'"},
+        {{"search", "--where", "everywhere", "*"}, "--where"},
+        {{"search", "*", "One", "Gone", "Two"}, "Gone.mdb"},
+    };
+    for (const auto& c : kErrors) {
+        result = Run(c.args);
+        EXPECT_EQ(result.nExit, 2) << c.pszMessage;
+        EXPECT_NE(result.strErr.find(c.pszMessage), std::string::npos) << result.strErr;
+    }
+    // The catalog before the missing one was searched, the one after it not.
+    EXPECT_NE(result.strOut.find("\tOne\n"), std::string::npos);
+    EXPECT_EQ(result.strOut.find("\tTwo\n"), std::string::npos);
+}
+
+TEST_F(CliTest, VerifyFindsChangedAndMissingFiles) {
+    m_tree.WriteFile("same", "unchanged");
+    m_tree.WriteFile("edited", "original");
+    m_tree.WriteFile("grown", "short");
+    m_tree.WriteFile("removed", "bye");
+    m_tree.WriteSizedFile("big", 200 * 1024); // over the limit: no checksum
+    ASSERT_EQ(Run({"create", "--checksum", "Disk", m_tree.Root()}).nExit, 0);
+    CliResult result = Run({"verify", "Disk"});
+    EXPECT_EQ(result.nExit, 0) << result.strOut;
+    EXPECT_NE(result.strOut.find("4 unchanged, 0 changed, 0 not found, 1 not checked"),
+              std::string::npos)
+        << result.strOut;
+
+    m_tree.WriteFile("edited", "ORIGINAL"); // same size, other bytes
+    m_tree.WriteFile("grown", "longer now");
+    ::unlink(m_tree.Path("removed").c_str());
+    result = Run({"verify", "Disk"});
+    EXPECT_EQ(result.nExit, 1);
+    for (const std::string& strLine :
+         {"File '" + m_tree.Path("edited") + "' was changed\n",
+          "File '" + m_tree.Path("grown") + "' was changed\n",
+          "File '" + m_tree.Path("removed") + "' not found\n",
+          std::string("1 unchanged, 2 changed, 1 not found, 1 not checked\n")})
+        EXPECT_NE(result.strOut.find(strLine), std::string::npos) << strLine << result.strOut;
+    EXPECT_EQ(Run({"verify", "Nowhere"}).nExit, 2);
+}

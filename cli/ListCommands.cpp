@@ -1,0 +1,141 @@
+#include "cli/ListCommands.h"
+
+#include "catalog/DataFolder.h"
+#include "catalog/EngineError.h"
+#include "cli/CommandLine.h"
+#include "search/DatabaseList.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <unistd.h>
+
+namespace {
+
+const char* const kListHelp =
+    "Usage: kestrel-cli list\n"
+    "\n"
+    "Prints the catalog list, one entry a line, in list order: the\n"
+    "catalogs of the data folder by name, then the full paths added with\n"
+    "'kestrel-cli add'.\n";
+
+const char* const kAddHelp =
+    "Usage: kestrel-cli add PATH\n"
+    "\n"
+    "Adds the catalog file PATH (made absolute) to the catalog list, the file\n"
+    "dblist.txt in the data folder. Refused, with exit status 1, when the file\n"
+    "is no catalog or is listed already.\n";
+
+const char* const kDeleteHelp =
+    "Usage: kestrel-cli delete [--yes] ENTRY\n"
+    "\n"
+    "Deletes the catalog of the list entry ENTRY (a name or a full path as\n"
+    "'kestrel-cli list' prints it): its file is removed from disk, and a full\n"
+    "path also leaves dblist.txt. Asks first on a terminal; --yes is needed\n"
+    "otherwise. Exit status 1 when refused.\n";
+
+// Parses args with only --help known (plus extra flags); prints help or the
+// error. Returns -1 to go on, else the exit status.
+int ParseSimple(const std::vector<std::string>& args, const char* pszHelp, CommandLine& cmd,
+                std::set<std::string> flags = {}) {
+    std::string strError;
+    flags.insert("--help");
+    if (!cmd.Parse(args, flags, {}, strError)) {
+        PrintError(strError);
+        return kExitUsage;
+    }
+    if (cmd.Has("--help")) {
+        std::fputs(pszHelp, stdout);
+        return kExitOk;
+    }
+    return -1;
+}
+
+bool AskYes(const std::string& strQuestion) {
+    std::fprintf(stderr, "%s [y/N] ", strQuestion.c_str());
+    std::fflush(stderr);
+    char answer[16] = {};
+    if (!std::fgets(answer, sizeof answer, stdin))
+        return false;
+    return answer[0] == 'y' || answer[0] == 'Y';
+}
+
+} // namespace
+
+int RunListCommand(const std::vector<std::string>& args) {
+    CommandLine cmd;
+    if (const int nExit = ParseSimple(args, kListHelp, cmd); nExit >= 0)
+        return nExit;
+    if (!cmd.operands.empty()) {
+        PrintError("list takes no arguments");
+        return kExitUsage;
+    }
+    for (const std::string& strEntry : LoadDatabaseList(DataFolder()))
+        std::printf("%s\n", strEntry.c_str());
+    return kExitOk;
+}
+
+int RunAddCommand(const std::vector<std::string>& args) {
+    CommandLine cmd;
+    if (const int nExit = ParseSimple(args, kAddHelp, cmd); nExit >= 0)
+        return nExit;
+    if (cmd.operands.size() != 1 || cmd.operands[0].empty()) {
+        PrintError("add takes one PATH");
+        return kExitUsage;
+    }
+    std::string strPath = cmd.operands[0];
+    if (strPath[0] != '/') {
+        char szCwd[4096];
+        if (!::getcwd(szCwd, sizeof szCwd)) {
+            PrintError("cannot tell the current folder");
+            return kExitFailed;
+        }
+        strPath = std::string(szCwd) + "/" + strPath;
+    }
+    const std::string strApp = DataFolder();
+    switch (AddDatabase(strApp, strPath, LoadDatabaseList(strApp))) {
+    case AddResult::Added:
+        return kExitOk;
+    case AddResult::NotValid:
+        PrintError(kMsgNotValidDatabase);
+        break;
+    case AddResult::AlreadyListed:
+        PrintError(kMsgAlreadyInList);
+        break;
+    case AddResult::HasLineBreak:
+        PrintError(kMsgPathHasLineBreak);
+        break;
+    case AddResult::ListNotWritten:
+        PrintError("Cannot write " + strApp + kListFileName);
+        break;
+    }
+    return kExitFailed;
+}
+
+int RunDeleteCommand(const std::vector<std::string>& args) {
+    CommandLine cmd;
+    if (const int nExit = ParseSimple(args, kDeleteHelp, cmd, {"--yes"}); nExit >= 0)
+        return nExit;
+    if (cmd.operands.size() != 1) {
+        PrintError("delete takes one ENTRY");
+        return kExitUsage;
+    }
+    const std::string& strEntry = cmd.operands[0];
+    const std::string strApp = DataFolder();
+    const std::vector<std::string> entries = LoadDatabaseList(strApp);
+    if (std::find(entries.begin(), entries.end(), strEntry) == entries.end()) {
+        PrintError("No database '" + strEntry + "' in the list");
+        return kExitFailed;
+    }
+    if (!cmd.Has("--yes")) {
+        const std::string strQuestion =
+            "Delete database '" + strEntry + "'? Its file will be removed from disk.";
+        if (!::isatty(STDIN_FILENO)) {
+            PrintError(strQuestion + " Not asked without a terminal: add --yes");
+            return kExitFailed;
+        }
+        if (!AskYes(strQuestion))
+            return kExitFailed;
+    }
+    DeleteDatabase(strApp, strEntry);
+    return kExitOk;
+}

@@ -1,0 +1,46 @@
+#include "search/FileCheck.h"
+
+#include "scan/FileChecksum.h"
+
+#include <fcntl.h>
+#include <strings.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+bool IsSpace(char c) {
+    return c == ' ' || (c >= '\t' && c <= '\r');
+}
+
+} // namespace
+
+FileCheckResult CheckFile(const std::string& strPath, const std::string& strStoredChecksum,
+                          std::optional<int64_t> nStoredSize) {
+    const int fd = ::open(strPath.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0)
+        return FileCheckResult::NotFound;
+    struct stat st {};
+    const bool bStat = ::fstat(fd, &st) == 0;
+    ::close(fd);
+    // A directory is no file to check (it opens for reading here).
+    if (bStat && S_ISDIR(st.st_mode))
+        return FileCheckResult::NotFound;
+
+    size_t nBegin = 0, nEnd = strStoredChecksum.size();
+    while (nEnd > nBegin && IsSpace(strStoredChecksum[nEnd - 1]))
+        --nEnd;
+    while (nBegin < nEnd && IsSpace(strStoredChecksum[nBegin]))
+        ++nBegin;
+    if (nBegin == nEnd)
+        return FileCheckResult::NoChecksum;
+    const std::string strStored = strStoredChecksum.substr(nBegin, nEnd - nBegin);
+
+    if (bStat && S_ISREG(st.st_mode) && nStoredSize && *nStoredSize != st.st_size)
+        return FileCheckResult::Changed;
+    const std::optional<std::string> current = FileChecksum(strPath);
+    if (!current)
+        return FileCheckResult::Unreadable;
+    return ::strcasecmp(current->c_str(), strStored.c_str()) == 0 ? FileCheckResult::Unchanged
+                                                                  : FileCheckResult::Changed;
+}
