@@ -4,6 +4,7 @@
 //   kestrel-bench checksum [--mib N]          FileChecksum vs md5sum on one file
 //   kestrel-bench create [--files N]          kestrel-cli create vs find -printf
 //   kestrel-bench create-checksum [--mib N]   create --checksum vs find -exec md5sum
+//   kestrel-bench search [--files N]          search vs plocate and grep -c -i
 //
 // Inputs are generated in a temporary folder ($TMPDIR or /tmp) and removed
 // afterwards; every command runs once to warm the caches, then the best of
@@ -43,15 +44,16 @@ struct RunResult {
     std::exit(1);
 }
 
-// Runs a command with its output thrown away; returns time, peak memory, status.
-RunResult RunCommand(const std::vector<std::string>& args,
-                     const std::vector<std::string>& env = {}) {
+// Runs a command with its output sent to strOut (by default thrown away);
+// returns time, peak memory, status.
+RunResult RunCommand(const std::vector<std::string>& args, const std::vector<std::string>& env = {},
+                     const std::string& strOut = "/dev/null") {
     const auto tStart = std::chrono::steady_clock::now();
     const pid_t pid = ::fork();
     if (pid < 0)
         Die("fork failed");
     if (pid == 0) {
-        const int fd = ::open("/dev/null", O_WRONLY);
+        const int fd = ::open(strOut.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         ::dup2(fd, STDOUT_FILENO);
         for (const std::string& strVar : env)
             ::putenv(const_cast<char*>(strVar.c_str()));
@@ -73,13 +75,15 @@ RunResult RunCommand(const std::vector<std::string>& args,
     return result;
 }
 
-// One warm-up, then the best of kRuns; a failing run ends the benchmark.
-RunResult Best(const std::string& strLabel, const std::function<RunResult()>& run) {
+// One warm-up, then the best of kRuns; a run that exits above nMaxExit ends
+// the benchmark (a search may exit 1 for "no hits").
+RunResult Best(const std::string& strLabel, const std::function<RunResult()>& run,
+               int nMaxExit = 0) {
     RunResult best;
     best.dSeconds = 1e30;
     for (int i = 0; i <= kRuns; ++i) {
         const RunResult result = run();
-        if (result.nExit != 0)
+        if (result.nExit < 0 || result.nExit > nMaxExit)
             Die(strLabel + " failed with status " + std::to_string(result.nExit));
         if (i > 0 && result.dSeconds < best.dSeconds)
             best = result;
@@ -247,6 +251,90 @@ int BenchCreateChecksum(uint64_t nMiB) {
     return 0;
 }
 
+// nFiles files in nFiles / 20 directories below strRoot, with names that the
+// search patterns find in part: some ".txt" files, some names holding "abc",
+// some directories named "src".
+void MakeSearchTree(const std::string& strRoot, uint64_t nFiles) {
+    const uint64_t nDirs = std::max<uint64_t>(1, nFiles / 20);
+    const char* const kDirNames[] = {"src", "docs", "build", "photos", "music", "data"};
+    const char* const kExtensions[] = {".txt", ".dat", ".c", ".jpg", ".md", ".bin", ".h"};
+    uint64_t nMade = 0;
+    for (uint64_t d = 0; d < nDirs; ++d) {
+        const std::string strTop = strRoot + "/project " + std::to_string(d % 250);
+        ::mkdir(strTop.c_str(), 0755);
+        const std::string strDir = strTop + "/" + kDirNames[d % 6] + " " + std::to_string(d);
+        ::mkdir(strDir.c_str(), 0755);
+        const uint64_t nHere = (d + 1) * nFiles / nDirs - nMade;
+        for (uint64_t f = 0; f < nHere; ++f, ++nMade) {
+            std::string strName = (nMade % 97 == 0 ? "xabcx " : "file ") + std::to_string(nMade);
+            strName += kExtensions[nMade % 7];
+            const int fd = ::open((strDir + "/" + strName).c_str(), O_WRONLY | O_CREAT, 0644);
+            if (fd < 0)
+                Die("cannot create a file in " + strDir);
+            ::close(fd);
+        }
+    }
+}
+
+int BenchSearch(uint64_t nFiles) {
+    const std::string strWork = MakeTempDir();
+    const std::string strTree = strWork + "/tree";
+    ::mkdir(strTree.c_str(), 0755);
+    std::printf("making a tree of %llu files...\n", static_cast<unsigned long long>(nFiles));
+    std::fflush(stdout);
+    MakeSearchTree(strTree, nFiles);
+    const auto env = CliEnv(strWork);
+    if (RunCommand({KESTREL_CLI_PATH, "create", "bench", strTree}, env).nExit != 0)
+        Die("kestrel-cli create failed");
+    const std::string strLocateDb = strWork + "/plocate.db";
+    if (RunCommand({"updatedb", "-U", strTree, "-o", strLocateDb, "-l", "no", "--prunepaths", "",
+                    "--prunenames", "", "--prunefs", ""})
+            .nExit != 0)
+        Die("updatedb (package plocate) failed");
+    const std::string strPaths = strWork + "/paths.txt";
+    if (std::system(("find '" + strTree + "' > '" + strPaths + "'").c_str()) != 0)
+        Die("find failed");
+
+    const struct {
+        const char* pszPattern; // Kestrel's and plocate's glob
+        const char* pszRegex;   // the same for grep
+    } kPatterns[] = {{"*.txt", "\\.txt$"}, {"*abc*", "abc"}, {"*/src*", "/src"}};
+    const char* const kModes[] = {"both", "files", "dirs"};
+    double dWorst = 0;
+    for (const auto& p : kPatterns) {
+        std::printf("pattern %s\n", p.pszPattern);
+        const RunResult locate = Best(
+            std::string("plocate -i ") + p.pszPattern,
+            [&] {
+                return RunCommand({"plocate", "-d", strLocateDb, "-i", p.pszPattern});
+            },
+            1);
+        const RunResult grep = Best(
+            std::string("grep -c -i ") + p.pszRegex,
+            [&] {
+                // GNU grep stops at the first match when its output is /dev/null.
+                return RunCommand({"grep", "-c", "-i", p.pszRegex, strPaths}, {},
+                                  strWork + "/grep.out");
+            },
+            1);
+        for (const char* pszMode : kModes) {
+            const RunResult ours = Best(
+                std::string("kestrel-cli search --where ") + pszMode,
+                [&] {
+                    return RunCommand(
+                        {KESTREL_CLI_PATH, "search", "--where", pszMode, p.pszPattern}, env);
+                },
+                1);
+            dWorst = std::max(dWorst, ours.dSeconds);
+            std::printf("    ratio to plocate %.2f, to grep %.2f\n",
+                        ours.dSeconds / locate.dSeconds, ours.dSeconds / grep.dSeconds);
+        }
+    }
+    std::printf("slowest Kestrel search: %.3f s  (target < 0.5)\n", dWorst);
+    std::filesystem::remove_all(strWork);
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -255,9 +343,11 @@ int main(int argc, char** argv) {
         return BenchChecksum(OptionValue(argc, argv, "--mib", 1024));
     if (strMode == "create")
         return BenchCreate(OptionValue(argc, argv, "--files", 200000));
+    if (strMode == "search")
+        return BenchSearch(OptionValue(argc, argv, "--files", 1000000));
     if (strMode == "create-checksum")
         return BenchCreateChecksum(OptionValue(argc, argv, "--mib", 1024));
     std::fprintf(stderr, "usage: kestrel-bench checksum [--mib N] | create [--files N] | "
-                         "create-checksum [--mib N]\n");
+                         "create-checksum [--mib N] | search [--files N]\n");
     return 2;
 }

@@ -186,8 +186,29 @@ std::string_view ValueText(sqlite3_value* pValue) {
                  : std::string_view();
 }
 
+// A matcher kept with its statement, remembering its last text and answer: a
+// search over files and their directories' paths meets the same directory
+// path for every file of that directory in a row.
+struct StatementMatcher {
+    explicit StatementMatcher(std::string_view pattern) : matcher(pattern) {}
+
+    bool Matches(std::string_view text) {
+        if (!bHaveLast || text != strLast) {
+            strLast.assign(text); // reuses its buffer: no allocation once grown
+            bLastResult = matcher.Matches(text);
+            bHaveLast = true;
+        }
+        return bLastResult;
+    }
+
+    LikeMatcher matcher;
+    std::string strLast;
+    bool bHaveLast = false;
+    bool bLastResult = false;
+};
+
 void DeleteMatcher(void* p) {
-    delete static_cast<LikeMatcher*>(p);
+    delete static_cast<StatementMatcher*>(p);
 }
 
 void LikeFunction(sqlite3_context* pContext, int /*nArgs*/, sqlite3_value** ppArgs) {
@@ -196,11 +217,11 @@ void LikeFunction(sqlite3_context* pContext, int /*nArgs*/, sqlite3_value** ppAr
         return; // NULL, as for any comparison with no value
     // A bound pattern stays the same for the whole statement: the engine keeps
     // the parsed matcher with the argument, so rows after the first parse nothing.
-    auto* pMatcher = static_cast<LikeMatcher*>(sqlite3_get_auxdata(pContext, 0));
+    auto* pMatcher = static_cast<StatementMatcher*>(sqlite3_get_auxdata(pContext, 0));
     const bool bCached = pMatcher != nullptr;
     if (!bCached) {
         try {
-            pMatcher = new LikeMatcher(ValueText(ppArgs[0]));
+            pMatcher = new StatementMatcher(ValueText(ppArgs[0]));
         } catch (const EngineError& error) {
             sqlite3_result_error(pContext, error.what(), -1);
             return;

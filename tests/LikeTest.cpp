@@ -225,6 +225,18 @@ TEST_F(LikeSqlTest, RebindingThePatternTakesTheNewOne) {
     }
 }
 
+TEST_F(LikeSqlTest, RepeatedTextsGetTheirOwnAnswers) {
+    // The function remembers its last text; each row must still be judged.
+    m_db.Execute("CREATE TABLE r(n INTEGER, name TEXT);"
+                 "INSERT INTO r VALUES (1, '/a'), (2, '/a'), (3, '/b'), (4, '/a'), (5, '/A'),"
+                 " (6, '/ab'), (7, '/a');");
+    Statement statement =
+        m_db.Prepare("SELECT group_concat(n) FROM (SELECT n FROM r WHERE name LIKE ? ORDER BY n)");
+    statement.BindText(1, "/a");
+    ResultSet rows(std::move(statement));
+    EXPECT_EQ(rows.GetText(0), "1,2,4,5,7");
+}
+
 TEST_F(LikeSqlTest, MalformedPatternFailsTheStatementWithItsMessage) {
     Statement statement = m_db.Prepare("SELECT name FROM t WHERE name LIKE ?");
     statement.BindText(1, "[abc");
