@@ -124,6 +124,17 @@ void FlushFile(const std::string& strPath) {
 
 } // namespace
 
+std::string CollapseSeparatorPairs(std::string_view path) {
+    std::string strCollapsed;
+    strCollapsed.reserve(path.size());
+    for (size_t i = 0; i < path.size(); ++i) {
+        strCollapsed += path[i];
+        if (path[i] == '/' && i + 1 < path.size() && path[i + 1] == '/')
+            ++i;
+    }
+    return strCollapsed;
+}
+
 std::string JoinPath(std::string_view parent, std::string_view name) {
     std::string strJoined;
     strJoined.reserve(parent.size() + 1 + name.size());
@@ -132,14 +143,7 @@ std::string JoinPath(std::string_view parent, std::string_view name) {
     strJoined.append(name);
     if (strJoined.find("//") == std::string::npos)
         return strJoined;
-    std::string strCollapsed;
-    strCollapsed.reserve(strJoined.size());
-    for (size_t i = 0; i < strJoined.size(); ++i) {
-        strCollapsed += strJoined[i];
-        if (strJoined[i] == '/' && i + 1 < strJoined.size() && strJoined[i + 1] == '/')
-            ++i;
-    }
-    return strCollapsed;
+    return CollapseSeparatorPairs(strJoined);
 }
 
 void ScanDirectory(Database& database, ScanJob& job, const std::string& strPath, int64_t nDirId) {

@@ -2,6 +2,7 @@
 
 #include "catalog/Database.h"
 #include "catalog/ResultSet.h"
+#include "scan/ScanJob.h"
 #include "search/DatabaseList.h"
 
 std::unique_ptr<ResultSet> g_pSearchRecordset;
@@ -52,15 +53,8 @@ ResultRow HitToResultRow(const ResultSet& rows, int nMode, const std::string& st
         return row;
     row.strPath += '/';
     // The root stored as "/" would give "//": short paths lose a doubled separator.
-    if (row.strPath.size() <= 4) {
-        std::string strCollapsed;
-        for (size_t i = 0; i < row.strPath.size(); ++i) {
-            strCollapsed += row.strPath[i];
-            if (row.strPath[i] == '/' && i + 1 < row.strPath.size() && row.strPath[i + 1] == '/')
-                ++i;
-        }
-        row.strPath = strCollapsed;
-    }
+    if (row.strPath.size() <= 4)
+        row.strPath = CollapseSeparatorPairs(row.strPath);
     row.strPath += rows.GetTextView(1);
     if (!rows.IsNull(2) && rows.GetInt64(2) >= 0)
         row.strSize = std::to_string(rows.GetInt64(2));
