@@ -1,0 +1,8 @@
+#include "controls/CMemDC.h"
+
+#include <QPaintDevice>
+
+CMemDC::CMemDC(QPaintDevice* pTarget, const QRect& rcClipBox)
+    : m_painter(pTarget), m_rcClipBox(rcClipBox), m_nBitsPerPixel(pTarget->depth()) {
+    m_painter.setClipRect(rcClipBox);
+}

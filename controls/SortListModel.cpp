@@ -1,0 +1,106 @@
+#include "controls/SortListModel.h"
+
+namespace {
+
+QString Display(std::string_view text) {
+    // Only for showing: a name that is not UTF-8 keeps its bytes in the row.
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+} // namespace
+
+SortListModel::SortListModel(QObject* pParent) : QAbstractTableModel(pParent) {}
+
+int SortListModel::rowCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : m_nShownRows;
+}
+
+int SortListModel::columnCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : static_cast<int>(m_headings.size());
+}
+
+QVariant SortListModel::data(const QModelIndex& index, int nRole) const {
+    if (nRole != Qt::DisplayRole || !index.isValid() || index.row() >= m_nShownRows)
+        return {};
+    return Display(m_rows[index.row()].Text(index.column()));
+}
+
+QVariant SortListModel::headerData(int nSection, Qt::Orientation orientation, int nRole) const {
+    if (orientation != Qt::Horizontal || nSection < 0 || nSection >= columnCount())
+        return {};
+    if (nRole == Qt::DisplayRole)
+        return Display(m_headings[nSection]);
+    if (nRole == Qt::TextAlignmentRole)
+        return QVariant::fromValue(Qt::AlignLeft | Qt::AlignVCenter);
+    return {};
+}
+
+int SortListModel::AppendColumn(std::string strHeading) {
+    const int nColumn = columnCount();
+    beginInsertColumns(QModelIndex(), nColumn, nColumn);
+    m_headings.push_back(std::move(strHeading));
+    endInsertColumns();
+    return nColumn;
+}
+
+int SortListModel::AppendRow(RowData row) {
+    m_rows.push_back(std::move(row));
+    if (!m_bDeferred)
+        ShowPendingRows();
+    return RowTotal() - 1;
+}
+
+void SortListModel::SetDeferred(bool bDeferred) {
+    m_bDeferred = bDeferred;
+    if (!bDeferred)
+        ShowPendingRows();
+}
+
+void SortListModel::ShowPendingRows() {
+    if (m_nShownRows == RowTotal())
+        return;
+    beginInsertRows(QModelIndex(), m_nShownRows, RowTotal() - 1);
+    m_nShownRows = RowTotal();
+    endInsertRows();
+}
+
+void SortListModel::FreeRow(int nRow) {
+    m_rows[nRow] = RowData();
+    if (nRow < m_nShownRows)
+        emit dataChanged(index(nRow, 0), index(nRow, columnCount() - 1));
+}
+
+void SortListModel::RemoveAllRows() {
+    beginResetModel();
+    m_rows.clear();
+    m_rows.shrink_to_fit();
+    m_nShownRows = 0;
+    endResetModel();
+}
+
+std::vector<const RowData*> SortListModel::RowPointers() const {
+    std::vector<const RowData*> rows;
+    rows.reserve(m_rows.size());
+    for (int nRow = 0; nRow < RowTotal(); ++nRow)
+        rows.push_back(Row(nRow));
+    return rows;
+}
+
+void SortListModel::Reorder(const std::vector<uint32_t>& order) {
+    ShowPendingRows();
+    emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
+    std::vector<RowData> rows(m_rows.size());
+    std::vector<int> newPlace(m_rows.size());
+    for (size_t k = 0; k < order.size(); ++k) {
+        rows[k] = std::move(m_rows[order[k]]);
+        newPlace[order[k]] = static_cast<int>(k);
+    }
+    m_rows.swap(rows);
+    const QModelIndexList from = persistentIndexList();
+    QModelIndexList to;
+    to.reserve(from.size());
+    for (const QModelIndex& index : from)
+        to.append(this->index(newPlace[index.row()], index.column()));
+    changePersistentIndexList(from, to);
+    emit layoutChanged({}, QAbstractItemModel::VerticalSortHint);
+}
