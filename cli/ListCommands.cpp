@@ -127,8 +127,7 @@ int RunDeleteCommand(const std::vector<std::string>& args) {
         return kExitFailed;
     }
     if (!cmd.Has("--yes")) {
-        const std::string strQuestion =
-            "Delete database '" + strEntry + "'? Its file will be removed from disk.";
+        const std::string strQuestion = DeleteQuestion(strEntry);
         if (!::isatty(STDIN_FILENO)) {
             PrintError(strQuestion + " Not asked without a terminal: add --yes");
             return kExitFailed;

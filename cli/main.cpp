@@ -4,11 +4,11 @@
 #include "cli/SearchCommands.h"
 
 #include "catalog/EngineError.h"
+#include "scan/ScanJob.h"
 
 #include <cstdio>
 #include <cstring>
 #include <string>
-#include <sys/resource.h>
 #include <vector>
 
 namespace {
@@ -36,16 +36,6 @@ const char* const kHelp =
     "Catalogs live in the data folder $XDG_DATA_HOME/kestrel/ (by default\n"
     "~/.local/share/kestrel/) as NAME.mdb. 'kestrel-cli COMMAND --help' tells\n"
     "more of each command.\n";
-
-// The walk keeps one open directory per level of the tree; a deep tree needs
-// more descriptors than the usual soft limit of 1024.
-void RaiseOpenFileLimit() {
-    rlimit limit{};
-    if (::getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
-        limit.rlim_cur = limit.rlim_max;
-        ::setrlimit(RLIMIT_NOFILE, &limit);
-    }
-}
 
 } // namespace
 

@@ -44,5 +44,5 @@ private:
     std::atomic<bool> m_bFinishRequested{false};
 };
 
-// The progress window the Create page runs now; the scan ends it through this.
+// The progress window the Create page runs now, null when none runs.
 extern CProgressDlg* g_pProgressDlg;

@@ -11,6 +11,7 @@
 #include <exception>
 #include <fcntl.h>
 #include <optional>
+#include <sys/resource.h>
 #include <unistd.h>
 #include <vector>
 
@@ -206,6 +207,14 @@ void BuildCatalog(Database& database, ScanJob& job) {
 }
 
 } // namespace
+
+void RaiseOpenFileLimit() {
+    rlimit limit{};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
+        limit.rlim_cur = limit.rlim_max;
+        ::setrlimit(RLIMIT_NOFILE, &limit);
+    }
+}
 
 unsigned ScanThreadProc(ScanJob* pJob) {
     ScanJob& job = *pJob;

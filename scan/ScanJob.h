@@ -56,6 +56,11 @@ unsigned ScanThreadProc(ScanJob* pJob);
 // when the engine fails; a directory that cannot be read is data, not an error.
 void ScanDirectory(Database& database, ScanJob& job, const std::string& strPath, int64_t nDirId);
 
+// Raises this process's soft limit of open files to its hard limit. The
+// walk keeps one open directory per level of the tree, and a deep tree needs
+// more than the usual soft limit of 1024. Programs call it once at start.
+void RaiseOpenFileLimit();
+
 // The text with every pair "//" (left to right, not overlapping) made one
 // '/': a run of n separators becomes n/2 rounded up.
 std::string CollapseSeparatorPairs(std::string_view path);

@@ -149,6 +149,10 @@ AddResult AddDatabase(const std::string& strAppPath, const std::string& strPath,
     return bWritten ? AddResult::Added : AddResult::ListNotWritten;
 }
 
+std::string DeleteQuestion(const std::string& strEntry) {
+    return "Delete database '" + strEntry + "'? Its file will be removed from disk.";
+}
+
 void DeleteDatabase(const std::string& strAppPath, const std::string& strEntry) {
     ::unlink(CatalogPathOfEntry(strAppPath, strEntry).c_str());
     if (!IsFullPathEntry(strEntry))

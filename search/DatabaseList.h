@@ -41,6 +41,9 @@ enum class AddResult {
 AddResult AddDatabase(const std::string& strAppPath, const std::string& strPath,
                       const std::vector<std::string>& entries);
 
+// The question asked before an entry's catalog is deleted.
+std::string DeleteQuestion(const std::string& strEntry);
+
 // Deletes the entry's catalog file and, for a full-path entry, every line of
 // dblist.txt equal to it. The list file is replaced whole (a new file renamed
 // over it), so a failure part way leaves the old one as it was. A missing

@@ -62,9 +62,13 @@ ResultRow HitToResultRow(const ResultSet& rows, int nMode, const std::string& st
     return row;
 }
 
+bool SearchHitsPending() {
+    return g_nResultAction != 0 && g_pSearchRecordset && g_pSearchRecordset->IsOpen();
+}
+
 int TakeSearchHits(const std::function<void(ResultRow&&)>& fnAdd) {
     const int nAction = g_nResultAction;
-    if (nAction == 0 || !g_pSearchRecordset || !g_pSearchRecordset->IsOpen()) {
+    if (!SearchHitsPending()) {
         g_nResultAction = 0;
         return 0;
     }

@@ -50,6 +50,9 @@ struct ResultRow {
 // The row for the current hit of rows, from a query of nMode.
 ResultRow HitToResultRow(const ResultSet& rows, int nMode, const std::string& strDatabase);
 
+// True when a hand-over is pending (action 1 or 2) and its result set is open.
+bool SearchHitsPending();
+
 // When a hand-over is pending and open: passes each hit to fnAdd as a row,
 // then sets g_nResultAction to 0 and closes the result set. Returns the
 // action that was pending (0 when nothing was read). Raises EngineError when

@@ -1,0 +1,13 @@
+#pragma once
+
+#include <QDialog>
+
+// The About box: the program's icon, name and version, and OK.
+class CAbout : public QDialog {
+    Q_OBJECT
+
+public:
+    static constexpr int IDD = 134;
+
+    explicit CAbout(QWidget* pParent = nullptr);
+};

@@ -1,0 +1,38 @@
+#pragma once
+
+#include <QDialog>
+#include <QIcon>
+
+class CMainApp;
+class CMainMenu;
+class QTabWidget;
+
+// The main window: a tab control holding the Search, Result and Create
+// database pages, the menu bar, and the switchboard between the pages.
+// Exactly one page is visible, the page of the selected tab.
+class CMainDlg : public QDialog {
+    Q_OBJECT
+
+public:
+    // Reads the data folder into g_strAppPath, builds the menu and the
+    // pages, and records itself in g_hMainWnd and g_pMainMenu. Commands of
+    // the menu go to app.
+    explicit CMainDlg(CMainApp& app, QWidget* pParent = nullptr);
+    // Destroys the pages, Create database first, Search last.
+    ~CMainDlg() override;
+
+    // The page request: 0, 1, 2 hide the visible page, select that tab and
+    // show its page (hiding and showing it again when it was the visible
+    // one); 10, 11, 12 only return the page. The page, or null for any
+    // other value.
+    QDialog* OnMainPage(int wParam);
+
+    QTabWidget& Tab() const { return *m_tab; }
+    CMainMenu& Menu() const { return *m_pMenu; }
+    const QIcon& Icon() const { return m_hIcon; }
+
+private:
+    QIcon m_hIcon;
+    QTabWidget* m_tab;
+    CMainMenu* m_pMenu;
+};

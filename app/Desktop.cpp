@@ -1,0 +1,81 @@
+#include "app/Desktop.h"
+
+#include <QDesktopServices>
+#include <QFile>
+#include <QFileDialog>
+#include <QMessageBox>
+#include <QUrl>
+#include <exception>
+
+DesktopHooks g_desktopHooks;
+
+QString DisplayText(const std::string& strBytes) {
+    return QString::fromUtf8(strBytes.data(), static_cast<qsizetype>(strBytes.size()));
+}
+
+std::string BytesOf(const QString& strText) {
+    const QByteArray bytes = strText.toUtf8();
+    return std::string(bytes.constData(), static_cast<size_t>(bytes.size()));
+}
+
+MessageAnswer ShowMessage(QWidget* pOwner, const std::string& strText,
+                          const std::string& strCaption, MessageIcon icon, MessageButtons buttons) {
+    if (g_desktopHooks.fnMessage)
+        return g_desktopHooks.fnMessage({strText, strCaption, icon, buttons});
+    const QMessageBox::Icon boxIcon = icon == MessageIcon::Information ? QMessageBox::Information
+                                      : icon == MessageIcon::Warning   ? QMessageBox::Warning
+                                      : icon == MessageIcon::Critical  ? QMessageBox::Critical
+                                                                       : QMessageBox::Question;
+    const QMessageBox::StandardButtons boxButtons =
+        buttons == MessageButtons::YesNo ? QMessageBox::Yes | QMessageBox::No : QMessageBox::Ok;
+    QMessageBox box(boxIcon, DisplayText(strCaption), DisplayText(strText), boxButtons, pOwner);
+    box.setTextFormat(Qt::PlainText); // a file name is never markup
+    const int nChoice = box.exec();
+    if (buttons == MessageButtons::Ok)
+        return MessageAnswer::Ok;
+    return nChoice == QMessageBox::Yes ? MessageAnswer::Yes : MessageAnswer::No;
+}
+
+std::optional<std::string> PickDirectory(QWidget* pOwner) {
+    if (g_desktopHooks.fnPickDirectory)
+        return g_desktopHooks.fnPickDirectory();
+    const QString strDir = QFileDialog::getExistingDirectory(pOwner);
+    if (strDir.isEmpty())
+        return std::nullopt;
+    const QByteArray bytes = QFile::encodeName(strDir);
+    return std::string(bytes.constData(), static_cast<size_t>(bytes.size()));
+}
+
+std::optional<std::string> PickCatalogFile(QWidget* pOwner) {
+    if (g_desktopHooks.fnPickCatalogFile)
+        return g_desktopHooks.fnPickCatalogFile();
+    const QString strFile = QFileDialog::getOpenFileName(pOwner, QString(), QString(),
+                                                         "Database files (*.mdb);;All files (*)");
+    if (strFile.isEmpty())
+        return std::nullopt;
+    const QByteArray bytes = QFile::encodeName(strFile);
+    return std::string(bytes.constData(), static_cast<size_t>(bytes.size()));
+}
+
+bool OpenWithDesktop(const std::string& strPath) {
+    if (g_desktopHooks.fnOpenPath)
+        return g_desktopHooks.fnOpenPath(strPath);
+    // Percent-encoded bytes, so a name that is not UTF-8 still names its file.
+    const QByteArray path(strPath.data(), static_cast<qsizetype>(strPath.size()));
+    const QUrl url = QUrl::fromEncoded("file://" + path.toPercentEncoding("/"));
+    return url.isValid() && QDesktopServices::openUrl(url);
+}
+
+void ReportError(QWidget* pOwner, const std::string& strText) {
+    ShowMessage(pOwner, strText, "Kestrel", MessageIcon::Critical);
+}
+
+void RunCommand(QWidget* pOwner, const std::function<void()>& fnCommand) {
+    try {
+        fnCommand();
+    } catch (const std::exception& error) {
+        ReportError(pOwner, error.what());
+    } catch (...) {
+        ReportError(pOwner, "The command failed.");
+    }
+}

@@ -1,0 +1,60 @@
+#pragma once
+
+#include <functional>
+#include <optional>
+#include <string>
+
+class QString;
+class QWidget;
+
+// Everything the program asks of the desktop: message boxes, the folder and
+// file pickers, opening a path with its default program. Each goes through
+// one function here, so tests can answer in the user's place (the hooks).
+
+enum class MessageIcon { Information, Warning, Critical, Question };
+enum class MessageButtons { Ok, YesNo };
+enum class MessageAnswer { Ok, Yes, No };
+
+struct MessageRequest {
+    std::string strText;
+    std::string strCaption;
+    MessageIcon icon;
+    MessageButtons buttons;
+};
+
+// Replacements of the desktop, set by tests; an empty one means the real thing.
+struct DesktopHooks {
+    std::function<MessageAnswer(const MessageRequest&)> fnMessage;
+    std::function<std::optional<std::string>()> fnPickDirectory;
+    std::function<std::optional<std::string>()> fnPickCatalogFile;
+    std::function<bool(const std::string&)> fnOpenPath;
+};
+extern DesktopHooks g_desktopHooks;
+
+// Shows a modal message box; the button the user chose.
+MessageAnswer ShowMessage(QWidget* pOwner, const std::string& strText,
+                          const std::string& strCaption, MessageIcon icon,
+                          MessageButtons buttons = MessageButtons::Ok);
+
+// The folder the user picked, as file-system bytes; nothing when cancelled.
+std::optional<std::string> PickDirectory(QWidget* pOwner);
+
+// The catalog file the user picked ("Database files (*.mdb)" or "All files
+// (*)"); nothing when cancelled.
+std::optional<std::string> PickCatalogFile(QWidget* pOwner);
+
+// Opens a file or folder with the desktop's default program for it; false
+// when that failed. The path's bytes are passed on exactly.
+bool OpenWithDesktop(const std::string& strPath);
+
+// Runs a command handler; an engine error (or any other exception) it raises
+// ends the command and is shown with its text in a critical message box.
+void RunCommand(QWidget* pOwner, const std::function<void()>& fnCommand);
+
+// Shows a failure's text in a critical message box captioned "Kestrel".
+void ReportError(QWidget* pOwner, const std::string& strText);
+
+// Display text of bytes that should be UTF-8; a byte that is not shows as
+// the replacement character. BytesOf gives the UTF-8 bytes of a text.
+QString DisplayText(const std::string& strBytes);
+std::string BytesOf(const QString& strText);

@@ -1,0 +1,231 @@
+#include "pages/CDBControl.h"
+
+#include "app/Desktop.h"
+#include "app/Globals.h"
+#include "controls/CProgressDlg.h"
+#include "controls/CSpinButtonCtrl.h"
+#include "controls/DialogUnits.h"
+#include "scan/ScanJob.h"
+
+#include <QCheckBox>
+#include <QGroupBox>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRegularExpressionValidator>
+#include <QShowEvent>
+#include <climits>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+QLineEdit* AddEdit(QWidget* pPage, const char* pszName, QRect rc) {
+    auto* pEdit = new QLineEdit(pPage);
+    pEdit->setObjectName(pszName);
+    pEdit->setGeometry(rc);
+    return pEdit;
+}
+
+void AddLabel(QWidget* pPage, const char* pszText, QRect rc) {
+    auto* pLabel = new QLabel(pszText, pPage);
+    pLabel->setGeometry(rc);
+}
+
+// An integer as "%ld" reads one: blanks, an optional sign, digits; blanks may follow.
+bool ParseInteger(const std::string& strText, int32_t& nValue) {
+    size_t i = 0;
+    auto isBlank = [&](size_t n) { return strText[n] == ' ' || strText[n] == '\t'; };
+    while (i < strText.size() && isBlank(i))
+        ++i;
+    bool bNegative = false;
+    if (i < strText.size() && (strText[i] == '+' || strText[i] == '-'))
+        bNegative = strText[i++] == '-';
+    const size_t nDigits = i;
+    int64_t nMagnitude = 0;
+    for (; i < strText.size() && strText[i] >= '0' && strText[i] <= '9'; ++i) {
+        nMagnitude = nMagnitude * 10 + (strText[i] - '0');
+        if (nMagnitude > int64_t(INT32_MAX) + 1)
+            return false;
+    }
+    if (i == nDigits)
+        return false;
+    while (i < strText.size() && isBlank(i))
+        ++i;
+    const int64_t nSigned = bNegative ? -nMagnitude : nMagnitude;
+    if (i != strText.size() || nSigned > INT32_MAX || nSigned < INT32_MIN)
+        return false;
+    nValue = static_cast<int32_t>(nSigned);
+    return true;
+}
+
+} // namespace
+
+CDBControl::CDBControl(QWidget* pParent) : QDialog(pParent, Qt::Widget) {
+    setObjectName("IDD_CREATE_DATABASE");
+    const DialogUnits dlu(font());
+    resize(dlu.Size(269, 195));
+
+    // Made in tab order.
+    m_editStartDir = AddEdit(this, "IDC_START_DIR", dlu.Rect(16, 25, 208, 12));
+    auto* pBrowse = new QPushButton("...", this);
+    pBrowse->setObjectName("IDC_BROWSE");
+    pBrowse->setGeometry(dlu.Rect(227, 25, 11, 12));
+    pBrowse->setAutoDefault(false);
+    m_editDatabaseName = AddEdit(this, "IDC_DATABASE_NAME", dlu.Rect(16, 52, 208, 12));
+    auto* pGroup = new QGroupBox("Files checksum (MD5)", this);
+    pGroup->setGeometry(dlu.Rect(16, 80, 190, 49));
+    m_checkChecksum = new QCheckBox("Calculate file checksum", this);
+    m_checkChecksum->setObjectName("IDC_CHECKSUM");
+    m_checkChecksum->setGeometry(dlu.Rect(31, 94, 90, 10));
+    m_editMaxFileSize = AddEdit(this, "IDC_MAX_FILE_SIZE", dlu.Rect(121, 110, 50, 14));
+    m_editMaxFileSize->setValidator(
+        new QRegularExpressionValidator(QRegularExpression("[0-9]*"), m_editMaxFileSize));
+    m_editMaxFileSize->setEnabled(false);
+    m_spinMaxFileSize = new CSpinButtonCtrl(this);
+    m_spinMaxFileSize->setObjectName("IDC_MAX_FILE_SIZE_SPIN");
+    m_spinMaxFileSize->SetBuddy(m_editMaxFileSize, dlu.X(11));
+    auto* pCreate = new QPushButton("Create", this);
+    pCreate->setObjectName("IDOK");
+    pCreate->setGeometry(dlu.Rect(173, 143, 65, 17));
+    pCreate->setAutoDefault(false);
+    AddLabel(this, "Start directory", dlu.Rect(18, 15, 58, 10));
+    AddLabel(this, "Max file size (0 - unlimited)", dlu.Rect(31, 112, 89, 10));
+    AddLabel(this, "Kb", dlu.Rect(177, 112, 10, 10));
+    AddLabel(this, "Database name", dlu.Rect(18, 42, 59, 8));
+    pGroup->lower();
+
+    connect(pCreate, &QPushButton::clicked, this,
+            [this] { RunCommand(this, [this] { OnCreate(); }); });
+    connect(pBrowse, &QPushButton::clicked, this,
+            [this] { RunCommand(this, [this] { OnBrowse(); }); });
+    connect(m_checkChecksum, &QCheckBox::clicked, this, &CDBControl::OnChecksumClicked);
+    connect(m_spinMaxFileSize, &CSpinButtonCtrl::DeltaPos, this,
+            &CDBControl::OnDeltaPosMaxFileSize);
+    UpdateData(false);
+}
+
+CDBControl::~CDBControl() = default;
+
+bool CDBControl::ReadMaxFileSize(int32_t& nValue) {
+    if (ParseInteger(BytesOf(m_editMaxFileSize->text()), nValue))
+        return true;
+    ShowMessage(this, kMsgEnterInteger, "Kestrel", MessageIcon::Warning);
+    m_editMaxFileSize->setFocus();
+    m_editMaxFileSize->selectAll();
+    return false;
+}
+
+bool CDBControl::UpdateData(bool bSaveAndValidate) {
+    if (!bSaveAndValidate) {
+        m_editMaxFileSize->setText(QString::number(m_nMaxFileSizeKb));
+        m_checkChecksum->setChecked(m_bChecksum);
+        m_editStartDir->setText(DisplayText(m_strStartDir));
+        m_editDatabaseName->setText(DisplayText(m_strDatabaseName));
+        return true;
+    }
+    if (!ReadMaxFileSize(m_nMaxFileSizeKb))
+        return false;
+    m_bChecksum = m_checkChecksum->isChecked();
+    m_strStartDir = BytesOf(m_editStartDir->text());
+    m_strDatabaseName = BytesOf(m_editDatabaseName->text());
+    return true;
+}
+
+void CDBControl::OnCreate() {
+    // Unlike the classic page, a max size that is no integer stops here, so
+    // no catalog is built with a limit the user did not mean.
+    if (!UpdateData(true))
+        return;
+    if (m_strStartDir.empty()) {
+        ShowMessage(this, kMsgEnterStartDir, "Error", MessageIcon::Warning);
+        return;
+    }
+    if (m_strDatabaseName.empty()) {
+        ShowMessage(this, kMsgEnterName, "Error", MessageIcon::Warning);
+        return;
+    }
+    // The name must not lead out of the data folder.
+    if (m_strDatabaseName.find('/') != std::string::npos) {
+        ShowMessage(this, kMsgNameHasSlash, "Error", MessageIcon::Warning);
+        return;
+    }
+    const std::string strCatalogPath = g_strAppPath + m_strDatabaseName + ".mdb";
+    // Any file there is asked about, also one that cannot be read: it would
+    // be deleted next.
+    struct stat st {};
+    if (::lstat(strCatalogPath.c_str(), &st) == 0 &&
+        ShowMessage(this, kMsgOverwrite, "Database", MessageIcon::Question,
+                    MessageButtons::YesNo) != MessageAnswer::Yes)
+        return;
+    ::unlink(strCatalogPath.c_str());
+
+    m_pJob = std::make_unique<ScanJob>();
+    m_pJob->strCatalogPath = strCatalogPath;
+    m_pJob->strStartDir = m_strStartDir;
+    m_pJob->bChecksum = m_bChecksum;
+    m_pJob->nMaxFileSizeKb = m_nMaxFileSizeKb;
+    // The window exists before the worker starts, so the end of even the
+    // shortest job finds it; the worker is joined before the window goes.
+    CProgressDlg progress(window());
+    g_pProgressDlg = &progress;
+    m_pJob->fnOnEnd = [pProgress = &progress] { pProgress->Finish(); };
+    std::thread worker(ScanThreadProc, m_pJob.get());
+    progress.DoModal();
+    worker.join();
+    g_pProgressDlg = nullptr; // it goes with this call
+
+    if (m_pJob->outcome.bFailed)
+        ShowMessage(this, m_pJob->outcome.strError, "Database", MessageIcon::Critical);
+    UpdateData(false);
+}
+
+void CDBControl::OnBrowse() {
+    // Only the start directory changes; what was typed elsewhere stays.
+    if (const std::optional<std::string> dir = PickDirectory(this)) {
+        m_strStartDir = *dir;
+        m_editStartDir->setText(DisplayText(m_strStartDir));
+    }
+}
+
+void CDBControl::OnChecksumClicked() {
+    m_bChecksum = m_checkChecksum->isChecked();
+    m_editMaxFileSize->setEnabled(m_bChecksum);
+}
+
+void CDBControl::OnDeltaPosMaxFileSize(int nDelta) {
+    int32_t nValue = 0;
+    if (!ReadMaxFileSize(nValue))
+        return;
+    m_nMaxFileSizeKb =
+        static_cast<int32_t>(std::clamp<int64_t>(int64_t(nValue) - nDelta, 0, INT32_MAX));
+    m_editMaxFileSize->setText(QString::number(m_nMaxFileSizeKb));
+}
+
+void CDBControl::showEvent(QShowEvent* pEvent) {
+    QDialog::showEvent(pEvent);
+    if (!pEvent->spontaneous()) {
+        QWidget* pFocus = focusWidget();
+        (pFocus && pFocus != this ? pFocus : m_editStartDir)->setFocus();
+    }
+}
+
+void CDBControl::keyPressEvent(QKeyEvent* pEvent) {
+    // Enter in a field is Create (the button carries the OK identifier);
+    // on a focused button it presses that button.
+    const bool bEnter = pEvent->key() == Qt::Key_Return || pEvent->key() == Qt::Key_Enter;
+    if (!bEnter) {
+        QDialog::keyPressEvent(pEvent);
+        return;
+    }
+    if (auto* pButton = qobject_cast<QPushButton*>(focusWidget()))
+        pButton->click();
+    else
+        accept();
+}
+
+void CDBControl::accept() {
+    RunCommand(this, [this] { OnCreate(); });
+}

@@ -1,0 +1,70 @@
+#pragma once
+
+#include <QDialog>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+class CSpinButtonCtrl;
+class QCheckBox;
+class QLineEdit;
+struct ScanJob;
+
+// The Create database page: a start directory, a catalog name, whether to
+// store checksums and up to which file size. "Create" builds the catalog in
+// the data folder on a worker thread while the progress window runs.
+class CDBControl : public QDialog {
+    Q_OBJECT
+
+public:
+    static constexpr int IDD = 106;
+    static constexpr int IDC_START_DIR = 1001;
+    static constexpr int IDC_BROWSE = 1002;
+    static constexpr int IDC_CHECKSUM = 1009;
+    static constexpr int IDC_MAX_FILE_SIZE = 1015;
+    static constexpr int IDC_MAX_FILE_SIZE_SPIN = 1016;
+    static constexpr int IDC_DATABASE_NAME = 1020;
+
+    static constexpr const char* kMsgEnterStartDir = "Enter start directory";
+    static constexpr const char* kMsgEnterName = "Enter database name";
+    static constexpr const char* kMsgNameHasSlash = "Database name must not contain '/'";
+    static constexpr const char* kMsgEnterInteger = "Please enter an integer.";
+    static constexpr const char* kMsgOverwrite =
+        "Database with the same name already exists. Overwrite database?";
+
+    explicit CDBControl(QWidget* pParent = nullptr);
+    ~CDBControl() override;
+
+    // Copies the fields into the members (true) or the members into the
+    // fields (false). Reading stops at a max size that is no integer, with
+    // "Please enter an integer." and the focus there; it then answers false.
+    bool UpdateData(bool bSaveAndValidate);
+
+    void OnCreate();
+    void OnBrowse();
+    void OnChecksumClicked();
+    void OnDeltaPosMaxFileSize(int nDelta);
+
+    int32_t m_nMaxFileSizeKb = 100;
+    CSpinButtonCtrl* m_spinMaxFileSize;
+    bool m_bChecksum = false;
+    QLineEdit* m_editMaxFileSize;
+    std::string m_strStartDir;
+    std::string m_strDatabaseName;
+
+    QLineEdit* m_editStartDir;
+    QLineEdit* m_editDatabaseName;
+    QCheckBox* m_checkChecksum;
+
+protected:
+    void showEvent(QShowEvent* pEvent) override;
+    void keyPressEvent(QKeyEvent* pEvent) override;
+    void accept() override;
+    void reject() override {} // Escape does nothing
+
+private:
+    // The max size field as an integer, or nothing (after the message).
+    bool ReadMaxFileSize(int32_t& nValue);
+
+    std::unique_ptr<ScanJob> m_pJob; // the last job, kept until the next
+};

@@ -1,0 +1,60 @@
+#pragma once
+
+#include <QDialog>
+#include <string>
+#include <vector>
+
+class QComboBox;
+class QLineEdit;
+class QListWidget;
+
+// The Search page: the search text, where to search, the list of catalogs
+// with the buttons that manage it, and "Search". List entries keep the
+// bytes of their catalog names and paths; the list shows them as text.
+class CDBSearch : public QDialog {
+    Q_OBJECT
+
+public:
+    static constexpr int IDD = 107;
+    static constexpr int IDC_SEARCH_TEXT = 1001;
+    static constexpr int IDC_ADD_DATABASE = 1002;
+    static constexpr int IDC_WHERE = 1021;
+    static constexpr int IDC_DATABASES = 1022;
+    static constexpr int IDC_SEARCH = 1023;
+    static constexpr int IDC_UPDATE_LIST = 1024;
+    static constexpr int IDC_DELETE = 1025;
+
+    explicit CDBSearch(QWidget* pParent = nullptr);
+    // Drops the last search's result set.
+    ~CDBSearch() override;
+
+    // "Add database...": picks a catalog file, tests it and lists it.
+    void OnAddDatabase();
+    // "Delete": asks, then deletes the current entry's catalog and unlists it.
+    void OnDeleteDatabase();
+    // "Update list": loads the list again.
+    void OnUpdateList();
+    // "Search": searches the selected catalogs in list order; each
+    // catalog's hits go to the Result page as soon as its query is open.
+    void OnSearch();
+
+    // Appends the catalog list's entries to the list box.
+    void LoadDatabaseList();
+    // The entries, in list order.
+    std::vector<std::string> Entries() const;
+
+    QComboBox* m_comboWhere;
+    std::string m_strSearch;
+    QListWidget* m_listDatabases;
+    QLineEdit* m_editSearch;
+
+protected:
+    void showEvent(QShowEvent* pEvent) override;
+    void hideEvent(QHideEvent* pEvent) override;
+    void reject() override {} // Escape does not hide the page
+    void OnShowWindow(bool bShow);
+
+private:
+    std::string EntryAt(int nRow) const;
+    void AddEntry(const std::string& strEntry);
+};

@@ -1,0 +1,86 @@
+#include "pages/CResult.h"
+
+#include "app/CMainMenu.h"
+#include "app/CommandIds.h"
+#include "app/Desktop.h"
+#include "app/Globals.h"
+#include "catalog/EngineError.h"
+#include "controls/CSortListCtrl.h"
+#include "controls/DialogUnits.h"
+#include "search/Search.h"
+
+#include <QResizeEvent>
+#include <QShowEvent>
+
+CResult::CResult(QWidget* pParent) : QDialog(pParent, Qt::Widget), m_list(new CSortListCtrl(this)) {
+    setObjectName("IDD_RESULT");
+    const DialogUnits dlu(font());
+    resize(dlu.Size(253, 231));
+    m_list->setObjectName("IDC_RESULT_LIST");
+    m_list->SetDlgCtrlID(IDC_RESULT_LIST);
+    m_list->setGeometry(dlu.Rect(0, 7, 246, 217));
+    m_list->SetColumns(kColumns);
+    m_list->LoadColumnWidths();
+    connect(m_list, &CSortListCtrl::DoubleClicked, this, &CResult::OnDblclkResultList);
+}
+
+CResult::~CResult() {
+    m_list->SaveColumnWidths();
+}
+
+void CResult::resizeEvent(QResizeEvent* pEvent) {
+    QDialog::resizeEvent(pEvent);
+    // The list fills the page's width and all but 15 pixels of its height.
+    m_list->resize(pEvent->size().width(), std::max(0, pEvent->size().height() - 15));
+}
+
+void CResult::showEvent(QShowEvent* pEvent) {
+    QDialog::showEvent(pEvent);
+    if (!pEvent->spontaneous())
+        OnShowWindow(true);
+}
+
+void CResult::hideEvent(QHideEvent* pEvent) {
+    QDialog::hideEvent(pEvent);
+    if (!pEvent->spontaneous())
+        OnShowWindow(false);
+}
+
+void CResult::OnShowWindow(bool bShow) {
+    if (!bShow) {
+        if (g_pMainMenu)
+            g_pMainMenu->EnableMenuItem(ID_RESULT_CHECK, false);
+        return;
+    }
+    // A hand-over whose query never opened is dropped; the rows stay.
+    if (SearchHitsPending()) {
+        if (g_nResultAction == 1)
+            m_list->DeleteAllRows();
+        m_list->SetRedraw(false);
+        std::string strError;
+        try {
+            TakeSearchHits([this](ResultRow&& row) {
+                m_list->AddRow({row.strPath, row.strSize, row.strChecksum, row.strDatabase});
+            });
+        } catch (const EngineError& error) {
+            strError = error.what();
+        }
+        m_list->SetRedraw(true);
+        // The rows read so far stay; the search goes on with its next catalog.
+        if (!strError.empty())
+            ReportError(this, strError);
+    } else {
+        g_nResultAction = 0;
+    }
+    if (g_pMainMenu)
+        g_pMainMenu->EnableMenuItem(ID_RESULT_CHECK, true);
+    setFocus();
+}
+
+void CResult::OnDblclkResultList() {
+    const int nRow = m_list->GetFirstSelected(0);
+    if (nRow < 0)
+        return;
+    if (!OpenWithDesktop(m_list->GetItemText(nRow, 0)))
+        ShowMessage(this, "Can't open selected file or directory", "Warning", MessageIcon::Warning);
+}

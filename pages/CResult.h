@@ -1,0 +1,34 @@
+#pragma once
+
+#include <QDialog>
+
+class CSortListCtrl;
+
+// The Result page: the hits of the last search in a sortable list with the
+// columns Path, File size, CRC and Database. Each time it is shown while a
+// search hands over a catalog's hits, it reads them into the list; a double
+// click opens the selected hit with the desktop.
+class CResult : public QDialog {
+    Q_OBJECT
+
+public:
+    static constexpr int IDD = 108;
+    static constexpr int IDC_RESULT_LIST = 1022;
+    static constexpr const char* kColumns = "Path,200;File size,75;CRC,230;Database,100";
+
+    explicit CResult(QWidget* pParent = nullptr);
+    // Stores the list's column widths.
+    ~CResult() override;
+
+    void OnDblclkResultList();
+
+    CSortListCtrl* m_list;
+
+protected:
+    void showEvent(QShowEvent* pEvent) override;
+    void hideEvent(QHideEvent* pEvent) override;
+    void resizeEvent(QResizeEvent* pEvent) override;
+    void accept() override {} // Enter neither closes nor hides the page
+    void reject() override {}
+    void OnShowWindow(bool bShow);
+};

@@ -1,0 +1,48 @@
+#include "pages/ResultCheck.h"
+
+#include "app/Desktop.h"
+#include "controls/CSortListCtrl.h"
+#include "controls/RowCompare.h"
+#include "pages/CResult.h"
+#include "search/FileCheck.h"
+#include "search/Search.h"
+
+namespace {
+
+constexpr const char* kCaption = "File check";
+
+} // namespace
+
+void CheckSelectedResult(CResult& page) {
+    const CSortListCtrl& list = *page.m_list;
+    const int nRow = list.GetFirstSelected(0);
+    if (nRow < 0 || g_nSearchMode == kSearchDirs)
+        return;
+    const std::string strPath = list.GetItemText(nRow, 0);
+    const std::string strSize = list.GetItemText(nRow, 1);
+    // A file whose size differs from the stored one has changed: no need to read it.
+    std::optional<int64_t> nStoredSize;
+    if (!strSize.empty() && IsNumberText(strSize))
+        nStoredSize = AtoI64(strSize);
+    switch (CheckFile(strPath, list.GetItemText(nRow, 2), nStoredSize)) {
+    case FileCheckResult::NotFound:
+        ShowMessage(nullptr, "File not found", kCaption, MessageIcon::Warning);
+        break;
+    case FileCheckResult::NoChecksum:
+        ShowMessage(nullptr, "Checksum not found in database for this file", kCaption,
+                    MessageIcon::Information);
+        break;
+    case FileCheckResult::Unreadable:
+        ShowMessage(nullptr, "File '" + strPath + "' cannot be read", kCaption,
+                    MessageIcon::Warning);
+        break;
+    case FileCheckResult::Changed:
+        ShowMessage(nullptr, "File '" + strPath + "' was changed", kCaption,
+                    MessageIcon::Information);
+        break;
+    case FileCheckResult::Unchanged:
+        ShowMessage(nullptr, "File '" + strPath + "' not changed", kCaption,
+                    MessageIcon::Information);
+        break;
+    }
+}

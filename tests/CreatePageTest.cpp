@@ -1,0 +1,205 @@
+#include "DesktopFixture.h"
+#include "app/CMainDlg.h"
+#include "app/Globals.h"
+#include "catalog/Database.h"
+#include "catalog/ResultSet.h"
+#include "controls/CProgressDlg.h"
+#include "controls/CSpinButtonCtrl.h"
+#include "pages/CDBControl.h"
+#include "pages/CDBSearch.h"
+#include "scan/ScanJob.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QTest>
+#include <QTimer>
+#include <QToolButton>
+#include <sys/stat.h>
+
+namespace {
+
+class CreatePageTest : public DesktopTest {
+protected:
+    void SetUp() override {
+        m_tree.MakeDir("src/deep");
+        m_tree.WriteFile("src/a.txt", "alpha");
+        m_tree.WriteFile("src/deep/b.bin", std::string(3000, 'b'));
+        Start();
+        Main().OnMainPage(2);
+    }
+
+    void Fill(const std::string& strStartDir, const std::string& strName) {
+        CreatePage().m_editStartDir->setText(QString::fromStdString(strStartDir));
+        CreatePage().m_editDatabaseName->setText(QString::fromStdString(strName));
+    }
+
+    // Presses Create; true when a progress window ran meanwhile.
+    bool Create() {
+        bool bProgressShown = false;
+        m_progressWatch = [&] { bProgressShown |= g_pProgressDlg && g_pProgressDlg->isVisible(); };
+        QTimer timer;
+        QObject::connect(&timer, &QTimer::timeout, [&] { m_progressWatch(); });
+        timer.start(0);
+        Click(CreatePage(), "IDOK");
+        return bProgressShown;
+    }
+
+    // Rows of a catalog file.
+    int64_t CountRows(const std::string& strPath, const char* pszTable) {
+        Database database;
+        database.Open(strPath, Database::OpenMode::ReadOnly);
+        ResultSet rows(database.Prepare(std::string("SELECT count(*) FROM ") + pszTable));
+        return rows.GetInt64(0);
+    }
+
+    std::function<void()> m_progressWatch;
+};
+
+} // namespace
+
+TEST_F(CreatePageTest, CreateBuildsTheCatalogAndTheSearchPageListsIt) {
+    SearchPage().m_comboWhere->setCurrentIndex(2);
+    Fill(m_tree.Path("src"), "Source files");
+    CreatePage().m_checkChecksum->click();
+    EXPECT_TRUE(Create());
+    EXPECT_TRUE(TakeMessages().empty());
+    const std::string strCatalog = m_strData + "Source files.mdb";
+    EXPECT_EQ(CountRows(strCatalog, "dirs"), 2);
+    EXPECT_EQ(CountRows(strCatalog, "files"), 2);
+    // The 3000-byte file is within the 100 KB limit: both have checksums.
+    Database database;
+    database.Open(strCatalog, Database::OpenMode::ReadOnly);
+    ResultSet rows(database.Prepare("SELECT count(md5_checksum) FROM files"));
+    EXPECT_EQ(rows.GetInt64(0), 2);
+    // The fields keep their values; the progress window is gone.
+    EXPECT_EQ(CreatePage().m_editDatabaseName->text(), "Source files");
+    EXPECT_EQ(g_pProgressDlg, nullptr);
+
+    // Back on the Search page the list is loaded again and the mode reset.
+    Main().OnMainPage(0);
+    EXPECT_EQ(ListedEntries(), std::vector<std::string>{"Source files"});
+    EXPECT_EQ(SearchPage().m_comboWhere->currentIndex(), 0);
+}
+
+TEST_F(CreatePageTest, EmptyFieldsAreRefusedInOrder) {
+    struct Case {
+        const char* pszStartDir;
+        const char* pszName;
+        const char* pszMessage;
+    };
+    const Case cases[] = {
+        {"", "", CDBControl::kMsgEnterStartDir},
+        {"", "Name", CDBControl::kMsgEnterStartDir},
+        {"/tmp", "", CDBControl::kMsgEnterName},
+        {"/tmp", "../escape", CDBControl::kMsgNameHasSlash},
+        {"/tmp", "a/b", CDBControl::kMsgNameHasSlash},
+    };
+    for (const Case& c : cases) {
+        Fill(c.pszStartDir, c.pszName);
+        Click(CreatePage(), "IDOK");
+        const std::vector<MessageRequest> messages = TakeMessages();
+        ASSERT_EQ(messages.size(), 1u) << c.pszName;
+        EXPECT_EQ(messages[0].strText, c.pszMessage);
+        EXPECT_EQ(messages[0].strCaption, "Error");
+        EXPECT_EQ(messages[0].icon, MessageIcon::Warning);
+    }
+    // Nothing was made anywhere.
+    struct stat st {};
+    EXPECT_NE(::stat((m_tree.Path("home") + "/escape.mdb").c_str(), &st), 0);
+    EXPECT_NE(::stat((m_strData + "a").c_str(), &st), 0);
+}
+
+TEST_F(CreatePageTest, AnExistingCatalogIsReplacedOnlyAfterYes) {
+    MakeCatalog("Old", m_tree.Path("src/deep"));
+    const std::string strCatalog = m_strData + "Old.mdb";
+    Fill(m_tree.Path("src"), "Old");
+    m_answers = {MessageAnswer::No};
+    Click(CreatePage(), "IDOK");
+    std::vector<MessageRequest> messages = TakeMessages();
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].strText, CDBControl::kMsgOverwrite);
+    EXPECT_EQ(messages[0].strCaption, "Database");
+    EXPECT_EQ(messages[0].icon, MessageIcon::Question);
+    EXPECT_EQ(messages[0].buttons, MessageButtons::YesNo);
+    EXPECT_EQ(CountRows(strCatalog, "dirs"), 1); // untouched
+
+    m_answers = {MessageAnswer::Yes};
+    EXPECT_TRUE(Create());
+    EXPECT_EQ(TakeMessageTexts(), std::vector<std::string>{CDBControl::kMsgOverwrite});
+    EXPECT_EQ(CountRows(strCatalog, "dirs"), 2);
+
+    // Also a file that cannot be read is asked about before it is deleted.
+    ::chmod(strCatalog.c_str(), 0);
+    m_answers = {MessageAnswer::No};
+    Click(CreatePage(), "IDOK");
+    EXPECT_EQ(TakeMessageTexts(), std::vector<std::string>{CDBControl::kMsgOverwrite});
+    struct stat st {};
+    EXPECT_EQ(::stat(strCatalog.c_str(), &st), 0);
+}
+
+TEST_F(CreatePageTest, AFailedJobIsReported) {
+    // A folder stands where the catalog file would go.
+    m_tree.MakeDir("home/kestrel/Blocked.mdb/inside");
+    Fill(m_tree.Path("src"), "Blocked");
+    m_answers = {MessageAnswer::Yes};
+    Create();
+    const std::vector<MessageRequest> messages = TakeMessages();
+    ASSERT_EQ(messages.size(), 2u);
+    EXPECT_EQ(messages[0].strText, CDBControl::kMsgOverwrite);
+    EXPECT_EQ(messages[1].strCaption, "Database");
+    EXPECT_EQ(messages[1].icon, MessageIcon::Critical);
+    EXPECT_FALSE(messages[1].strText.empty());
+}
+
+TEST_F(CreatePageTest, MaxFileSizeFieldCheckBoxAndArrows) {
+    CDBControl& page = CreatePage();
+    EXPECT_EQ(page.m_editMaxFileSize->text(), "100");
+    EXPECT_FALSE(page.m_editMaxFileSize->isEnabled());
+    page.m_checkChecksum->click();
+    EXPECT_TRUE(page.m_editMaxFileSize->isEnabled());
+    page.m_checkChecksum->click();
+    EXPECT_FALSE(page.m_editMaxFileSize->isEnabled());
+    EXPECT_EQ(page.m_editMaxFileSize->text(), "100");
+    EXPECT_TRUE(page.m_spinMaxFileSize->isEnabled());
+
+    page.m_spinMaxFileSize->UpButton()->click();
+    EXPECT_EQ(page.m_editMaxFileSize->text(), "101");
+    page.m_editMaxFileSize->setText("0");
+    page.m_spinMaxFileSize->DownButton()->click();
+    EXPECT_EQ(page.m_editMaxFileSize->text(), "0");
+    page.m_editMaxFileSize->setText("2147483647");
+    page.m_spinMaxFileSize->UpButton()->click();
+    EXPECT_EQ(page.m_editMaxFileSize->text(), "2147483647");
+
+    // Only digits can be typed; an empty field is no integer: Create stops.
+    page.m_checkChecksum->click();
+    page.m_editMaxFileSize->clear();
+    QTest::keyClicks(page.m_editMaxFileSize, "1x2");
+    EXPECT_EQ(page.m_editMaxFileSize->text(), "12");
+    page.m_editMaxFileSize->clear();
+    Fill(m_tree.Path("src"), "NoLimit");
+    Click(page, "IDOK");
+    EXPECT_EQ(TakeMessageTexts(), std::vector<std::string>{CDBControl::kMsgEnterInteger});
+    struct stat st {};
+    EXPECT_NE(::stat((m_strData + "NoLimit.mdb").c_str(), &st), 0);
+}
+
+TEST_F(CreatePageTest, BrowseFillsOnlyTheStartDirectoryAndEnterCreates) {
+    CDBControl& page = CreatePage();
+    page.m_editDatabaseName->setText("Typed");
+    m_pickedDirectory.reset();
+    Click(page, "IDC_BROWSE");
+    EXPECT_EQ(page.m_editStartDir->text(), "");
+    m_pickedDirectory = m_tree.Path("src");
+    Click(page, "IDC_BROWSE");
+    EXPECT_EQ(page.m_editStartDir->text().toStdString(), m_tree.Path("src"));
+    EXPECT_EQ(page.m_editDatabaseName->text(), "Typed");
+
+    // Escape does nothing; Enter in a field is Create.
+    QTest::keyClick(page.m_editDatabaseName, Qt::Key_Escape);
+    EXPECT_TRUE(page.isVisible());
+    QTest::keyClick(page.m_editDatabaseName, Qt::Key_Return);
+    Settle();
+    EXPECT_EQ(CountRows(m_strData + "Typed.mdb", "files"), 2);
+}

@@ -1,0 +1,164 @@
+#include "DesktopFixture.h"
+
+#include "app/CMainDlg.h"
+#include "catalog/Catalog.h"
+#include "catalog/Database.h"
+#include "catalog/ResultSet.h"
+#include "catalog/Statement.h"
+#include "controls/CSortListCtrl.h"
+#include "pages/CDBControl.h"
+#include "pages/CDBSearch.h"
+#include "pages/CResult.h"
+#include "scan/ScanJob.h"
+#include "search/Search.h"
+
+#include <QApplication>
+#include <QListWidget>
+#include <QPushButton>
+#include <QTabWidget>
+
+DesktopTest::DesktopTest() : m_dataHome("XDG_DATA_HOME", m_tree.Path("home")) {
+    m_strData = m_tree.Path("home") + "/kestrel/";
+    // Every test starts as the program does.
+    g_bReloadDatabaseList = true;
+    g_pSearchRecordset.reset();
+    g_nResultAction = 0;
+    g_nSearchMode = 0;
+    g_strSearchDatabase.clear();
+    g_desktopHooks.fnMessage = [this](const MessageRequest& request) {
+        m_messages.push_back(request);
+        if (request.buttons == MessageButtons::Ok)
+            return MessageAnswer::Ok;
+        if (m_answers.empty())
+            return MessageAnswer::No;
+        const MessageAnswer answer = m_answers.front();
+        m_answers.pop_front();
+        return answer;
+    };
+    g_desktopHooks.fnPickDirectory = [this] { return m_pickedDirectory; };
+    g_desktopHooks.fnPickCatalogFile = [this] { return m_pickedFile; };
+    g_desktopHooks.fnOpenPath = [this](const std::string& strPath) {
+        m_opened.push_back(strPath);
+        return m_bOpenSucceeds;
+    };
+}
+
+DesktopTest::~DesktopTest() {
+    m_pMain.reset();
+    g_desktopHooks = DesktopHooks();
+    g_pSearchRecordset.reset();
+}
+
+void DesktopTest::Start() {
+    m_pMain = std::make_unique<CMainDlg>(m_app);
+    m_pMain->show();
+    Settle();
+}
+
+void DesktopTest::Stop() {
+    m_pMain.reset();
+}
+
+void DesktopTest::Settle() {
+    QApplication::processEvents();
+}
+
+CDBSearch& DesktopTest::SearchPage() const {
+    return *static_cast<CDBSearch*>(m_pMain->Tab().widget(0));
+}
+
+CResult& DesktopTest::ResultPage() const {
+    return *static_cast<CResult*>(m_pMain->Tab().widget(1));
+}
+
+CDBControl& DesktopTest::CreatePage() const {
+    return *static_cast<CDBControl*>(m_pMain->Tab().widget(2));
+}
+
+int DesktopTest::CurrentTab() const {
+    return m_pMain->Tab().currentIndex();
+}
+
+void DesktopTest::Click(QWidget& page, const char* pszButton) {
+    auto* pButton = page.findChild<QPushButton*>(pszButton);
+    ASSERT_NE(pButton, nullptr) << pszButton;
+    pButton->click();
+    Settle();
+}
+
+void DesktopTest::MakeCatalog(const std::string& strName, const std::string& strStartDir,
+                              bool bChecksum) {
+    m_tree.MakeDir("home/kestrel");
+    ScanJob job;
+    job.strCatalogPath = m_strData + strName + ".mdb";
+    job.strStartDir = strStartDir;
+    job.bChecksum = bChecksum;
+    job.nMaxFileSizeKb = 0;
+    ScanThreadProc(&job);
+    ASSERT_FALSE(job.outcome.bFailed) << job.outcome.strError;
+}
+
+void DesktopTest::MakeCatalogOfRows(const std::string& strName,
+                                    const std::vector<std::string>& dirs,
+                                    const std::vector<CatalogFile>& files) {
+    m_tree.MakeDir("home/kestrel");
+    Database database;
+    ASSERT_TRUE(CreateCatalog(database, m_strData + strName + ".mdb"));
+    Statement insertDir = database.Prepare("INSERT INTO dirs(dir_name) VALUES (?)");
+    for (const std::string& strDir : dirs) {
+        insertDir.BindText(1, strDir);
+        insertDir.Run();
+    }
+    Statement insertFile = database.Prepare(
+        "INSERT INTO files(dir_id, file_name, file_size, md5_checksum) VALUES (?, ?, ?, ?)");
+    for (const CatalogFile& file : files) {
+        const auto it = std::find(dirs.begin(), dirs.end(), file.strDir);
+        ASSERT_NE(it, dirs.end()) << file.strDir;
+        insertFile.BindInt64(1, it - dirs.begin() + 1);
+        insertFile.BindText(2, file.strName);
+        if (file.nSize)
+            insertFile.BindInt64(3, *file.nSize);
+        else
+            insertFile.BindNull(3);
+        if (file.strChecksum.empty())
+            insertFile.BindNull(4);
+        else
+            insertFile.BindText(4, file.strChecksum);
+        insertFile.Run();
+    }
+}
+
+void DesktopTest::SelectEntries(const std::vector<std::string>& entries) {
+    QListWidget& list = *SearchPage().m_listDatabases;
+    for (int i = 0; i < list.count(); ++i) {
+        const QByteArray bytes = list.item(i)->data(Qt::UserRole).toByteArray();
+        const std::string strEntry(bytes.constData(), static_cast<size_t>(bytes.size()));
+        list.item(i)->setSelected(std::find(entries.begin(), entries.end(), strEntry) !=
+                                  entries.end());
+    }
+}
+
+std::vector<std::string> DesktopTest::ListedEntries() const {
+    return SearchPage().Entries();
+}
+
+std::vector<std::string> DesktopTest::ResultColumn(int nColumn) const {
+    std::vector<std::string> texts;
+    const CSortListCtrl& list = *ResultPage().m_list;
+    for (int i = 0; i < list.GetItemCount(); ++i)
+        texts.push_back(list.GetItemText(i, nColumn));
+    return texts;
+}
+
+std::vector<MessageRequest> DesktopTest::TakeMessages() {
+    std::vector<MessageRequest> messages;
+    messages.swap(m_messages);
+    return messages;
+}
+
+std::vector<std::string> DesktopTest::TakeMessageTexts() {
+    std::vector<std::string> texts;
+    for (const MessageRequest& request : TakeMessages())
+        texts.push_back(request.strText);
+    return texts;
+}

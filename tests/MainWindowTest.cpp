@@ -1,0 +1,256 @@
+#include "DesktopFixture.h"
+#include "app/CAbout.h"
+#include "app/CMainDlg.h"
+#include "app/CMainMenu.h"
+#include "app/CommandIds.h"
+#include "app/Globals.h"
+#include "controls/CSortListCtrl.h"
+#include "pages/CDBControl.h"
+#include "pages/CDBSearch.h"
+#include "pages/CResult.h"
+#include "scan/ScanJob.h"
+
+#include <QAction>
+#include <QComboBox>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QSettings>
+#include <QShowEvent>
+#include <QTabBar>
+#include <QTabWidget>
+#include <QTest>
+#include <QTimer>
+
+namespace {
+
+using MainWindowTest = DesktopTest;
+
+// Counts the show and hide events a page gets.
+class ShowCounter : public QObject {
+public:
+    explicit ShowCounter(QWidget& widget) { widget.installEventFilter(this); }
+    int nShows = 0, nHides = 0;
+
+protected:
+    bool eventFilter(QObject*, QEvent* pEvent) override {
+        nShows += pEvent->type() == QEvent::Show;
+        nHides += pEvent->type() == QEvent::Hide;
+        return false;
+    }
+};
+
+} // namespace
+
+TEST_F(MainWindowTest, FreshStartShowsTheSearchPageWithTheListLoaded) {
+    MakeCatalog("Photos", m_tree.Root());
+    Start();
+    EXPECT_EQ(Main().windowTitle(), "Kestrel");
+    EXPECT_FALSE(Main().windowIcon().isNull());
+    EXPECT_EQ(g_hMainWnd, &Main());
+    EXPECT_EQ(g_strAppPath, m_strData);
+    const QTabWidget& tab = Main().Tab();
+    ASSERT_EQ(tab.count(), 3);
+    EXPECT_EQ(tab.tabText(0), " Search  ");
+    EXPECT_EQ(tab.tabText(1), " Result  ");
+    EXPECT_EQ(tab.tabText(2), " Create database  ");
+    EXPECT_EQ(CurrentTab(), 0);
+    EXPECT_TRUE(SearchPage().isVisible());
+    EXPECT_FALSE(ResultPage().isVisible());
+    EXPECT_FALSE(CreatePage().isVisible());
+    EXPECT_FALSE(g_pMainMenu->IsEnabled(ID_RESULT_CHECK));
+    EXPECT_TRUE(g_pMainMenu->IsEnabled(ID_FILE_ADD_DATABASE));
+    EXPECT_EQ(ListedEntries(), std::vector<std::string>{"Photos"});
+    EXPECT_EQ(SearchPage().m_comboWhere->currentText(), "Directories and files");
+    EXPECT_FALSE(g_bReloadDatabaseList);
+    EXPECT_TRUE(TakeMessages().empty());
+}
+
+TEST_F(MainWindowTest, MenuHasTheCommandsTextsAndKeys) {
+    Start();
+    struct Item {
+        int nId;
+        const char* pszText;
+        const char* pszKey;
+    };
+    const Item items[] = {
+        {ID_FILE_ADD_DATABASE, "Add database...\tCtrl+O", "Ctrl+O"},
+        {ID_FILE_EXIT, "E&xit\tAlt+F4", ""},
+        {ID_VIEW_SEARCH, "Search\tCtrl+S", "Ctrl+S"},
+        {ID_VIEW_RESULT, "Result\tCtrl+R", "Ctrl+R"},
+        {ID_VIEW_CREATE_DATABASE, "Create Database\tCtrl+D", "Ctrl+D"},
+        {ID_RESULT_CHECK, "Check\tCtrl+E", "Ctrl+E"},
+        {ID_HELP_HELP, "Help\tF1", "F1"},
+        {ID_HELP_ABOUT, "&About...", ""},
+    };
+    for (const Item& item : items) {
+        const QAction* pAction = Main().Menu().Action(item.nId);
+        ASSERT_NE(pAction, nullptr) << item.nId;
+        EXPECT_EQ(pAction->text(), item.pszText);
+        EXPECT_EQ(pAction->shortcut(), QKeySequence(item.pszKey)) << item.pszText;
+    }
+}
+
+TEST_F(MainWindowTest, PageRequestsShowHideAndHandOutPages) {
+    Start();
+    ShowCounter result(ResultPage()), search(SearchPage());
+    EXPECT_EQ(Main().OnMainPage(1), &ResultPage());
+    EXPECT_EQ(CurrentTab(), 1);
+    EXPECT_EQ(search.nHides, 1);
+    EXPECT_EQ(result.nShows, 1);
+    EXPECT_TRUE(g_pMainMenu->IsEnabled(ID_RESULT_CHECK));
+    EXPECT_FALSE(g_pMainMenu->IsEnabled(ID_FILE_ADD_DATABASE));
+
+    // The visible page asked for again is hidden and shown again.
+    EXPECT_EQ(Main().OnMainPage(1), &ResultPage());
+    EXPECT_EQ(result.nHides, 1);
+    EXPECT_EQ(result.nShows, 2);
+    EXPECT_EQ(CurrentTab(), 1);
+    EXPECT_TRUE(ResultPage().isVisible());
+    EXPECT_TRUE(g_pMainMenu->IsEnabled(ID_RESULT_CHECK));
+
+    // 10 to 12 only hand out a page.
+    EXPECT_EQ(Main().OnMainPage(10), &SearchPage());
+    EXPECT_EQ(Main().OnMainPage(12), static_cast<QDialog*>(&CreatePage()));
+    EXPECT_EQ(Main().OnMainPage(11), &ResultPage());
+    EXPECT_EQ(CurrentTab(), 1);
+    EXPECT_EQ(result.nShows, 2);
+    EXPECT_EQ(Main().OnMainPage(7), nullptr);
+
+    Main().OnMainPage(2);
+    EXPECT_TRUE(CreatePage().isVisible());
+    EXPECT_FALSE(ResultPage().isVisible());
+    EXPECT_FALSE(g_pMainMenu->IsEnabled(ID_RESULT_CHECK));
+    EXPECT_FALSE(g_pMainMenu->IsEnabled(ID_FILE_ADD_DATABASE));
+}
+
+TEST_F(MainWindowTest, SwitchingTabsKeepsTheSearchTextModeAndSelection) {
+    MakeCatalog("One", m_tree.Root());
+    MakeCatalog("Two", m_tree.Root());
+    Start();
+    SearchPage().m_editSearch->setText("*.txt");
+    SearchPage().m_comboWhere->setCurrentIndex(2);
+    SelectEntries({"Two"});
+    Main().Tab().tabBar()->setCurrentIndex(1); // as a click on the tab
+    EXPECT_TRUE(ResultPage().isVisible());
+    EXPECT_TRUE(g_pMainMenu->IsEnabled(ID_RESULT_CHECK));
+    Main().Tab().tabBar()->setCurrentIndex(0);
+    EXPECT_FALSE(g_pMainMenu->IsEnabled(ID_RESULT_CHECK));
+    EXPECT_EQ(SearchPage().m_editSearch->text(), "*.txt");
+    EXPECT_EQ(SearchPage().m_comboWhere->currentIndex(), 2);
+    const QList<QListWidgetItem*> selected = SearchPage().m_listDatabases->selectedItems();
+    ASSERT_EQ(selected.size(), 1);
+    EXPECT_EQ(selected[0]->text(), "Two");
+}
+
+TEST_F(MainWindowTest, AcceleratorsReachTheirCommands) {
+    Start();
+    Main().activateWindow();
+    QApplication::setActiveWindow(&Main());
+    QTest::keyClick(SearchPage().m_editSearch, Qt::Key_R, Qt::ControlModifier);
+    EXPECT_EQ(CurrentTab(), 1);
+    QTest::keyClick(ResultPage().m_list, Qt::Key_D, Qt::ControlModifier);
+    EXPECT_EQ(CurrentTab(), 2);
+    QTest::keyClick(CreatePage().m_editStartDir, Qt::Key_S, Qt::ControlModifier);
+    EXPECT_EQ(CurrentTab(), 0);
+    // Ctrl+O runs "Add database..." of the Search page: the picker is asked.
+    int nPicks = 0;
+    g_desktopHooks.fnPickCatalogFile = [&] {
+        ++nPicks;
+        return std::optional<std::string>();
+    };
+    QTest::keyClick(SearchPage().m_editSearch, Qt::Key_O, Qt::ControlModifier);
+    EXPECT_EQ(nPicks, 1);
+    // Check is greyed on the Search page: Ctrl+E does nothing.
+    QTest::keyClick(SearchPage().m_editSearch, Qt::Key_E, Qt::ControlModifier);
+    EXPECT_TRUE(TakeMessages().empty());
+    // F1 asks for help.
+    m_app.m_strHelpFile = m_tree.Path("missing.htm");
+    QTest::keyClick(SearchPage().m_editSearch, Qt::Key_F1);
+    EXPECT_EQ(TakeMessageTexts(),
+              std::vector<std::string>{"Help file not found. Reinstall application"});
+}
+
+TEST_F(MainWindowTest, AddDatabaseFromTheMenuKeepsTheVisiblePage) {
+    MakeCatalog("Elsewhere", m_tree.Root());
+    Start();
+    m_tree.MakeDir("other");
+    ::rename((m_strData + "Elsewhere.mdb").c_str(), m_tree.Path("other/e.mdb").c_str());
+    m_pickedFile = m_tree.Path("other/e.mdb");
+    Main().OnMainPage(1);
+    m_app.OnCommand(ID_FILE_ADD_DATABASE);
+    EXPECT_EQ(CurrentTab(), 1);
+    EXPECT_EQ(ListedEntries(), (std::vector<std::string>{"Elsewhere", m_tree.Path("other/e.mdb")}));
+}
+
+TEST_F(MainWindowTest, HelpOpensThePageOrSaysItIsMissing) {
+    Start();
+    m_tree.WriteFile("kestrel.htm", "<html></html>");
+    m_app.m_strHelpFile = m_tree.Path("kestrel.htm");
+    m_app.OnCommand(ID_HELP_HELP);
+    EXPECT_EQ(m_opened, std::vector<std::string>{m_tree.Path("kestrel.htm")});
+    EXPECT_TRUE(TakeMessages().empty());
+
+    // Missing, or the desktop fails to open it: the same message.
+    m_app.m_strHelpFile = m_tree.Path("gone.htm");
+    m_app.OnCommand(ID_HELP_HELP);
+    m_app.m_strHelpFile = m_tree.Path("kestrel.htm");
+    m_bOpenSucceeds = false;
+    m_app.OnCommand(ID_HELP_HELP);
+    const std::vector<MessageRequest> messages = TakeMessages();
+    ASSERT_EQ(messages.size(), 2u);
+    for (const MessageRequest& message : messages) {
+        EXPECT_EQ(message.strText, "Help file not found. Reinstall application");
+        EXPECT_EQ(message.strCaption, "Error");
+        EXPECT_EQ(message.icon, MessageIcon::Critical);
+    }
+    EXPECT_EQ(CurrentTab(), 0);
+}
+
+TEST_F(MainWindowTest, TheHelpPageIsFoundInTheBuildTreeOrTheInstallation) {
+    m_tree.MakeDir("build/help");
+    m_tree.MakeDir("usr/bin");
+    m_tree.MakeDir("usr/share/kestrel/help");
+    m_tree.WriteFile("build/help/kestrel.htm", "x");
+    m_tree.WriteFile("usr/share/kestrel/help/kestrel.htm", "x");
+    EXPECT_EQ(CMainApp::FindHelpFile(m_tree.Path("build")), m_tree.Path("build/help/kestrel.htm"));
+    EXPECT_EQ(CMainApp::FindHelpFile(m_tree.Path("usr/bin")),
+              m_tree.Path("usr/bin/../share/kestrel/help/kestrel.htm"));
+    EXPECT_EQ(CMainApp::FindHelpFile(m_tree.Path("none")), m_tree.Path("none/help/kestrel.htm"));
+}
+
+TEST_F(MainWindowTest, AboutShowsTheNameAndEndsWithEnterOrEscape) {
+    Start();
+    for (Qt::Key key : {Qt::Key_Return, Qt::Key_Escape}) {
+        bool bChecked = false;
+        QTimer::singleShot(0, [&] {
+            auto* pAbout = qobject_cast<CAbout*>(QApplication::activeModalWidget());
+            ASSERT_NE(pAbout, nullptr);
+            EXPECT_EQ(pAbout->windowTitle(), "About");
+            bool bHasText = false;
+            for (const QLabel* pLabel : pAbout->findChildren<QLabel*>())
+                bHasText |= pLabel->text() == "Kestrel Version 1.0";
+            EXPECT_TRUE(bHasText);
+            bChecked = true;
+            QTest::keyClick(pAbout, key);
+        });
+        m_app.OnCommand(ID_HELP_ABOUT);
+        EXPECT_TRUE(bChecked);
+    }
+}
+
+TEST_F(MainWindowTest, ExitClosesTheWindowAndTheListKeepsItsWidths) {
+    Start();
+    ResultPage().m_list->header()->resizeSection(0, 321);
+    m_app.OnCommand(ID_FILE_EXIT);
+    EXPECT_FALSE(Main().isVisible());
+    // The window's end destroys the pages; the result list stores its widths then.
+    Stop();
+    QSettings settings("Kestrel", "kestrel");
+    const QByteArray stored = settings.value("ListCtrls/1022").toByteArray();
+    ASSERT_EQ(stored.size(), 20);
+    EXPECT_EQ(static_cast<uint8_t>(stored[4]) | static_cast<uint8_t>(stored[5]) << 8, 321);
+    Start();
+    EXPECT_EQ(ResultPage().m_list->header()->sectionSize(0), 321);
+}

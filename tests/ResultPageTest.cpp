@@ -1,0 +1,207 @@
+#include "DesktopFixture.h"
+#include "TestTree.h"
+#include "app/CMainDlg.h"
+#include "app/CMainMenu.h"
+#include "app/CommandIds.h"
+#include "app/Globals.h"
+#include "controls/CSortListCtrl.h"
+#include "pages/CDBSearch.h"
+#include "pages/CResult.h"
+#include "search/Search.h"
+
+#include <QComboBox>
+#include <QLineEdit>
+#include <QTest>
+
+namespace {
+
+class ResultPageTest : public DesktopTest {
+protected:
+    void Search(const std::string& strEntry, const std::string& strText, int nMode) {
+        Main().OnMainPage(0);
+        SelectEntries({strEntry});
+        SearchPage().m_editSearch->setText(QString::fromStdString(strText));
+        SearchPage().m_comboWhere->setCurrentIndex(nMode);
+        Click(SearchPage(), "IDC_SEARCH");
+    }
+
+    void Select(const std::vector<int>& rows) {
+        CSortListCtrl& list = *ResultPage().m_list;
+        list.clearSelection();
+        for (int nRow : rows)
+            list.selectionModel()->select(list.model()->index(nRow, 0),
+                                          QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    }
+
+    int RowOf(const std::string& strPath) {
+        const std::vector<std::string> paths = ResultColumn(0);
+        const auto it = std::find(paths.begin(), paths.end(), strPath);
+        return it == paths.end() ? -1 : static_cast<int>(it - paths.begin());
+    }
+
+    // Runs Result > Check on one row; the messages it showed.
+    std::vector<MessageRequest> Check(const std::string& strPath) {
+        const int nRow = RowOf(strPath);
+        EXPECT_GE(nRow, 0) << strPath;
+        Select({nRow});
+        m_app.OnCommand(ID_RESULT_CHECK);
+        return TakeMessages();
+    }
+};
+
+} // namespace
+
+TEST_F(ResultPageTest, RowsShowPathSizeChecksumAndCatalog) {
+    const std::string strDigest(32, 'a');
+    MakeCatalogOfRows("Disk", {"/", "/win", "/data/x"},
+                      {{"/", "boot.ini", 5, strDigest},
+                       {"/win", "a.txt", 0, ""},
+                       {"/data/x", "neg", -5, ""},
+                       {"/data/x", "unknown", std::nullopt, ""},
+                       {"/data/x", "big", 5000000000, ""}});
+    Start();
+    Search("Disk", "*", kSearchFiles);
+    EXPECT_EQ(ResultColumn(0), (std::vector<std::string>{"/boot.ini", "/win/a.txt", "/data/x/neg",
+                                                         "/data/x/unknown", "/data/x/big"}));
+    EXPECT_EQ(ResultColumn(1), (std::vector<std::string>{"5", "0", "", "", "5000000000"}));
+    EXPECT_EQ(ResultColumn(2), (std::vector<std::string>{strDigest, "", "", "", ""}));
+    EXPECT_EQ(ResultColumn(3), (std::vector<std::string>(5, "Disk")));
+
+    Search("Disk", "*", kSearchDirs);
+    EXPECT_EQ(ResultColumn(0), (std::vector<std::string>{"/", "/win", "/data/x"}));
+    EXPECT_EQ(ResultColumn(1), (std::vector<std::string>(3, "")));
+    EXPECT_EQ(ResultColumn(2), (std::vector<std::string>(3, "")));
+}
+
+TEST_F(ResultPageTest, ShowingWithoutAHandOverKeepsTheRows) {
+    MakeCatalogOfRows("Disk", {"/d"}, {{"/d", "x", 1, ""}, {"/d", "y", 2, ""}});
+    Start();
+    Search("Disk", "*", kSearchFiles);
+    ResultPage().m_list->SortColumn(0, false);
+    Main().OnMainPage(2);
+    EXPECT_FALSE(g_pMainMenu->IsEnabled(ID_RESULT_CHECK));
+    Main().OnMainPage(1);
+    EXPECT_TRUE(g_pMainMenu->IsEnabled(ID_RESULT_CHECK));
+    EXPECT_EQ(ResultColumn(0), (std::vector<std::string>{"/d/y", "/d/x"}));
+    // Enter on the page neither closes nor hides it.
+    QTest::keyClick(ResultPage().m_list, Qt::Key_Return);
+    EXPECT_TRUE(ResultPage().isVisible());
+    // A new search refills the list in the catalog's order; the mark stays.
+    Search("Disk", "*", kSearchFiles);
+    EXPECT_EQ(ResultColumn(0), (std::vector<std::string>{"/d/x", "/d/y"}));
+    EXPECT_EQ(ResultPage().m_list->SortColumnIndex(), 0);
+}
+
+TEST_F(ResultPageTest, DoubleClickOpensTheLowestSelectedRow) {
+    std::vector<CatalogFile> files;
+    for (int i = 0; i < 10; ++i)
+        files.push_back({"/d", "f" + std::to_string(i), i, ""});
+    MakeCatalogOfRows("Disk", {"/d"}, files);
+    Start();
+    Search("Disk", "*", kSearchFiles);
+    CSortListCtrl& list = *ResultPage().m_list;
+    ASSERT_EQ(list.GetItemCount(), 10);
+
+    Select({});
+    emit list.DoubleClicked();
+    EXPECT_TRUE(m_opened.empty());
+
+    Select({7, 3});
+    emit list.DoubleClicked();
+    EXPECT_EQ(m_opened, std::vector<std::string>{"/d/f3"});
+    EXPECT_TRUE(TakeMessages().empty());
+
+    // A real double click on a row selects and opens it.
+    m_opened.clear();
+    const QRect rc = list.visualRect(list.model()->index(2, 0));
+    QTest::mouseDClick(list.viewport(), Qt::LeftButton, Qt::NoModifier, rc.center());
+    EXPECT_EQ(m_opened, std::vector<std::string>{"/d/f2"});
+
+    m_bOpenSucceeds = false;
+    emit list.DoubleClicked();
+    const std::vector<MessageRequest> messages = TakeMessages();
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].strText, "Can't open selected file or directory");
+    EXPECT_EQ(messages[0].strCaption, "Warning");
+    EXPECT_EQ(messages[0].icon, MessageIcon::Warning);
+}
+
+TEST_F(ResultPageTest, FileCheckGivesTheFourAnswers) {
+    m_tree.MakeDir("t");
+    m_tree.WriteFile("t/same.txt", "unchanged content");
+    m_tree.WriteFile("t/edited.txt", "content A");
+    m_tree.WriteFile("t/grown.txt", "short");
+    m_tree.WriteFile("t/gone.txt", "bye");
+    MakeCatalog("T", m_tree.Path("t"));
+    m_tree.WriteFile("t/edited.txt", "content B"); // one byte, same size
+    m_tree.WriteFile("t/grown.txt", "longer now");
+    ::unlink(m_tree.Path("t/gone.txt").c_str());
+    Start();
+    Search("T", "*", kSearchFiles);
+
+    const std::string strCaption = "File check";
+    std::vector<MessageRequest> messages = Check(m_tree.Path("t/same.txt"));
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].strText, "File '" + m_tree.Path("t/same.txt") + "' not changed");
+    EXPECT_EQ(messages[0].strCaption, strCaption);
+    EXPECT_EQ(messages[0].icon, MessageIcon::Information);
+
+    for (const char* pszChanged : {"t/edited.txt", "t/grown.txt"}) {
+        messages = Check(m_tree.Path(pszChanged));
+        ASSERT_EQ(messages.size(), 1u);
+        EXPECT_EQ(messages[0].strText, "File '" + m_tree.Path(pszChanged) + "' was changed");
+        EXPECT_EQ(messages[0].icon, MessageIcon::Information);
+    }
+
+    messages = Check(m_tree.Path("t/gone.txt"));
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].strText, "File not found");
+    EXPECT_EQ(messages[0].strCaption, strCaption);
+    EXPECT_EQ(messages[0].icon, MessageIcon::Warning);
+
+    // Nothing selected: nothing at all.
+    Select({});
+    m_app.OnCommand(ID_RESULT_CHECK);
+    EXPECT_TRUE(TakeMessages().empty());
+}
+
+TEST_F(ResultPageTest, FileCheckReadsTheStoredChecksumCell) {
+    m_tree.MakeDir("t");
+    m_tree.WriteFile("t/a.txt", "alpha");
+    m_tree.WriteFile("t/b.txt", "beta");
+    std::string strUpper = Md5OfText("alpha");
+    std::transform(strUpper.begin(), strUpper.end(), strUpper.begin(), ::toupper);
+    // An upper-case digest with blanks around it; a file without a digest.
+    MakeCatalogOfRows("Rows", {m_tree.Path("t")},
+                      {{m_tree.Path("t"), "a.txt", 5, " " + strUpper + " \t"},
+                       {m_tree.Path("t"), "b.txt", 4, ""},
+                       {m_tree.Path("t"), "b.txt", 4, "   "}});
+    Start();
+    Search("Rows", "*", kSearchFiles);
+    EXPECT_EQ(Check(m_tree.Path("t/a.txt"))[0].strText,
+              "File '" + m_tree.Path("t/a.txt") + "' not changed");
+
+    // Rows 1 and 2 selected: row 1 is checked, whose cell is empty.
+    Select({2, 1});
+    m_app.OnCommand(ID_RESULT_CHECK);
+    std::vector<MessageRequest> messages = TakeMessages();
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].strText, "Checksum not found in database for this file");
+    EXPECT_EQ(messages[0].icon, MessageIcon::Information);
+    // A cell of blanks only is no checksum either.
+    Select({2});
+    m_app.OnCommand(ID_RESULT_CHECK);
+    EXPECT_EQ(TakeMessageTexts(),
+              std::vector<std::string>{"Checksum not found in database for this file"});
+    // A deleted file is not found, whatever its cell holds.
+    ::unlink(m_tree.Path("t/b.txt").c_str());
+    Select({1});
+    m_app.OnCommand(ID_RESULT_CHECK);
+    EXPECT_EQ(TakeMessageTexts(), std::vector<std::string>{"File not found"});
+
+    // After a search of directories the rows are directories: no check.
+    Search("Rows", "*", kSearchDirs);
+    Select({0});
+    m_app.OnCommand(ID_RESULT_CHECK);
+    EXPECT_TRUE(TakeMessages().empty());
+}
