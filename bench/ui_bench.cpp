@@ -1,18 +1,39 @@
 // Timed runs of the desktop program's heavy paths, offscreen, in process.
 // Each prints its figures and their ratio to the target it is judged by.
 //
-//   kestrel-ui-bench list [--rows N]   N rows into the result list, shown,
-//                                      then sorted by each column
+//   kestrel-ui-bench list [--rows N]     N rows into the result list, shown,
+//                                        then sorted by each column
+//   kestrel-ui-bench search [--files N]  the search road: "Search" clicked over
+//                                        a catalog of N files, a fifth of them
+//                                        hits, until the rows are shown; then
+//                                        a sort by "File size"
 //
+// The search makes its catalog and profile in a temporary folder ($TMPDIR or
+// /tmp), removed afterwards.
 // Every timed step runs once to warm up, then the best of three counts.
 
+#include "app/CMainApp.h"
+#include "app/CMainDlg.h"
+#include "app/Desktop.h"
+#include "catalog/Catalog.h"
+#include "catalog/Database.h"
+#include "catalog/Statement.h"
+#include "controls/CSortHeaderCtrl.h"
 #include "controls/CSortListCtrl.h"
+#include "pages/CDBSearch.h"
+#include "pages/CResult.h"
 
 #include <QApplication>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QTabWidget>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <functional>
 #include <random>
 #include <string>
@@ -120,6 +141,110 @@ int BenchList(uint64_t nRows) {
     return 0;
 }
 
+std::string MakeTempDir() {
+    const char* pszTmp = std::getenv("TMPDIR");
+    std::string strTemplate =
+        std::string(pszTmp && *pszTmp ? pszTmp : "/tmp") + "/kestrel-ui-bench-XXXXXX";
+    if (!::mkdtemp(strTemplate.data())) {
+        std::perror("mkdtemp");
+        std::exit(1);
+    }
+    return strTemplate;
+}
+
+// A catalog of nFiles files in directories of 50: every fifth file a .txt.
+void MakeCatalog(const std::string& strPath, uint64_t nFiles) {
+    Database database;
+    CreateCatalog(database, strPath);
+    database.BeginTransaction();
+    Statement insertDir = database.Prepare("INSERT INTO dirs(dir_name) VALUES (?)");
+    Statement insertFile = database.Prepare(
+        "INSERT INTO files(dir_id, file_name, file_size, md5_checksum) VALUES (?, ?, ?, ?)");
+    std::mt19937_64 random(7);
+    const char* const kExtensions[] = {".txt", ".jpg", ".flac", ".pdf", ".c"};
+    int64_t nDirId = 0;
+    for (uint64_t i = 0; i < nFiles; ++i) {
+        if (i % 50 == 0) {
+            insertDir.BindText(1, "/media/backup/projects/area" + std::to_string(i / 5000) +
+                                      "/folder" + std::to_string(i / 50));
+            insertDir.Run();
+            nDirId = database.LastInsertId();
+        }
+        const std::string strName = "file_" + std::to_string(random() % 1000000) + "_" +
+                                    std::to_string(i) + kExtensions[i % 5];
+        char szHex[33];
+        std::snprintf(szHex, sizeof szHex, "%016llx%016llx",
+                      static_cast<unsigned long long>(random()),
+                      static_cast<unsigned long long>(random()));
+        insertFile.BindInt64(1, nDirId);
+        insertFile.BindText(2, strName);
+        insertFile.BindInt64(3, static_cast<int64_t>(random() % 10000000000ULL));
+        insertFile.BindText(4, szHex);
+        insertFile.Run();
+    }
+    database.Commit();
+}
+
+int BenchSearch(uint64_t nFiles) {
+    const std::string strWork = MakeTempDir();
+    ::setenv("XDG_DATA_HOME", (strWork + "/data").c_str(), 1);
+    ::setenv("XDG_CONFIG_HOME", (strWork + "/config").c_str(), 1);
+    std::filesystem::create_directories(strWork + "/data/kestrel");
+    std::printf("search road: a catalog of %llu files\n", static_cast<unsigned long long>(nFiles));
+    std::fflush(stdout);
+    MakeCatalog(strWork + "/data/kestrel/Backup.mdb", nFiles);
+    g_desktopHooks.fnMessage = [](const MessageRequest& request) {
+        std::fprintf(stderr, "kestrel-ui-bench: message: %s\n", request.strText.c_str());
+        std::exit(1);
+        return MessageAnswer::Ok;
+    };
+
+    int nResult = 0;
+    {
+        CMainApp app;
+        CMainDlg main(app);
+        main.resize(1000, 700);
+        main.show();
+        QApplication::processEvents();
+        auto& search = *static_cast<CDBSearch*>(main.Tab().widget(0));
+        auto& result = *static_cast<CResult*>(main.Tab().widget(1));
+        search.m_listDatabases->item(0)->setSelected(true);
+        search.m_editSearch->setText("*.txt");
+        auto* pSearchButton = search.findChild<QPushButton*>("IDC_SEARCH");
+        const char* const kModes[] = {"Directories and files", "Files"};
+        double dWorst = 0;
+        for (int nMode = 0; nMode < 2; ++nMode) {
+            const double dSearch = Best(
+                [&] {
+                    main.OnMainPage(0);
+                    search.m_comboWhere->setCurrentIndex(nMode);
+                    QApplication::processEvents();
+                },
+                [&] {
+                    pSearchButton->click();
+                    result.m_list->viewport()->repaint();
+                    QApplication::processEvents();
+                });
+            dWorst = std::max(dWorst, dSearch);
+            std::printf("  mode \"%s\": %d hits\n", kModes[nMode], result.m_list->GetItemCount());
+            Report("click on Search to rows shown", dSearch, 2.0);
+        }
+        if (result.m_list->GetItemCount() != static_cast<int>(nFiles / 5)) {
+            std::fprintf(stderr, "kestrel-ui-bench: expected %llu hits\n",
+                         static_cast<unsigned long long>(nFiles / 5));
+            nResult = 1;
+        }
+        const double dSort = Best([] {},
+                                  [&] {
+                                      emit result.m_list->Header().sectionClicked(1);
+                                      result.m_list->viewport()->repaint();
+                                  });
+        Report("sort by File size", dSort, 1.0);
+    }
+    std::filesystem::remove_all(strWork);
+    return nResult;
+}
+
 uint64_t OptionValue(int argc, char** argv, const char* pszOption, uint64_t nDefault) {
     for (int i = 2; i + 1 < argc; ++i)
         if (std::strcmp(argv[i], pszOption) == 0)
@@ -136,6 +261,8 @@ int main(int argc, char** argv) {
     const std::string strMode = argc > 1 ? argv[1] : "";
     if (strMode == "list")
         return BenchList(OptionValue(argc, argv, "--rows", 200000));
-    std::fprintf(stderr, "usage: kestrel-ui-bench list [--rows N]\n");
+    if (strMode == "search")
+        return BenchSearch(OptionValue(argc, argv, "--files", 1000000));
+    std::fprintf(stderr, "usage: kestrel-ui-bench list [--rows N] | search [--files N]\n");
     return 2;
 }

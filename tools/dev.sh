@@ -2,7 +2,8 @@
 # Installs what the build needs (Debian 12), builds Kestrel, then either runs
 # it or runs every test.
 #
-#   tools/dev.sh run [ARGS...]   build, then start kestrel-cli (with ARGS, or --help)
+#   tools/dev.sh run [ARGS...]   build, then start the desktop program kestrel
+#   tools/dev.sh cli [ARGS...]   build, then run kestrel-cli (with ARGS, or --help)
 #   tools/dev.sh test            build, then run the whole test suite
 #   tools/dev.sh build           build only
 set -euo pipefail
@@ -38,6 +39,9 @@ install_missing
 build
 case "$mode" in
     run)
+        exec ./build/kestrel "$@"
+        ;;
+    cli)
         if [ $# -eq 0 ]; then set -- --help; fi
         exec ./build/cli/kestrel-cli "$@"
         ;;
@@ -46,7 +50,7 @@ case "$mode" in
         ;;
     build) ;;
     *)
-        echo "usage: tools/dev.sh run [ARGS...] | test | build" >&2
+        echo "usage: tools/dev.sh run | cli [ARGS...] | test | build" >&2
         exit 2
         ;;
 esac
