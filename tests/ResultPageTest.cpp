@@ -7,6 +7,7 @@
 #include "controls/CSortListCtrl.h"
 #include "pages/CDBSearch.h"
 #include "pages/CResult.h"
+#include "catalog/ResultSet.h"
 #include "search/Search.h"
 
 #include <QComboBox>
@@ -169,13 +170,15 @@ TEST_F(ResultPageTest, FileCheckReadsTheStoredChecksumCell) {
     m_tree.MakeDir("t");
     m_tree.WriteFile("t/a.txt", "alpha");
     m_tree.WriteFile("t/b.txt", "beta");
+    m_tree.MakeFifo("t/pipe");
     std::string strUpper = Md5OfText("alpha");
     std::transform(strUpper.begin(), strUpper.end(), strUpper.begin(), ::toupper);
     // An upper-case digest with blanks around it; a file without a digest.
     MakeCatalogOfRows("Rows", {m_tree.Path("t")},
                       {{m_tree.Path("t"), "a.txt", 5, " " + strUpper + " \t"},
                        {m_tree.Path("t"), "b.txt", 4, ""},
-                       {m_tree.Path("t"), "b.txt", 4, "   "}});
+                       {m_tree.Path("t"), "b.txt", 4, "   "},
+                       {m_tree.Path("t"), "pipe", 0, Md5OfText("")}});
     Start();
     Search("Rows", "*", kSearchFiles);
     EXPECT_EQ(Check(m_tree.Path("t/a.txt"))[0].strText,
@@ -193,6 +196,13 @@ TEST_F(ResultPageTest, FileCheckReadsTheStoredChecksumCell) {
     m_app.OnCommand(ID_RESULT_CHECK);
     EXPECT_EQ(TakeMessageTexts(),
               std::vector<std::string>{"Checksum not found in database for this file"});
+    // A file that opens but cannot be read is not compared.
+    Select({3});
+    m_app.OnCommand(ID_RESULT_CHECK);
+    messages = TakeMessages();
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].strText, "File '" + m_tree.Path("t/pipe") + "' cannot be read");
+    EXPECT_EQ(messages[0].icon, MessageIcon::Warning);
     // A deleted file is not found, whatever its cell holds.
     ::unlink(m_tree.Path("t/b.txt").c_str());
     Select({1});
@@ -204,4 +214,28 @@ TEST_F(ResultPageTest, FileCheckReadsTheStoredChecksumCell) {
     Select({0});
     m_app.OnCommand(ID_RESULT_CHECK);
     EXPECT_TRUE(TakeMessages().empty());
+}
+
+TEST_F(ResultPageTest, TheListFollowsThePageSizeAndAHandOverThatNeverOpenedIsDropped) {
+    Start();
+    Main().OnMainPage(1);
+    for (const QSize size : {QSize(900, 700), QSize(500, 400)}) {
+        Main().resize(size);
+        Settle();
+        const QRect rcList = ResultPage().m_list->geometry();
+        EXPECT_EQ(rcList.width(), ResultPage().width());
+        EXPECT_EQ(rcList.height(), ResultPage().height() - 15);
+    }
+    // Without a main window (no menu yet) the page still takes a show; a
+    // hand-over whose query never opened is dropped and the rows stay.
+    Stop();
+    ASSERT_EQ(g_pMainMenu, nullptr);
+    CResult page;
+    page.m_list->AddRow({"/kept", "1", "", "X"});
+    g_nResultAction = 1;
+    g_pSearchRecordset.reset();
+    page.show();
+    EXPECT_EQ(g_nResultAction, 0);
+    EXPECT_EQ(page.m_list->GetItemCount(), 1);
+    page.hide();
 }
