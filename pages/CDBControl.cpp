@@ -14,25 +14,12 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRegularExpressionValidator>
-#include <QShowEvent>
 #include <climits>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
 
 namespace {
-
-QLineEdit* AddEdit(QWidget* pPage, const char* pszName, QRect rc) {
-    auto* pEdit = new QLineEdit(pPage);
-    pEdit->setObjectName(pszName);
-    pEdit->setGeometry(rc);
-    return pEdit;
-}
-
-void AddLabel(QWidget* pPage, const char* pszText, QRect rc) {
-    auto* pLabel = new QLabel(pszText, pPage);
-    pLabel->setGeometry(rc);
-}
 
 // An integer as "%ld" reads one: blanks, an optional sign, digits; blanks may follow.
 bool ParseInteger(const std::string& strText, int32_t& nValue) {
@@ -63,38 +50,32 @@ bool ParseInteger(const std::string& strText, int32_t& nValue) {
 
 } // namespace
 
-CDBControl::CDBControl(QWidget* pParent) : QDialog(pParent, Qt::Widget) {
+CDBControl::CDBControl(QWidget* pParent) : CPageDlg(pParent) {
     setObjectName("IDD_CREATE_DATABASE");
     const DialogUnits dlu(font());
     resize(dlu.Size(269, 195));
 
     // Made in tab order.
-    m_editStartDir = AddEdit(this, "IDC_START_DIR", dlu.Rect(16, 25, 208, 12));
-    auto* pBrowse = new QPushButton("...", this);
-    pBrowse->setObjectName("IDC_BROWSE");
-    pBrowse->setGeometry(dlu.Rect(227, 25, 11, 12));
-    pBrowse->setAutoDefault(false);
-    m_editDatabaseName = AddEdit(this, "IDC_DATABASE_NAME", dlu.Rect(16, 52, 208, 12));
+    m_editStartDir = AddEdit("IDC_START_DIR", 16, 25, 208, 12);
+    QPushButton* pBrowse = AddButton("...", "IDC_BROWSE", 227, 25, 11, 12);
+    m_editDatabaseName = AddEdit("IDC_DATABASE_NAME", 16, 52, 208, 12);
     auto* pGroup = new QGroupBox("Files checksum (MD5)", this);
     pGroup->setGeometry(dlu.Rect(16, 80, 190, 49));
     m_checkChecksum = new QCheckBox("Calculate file checksum", this);
     m_checkChecksum->setObjectName("IDC_CHECKSUM");
     m_checkChecksum->setGeometry(dlu.Rect(31, 94, 90, 10));
-    m_editMaxFileSize = AddEdit(this, "IDC_MAX_FILE_SIZE", dlu.Rect(121, 110, 50, 14));
+    m_editMaxFileSize = AddEdit("IDC_MAX_FILE_SIZE", 121, 110, 50, 14);
     m_editMaxFileSize->setValidator(
         new QRegularExpressionValidator(QRegularExpression("[0-9]*"), m_editMaxFileSize));
     m_editMaxFileSize->setEnabled(false);
     m_spinMaxFileSize = new CSpinButtonCtrl(this);
     m_spinMaxFileSize->setObjectName("IDC_MAX_FILE_SIZE_SPIN");
     m_spinMaxFileSize->SetBuddy(m_editMaxFileSize, dlu.X(11));
-    auto* pCreate = new QPushButton("Create", this);
-    pCreate->setObjectName("IDOK");
-    pCreate->setGeometry(dlu.Rect(173, 143, 65, 17));
-    pCreate->setAutoDefault(false);
-    AddLabel(this, "Start directory", dlu.Rect(18, 15, 58, 10));
-    AddLabel(this, "Max file size (0 - unlimited)", dlu.Rect(31, 112, 89, 10));
-    AddLabel(this, "Kb", dlu.Rect(177, 112, 10, 10));
-    AddLabel(this, "Database name", dlu.Rect(18, 42, 59, 8));
+    QPushButton* pCreate = AddButton("Create", "IDOK", 173, 143, 65, 17);
+    AddLabel("Start directory", 18, 15, 58, 10);
+    AddLabel("Max file size (0 - unlimited)", 31, 112, 89, 10);
+    AddLabel("Kb", 177, 112, 10, 10);
+    AddLabel("Database name", 18, 42, 59, 8);
     pGroup->lower();
 
     connect(pCreate, &QPushButton::clicked, this,
@@ -204,12 +185,9 @@ void CDBControl::OnDeltaPosMaxFileSize(int nDelta) {
     m_editMaxFileSize->setText(QString::number(m_nMaxFileSizeKb));
 }
 
-void CDBControl::showEvent(QShowEvent* pEvent) {
-    QDialog::showEvent(pEvent);
-    if (!pEvent->spontaneous()) {
-        QWidget* pFocus = focusWidget();
-        (pFocus && pFocus != this ? pFocus : m_editStartDir)->setFocus();
-    }
+void CDBControl::OnShowWindow(bool bShow) {
+    if (bShow)
+        RestoreFocus(m_editStartDir);
 }
 
 void CDBControl::keyPressEvent(QKeyEvent* pEvent) {

@@ -1,6 +1,7 @@
 #pragma once
 
-#include <QDialog>
+#include "pages/CPageDlg.h"
+
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -13,7 +14,7 @@ struct ScanJob;
 // The Create database page: a start directory, a catalog name, whether to
 // store checksums and up to which file size. "Create" builds the catalog in
 // the data folder on a worker thread while the progress window runs.
-class CDBControl : public QDialog {
+class CDBControl : public CPageDlg {
     Q_OBJECT
 
 public:
@@ -57,10 +58,9 @@ public:
     QCheckBox* m_checkChecksum;
 
 protected:
-    void showEvent(QShowEvent* pEvent) override;
+    void OnShowWindow(bool bShow) override;
     void keyPressEvent(QKeyEvent* pEvent) override;
     void accept() override;
-    void reject() override {} // Escape does nothing
 
 private:
     // The max size field as an integer, or nothing (after the message).

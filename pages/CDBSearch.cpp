@@ -21,33 +21,15 @@ namespace {
 
 constexpr int kEntryRole = Qt::UserRole; // the entry's bytes
 
-QPushButton* AddButton(QDialog* pPage, const char* pszText, const char* pszName, QRect rc) {
-    auto* pButton = new QPushButton(pszText, pPage);
-    pButton->setObjectName(pszName);
-    pButton->setGeometry(rc);
-    // Not made the default by focus: the main window, a dialog too, would
-    // otherwise hand its Enter to the first such button ("Add database...").
-    pButton->setAutoDefault(false);
-    return pButton;
-}
-
-void AddLabel(QWidget* pPage, const char* pszText, QRect rc) {
-    auto* pLabel = new QLabel(pszText, pPage);
-    pLabel->setGeometry(rc);
-    pLabel->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-}
-
 } // namespace
 
-CDBSearch::CDBSearch(QWidget* pParent) : QDialog(pParent, Qt::Widget) {
+CDBSearch::CDBSearch(QWidget* pParent) : CPageDlg(pParent) {
     setObjectName("IDD_SEARCH");
     const DialogUnits dlu(font());
     resize(dlu.Size(254, 232));
 
     // Made in tab order.
-    m_editSearch = new QLineEdit(this);
-    m_editSearch->setObjectName("IDC_SEARCH_TEXT");
-    m_editSearch->setGeometry(dlu.Rect(61, 14, 165, 14));
+    m_editSearch = AddEdit("IDC_SEARCH_TEXT", 61, 14, 165, 14);
     m_comboWhere = new QComboBox(this);
     m_comboWhere->setObjectName("IDC_WHERE");
     m_comboWhere->setGeometry(dlu.Rect(61, 36, 105, 14));
@@ -58,16 +40,14 @@ CDBSearch::CDBSearch(QWidget* pParent) : QDialog(pParent, Qt::Widget) {
     m_listDatabases->setGeometry(dlu.Rect(61, 57, 165, 139));
     m_listDatabases->setSelectionMode(QAbstractItemView::MultiSelection);
     m_listDatabases->setUniformItemSizes(true);
-    QPushButton* pAdd =
-        AddButton(this, "Add database...", "IDC_ADD_DATABASE", dlu.Rect(7, 201, 62, 16));
-    QPushButton* pDelete = AddButton(this, "Delete", "IDC_DELETE", dlu.Rect(73, 201, 46, 16));
-    QPushButton* pUpdate =
-        AddButton(this, "Update list", "IDC_UPDATE_LIST", dlu.Rect(123, 201, 46, 16));
-    QPushButton* pSearch = AddButton(this, "Search", "IDC_SEARCH", dlu.Rect(173, 201, 54, 16));
+    QPushButton* pAdd = AddButton("Add database...", "IDC_ADD_DATABASE", 7, 201, 62, 16);
+    QPushButton* pDelete = AddButton("Delete", "IDC_DELETE", 73, 201, 46, 16);
+    QPushButton* pUpdate = AddButton("Update list", "IDC_UPDATE_LIST", 123, 201, 46, 16);
+    QPushButton* pSearch = AddButton("Search", "IDC_SEARCH", 173, 201, 54, 16);
     pSearch->setDefault(true); // Enter in the search text searches
-    AddLabel(this, "In database:", dlu.Rect(14, 56, 43, 9));
-    AddLabel(this, "Where search:", dlu.Rect(8, 38, 49, 11));
-    AddLabel(this, "Search for:", dlu.Rect(19, 16, 38, 8));
+    AddLabel("In database:", 14, 56, 43, 9);
+    AddLabel("Where search:", 8, 38, 49, 11);
+    AddLabel("Search for:", 19, 16, 38, 8);
 
     connect(pAdd, &QPushButton::clicked, this,
             [this] { RunCommand(this, [this] { OnAddDatabase(); }); });
@@ -81,20 +61,6 @@ CDBSearch::CDBSearch(QWidget* pParent) : QDialog(pParent, Qt::Widget) {
 
 CDBSearch::~CDBSearch() {
     g_pSearchRecordset.reset();
-}
-
-void CDBSearch::showEvent(QShowEvent* pEvent) {
-    QDialog::showEvent(pEvent);
-    // A spontaneous show is the whole window coming back (from minimised),
-    // not the page being shown.
-    if (!pEvent->spontaneous())
-        OnShowWindow(true);
-}
-
-void CDBSearch::hideEvent(QHideEvent* pEvent) {
-    QDialog::hideEvent(pEvent);
-    if (!pEvent->spontaneous())
-        OnShowWindow(false);
 }
 
 void CDBSearch::OnShowWindow(bool bShow) {
@@ -111,8 +77,7 @@ void CDBSearch::OnShowWindow(bool bShow) {
     }
     if (g_pMainMenu)
         g_pMainMenu->EnableMenuItem(ID_FILE_ADD_DATABASE, true);
-    QWidget* pFocus = focusWidget();
-    (pFocus && pFocus != this ? pFocus : m_editSearch)->setFocus();
+    RestoreFocus(m_editSearch);
 }
 
 std::string CDBSearch::EntryAt(int nRow) const {

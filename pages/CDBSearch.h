@@ -1,6 +1,7 @@
 #pragma once
 
-#include <QDialog>
+#include "pages/CPageDlg.h"
+
 #include <string>
 #include <vector>
 
@@ -11,7 +12,7 @@ class QListWidget;
 // The Search page: the search text, where to search, the list of catalogs
 // with the buttons that manage it, and "Search". List entries keep the
 // bytes of their catalog names and paths; the list shows them as text.
-class CDBSearch : public QDialog {
+class CDBSearch : public CPageDlg {
     Q_OBJECT
 
 public:
@@ -49,10 +50,7 @@ public:
     QLineEdit* m_editSearch;
 
 protected:
-    void showEvent(QShowEvent* pEvent) override;
-    void hideEvent(QHideEvent* pEvent) override;
-    void reject() override {} // Escape does not hide the page
-    void OnShowWindow(bool bShow);
+    void OnShowWindow(bool bShow) override;
 
 private:
     std::string EntryAt(int nRow) const;

@@ -10,9 +10,8 @@
 #include "search/Search.h"
 
 #include <QResizeEvent>
-#include <QShowEvent>
 
-CResult::CResult(QWidget* pParent) : QDialog(pParent, Qt::Widget), m_list(new CSortListCtrl(this)) {
+CResult::CResult(QWidget* pParent) : CPageDlg(pParent), m_list(new CSortListCtrl(this)) {
     setObjectName("IDD_RESULT");
     const DialogUnits dlu(font());
     resize(dlu.Size(253, 231));
@@ -32,18 +31,6 @@ void CResult::resizeEvent(QResizeEvent* pEvent) {
     QDialog::resizeEvent(pEvent);
     // The list fills the page's width and all but 15 pixels of its height.
     m_list->resize(pEvent->size().width(), std::max(0, pEvent->size().height() - 15));
-}
-
-void CResult::showEvent(QShowEvent* pEvent) {
-    QDialog::showEvent(pEvent);
-    if (!pEvent->spontaneous())
-        OnShowWindow(true);
-}
-
-void CResult::hideEvent(QHideEvent* pEvent) {
-    QDialog::hideEvent(pEvent);
-    if (!pEvent->spontaneous())
-        OnShowWindow(false);
 }
 
 void CResult::OnShowWindow(bool bShow) {

@@ -1,6 +1,6 @@
 #pragma once
 
-#include <QDialog>
+#include "pages/CPageDlg.h"
 
 class CSortListCtrl;
 
@@ -8,7 +8,7 @@ class CSortListCtrl;
 // columns Path, File size, CRC and Database. Each time it is shown while a
 // search hands over a catalog's hits, it reads them into the list; a double
 // click opens the selected hit with the desktop.
-class CResult : public QDialog {
+class CResult : public CPageDlg {
     Q_OBJECT
 
 public:
@@ -25,10 +25,7 @@ public:
     CSortListCtrl* m_list;
 
 protected:
-    void showEvent(QShowEvent* pEvent) override;
-    void hideEvent(QHideEvent* pEvent) override;
     void resizeEvent(QResizeEvent* pEvent) override;
     void accept() override {} // Enter neither closes nor hides the page
-    void reject() override {}
-    void OnShowWindow(bool bShow);
+    void OnShowWindow(bool bShow) override;
 };

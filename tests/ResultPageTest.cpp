@@ -4,10 +4,10 @@
 #include "app/CMainMenu.h"
 #include "app/CommandIds.h"
 #include "app/Globals.h"
+#include "catalog/ResultSet.h"
 #include "controls/CSortListCtrl.h"
 #include "pages/CDBSearch.h"
 #include "pages/CResult.h"
-#include "catalog/ResultSet.h"
 #include "search/Search.h"
 
 #include <QComboBox>

@@ -1,0 +1,50 @@
+#include "pages/CPageDlg.h"
+
+#include "controls/DialogUnits.h"
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QShowEvent>
+
+CPageDlg::CPageDlg(QWidget* pParent) : QDialog(pParent, Qt::Widget) {}
+
+void CPageDlg::showEvent(QShowEvent* pEvent) {
+    QDialog::showEvent(pEvent);
+    if (!pEvent->spontaneous())
+        OnShowWindow(true);
+}
+
+void CPageDlg::hideEvent(QHideEvent* pEvent) {
+    QDialog::hideEvent(pEvent);
+    if (!pEvent->spontaneous())
+        OnShowWindow(false);
+}
+
+void CPageDlg::RestoreFocus(QWidget* pFirst) {
+    QWidget* pLast = focusWidget();
+    (pLast && pLast != this ? pLast : pFirst)->setFocus();
+}
+
+QLabel* CPageDlg::AddLabel(const char* pszText, int x, int y, int cx, int cy) {
+    auto* pLabel = new QLabel(pszText, this);
+    pLabel->setGeometry(DialogUnits(font()).Rect(x, y, cx, cy));
+    pLabel->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    return pLabel;
+}
+
+QLineEdit* CPageDlg::AddEdit(const char* pszName, int x, int y, int cx, int cy) {
+    auto* pEdit = new QLineEdit(this);
+    pEdit->setObjectName(pszName);
+    pEdit->setGeometry(DialogUnits(font()).Rect(x, y, cx, cy));
+    return pEdit;
+}
+
+QPushButton* CPageDlg::AddButton(const char* pszText, const char* pszName, int x, int y, int cx,
+                                 int cy) {
+    auto* pButton = new QPushButton(pszText, this);
+    pButton->setObjectName(pszName);
+    pButton->setGeometry(DialogUnits(font()).Rect(x, y, cx, cy));
+    pButton->setAutoDefault(false);
+    return pButton;
+}
