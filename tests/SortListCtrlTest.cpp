@@ -261,7 +261,7 @@ TEST(SortListCtrlTest, ColumnWidthsAreStoredAsCountAndWidths) {
     };
     const Case cases[] = {
         {Int32s({4, 11, 22, 33, 44}), kResultColumns, {11, 22, 33, 44}},
-        // A changed column set keeps the spec's widths.
+        // A changed column set keeps the widths of the column string.
         {Int32s({4, 11, 22, 33, 44}), "A,1;B,2;C,3", {1, 2, 3}},
         // Too short for its count, a count of 0 or below: nothing applies.
         {Int32s({4, 11, 22, 33}), kResultColumns, {200, 75, 230, 100}},
