@@ -1,7 +1,6 @@
 #include "app/Desktop.h"
 
 #include <QDesktopServices>
-#include <QFile>
 #include <QFileDialog>
 #include <QMessageBox>
 #include <QUrl>
@@ -40,10 +39,7 @@ std::optional<std::string> PickDirectory(QWidget* pOwner) {
     if (g_desktopHooks.fnPickDirectory)
         return g_desktopHooks.fnPickDirectory();
     const QString strDir = QFileDialog::getExistingDirectory(pOwner);
-    if (strDir.isEmpty())
-        return std::nullopt;
-    const QByteArray bytes = QFile::encodeName(strDir);
-    return std::string(bytes.constData(), static_cast<size_t>(bytes.size()));
+    return strDir.isEmpty() ? std::nullopt : std::optional(BytesOf(strDir));
 }
 
 std::optional<std::string> PickCatalogFile(QWidget* pOwner) {
@@ -51,10 +47,7 @@ std::optional<std::string> PickCatalogFile(QWidget* pOwner) {
         return g_desktopHooks.fnPickCatalogFile();
     const QString strFile = QFileDialog::getOpenFileName(pOwner, QString(), QString(),
                                                          "Database files (*.mdb);;All files (*)");
-    if (strFile.isEmpty())
-        return std::nullopt;
-    const QByteArray bytes = QFile::encodeName(strFile);
-    return std::string(bytes.constData(), static_cast<size_t>(bytes.size()));
+    return strFile.isEmpty() ? std::nullopt : std::optional(BytesOf(strFile));
 }
 
 bool OpenWithDesktop(const std::string& strPath) {

@@ -10,6 +10,7 @@
 // afterwards; every command runs once to warm the caches, then the best of
 // several runs counts.
 
+#include "BenchSupport.h"
 #include "scan/FileChecksum.h"
 
 #include <algorithm>
@@ -95,15 +96,6 @@ RunResult Best(const std::string& strLabel, const std::function<RunResult()>& ru
     return best;
 }
 
-std::string MakeTempDir() {
-    const char* pszTmp = std::getenv("TMPDIR");
-    std::string strTemplate =
-        std::string(pszTmp && *pszTmp ? pszTmp : "/tmp") + "/kestrel-bench-XXXXXX";
-    if (!::mkdtemp(strTemplate.data()))
-        Die("mkdtemp failed");
-    return strTemplate;
-}
-
 void WriteFileOfSize(const std::string& strPath, uint64_t nSize, std::mt19937_64& random) {
     const int fd = ::open(strPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     if (fd < 0)
@@ -121,19 +113,12 @@ void WriteFileOfSize(const std::string& strPath, uint64_t nSize, std::mt19937_64
     ::close(fd);
 }
 
-uint64_t OptionValue(int argc, char** argv, const char* pszOption, uint64_t nDefault) {
-    for (int i = 2; i + 1 < argc; ++i)
-        if (std::strcmp(argv[i], pszOption) == 0)
-            return std::strtoull(argv[i + 1], nullptr, 10);
-    return nDefault;
-}
-
 std::vector<std::string> CliEnv(const std::string& strWork) {
     return {"XDG_DATA_HOME=" + strWork + "/data", "XDG_CONFIG_HOME=" + strWork + "/config"};
 }
 
 int BenchChecksum(uint64_t nMiB) {
-    const std::string strWork = MakeTempDir();
+    const std::string strWork = MakeTempDir("kestrel-bench");
     const std::string strFile = strWork + "/big.bin";
     std::mt19937_64 random(1);
     WriteFileOfSize(strFile, nMiB << 20, random);
@@ -187,7 +172,7 @@ void MakeNameTree(const std::string& strRoot, uint64_t nFiles) {
 }
 
 int BenchCreate(uint64_t nFiles) {
-    const std::string strWork = MakeTempDir();
+    const std::string strWork = MakeTempDir("kestrel-bench");
     const std::string strTree = strWork + "/tree";
     ::mkdir(strTree.c_str(), 0755);
     MakeNameTree(strTree, nFiles);
@@ -209,7 +194,7 @@ int BenchCreate(uint64_t nFiles) {
 }
 
 int BenchCreateChecksum(uint64_t nMiB) {
-    const std::string strWork = MakeTempDir();
+    const std::string strWork = MakeTempDir("kestrel-bench");
     const std::string strTree = strWork + "/tree";
     ::mkdir(strTree.c_str(), 0755);
     // Mixed sizes: many small files, fewer middling ones, a few large ones,
@@ -277,7 +262,7 @@ void MakeSearchTree(const std::string& strRoot, uint64_t nFiles) {
 }
 
 int BenchSearch(uint64_t nFiles) {
-    const std::string strWork = MakeTempDir();
+    const std::string strWork = MakeTempDir("kestrel-bench");
     const std::string strTree = strWork + "/tree";
     ::mkdir(strTree.c_str(), 0755);
     std::printf("making a tree of %llu files...\n", static_cast<unsigned long long>(nFiles));

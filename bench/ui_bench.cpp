@@ -12,6 +12,7 @@
 // /tmp), removed afterwards.
 // Every timed step runs once to warm up, then the best of three counts.
 
+#include "BenchSupport.h"
 #include "app/CMainApp.h"
 #include "app/CMainDlg.h"
 #include "app/Desktop.h"
@@ -141,17 +142,6 @@ int BenchList(uint64_t nRows) {
     return 0;
 }
 
-std::string MakeTempDir() {
-    const char* pszTmp = std::getenv("TMPDIR");
-    std::string strTemplate =
-        std::string(pszTmp && *pszTmp ? pszTmp : "/tmp") + "/kestrel-ui-bench-XXXXXX";
-    if (!::mkdtemp(strTemplate.data())) {
-        std::perror("mkdtemp");
-        std::exit(1);
-    }
-    return strTemplate;
-}
-
 // A catalog of nFiles files in directories of 50: every fifth file a .txt.
 void MakeCatalog(const std::string& strPath, uint64_t nFiles) {
     Database database;
@@ -186,7 +176,7 @@ void MakeCatalog(const std::string& strPath, uint64_t nFiles) {
 }
 
 int BenchSearch(uint64_t nFiles) {
-    const std::string strWork = MakeTempDir();
+    const std::string strWork = MakeTempDir("kestrel-ui-bench");
     ::setenv("XDG_DATA_HOME", (strWork + "/data").c_str(), 1);
     ::setenv("XDG_CONFIG_HOME", (strWork + "/config").c_str(), 1);
     std::filesystem::create_directories(strWork + "/data/kestrel");
@@ -243,13 +233,6 @@ int BenchSearch(uint64_t nFiles) {
     }
     std::filesystem::remove_all(strWork);
     return nResult;
-}
-
-uint64_t OptionValue(int argc, char** argv, const char* pszOption, uint64_t nDefault) {
-    for (int i = 2; i + 1 < argc; ++i)
-        if (std::strcmp(argv[i], pszOption) == 0)
-            return std::strtoull(argv[i + 1], nullptr, 10);
-    return nDefault;
 }
 
 } // namespace

@@ -287,44 +287,45 @@ void CTextProgressCtrl::PaintLabel(BarPaintContext& context, BarSpan whole, BarS
     const int cx = metrics.horizontalAdvance(strLabel), cy = metrics.height();
     const bool bVertical = context.nStyle & PBS_VERTICAL;
     const COLORREF clrBar = m_clrTextOverBar, clrBackground = m_clrTextOverBackground;
+    // The label's box, its bottom centre at the anchor.
+    auto box = [cx, cy](QPoint ptAnchor) {
+        return QRect(ptAnchor.x() - cx / 2, ptAnchor.y() - cy, cx, cy);
+    };
 
     if (!(context.nStyle & PBX_TEXT_ON_BAR)) {
         const int W = context.nRight - context.nLeft, H = context.nBottom - context.nTop;
-        const QPoint ptAnchor(context.nLeft + W / 2, context.nTop + (cy + H) / 2);
+        const QRect rcText = box({context.nLeft + W / 2, context.nTop + (cy + H) / 2});
         context.textColor = ColorOf(clrBar);
         if (clrBar == clrBackground) {
-            PaintLabelPiece(context, whole, strLabel, ptAnchor);
+            PaintLabelPiece(context, whole, strLabel, rcText);
             return;
         }
         if (filled.nEnd > filled.nStart)
-            PaintLabelPiece(context, filled, strLabel, ptAnchor);
+            PaintLabelPiece(context, filled, strLabel, rcText);
         context.textColor = ColorOf(clrBackground);
         if (filled.nEnd < whole.nEnd)
-            PaintLabelPiece(context, {filled.nEnd, whole.nEnd}, strLabel, ptAnchor);
+            PaintLabelPiece(context, {filled.nEnd, whole.nEnd}, strLabel, rcText);
         if (whole.nStart < filled.nStart)
-            PaintLabelPiece(context, {whole.nStart, filled.nStart}, strLabel, ptAnchor);
+            PaintLabelPiece(context, {whole.nStart, filled.nStart}, strLabel, rcText);
         return;
     }
     const QRect rcFilled = MapSpan(context, filled);
     const int nExtent = bVertical ? cy : cx;
     if (nExtent > filled.nEnd - filled.nStart)
         return;
-    const QPoint ptAnchor(rcFilled.left() + rcFilled.width() / 2,
-                          rcFilled.top() + (cy + rcFilled.height()) / 2);
+    const QRect rcText = box(
+        {rcFilled.left() + rcFilled.width() / 2, rcFilled.top() + (cy + rcFilled.height()) / 2});
     context.textColor = ColorOf(clrBar);
-    PaintLabelPiece(context, filled, strLabel, ptAnchor);
+    PaintLabelPiece(context, filled, strLabel, rcText);
 }
 
 void CTextProgressCtrl::PaintLabelPiece(BarPaintContext& context, BarSpan span,
-                                        const QString& strLabel, QPoint ptAnchor) {
+                                        const QString& strLabel, const QRect& rcText) {
     QPainter& painter = context.dc;
-    const QFontMetrics metrics(painter.font());
-    const int cx = metrics.horizontalAdvance(strLabel), cy = metrics.height();
     painter.save();
     painter.setClipRect(MapSpan(context, span), Qt::IntersectClip);
     painter.setPen(context.textColor);
-    painter.drawText(QRect(ptAnchor.x() - cx / 2, ptAnchor.y() - cy, cx, cy),
-                     Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine | Qt::TextDontClip,
+    painter.drawText(rcText, Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine | Qt::TextDontClip,
                      strLabel);
     painter.restore();
 }

@@ -112,9 +112,9 @@ protected:
     virtual void PaintColorSpan(BarPaintContext& context, BarSpan span, BarSpan clip,
                                 COLORREF clrFrom, COLORREF clrTo);
     virtual void PaintLabel(BarPaintContext& context, BarSpan whole, BarSpan filled);
-    // Draws the label with its bottom centre at ptAnchor, only inside span.
+    // Draws the label into its box rcText, only inside span.
     virtual void PaintLabelPiece(BarPaintContext& context, BarSpan span, const QString& strLabel,
-                                 QPoint ptAnchor);
+                                 const QRect& rcText);
 
 private:
     // The plain bar's own handling: clamps to the range, answers the
