@@ -1,7 +1,7 @@
 // Kestrel, the desktop program: catalogues directory trees and searches the
 // catalogues.
 #include "app/CMainApp.h"
-#include "scan/ScanJob.h"
+#include "scan/OpenFileLimit.h"
 
 #include <QApplication>
 

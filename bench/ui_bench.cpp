@@ -17,6 +17,7 @@
 #include "app/CMainDlg.h"
 #include "app/Desktop.h"
 #include "catalog/Catalog.h"
+#include "catalog/CatalogSql.h"
 #include "catalog/Database.h"
 #include "catalog/Statement.h"
 #include "controls/CSortHeaderCtrl.h"
@@ -147,9 +148,8 @@ void MakeCatalog(const std::string& strPath, uint64_t nFiles) {
     Database database;
     CreateCatalog(database, strPath);
     database.BeginTransaction();
-    Statement insertDir = database.Prepare("INSERT INTO dirs(dir_name) VALUES (?)");
-    Statement insertFile = database.Prepare(
-        "INSERT INTO files(dir_id, file_name, file_size, md5_checksum) VALUES (?, ?, ?, ?)");
+    Statement insertDir = database.Prepare(CatalogSql::kInsertDir);
+    Statement insertFile = database.Prepare(CatalogSql::kInsertFile);
     std::mt19937_64 random(7);
     const char* const kExtensions[] = {".txt", ".jpg", ".flac", ".pdf", ".c"};
     int64_t nDirId = 0;

@@ -2,6 +2,11 @@
 
 #include "catalog/Database.h"
 
+#include <cerrno>
+#include <cstring>
+#include <sys/stat.h>
+#include <unistd.h>
+
 namespace {
 
 // dir_id and file_id are the tables' row ids: each new row gets the largest id
@@ -25,12 +30,40 @@ CREATE TABLE files (
 );
 )sql";
 
+// What a writer may leave beside a catalog file.
+const char* const kCompanionSuffixes[] = {"-journal", "-wal", "-shm"};
+
 } // namespace
 
 bool CreateCatalog(Database& database, const std::string& strPath) {
     if (strPath.empty())
         return false;
     database.Create(strPath);
-    database.Execute(std::string("BEGIN;") + kSchema + "COMMIT;");
+    try {
+        // The log lets searches read the rows committed so far while the
+        // catalog is being written, without ever holding the writer up.
+        database.Execute("PRAGMA journal_mode=WAL");
+        database.Execute(std::string("BEGIN;") + kSchema + "COMMIT;");
+    } catch (...) {
+        // A file without its tables is no catalog: it would stop every search.
+        database.Close();
+        RemoveCatalog(strPath);
+        throw;
+    }
     return true;
+}
+
+bool CatalogPathTaken(const std::string& strPath) {
+    struct stat st {};
+    return ::lstat(strPath.c_str(), &st) == 0;
+}
+
+std::string RemoveCatalog(const std::string& strPath) {
+    if (::unlink(strPath.c_str()) != 0 && errno != ENOENT) {
+        const int nErr = errno;
+        return "Cannot delete '" + strPath + "': " + std::strerror(nErr);
+    }
+    for (const char* pszSuffix : kCompanionSuffixes)
+        ::unlink((strPath + pszSuffix).c_str());
+    return {};
 }

@@ -6,12 +6,18 @@ class Database;
 
 // Creates a new, empty catalog at strPath and leaves it open in database:
 // the tables dirs (dir_id, dir_name) and files (file_id, dir_id, file_name,
-// file_size, md5_checksum) with their indexes, and no rows. Returns false and
-// does nothing when strPath is empty. Raises EngineError when the file exists
-// already or the engine fails; a partly created file then stays on disk.
+// file_size, md5_checksum) with their indexes, and no rows. While it is open
+// it is written through a log beside it, so programs that read it meanwhile
+// see every committed row and never block the writer; closing makes it a
+// plain single file again. Returns false and does nothing when strPath is
+// empty. Raises EngineError when the file exists already or the engine
+// fails; a file it made is removed again then.
 bool CreateCatalog(Database& database, const std::string& strPath);
 
-// The statements run against a catalog; every value goes in as a parameter.
-namespace CatalogSql {
-inline constexpr const char* kInsertStartDir = "INSERT INTO dirs(dir_name) VALUES (?)";
-} // namespace CatalogSql
+// True when anything (file, folder, link) stands at strPath.
+bool CatalogPathTaken(const std::string& strPath);
+
+// Removes the catalog file at strPath with the journal or log a writer may
+// have left beside it. A missing file is no error. Returns the reason when
+// the file is there but could not be removed, else an empty text.
+std::string RemoveCatalog(const std::string& strPath);

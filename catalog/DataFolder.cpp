@@ -3,6 +3,7 @@
 #include "catalog/EngineError.h"
 
 #include <cerrno>
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <pwd.h>
@@ -51,4 +52,18 @@ std::string DataFolder() {
     std::string strFolder = (strBase == "/" ? std::string() : strBase) + "/kestrel";
     MakeFolders(strFolder);
     return strFolder + "/";
+}
+
+std::string CatalogNameProblem(const std::string& strFolder, const std::string& strName) {
+    if (strName.empty())
+        return kMsgEnterName;
+    if (strName.find('/') != std::string::npos)
+        return kMsgNameHasSlash;
+    long nNameMax = ::pathconf(strFolder.c_str(), _PC_NAME_MAX);
+    if (nNameMax <= 0)
+        nNameMax = NAME_MAX;
+    // The longest name the catalog brings: NAME.mdb-journal.
+    if (strName.size() + std::strlen(".mdb-journal") > static_cast<size_t>(nNameMax))
+        return kMsgNameTooLong;
+    return {};
 }

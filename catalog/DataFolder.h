@@ -7,3 +7,13 @@
 // $HOME/.local/share/kestrel/. Always ends with '/'. Creates the folder (and
 // its parents) when missing; raises EngineError when it cannot.
 std::string DataFolder();
+
+inline constexpr const char* kMsgEnterName = "Enter database name";
+inline constexpr const char* kMsgNameHasSlash = "Database name must not contain '/'";
+inline constexpr const char* kMsgNameTooLong = "Database name is too long";
+
+// What is wrong with strName as the name of a catalog in the folder
+// strFolder, as the message to show: empty, holding '/', or so long that the
+// catalog's file (or the journal beside it) could not be named. Empty when
+// the name will do.
+std::string CatalogNameProblem(const std::string& strFolder, const std::string& strName);

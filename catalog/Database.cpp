@@ -8,41 +8,89 @@
 #include <cstring>
 #include <fcntl.h>
 #include <sqlite3.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <utility>
 
+namespace {
+
+// How long a statement waits for another connection's write to end. A
+// catalog being built commits often, so a reader never waits long.
+constexpr int kBusyTimeoutMs = 5000;
+
+bool Exists(const std::string& strPath) {
+    struct stat st {};
+    return ::lstat(strPath.c_str(), &st) == 0;
+}
+
+// A writer that was killed leaves a rollback journal (which a read-only
+// connection cannot roll back, so every read would fail) or a write-ahead
+// log (which holds committed rows). One read-write connection puts either
+// right: the journal is rolled back, the log written into the file. It
+// gives up at once when a live writer holds the catalog, which readers may
+// read as it is; and where the folder is read-only, reading goes on anyway.
+void FinishInterruptedWrite(const std::string& strPath) {
+    if (!Exists(strPath + "-journal") && !Exists(strPath + "-wal"))
+        return;
+    sqlite3* pDb = nullptr;
+    if (sqlite3_open_v2(strPath.c_str(), &pDb, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX,
+                        nullptr) == SQLITE_OK) {
+        sqlite3_exec(pDb, "SELECT count(*) FROM sqlite_schema; PRAGMA journal_mode=DELETE", nullptr,
+                     nullptr, nullptr);
+    }
+    sqlite3_close_v2(pDb);
+}
+
+} // namespace
+
+std::string EngineMessage(int rc, const char* pszEngineMessage) {
+    if ((rc & 0xFF) == SQLITE_BUSY || (rc & 0xFF) == SQLITE_LOCKED)
+        return "The catalog is busy: another program is writing it. Try again when it is done.";
+    return pszEngineMessage ? pszEngineMessage : "unknown database engine error";
+}
+
 void ThrowEngineError(sqlite3* pDb, int rc) {
-    const char* pszMessage = pDb ? sqlite3_errmsg(pDb) : sqlite3_errstr(rc);
-    throw EngineError(pszMessage ? pszMessage : "unknown database engine error", rc);
+    throw EngineError(EngineMessage(rc, pDb ? sqlite3_errmsg(pDb) : sqlite3_errstr(rc)), rc);
 }
 
 Database::~Database() {
     Close();
 }
 
-Database::Database(Database&& other) noexcept : m_pDb(std::exchange(other.m_pDb, nullptr)) {}
+Database::Database(Database&& other) noexcept
+    : m_pDb(std::exchange(other.m_pDb, nullptr)),
+      m_bWritable(std::exchange(other.m_bWritable, false)) {}
 
 Database& Database::operator=(Database&& other) noexcept {
     if (this != &other) {
         Close();
         m_pDb = std::exchange(other.m_pDb, nullptr);
+        m_bWritable = std::exchange(other.m_bWritable, false);
     }
     return *this;
 }
 
 void Database::Open(const std::string& strPath, OpenMode mode) {
     Close();
+    // Opening a FIFO or a device would wait for a writer that never comes.
+    struct stat st {};
+    if (::stat(strPath.c_str(), &st) == 0 && !S_ISREG(st.st_mode))
+        throw EngineError("'" + strPath + "' is not a catalog file", SQLITE_CANTOPEN);
+    if (mode == OpenMode::ReadOnly)
+        FinishInterruptedWrite(strPath);
     const int nFlags = (mode == OpenMode::ReadOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE) |
                        SQLITE_OPEN_NOMUTEX;
     sqlite3* pDb = nullptr;
     const int rc = sqlite3_open_v2(strPath.c_str(), &pDb, nFlags, nullptr);
     if (rc != SQLITE_OK) {
-        std::string strMessage = pDb ? sqlite3_errmsg(pDb) : sqlite3_errstr(rc);
+        std::string strMessage = EngineMessage(rc, pDb ? sqlite3_errmsg(pDb) : sqlite3_errstr(rc));
         sqlite3_close_v2(pDb);
         throw EngineError(strMessage + ": '" + strPath + "'", rc);
     }
     m_pDb = pDb;
+    m_bWritable = mode == OpenMode::ReadWrite;
     sqlite3_extended_result_codes(m_pDb, 1);
+    sqlite3_busy_timeout(m_pDb, kBusyTimeoutMs);
     try {
         RegisterLikeFunction(m_pDb);
     } catch (...) {
@@ -65,10 +113,17 @@ void Database::Create(const std::string& strPath) {
 }
 
 void Database::Close() {
-    if (m_pDb) {
-        sqlite3_close_v2(m_pDb);
-        m_pDb = nullptr;
+    if (!m_pDb)
+        return;
+    if (m_bWritable && sqlite3_get_autocommit(m_pDb)) {
+        // A catalog written with a log goes back to a plain single file, so
+        // it opens anywhere, also read-only. Fails harmlessly while a reader
+        // holds it: the log then stays until the next open for reading.
+        sqlite3_exec(m_pDb, "PRAGMA journal_mode=DELETE", nullptr, nullptr, nullptr);
     }
+    sqlite3_close_v2(m_pDb);
+    m_pDb = nullptr;
+    m_bWritable = false;
 }
 
 void Database::RequireOpen() const {
@@ -81,7 +136,7 @@ void Database::Execute(const std::string& strSql) {
     char* pszError = nullptr;
     const int rc = sqlite3_exec(m_pDb, strSql.c_str(), nullptr, nullptr, &pszError);
     if (rc != SQLITE_OK) {
-        std::string strMessage = pszError ? pszError : sqlite3_errstr(rc);
+        std::string strMessage = EngineMessage(rc, pszError ? pszError : sqlite3_errstr(rc));
         sqlite3_free(pszError);
         throw EngineError(strMessage, rc);
     }

@@ -21,13 +21,19 @@ public:
     Database(Database&& other) noexcept;
     Database& operator=(Database&& other) noexcept;
 
-    // Opens an existing database file; never creates one.
+    // Opens an existing database file; never creates one, and never opens
+    // anything but a regular file (a FIFO or device named like a catalog
+    // would block). Opening for reading first finishes what a writer that
+    // was stopped left behind (its journal is rolled back, its log written
+    // into the file) where the folder allows it. A connection waits a few
+    // seconds for another program's write to end, then fails as busy.
     void Open(const std::string& strPath, OpenMode mode);
     // Creates a new, empty database file at strPath and opens it for writing.
     // Fails when anything exists at strPath already.
     void Create(const std::string& strPath);
-    // Closes the connection (a no-op when closed). Statements still alive are
-    // finalised when they are destroyed.
+    // Closes the connection (a no-op when closed). A connection that wrote
+    // leaves the file whole, with no log beside it, where it can. Statements
+    // still alive are finalised when they are destroyed.
     void Close();
     bool IsOpen() const { return m_pDb != nullptr; }
 
@@ -49,7 +55,13 @@ private:
     void RequireOpen() const;
 
     sqlite3* m_pDb = nullptr;
+    bool m_bWritable = false;
 };
 
-// Raises EngineError with the connection's current message for result code rc.
+// Raises EngineError with the connection's current message for result code
+// rc; a database that stays locked by another program's write is told in
+// plain words.
 [[noreturn]] void ThrowEngineError(sqlite3* pDb, int rc);
+
+// The text of an engine failure of result code rc, with the engine's message.
+std::string EngineMessage(int rc, const char* pszEngineMessage);

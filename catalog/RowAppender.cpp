@@ -3,30 +3,9 @@
 #include "catalog/Database.h"
 #include "catalog/EngineError.h"
 
-namespace {
-
-Statement PrepareInsert(Database& database, const std::string& strTable,
-                        std::initializer_list<std::string_view> fields) {
-    std::string strSql = "INSERT INTO " + strTable + "(";
-    std::string strValues;
-    for (std::string_view field : fields) {
-        if (!strValues.empty()) {
-            strSql += ", ";
-            strValues += ", ";
-        }
-        strSql += field;
-        strValues += "?";
-    }
-    strSql += ") VALUES (" + strValues + ")";
-    return database.Prepare(strSql);
-}
-
-} // namespace
-
-RowAppender::RowAppender(Database& database, const std::string& strTable,
-                         std::initializer_list<std::string_view> fields)
-    : m_database(database), m_statement(PrepareInsert(database, strTable, fields)),
-      m_nFields(fields.size()) {}
+RowAppender::RowAppender(Database& database, const char* pszInsertSql)
+    : m_database(database), m_statement(database.Prepare(pszInsertSql)),
+      m_nFields(static_cast<size_t>(m_statement.ParameterCount())) {}
 
 int64_t RowAppender::Append(std::initializer_list<FieldValue> values) {
     if (values.size() != m_nFields)
@@ -37,7 +16,7 @@ int64_t RowAppender::Append(std::initializer_list<FieldValue> values) {
             m_statement.BindInt64(nIndex, *pNumber);
         else if (const auto* pText = std::get_if<std::string_view>(&value);
                  pText && !pText->empty())
-            m_statement.BindText(nIndex, *pText);
+            m_statement.BindTextNoCopy(nIndex, *pText); // Run follows at once
         else
             m_statement.BindNull(nIndex);
         ++nIndex;

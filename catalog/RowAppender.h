@@ -4,25 +4,23 @@
 
 #include <cstdint>
 #include <initializer_list>
-#include <string>
 #include <string_view>
 #include <variant>
-#include <vector>
 
 class Database;
 
 // One value of a row to append: no value, a whole number, or text.
 using FieldValue = std::variant<std::monostate, int64_t, std::string_view>;
 
-// Appends rows to one table through one prepared INSERT. A catalog never holds
-// an empty text: an empty text value is stored as NULL.
+// Appends rows through one prepared INSERT of CatalogSql. A catalog never
+// holds an empty text: an empty text value is stored as NULL.
 class RowAppender {
 public:
-    // Prepares the insert of the named fields of strTable; raises EngineError.
-    RowAppender(Database& database, const std::string& strTable,
-                std::initializer_list<std::string_view> fields);
+    // Prepares the insert; raises EngineError.
+    RowAppender(Database& database, const char* pszInsertSql);
 
-    // Stores one row, values in the order of the fields; returns its row id.
+    // Stores one row, values in the order of the statement's parameters;
+    // returns its row id.
     int64_t Append(std::initializer_list<FieldValue> values);
 
 private:

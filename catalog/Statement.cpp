@@ -54,11 +54,11 @@ void BindTextWith(sqlite3* pDb, sqlite3_stmt* pStmt, int nIndex, std::string_vie
 } // namespace
 
 void Statement::BindText(int nIndex, std::string_view text) {
-    BindTextWith(m_pDb, m_pStmt, nIndex, text, SQLITE_STATIC);
+    BindTextWith(m_pDb, m_pStmt, nIndex, text, SQLITE_TRANSIENT);
 }
 
-void Statement::BindTextCopy(int nIndex, std::string_view text) {
-    BindTextWith(m_pDb, m_pStmt, nIndex, text, SQLITE_TRANSIENT);
+void Statement::BindTextNoCopy(int nIndex, std::string_view text) {
+    BindTextWith(m_pDb, m_pStmt, nIndex, text, SQLITE_STATIC);
 }
 
 void Statement::BindInt64(int nIndex, int64_t nValue) {
@@ -86,8 +86,8 @@ bool Statement::Step() {
     if (rc == SQLITE_DONE)
         return false;
     // The message must be read before the reset, which may replace it.
-    std::string strMessage = sqlite3_errmsg(m_pDb);
     const int nCode = sqlite3_extended_errcode(m_pDb);
+    std::string strMessage = EngineMessage(nCode, sqlite3_errmsg(m_pDb));
     sqlite3_reset(m_pStmt);
     throw EngineError(strMessage, nCode);
 }
@@ -98,4 +98,8 @@ void Statement::Reset() {
 
 bool Statement::IsReadOnly() const {
     return sqlite3_stmt_readonly(m_pStmt) != 0;
+}
+
+int Statement::ParameterCount() const {
+    return sqlite3_bind_parameter_count(m_pStmt);
 }

@@ -7,8 +7,6 @@ struct sqlite3;
 struct sqlite3_stmt;
 
 // One compiled SQL statement with positional parameters (?), numbered from 1.
-// Bound texts are copied only where the statement may outlive them: BindText
-// keeps a view, so the caller keeps the text alive until the next Run/Step.
 class Statement {
 public:
     Statement(sqlite3* pDb, std::string_view sql);
@@ -18,9 +16,11 @@ public:
     Statement(Statement&& other) noexcept;
     Statement& operator=(Statement&& other) noexcept;
 
+    // Binds a copy of the text.
     void BindText(int nIndex, std::string_view text);
-    // Binds a copy of the text, for a statement that outlives the caller's text.
-    void BindTextCopy(int nIndex, std::string_view text);
+    // Binds the text without copying it: the caller keeps it alive and
+    // unchanged until the statement has run (Run) or is reset.
+    void BindTextNoCopy(int nIndex, std::string_view text);
     void BindInt64(int nIndex, int64_t nValue);
     void BindNull(int nIndex);
 
@@ -32,6 +32,8 @@ public:
     void Reset();
     // True when the statement cannot change the database.
     bool IsReadOnly() const;
+    // How many parameters the statement takes.
+    int ParameterCount() const;
 
     sqlite3_stmt* Handle() const { return m_pStmt; }
 

@@ -4,7 +4,7 @@
 #include "cli/SearchCommands.h"
 
 #include "catalog/EngineError.h"
-#include "scan/ScanJob.h"
+#include "scan/OpenFileLimit.h"
 
 #include <cstdio>
 #include <cstring>

@@ -1,11 +1,10 @@
 #pragma once
 
 #include <cstdint>
+#include <dirent.h>
 #include <optional>
 #include <string>
 #include <string_view>
-
-struct __dirstream;
 
 // An open file descriptor, closed when the object goes.
 class UniqueFd {
@@ -33,19 +32,35 @@ struct DirectoryEntry {
     std::string_view name;
     bool bIsDirectory = false; // a real directory, never a link to one
     bool bIsRegular = false;   // a regular file, never a link to one
-    std::optional<int64_t>
-        nSize; // the entry's own size (a link's, not its target's); absent when unknown
+    bool bOwned = false;       // the file belongs to this process's user (or we are root)
+    // The entry's own size (a link's, not its target's); absent for a
+    // directory and when unknown.
+    std::optional<int64_t> nSize;
+    // Its modification time in nanoseconds since 1970 UTC; absent for a
+    // directory and when unknown.
+    std::optional<int64_t> nMtimeNs;
 };
+
+// True when a failed open or listing ran out of something the whole process
+// shares (descriptors, memory) rather than meeting the directory's own state
+// (no access, gone, not a directory, a failing disk).
+bool IsResourceShortage(int nErrno);
 
 // Reads the entries of one open directory in the file system's order,
 // without "." and "..". A symbolic link is reported as the link itself.
 class DirectoryReader {
 public:
     // Opens the start directory of a walk by path; a link to a directory is
-    // followed, as the path was named on purpose. Invalid when it cannot be read.
+    // followed, as the path was named on purpose. Invalid when it cannot be
+    // read, with errno telling why.
     static UniqueFd OpenStart(const std::string& strPath);
-    // Opens the subdirectory pszName of an open directory, never through a link.
+    // Opens the subdirectory pszName of an open directory, never through a
+    // link. Invalid when it cannot be read, with errno telling why.
     static UniqueFd OpenChild(int nParentFd, const char* pszName);
+    // True when the open directory lies on a file system whose files are made
+    // up by the kernel (proc, sysfs, debugfs and the like): their sizes say
+    // nothing of what reading them yields.
+    static bool IsOnPseudoFileSystem(int nDirFd);
 
     // Starts reading the directory nDirFd, which stays the caller's.
     explicit DirectoryReader(int nDirFd);
@@ -53,13 +68,17 @@ public:
     DirectoryReader(const DirectoryReader&) = delete;
     DirectoryReader& operator=(const DirectoryReader&) = delete;
 
-    // False when the listing could not be started.
+    // False when the listing could not be started; Error() tells why.
     bool IsOpen() const { return m_pDir != nullptr; }
     // Fills entry with the next one; false at the end or when reading fails
     // (the entries given so far stand).
     bool Next(DirectoryEntry& entry);
+    // The errno of the failure that ended (or prevented) the listing; 0 when
+    // it ran to its end.
+    int Error() const { return m_nError; }
 
 private:
     int m_nDirFd;
-    __dirstream* m_pDir = nullptr;
+    DIR* m_pDir = nullptr;
+    int m_nError = 0;
 };

@@ -13,26 +13,33 @@ namespace {
 // well inside the processor's caches.
 constexpr size_t kBlockSize = 128 * 1024;
 
-int OpenForChecksum(int nDirFd, const char* pszName, int nExtraFlags) {
-    // O_NONBLOCK: opening a FIFO or a device must never wait. O_NOATIME keeps
-    // a catalogue run from touching every file's access time, where allowed.
-    const int nFlags = O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC | nExtraFlags;
-    int fd = ::openat(nDirFd, pszName, nFlags | O_NOATIME);
-    if (fd < 0 && errno == EPERM)
-        fd = ::openat(nDirFd, pszName, nFlags);
-    return fd;
+// O_NONBLOCK: opening a FIFO or a device must never wait.
+constexpr int kOpenFlags = O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
+
+std::optional<std::string> ChecksumAndClose(int fd, uint64_t nMaxBytes) {
+    if (fd < 0)
+        return std::nullopt;
+    std::optional<std::string> digest = ChecksumOfOpenFile(fd, nMaxBytes);
+    ::close(fd);
+    return digest;
 }
 
-std::optional<std::string> ChecksumOpenFile(int fd) {
+} // namespace
+
+std::optional<std::string> ChecksumOfOpenFile(int fd, uint64_t nMaxBytes) {
     struct stat st {};
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
         return std::nullopt;
     ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
     Md5Context context;
     alignas(64) unsigned char buffer[kBlockSize];
+    uint64_t nTotal = 0;
     for (;;) {
         const ssize_t nRead = ::read(fd, buffer, sizeof buffer);
         if (nRead > 0) {
+            nTotal += static_cast<uint64_t>(nRead);
+            if (nTotal > nMaxBytes)
+                return std::nullopt;
             context.Update(buffer, static_cast<size_t>(nRead));
         } else if (nRead == 0) {
             return DigestToHex(context.Finish());
@@ -42,21 +49,21 @@ std::optional<std::string> ChecksumOpenFile(int fd) {
     }
 }
 
-std::optional<std::string> ChecksumAt(int nDirFd, const char* pszName, int nExtraFlags) {
-    const int fd = OpenForChecksum(nDirFd, pszName, nExtraFlags);
-    if (fd < 0)
-        return std::nullopt;
-    std::optional<std::string> digest = ChecksumOpenFile(fd);
-    ::close(fd);
-    return digest;
-}
-
-} // namespace
-
 std::optional<std::string> FileChecksum(const std::string& strPath) {
-    return ChecksumAt(AT_FDCWD, strPath.c_str(), 0);
+    // O_NOATIME keeps a check from touching the access time where allowed.
+    int fd = ::open(strPath.c_str(), kOpenFlags | O_NOATIME);
+    if (fd < 0 && errno == EPERM)
+        fd = ::open(strPath.c_str(), kOpenFlags);
+    return ChecksumAndClose(fd, kNoReadLimit);
 }
 
-std::optional<std::string> FileChecksumAt(int nDirFd, const char* pszName) {
-    return ChecksumAt(nDirFd, pszName, O_NOFOLLOW);
+std::optional<std::string> FileChecksumAt(int nDirFd, const char* pszName, bool bOwned,
+                                          uint64_t nMaxBytes) {
+    // Only the owner (or root) may ask not to touch the access time; asking
+    // for another's file would fail and cost a second open.
+    const int nFlags = kOpenFlags | O_NOFOLLOW;
+    int fd = ::openat(nDirFd, pszName, nFlags | (bOwned ? O_NOATIME : 0));
+    if (fd < 0 && bOwned && errno == EPERM)
+        fd = ::openat(nDirFd, pszName, nFlags);
+    return ChecksumAndClose(fd, nMaxBytes);
 }

@@ -1,7 +1,11 @@
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
+
+// No cap on how much of a file a checksum reads.
+inline constexpr uint64_t kNoReadLimit = UINT64_MAX;
 
 // The MD5 of the whole contents of the file at strPath as 32 lowercase
 // hexadecimal digits. No digest when the file cannot be opened, is not a
@@ -9,7 +13,14 @@
 // or a read fails part way.
 std::optional<std::string> FileChecksum(const std::string& strPath);
 
-// The same for the entry pszName of the open directory nDirFd (or a path
-// relative to the working directory with AT_FDCWD). A symbolic link is not
-// followed: it is no regular file and gives no digest.
-std::optional<std::string> FileChecksumAt(int nDirFd, const char* pszName);
+// The same for the entry pszName of the open directory nDirFd. A symbolic
+// link is not followed: it is no regular file and gives no digest. bOwned
+// says the file is the user's own, so reading it may leave its access time
+// alone. No digest either when the file yields more than nMaxBytes bytes
+// (it grew past what its size promised).
+std::optional<std::string> FileChecksumAt(int nDirFd, const char* pszName, bool bOwned,
+                                          uint64_t nMaxBytes = kNoReadLimit);
+
+// The same for a file the caller has open for reading (which stays open):
+// read from its current offset to its end.
+std::optional<std::string> ChecksumOfOpenFile(int fd, uint64_t nMaxBytes = kNoReadLimit);

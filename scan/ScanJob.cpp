@@ -1,17 +1,21 @@
 #include "scan/ScanJob.h"
 
 #include "catalog/Catalog.h"
+#include "catalog/CatalogSql.h"
 #include "catalog/Database.h"
 #include "catalog/EngineError.h"
 #include "catalog/ResultSet.h"
 #include "catalog/RowAppender.h"
 #include "scan/DirectoryReader.h"
 #include "scan/FileChecksum.h"
+#include "scan/Paths.h"
 
+#include <cerrno>
+#include <cstring>
 #include <exception>
 #include <fcntl.h>
+#include <new>
 #include <optional>
-#include <sys/resource.h>
 #include <unistd.h>
 #include <vector>
 
@@ -20,12 +24,19 @@ std::atomic<bool> g_bReloadDatabaseList{true};
 namespace {
 
 // Rows per transaction: large enough that commits cost little, small enough
-// that a job stopped by a failure keeps nearly everything it had read.
+// that a job stopped by a failure keeps nearly everything it had read, and
+// that readers see a catalog being built grow.
 constexpr uint64_t kRowsPerCommit = 5000;
 
-// A directory whose subtree is being walked: its open descriptor, its stored
-// path, and its subdirectories (names back to back, with the ids their rows
-// were given) still to walk.
+[[noreturn]] void ThrowShortage(int nErrno) {
+    throw EngineError(std::string("The walk ran out of system resources: ") +
+                      std::strerror(nErrno));
+}
+
+// A directory whose subtree is being walked: its descriptor (closed when
+// descriptors run short, and opened again by name when needed), its name in
+// the directory above, its stored path, and its subdirectories (names back
+// to back, with the ids their rows were given) still to walk.
 struct Level {
     struct Subdirectory {
         size_t nNameOffset;
@@ -34,6 +45,7 @@ struct Level {
     };
 
     UniqueFd fd;
+    std::string strName;
     std::string strPath;
     std::string strNames;
     std::vector<Subdirectory> subdirectories;
@@ -43,30 +55,51 @@ struct Level {
 class CatalogWriter {
 public:
     CatalogWriter(Database& database, ScanJob& job)
-        : m_database(database), m_job(job), m_dirs(database, "dirs", {"dir_name"}),
-          m_files(database, "files", {"dir_id", "file_name", "file_size", "md5_checksum"}) {
+        : m_database(database), m_job(job), m_dirs(database, CatalogSql::kInsertDir),
+          m_files(database, CatalogSql::kInsertFile) {
         if (!m_database.InTransaction())
             m_database.BeginTransaction();
+        // The largest file size within the limit: the size shifted right by
+        // 10 may equal it. A file that reads longer than that gets no checksum.
+        const auto nLimit = static_cast<uint32_t>(m_job.nMaxFileSizeKb);
+        m_nMaxChecksumBytes = nLimit == 0 ? kNoReadLimit : (uint64_t(nLimit) + 1) * 1024 - 1;
     }
 
-    // Stores the rows of one directory's entries; its subdirectories go into
-    // level for walking later.
-    void ListDirectory(Level& level, int64_t nDirId) {
-        DirectoryReader reader(level.fd.Get());
-        DirectoryEntry entry;
-        while (reader.Next(entry)) {
-            if (entry.bIsDirectory) {
-                const std::string strChild = JoinPath(level.strPath, entry.name);
-                const int64_t nChildId = m_dirs.Append({std::string_view(strChild)});
-                level.subdirectories.push_back(
-                    {level.strNames.size(), entry.name.size(), nChildId});
-                level.strNames.append(entry.name);
-                m_job.progress.nDirs.fetch_add(1, std::memory_order_relaxed);
-            } else {
-                StoreFile(level, nDirId, entry);
+    int64_t StoreDirectory(const std::string& strPath) {
+        const int64_t nId = m_dirs.Append({std::string_view(strPath)});
+        m_job.progress.nDirs.fetch_add(1, std::memory_order_relaxed);
+        CountRow();
+        return nId;
+    }
+
+    // Stores a file of the open directory nDirFd. fnRelieve closes spare
+    // descriptors and says whether it could.
+    template <typename Relieve>
+    void StoreFile(int nDirFd, int64_t nDirId, const DirectoryEntry& entry, bool bPseudo,
+                   Relieve fnRelieve) {
+        std::optional<std::string> checksum;
+        if (!bPseudo && WantsChecksum(entry)) {
+            for (;;) {
+                errno = 0; // a digest refused for its length leaves no errno
+                checksum = FileChecksumAt(nDirFd, entry.pszName, entry.bOwned, m_nMaxChecksumBytes);
+                const int nErr = errno;
+                if (checksum || !IsResourceShortage(nErr))
+                    break;
+                if (nErr == ENOMEM || !fnRelieve())
+                    ThrowShortage(nErr);
             }
-            CountRow();
+            if (checksum)
+                m_job.progress.nChecksums.fetch_add(1, std::memory_order_relaxed);
         }
+        FieldValue size;
+        if (entry.nSize)
+            size = *entry.nSize;
+        FieldValue md5;
+        if (checksum)
+            md5 = std::string_view(*checksum);
+        m_files.Append({nDirId, entry.name, size, md5});
+        m_job.progress.nFiles.fetch_add(1, std::memory_order_relaxed);
+        CountRow();
     }
 
     void Finish() {
@@ -84,23 +117,6 @@ private:
         return nLimit == 0 || (static_cast<uint64_t>(*entry.nSize) >> 10) <= nLimit;
     }
 
-    void StoreFile(const Level& level, int64_t nDirId, const DirectoryEntry& entry) {
-        std::optional<std::string> checksum;
-        if (WantsChecksum(entry)) {
-            checksum = FileChecksumAt(level.fd.Get(), entry.pszName);
-            if (checksum)
-                m_job.progress.nChecksums.fetch_add(1, std::memory_order_relaxed);
-        }
-        FieldValue size;
-        if (entry.nSize)
-            size = *entry.nSize;
-        FieldValue md5;
-        if (checksum)
-            md5 = std::string_view(*checksum);
-        m_files.Append({nDirId, entry.name, size, md5});
-        m_job.progress.nFiles.fetch_add(1, std::memory_order_relaxed);
-    }
-
     void CountRow() {
         if (++m_nRows % kRowsPerCommit == 0) {
             m_database.Commit();
@@ -113,68 +129,161 @@ private:
     RowAppender m_dirs;
     RowAppender m_files;
     uint64_t m_nRows = 0;
+    uint64_t m_nMaxChecksumBytes = kNoReadLimit;
 };
 
-void FlushFile(const std::string& strPath) {
-    const int fd = ::open(strPath.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd >= 0) {
-        ::fsync(fd);
-        ::close(fd);
+// The depth-first walk below a stored start directory. It keeps one open
+// directory per level on its way down, and copes with few descriptors: when
+// the system has none left it closes those of the levels above, which it
+// opens again by name (never through a link) when it comes back to them.
+class TreeWalk {
+public:
+    TreeWalk(CatalogWriter& writer, ScanJob& job, const std::string& strStartPath)
+        : m_writer(writer), m_job(job), m_strStartPath(strStartPath) {}
+
+    void Run(int64_t nStartId) {
+        Level root;
+        root.strPath = m_strStartPath;
+        root.fd = OpenRelieving(0, [&] { return DirectoryReader::OpenStart(m_strStartPath); });
+        if (!root.fd.IsValid()) {
+            ++m_job.outcome.nUnreadDirs;
+            return;
+        }
+        m_levels.push_back(std::move(root));
+        ListDirectory(0, nStartId);
+        while (!m_levels.empty() && !Stopped()) {
+            const size_t nTop = m_levels.size() - 1;
+            Level& top = m_levels[nTop];
+            if (top.nNext == top.subdirectories.size()) {
+                m_levels.pop_back();
+                continue;
+            }
+            const Level::Subdirectory sub = top.subdirectories[top.nNext++];
+            Level child;
+            child.strName = top.strNames.substr(sub.nNameOffset, sub.nNameLength);
+            const int nParentFd = LevelFd(nTop);
+            if (nParentFd >= 0)
+                child.fd = OpenRelieving(nTop, [&] {
+                    return DirectoryReader::OpenChild(nParentFd, child.strName.c_str());
+                });
+            if (!child.fd.IsValid()) {
+                ++m_job.outcome.nUnreadDirs; // its row stays, with no files and no children
+                continue;
+            }
+            child.strPath = JoinPath(top.strPath, child.strName);
+            m_levels.push_back(std::move(child));
+            ListDirectory(nTop + 1, sub.nDirId);
+        }
     }
-}
+
+private:
+    bool Stopped() {
+        if (m_job.bStopRequested.load(std::memory_order_relaxed))
+            m_job.outcome.bStopped = true;
+        return m_job.outcome.bStopped;
+    }
+
+    // Closes the descriptors of the levels above nKeep (they can be opened
+    // again); false when there was none to close.
+    bool ReleaseDescriptors(size_t nKeep) {
+        bool bReleased = false;
+        for (size_t i = 0; i < nKeep && i < m_levels.size(); ++i) {
+            if (m_levels[i].fd.IsValid()) {
+                m_levels[i].fd.Reset();
+                bReleased = true;
+            }
+        }
+        return bReleased;
+    }
+
+    // Runs fnOpen, and again after closing spare descriptors while the system
+    // has none left. An invalid result (errno says why) is the directory's
+    // own state; running out of memory, or of descriptors with none to spare,
+    // ends the walk.
+    template <typename Open> UniqueFd OpenRelieving(size_t nKeep, Open fnOpen) {
+        for (;;) {
+            UniqueFd fd = fnOpen();
+            if (fd.IsValid())
+                return fd;
+            const int nErr = errno;
+            if (!IsResourceShortage(nErr)) {
+                errno = nErr;
+                return fd;
+            }
+            if (nErr == ENOMEM || !ReleaseDescriptors(nKeep))
+                ThrowShortage(nErr);
+        }
+    }
+
+    // The descriptor of level i, opened again from the nearest open level
+    // above it when it was closed; -1 when the directory cannot be reached
+    // any more (removed or replaced since it was listed).
+    int LevelFd(size_t i) {
+        if (m_levels[i].fd.IsValid())
+            return m_levels[i].fd.Get();
+        size_t nFirst = i;
+        while (nFirst > 0 && !m_levels[nFirst - 1].fd.IsValid())
+            --nFirst;
+        for (size_t k = nFirst; k <= i; ++k) {
+            if (k == 0) {
+                m_levels[0].fd =
+                    OpenRelieving(0, [&] { return DirectoryReader::OpenStart(m_strStartPath); });
+            } else {
+                const int nParentFd = m_levels[k - 1].fd.Get();
+                const char* pszName = m_levels[k].strName.c_str();
+                m_levels[k].fd = OpenRelieving(
+                    k - 1, [&] { return DirectoryReader::OpenChild(nParentFd, pszName); });
+            }
+            if (!m_levels[k].fd.IsValid())
+                return -1;
+        }
+        return m_levels[i].fd.Get();
+    }
+
+    // Stores the rows of level i's entries; its subdirectories are kept in
+    // the level for walking later.
+    void ListDirectory(size_t i, int64_t nDirId) {
+        Level& level = m_levels[i];
+        const int nDirFd = level.fd.Get();
+        auto fnRelieve = [this, i] { return ReleaseDescriptors(i); };
+        std::optional<DirectoryReader> reader;
+        for (;;) {
+            reader.emplace(nDirFd);
+            if (reader->IsOpen() || !IsResourceShortage(reader->Error()))
+                break;
+            if (reader->Error() == ENOMEM || !fnRelieve())
+                ThrowShortage(reader->Error());
+        }
+        const bool bPseudo = m_job.bChecksum && DirectoryReader::IsOnPseudoFileSystem(nDirFd);
+        DirectoryEntry entry;
+        while (!Stopped() && reader->Next(entry)) {
+            if (entry.bIsDirectory) {
+                const int64_t nChildId =
+                    m_writer.StoreDirectory(JoinPath(level.strPath, entry.name));
+                level.subdirectories.push_back(
+                    {level.strNames.size(), entry.name.size(), nChildId});
+                level.strNames.append(entry.name);
+            } else {
+                m_writer.StoreFile(nDirFd, nDirId, entry, bPseudo, fnRelieve);
+            }
+        }
+        if (reader->Error() == ENOMEM)
+            ThrowShortage(ENOMEM);
+        if (reader->Error() != 0)
+            ++m_job.outcome.nUnreadDirs; // what was read before the failure stands
+    }
+
+    CatalogWriter& m_writer;
+    ScanJob& m_job;
+    const std::string& m_strStartPath;
+    std::vector<Level> m_levels;
+};
 
 } // namespace
 
-std::string CollapseSeparatorPairs(std::string_view path) {
-    std::string strCollapsed;
-    strCollapsed.reserve(path.size());
-    for (size_t i = 0; i < path.size(); ++i) {
-        strCollapsed += path[i];
-        if (path[i] == '/' && i + 1 < path.size() && path[i + 1] == '/')
-            ++i;
-    }
-    return strCollapsed;
-}
-
-std::string JoinPath(std::string_view parent, std::string_view name) {
-    std::string strJoined;
-    strJoined.reserve(parent.size() + 1 + name.size());
-    strJoined.append(parent);
-    strJoined += '/';
-    strJoined.append(name);
-    if (strJoined.find("//") == std::string::npos)
-        return strJoined;
-    return CollapseSeparatorPairs(strJoined);
-}
-
 void ScanDirectory(Database& database, ScanJob& job, const std::string& strPath, int64_t nDirId) {
     CatalogWriter writer(database, job);
-    // The walk keeps one level per directory on the way down instead of
-    // recursing, so a deep tree costs heap, not stack.
-    std::vector<Level> levels;
-    Level root;
-    root.fd = DirectoryReader::OpenStart(strPath);
-    if (root.fd.IsValid()) {
-        root.strPath = strPath;
-        levels.push_back(std::move(root));
-        writer.ListDirectory(levels.back(), nDirId);
-    }
-    while (!levels.empty()) {
-        Level& top = levels.back();
-        if (top.nNext == top.subdirectories.size()) {
-            levels.pop_back();
-            continue;
-        }
-        const Level::Subdirectory sub = top.subdirectories[top.nNext++];
-        const std::string strName = top.strNames.substr(sub.nNameOffset, sub.nNameLength);
-        Level child;
-        child.fd = DirectoryReader::OpenChild(top.fd.Get(), strName.c_str());
-        if (!child.fd.IsValid())
-            continue; // unreadable: its row stays, with no files and no children
-        child.strPath = JoinPath(top.strPath, strName);
-        levels.push_back(std::move(child));
-        writer.ListDirectory(levels.back(), sub.nDirId);
-    }
+    TreeWalk(writer, job, strPath).Run(nDirId);
     writer.Finish();
 }
 
@@ -187,42 +296,47 @@ void CountStoredRows(Database& database, ScanOutcome& outcome) {
         auto count = [&](const char* pszSql) {
             return static_cast<uint64_t>(ResultSet(database.Prepare(pszSql)).GetInt64(0));
         };
-        outcome.nDirs = count("SELECT count(*) FROM dirs");
-        outcome.nFiles = count("SELECT count(*) FROM files");
-        outcome.nChecksums = count("SELECT count(md5_checksum) FROM files");
+        outcome.nDirs = count(CatalogSql::kCountDirs);
+        outcome.nFiles = count(CatalogSql::kCountFiles);
+        outcome.nChecksums = count(CatalogSql::kCountChecksums);
     } catch (const std::exception&) {
     }
 }
 
-void BuildCatalog(Database& database, ScanJob& job) {
+void FlushFile(const std::string& strPath) {
+    const int fd = ::open(strPath.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd >= 0) {
+        ::fsync(fd);
+        ::close(fd);
+    }
+}
+
+void BuildCatalog(Database& database, ScanJob& job, bool& bCreated) {
     if (!CreateCatalog(database, job.strCatalogPath))
         throw EngineError("No catalog path was given.");
-    // A new catalog that nobody else reads: no disk flush per commit. The
-    // file is flushed once when it is closed.
+    bCreated = true;
+    // A new catalog whose content can be walked again: no disk flush per
+    // commit. The file is flushed once when it is closed.
     database.Execute("PRAGMA synchronous=OFF");
-    RowAppender dirs(database, "dirs", {"dir_name"});
-    const int64_t nStartId = dirs.Append({std::string_view(job.strStartDir)});
-    job.progress.nDirs.fetch_add(1, std::memory_order_relaxed);
-    ScanDirectory(database, job, job.strStartDir, nStartId);
+    CatalogWriter writer(database, job);
+    const int64_t nStartId = writer.StoreDirectory(job.strStartDir);
+    TreeWalk(writer, job, job.strStartDir).Run(nStartId);
+    writer.Finish();
 }
 
 } // namespace
-
-void RaiseOpenFileLimit() {
-    rlimit limit{};
-    if (::getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
-        limit.rlim_cur = limit.rlim_max;
-        ::setrlimit(RLIMIT_NOFILE, &limit);
-    }
-}
 
 unsigned ScanThreadProc(ScanJob* pJob) {
     ScanJob& job = *pJob;
     job.outcome = ScanOutcome{};
     {
         Database database;
+        bool bCreated = false;
         try {
-            BuildCatalog(database, job);
+            BuildCatalog(database, job, bCreated);
+        } catch (const std::bad_alloc&) {
+            job.outcome.bFailed = true;
+            job.outcome.strError = "The walk ran out of memory.";
         } catch (const std::exception& error) {
             job.outcome.bFailed = true;
             job.outcome.strError = error.what();
@@ -243,10 +357,14 @@ unsigned ScanThreadProc(ScanJob* pJob) {
             }
             CountStoredRows(database, job.outcome);
         }
-        const bool bCreated = database.IsOpen();
         database.Close();
-        if (bCreated)
+        if (bCreated && job.outcome.bFailed && job.outcome.nDirs == 0) {
+            // Not even the start directory was stored: an empty catalog
+            // would only stop every search of all catalogs.
+            RemoveCatalog(job.strCatalogPath);
+        } else if (bCreated) {
             FlushFile(job.strCatalogPath);
+        }
     }
     g_bReloadDatabaseList.store(true);
     if (job.fnOnEnd) {

@@ -4,7 +4,6 @@
 #include <cstdint>
 #include <functional>
 #include <string>
-#include <string_view>
 
 class Database;
 
@@ -20,8 +19,12 @@ struct ScanOutcome {
     uint64_t nDirs = 0;      // rows in dirs, the start directory's included
     uint64_t nFiles = 0;     // rows in files
     uint64_t nChecksums = 0; // files stored with a checksum
-    bool bFailed = false;    // the engine failed; the catalog holds what was committed before
-    std::string strError;    // the engine's text when bFailed
+    // Directories that could not be listed, or not to their end (no access,
+    // a read error part way): their rows stand, with what could be read.
+    uint64_t nUnreadDirs = 0;
+    bool bStopped = false; // stopped on request: the catalog holds what was walked
+    bool bFailed = false;  // the engine or the system failed; the catalog holds what was committed
+    std::string strError;  // the reason when bFailed
 };
 
 // One catalog to build. The caller fills the first five members and keeps the
@@ -35,6 +38,8 @@ struct ScanJob {
     // and outcome is filled. It must not throw; what it throws is dropped.
     std::function<void()> fnOnEnd;
 
+    // Set from any thread to end the walk early; what was walked is kept.
+    std::atomic<bool> bStopRequested{false};
     ScanProgress progress; // written by the worker while it runs
     ScanOutcome outcome;   // valid once fnOnEnd is called
 };
@@ -47,24 +52,13 @@ extern std::atomic<bool> g_bReloadDatabaseList;
 // The worker's routine: creates the catalog, stores the start directory,
 // walks the tree into it, closes it, records the outcome, sets
 // g_bReloadDatabaseList and calls the job's fnOnEnd. Never throws; returns 0.
+// A job that fails before it stored anything leaves no catalog file behind.
 unsigned ScanThreadProc(ScanJob* pJob);
 
 // Walks the directory strPath, whose dirs row (id nDirId) is stored already,
 // and everything below it, depth-first: each directory's subdirectory rows,
 // then its files, then each subdirectory's subtree in turn. Links are never
-// followed. Rows are committed in batches and at the end. Raises EngineError
-// when the engine fails; a directory that cannot be read is data, not an error.
+// followed. Rows are committed in batches and at the end. A directory that
+// cannot be read is data, counted in the outcome; raises EngineError when
+// the engine fails or the system runs out of memory or descriptors.
 void ScanDirectory(Database& database, ScanJob& job, const std::string& strPath, int64_t nDirId);
-
-// Raises this process's soft limit of open files to its hard limit. The
-// walk keeps one open directory per level of the tree, and a deep tree needs
-// more than the usual soft limit of 1024. Programs call it once at start.
-void RaiseOpenFileLimit();
-
-// The text with every pair "//" (left to right, not overlapping) made one
-// '/': a run of n separators becomes n/2 rounded up.
-std::string CollapseSeparatorPairs(std::string_view path);
-
-// parent + '/' + name, with every pair "//" (left to right, not overlapping)
-// made one '/': "/" and "usr" give "/usr", "/data/" and "x" give "/data/x".
-std::string JoinPath(std::string_view parent, std::string_view name);

@@ -1,5 +1,6 @@
 #include "search/DatabaseList.h"
 
+#include "catalog/CatalogSql.h"
 #include "catalog/Database.h"
 #include "catalog/ResultSet.h"
 
@@ -122,8 +123,7 @@ AddResult AddDatabase(const std::string& strAppPath, const std::string& strPath,
         Database database;
         database.Open(strPath, Database::OpenMode::ReadOnly);
         // Reading the schema is what fails for a file that is no database.
-        ResultSet rows(database.Prepare(
-            "SELECT count(*) FROM sqlite_schema WHERE type = 'table' AND name = 'dirs'"));
+        ResultSet rows(database.Prepare(CatalogSql::kHasDirsTable));
         if (rows.GetInt64(0) == 0)
             return AddResult::NotValid;
     }

@@ -1,26 +1,15 @@
 #include "search/Search.h"
 
+#include "catalog/CatalogSql.h"
 #include "catalog/Database.h"
 #include "catalog/ResultSet.h"
-#include "scan/ScanJob.h"
+#include "scan/Paths.h"
 #include "search/DatabaseList.h"
 
 std::unique_ptr<ResultSet> g_pSearchRecordset;
 int g_nSearchMode = 0;
 int g_nResultAction = 0;
 std::string g_strSearchDatabase;
-
-namespace {
-
-const char* const kStatements[] = {
-    "SELECT d.dir_name, f.file_name, f.file_size, f.md5_checksum FROM files f, dirs d "
-    "WHERE (f.file_name LIKE ? OR d.dir_name LIKE ?) AND d.dir_id = f.dir_id",
-    "SELECT d.dir_name, f.file_name, f.file_size, f.md5_checksum FROM files f, dirs d "
-    "WHERE f.file_name LIKE ? AND d.dir_id = f.dir_id",
-    "SELECT dir_name FROM dirs WHERE dir_name LIKE ?",
-};
-
-} // namespace
 
 void OpenCatalogForSearch(Database& database, const std::string& strAppPath,
                           const std::string& strEntry) {
@@ -31,11 +20,12 @@ void RunCatalogQuery(Database& database, int nMode, const std::string& strSearch
     g_pSearchRecordset.reset();
     g_nSearchMode = nMode;
     try {
-        const int nIndex = nMode == kSearchFiles ? 1 : nMode == kSearchDirs ? 2 : 0;
-        Statement statement = database.Prepare(kStatements[nIndex]);
-        statement.BindTextCopy(1, strSearch);
-        if (nIndex == 0)
-            statement.BindTextCopy(2, strSearch);
+        Statement statement = database.Prepare(nMode == kSearchFiles  ? CatalogSql::kSearchFiles
+                                               : nMode == kSearchDirs ? CatalogSql::kSearchDirs
+                                                                      : CatalogSql::kSearchBoth);
+        statement.BindText(1, strSearch);
+        if (statement.ParameterCount() == 2)
+            statement.BindText(2, strSearch);
         g_pSearchRecordset = std::make_unique<ResultSet>(std::move(statement));
     } catch (...) {
         // Nothing may read a result set that never opened.

@@ -1,5 +1,6 @@
 #include "catalog/Catalog.h"
 #include "TestTree.h"
+#include "catalog/CatalogSql.h"
 #include "catalog/Database.h"
 #include "catalog/EngineError.h"
 #include "catalog/ResultSet.h"
@@ -59,8 +60,8 @@ TEST_F(CatalogTest, HasTheTablesFieldsAndIndexes) {
 }
 
 TEST_F(CatalogTest, IdsGrowInInsertionOrderAndMissingTextIsNull) {
-    RowAppender dirs(m_db, "dirs", {"dir_name"});
-    RowAppender files(m_db, "files", {"dir_id", "file_name", "file_size", "md5_checksum"});
+    RowAppender dirs(m_db, CatalogSql::kInsertDir);
+    RowAppender files(m_db, CatalogSql::kInsertFile);
     const int64_t nFirst = dirs.Append({std::string_view("/z")});
     const int64_t nSecond = dirs.Append({std::string_view("/a")});
     EXPECT_LT(nFirst, nSecond);
@@ -79,7 +80,7 @@ TEST_F(CatalogTest, IdsGrowInInsertionOrderAndMissingTextIsNull) {
 }
 
 TEST_F(CatalogTest, StoresWhole64BitSizesAndLongText) {
-    RowAppender files(m_db, "files", {"dir_id", "file_name", "file_size", "md5_checksum"});
+    RowAppender files(m_db, CatalogSql::kInsertFile);
     const std::string strLongName(1000, 'n');
     files.Append({int64_t{1}, std::string_view(strLongName), int64_t{3} << 31, FieldValue{}});
     files.Append({int64_t{1}, std::string_view("big"), (int64_t{1} << 32) + 5, FieldValue{}});
@@ -90,7 +91,7 @@ TEST_F(CatalogTest, StoresWhole64BitSizesAndLongText) {
 }
 
 TEST_F(CatalogTest, DirNameIsUniqueUnderExactComparison) {
-    RowAppender dirs(m_db, "dirs", {"dir_name"});
+    RowAppender dirs(m_db, CatalogSql::kInsertDir);
     dirs.Append({std::string_view("/data/Photos")});
     dirs.Append({std::string_view("/data/photos")}); // differs in case only: another directory
     try {
@@ -127,7 +128,7 @@ TEST(Database, ReadOnlyConnectionsAndResultSetsNeverWrite) {
     {
         Database db;
         ASSERT_TRUE(CreateCatalog(db, tree.Path("c.mdb")));
-        RowAppender(db, "dirs", {"dir_name"}).Append({std::string_view("/x")});
+        RowAppender(db, CatalogSql::kInsertDir).Append({std::string_view("/x")});
     }
     Database db;
     db.Open(tree.Path("c.mdb"), Database::OpenMode::ReadOnly);

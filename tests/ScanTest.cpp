@@ -2,6 +2,7 @@
 #include "catalog/Database.h"
 #include "catalog/ResultSet.h"
 #include "scan/FileChecksum.h"
+#include "scan/Paths.h"
 #include "scan/ScanJob.h"
 
 #include <atomic>

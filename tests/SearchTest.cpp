@@ -1,6 +1,7 @@
 #include "search/Search.h"
 #include "TestTree.h"
 #include "catalog/Catalog.h"
+#include "catalog/CatalogSql.h"
 #include "catalog/Database.h"
 #include "catalog/EngineError.h"
 #include "catalog/ResultSet.h"
@@ -29,8 +30,8 @@ protected:
     void MakeCatalog(const std::string& strName, const std::vector<DirSpec>& dirs) {
         Database db;
         ASSERT_TRUE(CreateCatalog(db, m_strApp + strName + ".mdb"));
-        RowAppender dirRows(db, "dirs", {"dir_name"});
-        RowAppender fileRows(db, "files", {"dir_id", "file_name", "file_size", "md5_checksum"});
+        RowAppender dirRows(db, CatalogSql::kInsertDir);
+        RowAppender fileRows(db, CatalogSql::kInsertFile);
         for (const DirSpec& dir : dirs) {
             const int64_t nId = dirRows.Append({std::string_view(dir.strPath)});
             for (const std::string& strFile : dir.files)

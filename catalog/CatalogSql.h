@@ -1,0 +1,36 @@
+#pragma once
+
+// Every SQL statement Kestrel runs against a catalog. Values always go in as
+// parameters (?), never into the text.
+namespace CatalogSql {
+
+// Writing a new catalog.
+inline constexpr const char* kInsertDir = "INSERT INTO dirs(dir_name) VALUES (?)";
+inline constexpr const char* kInsertFile =
+    "INSERT INTO files(dir_id, file_name, file_size, md5_checksum) VALUES (?, ?, ?, ?)";
+
+// Counts of what a catalog holds.
+inline constexpr const char* kCountDirs = "SELECT count(*) FROM dirs";
+inline constexpr const char* kCountFiles = "SELECT count(*) FROM files";
+inline constexpr const char* kCountChecksums = "SELECT count(md5_checksum) FROM files";
+
+// The searches, by where they look: file names or directory paths (the
+// pattern bound twice), file names, directory paths.
+inline constexpr const char* kSearchBoth =
+    "SELECT d.dir_name, f.file_name, f.file_size, f.md5_checksum FROM files f, dirs d "
+    "WHERE (f.file_name LIKE ? OR d.dir_name LIKE ?) AND d.dir_id = f.dir_id";
+inline constexpr const char* kSearchFiles =
+    "SELECT d.dir_name, f.file_name, f.file_size, f.md5_checksum FROM files f, dirs d "
+    "WHERE f.file_name LIKE ? AND d.dir_id = f.dir_id";
+inline constexpr const char* kSearchDirs = "SELECT dir_name FROM dirs WHERE dir_name LIKE ?";
+
+// Every file with its directory, in the order the catalog stored them.
+inline constexpr const char* kAllFiles =
+    "SELECT d.dir_name, f.file_name, f.file_size, f.md5_checksum FROM files f, dirs d "
+    "WHERE d.dir_id = f.dir_id ORDER BY f.file_id";
+
+// Whether a database has the catalog's directory table (its validity test).
+inline constexpr const char* kHasDirsTable =
+    "SELECT count(*) FROM sqlite_schema WHERE type = 'table' AND name = 'dirs'";
+
+} // namespace CatalogSql
