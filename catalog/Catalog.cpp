@@ -38,12 +38,11 @@ const char* const kCompanionSuffixes[] = {"-journal", "-wal", "-shm"};
 bool CreateCatalog(Database& database, const std::string& strPath) {
     if (strPath.empty())
         return false;
-    database.Create(strPath);
+    database.Create(strPath, kSchema);
     try {
         // The log lets searches read the rows committed so far while the
         // catalog is being written, without ever holding the writer up.
         database.Execute("PRAGMA journal_mode=WAL");
-        database.Execute(std::string("BEGIN;") + kSchema + "COMMIT;");
     } catch (...) {
         // A file without its tables is no catalog: it would stop every search.
         database.Close();

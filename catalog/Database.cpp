@@ -5,6 +5,7 @@
 #include "catalog/Statement.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <sqlite3.h>
@@ -99,16 +100,44 @@ void Database::Open(const std::string& strPath, OpenMode mode) {
     }
 }
 
-void Database::Create(const std::string& strPath) {
+void Database::Create(const std::string& strPath, const std::string& strSchemaSql) {
     Close();
-    // The engine would happily open an existing file; a catalog is always a
-    // new file, so claim the name first and let that fail if it is taken.
-    const int fd = ::open(strPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-    if (fd < 0) {
-        const int nErr = errno;
+    auto fail = [&](int nErr) {
         throw EngineError("Cannot create database file '" + strPath + "': " + std::strerror(nErr));
-    }
+    };
+    const size_t nSlash = strPath.rfind('/');
+    std::string strTemp =
+        (nSlash == std::string::npos ? std::string() : strPath.substr(0, nSlash + 1)) +
+        ".kestrel-new-XXXXXX";
+    const int fd = ::mkstemp(strTemp.data());
+    if (fd < 0)
+        fail(errno);
+    ::fchmod(fd, 0644);
     ::close(fd);
+    try {
+        Open(strTemp, OpenMode::ReadWrite);
+        Execute("BEGIN;" + strSchemaSql + "COMMIT;");
+        Close();
+    } catch (...) {
+        Close();
+        ::unlink((strTemp + "-journal").c_str());
+        ::unlink(strTemp.c_str());
+        throw;
+    }
+    // In place in one step, and never over anything that is there already.
+    int rc = ::renameat2(AT_FDCWD, strTemp.c_str(), AT_FDCWD, strPath.c_str(), RENAME_NOREPLACE);
+    if (rc != 0 && (errno == EINVAL || errno == ENOSYS)) {
+        // A file system that cannot rename without replacing: a new link
+        // fails just as well when the name is taken.
+        rc = ::link(strTemp.c_str(), strPath.c_str());
+        if (rc == 0)
+            ::unlink(strTemp.c_str());
+    }
+    if (rc != 0) {
+        const int nErr = errno;
+        ::unlink(strTemp.c_str());
+        fail(nErr);
+    }
     Open(strPath, OpenMode::ReadWrite);
 }
 

@@ -28,9 +28,11 @@ public:
     // into the file) where the folder allows it. A connection waits a few
     // seconds for another program's write to end, then fails as busy.
     void Open(const std::string& strPath, OpenMode mode);
-    // Creates a new, empty database file at strPath and opens it for writing.
+    // Creates a new database file at strPath holding what strSchemaSql makes,
+    // and opens it for writing. The file is made whole beside strPath and
+    // then put in place, so no reader ever finds it without its tables.
     // Fails when anything exists at strPath already.
-    void Create(const std::string& strPath);
+    void Create(const std::string& strPath, const std::string& strSchemaSql = {});
     // Closes the connection (a no-op when closed). A connection that wrote
     // leaves the file whole, with no log beside it, where it can. Statements
     // still alive are finalised when they are destroyed.

@@ -1,20 +1,18 @@
 #include "cli/CreateCommand.h"
 
+#include "catalog/Catalog.h"
 #include "catalog/DataFolder.h"
-#include "catalog/EngineError.h"
 #include "cli/CommandLine.h"
+#include "cli/Output.h"
 #include "scan/ScanJob.h"
 
-#include <cerrno>
 #include <charconv>
 #include <chrono>
 #include <condition_variable>
+#include <csignal>
 #include <cstdio>
-#include <cstring>
 #include <mutex>
-#include <sys/stat.h>
 #include <thread>
-#include <unistd.h>
 
 const char* const kCreateHelp =
     "Usage: kestrel-cli create [--checksum] [--max-size KB] [--force] NAME START_DIR\n"
@@ -38,10 +36,17 @@ const char* const kCreateHelp =
     "is shown on standard error; at the end one summary line gives the\n"
     "directories, files and checksums written and the seconds taken.\n"
     "\n"
+    "Directories that could not be read (no access, a read error part way) keep\n"
+    "their rows with what could be read, and the summary counts them.\n"
+    "\n"
+    "Ctrl-C (SIGINT) or SIGTERM stops the walk: what was walked until then is\n"
+    "kept, and the catalog is said to be incomplete.\n"
+    "\n"
     "Exit status: 0 when the catalog is built; 1 when it could not be (the\n"
     "engine's message on standard error; the catalog keeps what was written);\n"
-    "2 for a wrong command line, an empty or invalid name, an empty start\n"
-    "directory, or an existing catalog without --force.\n";
+    "2 for a wrong command line, an empty, invalid or too long name, an empty\n"
+    "start directory, or an existing catalog without --force; 130 or 143 when\n"
+    "stopped by SIGINT or SIGTERM.\n";
 
 namespace {
 
@@ -52,7 +57,27 @@ bool ParseMaxSize(const std::string& strText, int32_t& nKb) {
     return ec == std::errc() && pStop == pEnd && nKb >= 0;
 }
 
-// Waits for the job's end hook, showing the live counts on a terminal.
+// The signal that asked the build to stop, 0 while none came.
+volatile std::sig_atomic_t g_nStopSignal = 0;
+
+void OnStopSignal(int nSignal) {
+    g_nStopSignal = nSignal;
+}
+
+// Ctrl-C and kill ask the walk to stop: what was walked is committed and
+// the catalog closed. A second signal ends the program at once (the catalog
+// is then put right by the next program that reads it).
+void CatchStopSignals() {
+    struct sigaction action {};
+    action.sa_handler = OnStopSignal;
+    action.sa_flags = SA_RESETHAND;
+    sigemptyset(&action.sa_mask);
+    ::sigaction(SIGINT, &action, nullptr);
+    ::sigaction(SIGTERM, &action, nullptr);
+}
+
+// Waits for the job's end hook, showing the live counts on a terminal and
+// passing a stop signal on to the job.
 class JobWaiter {
 public:
     void Arm(ScanJob& job) {
@@ -63,17 +88,17 @@ public:
         };
     }
 
-    void Wait(const ScanJob& job) {
-        const bool bLive = ::isatty(STDERR_FILENO) != 0;
+    void Wait(ScanJob& job) {
+        ProgressLine progress;
         std::unique_lock lock(m_mutex);
-        while (!m_cv.wait_for(lock, std::chrono::milliseconds(200), [this] { return m_bEnded; })) {
-            if (bLive)
-                std::fprintf(stderr, "\r%llu directories, %llu files",
-                             static_cast<unsigned long long>(job.progress.nDirs.load()),
-                             static_cast<unsigned long long>(job.progress.nFiles.load()));
+        while (!m_cv.wait_for(lock, std::chrono::milliseconds(100), [this] { return m_bEnded; })) {
+            if (g_nStopSignal != 0)
+                job.bStopRequested = true;
+            if (progress.IsDue())
+                progress.Show(std::to_string(job.progress.nDirs.load()) + " directories, " +
+                              std::to_string(job.progress.nFiles.load()) + " files");
         }
-        if (bLive)
-            std::fprintf(stderr, "\r\x1b[K");
+        progress.Clear();
     }
 
 private:
@@ -92,7 +117,9 @@ int RunCreateCommand(const std::vector<std::string>& args) {
         return kExitUsage;
     }
     if (cmd.Has("--help")) {
-        std::fputs(kCreateHelp, stdout);
+        OutputWriter out;
+        out.Write(kCreateHelp);
+        out.Flush();
         return kExitOk;
     }
     if (cmd.operands.size() != 2) {
@@ -108,12 +135,10 @@ int RunCreateCommand(const std::vector<std::string>& args) {
             return kExitUsage;
         }
     }
-    if (strName.empty()) {
-        PrintError("Enter database name");
-        return kExitUsage;
-    }
-    if (strName.find('/') != std::string::npos) {
-        PrintError("Database name must not contain '/'");
+    const std::string strFolder = DataFolder();
+    if (const std::string strProblem = CatalogNameProblem(strFolder, strName);
+        !strProblem.empty()) {
+        PrintError(strProblem);
         return kExitUsage;
     }
     if (strStartDir.empty()) {
@@ -122,22 +147,15 @@ int RunCreateCommand(const std::vector<std::string>& args) {
     }
 
     ScanJob job;
-    try {
-        job.strCatalogPath = DataFolder() + strName + ".mdb";
-    } catch (const EngineError& error) {
-        PrintError(error.what());
-        return kExitFailed;
-    }
-    struct stat st {};
-    if (::lstat(job.strCatalogPath.c_str(), &st) == 0) {
+    job.strCatalogPath = strFolder + strName + ".mdb";
+    if (CatalogPathTaken(job.strCatalogPath)) {
         if (!cmd.Has("--force")) {
             PrintError("Database with the same name already exists: " + job.strCatalogPath +
                        " (--force replaces it)");
             return kExitUsage;
         }
-        if (::unlink(job.strCatalogPath.c_str()) != 0) {
-            const int nErr = errno;
-            PrintError("Cannot delete " + job.strCatalogPath + ": " + std::strerror(nErr));
+        if (const std::string strProblem = RemoveCatalog(job.strCatalogPath); !strProblem.empty()) {
+            PrintError(strProblem);
             return kExitFailed;
         }
     }
@@ -147,6 +165,7 @@ int RunCreateCommand(const std::vector<std::string>& args) {
 
     JobWaiter waiter;
     waiter.Arm(job);
+    CatchStopSignals();
     const auto tStart = std::chrono::steady_clock::now();
     std::thread worker(ScanThreadProc, &job);
     waiter.Wait(job);
@@ -154,13 +173,29 @@ int RunCreateCommand(const std::vector<std::string>& args) {
     const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - tStart;
 
     const ScanOutcome& outcome = job.outcome;
-    std::printf("%s: %llu directories, %llu files, %llu checksums, %.2f seconds\n",
-                job.strCatalogPath.c_str(), static_cast<unsigned long long>(outcome.nDirs),
-                static_cast<unsigned long long>(outcome.nFiles),
-                static_cast<unsigned long long>(outcome.nChecksums), elapsed.count());
+    char szSummary[256];
+    std::snprintf(szSummary, sizeof szSummary,
+                  ": %llu directories, %llu files, %llu checksums, %.2f seconds",
+                  static_cast<unsigned long long>(outcome.nDirs),
+                  static_cast<unsigned long long>(outcome.nFiles),
+                  static_cast<unsigned long long>(outcome.nChecksums), elapsed.count());
+    std::string strSummary = job.strCatalogPath + szSummary;
+    if (outcome.nUnreadDirs > 0)
+        strSummary += "; " + std::to_string(outcome.nUnreadDirs) +
+                      (outcome.nUnreadDirs == 1 ? " directory" : " directories") +
+                      " could not be read completely";
+    OutputWriter out;
+    out.Write(strSummary + "\n");
+    out.Flush();
     if (outcome.bFailed) {
         PrintError(outcome.strError);
         return kExitFailed;
+    }
+    if (outcome.bStopped) {
+        PrintError(std::string("stopped by ") + (g_nStopSignal == SIGTERM ? "SIGTERM" : "SIGINT") +
+                   ": the catalog " + job.strCatalogPath +
+                   " is incomplete; it holds what was walked until then");
+        return 128 + (g_nStopSignal != 0 ? static_cast<int>(g_nStopSignal) : SIGINT);
     }
     return kExitOk;
 }

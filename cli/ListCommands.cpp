@@ -3,6 +3,7 @@
 #include "catalog/DataFolder.h"
 #include "catalog/EngineError.h"
 #include "cli/CommandLine.h"
+#include "cli/Output.h"
 #include "search/DatabaseList.h"
 
 #include <algorithm>
@@ -23,7 +24,8 @@ const char* const kAddHelp =
     "\n"
     "Adds the catalog file PATH (made absolute) to the catalog list, the file\n"
     "dblist.txt in the data folder. Refused, with exit status 1, when the file\n"
-    "is no catalog or is listed already.\n";
+    "is no catalog or is listed already, or when the list cannot be written\n"
+    "(it is then left exactly as it was).\n";
 
 const char* const kDeleteHelp =
     "Usage: kestrel-cli delete [--yes] ENTRY\n"
@@ -31,7 +33,8 @@ const char* const kDeleteHelp =
     "Deletes the catalog of the list entry ENTRY (a name or a full path as\n"
     "'kestrel-cli list' prints it): its file is removed from disk, and a full\n"
     "path also leaves dblist.txt. Asks first on a terminal; --yes is needed\n"
-    "otherwise. Exit status 1 when refused.\n";
+    "otherwise. Exit status 1 when refused, or when the file or the list could\n"
+    "not be changed (then nothing is).\n";
 
 // Parses args with only --help known (plus extra flags); prints help or the
 // error. Returns -1 to go on, else the exit status.
@@ -44,7 +47,9 @@ int ParseSimple(const std::vector<std::string>& args, const char* pszHelp, Comma
         return kExitUsage;
     }
     if (cmd.Has("--help")) {
-        std::fputs(pszHelp, stdout);
+        OutputWriter out;
+        out.Write(pszHelp);
+        out.Flush();
         return kExitOk;
     }
     return -1;
@@ -69,8 +74,10 @@ int RunListCommand(const std::vector<std::string>& args) {
         PrintError("list takes no arguments");
         return kExitUsage;
     }
+    OutputWriter out;
     for (const std::string& strEntry : LoadDatabaseList(DataFolder()))
-        std::printf("%s\n", strEntry.c_str());
+        out.Write(strEntry + "\n");
+    out.Flush();
     return kExitOk;
 }
 
@@ -135,6 +142,9 @@ int RunDeleteCommand(const std::vector<std::string>& args) {
         if (!AskYes(strQuestion))
             return kExitFailed;
     }
-    DeleteDatabase(strApp, strEntry);
+    if (const std::string strProblem = DeleteDatabase(strApp, strEntry); !strProblem.empty()) {
+        PrintError(strProblem);
+        return kExitFailed;
+    }
     return kExitOk;
 }

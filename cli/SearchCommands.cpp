@@ -1,22 +1,18 @@
 #include "cli/SearchCommands.h"
 
+#include "audit/Verify.h"
 #include "catalog/DataFolder.h"
 #include "catalog/Database.h"
 #include "catalog/EngineError.h"
-#include "catalog/ResultSet.h"
 #include "cli/CommandLine.h"
+#include "cli/Output.h"
 #include "search/DatabaseList.h"
-#include "search/FileCheck.h"
 #include "search/Search.h"
-
-#include <chrono>
-#include <cstdio>
-#include <unistd.h>
 
 namespace {
 
 const char* const kSearchHelp =
-    "Usage: kestrel-cli search [--where both|files|dirs] PATTERN [ENTRY...]\n"
+    "Usage: kestrel-cli search [--where both|files|dirs] [-0] PATTERN [ENTRY...]\n"
     "\n"
     "Searches the named catalog list entries, or every listed catalog, in list\n"
     "order. PATTERN covers the whole name or path and ignores letter case:\n"
@@ -31,36 +27,58 @@ const char* const kSearchHelp =
     "  --where files  file names\n"
     "  --where dirs   directory paths (a whole path: */photos)\n"
     "\n"
-    "One hit a line: path, size, checksum and catalog, separated by tabs.\n"
-    "Exit status: 0 with hits, 1 without, 2 on an error.\n";
+    "  -0, --null     print only the paths, each ended by a NUL byte (for\n"
+    "                 xargs -0)\n"
+    "\n"
+    "One hit a line: path, size, checksum and catalog, separated by tabs; a tab,\n"
+    "line break, carriage return or backslash within a field is written as \\t,\n"
+    "\\n, \\r or \\\\. A malformed pattern is refused before any catalog is read.\n"
+    "Exit status: 0 with hits, 1 without, 2 on an error (also when the output\n"
+    "cannot be written).\n";
 
 const char* const kVerifyHelp =
     "Usage: kestrel-cli verify ENTRY...\n"
     "\n"
     "Checks every file of the catalogs against what was catalogued: a file\n"
     "whose size differs has changed; otherwise its MD5 is computed again and\n"
-    "compared with the stored one. Prints each file that was changed or is not\n"
-    "found, then a summary: unchanged, changed, not found, and not checked (no\n"
-    "stored checksum; never counted as unchanged). Exit status: 0 when nothing\n"
-    "changed or vanished, 1 otherwise, 2 on an error.\n";
+    "compared with the stored one. Files are looked at without following links;\n"
+    "links, FIFOs, sockets and devices are never opened. Prints each file that\n"
+    "was changed, is not found or cannot be read, then a summary: unchanged,\n"
+    "changed, not found, not readable, and not checked (there with its size,\n"
+    "but no stored checksum, or no regular file; never counted as unchanged).\n"
+    "Exit status: 0 when nothing changed, vanished or could not be read, 1\n"
+    "otherwise, 2 on an error.\n";
 
-// Standard output in large pieces: a search may print millions of lines.
+// Writes each hit as a line of tab-separated fields, or with -0 its path
+// alone ended by a NUL byte.
 class HitWriter {
 public:
-    HitWriter() { std::setvbuf(stdout, nullptr, _IOFBF, 1 << 16); }
-    ~HitWriter() { std::fflush(stdout); }
+    explicit HitWriter(bool bNulSeparated) : m_bNulSeparated(bNulSeparated) {}
 
     void Write(const ResultRow& row) {
         m_strLine.clear();
-        m_strLine.append(row.strPath).append(1, '\t').append(row.strSize).append(1, '\t');
-        m_strLine.append(row.strChecksum).append(1, '\t').append(row.strDatabase).append(1, '\n');
-        std::fwrite(m_strLine.data(), 1, m_strLine.size(), stdout);
+        if (m_bNulSeparated) {
+            m_strLine.append(row.strPath).append(1, '\0');
+        } else {
+            AppendTsvField(m_strLine, row.strPath);
+            m_strLine += '\t';
+            AppendTsvField(m_strLine, row.strSize);
+            m_strLine += '\t';
+            AppendTsvField(m_strLine, row.strChecksum);
+            m_strLine += '\t';
+            AppendTsvField(m_strLine, row.strDatabase);
+            m_strLine += '\n';
+        }
+        m_out.Write(m_strLine);
         ++m_nHits;
     }
 
+    void Flush() { m_out.Flush(); }
     uint64_t Hits() const { return m_nHits; }
 
 private:
+    bool m_bNulSeparated;
+    OutputWriter m_out;
     std::string m_strLine;
     uint64_t m_nHits = 0;
 };
@@ -70,12 +88,14 @@ private:
 int RunSearchCommand(const std::vector<std::string>& args) {
     CommandLine cmd;
     std::string strError;
-    if (!cmd.Parse(args, {"--help"}, {"--where"}, strError)) {
+    if (!cmd.Parse(args, {"--help", "-0", "--null"}, {"--where"}, strError)) {
         PrintError(strError);
         return kExitUsage;
     }
     if (cmd.Has("--help")) {
-        std::fputs(kSearchHelp, stdout);
+        OutputWriter out;
+        out.Write(kSearchHelp);
+        out.Flush();
         return kExitOk;
     }
     int nMode = kSearchBoth;
@@ -94,7 +114,14 @@ int RunSearchCommand(const std::vector<std::string>& args) {
         return kExitUsage;
     }
     const std::string strPattern = cmd.operands[0];
+    if (strPattern.empty()) {
+        PrintError(kMsgEnterSearchText);
+        return kExitUsage;
+    }
+    HitWriter writer(cmd.Has("-0") || cmd.Has("--null"));
     try {
+        // A malformed pattern is refused before any catalog is opened.
+        CheckSearchPattern(strPattern);
         const std::string strApp = DataFolder();
         std::vector<std::string> entries(cmd.operands.begin() + 1, cmd.operands.end());
         if (entries.empty()) {
@@ -104,16 +131,12 @@ int RunSearchCommand(const std::vector<std::string>& args) {
                 return kExitUsage;
             }
         }
-        if (strPattern.empty()) {
-            PrintError(kMsgEnterSearchText);
-            return kExitUsage;
-        }
-        HitWriter writer;
         SearchCatalogs(strApp, entries, nMode, strPattern,
                        [&] { TakeSearchHits([&](ResultRow&& row) { writer.Write(row); }); });
+        writer.Flush();
         return writer.Hits() > 0 ? kExitOk : kExitFailed;
     } catch (const EngineError& error) {
-        std::fflush(stdout);
+        writer.Flush();
         PrintError(error.what());
         return kExitUsage;
     }
@@ -126,67 +149,54 @@ int RunVerifyCommand(const std::vector<std::string>& args) {
         PrintError(strError);
         return kExitUsage;
     }
+    OutputWriter out;
     if (cmd.Has("--help")) {
-        std::fputs(kVerifyHelp, stdout);
+        out.Write(kVerifyHelp);
+        out.Flush();
         return kExitOk;
     }
     if (cmd.operands.empty()) {
         PrintError("verify takes one or more ENTRY (see kestrel-cli list)");
         return kExitUsage;
     }
-    const bool bLive = ::isatty(STDERR_FILENO) != 0;
-    uint64_t nUnchanged = 0, nChanged = 0, nNotFound = 0, nNotChecked = 0, nSeen = 0;
-    auto tShown = std::chrono::steady_clock::now();
+    ProgressLine progress;
+    VerifyCounts counts;
+    uint64_t nSeen = 0;
+    std::string strLine;
     try {
         const std::string strApp = DataFolder();
         for (const std::string& strEntry : cmd.operands) {
             Database database;
             OpenCatalogForSearch(database, strApp, strEntry);
-            for (ResultSet rows(
-                     database.Prepare("SELECT d.dir_name, f.file_name, f.file_size, f.md5_checksum "
-                                      "FROM files f, dirs d WHERE d.dir_id = f.dir_id"));
-                 !rows.IsEOF(); rows.MoveNext()) {
-                const ResultRow row = HitToResultRow(rows, kSearchFiles, strEntry);
-                std::optional<int64_t> nSize;
-                if (!rows.IsNull(2))
-                    nSize = rows.GetInt64(2);
-                switch (CheckFile(row.strPath, row.strChecksum, nSize)) {
-                case FileCheckResult::Unchanged:
-                    ++nUnchanged;
-                    break;
-                case FileCheckResult::Changed:
-                    ++nChanged;
-                    std::printf("File '%s' was changed\n", row.strPath.c_str());
-                    break;
-                case FileCheckResult::NotFound:
-                case FileCheckResult::Unreadable:
-                    ++nNotFound;
-                    std::printf("File '%s' not found\n", row.strPath.c_str());
-                    break;
-                case FileCheckResult::NoChecksum:
-                    ++nNotChecked;
-                    break;
+            VerifyCatalog(database, [&](const std::string& strPath, VerifyResult result) {
+                counts.Add(result);
+                const char* pszWhat = result == VerifyResult::Changed       ? "' was changed\n"
+                                      : result == VerifyResult::NotFound    ? "' not found\n"
+                                      : result == VerifyResult::NotReadable ? "' cannot be read\n"
+                                                                            : nullptr;
+                if (pszWhat) {
+                    strLine = "File '";
+                    AppendTsvField(strLine, strPath);
+                    out.Write(strLine + pszWhat);
                 }
                 ++nSeen;
-                const auto tNow = std::chrono::steady_clock::now();
-                if (bLive && tNow - tShown > std::chrono::milliseconds(200)) {
-                    std::fflush(stdout);
-                    std::fprintf(stderr, "\r%llu files checked",
-                                 static_cast<unsigned long long>(nSeen));
-                    tShown = tNow;
+                if (progress.IsDue()) {
+                    out.Flush(); // the lines so far come before the count
+                    progress.Show(std::to_string(nSeen) + " files checked");
                 }
-            }
+            });
         }
     } catch (const EngineError& error) {
-        std::fflush(stdout);
+        progress.Clear();
+        out.Flush();
         PrintError(error.what());
         return kExitUsage;
     }
-    if (bLive)
-        std::fprintf(stderr, "\r\x1b[K");
-    std::printf(
-        "%llu unchanged, %llu changed, %llu not found, %llu not checked\n",
-        static_cast<unsigned long long>(nUnchanged), static_cast<unsigned long long>(nChanged),
-        static_cast<unsigned long long>(nNotFound), static_cast<unsigned long long>(nNotChecked));
-    return nChanged + nNotFound == 0 ? kExitOk : kExitFailed;
+    progress.Clear();
+    out.Write(std::to_string(counts.nUnchanged) + " unchanged, " + std::to_string(counts.nChanged) +
+              " changed, " + std::to_string(counts.nNotFound) + " not found, " +
+              std::to_string(counts.nNotReadable) + " not readable, " +
+              std::to_string(counts.nNotChecked) + " not checked\n");
+    out.Flush();
+    return counts.AllPresent() ? kExitOk : kExitFailed;
 }

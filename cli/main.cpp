@@ -1,13 +1,15 @@
 #include "cli/CommandLine.h"
 #include "cli/CreateCommand.h"
 #include "cli/ListCommands.h"
+#include "cli/Output.h"
 #include "cli/SearchCommands.h"
 
-#include "catalog/EngineError.h"
 #include "scan/OpenFileLimit.h"
 
 #include <cstdio>
 #include <cstring>
+#include <exception>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -28,7 +30,7 @@ const char* const kHelp =
     "        add a catalog file from elsewhere to the list\n"
     "  delete [--yes] ENTRY\n"
     "        delete a listed catalog's file and its list entry\n"
-    "  search [--where both|files|dirs] PATTERN [ENTRY...]\n"
+    "  search [--where both|files|dirs] [-0] PATTERN [ENTRY...]\n"
     "        search the named catalogs, or all listed ones\n"
     "  verify ENTRY...\n"
     "        check every catalogued file for changes\n"
@@ -45,13 +47,15 @@ int main(int argc, char** argv) {
         return kExitUsage;
     }
     const std::string strCommand = argv[1];
-    if (strCommand == "--help" || strCommand == "-h" || strCommand == "help") {
-        std::fputs(kHelp, stdout);
-        return kExitOk;
-    }
     const std::vector<std::string> args(argv + 2, argv + argc);
     RaiseOpenFileLimit();
     try {
+        if (strCommand == "--help" || strCommand == "-h" || strCommand == "help") {
+            OutputWriter out;
+            out.Write(kHelp);
+            out.Flush();
+            return kExitOk;
+        }
         if (strCommand == "create")
             return RunCreateCommand(args);
         if (strCommand == "list")
@@ -64,7 +68,13 @@ int main(int argc, char** argv) {
             return RunSearchCommand(args);
         if (strCommand == "verify")
             return RunVerifyCommand(args);
-    } catch (const EngineError& error) {
+    } catch (const OutputError& error) {
+        PrintError(error.what());
+        return kExitUsage;
+    } catch (const std::bad_alloc&) {
+        PrintError("out of memory");
+        return kExitFailed;
+    } catch (const std::exception& error) {
         PrintError(error.what());
         return kExitFailed;
     }

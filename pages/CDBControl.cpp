@@ -2,6 +2,7 @@
 
 #include "app/Desktop.h"
 #include "app/Globals.h"
+#include "catalog/Catalog.h"
 #include "controls/CProgressDlg.h"
 #include "controls/CSpinButtonCtrl.h"
 #include "controls/DialogUnits.h"
@@ -15,7 +16,6 @@
 #include <QPushButton>
 #include <QRegularExpressionValidator>
 #include <climits>
-#include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
 
@@ -124,24 +124,22 @@ void CDBControl::OnCreate() {
         ShowMessage(this, kMsgEnterStartDir, "Error", MessageIcon::Warning);
         return;
     }
-    if (m_strDatabaseName.empty()) {
-        ShowMessage(this, kMsgEnterName, "Error", MessageIcon::Warning);
-        return;
-    }
-    // The name must not lead out of the data folder.
-    if (m_strDatabaseName.find('/') != std::string::npos) {
-        ShowMessage(this, kMsgNameHasSlash, "Error", MessageIcon::Warning);
+    // Empty, leading out of the data folder, or too long for a file name.
+    if (const std::string strProblem = CatalogNameProblem(g_strAppPath, m_strDatabaseName);
+        !strProblem.empty()) {
+        ShowMessage(this, strProblem, "Error", MessageIcon::Warning);
         return;
     }
     const std::string strCatalogPath = g_strAppPath + m_strDatabaseName + ".mdb";
     // Any file there is asked about, also one that cannot be read: it would
     // be deleted next.
-    struct stat st {};
-    if (::lstat(strCatalogPath.c_str(), &st) == 0 &&
+    if (CatalogPathTaken(strCatalogPath) &&
         ShowMessage(this, kMsgOverwrite, "Database", MessageIcon::Question,
                     MessageButtons::YesNo) != MessageAnswer::Yes)
         return;
-    ::unlink(strCatalogPath.c_str());
+    // A file that cannot be deleted stays; creating the catalog then fails,
+    // and the job says why.
+    RemoveCatalog(strCatalogPath);
 
     m_pJob = std::make_unique<ScanJob>();
     m_pJob->strCatalogPath = strCatalogPath;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "catalog/DataFolder.h"
 #include "pages/CPageDlg.h"
 
 #include <cstdint>
@@ -27,8 +28,9 @@ public:
     static constexpr int IDC_DATABASE_NAME = 1020;
 
     static constexpr const char* kMsgEnterStartDir = "Enter start directory";
-    static constexpr const char* kMsgEnterName = "Enter database name";
-    static constexpr const char* kMsgNameHasSlash = "Database name must not contain '/'";
+    static constexpr const char* kMsgEnterName = ::kMsgEnterName;
+    static constexpr const char* kMsgNameHasSlash = ::kMsgNameHasSlash;
+    static constexpr const char* kMsgNameTooLong = ::kMsgNameTooLong;
     static constexpr const char* kMsgEnterInteger = "Please enter an integer.";
     static constexpr const char* kMsgOverwrite =
         "Database with the same name already exists. Overwrite database?";

@@ -145,7 +145,11 @@ void CDBSearch::OnDeleteDatabase() {
     if (ShowMessage(this, DeleteQuestion(strEntry), "Database", MessageIcon::Question,
                     MessageButtons::YesNo) != MessageAnswer::Yes)
         return;
-    DeleteDatabase(g_strAppPath, strEntry);
+    if (const std::string strProblem = DeleteDatabase(g_strAppPath, strEntry);
+        !strProblem.empty()) {
+        ShowMessage(this, strProblem, "Database", MessageIcon::Critical);
+        return;
+    }
     delete m_listDatabases->takeItem(nRow);
 }
 

@@ -1,14 +1,17 @@
 #include "search/DatabaseList.h"
 
+#include "catalog/Catalog.h"
 #include "catalog/CatalogSql.h"
 #include "catalog/Database.h"
 #include "catalog/ResultSet.h"
 
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
 #include <strings.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -33,32 +36,36 @@ std::vector<std::string> CatalogFileNames(const std::string& strAppPath) {
         const std::string_view name(pEntry->d_name);
         if (!HasCatalogExtension(name))
             continue;
+        // Only regular files (or links to them): a FIFO or device named like
+        // a catalog would block whoever opens it.
         struct stat st {};
-        if (::fstatat(::dirfd(pDir), pEntry->d_name, &st, 0) == 0 && !S_ISDIR(st.st_mode))
+        if (::fstatat(::dirfd(pDir), pEntry->d_name, &st, 0) == 0 && S_ISREG(st.st_mode))
             names.emplace_back(name);
     }
     ::closedir(pDir);
     return names;
 }
 
-bool ReadWholeFile(const std::string& strPath, std::string& strContent) {
+// 0, or the errno of the failure (ENOENT: there is no such file).
+int ReadWholeFile(const std::string& strPath, std::string& strContent) {
     FILE* pFile = std::fopen(strPath.c_str(), "rb");
     if (!pFile)
-        return false;
+        return errno;
     char buffer[65536];
     size_t nRead;
     while ((nRead = std::fread(buffer, 1, sizeof buffer, pFile)) > 0)
         strContent.append(buffer, nRead);
-    const bool bOk = !std::ferror(pFile);
+    const int nError = std::ferror(pFile) ? EIO : 0;
     std::fclose(pFile);
-    return bOk;
+    return nError;
 }
 
 // The lines of the list file without their endings; blank lines dropped.
-std::vector<std::string> ReadListFile(const std::string& strListPath, bool& bRead) {
+// nError is set as by ReadWholeFile.
+std::vector<std::string> ReadListFile(const std::string& strListPath, int& nError) {
     std::vector<std::string> lines;
     std::string strContent;
-    bRead = ReadWholeFile(strListPath, strContent);
+    nError = ReadWholeFile(strListPath, strContent);
     size_t nPos = 0;
     while (nPos < strContent.size()) {
         size_t nEnd = strContent.find('\n', nPos);
@@ -87,6 +94,77 @@ bool WriteAll(int fd, const std::string& strText) {
     return true;
 }
 
+// Holds the data folder's lock, so that programs changing the list file at
+// the same time take turns and none loses another's line.
+class ListLock {
+public:
+    explicit ListLock(const std::string& strAppPath)
+        : m_fd(::open(strAppPath.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {
+        if (m_fd >= 0)
+            while (::flock(m_fd, LOCK_EX) != 0 && errno == EINTR) {
+            }
+    }
+    ~ListLock() {
+        if (m_fd >= 0)
+            ::close(m_fd); // releases the lock
+    }
+    ListLock(const ListLock&) = delete;
+    ListLock& operator=(const ListLock&) = delete;
+
+private:
+    int m_fd;
+};
+
+// A new list file, written whole beside the old one; Commit puts it in the
+// old one's place in one step, so the list is either as it was or wholly new.
+class ListReplacement {
+public:
+    ListReplacement(const std::string& strListPath, const std::string& strContent)
+        : m_strListPath(strListPath), m_strTemp(strListPath + ".XXXXXX") {
+        const int fd = ::mkstemp(m_strTemp.data());
+        if (fd < 0) {
+            m_nError = errno;
+            m_strTemp.clear();
+            return;
+        }
+        m_bWritten = WriteAll(fd, strContent) && ::fchmod(fd, 0644) == 0 && ::fsync(fd) == 0;
+        if (!m_bWritten)
+            m_nError = errno;
+        if (::close(fd) != 0 && m_bWritten) {
+            m_nError = errno;
+            m_bWritten = false;
+        }
+    }
+    ~ListReplacement() {
+        if (!m_strTemp.empty())
+            ::unlink(m_strTemp.c_str());
+    }
+    ListReplacement(const ListReplacement&) = delete;
+    ListReplacement& operator=(const ListReplacement&) = delete;
+
+    bool IsWritten() const { return m_bWritten; }
+    bool Commit() {
+        if (!m_bWritten)
+            return false;
+        if (::rename(m_strTemp.c_str(), m_strListPath.c_str()) != 0) {
+            m_nError = errno;
+            return false;
+        }
+        m_strTemp.clear();
+        return true;
+    }
+    // Why writing or committing failed.
+    std::string Problem() const {
+        return "Cannot write " + m_strListPath + ": " + std::strerror(m_nError);
+    }
+
+private:
+    std::string m_strListPath;
+    std::string m_strTemp;
+    bool m_bWritten = false;
+    int m_nError = 0;
+};
+
 } // namespace
 
 bool IsFullPathEntry(std::string_view entry) {
@@ -111,8 +189,8 @@ std::vector<std::string> LoadDatabaseList(const std::string& strAppPath) {
     std::vector<std::string> entries;
     for (const std::string& strName : CatalogFileNames(strAppPath))
         entries.push_back(strName.substr(0, strName.size() - 4));
-    bool bRead = false;
-    for (std::string& strLine : ReadListFile(strAppPath + kListFileName, bRead))
+    int nError = 0;
+    for (std::string& strLine : ReadListFile(strAppPath + kListFileName, nError))
         entries.push_back(std::move(strLine));
     return entries;
 }
@@ -134,45 +212,46 @@ AddResult AddDatabase(const std::string& strAppPath, const std::string& strPath,
         return AddResult::HasLineBreak;
 
     const std::string strListPath = strAppPath + kListFileName;
-    const int fd = ::open(strListPath.c_str(), O_RDWR | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-    if (fd < 0)
+    ListLock lock(strAppPath);
+    std::string strContent;
+    if (const int nError = ReadWholeFile(strListPath, strContent); nError != 0 && nError != ENOENT)
         return AddResult::ListNotWritten;
     // A hand-edited last line without its newline must not merge with ours.
-    std::string strText;
-    char cLast = '\n';
-    const off_t nSize = ::lseek(fd, 0, SEEK_END);
-    if (nSize > 0 && ::pread(fd, &cLast, 1, nSize - 1) == 1 && cLast != '\n')
-        strText += '\n';
-    strText += strPath + "\n";
-    const bool bWritten = WriteAll(fd, strText);
-    ::close(fd);
-    return bWritten ? AddResult::Added : AddResult::ListNotWritten;
+    if (!strContent.empty() && strContent.back() != '\n')
+        strContent += '\n';
+    strContent += strPath + "\n";
+    ListReplacement replacement(strListPath, strContent);
+    return replacement.Commit() ? AddResult::Added : AddResult::ListNotWritten;
 }
 
 std::string DeleteQuestion(const std::string& strEntry) {
     return "Delete database '" + strEntry + "'? Its file will be removed from disk.";
 }
 
-void DeleteDatabase(const std::string& strAppPath, const std::string& strEntry) {
-    ::unlink(CatalogPathOfEntry(strAppPath, strEntry).c_str());
+std::string DeleteDatabase(const std::string& strAppPath, const std::string& strEntry) {
+    const std::string strCatalog = CatalogPathOfEntry(strAppPath, strEntry);
     if (!IsFullPathEntry(strEntry))
-        return;
+        return RemoveCatalog(strCatalog);
     const std::string strListPath = strAppPath + kListFileName;
-    bool bRead = false;
-    const std::vector<std::string> lines = ReadListFile(strListPath, bRead);
-    if (!bRead)
-        return;
+    ListLock lock(strAppPath);
+    int nError = 0;
+    const std::vector<std::string> lines = ReadListFile(strListPath, nError);
+    if (nError == ENOENT)
+        return RemoveCatalog(strCatalog); // no list file: no line to remove
+    if (nError != 0)
+        return "Cannot read " + strListPath + ": " + std::strerror(nError);
     std::string strKept;
     for (const std::string& strLine : lines)
         if (strLine != strEntry)
             strKept += strLine + "\n";
-    std::string strTemp = strListPath + ".XXXXXX";
-    const int fd = ::mkstemp(strTemp.data());
-    if (fd < 0)
-        return;
-    const bool bOk = WriteAll(fd, strKept) && ::fsync(fd) == 0;
-    ::fchmod(fd, 0644);
-    ::close(fd);
-    if (!bOk || ::rename(strTemp.c_str(), strListPath.c_str()) != 0)
-        ::unlink(strTemp.c_str());
+    // The new list is written first: when it cannot be, nothing is deleted.
+    ListReplacement replacement(strListPath, strKept);
+    if (!replacement.IsWritten())
+        return replacement.Problem();
+    if (std::string strProblem = RemoveCatalog(strCatalog); !strProblem.empty())
+        return strProblem;
+    if (!replacement.Commit())
+        return "The catalog was deleted, but the list could not be updated. " +
+               replacement.Problem();
+    return {};
 }

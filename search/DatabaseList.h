@@ -37,15 +37,20 @@ enum class AddResult {
 };
 
 // Tests the file at strPath and appends it to dblist.txt, keeping the
-// file's lines. Raises EngineError when the file is no database or is damaged.
+// file's lines: the list is rewritten whole and put in place in one step,
+// so a failure leaves it exactly as it was, and programs that change it at
+// the same time take turns. Raises EngineError when the file is no database,
+// is damaged, or is no regular file.
 AddResult AddDatabase(const std::string& strAppPath, const std::string& strPath,
                       const std::vector<std::string>& entries);
 
 // The question asked before an entry's catalog is deleted.
 std::string DeleteQuestion(const std::string& strEntry);
 
-// Deletes the entry's catalog file and, for a full-path entry, every line of
-// dblist.txt equal to it. The list file is replaced whole (a new file renamed
-// over it), so a failure part way leaves the old one as it was. A missing
-// file is no error. Does not ask.
-void DeleteDatabase(const std::string& strAppPath, const std::string& strEntry);
+// Deletes the entry's catalog file (with any journal beside it) and, for a
+// full-path entry, every line of dblist.txt equal to it. The new list is
+// written before the file is deleted and put in place after: when either
+// step fails nothing changes (save a list that could not be put in place
+// after the file went, which is said). A missing file is no error. Does not
+// ask. Returns the reason of a failure, else an empty text.
+std::string DeleteDatabase(const std::string& strAppPath, const std::string& strEntry);

@@ -2,6 +2,7 @@
 
 #include "catalog/CatalogSql.h"
 #include "catalog/Database.h"
+#include "catalog/LikeMatcher.h"
 #include "catalog/ResultSet.h"
 #include "scan/Paths.h"
 #include "search/DatabaseList.h"
@@ -10,6 +11,10 @@ std::unique_ptr<ResultSet> g_pSearchRecordset;
 int g_nSearchMode = 0;
 int g_nResultAction = 0;
 std::string g_strSearchDatabase;
+
+void CheckSearchPattern(const std::string& strSearch) {
+    LikeMatcher matcher(strSearch);
+}
 
 void OpenCatalogForSearch(Database& database, const std::string& strAppPath,
                           const std::string& strEntry) {

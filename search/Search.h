@@ -29,6 +29,10 @@ extern int g_nSearchMode;
 extern int g_nResultAction;
 extern std::string g_strSearchDatabase;
 
+// Raises EngineError with the matcher's message when strSearch is no valid
+// pattern, so a search can refuse it before it opens any catalog.
+void CheckSearchPattern(const std::string& strSearch);
+
 // Opens the catalog of an entry read-only; raises EngineError.
 void OpenCatalogForSearch(Database& database, const std::string& strAppPath,
                           const std::string& strEntry);

@@ -1,85 +1,34 @@
+#include "CliProcess.h"
 #include "TestTree.h"
 #include "catalog/Database.h"
 #include "catalog/ResultSet.h"
 #include "scan/FileChecksum.h"
 
 #include <algorithm>
+#include <cstring>
 #include <fcntl.h>
 #include <fstream>
 #include <gtest/gtest.h>
-#include <spawn.h>
 #include <sstream>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <sys/wait.h>
+#include <unistd.h>
 #include <vector>
-
-extern char** environ;
 
 namespace {
 
-struct CliResult {
-    int nExit = -1;
-    std::string strOut;
-    std::string strErr;
-};
-
-std::string ReadAll(const std::string& strPath) {
-    std::ifstream in(strPath, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-// Runs kestrel-cli with its data folder below the test's own folder, never
-// the user's.
 class CliTest : public ::testing::Test {
 protected:
-    CliResult Run(const std::vector<std::string>& args) {
-        std::vector<std::string> env = {"XDG_DATA_HOME=" + m_home.Path("data"),
-                                        "XDG_CONFIG_HOME=" + m_home.Path("config"),
-                                        "HOME=" + m_home.Path("home"), "PATH=/usr/bin:/bin"};
-        std::vector<char*> argv{const_cast<char*>(KESTREL_CLI_PATH)};
-        for (const std::string& strArg : args)
-            argv.push_back(const_cast<char*>(strArg.c_str()));
-        argv.push_back(nullptr);
-        std::vector<char*> envp;
-        for (std::string& strVar : env)
-            envp.push_back(strVar.data());
-        envp.push_back(nullptr);
-
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        const std::string strOut = m_home.Path("stdout"), strErr = m_home.Path("stderr");
-        posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-        posix_spawn_file_actions_addopen(&actions, 1, strOut.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                         0644);
-        posix_spawn_file_actions_addopen(&actions, 2, strErr.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                         0644);
-        pid_t pid = 0;
-        CliResult result;
-        if (posix_spawn(&pid, KESTREL_CLI_PATH, &actions, nullptr, argv.data(), envp.data()) == 0) {
-            int nStatus = 0;
-            ::waitpid(pid, &nStatus, 0);
-            result.nExit = WIFEXITED(nStatus) ? WEXITSTATUS(nStatus) : -1;
-        }
-        posix_spawn_file_actions_destroy(&actions);
-        result.strOut = ReadAll(strOut);
-        result.strErr = ReadAll(strErr);
-        return result;
-    }
-
-    std::string CatalogPath(const std::string& strName) {
-        return m_home.Path("data") + "/kestrel/" + strName + ".mdb";
-    }
-
+    CliResult Run(const std::vector<std::string>& args) { return m_cli.Run(args); }
+    std::string CatalogPath(const std::string& strName) { return m_cli.CatalogPath(strName); }
     int64_t Count(const std::string& strName, const std::string& strSql) {
-        Database db;
-        db.Open(CatalogPath(strName), Database::OpenMode::ReadOnly);
-        ResultSet rows(db.Prepare(strSql));
-        return rows.GetInt64(0);
+        return QueryNumber(CatalogPath(strName), strSql);
     }
 
-    TestTree m_home;
+    CliProcess m_cli;
+    const TestTree& m_home = m_cli.Home();
     TestTree m_tree;
 };
 
@@ -239,29 +188,52 @@ TEST_F(CliTest, SearchPrintsHitsLikeGrep) {
     EXPECT_EQ(result.strOut.find("\tTwo\n"), std::string::npos);
 }
 
-TEST_F(CliTest, VerifyFindsChangedAndMissingFiles) {
+TEST_F(CliTest, VerifyTellsChangedMissingUnreadableAndUncheckedApart) {
     m_tree.WriteFile("same", "unchanged");
     m_tree.WriteFile("edited", "original");
     m_tree.WriteFile("grown", "short");
     m_tree.WriteFile("removed", "bye");
-    m_tree.WriteSizedFile("big", 200 * 1024); // over the limit: no checksum
+    m_tree.WriteFile("secret", "hidden");
+    m_tree.WriteSizedFile("big", 200 * 1024);  // over the limit: no checksum
+    m_tree.WriteSizedFile("big2", 200 * 1024); // the same, left alone
+    m_tree.MakeDir("dir");
+    m_tree.MakeSymlink("nowhere", "dangling");
+    m_tree.MakeSymlink("dir", "to-dir");
+    m_tree.MakeFifo("fifo");
+    const int nSocket = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    const std::string strSocket = m_tree.Path("socket");
+    std::strncpy(address.sun_path, strSocket.c_str(), sizeof address.sun_path - 1);
+    ASSERT_EQ(::bind(nSocket, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    // A file deeper than the longest path the system takes in one piece.
+    m_tree.MakeDeepFile("deep", 25, std::string(200, 'd'), "far", "far away");
     ASSERT_EQ(Run({"create", "--checksum", "Disk", m_tree.Root()}).nExit, 0);
+    // Checked as an ordinary user: root reads every file.
+    ::chmod(m_tree.Root().c_str(), 0755);
+    m_cli.DropRoot(true);
     CliResult result = Run({"verify", "Disk"});
-    EXPECT_EQ(result.nExit, 0) << result.strOut;
-    EXPECT_NE(result.strOut.find("4 unchanged, 0 changed, 0 not found, 1 not checked"),
+    EXPECT_EQ(result.nExit, 0) << result.strOut << result.strErr;
+    EXPECT_NE(result.strOut.find("6 unchanged, 0 changed, 0 not found, 0 not readable, 6 not "
+                                 "checked\n"),
               std::string::npos)
         << result.strOut;
 
     m_tree.WriteFile("edited", "ORIGINAL"); // same size, other bytes
     m_tree.WriteFile("grown", "longer now");
+    m_tree.WriteSizedFile("big", 200 * 1024 + 1); // no checksum, but another size
     ::unlink(m_tree.Path("removed").c_str());
+    ::chmod(m_tree.Path("secret").c_str(), 0);
     result = Run({"verify", "Disk"});
     EXPECT_EQ(result.nExit, 1);
     for (const std::string& strLine :
          {"File '" + m_tree.Path("edited") + "' was changed\n",
           "File '" + m_tree.Path("grown") + "' was changed\n",
+          "File '" + m_tree.Path("big") + "' was changed\n",
           "File '" + m_tree.Path("removed") + "' not found\n",
-          std::string("1 unchanged, 2 changed, 1 not found, 1 not checked\n")})
+          "File '" + m_tree.Path("secret") + "' cannot be read\n",
+          std::string("2 unchanged, 3 changed, 1 not found, 1 not readable, 5 not checked\n")})
         EXPECT_NE(result.strOut.find(strLine), std::string::npos) << strLine << result.strOut;
     EXPECT_EQ(Run({"verify", "Nowhere"}).nExit, 2);
+    ::close(nSocket);
 }

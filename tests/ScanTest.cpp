@@ -330,24 +330,9 @@ TEST_F(ScanTest, SpecialFilesNeverBlockAndGetNoChecksum) {
 TEST_F(ScanTest, PathsLongerThanTheSystemLimitAreWalked) {
     // 25 levels of 200-byte names: over 5000 bytes, past PATH_MAX, and a
     // file name of the longest length a name may have.
-    const std::string strLevel(200, 'd');
     const std::string strLongName(255, 'f');
-    int fd = ::open(m_tree.Root().c_str(), O_RDONLY | O_DIRECTORY);
-    ASSERT_GE(fd, 0);
-    std::string strDeepest = m_tree.Root();
-    for (int i = 0; i < 25; ++i) {
-        ASSERT_EQ(::mkdirat(fd, strLevel.c_str(), 0755), 0);
-        const int child = ::openat(fd, strLevel.c_str(), O_RDONLY | O_DIRECTORY);
-        ::close(fd);
-        ASSERT_GE(child, 0);
-        fd = child;
-        strDeepest += "/" + strLevel;
-    }
-    const int file = ::openat(fd, strLongName.c_str(), O_WRONLY | O_CREAT, 0644);
-    ASSERT_GE(file, 0);
-    ASSERT_EQ(::write(file, "deep", 4), 4);
-    ::close(file);
-    ::close(fd);
+    const std::string strDeepest =
+        m_tree.MakeDeepFile("", 25, std::string(200, 'd'), strLongName, "deep");
     Scan(m_tree.Root(), true, 0);
     ASSERT_EQ(Dirs().size(), 26u);
     EXPECT_EQ(Dirs().back(), strDeepest);
@@ -356,8 +341,6 @@ TEST_F(ScanTest, PathsLongerThanTheSystemLimitAreWalked) {
     EXPECT_EQ(files[0].strDir, strDeepest);
     EXPECT_EQ(files[0].strName, strLongName);
     EXPECT_EQ(files[0].strMd5, Md5OfText("deep"));
-    // The tree's own removal needs relative steps as well.
-    ASSERT_EQ(::system(("cd '" + m_tree.Root() + "' && rm -rf " + strLevel).c_str()), 0);
 }
 
 // Scans tree into a catalog in out and describes what is wrong with the

@@ -36,6 +36,35 @@ TestTree::~TestTree() {
             ::chmod(it->path().c_str(), 0755);
     }
     std::filesystem::remove_all(m_strRoot, ec);
+    if (ec) // deeper than the longest path: rm takes it one step at a time
+        std::system(("rm -rf '" + m_strRoot + "'").c_str());
+}
+
+std::string TestTree::MakeDeepFile(const std::string& strRelative, int nLevels,
+                                   const std::string& strLevel, const std::string& strName,
+                                   const std::string& strContent) const {
+    std::string strDeepest = m_strRoot;
+    if (!strRelative.empty()) {
+        MakeDir(strRelative);
+        strDeepest = Path(strRelative);
+    }
+    int fd = ::open(strDeepest.c_str(), O_RDONLY | O_DIRECTORY);
+    Check(fd >= 0, "open " + strDeepest);
+    for (int i = 0; i < nLevels; ++i) {
+        Check(::mkdirat(fd, strLevel.c_str(), 0755) == 0, "mkdirat");
+        const int child = ::openat(fd, strLevel.c_str(), O_RDONLY | O_DIRECTORY);
+        ::close(fd);
+        Check(child >= 0, "openat");
+        fd = child;
+        strDeepest += "/" + strLevel;
+    }
+    const int file = ::openat(fd, strName.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    ::close(fd);
+    Check(file >= 0, "create " + strName);
+    const ssize_t n = ::write(file, strContent.data(), strContent.size());
+    ::close(file);
+    Check(n == static_cast<ssize_t>(strContent.size()), "write " + strName);
+    return strDeepest;
 }
 
 void TestTree::MakeDir(const std::string& strRelative) const {

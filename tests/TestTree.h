@@ -23,6 +23,13 @@ public:
     // A file of nSize bytes that takes (almost) no disk space.
     void WriteSparseFile(const std::string& strRelative, uint64_t nSize) const;
     void MakeSymlink(const std::string& strTarget, const std::string& strRelative) const;
+    // nLevels directories named strLevel one inside the other below
+    // strRelative ("": the root), and a file strName holding strContent at the bottom, built
+    // one step at a time, so the whole may be longer than any path the system
+    // takes in one piece. Returns the bottom directory's path.
+    std::string MakeDeepFile(const std::string& strRelative, int nLevels,
+                             const std::string& strLevel, const std::string& strName,
+                             const std::string& strContent) const;
     void MakeFifo(const std::string& strRelative) const;
 
 private:

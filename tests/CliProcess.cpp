@@ -1,0 +1,100 @@
+#include "CliProcess.h"
+
+#include "catalog/Database.h"
+#include "catalog/ResultSet.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <fstream>
+#include <sstream>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+std::string ReadAll(const std::string& strPath) {
+    std::ifstream in(strPath, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+} // namespace
+
+CliProcess::CliProcess()
+    : m_env{"XDG_DATA_HOME=" + m_home.Path("data"), "XDG_CONFIG_HOME=" + m_home.Path("config"),
+            "HOME=" + m_home.Path("home"), "PATH=/usr/bin:/bin"} {
+    // Runs dropped to an ordinary user must still reach the test's folders.
+    ::chmod(m_home.Root().c_str(), 0777);
+}
+
+void CliProcess::InjectFaults(const std::string& strSettings) {
+    m_env.push_back(std::string("LD_PRELOAD=") + KESTREL_FAULT_LIBRARY);
+    // A sanitizer's runtime wants to be loaded first; the test library
+    // changes nothing it watches.
+    m_env.push_back("ASAN_OPTIONS=verify_asan_link_order=0");
+    m_env.push_back(strSettings);
+}
+
+pid_t CliProcess::Start(const std::vector<std::string>& args, const std::string& strShell) {
+    const int nRun = ++m_nRuns;
+    std::vector<std::string> argv;
+    if (!strShell.empty())
+        argv = {"/bin/sh", "-c", strShell, "sh", KESTREL_CLI_PATH};
+    else
+        argv = {KESTREL_CLI_PATH};
+    argv.insert(argv.end(), args.begin(), args.end());
+    std::vector<char*> argp;
+    for (std::string& strArg : argv)
+        argp.push_back(strArg.data());
+    argp.push_back(nullptr);
+    std::vector<std::string> env = m_env;
+    std::vector<char*> envp;
+    for (std::string& strVar : env)
+        envp.push_back(strVar.data());
+    envp.push_back(nullptr);
+    const std::string strOut = m_home.Path("stdout." + std::to_string(nRun));
+    const std::string strErr = m_home.Path("stderr." + std::to_string(nRun));
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        const int in = ::open("/dev/null", O_RDONLY);
+        const int out = ::open(strOut.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
+        const int err = ::open(strErr.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
+        if (in < 0 || out < 0 || err < 0 || ::dup2(in, 0) < 0 || ::dup2(out, 1) < 0 ||
+            ::dup2(err, 2) < 0)
+            ::_exit(120);
+        if (m_bDropRoot && ::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0))
+            ::_exit(121);
+        ::execve(argp[0], argp.data(), envp.data());
+        ::_exit(127);
+    }
+    m_runOfPid[pid] = nRun;
+    return pid;
+}
+
+CliResult CliProcess::Wait(pid_t pid) {
+    CliResult result;
+    int nStatus = 0;
+    while (::waitpid(pid, &nStatus, 0) < 0 && errno == EINTR) {
+    }
+    result.nExit = WIFEXITED(nStatus)     ? WEXITSTATUS(nStatus)
+                   : WIFSIGNALED(nStatus) ? 128 + WTERMSIG(nStatus)
+                                          : -1;
+    const std::string strRun = std::to_string(m_runOfPid[pid]);
+    m_runOfPid.erase(pid);
+    result.strOut = ReadAll(m_home.Path("stdout." + strRun));
+    result.strErr = ReadAll(m_home.Path("stderr." + strRun));
+    return result;
+}
+
+CliResult CliProcess::Run(const std::vector<std::string>& args, const std::string& strShell) {
+    return Wait(Start(args, strShell));
+}
+
+int64_t QueryNumber(const std::string& strCatalog, const std::string& strSql) {
+    Database db;
+    db.Open(strCatalog, Database::OpenMode::ReadOnly);
+    ResultSet rows(db.Prepare(strSql));
+    return rows.GetInt64(0);
+}

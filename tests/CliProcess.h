@@ -1,0 +1,54 @@
+#pragma once
+
+#include "TestTree.h"
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+// What a finished kestrel-cli run left.
+struct CliResult {
+    int nExit = -1; // the exit status; 128 + n when killed by signal n
+    std::string strOut;
+    std::string strErr;
+};
+
+// Runs the real kestrel-cli executable as its own process, with its data
+// folder and home below a test folder, never the user's.
+class CliProcess {
+public:
+    CliProcess();
+
+    // Runs to the end. strShell, when given, is a /bin/sh command line run in
+    // front: "$@" there is kestrel-cli with args (for ulimit, traps, pipes).
+    CliResult Run(const std::vector<std::string>& args, const std::string& strShell = "");
+
+    // Starts a run in the background; Wait collects it.
+    pid_t Start(const std::vector<std::string>& args, const std::string& strShell = "");
+    CliResult Wait(pid_t pid);
+
+    // More environment for the runs to come, "NAME=value".
+    void AddEnv(const std::string& strVar) { m_env.push_back(strVar); }
+    // Loads the test library that makes directory listings slow or fail.
+    void InjectFaults(const std::string& strSettings);
+    // Runs as an ordinary user (uid/gid 65534) when the tests run as root.
+    void DropRoot(bool bDrop) { m_bDropRoot = bDrop; }
+
+    std::string DataFolder() const { return m_home.Path("data") + "/kestrel/"; }
+    std::string CatalogPath(const std::string& strName) const {
+        return DataFolder() + strName + ".mdb";
+    }
+    const TestTree& Home() const { return m_home; }
+
+private:
+    TestTree m_home;
+    std::vector<std::string> m_env;
+    bool m_bDropRoot = false;
+    int m_nRuns = 0;
+    std::map<pid_t, int> m_runOfPid;
+};
+
+// Rows of a catalog file: the value of one SQL query of a single number.
+int64_t QueryNumber(const std::string& strCatalog, const std::string& strSql);
