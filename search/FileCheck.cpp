@@ -1,5 +1,6 @@
 #include "search/FileCheck.h"
 
+#include "scan/DirectoryReader.h"
 #include "scan/FileChecksum.h"
 
 #include <fcntl.h>
@@ -17,12 +18,12 @@ bool IsSpace(char c) {
 
 FileCheckResult CheckFile(const std::string& strPath, const std::string& strStoredChecksum,
                           std::optional<int64_t> nStoredSize) {
-    const int fd = ::open(strPath.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-    if (fd < 0)
+    // The file is opened once: what it is, and its digest, come from the same open.
+    const UniqueFd fd(::open(strPath.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+    if (!fd.IsValid())
         return FileCheckResult::NotFound;
     struct stat st {};
-    const bool bStat = ::fstat(fd, &st) == 0;
-    ::close(fd);
+    const bool bStat = ::fstat(fd.Get(), &st) == 0;
     // A directory is no file to check (it opens for reading here).
     if (bStat && S_ISDIR(st.st_mode))
         return FileCheckResult::NotFound;
@@ -38,7 +39,7 @@ FileCheckResult CheckFile(const std::string& strPath, const std::string& strStor
 
     if (bStat && S_ISREG(st.st_mode) && nStoredSize && *nStoredSize != st.st_size)
         return FileCheckResult::Changed;
-    const std::optional<std::string> current = FileChecksum(strPath);
+    const std::optional<std::string> current = ChecksumOfOpenFile(fd.Get());
     if (!current)
         return FileCheckResult::Unreadable;
     return ::strcasecmp(current->c_str(), strStored.c_str()) == 0 ? FileCheckResult::Unchanged
