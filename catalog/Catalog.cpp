@@ -15,6 +15,9 @@ namespace {
 // index on it would only slow every insert. dir_name_index uses the exact
 // (binary) comparison: paths that differ only in letter case are different
 // directories. A text field holds no empty string: a missing value is NULL.
+// Kestrel's own additions come after what other programs may rely on:
+// file_mtime is the last field of files (nanoseconds since 1970 UTC, NULL
+// when unknown), and catalog_info holds what the catalog knows of itself.
 constexpr const char* kSchema = R"sql(
 CREATE TABLE dirs (
     dir_id INTEGER CONSTRAINT dir_id_index PRIMARY KEY,
@@ -26,7 +29,12 @@ CREATE TABLE files (
     dir_id INTEGER,
     file_name TEXT,
     file_size INTEGER,
-    md5_checksum TEXT
+    md5_checksum TEXT,
+    file_mtime INTEGER
+);
+CREATE TABLE catalog_info (
+    key TEXT NOT NULL,
+    value TEXT
 );
 )sql";
 

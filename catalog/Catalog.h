@@ -6,7 +6,8 @@ class Database;
 
 // Creates a new, empty catalog at strPath and leaves it open in database:
 // the tables dirs (dir_id, dir_name) and files (file_id, dir_id, file_name,
-// file_size, md5_checksum) with their indexes, and no rows. While it is open
+// file_size, md5_checksum, file_mtime) with their indexes, and the table
+// catalog_info (key, value), and no rows. While it is open
 // it is written through a log beside it, so programs that read it meanwhile
 // see every committed row and never block the writer; closing makes it a
 // plain single file again. Returns false and does nothing when strPath is

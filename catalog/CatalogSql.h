@@ -6,8 +6,22 @@ namespace CatalogSql {
 
 // Writing a new catalog.
 inline constexpr const char* kInsertDir = "INSERT INTO dirs(dir_name) VALUES (?)";
-inline constexpr const char* kInsertFile =
-    "INSERT INTO files(dir_id, file_name, file_size, md5_checksum) VALUES (?, ?, ?, ?)";
+inline constexpr const char* kInsertFile = "INSERT INTO files(dir_id, file_name, file_size, "
+                                           "md5_checksum, file_mtime) VALUES (?, ?, ?, ?, ?)";
+
+// What a catalog records of itself: one row a key; a key such as exclude may
+// come several times, in order.
+inline constexpr const char* kInsertInfo = "INSERT INTO catalog_info(key, value) VALUES (?, ?)";
+inline constexpr const char* kDeleteInfo = "DELETE FROM catalog_info WHERE key = ?";
+inline constexpr const char* kReadInfo = "SELECT key, value FROM catalog_info ORDER BY rowid";
+
+// What a catalog has, for catalogs made before the additions or elsewhere.
+inline constexpr const char* kHasTable =
+    "SELECT count(*) FROM sqlite_schema WHERE type = 'table' AND name = ?";
+inline constexpr const char* kHasFileTimes =
+    "SELECT count(*) FROM pragma_table_info('files') WHERE name = 'file_mtime'";
+inline constexpr const char* kFirstDir = "SELECT dir_name FROM dirs ORDER BY dir_id LIMIT 1";
+inline constexpr const char* kTotalBytes = "SELECT coalesce(sum(file_size), 0) FROM files";
 
 // Counts of what a catalog holds.
 inline constexpr const char* kCountDirs = "SELECT count(*) FROM dirs";
@@ -28,6 +42,15 @@ inline constexpr const char* kSearchDirs = "SELECT dir_name FROM dirs WHERE dir_
 inline constexpr const char* kAllFiles =
     "SELECT d.dir_name, f.file_name, f.file_size, f.md5_checksum FROM files f, dirs d "
     "WHERE d.dir_id = f.dir_id ORDER BY f.file_id";
+
+// Every file with its directory, size, time and checksum: what an update
+// compares the tree with. Without times for a catalog that has none.
+inline constexpr const char* kFilesWithTimes =
+    "SELECT d.dir_name, f.file_name, f.file_size, f.file_mtime, f.md5_checksum "
+    "FROM files f, dirs d WHERE d.dir_id = f.dir_id";
+inline constexpr const char* kFilesWithoutTimes =
+    "SELECT d.dir_name, f.file_name, f.file_size, NULL, f.md5_checksum "
+    "FROM files f, dirs d WHERE d.dir_id = f.dir_id";
 
 // Whether a database has the catalog's directory table (its validity test).
 inline constexpr const char* kHasDirsTable =

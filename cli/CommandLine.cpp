@@ -1,5 +1,9 @@
 #include "cli/CommandLine.h"
 
+#include "catalog/EngineError.h"
+#include "search/Search.h"
+
+#include <charconv>
 #include <cstdio>
 
 bool CommandLine::Parse(const std::vector<std::string>& args, const std::set<std::string>& strFlags,
@@ -36,12 +40,37 @@ bool CommandLine::Parse(const std::vector<std::string>& args, const std::set<std
                 strValue = args[++i];
             }
             values[strArg] = strValue;
+            m_allValues.emplace_back(strArg, strValue);
         } else {
             strError = "unknown option " + args[i];
             return false;
         }
     }
     return true;
+}
+
+std::vector<std::string> CommandLine::All(const std::string& strOption) const {
+    std::vector<std::string> all;
+    for (const auto& [strName, strValue] : m_allValues)
+        if (strName == strOption)
+            all.push_back(strValue);
+    return all;
+}
+
+bool ParseMaxSizeKb(const std::string& strText, int32_t& nKb) {
+    const char* pBegin = strText.data();
+    const char* pEnd = pBegin + strText.size();
+    const auto [pStop, ec] = std::from_chars(pBegin, pEnd, nKb);
+    return ec == std::errc() && pStop == pEnd && nKb >= 0;
+}
+
+std::string PatternProblem(const std::string& strPattern) {
+    try {
+        CheckSearchPattern(strPattern);
+    } catch (const EngineError& error) {
+        return error.what();
+    }
+    return {};
 }
 
 void PrintError(const std::string& strMessage) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <map>
 #include <set>
 #include <string>
@@ -15,17 +16,28 @@ inline constexpr int kExitUsage = 2;  // the command line is wrong
 // "--" ends the options, and a lone "-" is an operand.
 struct CommandLine {
     std::set<std::string> flags;               // options given without a value
-    std::map<std::string, std::string> values; // options given with a value
+    std::map<std::string, std::string> values; // options given with a value (the last one)
     std::vector<std::string> operands;
 
     bool Has(const std::string& strOption) const { return flags.count(strOption) != 0; }
+    // Every value given to a repeatable option, in order.
+    std::vector<std::string> All(const std::string& strOption) const;
 
     // Splits args. strFlags and strValued list the options the command knows
     // (with their dashes; "-h" is taken as "--help"). Returns false with a
     // message in strError for an unknown option or a missing value.
     bool Parse(const std::vector<std::string>& args, const std::set<std::string>& strFlags,
                const std::set<std::string>& strValued, std::string& strError);
+
+private:
+    std::vector<std::pair<std::string, std::string>> m_allValues;
 };
+
+// A --max-size value: a whole number of KB from 0 to 2147483647.
+bool ParseMaxSizeKb(const std::string& strText, int32_t& nKb);
+
+// What is wrong with a pattern, as the message to print; empty when it is fine.
+std::string PatternProblem(const std::string& strPattern);
 
 // Prints "kestrel-cli: " + strMessage on standard error.
 void PrintError(const std::string& strMessage);

@@ -3,19 +3,17 @@
 #include "catalog/Catalog.h"
 #include "catalog/DataFolder.h"
 #include "cli/CommandLine.h"
+#include "cli/JobRunner.h"
 #include "cli/Output.h"
 #include "scan/ScanJob.h"
 
 #include <charconv>
-#include <chrono>
-#include <condition_variable>
 #include <csignal>
 #include <cstdio>
-#include <mutex>
-#include <thread>
 
 const char* const kCreateHelp =
-    "Usage: kestrel-cli create [--checksum] [--max-size KB] [--force] NAME START_DIR\n"
+    "Usage: kestrel-cli create [--checksum] [--max-size KB] [--exclude PATTERN]...\n"
+    "                          [--one-file-system] [--force] NAME START_DIR\n"
     "\n"
     "Builds the catalog NAME, the file <data folder>/NAME.mdb, from the directory\n"
     "tree below START_DIR: the path of every directory, and the name and size of\n"
@@ -27,6 +25,12 @@ const char* const kCreateHelp =
     "  --max-size KB   checksum only files of at most KB kilobytes (1024 bytes;\n"
     "                  the size shifted right by 10 is compared); 0 = no limit;\n"
     "                  default 100. It does not turn --checksum on by itself.\n"
+    "  --exclude PATTERN  leave out entries that match: a PATTERN without '/'\n"
+    "                  is matched against each name, one with '/' against the\n"
+    "                  whole path; an excluded directory is not entered.\n"
+    "                  May be given several times.\n"
+    "  --one-file-system  store directories on other file systems than\n"
+    "                  START_DIR's, but do not enter them\n"
     "  --force         replace an existing catalog of that name (the old file is\n"
     "                  deleted first)\n"
     "  -h, --help      show this text\n"
@@ -48,71 +52,11 @@ const char* const kCreateHelp =
     "start directory, or an existing catalog without --force; 130 or 143 when\n"
     "stopped by SIGINT or SIGTERM.\n";
 
-namespace {
-
-bool ParseMaxSize(const std::string& strText, int32_t& nKb) {
-    const char* pBegin = strText.data();
-    const char* pEnd = pBegin + strText.size();
-    const auto [pStop, ec] = std::from_chars(pBegin, pEnd, nKb);
-    return ec == std::errc() && pStop == pEnd && nKb >= 0;
-}
-
-// The signal that asked the build to stop, 0 while none came.
-volatile std::sig_atomic_t g_nStopSignal = 0;
-
-void OnStopSignal(int nSignal) {
-    g_nStopSignal = nSignal;
-}
-
-// Ctrl-C and kill ask the walk to stop: what was walked is committed and
-// the catalog closed. A second signal ends the program at once (the catalog
-// is then put right by the next program that reads it).
-void CatchStopSignals() {
-    struct sigaction action {};
-    action.sa_handler = OnStopSignal;
-    action.sa_flags = SA_RESETHAND;
-    sigemptyset(&action.sa_mask);
-    ::sigaction(SIGINT, &action, nullptr);
-    ::sigaction(SIGTERM, &action, nullptr);
-}
-
-// Waits for the job's end hook, showing the live counts on a terminal and
-// passing a stop signal on to the job.
-class JobWaiter {
-public:
-    void Arm(ScanJob& job) {
-        job.fnOnEnd = [this] {
-            std::lock_guard lock(m_mutex);
-            m_bEnded = true;
-            m_cv.notify_all();
-        };
-    }
-
-    void Wait(ScanJob& job) {
-        ProgressLine progress;
-        std::unique_lock lock(m_mutex);
-        while (!m_cv.wait_for(lock, std::chrono::milliseconds(100), [this] { return m_bEnded; })) {
-            if (g_nStopSignal != 0)
-                job.bStopRequested = true;
-            if (progress.IsDue())
-                progress.Show(std::to_string(job.progress.nDirs.load()) + " directories, " +
-                              std::to_string(job.progress.nFiles.load()) + " files");
-        }
-        progress.Clear();
-    }
-
-private:
-    std::mutex m_mutex;
-    std::condition_variable m_cv;
-    bool m_bEnded = false;
-};
-
-} // namespace
-
 int RunCreateCommand(const std::vector<std::string>& args) {
     CommandLine cmd;
     std::string strError;
-    if (!cmd.Parse(args, {"--checksum", "--force", "--help"}, {"--max-size"}, strError)) {
+    if (!cmd.Parse(args, {"--checksum", "--force", "--one-file-system", "--help"},
+                   {"--max-size", "--exclude"}, strError)) {
         PrintError(strError + " (see kestrel-cli create --help)");
         return kExitUsage;
     }
@@ -130,7 +74,7 @@ int RunCreateCommand(const std::vector<std::string>& args) {
     const std::string& strStartDir = cmd.operands[1];
     int32_t nMaxFileSizeKb = 100;
     if (auto it = cmd.values.find("--max-size"); it != cmd.values.end()) {
-        if (!ParseMaxSize(it->second, nMaxFileSizeKb)) {
+        if (!ParseMaxSizeKb(it->second, nMaxFileSizeKb)) {
             PrintError("--max-size takes a whole number of KB from 0 to 2147483647");
             return kExitUsage;
         }
@@ -144,6 +88,12 @@ int RunCreateCommand(const std::vector<std::string>& args) {
     if (strStartDir.empty()) {
         PrintError("Enter start directory");
         return kExitUsage;
+    }
+    for (const std::string& strPattern : cmd.All("--exclude")) {
+        if (std::string strProblem = PatternProblem(strPattern); !strProblem.empty()) {
+            PrintError(strProblem);
+            return kExitUsage;
+        }
     }
 
     ScanJob job;
@@ -163,14 +113,9 @@ int RunCreateCommand(const std::vector<std::string>& args) {
     job.bChecksum = cmd.Has("--checksum");
     job.nMaxFileSizeKb = nMaxFileSizeKb;
 
-    JobWaiter waiter;
-    waiter.Arm(job);
-    CatchStopSignals();
-    const auto tStart = std::chrono::steady_clock::now();
-    std::thread worker(ScanThreadProc, &job);
-    waiter.Wait(job);
-    worker.join();
-    const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - tStart;
+    job.excludes = cmd.All("--exclude");
+    job.bOneFileSystem = cmd.Has("--one-file-system");
+    const JobRun run = RunScanJob(job);
 
     const ScanOutcome& outcome = job.outcome;
     char szSummary[256];
@@ -178,7 +123,7 @@ int RunCreateCommand(const std::vector<std::string>& args) {
                   ": %llu directories, %llu files, %llu checksums, %.2f seconds",
                   static_cast<unsigned long long>(outcome.nDirs),
                   static_cast<unsigned long long>(outcome.nFiles),
-                  static_cast<unsigned long long>(outcome.nChecksums), elapsed.count());
+                  static_cast<unsigned long long>(outcome.nChecksums), run.dSeconds);
     std::string strSummary = job.strCatalogPath + szSummary;
     if (outcome.nUnreadDirs > 0)
         strSummary += "; " + std::to_string(outcome.nUnreadDirs) +
@@ -192,10 +137,10 @@ int RunCreateCommand(const std::vector<std::string>& args) {
         return kExitFailed;
     }
     if (outcome.bStopped) {
-        PrintError(std::string("stopped by ") + (g_nStopSignal == SIGTERM ? "SIGTERM" : "SIGINT") +
-                   ": the catalog " + job.strCatalogPath +
-                   " is incomplete; it holds what was walked until then");
-        return 128 + (g_nStopSignal != 0 ? static_cast<int>(g_nStopSignal) : SIGINT);
+        PrintError(std::string("stopped by ") +
+                   (run.nStopSignal == SIGTERM ? "SIGTERM" : "SIGINT") + ": the catalog " +
+                   job.strCatalogPath + " is incomplete; it holds what was walked until then");
+        return StoppedExitStatus(run.nStopSignal);
     }
     return kExitOk;
 }

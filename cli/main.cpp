@@ -1,3 +1,4 @@
+#include "cli/CatalogCommands.h"
 #include "cli/CommandLine.h"
 #include "cli/CreateCommand.h"
 #include "cli/ListCommands.h"
@@ -22,8 +23,14 @@ const char* const kHelp =
     "disks they describe are not mounted.\n"
     "\n"
     "Commands:\n"
-    "  create [--checksum] [--max-size KB] [--force] NAME START_DIR\n"
+    "  create [--checksum] [--max-size KB] [--exclude PATTERN]... [--one-file-system]\n"
+    "         [--force] NAME START_DIR\n"
     "        walk START_DIR into the new catalog NAME\n"
+    "  update [--checksum] [--max-size KB] [--exclude PATTERN]... [--one-file-system]\n"
+    "         ENTRY\n"
+    "        bring a catalog up to date, reading only new and changed files\n"
+    "  info ENTRY...\n"
+    "        print what catalogs record of themselves: when, where, how\n"
     "  list\n"
     "        print the catalog list, one entry a line\n"
     "  add PATH\n"
@@ -68,6 +75,10 @@ int main(int argc, char** argv) {
             return RunSearchCommand(args);
         if (strCommand == "verify")
             return RunVerifyCommand(args);
+        if (strCommand == "info")
+            return RunInfoCommand(args);
+        if (strCommand == "update")
+            return RunUpdateCommand(args);
     } catch (const OutputError& error) {
         PrintError(error.what());
         return kExitUsage;

@@ -1,14 +1,18 @@
 #include "scan/ScanJob.h"
 
 #include "catalog/Catalog.h"
+#include "catalog/CatalogInfo.h"
 #include "catalog/CatalogSql.h"
 #include "catalog/Database.h"
 #include "catalog/EngineError.h"
+#include "catalog/LikeMatcher.h"
 #include "catalog/ResultSet.h"
 #include "catalog/RowAppender.h"
 #include "scan/DirectoryReader.h"
 #include "scan/FileChecksum.h"
 #include "scan/Paths.h"
+#include "scan/PreviousCatalog.h"
+#include "scan/Volume.h"
 
 #include <cerrno>
 #include <cstring>
@@ -16,6 +20,7 @@
 #include <fcntl.h>
 #include <new>
 #include <optional>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
@@ -75,10 +80,19 @@ public:
     // Stores a file of the open directory nDirFd. fnRelieve closes spare
     // descriptors and says whether it could.
     template <typename Relieve>
-    void StoreFile(int nDirFd, int64_t nDirId, const DirectoryEntry& entry, bool bPseudo,
-                   Relieve fnRelieve) {
+    void StoreFile(int nDirFd, int64_t nDirId, const std::string& strDirPath,
+                   const DirectoryEntry& entry, bool bPseudo, Relieve fnRelieve) {
         std::optional<std::string> checksum;
-        if (!bPseudo && WantsChecksum(entry)) {
+        if (m_job.pPrevious) {
+            // An unchanged file keeps the checksum it had, unread.
+            m_job.pPrevious->Find(JoinPath(strDirPath, entry.name), entry.nSize, entry.nMtimeNs,
+                                  checksum);
+            if (checksum && (bPseudo || !WantsChecksum(entry)))
+                checksum.reset();
+            if (checksum)
+                m_job.progress.nChecksums.fetch_add(1, std::memory_order_relaxed);
+        }
+        if (!checksum && !bPseudo && WantsChecksum(entry)) {
             for (;;) {
                 errno = 0; // a digest refused for its length leaves no errno
                 checksum = FileChecksumAt(nDirFd, entry.pszName, entry.bOwned, m_nMaxChecksumBytes);
@@ -88,8 +102,10 @@ public:
                 if (nErr == ENOMEM || !fnRelieve())
                     ThrowShortage(nErr);
             }
-            if (checksum)
+            if (checksum) {
                 m_job.progress.nChecksums.fetch_add(1, std::memory_order_relaxed);
+                ++m_job.outcome.nChecksumsRead;
+            }
         }
         FieldValue size;
         if (entry.nSize)
@@ -97,7 +113,10 @@ public:
         FieldValue md5;
         if (checksum)
             md5 = std::string_view(*checksum);
-        m_files.Append({nDirId, entry.name, size, md5});
+        FieldValue mtime;
+        if (entry.nMtimeNs)
+            mtime = *entry.nMtimeNs;
+        m_files.Append({nDirId, entry.name, size, md5, mtime});
         m_job.progress.nFiles.fetch_add(1, std::memory_order_relaxed);
         CountRow();
     }
@@ -139,7 +158,11 @@ private:
 class TreeWalk {
 public:
     TreeWalk(CatalogWriter& writer, ScanJob& job, const std::string& strStartPath)
-        : m_writer(writer), m_job(job), m_strStartPath(strStartPath) {}
+        : m_writer(writer), m_job(job), m_strStartPath(strStartPath) {
+        for (const std::string& strPattern : job.excludes)
+            (strPattern.find('/') == std::string::npos ? m_nameExcludes : m_pathExcludes)
+                .emplace_back(strPattern);
+    }
 
     void Run(int64_t nStartId) {
         Level root;
@@ -149,6 +172,9 @@ public:
             ++m_job.outcome.nUnreadDirs;
             return;
         }
+        struct stat st {};
+        if (::fstat(root.fd.Get(), &st) == 0)
+            m_nStartDevice = st.st_dev;
         m_levels.push_back(std::move(root));
         ListDirectory(0, nStartId);
         while (!m_levels.empty() && !Stopped()) {
@@ -177,6 +203,26 @@ public:
     }
 
 private:
+    bool IsExcluded(std::string_view name, const std::string& strParentPath) const {
+        for (const LikeMatcher& matcher : m_nameExcludes)
+            if (matcher.Matches(name))
+                return true;
+        if (m_pathExcludes.empty())
+            return false;
+        const std::string strPath = JoinPath(strParentPath, name);
+        for (const LikeMatcher& matcher : m_pathExcludes)
+            if (matcher.Matches(strPath))
+                return true;
+        return false;
+    }
+
+    // True for a subdirectory on another file system than the start's.
+    bool IsOtherFileSystem(int nDirFd, const char* pszName) const {
+        struct stat st {};
+        return ::fstatat(nDirFd, pszName, &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+               st.st_dev != m_nStartDevice;
+    }
+
     bool Stopped() {
         if (m_job.bStopRequested.load(std::memory_order_relaxed))
             m_job.outcome.bStopped = true;
@@ -257,14 +303,18 @@ private:
         const bool bPseudo = m_job.bChecksum && DirectoryReader::IsOnPseudoFileSystem(nDirFd);
         DirectoryEntry entry;
         while (!Stopped() && reader->Next(entry)) {
+            if (IsExcluded(entry.name, level.strPath))
+                continue;
             if (entry.bIsDirectory) {
                 const int64_t nChildId =
                     m_writer.StoreDirectory(JoinPath(level.strPath, entry.name));
+                if (m_job.bOneFileSystem && IsOtherFileSystem(nDirFd, entry.pszName))
+                    continue; // stored, not entered
                 level.subdirectories.push_back(
                     {level.strNames.size(), entry.name.size(), nChildId});
                 level.strNames.append(entry.name);
             } else {
-                m_writer.StoreFile(nDirFd, nDirId, entry, bPseudo, fnRelieve);
+                m_writer.StoreFile(nDirFd, nDirId, level.strPath, entry, bPseudo, fnRelieve);
             }
         }
         if (reader->Error() == ENOMEM)
@@ -276,6 +326,9 @@ private:
     CatalogWriter& m_writer;
     ScanJob& m_job;
     const std::string& m_strStartPath;
+    std::vector<LikeMatcher> m_nameExcludes;
+    std::vector<LikeMatcher> m_pathExcludes;
+    dev_t m_nStartDevice = 0;
     std::vector<Level> m_levels;
 };
 
@@ -311,7 +364,68 @@ void FlushFile(const std::string& strPath) {
     }
 }
 
+std::string YesNo(bool b) {
+    return b ? "yes" : "no";
+}
+
+std::string HostName() {
+    char szHost[256] = {};
+    return ::gethostname(szHost, sizeof szHost - 1) == 0 ? std::string(szHost) : std::string();
+}
+
+// What the catalog records before its walk: how and where it was made.
+// "complete" says no until the walk has ended.
+void RecordStart(Database& database, const ScanJob& job) {
+    namespace Key = CatalogInfoKey;
+    SetCatalogInfo(database, Key::kStartDir, job.strStartDir);
+    SetCatalogInfo(database, Key::kStarted, UtcTimestamp());
+    SetCatalogInfo(database, Key::kComplete, YesNo(false));
+    SetCatalogInfo(database, Key::kChecksums, YesNo(job.bChecksum));
+    SetCatalogInfo(database, Key::kChecksumLimitKb,
+                   std::to_string(static_cast<uint32_t>(job.nMaxFileSizeKb)));
+    for (const std::string& strPattern : job.excludes)
+        AddCatalogInfo(database, Key::kExclude, strPattern);
+    SetCatalogInfo(database, Key::kOneFileSystem, YesNo(job.bOneFileSystem));
+    const VolumeInfo volume = DescribeVolume(job.strStartDir);
+    const std::pair<const char*, std::string> texts[] = {{Key::kFsType, volume.strFsType},
+                                                         {Key::kFsUuid, volume.strUuid},
+                                                         {Key::kFsLabel, volume.strLabel},
+                                                         {Key::kMountPoint, volume.strMountPoint}};
+    for (const auto& [pszKey, strValue] : texts)
+        if (!strValue.empty())
+            SetCatalogInfo(database, pszKey, strValue);
+    if (volume.nSize)
+        SetCatalogInfo(database, Key::kFsSize, std::to_string(*volume.nSize));
+    if (volume.nFree)
+        SetCatalogInfo(database, Key::kFsFree, std::to_string(*volume.nFree));
+    SetCatalogInfo(database, Key::kMadeBy, std::string("Kestrel ") + KESTREL_VERSION);
+    if (const std::string strHost = HostName(); !strHost.empty())
+        SetCatalogInfo(database, Key::kHost, strHost);
+}
+
+// What the catalog records after its walk, in one transaction; "complete"
+// is written last.
+void RecordEnd(Database& database, const ScanJob& job) {
+    namespace Key = CatalogInfoKey;
+    if (!database.InTransaction())
+        database.BeginTransaction();
+    const ScanOutcome& outcome = job.outcome;
+    SetCatalogInfo(database, Key::kFinished, UtcTimestamp());
+    SetCatalogInfo(database, Key::kDirs, std::to_string(outcome.nDirs));
+    SetCatalogInfo(database, Key::kFiles, std::to_string(outcome.nFiles));
+    SetCatalogInfo(database, Key::kChecksumCount, std::to_string(outcome.nChecksums));
+    SetCatalogInfo(
+        database, Key::kTotalBytes,
+        std::to_string(ResultSet(database.Prepare(CatalogSql::kTotalBytes)).GetInt64(0)));
+    SetCatalogInfo(database, Key::kUnreadDirs, std::to_string(outcome.nUnreadDirs));
+    SetCatalogInfo(database, Key::kComplete, YesNo(!outcome.bStopped && !outcome.bFailed));
+    database.Commit();
+}
+
 void BuildCatalog(Database& database, ScanJob& job, bool& bCreated) {
+    // Patterns that cannot be parsed end the job before anything is made.
+    for (const std::string& strPattern : job.excludes)
+        LikeMatcher check(strPattern);
     if (!CreateCatalog(database, job.strCatalogPath))
         throw EngineError("No catalog path was given.");
     bCreated = true;
@@ -319,6 +433,7 @@ void BuildCatalog(Database& database, ScanJob& job, bool& bCreated) {
     // commit. The file is flushed once when it is closed.
     database.Execute("PRAGMA synchronous=OFF");
     CatalogWriter writer(database, job);
+    RecordStart(database, job);
     const int64_t nStartId = writer.StoreDirectory(job.strStartDir);
     TreeWalk(writer, job, job.strStartDir).Run(nStartId);
     writer.Finish();
@@ -356,6 +471,18 @@ unsigned ScanThreadProc(ScanJob* pJob) {
                 }
             }
             CountStoredRows(database, job.outcome);
+        }
+        if (bCreated && database.IsOpen()) {
+            try {
+                RecordEnd(database, job);
+            } catch (const std::exception& error) {
+                // The rows stand; only the record of the end is missing, and
+                // a catalog that does not say it is complete is taken as not.
+                if (!job.outcome.bFailed) {
+                    job.outcome.bFailed = true;
+                    job.outcome.strError = error.what();
+                }
+            }
         }
         database.Close();
         if (bCreated && job.outcome.bFailed && job.outcome.nDirs == 0) {

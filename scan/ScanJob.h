@@ -4,8 +4,10 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 class Database;
+class PreviousCatalog;
 
 // Counts a running job keeps up to date, for a live display on another thread.
 struct ScanProgress {
@@ -16,9 +18,10 @@ struct ScanProgress {
 
 // What a finished job wrote, and why it stopped early if it did.
 struct ScanOutcome {
-    uint64_t nDirs = 0;      // rows in dirs, the start directory's included
-    uint64_t nFiles = 0;     // rows in files
-    uint64_t nChecksums = 0; // files stored with a checksum
+    uint64_t nDirs = 0;          // rows in dirs, the start directory's included
+    uint64_t nFiles = 0;         // rows in files
+    uint64_t nChecksums = 0;     // files stored with a checksum
+    uint64_t nChecksumsRead = 0; // of them, those computed by reading the file
     // Directories that could not be listed, or not to their end (no access,
     // a read error part way): their rows stand, with what could be read.
     uint64_t nUnreadDirs = 0;
@@ -27,13 +30,23 @@ struct ScanOutcome {
     std::string strError;  // the reason when bFailed
 };
 
-// One catalog to build. The caller fills the first five members and keeps the
-// job alive and unchanged until fnOnEnd has been called.
+// One catalog to build. The caller fills the settings and keeps the job
+// alive and unchanged until fnOnEnd has been called.
 struct ScanJob {
     std::string strCatalogPath;   // the catalog file to create; must not exist
     std::string strStartDir;      // the start directory, stored exactly as given
     bool bChecksum = false;       // compute an MD5 of each regular file
     int32_t nMaxFileSizeKb = 100; // largest file, in KB of 1024 bytes, to checksum; 0 = no limit
+    // Entries not to catalogue: a pattern without '/' is matched against an
+    // entry's name, one with '/' against its whole path. An excluded
+    // directory is neither stored nor entered.
+    std::vector<std::string> excludes;
+    // Directories on other file systems than the start directory's are
+    // stored but not entered.
+    bool bOneFileSystem = false;
+    // When updating: the catalog's former files, whose checksums unchanged
+    // files keep without being read. Walked by the worker; null for a new build.
+    PreviousCatalog* pPrevious = nullptr;
     // Called exactly once, on the worker thread, after the catalog is closed
     // and outcome is filled. It must not throw; what it throws is dropped.
     std::function<void()> fnOnEnd;
@@ -49,10 +62,12 @@ struct ScanJob {
 // whoever reloads the list.
 extern std::atomic<bool> g_bReloadDatabaseList;
 
-// The worker's routine: creates the catalog, stores the start directory,
-// walks the tree into it, closes it, records the outcome, sets
-// g_bReloadDatabaseList and calls the job's fnOnEnd. Never throws; returns 0.
-// A job that fails before it stored anything leaves no catalog file behind.
+// The worker's routine: creates the catalog, records the settings, the time
+// and the volume in catalog_info, stores the start directory, walks the tree
+// into it, records the counts and whether the walk completed, closes it,
+// records the outcome, sets g_bReloadDatabaseList and calls the job's
+// fnOnEnd. Never throws; returns 0. A job that fails before it stored
+// anything leaves no catalog file behind.
 unsigned ScanThreadProc(ScanJob* pJob);
 
 // Walks the directory strPath, whose dirs row (id nDirId) is stored already,

@@ -38,11 +38,14 @@ protected:
 TEST_F(CatalogTest, HasTheTablesFieldsAndIndexes) {
     EXPECT_EQ(Column(m_db, "SELECT name FROM pragma_table_info('dirs')"),
               (std::vector<std::string>{"dir_id", "dir_name"}));
+    EXPECT_EQ(Column(m_db, "SELECT name FROM pragma_table_info('files')"),
+              (std::vector<std::string>{"file_id", "dir_id", "file_name", "file_size",
+                                        "md5_checksum", "file_mtime"}));
     EXPECT_EQ(
-        Column(m_db, "SELECT name FROM pragma_table_info('files')"),
-        (std::vector<std::string>{"file_id", "dir_id", "file_name", "file_size", "md5_checksum"}));
-    EXPECT_EQ(Column(m_db, "SELECT type FROM pragma_table_info('files')"),
-              (std::vector<std::string>{"INTEGER", "INTEGER", "TEXT", "INTEGER", "TEXT"}));
+        Column(m_db, "SELECT type FROM pragma_table_info('files')"),
+        (std::vector<std::string>{"INTEGER", "INTEGER", "TEXT", "INTEGER", "TEXT", "INTEGER"}));
+    EXPECT_EQ(Column(m_db, "SELECT name FROM pragma_table_info('catalog_info')"),
+              (std::vector<std::string>{"key", "value"}));
     EXPECT_EQ(Column(m_db, "SELECT name || ':' || \"unique\" FROM pragma_index_list('dirs')"),
               (std::vector<std::string>{"dir_name_index:1"}));
     // The ids are the row ids, the tables' primary keys, under their names.
@@ -66,10 +69,10 @@ TEST_F(CatalogTest, IdsGrowInInsertionOrderAndMissingTextIsNull) {
     const int64_t nSecond = dirs.Append({std::string_view("/a")});
     EXPECT_LT(nFirst, nSecond);
     // The same name in two directories; an empty checksum text is no value.
-    const int64_t nFile1 =
-        files.Append({nFirst, std::string_view("same"), int64_t{5}, std::string_view("")});
-    const int64_t nFile2 =
-        files.Append({nSecond, std::string_view("same"), int64_t{5}, std::string_view("0123")});
+    const int64_t nFile1 = files.Append(
+        {nFirst, std::string_view("same"), int64_t{5}, std::string_view(""), FieldValue{}});
+    const int64_t nFile2 = files.Append(
+        {nSecond, std::string_view("same"), int64_t{5}, std::string_view("0123"), int64_t{7}});
     EXPECT_LT(nFile1, nFile2);
     EXPECT_EQ(Column(m_db, "SELECT md5_checksum FROM files ORDER BY file_id"),
               (std::vector<std::string>{"<null>", "0123"}));
@@ -82,8 +85,10 @@ TEST_F(CatalogTest, IdsGrowInInsertionOrderAndMissingTextIsNull) {
 TEST_F(CatalogTest, StoresWhole64BitSizesAndLongText) {
     RowAppender files(m_db, CatalogSql::kInsertFile);
     const std::string strLongName(1000, 'n');
-    files.Append({int64_t{1}, std::string_view(strLongName), int64_t{3} << 31, FieldValue{}});
-    files.Append({int64_t{1}, std::string_view("big"), (int64_t{1} << 32) + 5, FieldValue{}});
+    files.Append(
+        {int64_t{1}, std::string_view(strLongName), int64_t{3} << 31, FieldValue{}, FieldValue{}});
+    files.Append(
+        {int64_t{1}, std::string_view("big"), (int64_t{1} << 32) + 5, FieldValue{}, FieldValue{}});
     EXPECT_EQ(Column(m_db, "SELECT file_size FROM files ORDER BY file_id"),
               (std::vector<std::string>{"6442450944", "4294967301"}));
     EXPECT_EQ(Column(m_db, "SELECT length(file_name) FROM files ORDER BY file_id"),

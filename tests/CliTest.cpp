@@ -99,8 +99,10 @@ TEST_F(CliTest, EngineFailureIsStatus1WithItsText) {
 TEST_F(CliTest, HelpTellsTheCommands) {
     const CliResult general = Run({"--help"});
     EXPECT_EQ(general.nExit, 0);
-    EXPECT_NE(general.strOut.find("create [--checksum] [--max-size KB] [--force] NAME START_DIR"),
-              std::string::npos);
+    for (const char* pszCommand :
+         {"create [--checksum]", "update [--checksum]", "info ENTRY", "search [--where",
+          "verify ENTRY", "list", "add PATH", "delete [--yes]"})
+        EXPECT_NE(general.strOut.find(pszCommand), std::string::npos) << pszCommand;
     const CliResult create = Run({"create", "--help"});
     EXPECT_EQ(create.nExit, 0);
     for (const char* pszWord : {"--checksum", "--max-size", "--force", "Exit status", "kestrel/"})

@@ -35,7 +35,8 @@ protected:
         for (const DirSpec& dir : dirs) {
             const int64_t nId = dirRows.Append({std::string_view(dir.strPath)});
             for (const std::string& strFile : dir.files)
-                fileRows.Append({nId, std::string_view(strFile), int64_t{1}, FieldValue{}});
+                fileRows.Append(
+                    {nId, std::string_view(strFile), int64_t{1}, FieldValue{}, FieldValue{}});
         }
     }
 

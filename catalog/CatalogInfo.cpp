@@ -1,0 +1,223 @@
+#include "catalog/CatalogInfo.h"
+
+#include "catalog/CatalogSql.h"
+#include "catalog/Database.h"
+#include "catalog/ResultSet.h"
+
+#include <charconv>
+#include <cstdio>
+#include <ctime>
+#include <iterator>
+
+namespace {
+
+std::optional<uint64_t> ParseCount(const std::string& strText) {
+    uint64_t n = 0;
+    const auto [pEnd, ec] = std::from_chars(strText.data(), strText.data() + strText.size(), n);
+    if (ec != std::errc() || pEnd != strText.data() + strText.size())
+        return std::nullopt;
+    return n;
+}
+
+std::optional<bool> ParseYesNo(const std::string& strText) {
+    if (strText == "yes")
+        return true;
+    if (strText == "no")
+        return false;
+    return std::nullopt;
+}
+
+bool HasTable(Database& database, const char* pszTable) {
+    Statement statement = database.Prepare(CatalogSql::kHasTable);
+    statement.BindText(1, pszTable);
+    return ResultSet(std::move(statement)).GetInt64(0) > 0;
+}
+
+uint64_t CountOf(Database& database, const char* pszSql) {
+    return static_cast<uint64_t>(ResultSet(database.Prepare(pszSql)).GetInt64(0));
+}
+
+} // namespace
+
+ScanSettings CatalogInfo::Settings() const {
+    ScanSettings settings;
+    settings.strStartDir = strStartDir.value_or("");
+    settings.bChecksum = bChecksums.value_or(nChecksums.value_or(0) > 0);
+    if (nChecksumLimitKb && *nChecksumLimitKb >= 0 && *nChecksumLimitKb <= INT32_MAX)
+        settings.nMaxFileSizeKb = static_cast<int32_t>(*nChecksumLimitKb);
+    settings.excludes = excludes.value_or(std::vector<std::string>());
+    settings.bOneFileSystem = bOneFileSystem.value_or(false);
+    return settings;
+}
+
+CatalogInfo ReadCatalogInfo(Database& database) {
+    namespace Key = CatalogInfoKey;
+    CatalogInfo info;
+    info.bHasFileTimes = ResultSet(database.Prepare(CatalogSql::kHasFileTimes)).GetInt64(0) > 0;
+    info.bHasInfo = HasTable(database, "catalog_info");
+    if (info.bHasInfo) {
+        for (ResultSet rows(database.Prepare(CatalogSql::kReadInfo)); !rows.IsEOF();
+             rows.MoveNext()) {
+            const std::string strKey = rows.GetText(0);
+            const std::string strValue = rows.GetText(1);
+            if (strKey == Key::kStartDir)
+                info.strStartDir = strValue;
+            else if (strKey == Key::kStarted)
+                info.strStarted = strValue;
+            else if (strKey == Key::kFinished)
+                info.strFinished = strValue;
+            else if (strKey == Key::kComplete)
+                info.bComplete = ParseYesNo(strValue);
+            else if (strKey == Key::kChecksums)
+                info.bChecksums = ParseYesNo(strValue);
+            else if (strKey == Key::kChecksumLimitKb) {
+                if (const auto n = ParseCount(strValue))
+                    info.nChecksumLimitKb = static_cast<int64_t>(*n);
+            } else if (strKey == Key::kExclude) {
+                if (!info.excludes)
+                    info.excludes.emplace();
+                info.excludes->push_back(strValue);
+            } else if (strKey == Key::kOneFileSystem)
+                info.bOneFileSystem = ParseYesNo(strValue);
+            else if (strKey == Key::kUnreadDirs)
+                info.nUnreadDirs = ParseCount(strValue);
+            else if (strKey == Key::kDirs)
+                info.nDirs = ParseCount(strValue);
+            else if (strKey == Key::kFiles)
+                info.nFiles = ParseCount(strValue);
+            else if (strKey == Key::kChecksumCount)
+                info.nChecksums = ParseCount(strValue);
+            else if (strKey == Key::kTotalBytes)
+                info.nTotalBytes = ParseCount(strValue);
+            else if (strKey == Key::kFsType)
+                info.volume.strFsType = strValue;
+            else if (strKey == Key::kFsUuid)
+                info.volume.strUuid = strValue;
+            else if (strKey == Key::kFsLabel)
+                info.volume.strLabel = strValue;
+            else if (strKey == Key::kMountPoint)
+                info.volume.strMountPoint = strValue;
+            else if (strKey == Key::kFsSize)
+                info.volume.nSize = ParseCount(strValue);
+            else if (strKey == Key::kFsFree)
+                info.volume.nFree = ParseCount(strValue);
+            else if (strKey == Key::kMadeBy)
+                info.strMadeBy = strValue;
+            else if (strKey == Key::kHost)
+                info.strHost = strValue;
+        }
+        // A scan records all its options at its start: with them recorded,
+        // no exclude row means nothing was excluded.
+        if (info.bChecksums && !info.excludes)
+            info.excludes.emplace();
+    }
+    // The rows themselves tell the rest, of any catalog; the counts a
+    // finished scan recorded spare a pass over every row.
+    if (!info.strStartDir) {
+        ResultSet first(database.Prepare(CatalogSql::kFirstDir));
+        if (!first.IsEOF())
+            info.strStartDir = first.GetText(0);
+    }
+    if (!info.nDirs)
+        info.nDirs = CountOf(database, CatalogSql::kCountDirs);
+    if (!info.nFiles)
+        info.nFiles = CountOf(database, CatalogSql::kCountFiles);
+    if (!info.nChecksums)
+        info.nChecksums = CountOf(database, CatalogSql::kCountChecksums);
+    if (!info.nTotalBytes)
+        info.nTotalBytes = CountOf(database, CatalogSql::kTotalBytes);
+    return info;
+}
+
+std::string ByteCountText(uint64_t nBytes) {
+    std::string strText = std::to_string(nBytes) + (nBytes == 1 ? " byte" : " bytes");
+    if (nBytes < 1024)
+        return strText;
+    const char* const kUnits[] = {"KiB", "MiB", "GiB", "TiB", "PiB", "EiB"};
+    double dValue = static_cast<double>(nBytes) / 1024;
+    size_t nUnit = 0;
+    while (dValue >= 1024 && nUnit + 1 < std::size(kUnits)) {
+        dValue /= 1024;
+        ++nUnit;
+    }
+    char szScaled[32];
+    std::snprintf(szScaled, sizeof szScaled, " (%.1f %s)", dValue, kUnits[nUnit]);
+    return strText + szScaled;
+}
+
+std::vector<std::pair<std::string, std::string>> InfoLines(const CatalogInfo& info) {
+    const std::string kUnknown = "unknown";
+    auto text = [&](const std::optional<std::string>& value) {
+        return value && !value->empty() ? *value : kUnknown;
+    };
+    auto count = [&](const std::optional<uint64_t>& value) {
+        return value ? std::to_string(*value) : kUnknown;
+    };
+    auto yesNo = [&](const std::optional<bool>& value) {
+        return value ? (*value ? std::string("yes") : std::string("no")) : kUnknown;
+    };
+    std::string strLimit = kUnknown;
+    if (info.bChecksums && !*info.bChecksums)
+        strLimit = "no checksums";
+    else if (info.nChecksumLimitKb)
+        strLimit = *info.nChecksumLimitKb == 0 ? "no limit"
+                                               : std::to_string(*info.nChecksumLimitKb) + " KB";
+    std::string strExcluded = kUnknown;
+    if (info.excludes) {
+        strExcluded.clear();
+        for (const std::string& strPattern : *info.excludes)
+            strExcluded += (strExcluded.empty() ? "" : ", ") + strPattern;
+        if (strExcluded.empty())
+            strExcluded = "nothing";
+    }
+    auto bytes = [&](const std::optional<uint64_t>& value) {
+        return value ? ByteCountText(*value) : kUnknown;
+    };
+    auto optionalText = [&](const std::string& strValue) {
+        return strValue.empty() ? kUnknown : strValue;
+    };
+    return {
+        {"Start directory", text(info.strStartDir)},
+        {"Started", text(info.strStarted)},
+        {"Finished", text(info.strFinished)},
+        {"Complete", yesNo(info.bComplete)},
+        {"Directories", count(info.nDirs)},
+        {"Files", count(info.nFiles)},
+        {"Checksums", count(info.nChecksums)},
+        {"Checksum limit", strLimit},
+        {"Total size", bytes(info.nTotalBytes)},
+        {"Excluded", strExcluded},
+        {"One file system", yesNo(info.bOneFileSystem)},
+        {"File system", optionalText(info.volume.strFsType)},
+        {"UUID", optionalText(info.volume.strUuid)},
+        {"Label", optionalText(info.volume.strLabel)},
+        {"Mount point", optionalText(info.volume.strMountPoint)},
+        {"Volume size", bytes(info.volume.nSize)},
+        {"Free space", bytes(info.volume.nFree)},
+        {"Made by", text(info.strMadeBy)},
+        {"Host", text(info.strHost)},
+    };
+}
+
+void SetCatalogInfo(Database& database, const char* pszKey, const std::string& strValue) {
+    Statement remove = database.Prepare(CatalogSql::kDeleteInfo);
+    remove.BindText(1, pszKey);
+    remove.Run();
+    AddCatalogInfo(database, pszKey, strValue);
+}
+
+void AddCatalogInfo(Database& database, const char* pszKey, const std::string& strValue) {
+    Statement insert = database.Prepare(CatalogSql::kInsertInfo);
+    insert.BindText(1, pszKey);
+    insert.BindText(2, strValue);
+    insert.Run();
+}
+
+std::string UtcTimestamp() {
+    const std::time_t tNow = std::time(nullptr);
+    std::tm utc{};
+    ::gmtime_r(&tNow, &utc);
+    char szText[32];
+    std::strftime(szText, sizeof szText, "%Y-%m-%dT%H:%M:%SZ", &utc);
+    return szText;
+}

@@ -1,0 +1,95 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+class Database;
+
+// The keys of catalog_info. Times are UTC in ISO 8601 ("2024-06-30T12:00:00Z"),
+// yes/no values are "yes" or "no", sizes and counts decimal.
+namespace CatalogInfoKey {
+inline constexpr const char* kStartDir = "start_dir";
+inline constexpr const char* kStarted = "started";
+inline constexpr const char* kFinished = "finished";
+inline constexpr const char* kComplete = "complete"; // written last: a stopped scan reads "no"
+inline constexpr const char* kChecksums = "checksums";
+inline constexpr const char* kChecksumLimitKb = "checksum_limit_kb"; // 0: no limit
+inline constexpr const char* kExclude = "exclude";                   // one row a pattern
+inline constexpr const char* kOneFileSystem = "one_file_system";
+inline constexpr const char* kDirs = "dirs";
+inline constexpr const char* kFiles = "files";
+inline constexpr const char* kChecksumCount = "checksum_count";
+inline constexpr const char* kTotalBytes = "total_bytes";
+inline constexpr const char* kUnreadDirs = "unread_dirs";
+inline constexpr const char* kFsType = "fs_type";
+inline constexpr const char* kFsUuid = "fs_uuid";
+inline constexpr const char* kFsLabel = "fs_label";
+inline constexpr const char* kMountPoint = "mount_point";
+inline constexpr const char* kFsSize = "fs_size";
+inline constexpr const char* kFsFree = "fs_free";
+inline constexpr const char* kMadeBy = "made_by";
+inline constexpr const char* kHost = "host";
+} // namespace CatalogInfoKey
+
+// How a catalog was built: what an update builds it again with.
+struct ScanSettings {
+    std::string strStartDir;
+    bool bChecksum = false;
+    int32_t nMaxFileSizeKb = 100; // 0: no limit
+    std::vector<std::string> excludes;
+    bool bOneFileSystem = false;
+};
+
+// The volume a start directory lies on, as far as the system tells.
+struct VolumeInfo {
+    std::string strFsType;
+    std::string strUuid;
+    std::string strLabel;
+    std::string strMountPoint;
+    std::optional<uint64_t> nSize;
+    std::optional<uint64_t> nFree;
+};
+
+// What a catalog knows of itself. A catalog made before catalog_info existed
+// (or by another program) tells what can be derived from its rows: the start
+// directory (its first directory row) and the counts; the rest is absent.
+struct CatalogInfo {
+    bool bHasInfo = false;      // it has catalog_info
+    bool bHasFileTimes = false; // its files have file_mtime
+    std::optional<std::string> strStartDir;
+    std::optional<std::string> strStarted, strFinished;
+    std::optional<bool> bComplete;
+    std::optional<bool> bChecksums;
+    std::optional<int64_t> nChecksumLimitKb;
+    std::optional<std::vector<std::string>> excludes;
+    std::optional<bool> bOneFileSystem;
+    std::optional<uint64_t> nDirs, nFiles, nChecksums, nTotalBytes, nUnreadDirs;
+    VolumeInfo volume;
+    std::optional<std::string> strMadeBy, strHost;
+
+    // The settings to build the catalog again with; known ones from the
+    // catalog, the rest as a new build would have them.
+    ScanSettings Settings() const;
+};
+
+// The information as labelled lines, in the order they are shown ("Start
+// directory", "Started", ..., "Made by"); what the catalog does not record
+// reads "unknown". The first line, "Catalog", is the caller's.
+std::vector<std::pair<std::string, std::string>> InfoLines(const CatalogInfo& info);
+
+// A byte count for people: "41234567 bytes (39.3 MiB)".
+std::string ByteCountText(uint64_t nBytes);
+
+// Reads the open catalog's information; raises EngineError.
+CatalogInfo ReadCatalogInfo(Database& database);
+
+// Writes one key's value, replacing what the key held.
+void SetCatalogInfo(Database& database, const char* pszKey, const std::string& strValue);
+// Adds a row to a key that may hold several (exclude).
+void AddCatalogInfo(Database& database, const char* pszKey, const std::string& strValue);
+
+// Now as catalog_info writes times.
+std::string UtcTimestamp();

@@ -1,0 +1,179 @@
+#include "cli/CatalogCommands.h"
+
+#include "catalog/CatalogInfo.h"
+#include "catalog/DataFolder.h"
+#include "catalog/Database.h"
+#include "catalog/EngineError.h"
+#include "cli/CommandLine.h"
+#include "cli/JobRunner.h"
+#include "cli/Output.h"
+#include "scan/CatalogUpdate.h"
+#include "search/DatabaseList.h"
+
+#include <csignal>
+#include <cstdio>
+
+namespace {
+
+const char* const kInfoHelp =
+    "Usage: kestrel-cli info ENTRY...\n"
+    "\n"
+    "Prints what each catalog records of itself, one 'Key: value' line each:\n"
+    "its start directory, when its scan started and finished and whether it\n"
+    "completed, its counts, the options it was made with, and the volume its\n"
+    "start directory lay on (file system, UUID, label, mount point, size, free\n"
+    "space). What a catalog does not record reads 'unknown'; of a catalog made\n"
+    "by an earlier Kestrel or another program, what its rows tell is shown.\n"
+    "Catalogs are separated by a blank line. Exit status: 0, or 2 when a\n"
+    "catalog cannot be read.\n";
+
+const char* const kUpdateHelp =
+    "Usage: kestrel-cli update [--checksum] [--max-size KB] [--exclude PATTERN]...\n"
+    "                          [--one-file-system] ENTRY\n"
+    "\n"
+    "Brings the catalog of the list entry ENTRY up to date: its start directory\n"
+    "is walked again into a new catalog, in which every file with the same\n"
+    "path, size and modification time as before keeps its checksum without\n"
+    "being read; only new and changed files are read. The new catalog takes the\n"
+    "old one's place only when it is complete: an update that fails or is\n"
+    "stopped (Ctrl-C) leaves the old catalog exactly as it was.\n"
+    "\n"
+    "The options default to those the catalog was made with; given ones replace\n"
+    "them (--exclude replaces all recorded patterns). See 'kestrel-cli create\n"
+    "--help' for their meaning. A catalog made by an earlier Kestrel records no\n"
+    "times: it is updated as a full rebuild.\n"
+    "\n"
+    "When the start directory is not there (its disk is not plugged in) the\n"
+    "update refuses and names the volume it was on.\n"
+    "\n"
+    "At the end one line tells the files added, removed, changed and unchanged,\n"
+    "the checksums computed and the seconds taken. Exit status as create's: 0\n"
+    "when updated, 1 when it could not be, 2 for a wrong command line, 130 or\n"
+    "143 when stopped.\n";
+
+} // namespace
+
+int RunInfoCommand(const std::vector<std::string>& args) {
+    CommandLine cmd;
+    std::string strError;
+    if (!cmd.Parse(args, {"--help"}, {}, strError)) {
+        PrintError(strError);
+        return kExitUsage;
+    }
+    OutputWriter out;
+    if (cmd.Has("--help")) {
+        out.Write(kInfoHelp);
+        out.Flush();
+        return kExitOk;
+    }
+    if (cmd.operands.empty()) {
+        PrintError("info takes one or more ENTRY (see kestrel-cli list)");
+        return kExitUsage;
+    }
+    try {
+        const std::string strApp = DataFolder();
+        bool bFirst = true;
+        for (const std::string& strEntry : cmd.operands) {
+            const std::string strPath = CatalogPathOfEntry(strApp, strEntry);
+            Database database;
+            database.Open(strPath, Database::OpenMode::ReadOnly);
+            const CatalogInfo info = ReadCatalogInfo(database);
+            std::string strText = bFirst ? "" : "\n";
+            bFirst = false;
+            strText +=
+                "Catalog: " + strEntry + (strPath != strEntry ? " (" + strPath + ")" : "") + "\n";
+            for (const auto& [strKey, strValue] : InfoLines(info)) {
+                strText += strKey + ": ";
+                AppendTsvField(strText, strValue);
+                strText += "\n";
+            }
+            out.Write(strText);
+        }
+    } catch (const EngineError& error) {
+        out.Flush();
+        PrintError(error.what());
+        return kExitUsage;
+    }
+    out.Flush();
+    return kExitOk;
+}
+
+int RunUpdateCommand(const std::vector<std::string>& args) {
+    CommandLine cmd;
+    std::string strError;
+    if (!cmd.Parse(args, {"--checksum", "--one-file-system", "--help"}, {"--max-size", "--exclude"},
+                   strError)) {
+        PrintError(strError + " (see kestrel-cli update --help)");
+        return kExitUsage;
+    }
+    if (cmd.Has("--help")) {
+        OutputWriter out;
+        out.Write(kUpdateHelp);
+        out.Flush();
+        return kExitOk;
+    }
+    if (cmd.operands.size() != 1) {
+        PrintError("update takes one ENTRY (see kestrel-cli list)");
+        return kExitUsage;
+    }
+    UpdateOptions options;
+    if (cmd.Has("--checksum"))
+        options.bChecksum = true;
+    if (cmd.Has("--one-file-system"))
+        options.bOneFileSystem = true;
+    if (auto it = cmd.values.find("--max-size"); it != cmd.values.end()) {
+        int32_t nKb = 0;
+        if (!ParseMaxSizeKb(it->second, nKb)) {
+            PrintError("--max-size takes a whole number of KB from 0 to 2147483647");
+            return kExitUsage;
+        }
+        options.nMaxFileSizeKb = nKb;
+    }
+    if (const std::vector<std::string> excludes = cmd.All("--exclude"); !excludes.empty()) {
+        for (const std::string& strPattern : excludes) {
+            if (std::string strProblem = PatternProblem(strPattern); !strProblem.empty()) {
+                PrintError(strProblem);
+                return kExitUsage;
+            }
+        }
+        options.excludes = excludes;
+    }
+    const std::string strPath = CatalogPathOfEntry(DataFolder(), cmd.operands[0]);
+    CatalogUpdate update(strPath, options);
+    if (const std::string strProblem = update.StartProblem(); !strProblem.empty()) {
+        PrintError(strProblem);
+        return kExitFailed;
+    }
+    const JobRun run = RunScanJob(update.Job());
+    const std::string strProblem = update.Finish();
+    const ScanOutcome& outcome = update.Job().outcome;
+    if (outcome.bStopped) {
+        PrintError(std::string("stopped by ") +
+                   (run.nStopSignal == SIGTERM ? "SIGTERM" : "SIGINT") + ": the catalog " +
+                   strPath + " was left as it was");
+        return StoppedExitStatus(run.nStopSignal);
+    }
+    if (!strProblem.empty()) {
+        PrintError(strProblem + " (the catalog was left as it was)");
+        return kExitFailed;
+    }
+    const PreviousCatalog& previous = update.Previous();
+    char szSummary[256];
+    std::snprintf(szSummary, sizeof szSummary,
+                  ": %llu added, %llu removed, %llu changed, %llu unchanged files, %llu checksums "
+                  "computed, %.2f seconds",
+                  static_cast<unsigned long long>(previous.Added()),
+                  static_cast<unsigned long long>(previous.Removed()),
+                  static_cast<unsigned long long>(previous.Changed()),
+                  static_cast<unsigned long long>(previous.Unchanged()),
+                  static_cast<unsigned long long>(outcome.nChecksumsRead), run.dSeconds);
+    std::string strSummary = strPath + szSummary;
+    if (outcome.nUnreadDirs > 0)
+        strSummary += "; " + std::to_string(outcome.nUnreadDirs) +
+                      (outcome.nUnreadDirs == 1 ? " directory" : " directories") +
+                      " could not be read completely";
+    OutputWriter out;
+    out.Write(strSummary + "\n");
+    out.Flush();
+    return kExitOk;
+}

@@ -1,0 +1,67 @@
+#include "cli/JobRunner.h"
+
+#include "cli/Output.h"
+#include "scan/ScanJob.h"
+
+#include <chrono>
+#include <condition_variable>
+#include <csignal>
+#include <mutex>
+#include <string>
+#include <thread>
+
+namespace {
+
+// The signal that asked the walk to stop, 0 while none came.
+volatile std::sig_atomic_t g_nStopSignal = 0;
+
+void OnStopSignal(int nSignal) {
+    g_nStopSignal = nSignal;
+}
+
+// Ctrl-C and kill ask the walk to stop: what was walked is committed and
+// the catalog closed. A second signal ends the program at once (the catalog
+// is then put right by the next program that reads it).
+void CatchStopSignals() {
+    struct sigaction action {};
+    action.sa_handler = OnStopSignal;
+    action.sa_flags = SA_RESETHAND;
+    sigemptyset(&action.sa_mask);
+    ::sigaction(SIGINT, &action, nullptr);
+    ::sigaction(SIGTERM, &action, nullptr);
+}
+
+} // namespace
+
+JobRun RunScanJob(ScanJob& job) {
+    std::mutex mutex;
+    std::condition_variable cv;
+    bool bEnded = false;
+    job.fnOnEnd = [&] {
+        std::lock_guard lock(mutex);
+        bEnded = true;
+        cv.notify_all();
+    };
+    CatchStopSignals();
+    const auto tStart = std::chrono::steady_clock::now();
+    std::thread worker(ScanThreadProc, &job);
+    {
+        ProgressLine progress;
+        std::unique_lock lock(mutex);
+        while (!cv.wait_for(lock, std::chrono::milliseconds(100), [&] { return bEnded; })) {
+            if (g_nStopSignal != 0)
+                job.bStopRequested = true;
+            if (progress.IsDue())
+                progress.Show(std::to_string(job.progress.nDirs.load()) + " directories, " +
+                              std::to_string(job.progress.nFiles.load()) + " files");
+        }
+        progress.Clear();
+    }
+    worker.join();
+    const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - tStart;
+    return {elapsed.count(), job.outcome.bStopped ? static_cast<int>(g_nStopSignal) : 0};
+}
+
+int StoppedExitStatus(int nSignal) {
+    return 128 + (nSignal != 0 ? nSignal : SIGINT);
+}

@@ -1,0 +1,17 @@
+#pragma once
+
+struct ScanJob;
+
+// How a job run in the foreground ended.
+struct JobRun {
+    double dSeconds = 0;
+    int nStopSignal = 0; // SIGINT or SIGTERM when one asked the walk to stop, else 0
+};
+
+// Runs the job on a worker thread and waits for its end, with a live count
+// on standard error when it is a terminal. SIGINT and SIGTERM ask the walk to
+// stop (what was walked is kept); a second one ends the program at once.
+JobRun RunScanJob(ScanJob& job);
+
+// The exit status for a run stopped by nSignal: 128 + the signal's number.
+int StoppedExitStatus(int nSignal);

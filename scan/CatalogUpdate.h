@@ -1,0 +1,52 @@
+#pragma once
+
+#include "catalog/CatalogInfo.h"
+#include "scan/PreviousCatalog.h"
+#include "scan/ScanJob.h"
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+// Settings given for an update; what is not given is taken from the catalog.
+struct UpdateOptions {
+    std::optional<bool> bChecksum;
+    std::optional<int32_t> nMaxFileSizeKb;
+    std::optional<std::vector<std::string>> excludes;
+    std::optional<bool> bOneFileSystem;
+};
+
+// Brings a catalog up to date: its start directory is walked again into a
+// new catalog beside it, in which every file that has the same path, size
+// and modification time as before keeps its checksum without being read.
+// Only a complete new catalog takes the old one's place (in one step); one
+// that failed or was stopped is removed, and the old catalog stays exactly as
+// it was, searchable throughout.
+class CatalogUpdate {
+public:
+    // Reads the catalog at strCatalogPath and what it needs of it; raises
+    // EngineError when it cannot be read.
+    CatalogUpdate(const std::string& strCatalogPath, const UpdateOptions& options);
+
+    // Empty when the start directory is there to walk; otherwise why the
+    // update cannot run, naming the start directory and its volume.
+    std::string StartProblem() const;
+
+    // The job to run on a worker thread with ScanThreadProc, as a new build;
+    // its fnOnEnd may be set. Its catalog path is the new catalog's.
+    ScanJob& Job() { return *m_pJob; }
+
+    // After the job has ended: puts the new catalog in place when the walk
+    // completed, else removes it. The reason of a failure, else empty.
+    std::string Finish();
+
+    const PreviousCatalog& Previous() const { return *m_pPrevious; }
+    const CatalogInfo& Info() const { return m_info; }
+
+private:
+    std::string m_strCatalogPath;
+    CatalogInfo m_info;
+    std::unique_ptr<PreviousCatalog> m_pPrevious;
+    std::unique_ptr<ScanJob> m_pJob;
+};

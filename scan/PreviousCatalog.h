@@ -1,0 +1,54 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+class Database;
+
+// The files of a catalog being brought up to date, held compactly, so the new
+// walk can tell for each file whether it is new, changed or the same as
+// before (the same path, size and modification time), and a file that is
+// the same keeps its checksum without being read.
+class PreviousCatalog {
+public:
+    enum class Match { New, Changed, Unchanged };
+
+    // Reads every file of the open catalog; raises EngineError. A catalog
+    // without modification times compares by size alone, and lends no
+    // checksum: its files are all read again.
+    explicit PreviousCatalog(Database& database);
+
+    // Looks up the file at strPath as the new walk found it, and marks it met.
+    // checksum gets the stored checksum of an unchanged file that has one.
+    Match Find(std::string_view path, std::optional<int64_t> nSize, std::optional<int64_t> nMtimeNs,
+               std::optional<std::string>& checksum);
+
+    bool HasTimes() const { return m_bHasTimes; }
+    uint64_t FileCount() const { return m_entries.size(); }
+    // Counts of the walk so far.
+    uint64_t Added() const { return m_nAdded; }
+    uint64_t Changed() const { return m_nChanged; }
+    uint64_t Unchanged() const { return m_nUnchanged; }
+    // Files of the catalog the walk did not meet.
+    uint64_t Removed() const { return m_entries.size() - m_nMet; }
+
+private:
+    static constexpr uint32_t kNoChecksum = UINT32_MAX;
+    struct Entry {
+        uint64_t nPathHash;
+        int64_t nSize;      // -1 when unknown
+        int64_t nMtimeNs;   // INT64_MIN when unknown
+        uint32_t nChecksum; // index into m_checksums, or kNoChecksum
+        bool bMet;
+        bool bAmbiguous; // another path has the same hash: never matched
+    };
+
+    std::vector<Entry> m_entries; // sorted by path hash
+    std::vector<std::array<uint8_t, 16>> m_checksums;
+    bool m_bHasTimes = false;
+    uint64_t m_nAdded = 0, m_nChanged = 0, m_nUnchanged = 0, m_nMet = 0;
+};
