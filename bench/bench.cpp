@@ -5,6 +5,7 @@
 //   kestrel-bench create [--files N]          kestrel-cli create vs find -printf
 //   kestrel-bench create-checksum [--mib N]   create --checksum vs find -exec md5sum
 //   kestrel-bench search [--files N]          search vs plocate and grep -c -i
+//   kestrel-bench update                      update vs create --checksum, after small changes
 //
 // Inputs are generated in a temporary folder ($TMPDIR or /tmp) and removed
 // afterwards; every command runs once to warm the caches, then the best of
@@ -320,6 +321,65 @@ int BenchSearch(uint64_t nFiles) {
     return 0;
 }
 
+// The mixed tree of about 1 GiB: one file of 512 MiB, 100 of 4 MiB and
+// 10 000 of 10 KiB, in folders of 100. Returns the files in the order made.
+std::vector<std::string> MakeMixedTree(const std::string& strRoot, std::mt19937_64& random) {
+    std::vector<std::string> files;
+    auto make = [&](uint64_t nSize) {
+        const std::string strDir = strRoot + "/" + std::to_string(files.size() / 100);
+        ::mkdir(strDir.c_str(), 0755);
+        files.push_back(strDir + "/f" + std::to_string(files.size()));
+        WriteFileOfSize(files.back(), nSize, random);
+    };
+    make(512ull << 20);
+    for (int i = 0; i < 100; ++i)
+        make(4ull << 20);
+    for (int i = 0; i < 10000; ++i)
+        make(10ull << 10);
+    return files;
+}
+
+int BenchUpdate() {
+    const std::string strWork = MakeTempDir("kestrel-bench");
+    const std::string strTree = strWork + "/tree";
+    ::mkdir(strTree.c_str(), 0755);
+    std::mt19937_64 random(4);
+    std::vector<std::string> files = MakeMixedTree(strTree, random);
+    const auto env = CliEnv(strWork);
+    const std::string strCatalog = strWork + "/data/kestrel/bench.mdb";
+    if (RunCommand({KESTREL_CLI_PATH, "create", "--checksum", "--max-size", "0", "bench", strTree},
+                   env)
+            .nExit != 0)
+        Die("kestrel-cli create failed");
+    const std::string strBaseline = strWork + "/baseline.mdb";
+    std::filesystem::copy_file(strCatalog, strBaseline);
+    // A day's changes: 1 % of the files rewritten, 10 added, 10 removed.
+    uint64_t nRewritten = 0;
+    for (size_t i = 100; i < files.size(); i += 100, ++nRewritten)
+        WriteFileOfSize(files[i], std::filesystem::file_size(files[i]), random);
+    for (int i = 0; i < 10; ++i) {
+        WriteFileOfSize(strTree + "/0/added" + std::to_string(i), 10 << 10, random);
+        std::filesystem::remove(files[files.size() - 1 - static_cast<size_t>(i)]);
+    }
+    std::printf("kestrel-cli update against create --checksum --max-size 0 of the same tree:\n"
+                "%zu files, 1 GiB; %llu rewritten, 10 added, 10 removed since the catalog\n",
+                files.size(), static_cast<unsigned long long>(nRewritten));
+    const RunResult update = Best("kestrel-cli update (from the same catalog each run)", [&] {
+        std::filesystem::copy_file(strBaseline, strCatalog,
+                                   std::filesystem::copy_options::overwrite_existing);
+        return RunCommand({KESTREL_CLI_PATH, "update", "bench"}, env);
+    });
+    const RunResult create = Best("kestrel-cli create --checksum --max-size 0", [&] {
+        return RunCommand({KESTREL_CLI_PATH, "create", "--checksum", "--max-size", "0", "--force",
+                           "fresh", strTree},
+                          env);
+    });
+    std::printf("time ratio (update / create): %.3f  (target <= 0.15)\n",
+                update.dSeconds / create.dSeconds);
+    std::filesystem::remove_all(strWork);
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -332,7 +392,9 @@ int main(int argc, char** argv) {
         return BenchSearch(OptionValue(argc, argv, "--files", 1000000));
     if (strMode == "create-checksum")
         return BenchCreateChecksum(OptionValue(argc, argv, "--mib", 1024));
+    if (strMode == "update")
+        return BenchUpdate();
     std::fprintf(stderr, "usage: kestrel-bench checksum [--mib N] | create [--files N] | "
-                         "create-checksum [--mib N] | search [--files N]\n");
+                         "create-checksum [--mib N] | search [--files N] | update\n");
     return 2;
 }
