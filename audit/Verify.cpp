@@ -151,6 +151,6 @@ void VerifyCatalog(Database& database,
         const VerifyResult result =
             nDirFd < 0 ? ResultOfMissing(errno)
                        : CheckEntry(nDirFd, strName.c_str(), nSize, rows.GetTextView(3));
-        fnReport(HitToResultRow(rows, kSearchFiles, {}).strPath, result);
+        fnReport(FilePath(strDir, strName), result);
     }
 }

@@ -52,6 +52,17 @@ inline constexpr const char* kFilesWithoutTimes =
     "SELECT d.dir_name, f.file_name, f.file_size, NULL, f.md5_checksum "
     "FROM files f, dirs d WHERE d.dir_id = f.dir_id";
 
+// What comparing catalogs reads: every directory, every file by its
+// directory, and the files that have checksums.
+inline constexpr const char* kAllDirs = "SELECT dir_id, dir_name FROM dirs";
+inline constexpr const char* kFilesOfDirs =
+    "SELECT dir_id, file_name, file_size, md5_checksum FROM files";
+inline constexpr const char* kFilesWithChecksums =
+    "SELECT file_id, file_size, md5_checksum FROM files "
+    "WHERE md5_checksum IS NOT NULL AND file_size >= ?";
+inline constexpr const char* kPathOfFile = "SELECT d.dir_name, f.file_name FROM files f, dirs d "
+                                           "WHERE f.file_id = ? AND d.dir_id = f.dir_id";
+
 // Whether a database has the catalog's directory table (its validity test).
 inline constexpr const char* kHasDirsTable =
     "SELECT count(*) FROM sqlite_schema WHERE type = 'table' AND name = 'dirs'";

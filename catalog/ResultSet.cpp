@@ -32,19 +32,15 @@ void ResultSet::RequireRow() const {
 
 bool ResultSet::IsNull(int nField) const {
     RequireRow();
-    return sqlite3_column_type(m_statement.Handle(), nField) == SQLITE_NULL;
+    return m_statement.IsNull(nField);
 }
 
 std::string_view ResultSet::GetTextView(int nField) const {
     RequireRow();
-    sqlite3_stmt* pStmt = m_statement.Handle();
-    const auto* pText = reinterpret_cast<const char*>(sqlite3_column_text(pStmt, nField));
-    if (!pText)
-        return {};
-    return std::string_view(pText, static_cast<size_t>(sqlite3_column_bytes(pStmt, nField)));
+    return m_statement.Text(nField);
 }
 
 int64_t ResultSet::GetInt64(int nField) const {
     RequireRow();
-    return sqlite3_column_int64(m_statement.Handle(), nField);
+    return m_statement.Int64(nField);
 }

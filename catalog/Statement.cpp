@@ -92,6 +92,21 @@ bool Statement::Step() {
     throw EngineError(strMessage, nCode);
 }
 
+bool Statement::IsNull(int nField) const {
+    return sqlite3_column_type(m_pStmt, nField) == SQLITE_NULL;
+}
+
+std::string_view Statement::Text(int nField) const {
+    const auto* pText = reinterpret_cast<const char*>(sqlite3_column_text(m_pStmt, nField));
+    if (!pText)
+        return {};
+    return std::string_view(pText, static_cast<size_t>(sqlite3_column_bytes(m_pStmt, nField)));
+}
+
+int64_t Statement::Int64(int nField) const {
+    return sqlite3_column_int64(m_pStmt, nField);
+}
+
 void Statement::Reset() {
     sqlite3_reset(m_pStmt);
 }

@@ -29,6 +29,11 @@ public:
     void Run();
     // Advances to the next result row; false at the end.
     bool Step();
+    // The current row's fields, by position from 0; a text's view lasts until
+    // the next Step or Reset, and is empty for NULL.
+    bool IsNull(int nField) const;
+    std::string_view Text(int nField) const;
+    int64_t Int64(int nField) const;
     void Reset();
     // True when the statement cannot change the database.
     bool IsReadOnly() const;

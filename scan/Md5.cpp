@@ -169,3 +169,29 @@ std::string DigestToHex(const Md5Digest& digest) {
     }
     return strHex;
 }
+
+namespace {
+
+int HexValue(char c) {
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
+} // namespace
+
+bool HexToDigest(std::string_view text, Md5Digest& digest) {
+    if (text.size() != 32)
+        return false;
+    for (size_t i = 0; i < 16; ++i) {
+        const int nHigh = HexValue(text[2 * i]), nLow = HexValue(text[2 * i + 1]);
+        if (nHigh < 0 || nLow < 0)
+            return false;
+        digest[i] = static_cast<uint8_t>(nHigh * 16 + nLow);
+    }
+    return true;
+}

@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 using Md5Digest = std::array<uint8_t, 16>;
 
@@ -30,3 +31,7 @@ private:
 
 // The digest as 32 lowercase hexadecimal digits, byte 0 first, high nibble first.
 std::string DigestToHex(const Md5Digest& digest);
+
+// The digest a stored checksum text spells (32 hexadecimal digits in either
+// letter case); false for any other text.
+bool HexToDigest(std::string_view text, Md5Digest& digest);

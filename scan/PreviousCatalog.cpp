@@ -4,6 +4,7 @@
 #include "catalog/CatalogSql.h"
 #include "catalog/Database.h"
 #include "catalog/ResultSet.h"
+#include "scan/Md5.h"
 #include "search/Search.h"
 
 #include <algorithm>
@@ -15,40 +16,6 @@ uint64_t HashPath(std::string_view path) {
     return std::hash<std::string_view>{}(path);
 }
 
-int HexValue(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
-// A stored checksum as its 16 bytes; false for text that is not 32
-// hexadecimal digits (such a checksum is not lent, the file is read again).
-bool ParseDigest(std::string_view text, std::array<uint8_t, 16>& digest) {
-    if (text.size() != 32)
-        return false;
-    for (size_t i = 0; i < 16; ++i) {
-        const int nHigh = HexValue(text[2 * i]), nLow = HexValue(text[2 * i + 1]);
-        if (nHigh < 0 || nLow < 0)
-            return false;
-        digest[i] = static_cast<uint8_t>(nHigh * 16 + nLow);
-    }
-    return true;
-}
-
-std::string DigestText(const std::array<uint8_t, 16>& digest) {
-    static const char kHex[] = "0123456789abcdef";
-    std::string strText(32, '0');
-    for (size_t i = 0; i < 16; ++i) {
-        strText[2 * i] = kHex[digest[i] >> 4];
-        strText[2 * i + 1] = kHex[digest[i] & 15];
-    }
-    return strText;
-}
-
 } // namespace
 
 PreviousCatalog::PreviousCatalog(Database& database) {
@@ -57,15 +24,15 @@ PreviousCatalog::PreviousCatalog(Database& database) {
                                                      : CatalogSql::kFilesWithoutTimes));
          !rows.IsEOF(); rows.MoveNext()) {
         // The path as the walk builds it, and as a search shows it.
-        const std::string strPath = HitToResultRow(rows, kSearchFiles, {}).strPath;
+        const std::string strPath = FilePath(rows.GetTextView(0), rows.GetTextView(1));
         Entry entry{HashPath(strPath),
                     rows.IsNull(2) ? -1 : rows.GetInt64(2),
                     rows.IsNull(3) ? INT64_MIN : rows.GetInt64(3),
                     kNoChecksum,
                     false,
                     false};
-        std::array<uint8_t, 16> digest{};
-        if (m_bHasTimes && !rows.IsNull(4) && ParseDigest(rows.GetTextView(4), digest)) {
+        Md5Digest digest{};
+        if (m_bHasTimes && !rows.IsNull(4) && HexToDigest(rows.GetTextView(4), digest)) {
             entry.nChecksum = static_cast<uint32_t>(m_checksums.size());
             m_checksums.push_back(digest);
         }
@@ -106,6 +73,6 @@ PreviousCatalog::Match PreviousCatalog::Find(std::string_view path, std::optiona
     }
     ++m_nUnchanged;
     if (entry.nChecksum != kNoChecksum)
-        checksum = DigestText(m_checksums[entry.nChecksum]);
+        checksum = DigestToHex(m_checksums[entry.nChecksum]);
     return Match::Unchanged;
 }

@@ -1,6 +1,7 @@
 #pragma once
 
-#include <array>
+#include "scan/Md5.h"
+
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -48,7 +49,7 @@ private:
     };
 
     std::vector<Entry> m_entries; // sorted by path hash
-    std::vector<std::array<uint8_t, 16>> m_checksums;
+    std::vector<Md5Digest> m_checksums;
     bool m_bHasTimes = false;
     uint64_t m_nAdded = 0, m_nChanged = 0, m_nUnchanged = 0, m_nMet = 0;
 };

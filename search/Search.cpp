@@ -40,17 +40,26 @@ void RunCatalogQuery(Database& database, int nMode, const std::string& strSearch
     }
 }
 
+std::string FilePath(std::string_view dir, std::string_view name) {
+    std::string strPath;
+    strPath.reserve(dir.size() + 1 + name.size());
+    strPath.append(dir);
+    strPath += '/';
+    // The root stored as "/" would give "//": short paths lose a doubled separator.
+    if (strPath.size() <= 4)
+        strPath = CollapseSeparatorPairs(strPath);
+    strPath.append(name);
+    return strPath;
+}
+
 ResultRow HitToResultRow(const ResultSet& rows, int nMode, const std::string& strDatabase) {
     ResultRow row;
     row.strDatabase = strDatabase;
-    row.strPath = rows.GetText(0);
-    if (nMode == kSearchDirs)
+    if (nMode == kSearchDirs) {
+        row.strPath = rows.GetText(0);
         return row;
-    row.strPath += '/';
-    // The root stored as "/" would give "//": short paths lose a doubled separator.
-    if (row.strPath.size() <= 4)
-        row.strPath = CollapseSeparatorPairs(row.strPath);
-    row.strPath += rows.GetTextView(1);
+    }
+    row.strPath = FilePath(rows.GetTextView(0), rows.GetTextView(1));
     if (!rows.IsNull(2) && rows.GetInt64(2) >= 0)
         row.strSize = std::to_string(rows.GetInt64(2));
     row.strChecksum = rows.GetText(3);

@@ -3,6 +3,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 class Database;
@@ -50,6 +51,11 @@ struct ResultRow {
     std::string strChecksum; // empty when the catalog holds none
     std::string strDatabase;
 };
+
+// A file's path from its directory's stored path and its name: the directory,
+// '/', the name; a short directory path such as the root "/" loses the
+// doubled separator this makes.
+std::string FilePath(std::string_view dir, std::string_view name);
 
 // The row for the current hit of rows, from a query of nMode.
 ResultRow HitToResultRow(const ResultSet& rows, int nMode, const std::string& strDatabase);

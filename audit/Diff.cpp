@@ -1,0 +1,202 @@
+#include "audit/Diff.h"
+
+#include "catalog/CatalogInfo.h"
+#include "catalog/CatalogSql.h"
+#include "catalog/Database.h"
+#include "catalog/ResultSet.h"
+#include "scan/Md5.h"
+#include "search/Search.h"
+
+#include <algorithm>
+#include <thread>
+#include <unordered_map>
+
+namespace {
+
+// A catalog's files as paths below its start directory, ordered so that two
+// catalogs can be walked side by side: by directory, then by name.
+struct TreeSide {
+    struct File {
+        uint32_t nDir; // rank of its directory in dirs
+        std::string strName;
+        int64_t nSize; // -1 when unknown
+        bool bHasDigest;
+        Md5Digest digest;
+    };
+    std::vector<std::string> dirs; // relative paths, sorted; "" is the start directory
+    std::vector<File> files;       // sorted by (nDir, strName)
+};
+
+// The path of a directory relative to the start directory: "" for the start
+// itself; a directory outside it (a catalog made elsewhere) keeps its path.
+std::string RelativeDir(const std::string& strDir, const std::string& strStart) {
+    if (strDir.compare(0, strStart.size(), strStart) != 0)
+        return strDir;
+    size_t nBegin = strStart.size();
+    while (nBegin < strDir.size() && strDir[nBegin] == '/')
+        ++nBegin;
+    return strDir.substr(nBegin);
+}
+
+TreeSide ReadSide(Database& database) {
+    TreeSide side;
+    const std::string strStart = ReadCatalogInfo(database).strStartDir.value_or("");
+    std::unordered_map<int64_t, std::string> dirsById;
+    for (ResultSet rows(database.Prepare(CatalogSql::kAllDirs)); !rows.IsEOF(); rows.MoveNext())
+        dirsById.emplace(rows.GetInt64(0), RelativeDir(rows.GetText(1), strStart));
+    for (const auto& [nId, strRel] : dirsById)
+        side.dirs.push_back(strRel);
+    std::sort(side.dirs.begin(), side.dirs.end());
+    side.dirs.erase(std::unique(side.dirs.begin(), side.dirs.end()), side.dirs.end());
+    std::unordered_map<int64_t, uint32_t> rankById;
+    for (const auto& [nId, strRel] : dirsById)
+        rankById[nId] = static_cast<uint32_t>(
+            std::lower_bound(side.dirs.begin(), side.dirs.end(), strRel) - side.dirs.begin());
+    for (ResultSet rows(database.Prepare(CatalogSql::kFilesOfDirs)); !rows.IsEOF();
+         rows.MoveNext()) {
+        const auto it = rankById.find(rows.GetInt64(0));
+        if (it == rankById.end())
+            continue; // a file of no directory: no path to compare by
+        TreeSide::File file{
+            it->second, rows.GetText(1), rows.IsNull(2) ? -1 : rows.GetInt64(2), false, {}};
+        if (!rows.IsNull(3))
+            file.bHasDigest = HexToDigest(rows.GetTextView(3), file.digest);
+        side.files.push_back(std::move(file));
+    }
+    std::sort(side.files.begin(), side.files.end(), [](const auto& a, const auto& b) {
+        return a.nDir != b.nDir ? a.nDir < b.nDir : a.strName < b.strName;
+    });
+    return side;
+}
+
+std::string JoinRelative(const std::string& strDir, const std::string& strName) {
+    return strDir.empty() ? strName : strDir + "/" + strName;
+}
+
+} // namespace
+
+std::vector<DiffLine> DiffCatalogs(Database& oldDb, Database& newDb, DiffCounts& counts) {
+    counts = DiffCounts{};
+    // The two catalogs are read and sorted side by side.
+    TreeSide newSide;
+    std::exception_ptr newError;
+    std::thread reader([&] {
+        try {
+            newSide = ReadSide(newDb);
+        } catch (...) {
+            newError = std::current_exception();
+        }
+    });
+    TreeSide oldSide;
+    try {
+        oldSide = ReadSide(oldDb);
+    } catch (...) {
+        reader.join();
+        throw;
+    }
+    reader.join();
+    if (newError)
+        std::rethrow_exception(newError);
+
+    std::vector<DiffLine> lines;
+    // Directories on one side only.
+    auto oldDir = oldSide.dirs.begin(), newDir = newSide.dirs.begin();
+    while (oldDir != oldSide.dirs.end() || newDir != newSide.dirs.end()) {
+        if (newDir == newSide.dirs.end() || (oldDir != oldSide.dirs.end() && *oldDir < *newDir)) {
+            if (!oldDir->empty()) {
+                lines.push_back({'D', *oldDir + "/", true, {}, {}});
+                ++counts.nDirsDeleted;
+            }
+            ++oldDir;
+        } else if (oldDir == oldSide.dirs.end() || *newDir < *oldDir) {
+            if (!newDir->empty()) {
+                lines.push_back({'A', *newDir + "/", true, {}, {}});
+                ++counts.nDirsAdded;
+            }
+            ++newDir;
+        } else {
+            ++oldDir;
+            ++newDir;
+        }
+    }
+    // Files, by (directory path, name) on both sides.
+    auto key = [](const TreeSide& side, const TreeSide::File& file) {
+        return std::pair<const std::string&, const std::string&>(side.dirs[file.nDir],
+                                                                 file.strName);
+    };
+    auto size = [](const TreeSide::File& file) {
+        return file.nSize < 0 ? std::optional<int64_t>() : std::optional<int64_t>(file.nSize);
+    };
+    size_t i = 0, j = 0;
+    while (i < oldSide.files.size() || j < newSide.files.size()) {
+        const bool bOldFirst = j == newSide.files.size() ||
+                               (i < oldSide.files.size() &&
+                                key(oldSide, oldSide.files[i]) < key(newSide, newSide.files[j]));
+        const bool bNewFirst =
+            !bOldFirst && (i == oldSide.files.size() ||
+                           key(newSide, newSide.files[j]) < key(oldSide, oldSide.files[i]));
+        if (bOldFirst) {
+            const auto& file = oldSide.files[i++];
+            lines.push_back(
+                {'D', JoinRelative(oldSide.dirs[file.nDir], file.strName), false, size(file), {}});
+            ++counts.nFilesDeleted;
+        } else if (bNewFirst) {
+            const auto& file = newSide.files[j++];
+            lines.push_back(
+                {'A', JoinRelative(newSide.dirs[file.nDir], file.strName), false, {}, size(file)});
+            ++counts.nFilesAdded;
+        } else {
+            const auto& before = oldSide.files[i++];
+            const auto& after = newSide.files[j++];
+            const bool bModified =
+                before.nSize != after.nSize ||
+                (before.bHasDigest && after.bHasDigest && before.digest != after.digest);
+            if (bModified) {
+                lines.push_back({'M', JoinRelative(newSide.dirs[after.nDir], after.strName), false,
+                                 size(before), size(after)});
+                ++counts.nFilesModified;
+            }
+        }
+    }
+    std::sort(lines.begin(), lines.end(),
+              [](const DiffLine& a, const DiffLine& b) { return a.strPath < b.strPath; });
+    return lines;
+}
+
+ContentCounts
+CheckContentCopied(Database& oldDb, Database& newDb,
+                   const std::function<void(const std::string&, int64_t)>& fnMissing) {
+    struct Content {
+        int64_t nSize;
+        Md5Digest digest;
+        bool operator<(const Content& other) const {
+            return nSize != other.nSize ? nSize < other.nSize : digest < other.digest;
+        }
+    };
+    std::vector<Content> copies;
+    {
+        Statement statement = newDb.Prepare(CatalogSql::kFilesWithChecksums);
+        statement.BindInt64(1, 0);
+        for (ResultSet rows(std::move(statement)); !rows.IsEOF(); rows.MoveNext()) {
+            Content content{rows.GetInt64(1), {}};
+            if (HexToDigest(rows.GetTextView(2), content.digest))
+                copies.push_back(content);
+        }
+    }
+    std::sort(copies.begin(), copies.end());
+    ContentCounts counts;
+    for (ResultSet rows(oldDb.Prepare(CatalogSql::kAllFiles)); !rows.IsEOF(); rows.MoveNext()) {
+        Content content{rows.IsNull(2) ? -1 : rows.GetInt64(2), {}};
+        if (rows.IsNull(3) || !HexToDigest(rows.GetTextView(3), content.digest)) {
+            ++counts.nNotComparable;
+            continue;
+        }
+        if (std::binary_search(copies.begin(), copies.end(), content)) {
+            ++counts.nCopied;
+            continue;
+        }
+        ++counts.nMissing;
+        fnMissing(FilePath(rows.GetTextView(0), rows.GetTextView(1)), content.nSize);
+    }
+    return counts;
+}

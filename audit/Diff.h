@@ -1,0 +1,46 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+class Database;
+
+// One difference between two catalogs of a tree, by the path relative to
+// each catalog's start directory (so a disk mounted elsewhere, or a backup
+// in another folder, compares by what is inside).
+struct DiffLine {
+    char cStatus = 'M';  // 'A' only in the new catalog, 'D' only in the old, 'M' modified
+    std::string strPath; // relative; a directory's ends with '/'
+    bool bDirectory = false;
+    std::optional<int64_t> nOldSize, nNewSize; // files only
+};
+
+struct DiffCounts {
+    uint64_t nFilesAdded = 0, nFilesDeleted = 0, nFilesModified = 0;
+    uint64_t nDirsAdded = 0, nDirsDeleted = 0;
+    uint64_t Total() const {
+        return nFilesAdded + nFilesDeleted + nFilesModified + nDirsAdded + nDirsDeleted;
+    }
+};
+
+// Compares the open catalogs oldDb and newDb. A file is modified when its
+// size differs, or both catalogs hold a checksum for it and they differ.
+// Directories that exist on one side only are differences too. The lines
+// come sorted by path. Raises EngineError.
+std::vector<DiffLine> DiffCatalogs(Database& oldDb, Database& newDb, DiffCounts& counts);
+
+// What "is everything of the old catalog somewhere in the new one?" found.
+struct ContentCounts {
+    uint64_t nCopied = 0;        // a file of the same size and checksum is in the new catalog
+    uint64_t nMissing = 0;       // none is
+    uint64_t nNotComparable = 0; // it has no checksum: it can be called neither
+};
+
+// Passes fnMissing the full path and size of each file of oldDb that has a
+// checksum but no file of the same size and checksum anywhere in newDb, in
+// catalog order. Files of oldDb without a checksum are only counted.
+ContentCounts CheckContentCopied(Database& oldDb, Database& newDb,
+                                 const std::function<void(const std::string&, int64_t)>& fnMissing);
