@@ -5,12 +5,7 @@
 
 namespace {
 
-struct FoldPair {
-    uint32_t nFrom;
-    uint32_t nTo;
-};
-
-constexpr FoldPair kFoldPairs[] = {
+constexpr CaseFolding kFoldings[] = {
 #include "catalog/CaseFoldTable.inc"
 };
 
@@ -23,14 +18,26 @@ constexpr std::array<uint8_t, 128> MakeAsciiFold() {
 
 constexpr std::array<uint8_t, 128> kAsciiFold = MakeAsciiFold();
 
+const CaseFolding* FirstFoldingFrom(uint32_t nCodePoint) {
+    return std::lower_bound(
+        std::begin(kFoldings), std::end(kFoldings), nCodePoint,
+        [](const CaseFolding& folding, uint32_t nValue) { return folding.nFrom < nValue; });
+}
+
 } // namespace
 
 uint32_t FoldCase(uint32_t nCodePoint) {
     if (nCodePoint < 128)
         return kAsciiFold[nCodePoint];
-    const auto* pEnd = std::end(kFoldPairs);
-    const auto* pFound =
-        std::lower_bound(std::begin(kFoldPairs), pEnd, nCodePoint,
-                         [](const FoldPair& pair, uint32_t nValue) { return pair.nFrom < nValue; });
-    return pFound != pEnd && pFound->nFrom == nCodePoint ? pFound->nTo : nCodePoint;
+    const CaseFolding* pFound = FirstFoldingFrom(nCodePoint);
+    return pFound != std::end(kFoldings) && pFound->nFrom == nCodePoint ? pFound->nTo : nCodePoint;
+}
+
+std::span<const CaseFolding> FoldingsBetween(uint32_t nLow, uint32_t nHigh) {
+    if (nHigh < nLow)
+        return {};
+    const CaseFolding* pBegin = FirstFoldingFrom(nLow);
+    const CaseFolding* pEnd =
+        nHigh == UINT32_MAX ? std::end(kFoldings) : FirstFoldingFrom(nHigh + 1);
+    return {pBegin, pEnd};
 }

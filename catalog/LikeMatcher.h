@@ -14,8 +14,11 @@ struct sqlite3;
 //   [abc]    one character of the list; [a-z] a range; [!abc] one not listed
 //   [*] [?] [#] [[]   the character itself
 //   []       nothing (matches the empty run)
-// Letters compare under Unicode simple case folding, ranges too. Texts are
-// UTF-8; a byte that is not part of a valid sequence is one character of its own.
+// Letters compare under Unicode simple case folding. A character is in the range
+// [x-y] when it, or a character of another case with the same folding, lies
+// from x to y by code point: [0-Z] holds z but not '_', [Z-a] holds z and A.
+// Texts are UTF-8; a byte that is not part of a valid sequence is one character
+// of its own, ordered after every code point.
 class LikeMatcher {
 public:
     // Parses the pattern; raises EngineError when it is malformed (a '[' with
@@ -32,11 +35,14 @@ private:
         uint32_t nValue; // Literal: the folded code point; Set: first range
         uint32_t nEnd;   // Set: one past the last range
     };
+    // Foldings a character may have to belong to a list; a list's ranges are
+    // sorted and disjoint.
     struct Range {
-        uint32_t nLow, nHigh;         // as written
-        uint32_t nFoldLow, nFoldHigh; // folded ends
+        uint32_t nLow, nHigh;
     };
 
+    void AddFoldedRange(uint32_t nLow, uint32_t nHigh);
+    void MergeRanges(uint32_t nFirst);
     bool MatchesOne(const Token& token, uint32_t nCodePoint) const;
 
     std::vector<Token> m_tokens;
