@@ -13,7 +13,9 @@ struct sqlite3;
 //   #        one digit 0-9
 //   [abc]    one character of the list; [a-z] a range; [!abc] one not listed
 //   [*] [?] [#] [[]   the character itself
-//   []       nothing (matches the empty run)
+//   []       nothing (matches the empty run); [!] any one character
+// In a list ']' ends it and '-' between two characters makes a range; a '-'
+// first or last in the list is itself.
 // Letters compare under Unicode simple case folding. A character is in the range
 // [x-y] when it, or a character of another case with the same folding, lies
 // from x to y by code point: [0-Z] holds z but not '_', [Z-a] holds z and A.
@@ -22,7 +24,8 @@ struct sqlite3;
 class LikeMatcher {
 public:
     // Parses the pattern; raises EngineError when it is malformed (a '[' with
-    // no closing ']', a range whose ends are out of order).
+    // no closing ']', a range whose ends are out of order). The message quotes
+    // at most the pattern's first 100 characters.
     explicit LikeMatcher(std::string_view pattern);
 
     bool Matches(std::string_view text) const;
