@@ -128,8 +128,13 @@ LikeMatcher::LikeMatcher(std::string_view pattern) {
                 continue;
             }
             MergeRanges(nFirst);
-            m_tokens.push_back(
-                {Kind::Set, bNegated, nFirst, static_cast<uint32_t>(m_ranges.size())});
+            Token set{Kind::Set, bNegated, nFirst, static_cast<uint32_t>(m_ranges.size())};
+            // Most names are mostly ASCII: those characters get their answer from a bit.
+            for (uint32_t a = 0; a < 128; ++a) {
+                if (InRanges(set, FoldCase(a)) != bNegated)
+                    set.asciiAnswers[a >> 6] |= uint64_t(1) << (a & 63);
+            }
+            m_tokens.push_back(set);
         } else {
             m_tokens.push_back({Kind::Literal, false, FoldCase(c), 0});
         }
@@ -169,6 +174,17 @@ void LikeMatcher::MergeRanges(uint32_t nFirst) {
     m_ranges.erase(last + 1, m_ranges.end());
 }
 
+bool LikeMatcher::InRanges(const Token& token, uint32_t nFolded) const {
+    for (uint32_t i = token.nValue; i < token.nEnd; ++i) {
+        const Range& r = m_ranges[i];
+        if (nFolded < r.nLow)
+            return false; // the ranges are sorted
+        if (nFolded <= r.nHigh)
+            return true;
+    }
+    return false;
+}
+
 bool LikeMatcher::MatchesOne(const Token& token, uint32_t nCodePoint) const {
     switch (token.kind) {
     case Kind::Literal:
@@ -177,20 +193,10 @@ bool LikeMatcher::MatchesOne(const Token& token, uint32_t nCodePoint) const {
         return true;
     case Kind::Digit:
         return nCodePoint >= '0' && nCodePoint <= '9';
-    case Kind::Set: {
-        const uint32_t nFolded = FoldCase(nCodePoint);
-        bool bFound = false;
-        for (uint32_t i = token.nValue; i < token.nEnd; ++i) {
-            const Range& r = m_ranges[i];
-            if (nFolded < r.nLow)
-                break; // the ranges are sorted
-            if (nFolded <= r.nHigh) {
-                bFound = true;
-                break;
-            }
-        }
-        return bFound != token.bNegated;
-    }
+    case Kind::Set:
+        if (nCodePoint < 128)
+            return (token.asciiAnswers[nCodePoint >> 6] >> (nCodePoint & 63)) & 1;
+        return InRanges(token, FoldCase(nCodePoint)) != token.bNegated;
     case Kind::Star:
         break;
     }

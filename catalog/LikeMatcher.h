@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <string_view>
 #include <vector>
@@ -37,6 +38,8 @@ private:
         bool bNegated;   // Set: matches a character not in the set
         uint32_t nValue; // Literal: the folded code point; Set: first range
         uint32_t nEnd;   // Set: one past the last range
+        // Set: the answer for each ASCII character, one bit each, negation included.
+        std::array<uint64_t, 2> asciiAnswers = {};
     };
     // Foldings a character may have to belong to a list; a list's ranges are
     // sorted and disjoint.
@@ -46,6 +49,7 @@ private:
 
     void AddFoldedRange(uint32_t nLow, uint32_t nHigh);
     void MergeRanges(uint32_t nFirst);
+    bool InRanges(const Token& token, uint32_t nFolded) const;
     bool MatchesOne(const Token& token, uint32_t nCodePoint) const;
 
     std::vector<Token> m_tokens;
