@@ -1,22 +1,12 @@
 #include "catalog/CaseFold.h"
 
 #include <algorithm>
-#include <array>
 
 namespace {
 
 constexpr CaseFolding kFoldings[] = {
 #include "catalog/CaseFoldTable.inc"
 };
-
-constexpr std::array<uint8_t, 128> MakeAsciiFold() {
-    std::array<uint8_t, 128> table{};
-    for (unsigned c = 0; c < 128; ++c)
-        table[c] = static_cast<uint8_t>(c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c);
-    return table;
-}
-
-constexpr std::array<uint8_t, 128> kAsciiFold = MakeAsciiFold();
 
 const CaseFolding* FirstFoldingFrom(uint32_t nCodePoint) {
     return std::lower_bound(
@@ -26,9 +16,7 @@ const CaseFolding* FirstFoldingFrom(uint32_t nCodePoint) {
 
 } // namespace
 
-uint32_t FoldCase(uint32_t nCodePoint) {
-    if (nCodePoint < 128)
-        return kAsciiFold[nCodePoint];
+uint32_t FoldCaseBeyondAscii(uint32_t nCodePoint) {
     const CaseFolding* pFound = FirstFoldingFrom(nCodePoint);
     return pFound != std::end(kFoldings) && pFound->nFrom == nCodePoint ? pFound->nTo : nCodePoint;
 }

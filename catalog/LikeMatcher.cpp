@@ -203,6 +203,20 @@ bool LikeMatcher::MatchesOne(const Token& token, uint32_t nCodePoint) const {
     return false;
 }
 
+namespace {
+
+// The character at nPos of text: ASCII bytes directly, the rest decoded.
+inline uint32_t CharacterAt(std::string_view text, size_t nPos, size_t& nLength) {
+    const auto b = static_cast<unsigned char>(text[nPos]);
+    if (b < 0x80) {
+        nLength = 1;
+        return b;
+    }
+    return DecodeUtf8(std::string_view(text.data() + nPos, text.size() - nPos), nLength);
+}
+
+} // namespace
+
 bool LikeMatcher::Matches(std::string_view text) const {
     // Every token but '*' takes exactly one character, so remembering only the
     // last '*' and letting it take one more character on a mismatch is enough.
@@ -218,7 +232,7 @@ bool LikeMatcher::Matches(std::string_view text) const {
             continue;
         }
         size_t nLength = 0;
-        const uint32_t c = DecodeUtf8(text.substr(nText), nLength);
+        const uint32_t c = CharacterAt(text, nText, nLength);
         if (nToken < nTokens && MatchesOne(m_tokens[nToken], c)) {
             ++nToken;
             nText += nLength;
@@ -227,7 +241,7 @@ bool LikeMatcher::Matches(std::string_view text) const {
         if (nStarToken == SIZE_MAX)
             return false;
         nToken = nStarToken + 1;
-        DecodeUtf8(text.substr(nStarText), nLength);
+        CharacterAt(text, nStarText, nLength);
         nStarText += nLength;
         nText = nStarText;
     }
