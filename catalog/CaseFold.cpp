@@ -1,36 +1,31 @@
 #include "catalog/CaseFold.h"
 
 #include <algorithm>
-#include <array>
 
 namespace {
 
-struct FoldPair {
-    uint32_t nFrom;
-    uint32_t nTo;
-};
-
-constexpr FoldPair kFoldPairs[] = {
+constexpr CaseFolding kFoldings[] = {
 #include "catalog/CaseFoldTable.inc"
 };
 
-constexpr std::array<uint8_t, 128> MakeAsciiFold() {
-    std::array<uint8_t, 128> table{};
-    for (unsigned c = 0; c < 128; ++c)
-        table[c] = static_cast<uint8_t>(c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c);
-    return table;
+const CaseFolding* FirstFoldingFrom(uint32_t nCodePoint) {
+    return std::lower_bound(
+        std::begin(kFoldings), std::end(kFoldings), nCodePoint,
+        [](const CaseFolding& folding, uint32_t nValue) { return folding.nFrom < nValue; });
 }
-
-constexpr std::array<uint8_t, 128> kAsciiFold = MakeAsciiFold();
 
 } // namespace
 
-uint32_t FoldCase(uint32_t nCodePoint) {
-    if (nCodePoint < 128)
-        return kAsciiFold[nCodePoint];
-    const auto* pEnd = std::end(kFoldPairs);
-    const auto* pFound =
-        std::lower_bound(std::begin(kFoldPairs), pEnd, nCodePoint,
-                         [](const FoldPair& pair, uint32_t nValue) { return pair.nFrom < nValue; });
-    return pFound != pEnd && pFound->nFrom == nCodePoint ? pFound->nTo : nCodePoint;
+uint32_t FoldCaseBeyondAscii(uint32_t nCodePoint) {
+    const CaseFolding* pFound = FirstFoldingFrom(nCodePoint);
+    return pFound != std::end(kFoldings) && pFound->nFrom == nCodePoint ? pFound->nTo : nCodePoint;
+}
+
+std::span<const CaseFolding> FoldingsBetween(uint32_t nLow, uint32_t nHigh) {
+    if (nHigh < nLow)
+        return {};
+    const CaseFolding* pBegin = FirstFoldingFrom(nLow);
+    const CaseFolding* pEnd =
+        nHigh == UINT32_MAX ? std::end(kFoldings) : FirstFoldingFrom(nHigh + 1);
+    return {pBegin, pEnd};
 }

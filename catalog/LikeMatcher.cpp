@@ -3,6 +3,7 @@
 #include "catalog/CaseFold.h"
 #include "catalog/EngineError.h"
 
+#include <algorithm>
 #include <sqlite3.h>
 #include <string>
 
@@ -14,8 +15,23 @@ bool IsContinuation(unsigned char c) {
     return (c & 0xC0) == 0x80;
 }
 
+// Quotes at most the first 100 characters: a pattern may be as long as a path,
+// and the message has to stay readable in one line or one message box.
 std::string PatternError(std::string_view pattern, const char* pszWhat) {
-    return "Invalid search pattern '" + std::string(pattern) + "': " + pszWhat;
+    constexpr int kMaxQuoted = 100;
+    size_t nQuoted = 0;
+    for (int i = 0; i < kMaxQuoted && nQuoted < pattern.size(); ++i) {
+        size_t nLength = 0;
+        DecodeUtf8(pattern.substr(nQuoted), nLength);
+        nQuoted += nLength;
+    }
+    std::string strMessage = "Invalid search pattern '";
+    strMessage += pattern.substr(0, nQuoted);
+    if (nQuoted < pattern.size())
+        strMessage += "...";
+    strMessage += "': ";
+    strMessage += pszWhat;
+    return strMessage;
 }
 
 } // namespace
@@ -78,6 +94,8 @@ LikeMatcher::LikeMatcher(std::string_view pattern) {
                 ++nPos;
             }
             const auto nFirst = static_cast<uint32_t>(m_ranges.size());
+            size_t nItems = 0;
+            uint32_t nOnly = 0; // the character of a one-character list
             bool bClosed = false;
             while (nPos < pattern.size()) {
                 if (pattern[nPos] == ']') {
@@ -95,30 +113,76 @@ LikeMatcher::LikeMatcher(std::string_view pattern) {
                         throw EngineError(
                             PatternError(pattern, "a range in '[...]' is out of order"));
                 }
-                Range range{nLow, nHigh, FoldCase(nLow), FoldCase(nHigh)};
-                if (range.nFoldLow > range.nFoldHigh) {
-                    range.nFoldLow = nLow;
-                    range.nFoldHigh = nHigh;
-                }
-                m_ranges.push_back(range);
+                AddFoldedRange(nLow, nHigh);
+                ++nItems;
+                nOnly = nLow == nHigh ? nLow : UINT32_MAX;
             }
             if (!bClosed)
                 throw EngineError(PatternError(pattern, "'[' has no closing ']'"));
-            const auto nEnd = static_cast<uint32_t>(m_ranges.size());
-            if (nFirst == nEnd && !bNegated)
+            if (nItems == 0 && !bNegated)
                 continue; // "[]" stands for the empty run
-            if (!bNegated && nEnd - nFirst == 1 &&
-                m_ranges[nFirst].nLow == m_ranges[nFirst].nHigh) {
+            if (!bNegated && nItems == 1 && nOnly != UINT32_MAX) {
                 // One listed character, such as "[*]": a plain literal.
-                m_tokens.push_back({Kind::Literal, false, FoldCase(m_ranges[nFirst].nLow), 0});
-                m_ranges.pop_back();
-            } else {
-                m_tokens.push_back({Kind::Set, bNegated, nFirst, nEnd});
+                m_ranges.resize(nFirst);
+                m_tokens.push_back({Kind::Literal, false, FoldCase(nOnly), 0});
+                continue;
             }
+            MergeRanges(nFirst);
+            Token set{Kind::Set, bNegated, nFirst, static_cast<uint32_t>(m_ranges.size())};
+            // Most names are mostly ASCII: those characters get their answer from a bit.
+            for (uint32_t a = 0; a < 128; ++a) {
+                if (InRanges(set, FoldCase(a)) != bNegated)
+                    set.asciiAnswers[a >> 6] |= uint64_t(1) << (a & 63);
+            }
+            m_tokens.push_back(set);
         } else {
             m_tokens.push_back({Kind::Literal, false, FoldCase(c), 0});
         }
     }
+}
+
+// A character belongs to the range when it or one of its case variants lies
+// between the ends. All variants share one folding, so the test is made on the
+// character's folding: it must be the folding of some code point of the range.
+// Those foldings are the range's own code points that fold to themselves, plus
+// the foldings, lying outside, of those that fold to another one. Keeping the
+// whole range in place of the first part is exact, because a code point that
+// folds to another one is never a folding itself.
+void LikeMatcher::AddFoldedRange(uint32_t nLow, uint32_t nHigh) {
+    m_ranges.push_back({nLow, nHigh});
+    for (const CaseFolding& folding : FoldingsBetween(nLow, nHigh)) {
+        if (folding.nTo < nLow || folding.nTo > nHigh)
+            m_ranges.push_back({folding.nTo, folding.nTo});
+    }
+}
+
+// Sorts the ranges of one list from nFirst on and joins those that overlap or
+// touch, so [A-Z] is held as [A-Z] and [a-z], not as [A-Z] and 26 letters.
+void LikeMatcher::MergeRanges(uint32_t nFirst) {
+    const auto begin = m_ranges.begin() + nFirst;
+    if (begin == m_ranges.end())
+        return;
+    std::sort(begin, m_ranges.end(),
+              [](const Range& a, const Range& b) { return a.nLow < b.nLow; });
+    auto last = begin;
+    for (auto it = begin + 1; it != m_ranges.end(); ++it) {
+        if (it->nLow <= last->nHigh + 1)
+            last->nHigh = std::max(last->nHigh, it->nHigh);
+        else
+            *++last = *it;
+    }
+    m_ranges.erase(last + 1, m_ranges.end());
+}
+
+bool LikeMatcher::InRanges(const Token& token, uint32_t nFolded) const {
+    for (uint32_t i = token.nValue; i < token.nEnd; ++i) {
+        const Range& r = m_ranges[i];
+        if (nFolded < r.nLow)
+            return false; // the ranges are sorted
+        if (nFolded <= r.nHigh)
+            return true;
+    }
+    return false;
 }
 
 bool LikeMatcher::MatchesOne(const Token& token, uint32_t nCodePoint) const {
@@ -129,21 +193,29 @@ bool LikeMatcher::MatchesOne(const Token& token, uint32_t nCodePoint) const {
         return true;
     case Kind::Digit:
         return nCodePoint >= '0' && nCodePoint <= '9';
-    case Kind::Set: {
-        const uint32_t nFolded = FoldCase(nCodePoint);
-        bool bFound = false;
-        for (uint32_t i = token.nValue; i < token.nEnd && !bFound; ++i) {
-            const Range& r = m_ranges[i];
-            bFound = (nCodePoint >= r.nLow && nCodePoint <= r.nHigh) ||
-                     (nFolded >= r.nFoldLow && nFolded <= r.nFoldHigh);
-        }
-        return bFound != token.bNegated;
-    }
+    case Kind::Set:
+        if (nCodePoint < 128)
+            return (token.asciiAnswers[nCodePoint >> 6] >> (nCodePoint & 63)) & 1;
+        return InRanges(token, FoldCase(nCodePoint)) != token.bNegated;
     case Kind::Star:
         break;
     }
     return false;
 }
+
+namespace {
+
+// The character at nPos of text: ASCII bytes directly, the rest decoded.
+inline uint32_t CharacterAt(std::string_view text, size_t nPos, size_t& nLength) {
+    const auto b = static_cast<unsigned char>(text[nPos]);
+    if (b < 0x80) {
+        nLength = 1;
+        return b;
+    }
+    return DecodeUtf8(std::string_view(text.data() + nPos, text.size() - nPos), nLength);
+}
+
+} // namespace
 
 bool LikeMatcher::Matches(std::string_view text) const {
     // Every token but '*' takes exactly one character, so remembering only the
@@ -160,7 +232,7 @@ bool LikeMatcher::Matches(std::string_view text) const {
             continue;
         }
         size_t nLength = 0;
-        const uint32_t c = DecodeUtf8(text.substr(nText), nLength);
+        const uint32_t c = CharacterAt(text, nText, nLength);
         if (nToken < nTokens && MatchesOne(m_tokens[nToken], c)) {
             ++nToken;
             nText += nLength;
@@ -169,7 +241,7 @@ bool LikeMatcher::Matches(std::string_view text) const {
         if (nStarToken == SIZE_MAX)
             return false;
         nToken = nStarToken + 1;
-        DecodeUtf8(text.substr(nStarText), nLength);
+        CharacterAt(text, nStarText, nLength);
         nStarText += nLength;
         nText = nStarText;
     }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <string_view>
 #include <vector>
@@ -13,13 +14,19 @@ struct sqlite3;
 //   #        one digit 0-9
 //   [abc]    one character of the list; [a-z] a range; [!abc] one not listed
 //   [*] [?] [#] [[]   the character itself
-//   []       nothing (matches the empty run)
-// Letters compare under Unicode simple case folding, ranges too. Texts are
-// UTF-8; a byte that is not part of a valid sequence is one character of its own.
+//   []       nothing (matches the empty run); [!] any one character
+// In a list ']' ends it and '-' between two characters makes a range; a '-'
+// first or last in the list is itself.
+// Letters compare under Unicode simple case folding. A character is in the range
+// [x-y] when it, or a character of another case with the same folding, lies
+// from x to y by code point: [0-Z] holds z but not '_', [Z-a] holds z and A.
+// Texts are UTF-8; a byte that is not part of a valid sequence is one character
+// of its own, ordered after every code point.
 class LikeMatcher {
 public:
     // Parses the pattern; raises EngineError when it is malformed (a '[' with
-    // no closing ']', a range whose ends are out of order).
+    // no closing ']', a range whose ends are out of order). The message quotes
+    // at most the pattern's first 100 characters.
     explicit LikeMatcher(std::string_view pattern);
 
     bool Matches(std::string_view text) const;
@@ -31,12 +38,18 @@ private:
         bool bNegated;   // Set: matches a character not in the set
         uint32_t nValue; // Literal: the folded code point; Set: first range
         uint32_t nEnd;   // Set: one past the last range
+        // Set: the answer for each ASCII character, one bit each, negation included.
+        std::array<uint64_t, 2> asciiAnswers = {};
     };
+    // Foldings a character may have to belong to a list; a list's ranges are
+    // sorted and disjoint.
     struct Range {
-        uint32_t nLow, nHigh;         // as written
-        uint32_t nFoldLow, nFoldHigh; // folded ends
+        uint32_t nLow, nHigh;
     };
 
+    void AddFoldedRange(uint32_t nLow, uint32_t nHigh);
+    void MergeRanges(uint32_t nFirst);
+    bool InRanges(const Token& token, uint32_t nFolded) const;
     bool MatchesOne(const Token& token, uint32_t nCodePoint) const;
 
     std::vector<Token> m_tokens;

@@ -4,6 +4,7 @@
 #include "catalog/ResultSet.h"
 
 #include <cerrno>
+#include <cstdlib>
 #include <fcntl.h>
 #include <fstream>
 #include <sstream>
@@ -27,14 +28,32 @@ CliProcess::CliProcess()
             "HOME=" + m_home.Path("home"), "PATH=/usr/bin:/bin"} {
     // Runs dropped to an ordinary user must still reach the test's folders.
     ::chmod(m_home.Root().c_str(), 0777);
+    // A sanitized build's settings go along, so a finding in the command
+    // ends it with the sanitizer's own status, not one the test expects.
+    for (const char* pszName : {"ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS"}) {
+        if (const char* pszValue = std::getenv(pszName))
+            m_env.push_back(std::string(pszName) + "=" + pszValue);
+    }
+}
+
+void CliProcess::SetEnv(const std::string& strName, const std::string& strValue,
+                        bool bAppend) {
+    for (std::string& strVar : m_env) {
+        if (strVar.compare(0, strName.size() + 1, strName + "=") == 0) {
+            strVar = bAppend ? strVar + ":" + strValue : strName + "=" + strValue;
+            return;
+        }
+    }
+    m_env.push_back(strName + "=" + strValue);
 }
 
 void CliProcess::InjectFaults(const std::string& strSettings) {
-    m_env.push_back(std::string("LD_PRELOAD=") + KESTREL_FAULT_LIBRARY);
+    SetEnv("LD_PRELOAD", KESTREL_FAULT_LIBRARY);
     // A sanitizer's runtime wants to be loaded first; the test library
     // changes nothing it watches.
-    m_env.push_back("ASAN_OPTIONS=verify_asan_link_order=0");
-    m_env.push_back(strSettings);
+    SetEnv("ASAN_OPTIONS", "verify_asan_link_order=0", true);
+    const size_t nEqual = strSettings.find('=');
+    SetEnv(strSettings.substr(0, nEqual), strSettings.substr(nEqual + 1));
 }
 
 pid_t CliProcess::Start(const std::vector<std::string>& args, const std::string& strShell) {

@@ -29,9 +29,11 @@ public:
     pid_t Start(const std::vector<std::string>& args, const std::string& strShell = "");
     CliResult Wait(pid_t pid);
 
-    // More environment for the runs to come, "NAME=value".
-    void AddEnv(const std::string& strVar) { m_env.push_back(strVar); }
-    // Loads the test library that makes directory listings slow or fail.
+    // Sets a variable for the runs to come; with bAppend a value it has
+    // already is kept and strValue added after a ':'.
+    void SetEnv(const std::string& strName, const std::string& strValue, bool bAppend = false);
+    // Loads the test library that makes directory listings slow or fail;
+    // strSettings is its "NAME=value".
     void InjectFaults(const std::string& strSettings);
     // Runs as an ordinary user (uid/gid 65534) when the tests run as root.
     void DropRoot(bool bDrop) { m_bDropRoot = bDrop; }

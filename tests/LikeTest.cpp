@@ -112,6 +112,58 @@ const LikeCase kCaseCases[] = {
     {"ss", "ß", false},
 };
 
+// A character is in a range when it, or a letter of another case that folds
+// to the same letter, lies between the ends as written. Folding the ends
+// instead would widen [0-Z] to [0-z] and empty or shrink ranges that cross
+// from upper to lower case.
+const LikeCase kRangeCaseCases[] = {
+    // Ends that fold apart must not widen the range: '_' and '`' lie between
+    // 'Z' and 'a', not between '0' and 'Z'.
+    {"[0-Z]", "_", false},
+    {"[0-Z]", "`", false},
+    {"[0-Z]", "q", true},
+    {"[0-Z]", "7", true},
+    {"[!0-Z]", "_", true},
+    {"[!0-Z]", "q", false},
+    // Ranges that cross from upper to lower case.
+    {"[Z-a]", "z", true},
+    {"[Z-a]", "A", true},
+    {"[Z-a]", "_", true},
+    {"[Z-a]", "b", false},
+    {"[Z-a]", "Y", false},
+    {"[I-i]", "B", true},
+    {"[I-i]", "b", true},
+    {"[I-i]", "Z", true},
+    {"[I-i]", "[", true},
+    {"[I-i]", "{", false},
+    {"[!I-i]", "B", false},
+    {"[!I-i]", "{", true},
+    {"x[a-cI-i]y", "xBy", true},
+    // Latin-1, Greek and Cyrillic ranges, in either case and across it.
+    {"[à-ï]", "Ä", true},
+    {"[à-ï]", "Ö", false},
+    {"[Ö-ä]", "ü", true},
+    {"[Ö-ä]", "ö", true},
+    {"[Ö-ä]", "×", true},
+    {"[Ö-ä]", "å", false},
+    {"[Ω-α]", "ω", true},
+    {"[Ω-α]", "Α", true},
+    {"[Ω-α]", "β", false},
+    {"[Я-а]", "я", true},
+    {"[Я-а]", "А", true},
+    {"[Я-а]", "б", false},
+    // K, k and the Kelvin sign (U+212A) are one letter; so are S, s and long s.
+    {"[a-z]", "\u212A", true},
+    {"[!a-z]", "\u212A", false},
+    {"[\u2100-\u2130]", "k", true},
+    {"[\u2100-\u2130]", "K", true},
+    {"[\u2100-\u2130]", "j", false},
+    {"[!\u2120-\u212F]", "K", false},
+    {"[\u2100-\u2130]", "å", true}, // the Angstrom sign U+212B
+    {"[\u017F-\u0180]", "S", true},
+    {"[\u017F-\u0180]", "t", false},
+};
+
 // Bytes that are not UTF-8 are characters of their own.
 const LikeCase kInvalidUtf8Cases[] = {
     {"?", "\xff", true},
@@ -156,6 +208,10 @@ TEST(LikeMatcher, LetterCaseFolds) {
     ExpectCases(kCaseCases, std::size(kCaseCases));
 }
 
+TEST(LikeMatcher, RangesHoldEveryCaseOfTheLettersBetweenTheirEnds) {
+    ExpectCases(kRangeCaseCases, std::size(kRangeCaseCases));
+}
+
 TEST(LikeMatcher, InvalidUtf8BytesAreSingleCharacters) {
     ExpectCases(kInvalidUtf8Cases, std::size(kInvalidUtf8Cases));
 }
@@ -171,6 +227,25 @@ TEST(LikeMatcher, MalformedPatternsAreErrors) {
         EXPECT_NE(std::string(error.what()).find("no closing ']'"), std::string::npos)
             << error.what();
     }
+}
+
+TEST(LikeMatcher, MessageQuotesAtMostTheFirstHundredCharacters) {
+    auto message = [](const std::string& strPattern) {
+        try {
+            LikeMatcher matcher(strPattern);
+        } catch (const EngineError& error) {
+            return std::string(error.what());
+        }
+        return std::string("accepted");
+    };
+    std::string strHundred = "[";
+    for (int i = 1; i < 100; ++i)
+        strHundred += "é";
+    EXPECT_EQ(message(strHundred),
+              "Invalid search pattern '" + strHundred + "': '[' has no closing ']'");
+    // Cut after 100 characters, never inside one (each 'é' is two bytes).
+    EXPECT_EQ(message(strHundred + "éé[z-a]"),
+              "Invalid search pattern '" + strHundred + "...': a range in '[...]' is out of order");
 }
 
 TEST(CaseFold, FoldsToOneSharedLetter) {
@@ -210,6 +285,7 @@ TEST_F(LikeSqlTest, OperatorUsesCatalogRules) {
     EXPECT_EQ(CountMatches("_____.doc"), 0);
     EXPECT_EQ(CountMatches("?????.doc"), 1);
     EXPECT_EQ(CountMatches("[ab]*"), 2);
+    EXPECT_EQ(CountMatches("[I-i]*"), 3); // 'A' by its lower case
 }
 
 TEST_F(LikeSqlTest, RebindingThePatternTakesTheNewOne) {

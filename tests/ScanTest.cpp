@@ -63,7 +63,10 @@ protected:
     // Scans tree/strStart (or strStartDir as given) into a new catalog.
     void Scan(const std::string& strStartDir, bool bChecksum = false, int32_t nLimitKb = 100) {
         m_job = std::make_unique<ScanJob>();
-        m_job->strCatalogPath = m_out.Path("c" + std::to_string(++m_nScans) + ".mdb");
+        // Appended, not "c" + to_string(...): g++ 12 -O3 warns falsely (-Wrestrict) on that.
+        std::string strName = "c";
+        strName += std::to_string(++m_nScans);
+        m_job->strCatalogPath = m_out.Path(strName + ".mdb");
         m_job->strStartDir = strStartDir;
         m_job->bChecksum = bChecksum;
         m_job->nMaxFileSizeKb = nLimitKb;

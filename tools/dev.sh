@@ -5,6 +5,9 @@
 #   tools/dev.sh run [ARGS...]   build, then start the desktop program kestrel
 #   tools/dev.sh cli [ARGS...]   build, then run kestrel-cli (with ARGS, or --help)
 #   tools/dev.sh test            build, then run the whole test suite
+#   tools/dev.sh sanitize        build the core, kestrel-cli and their tests with
+#                                AddressSanitizer and UndefinedBehaviorSanitizer
+#                                in build-asan (no Qt), then run those tests
 #   tools/dev.sh build           build only
 set -euo pipefail
 
@@ -33,9 +36,26 @@ build() {
     cmake --build build -j "$(nproc)"
 }
 
+# Any finding ends the process with its own status, so a test that expects
+# kestrel-cli to exit 1 or 2 cannot mistake a finding for that answer;
+# -fno-sanitize-recover makes UBSan stop at its first finding too.
+sanitize() {
+    local flags="-O1 -g -fno-omit-frame-pointer -fsanitize=address,undefined -fno-sanitize-recover=all -D_GLIBCXX_ASSERTIONS"
+    cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DKESTREL_GUI=OFF -DKESTREL_BUILD_BENCH=OFF \
+        -DCMAKE_CXX_FLAGS="$flags" -DCMAKE_EXE_LINKER_FLAGS="-fsanitize=address,undefined"
+    export ASAN_OPTIONS="detect_leaks=1:exitcode=86:detect_stack_use_after_return=1"
+    export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1:exitcode=87"
+    cmake --build build-asan -j "$(nproc)"
+    ctest --test-dir build-asan --output-on-failure -j "$(nproc)"
+}
+
 mode="${1:-test}"
 [ $# -gt 0 ] && shift
 install_missing
+if [ "$mode" = sanitize ]; then
+    sanitize
+    exit
+fi
 build
 case "$mode" in
     run)
@@ -50,7 +70,7 @@ case "$mode" in
         ;;
     build) ;;
     *)
-        echo "usage: tools/dev.sh run | cli [ARGS...] | test | build" >&2
+        echo "usage: tools/dev.sh run | cli [ARGS...] | test | sanitize | build" >&2
         exit 2
         ;;
 esac
