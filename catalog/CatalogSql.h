@@ -37,6 +37,20 @@ inline constexpr const char* kSearchFiles =
     "SELECT d.dir_name, f.file_name, f.file_size, f.md5_checksum FROM files f, dirs d "
     "WHERE f.file_name LIKE ? AND d.dir_id = f.dir_id";
 inline constexpr const char* kSearchDirs = "SELECT dir_name FROM dirs WHERE dir_name LIKE ?";
+// The same file searches with each file's modification time as a fifth
+// field, from a catalog that records times, or NULL from one that does not.
+inline constexpr const char* kSearchBothWithTimes =
+    "SELECT d.dir_name, f.file_name, f.file_size, f.md5_checksum, f.file_mtime FROM files f, dirs d "
+    "WHERE (f.file_name LIKE ? OR d.dir_name LIKE ?) AND d.dir_id = f.dir_id";
+inline constexpr const char* kSearchFilesWithTimes =
+    "SELECT d.dir_name, f.file_name, f.file_size, f.md5_checksum, f.file_mtime FROM files f, dirs d "
+    "WHERE f.file_name LIKE ? AND d.dir_id = f.dir_id";
+inline constexpr const char* kSearchBothNoTimes =
+    "SELECT d.dir_name, f.file_name, f.file_size, f.md5_checksum, NULL FROM files f, dirs d "
+    "WHERE (f.file_name LIKE ? OR d.dir_name LIKE ?) AND d.dir_id = f.dir_id";
+inline constexpr const char* kSearchFilesNoTimes =
+    "SELECT d.dir_name, f.file_name, f.file_size, f.md5_checksum, NULL FROM files f, dirs d "
+    "WHERE f.file_name LIKE ? AND d.dir_id = f.dir_id";
 
 // Every file with its directory, in the order the catalog stored them.
 inline constexpr const char* kAllFiles =

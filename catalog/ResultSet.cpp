@@ -30,6 +30,10 @@ void ResultSet::RequireRow() const {
         throw EngineError("No current row in the result set.", SQLITE_MISUSE);
 }
 
+int ResultSet::FieldCount() const {
+    return sqlite3_column_count(m_statement.Handle());
+}
+
 bool ResultSet::IsNull(int nField) const {
     RequireRow();
     return m_statement.IsNull(nField);

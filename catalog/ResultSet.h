@@ -22,6 +22,8 @@ public:
     void Close();
     bool IsOpen() const { return m_bOpen; }
 
+    // How many fields each row has.
+    int FieldCount() const;
     // True when the field holds no value (NULL).
     bool IsNull(int nField) const;
     // The field's bytes; empty for NULL. The view lasts until the next move.

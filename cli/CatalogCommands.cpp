@@ -10,13 +10,15 @@
 #include "scan/CatalogUpdate.h"
 #include "search/DatabaseList.h"
 
+#include <cctype>
 #include <csignal>
 #include <cstdio>
+#include <optional>
 
 namespace {
 
 const char* const kInfoHelp =
-    "Usage: kestrel-cli info ENTRY...\n"
+    "Usage: kestrel-cli info [--format tsv|csv|json] ENTRY...\n"
     "\n"
     "Prints what each catalog records of itself, one 'Key: value' line each:\n"
     "its start directory, when its scan started and finished and whether it\n"
@@ -24,8 +26,10 @@ const char* const kInfoHelp =
     "start directory lay on (file system, UUID, label, mount point, size, free\n"
     "space). What a catalog does not record reads 'unknown'; of a catalog made\n"
     "by an earlier Kestrel or another program, what its rows tell is shown.\n"
-    "Catalogs are separated by a blank line. Exit status: 0, or 2 when a\n"
-    "catalog cannot be read.\n";
+    "Catalogs are separated by a blank line. With --format csv or json each\n"
+    "catalog is one record whose fields are named after the keys (start_directory,\n"
+    "started, ..., made_by; unknown values empty or null).\n"
+    "Exit status: 0, or 2 when a catalog cannot be read.\n";
 
 const char* const kUpdateHelp =
     "Usage: kestrel-cli update [--checksum] [--max-size KB] [--exclude PATTERN]...\n"

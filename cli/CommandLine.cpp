@@ -73,6 +73,19 @@ std::string PatternProblem(const std::string& strPattern) {
     return {};
 }
 
+bool ParseFormatOption(const CommandLine& cmd, OutputFormat& format) {
+    format = OutputFormat::Tsv;
+    const auto it = cmd.values.find("--format");
+    if (it == cmd.values.end() || ParseOutputFormat(it->second, format))
+        return true;
+    PrintError("--format takes tsv, csv or json");
+    return false;
+}
+
+void PrintNote(const std::string& strLine) {
+    std::fputs(strLine.c_str(), stderr);
+}
+
 void PrintError(const std::string& strMessage) {
     std::fprintf(stderr, "kestrel-cli: %s\n", strMessage.c_str());
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "cli/RecordWriter.h"
+
 #include <cstdint>
 #include <map>
 #include <set>
@@ -38,6 +40,13 @@ bool ParseMaxSizeKb(const std::string& strText, int32_t& nKb);
 
 // What is wrong with a pattern, as the message to print; empty when it is fine.
 std::string PatternProblem(const std::string& strPattern);
+
+// Reads --format into format (tsv when not given); prints the error and
+// returns false for a value other than tsv, csv or json.
+bool ParseFormatOption(const CommandLine& cmd, OutputFormat& format);
+
+// Prints a summary line (which ends with its own line feed) on standard error.
+void PrintNote(const std::string& strLine);
 
 // Prints "kestrel-cli: " + strMessage on standard error.
 void PrintError(const std::string& strMessage);

@@ -6,13 +6,19 @@
 #include "catalog/EngineError.h"
 #include "cli/CommandLine.h"
 #include "cli/Output.h"
+#include "cli/RecordWriter.h"
 #include "search/DatabaseList.h"
 #include "search/Search.h"
+#include "search/SearchFilter.h"
+
+#include <optional>
 
 namespace {
 
 const char* const kSearchHelp =
-    "Usage: kestrel-cli search [--where both|files|dirs] [-0] PATTERN [ENTRY...]\n"
+    "Usage: kestrel-cli search [--where both|files|dirs] [--size +SIZE|-SIZE]...\n"
+    "                          [--changed-within WHEN] [--changed-before WHEN]\n"
+    "                          [--format tsv|csv|json] [-0] PATTERN [ENTRY...]\n"
     "\n"
     "Searches the named catalog list entries, or every listed catalog, in list\n"
     "order. PATTERN covers the whole name or path and ignores letter case:\n"
@@ -27,17 +33,35 @@ const char* const kSearchHelp =
     "  --where files  file names\n"
     "  --where dirs   directory paths (a whole path: */photos)\n"
     "\n"
+    "Filters narrow the hits of the pattern (not with --where dirs):\n"
+    "  --size +SIZE   at least SIZE; --size -SIZE at most SIZE; twice for a\n"
+    "                 range. SIZE: a whole number with an optional unit b, k,\n"
+    "                 M, G, T (powers of 1024): +10M, -500k\n"
+    "  --changed-within WHEN   modified at or after WHEN\n"
+    "  --changed-before WHEN   modified before WHEN\n"
+    "                 WHEN: a duration back from now (2weeks, 3d, 12h, 90min,\n"
+    "                 1y) or a local date (2024-06-30, '2024-06-30 12:00:00').\n"
+    "                 Files whose catalog records no time never pass.\n"
+    "\n"
+    "  --format tsv   one hit a line: path, size, checksum and catalog,\n"
+    "                 separated by tabs (default); a tab, line break, carriage\n"
+    "                 return or backslash within a field is written as \\t, \\n,\n"
+    "                 \\r or \\\\\n"
+    "  --format csv   RFC 4180 with a header line: path, size, md5, catalog,\n"
+    "                 mtime, type, and path_bytes and catalog_bytes\n"
+    "  --format json  one JSON object a line with the same fields\n"
+    "                 In csv and json a name that is not valid UTF-8 keeps its\n"
+    "                 exact bytes in hexadecimal in <field>_bytes (json writes\n"
+    "                 the text with \\udcXX escapes, as Python's surrogateescape).\n"
     "  -0, --null     print only the paths, each ended by a NUL byte (for\n"
     "                 xargs -0)\n"
     "\n"
-    "One hit a line: path, size, checksum and catalog, separated by tabs; a tab,\n"
-    "line break, carriage return or backslash within a field is written as \\t,\n"
-    "\\n, \\r or \\\\. A malformed pattern is refused before any catalog is read.\n"
+    "A malformed pattern is refused before any catalog is read.\n"
     "Exit status: 0 with hits, 1 without, 2 on an error (also when the output\n"
     "cannot be written).\n";
 
 const char* const kVerifyHelp =
-    "Usage: kestrel-cli verify ENTRY...\n"
+    "Usage: kestrel-cli verify [--format tsv|csv|json] ENTRY...\n"
     "\n"
     "Checks every file of the catalogs against what was catalogued: a file\n"
     "whose size differs has changed; otherwise its MD5 is computed again and\n"
@@ -46,54 +70,24 @@ const char* const kVerifyHelp =
     "was changed, is not found or cannot be read, then a summary: unchanged,\n"
     "changed, not found, not readable, and not checked (there with its size,\n"
     "but no stored checksum, or no regular file; never counted as unchanged).\n"
+    "With --format csv or json each such file is a record (path, result,\n"
+    "catalog) and the summary goes to standard error.\n"
     "Exit status: 0 when nothing changed, vanished or could not be read, 1\n"
     "otherwise, 2 on an error.\n";
-
-// Writes each hit as a line of tab-separated fields, or with -0 its path
-// alone ended by a NUL byte.
-class HitWriter {
-public:
-    explicit HitWriter(bool bNulSeparated) : m_bNulSeparated(bNulSeparated) {}
-
-    void Write(const ResultRow& row) {
-        m_strLine.clear();
-        if (m_bNulSeparated) {
-            m_strLine.append(row.strPath).append(1, '\0');
-        } else {
-            AppendTsvField(m_strLine, row.strPath);
-            m_strLine += '\t';
-            AppendTsvField(m_strLine, row.strSize);
-            m_strLine += '\t';
-            AppendTsvField(m_strLine, row.strChecksum);
-            m_strLine += '\t';
-            AppendTsvField(m_strLine, row.strDatabase);
-            m_strLine += '\n';
-        }
-        m_out.Write(m_strLine);
-        ++m_nHits;
-    }
-
-    void Flush() { m_out.Flush(); }
-    uint64_t Hits() const { return m_nHits; }
-
-private:
-    bool m_bNulSeparated;
-    OutputWriter m_out;
-    std::string m_strLine;
-    uint64_t m_nHits = 0;
-};
 
 } // namespace
 
 int RunSearchCommand(const std::vector<std::string>& args) {
     CommandLine cmd;
     std::string strError;
-    if (!cmd.Parse(args, {"--help", "-0", "--null"}, {"--where"}, strError)) {
+    if (!cmd.Parse(args, {"--help", "-0", "--null"},
+                   {"--where", "--format", "--size", "--changed-within", "--changed-before"},
+                   strError)) {
         PrintError(strError);
         return kExitUsage;
     }
+    OutputWriter out;
     if (cmd.Has("--help")) {
-        OutputWriter out;
         out.Write(kSearchHelp);
         out.Flush();
         return kExitOk;
@@ -109,6 +103,33 @@ int RunSearchCommand(const std::vector<std::string>& args) {
             return kExitUsage;
         }
     }
+    OutputFormat format = OutputFormat::Tsv;
+    if (!ParseFormatOption(cmd, format))
+        return kExitUsage;
+    SearchFilter filter;
+    for (const std::string& strBound : cmd.All("--size")) {
+        if (!ParseSizeBound(strBound, filter, strError)) {
+            PrintError(strError);
+            return kExitUsage;
+        }
+    }
+    const int64_t nNow = NowNs();
+    for (const auto& [pszOption, pBound] :
+         {std::pair{"--changed-within", &filter.nChangedSinceNs},
+          std::pair{"--changed-before", &filter.nChangedBeforeNs}}) {
+        if (auto it = cmd.values.find(pszOption); it != cmd.values.end()) {
+            *pBound = ParseMoment(it->second, nNow, strError);
+            if (!*pBound) {
+                PrintError(std::string(pszOption) + ": " + strError);
+                return kExitUsage;
+            }
+        }
+    }
+    if (filter.IsActive() && nMode == kSearchDirs) {
+        PrintError("--size, --changed-within and --changed-before filter files: not with "
+                   "--where dirs");
+        return kExitUsage;
+    }
     if (cmd.operands.empty()) {
         PrintError("search takes a PATTERN (see kestrel-cli search --help)");
         return kExitUsage;
@@ -118,7 +139,36 @@ int RunSearchCommand(const std::vector<std::string>& args) {
         PrintError(kMsgEnterSearchText);
         return kExitUsage;
     }
-    HitWriter writer(cmd.Has("-0") || cmd.Has("--null"));
+    const bool bNulSeparated = cmd.Has("-0") || cmd.Has("--null");
+    RecordWriter records(
+        out, format,
+        format == OutputFormat::Tsv
+            ? std::vector<RecordField>{{"path"}, {"size"}, {"md5"}, {"catalog"}}
+            : std::vector<RecordField>{
+                  {"path", true}, {"size"}, {"md5"}, {"catalog", true}, {"mtime"}, {"type"}});
+    uint64_t nHits = 0;
+    auto write = [&](const ResultRow& row) {
+        if (filter.IsActive() && !filter.Passes(row.nSize, row.nMtimeNs))
+            return;
+        ++nHits;
+        if (bNulSeparated) {
+            out.Write(row.strPath);
+            out.Write(std::string_view("\0", 1));
+            return;
+        }
+        if (format == OutputFormat::Tsv) {
+            records.Write({row.strPath, row.strSize, row.strChecksum, row.strDatabase});
+            return;
+        }
+        auto text = [](const std::string& str) -> RecordValue {
+            return str.empty() ? RecordValue() : RecordValue(std::string_view(str));
+        };
+        records.Write({std::string_view(row.strPath),
+                       row.nSize ? RecordValue(*row.nSize) : RecordValue(), text(row.strChecksum),
+                       std::string_view(row.strDatabase),
+                       row.nMtimeNs ? RecordValue(TimeNs{*row.nMtimeNs}) : RecordValue(),
+                       std::string_view(row.bDirectory ? "directory" : "file")});
+    };
     try {
         // A malformed pattern is refused before any catalog is opened.
         CheckSearchPattern(strPattern);
@@ -131,12 +181,13 @@ int RunSearchCommand(const std::vector<std::string>& args) {
                 return kExitUsage;
             }
         }
-        SearchCatalogs(strApp, entries, nMode, strPattern,
-                       [&] { TakeSearchHits([&](ResultRow&& row) { writer.Write(row); }); });
-        writer.Flush();
-        return writer.Hits() > 0 ? kExitOk : kExitFailed;
+        const bool bWithTimes = filter.NeedsTimes() || format != OutputFormat::Tsv;
+        SearchCatalogs(
+            strApp, entries, nMode, strPattern, [&] { TakeSearchHits(write); }, bWithTimes);
+        out.Flush();
+        return nHits > 0 ? kExitOk : kExitFailed;
     } catch (const EngineError& error) {
-        writer.Flush();
+        out.Flush();
         PrintError(error.what());
         return kExitUsage;
     }
@@ -145,7 +196,7 @@ int RunSearchCommand(const std::vector<std::string>& args) {
 int RunVerifyCommand(const std::vector<std::string>& args) {
     CommandLine cmd;
     std::string strError;
-    if (!cmd.Parse(args, {"--help"}, {}, strError)) {
+    if (!cmd.Parse(args, {"--help"}, {"--format"}, strError)) {
         PrintError(strError);
         return kExitUsage;
     }
@@ -155,10 +206,14 @@ int RunVerifyCommand(const std::vector<std::string>& args) {
         out.Flush();
         return kExitOk;
     }
+    OutputFormat format = OutputFormat::Tsv;
+    if (!ParseFormatOption(cmd, format))
+        return kExitUsage;
     if (cmd.operands.empty()) {
         PrintError("verify takes one or more ENTRY (see kestrel-cli list)");
         return kExitUsage;
     }
+    RecordWriter records(out, format, {{"path", true}, {"result"}, {"catalog", true}});
     ProgressLine progress;
     VerifyCounts counts;
     uint64_t nSeen = 0;
@@ -170,14 +225,20 @@ int RunVerifyCommand(const std::vector<std::string>& args) {
             OpenCatalogForSearch(database, strApp, strEntry);
             VerifyCatalog(database, [&](const std::string& strPath, VerifyResult result) {
                 counts.Add(result);
-                const char* pszWhat = result == VerifyResult::Changed       ? "' was changed\n"
-                                      : result == VerifyResult::NotFound    ? "' not found\n"
-                                      : result == VerifyResult::NotReadable ? "' cannot be read\n"
+                const char* pszWhat = result == VerifyResult::Changed       ? "changed"
+                                      : result == VerifyResult::NotFound    ? "not found"
+                                      : result == VerifyResult::NotReadable ? "not readable"
                                                                             : nullptr;
-                if (pszWhat) {
+                if (pszWhat && format != OutputFormat::Tsv) {
+                    records.Write({std::string_view(strPath), std::string_view(pszWhat),
+                                   std::string_view(strEntry)});
+                } else if (pszWhat) {
                     strLine = "File '";
                     AppendTsvField(strLine, strPath);
-                    out.Write(strLine + pszWhat);
+                    strLine += result == VerifyResult::Changed    ? "' was changed\n"
+                               : result == VerifyResult::NotFound ? "' not found\n"
+                                                                  : "' cannot be read\n";
+                    out.Write(strLine);
                 }
                 ++nSeen;
                 if (progress.IsDue()) {
@@ -193,10 +254,17 @@ int RunVerifyCommand(const std::vector<std::string>& args) {
         return kExitUsage;
     }
     progress.Clear();
-    out.Write(std::to_string(counts.nUnchanged) + " unchanged, " + std::to_string(counts.nChanged) +
-              " changed, " + std::to_string(counts.nNotFound) + " not found, " +
-              std::to_string(counts.nNotReadable) + " not readable, " +
-              std::to_string(counts.nNotChecked) + " not checked\n");
-    out.Flush();
+    const std::string strSummary = std::to_string(counts.nUnchanged) + " unchanged, " +
+                                   std::to_string(counts.nChanged) + " changed, " +
+                                   std::to_string(counts.nNotFound) + " not found, " +
+                                   std::to_string(counts.nNotReadable) + " not readable, " +
+                                   std::to_string(counts.nNotChecked) + " not checked\n";
+    if (format == OutputFormat::Tsv) {
+        out.Write(strSummary);
+        out.Flush();
+    } else {
+        out.Flush();
+        PrintNote(strSummary);
+    }
     return counts.AllPresent() ? kExitOk : kExitFailed;
 }

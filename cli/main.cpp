@@ -1,3 +1,4 @@
+#include "cli/AuditCommands.h"
 #include "cli/CatalogCommands.h"
 #include "cli/CommandLine.h"
 #include "cli/CreateCommand.h"
@@ -29,7 +30,7 @@ const char* const kHelp =
     "  update [--checksum] [--max-size KB] [--exclude PATTERN]... [--one-file-system]\n"
     "         ENTRY\n"
     "        bring a catalog up to date, reading only new and changed files\n"
-    "  info ENTRY...\n"
+    "  info [--format tsv|csv|json] ENTRY...\n"
     "        print what catalogs record of themselves: when, where, how\n"
     "  list\n"
     "        print the catalog list, one entry a line\n"
@@ -37,10 +38,15 @@ const char* const kHelp =
     "        add a catalog file from elsewhere to the list\n"
     "  delete [--yes] ENTRY\n"
     "        delete a listed catalog's file and its list entry\n"
-    "  search [--where both|files|dirs] [-0] PATTERN [ENTRY...]\n"
+    "  search [--where both|files|dirs] [--size +SIZE|-SIZE]... [--changed-within WHEN]\n"
+    "         [--changed-before WHEN] [--format tsv|csv|json] [-0] PATTERN [ENTRY...]\n"
     "        search the named catalogs, or all listed ones\n"
-    "  verify ENTRY...\n"
+    "  verify [--format tsv|csv|json] ENTRY...\n"
     "        check every catalogued file for changes\n"
+    "  diff [--content] [--format tsv|csv|json] OLD NEW\n"
+    "        what changed between two catalogs, or what of OLD has no copy in NEW\n"
+    "  duplicates [--min-size SIZE] [--format tsv|csv|json] [ENTRY...]\n"
+    "        files with the same size and checksum, the most wasteful first\n"
     "\n"
     "Catalogs live in the data folder $XDG_DATA_HOME/kestrel/ (by default\n"
     "~/.local/share/kestrel/) as NAME.mdb. 'kestrel-cli COMMAND --help' tells\n"
@@ -77,6 +83,10 @@ int main(int argc, char** argv) {
             return RunVerifyCommand(args);
         if (strCommand == "info")
             return RunInfoCommand(args);
+        if (strCommand == "diff")
+            return RunDiffCommand(args);
+        if (strCommand == "duplicates")
+            return RunDuplicatesCommand(args);
         if (strCommand == "update")
             return RunUpdateCommand(args);
     } catch (const OutputError& error) {

@@ -21,13 +21,27 @@ void OpenCatalogForSearch(Database& database, const std::string& strAppPath,
     database.Open(CatalogPathOfEntry(strAppPath, strEntry), Database::OpenMode::ReadOnly);
 }
 
-void RunCatalogQuery(Database& database, int nMode, const std::string& strSearch) {
+namespace {
+
+const char* StatementOf(Database& database, int nMode, bool bWithTimes) {
+    if (nMode == kSearchDirs)
+        return CatalogSql::kSearchDirs;
+    if (!bWithTimes)
+        return nMode == kSearchFiles ? CatalogSql::kSearchFiles : CatalogSql::kSearchBoth;
+    const bool bHasTimes = ResultSet(database.Prepare(CatalogSql::kHasFileTimes)).GetInt64(0) > 0;
+    if (nMode == kSearchFiles)
+        return bHasTimes ? CatalogSql::kSearchFilesWithTimes : CatalogSql::kSearchFilesNoTimes;
+    return bHasTimes ? CatalogSql::kSearchBothWithTimes : CatalogSql::kSearchBothNoTimes;
+}
+
+} // namespace
+
+void RunCatalogQuery(Database& database, int nMode, const std::string& strSearch,
+                     bool bWithTimes) {
     g_pSearchRecordset.reset();
     g_nSearchMode = nMode;
     try {
-        Statement statement = database.Prepare(nMode == kSearchFiles  ? CatalogSql::kSearchFiles
-                                               : nMode == kSearchDirs ? CatalogSql::kSearchDirs
-                                                                      : CatalogSql::kSearchBoth);
+        Statement statement = database.Prepare(StatementOf(database, nMode, bWithTimes));
         statement.BindText(1, strSearch);
         if (statement.ParameterCount() == 2)
             statement.BindText(2, strSearch);
@@ -57,12 +71,17 @@ ResultRow HitToResultRow(const ResultSet& rows, int nMode, const std::string& st
     row.strDatabase = strDatabase;
     if (nMode == kSearchDirs) {
         row.strPath = rows.GetText(0);
+        row.bDirectory = true;
         return row;
     }
     row.strPath = FilePath(rows.GetTextView(0), rows.GetTextView(1));
-    if (!rows.IsNull(2) && rows.GetInt64(2) >= 0)
-        row.strSize = std::to_string(rows.GetInt64(2));
+    if (!rows.IsNull(2) && rows.GetInt64(2) >= 0) {
+        row.nSize = rows.GetInt64(2);
+        row.strSize = std::to_string(*row.nSize);
+    }
     row.strChecksum = rows.GetText(3);
+    if (rows.FieldCount() > 4 && !rows.IsNull(4))
+        row.nMtimeNs = rows.GetInt64(4);
     return row;
 }
 
@@ -85,14 +104,14 @@ int TakeSearchHits(const std::function<void(ResultRow&&)>& fnAdd) {
 
 void SearchCatalogs(const std::string& strAppPath, const std::vector<std::string>& entries,
                     int nMode, const std::string& strSearch,
-                    const std::function<void()>& fnDeliver) {
+                    const std::function<void()>& fnDeliver, bool bWithTimes) {
     for (size_t k = 0; k < entries.size(); ++k) {
         Database database;
         g_strSearchDatabase = entries[k];
         OpenCatalogForSearch(database, strAppPath, entries[k]);
         g_nResultAction = k == 0 ? 1 : 2;
         try {
-            RunCatalogQuery(database, nMode, strSearch);
+            RunCatalogQuery(database, nMode, strSearch, bWithTimes);
             fnDeliver();
         } catch (...) {
             g_pSearchRecordset.reset(); // it must not outlive its catalog

@@ -1,7 +1,9 @@
 #pragma once
 
 #include <functional>
+#include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -40,16 +42,22 @@ void OpenCatalogForSearch(Database& database, const std::string& strAppPath,
 
 // Builds the statement of nMode with strSearch bound as the pattern and opens
 // it on the catalog into g_pSearchRecordset (the previous one is destroyed
-// first); sets g_nSearchMode. On an engine error the hand-over is left with
-// no result set and action 0, and the error is raised again.
-void RunCatalogQuery(Database& database, int nMode, const std::string& strSearch);
+// first); sets g_nSearchMode. With bWithTimes the hits of files also carry
+// their modification times, where the catalog records them. On an engine
+// error the hand-over is left with no result set and action 0, and the error
+// is raised again.
+void RunCatalogQuery(Database& database, int nMode, const std::string& strSearch,
+                     bool bWithTimes = false);
 
-// The texts of one result row.
+// The texts of one result row, and the values they were made from.
 struct ResultRow {
     std::string strPath;
     std::string strSize;     // empty for a directory, a negative or an unknown size
     std::string strChecksum; // empty when the catalog holds none
     std::string strDatabase;
+    bool bDirectory = false;           // a hit of a search of directories
+    std::optional<int64_t> nSize;      // the stored size, when known and not negative
+    std::optional<int64_t> nMtimeNs;   // the modification time, when searched with times and known
 };
 
 // A file's path from its directory's stored path and its name: the directory,
@@ -75,4 +83,4 @@ int TakeSearchHits(const std::function<void(ResultRow&&)>& fnAdd);
 // the catalog. The first engine error ends the search and is raised.
 void SearchCatalogs(const std::string& strAppPath, const std::vector<std::string>& entries,
                     int nMode, const std::string& strSearch,
-                    const std::function<void()>& fnDeliver);
+                    const std::function<void()>& fnDeliver, bool bWithTimes = false);

@@ -1,0 +1,222 @@
+#include "cli/AuditCommands.h"
+
+#include "audit/Diff.h"
+#include "audit/Duplicates.h"
+#include "catalog/CatalogInfo.h"
+#include "catalog/DataFolder.h"
+#include "catalog/Database.h"
+#include "catalog/EngineError.h"
+#include "cli/CommandLine.h"
+#include "cli/Output.h"
+#include "cli/RecordWriter.h"
+#include "search/DatabaseList.h"
+#include "search/Search.h"
+#include "search/SearchFilter.h"
+
+#include <memory>
+
+namespace {
+
+const char* const kDiffHelp =
+    "Usage: kestrel-cli diff [--content] [--format tsv|csv|json] OLD NEW\n"
+    "\n"
+    "Compares two catalogs (list entries) by each file's path below its\n"
+    "catalog's start directory, so a disk mounted elsewhere, or a backup in\n"
+    "another folder, compares by what is inside. One line a difference, as git\n"
+    "diff --name-status writes them: A (only in NEW), D (only in OLD) or M\n"
+    "(another size, or both have checksums and they differ), a tab, the path.\n"
+    "Directories on one side only are listed with a trailing '/'. A summary goes\n"
+    "to standard error.\n"
+    "\n"
+    "  --content  answer instead: is everything of OLD somewhere in NEW? Prints\n"
+    "             the full path of each file of OLD that has no file of the\n"
+    "             same size and checksum anywhere in NEW. Files of OLD without\n"
+    "             a checksum are counted apart: they are never called safe.\n"
+    "  --format   tsv (default), csv or json (status, path, type, old_size,\n"
+    "             new_size; with --content: path, size)\n"
+    "\n"
+    "Exit status: 0 when nothing differs (with --content: every file of OLD has\n"
+    "a copy in NEW), 1 when something does, 2 on an error.\n";
+
+const char* const kDuplicatesHelp =
+    "Usage: kestrel-cli duplicates [--min-size SIZE] [--format tsv|csv|json]\n"
+    "                              [ENTRY...]\n"
+    "\n"
+    "Finds files with the same size and the same checksum across the named\n"
+    "catalogs (all listed ones by default). Each group's files are printed as\n"
+    "search hits (path, size, checksum, catalog), groups separated by an empty\n"
+    "line, the group that wastes the most bytes first. A summary on standard\n"
+    "error tells the groups, the files, and the bytes that keeping one copy of\n"
+    "each would free. Files without a checksum are never called duplicates;\n"
+    "empty files free nothing and are left out.\n"
+    "\n"
+    "  --min-size SIZE  leave out files smaller than SIZE (a whole number with\n"
+    "                   an optional unit b, k, M, G, T: powers of 1024)\n"
+    "  --format         tsv (default), csv or json (group, path, size, md5,\n"
+    "                   catalog)\n"
+    "\n"
+    "Exit status: 0 when there are duplicates, 1 when there are none, 2 on an\n"
+    "error.\n";
+
+std::string Plural(uint64_t n, const char* pszOne, const char* pszMany) {
+    return std::to_string(n) + " " + (n == 1 ? pszOne : pszMany);
+}
+
+RecordValue SizeValue(const std::optional<int64_t>& nSize) {
+    return nSize ? RecordValue(*nSize) : RecordValue();
+}
+
+} // namespace
+
+int RunDiffCommand(const std::vector<std::string>& args) {
+    CommandLine cmd;
+    std::string strError;
+    if (!cmd.Parse(args, {"--help", "--content"}, {"--format"}, strError)) {
+        PrintError(strError);
+        return kExitUsage;
+    }
+    OutputWriter out;
+    if (cmd.Has("--help")) {
+        out.Write(kDiffHelp);
+        out.Flush();
+        return kExitOk;
+    }
+    OutputFormat format = OutputFormat::Tsv;
+    if (!ParseFormatOption(cmd, format))
+        return kExitUsage;
+    if (cmd.operands.size() != 2) {
+        PrintError("diff takes two catalogs, OLD and NEW (see kestrel-cli list)");
+        return kExitUsage;
+    }
+    try {
+        const std::string strApp = DataFolder();
+        Database oldDb, newDb;
+        OpenCatalogForSearch(oldDb, strApp, cmd.operands[0]);
+        OpenCatalogForSearch(newDb, strApp, cmd.operands[1]);
+        if (cmd.Has("--content")) {
+            RecordWriter records(out, format, {{"path", true}, {"size"}});
+            const ContentCounts counts =
+                CheckContentCopied(oldDb, newDb, [&](const std::string& strPath, int64_t nSize) {
+                    if (format == OutputFormat::Tsv)
+                        records.Write({std::string_view(strPath)});
+                    else
+                        records.Write(
+                            {std::string_view(strPath),
+                             SizeValue(nSize >= 0 ? std::optional(nSize) : std::nullopt)});
+                });
+            out.Flush();
+            PrintNote(Plural(counts.nCopied, "file has", "files have") + " a copy in " +
+                      cmd.operands[1] + ", " + Plural(counts.nMissing, "has", "have") + " none, " +
+                      Plural(counts.nNotComparable, "has", "have") + " no checksum to compare\n");
+            return counts.nMissing + counts.nNotComparable == 0 ? kExitOk : kExitFailed;
+        }
+        DiffCounts counts;
+        const std::vector<DiffLine> lines = DiffCatalogs(oldDb, newDb, counts);
+        RecordWriter records(
+            out, format,
+            format == OutputFormat::Tsv
+                ? std::vector<RecordField>{{"status"}, {"path"}}
+                : std::vector<RecordField>{
+                      {"status"}, {"path", true}, {"type"}, {"old_size"}, {"new_size"}});
+        for (const DiffLine& line : lines) {
+            const std::string_view status(&line.cStatus, 1);
+            if (format == OutputFormat::Tsv)
+                records.Write({status, std::string_view(line.strPath)});
+            else
+                records.Write({status, std::string_view(line.strPath),
+                               std::string_view(line.bDirectory ? "directory" : "file"),
+                               SizeValue(line.nOldSize), SizeValue(line.nNewSize)});
+        }
+        out.Flush();
+        PrintNote("files: " + std::to_string(counts.nFilesAdded) + " added, " +
+                  std::to_string(counts.nFilesDeleted) + " deleted, " +
+                  std::to_string(counts.nFilesModified) +
+                  " modified; directories: " + std::to_string(counts.nDirsAdded) + " added, " +
+                  std::to_string(counts.nDirsDeleted) + " deleted\n");
+        return counts.Total() == 0 ? kExitOk : kExitFailed;
+    } catch (const EngineError& error) {
+        out.Flush();
+        PrintError(error.what());
+        return kExitUsage;
+    }
+}
+
+int RunDuplicatesCommand(const std::vector<std::string>& args) {
+    CommandLine cmd;
+    std::string strError;
+    if (!cmd.Parse(args, {"--help"}, {"--min-size", "--format"}, strError)) {
+        PrintError(strError);
+        return kExitUsage;
+    }
+    OutputWriter out;
+    if (cmd.Has("--help")) {
+        out.Write(kDuplicatesHelp);
+        out.Flush();
+        return kExitOk;
+    }
+    OutputFormat format = OutputFormat::Tsv;
+    if (!ParseFormatOption(cmd, format))
+        return kExitUsage;
+    int64_t nMinSize = 0;
+    if (auto it = cmd.values.find("--min-size"); it != cmd.values.end()) {
+        SearchFilter bound;
+        if (!ParseSizeBound("+" + it->second, bound, strError)) {
+            PrintError("--min-size takes a whole number with an optional unit b, k, M, G or T: '" +
+                       it->second + "'");
+            return kExitUsage;
+        }
+        nMinSize = *bound.nMinSize;
+    }
+    try {
+        const std::string strApp = DataFolder();
+        std::vector<std::string> entries = cmd.operands;
+        if (entries.empty()) {
+            entries = LoadDatabaseList(strApp);
+            if (entries.empty()) {
+                PrintError(kMsgNoDatabases);
+                return kExitUsage;
+            }
+        }
+        std::vector<std::unique_ptr<Database>> catalogs;
+        std::vector<Database*> pointers;
+        for (const std::string& strEntry : entries) {
+            catalogs.push_back(std::make_unique<Database>());
+            OpenCatalogForSearch(*catalogs.back(), strApp, strEntry);
+            pointers.push_back(catalogs.back().get());
+        }
+        const std::vector<DuplicateGroup> groups = FindDuplicates(pointers, nMinSize);
+        RecordWriter records(
+            out, format,
+            format == OutputFormat::Tsv
+                ? std::vector<RecordField>{{"path"}, {"size"}, {"md5"}, {"catalog"}}
+                : std::vector<RecordField>{
+                      {"group"}, {"path", true}, {"size"}, {"md5"}, {"catalog", true}});
+        uint64_t nFiles = 0, nWaste = 0;
+        for (size_t g = 0; g < groups.size(); ++g) {
+            const DuplicateGroup& group = groups[g];
+            if (g > 0)
+                records.WriteSeparator();
+            const std::string strSize = std::to_string(group.nSize);
+            for (const DuplicateGroup::Member& member : group.members) {
+                const std::string_view catalog(entries[member.nCatalog]);
+                if (format == OutputFormat::Tsv)
+                    records.Write({std::string_view(member.strPath), std::string_view(strSize),
+                                   std::string_view(group.strChecksum), catalog});
+                else
+                    records.Write({static_cast<int64_t>(g + 1), std::string_view(member.strPath),
+                                   group.nSize, std::string_view(group.strChecksum), catalog});
+            }
+            nFiles += group.members.size();
+            nWaste += group.Waste();
+        }
+        out.Flush();
+        PrintNote(Plural(groups.size(), "group", "groups") + " of duplicates, " +
+                  Plural(nFiles, "file", "files") + "; keeping one copy of each would free " +
+                  ByteCountText(nWaste) + "\n");
+        return groups.empty() ? kExitFailed : kExitOk;
+    } catch (const EngineError& error) {
+        out.Flush();
+        PrintError(error.what());
+        return kExitUsage;
+    }
+}

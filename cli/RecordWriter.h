@@ -1,0 +1,71 @@
+#pragma once
+
+#include <cstdint>
+#include <initializer_list>
+#include <span>
+#include <string>
+#include <string_view>
+#include <variant>
+#include <vector>
+
+class OutputWriter;
+
+enum class OutputFormat { Tsv, Csv, Json };
+
+// "tsv", "csv" or "json"; false for anything else.
+bool ParseOutputFormat(const std::string& strText, OutputFormat& format);
+
+// A moment as nanoseconds since 1970 UTC, written as ISO 8601.
+struct TimeNs {
+    int64_t nNs;
+};
+
+// One value of a record: none, text (any bytes), a whole number, yes/no, a time.
+using RecordValue = std::variant<std::monostate, std::string_view, int64_t, bool, TimeNs>;
+
+// A record's field: its name, and whether its text is a name from a file
+// system, whose bytes need not be UTF-8.
+struct RecordField {
+    const char* pszName;
+    bool bBytes = false;
+};
+
+// Writes records in one of three forms:
+// - tsv: the fields separated by tabs, one record a line, a tab, line feed,
+//   carriage return or backslash in a text written as \t, \n, \r or \\;
+// - csv: RFC 4180 with a header line, CR LF line ends, fields quoted where
+//   needed;
+// - json: one JSON object a line (NDJSON) with the fields by name.
+// A text field of file-system bytes that is not valid UTF-8 is kept exactly:
+// json writes each invalid byte XX as the escape \udcXX (as Python's
+// surrogateescape reads it) and adds "<name>_bytes" with the bytes in
+// hexadecimal; csv writes U+FFFD for each invalid byte and has a column
+// "<name>_bytes" for every such field, holding the hexadecimal bytes when
+// the text is not valid UTF-8 and empty otherwise.
+class RecordWriter {
+public:
+    RecordWriter(OutputWriter& out, OutputFormat format, std::vector<RecordField> fields);
+
+    // Writes one record, values in the order of the fields.
+    void Write(std::initializer_list<RecordValue> values) {
+        Write(std::span<const RecordValue>(values.begin(), values.size()));
+    }
+    void Write(std::span<const RecordValue> values);
+    // In tsv, an empty line (groups of records); nothing in csv and json.
+    void WriteSeparator();
+
+    OutputFormat Format() const { return m_format; }
+
+private:
+    void WriteHeader();
+
+    OutputWriter& m_out;
+    OutputFormat m_format;
+    std::vector<RecordField> m_fields;
+    bool m_bHeaderWritten = false;
+    std::string m_strLine;
+};
+
+// A time in nanoseconds since 1970 as ISO 8601 UTC, with the fraction of the
+// second when there is one: "2024-06-30T12:00:00.5Z".
+std::string IsoTime(int64_t nNs);
