@@ -44,29 +44,47 @@ std::vector<DuplicateGroup> FindDuplicates(const std::vector<Database*>& catalog
         return a.nCatalog != b.nCatalog ? a.nCatalog < b.nCatalog : a.nFileId < b.nFileId;
     });
 
-    std::vector<Statement> pathOf;
-    for (Database* pCatalog : catalogs)
-        pathOf.push_back(pCatalog->Prepare(CatalogSql::kPathOfFile));
-    std::vector<DuplicateGroup> groups;
+    // The groups, by the candidates they hold; the paths are read after.
+    std::vector<std::pair<size_t, size_t>> spans;
     for (size_t i = 0; i < candidates.size();) {
         size_t nEnd = i + 1;
         while (nEnd < candidates.size() && sameContent(candidates[i], candidates[nEnd]))
             ++nEnd;
-        if (nEnd - i > 1) {
-            DuplicateGroup group;
-            group.nSize = candidates[i].nSize;
-            group.strChecksum = DigestToHex(candidates[i].digest);
-            for (size_t m = i; m < nEnd; ++m) {
-                Statement& statement = pathOf[candidates[m].nCatalog];
-                statement.BindInt64(1, candidates[m].nFileId);
-                if (statement.Step())
-                    group.members.push_back(
-                        {candidates[m].nCatalog, FilePath(statement.Text(0), statement.Text(1))});
-                statement.Reset();
-            }
-            groups.push_back(std::move(group));
-        }
+        if (nEnd - i > 1)
+            spans.emplace_back(i, nEnd);
         i = nEnd;
+    }
+    // One pass over each catalog's files in their order picks the paths of
+    // the members: far cheaper than a lookup each when there are many.
+    std::vector<std::vector<std::pair<int64_t, size_t>>> wanted(catalogs.size());
+    for (const auto& [nBegin, nEnd] : spans)
+        for (size_t m = nBegin; m < nEnd; ++m)
+            wanted[candidates[m].nCatalog].emplace_back(candidates[m].nFileId, m);
+    std::vector<std::string> paths(candidates.size());
+    for (size_t k = 0; k < catalogs.size(); ++k) {
+        std::vector<std::pair<int64_t, size_t>>& ids = wanted[k];
+        if (ids.empty())
+            continue;
+        std::sort(ids.begin(), ids.end());
+        auto next = ids.begin();
+        for (ResultSet rows(catalogs[k]->Prepare(CatalogSql::kPathsByFileId));
+             !rows.IsEOF() && next != ids.end(); rows.MoveNext()) {
+            const int64_t nId = rows.GetInt64(0);
+            while (next != ids.end() && next->first < nId)
+                ++next;
+            for (; next != ids.end() && next->first == nId; ++next)
+                paths[next->second] = FilePath(rows.GetTextView(1), rows.GetTextView(2));
+        }
+    }
+    std::vector<DuplicateGroup> groups;
+    groups.reserve(spans.size());
+    for (const auto& [nBegin, nEnd] : spans) {
+        DuplicateGroup group;
+        group.nSize = candidates[nBegin].nSize;
+        group.strChecksum = DigestToHex(candidates[nBegin].digest);
+        for (size_t m = nBegin; m < nEnd; ++m)
+            group.members.push_back({candidates[m].nCatalog, std::move(paths[m])});
+        groups.push_back(std::move(group));
     }
     std::stable_sort(
         groups.begin(), groups.end(), [](const DuplicateGroup& a, const DuplicateGroup& b) {

@@ -6,12 +6,18 @@
 //   kestrel-bench create-checksum [--mib N]   create --checksum vs find -exec md5sum
 //   kestrel-bench search [--files N]          search vs plocate and grep -c -i
 //   kestrel-bench update                      update vs create --checksum, after small changes
+//   kestrel-bench audit [--files N]           diff and duplicates of two catalogs; json vs tsv
 //
 // Inputs are generated in a temporary folder ($TMPDIR or /tmp) and removed
 // afterwards; every command runs once to warm the caches, then the best of
 // several runs counts.
 
 #include "BenchSupport.h"
+#include "catalog/Catalog.h"
+#include "catalog/CatalogInfo.h"
+#include "catalog/CatalogSql.h"
+#include "catalog/Database.h"
+#include "catalog/RowAppender.h"
 #include "scan/FileChecksum.h"
 
 #include <algorithm>
@@ -57,6 +63,9 @@ RunResult RunCommand(const std::vector<std::string>& args, const std::vector<std
     if (pid == 0) {
         const int fd = ::open(strOut.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         ::dup2(fd, STDOUT_FILENO);
+        // Summaries on standard error would only clutter the report.
+        const int nNull = ::open("/dev/null", O_WRONLY);
+        ::dup2(nNull, STDERR_FILENO);
         for (const std::string& strVar : env)
             ::putenv(const_cast<char*>(strVar.c_str()));
         std::vector<char*> argv;
@@ -380,6 +389,83 @@ int BenchUpdate() {
     return 0;
 }
 
+// A catalog of nFiles files in directories of 20 below /media/disk, written
+// directly: every file with a size and a checksum, one in ten a copy of an
+// earlier file's content. nChange of 100 files differ from the nChange 0
+// catalog: their sizes grow; the last nChange / 10 % are missing and as many
+// new ones are there.
+void MakeAuditCatalog(const std::string& strPath, uint64_t nFiles, int nChange) {
+    Database database;
+    CreateCatalog(database, strPath);
+    database.Execute("PRAGMA synchronous=OFF");
+    database.BeginTransaction();
+    SetCatalogInfo(database, CatalogInfoKey::kStartDir, "/media/disk");
+    RowAppender dirs(database, CatalogSql::kInsertDir);
+    RowAppender files(database, CatalogSql::kInsertFile);
+    std::mt19937_64 random(5);
+    int64_t nDirId = 0;
+    const uint64_t nMissingFrom = nFiles - nFiles * static_cast<uint64_t>(nChange) / 1000;
+    char szHex[33];
+    for (uint64_t i = 0; i < nFiles; ++i) {
+        if (i % 20 == 0)
+            nDirId = dirs.Append({std::string_view("/media/disk/area " + std::to_string(i / 20000) +
+                                                   "/folder " + std::to_string(i / 20))});
+        const uint64_t nContent = i % 10 == 9 ? random() % (i + 1) : i;
+        int64_t nSize = static_cast<int64_t>(nContent % 100000) + 1;
+        std::snprintf(szHex, sizeof szHex, "%016llx%016llx",
+                      static_cast<unsigned long long>(nContent * 0x9E3779B97F4A7C15ull),
+                      static_cast<unsigned long long>(nContent));
+        const uint64_t nRandom = random();
+        if (nChange > 0 && nRandom % 100 < static_cast<uint64_t>(nChange))
+            nSize += 1;
+        std::string strName = "file " + std::to_string(i) + ".dat";
+        if (i >= nMissingFrom)
+            strName = "new " + strName;
+        files.Append({nDirId, std::string_view(strName), nSize, std::string_view(szHex),
+                      static_cast<int64_t>(i)});
+    }
+    database.Commit();
+}
+
+int BenchAudit(uint64_t nFiles) {
+    const std::string strWork = MakeTempDir("kestrel-bench");
+    const auto env = CliEnv(strWork);
+    std::filesystem::create_directories(strWork + "/data/kestrel");
+    std::printf("making two catalogs of %llu files...\n", static_cast<unsigned long long>(nFiles));
+    std::fflush(stdout);
+    MakeAuditCatalog(strWork + "/data/kestrel/old.mdb", nFiles, 0);
+    MakeAuditCatalog(strWork + "/data/kestrel/new.mdb", nFiles, 1);
+    double dWorst = 0;
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"diff", "old", "new"},
+          std::vector<std::string>{"diff", "--content", "old", "new"},
+          std::vector<std::string>{"duplicates", "old", "new"}}) {
+        std::vector<std::string> command = {KESTREL_CLI_PATH};
+        command.insert(command.end(), args.begin(), args.end());
+        std::string strLabel = "kestrel-cli";
+        for (const std::string& strArg : args)
+            strLabel += " " + strArg;
+        const RunResult run = Best(
+            strLabel, [&] { return RunCommand(command, env); }, 1);
+        std::printf("    ratio to the target of 5 s: %.3f\n", run.dSeconds / 5.0);
+        dWorst = std::max(dWorst, run.dSeconds);
+    }
+    // A search with about 200 000 hits: *1.dat and *5.dat... in its form.
+    const char* pszPattern = "*[05].dat";
+    const RunResult tsv = Best("kestrel-cli search --where files (tsv)", [&] {
+        return RunCommand({KESTREL_CLI_PATH, "search", "--where", "files", pszPattern, "old"}, env);
+    });
+    const RunResult json = Best("kestrel-cli search --where files --format json", [&] {
+        return RunCommand(
+            {KESTREL_CLI_PATH, "search", "--where", "files", "--format", "json", pszPattern, "old"},
+            env);
+    });
+    std::printf("slowest of diff, diff --content, duplicates: %.3f s  (target < 5)\n", dWorst);
+    std::printf("time ratio (json / tsv): %.3f  (target <= 1.5)\n", json.dSeconds / tsv.dSeconds);
+    std::filesystem::remove_all(strWork);
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -394,7 +480,10 @@ int main(int argc, char** argv) {
         return BenchCreateChecksum(OptionValue(argc, argv, "--mib", 1024));
     if (strMode == "update")
         return BenchUpdate();
-    std::fprintf(stderr, "usage: kestrel-bench checksum [--mib N] | create [--files N] | "
-                         "create-checksum [--mib N] | search [--files N] | update\n");
+    if (strMode == "audit")
+        return BenchAudit(OptionValue(argc, argv, "--files", 1000000));
+    std::fprintf(stderr,
+                 "usage: kestrel-bench checksum [--mib N] | create [--files N] | "
+                 "create-checksum [--mib N] | search [--files N] | update | audit [--files N]\n");
     return 2;
 }

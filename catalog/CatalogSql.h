@@ -40,10 +40,12 @@ inline constexpr const char* kSearchDirs = "SELECT dir_name FROM dirs WHERE dir_
 // The same file searches with each file's modification time as a fifth
 // field, from a catalog that records times, or NULL from one that does not.
 inline constexpr const char* kSearchBothWithTimes =
-    "SELECT d.dir_name, f.file_name, f.file_size, f.md5_checksum, f.file_mtime FROM files f, dirs d "
+    "SELECT d.dir_name, f.file_name, f.file_size, f.md5_checksum, f.file_mtime FROM files f, dirs "
+    "d "
     "WHERE (f.file_name LIKE ? OR d.dir_name LIKE ?) AND d.dir_id = f.dir_id";
 inline constexpr const char* kSearchFilesWithTimes =
-    "SELECT d.dir_name, f.file_name, f.file_size, f.md5_checksum, f.file_mtime FROM files f, dirs d "
+    "SELECT d.dir_name, f.file_name, f.file_size, f.md5_checksum, f.file_mtime FROM files f, dirs "
+    "d "
     "WHERE f.file_name LIKE ? AND d.dir_id = f.dir_id";
 inline constexpr const char* kSearchBothNoTimes =
     "SELECT d.dir_name, f.file_name, f.file_size, f.md5_checksum, NULL FROM files f, dirs d "
@@ -74,8 +76,9 @@ inline constexpr const char* kFilesOfDirs =
 inline constexpr const char* kFilesWithChecksums =
     "SELECT file_id, file_size, md5_checksum FROM files "
     "WHERE md5_checksum IS NOT NULL AND file_size >= ?";
-inline constexpr const char* kPathOfFile = "SELECT d.dir_name, f.file_name FROM files f, dirs d "
-                                           "WHERE f.file_id = ? AND d.dir_id = f.dir_id";
+inline constexpr const char* kPathsByFileId =
+    "SELECT f.file_id, d.dir_name, f.file_name FROM files f, dirs d "
+    "WHERE d.dir_id = f.dir_id ORDER BY f.file_id";
 
 // Whether a database has the catalog's directory table (its validity test).
 inline constexpr const char* kHasDirsTable =

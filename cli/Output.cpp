@@ -48,6 +48,10 @@ void OutputWriter::Flush() {
 }
 
 void AppendTsvField(std::string& strLine, std::string_view field) {
+    if (field.find_first_of("\t\n\r\\") == std::string_view::npos) {
+        strLine.append(field); // the common case: nothing to escape
+        return;
+    }
     for (const char c : field) {
         switch (c) {
         case '\t':

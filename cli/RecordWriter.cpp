@@ -3,6 +3,8 @@
 #include "catalog/LikeMatcher.h"
 #include "cli/Output.h"
 
+#include <charconv>
+#include <climits>
 #include <ctime>
 
 namespace {
@@ -55,8 +57,22 @@ void SplitUtf8(std::string_view text, Valid fnValid, Invalid fnInvalid) {
     fnValid(text.substr(nRun));
 }
 
+bool IsPlainJson(std::string_view text) {
+    for (const char c : text) {
+        const auto u = static_cast<unsigned char>(c);
+        if (u < 0x20 || u >= 0x7F || c == '"' || c == '\\')
+            return false;
+    }
+    return true;
+}
+
 void AppendJsonString(std::string& strLine, std::string_view text) {
     strLine += '"';
+    if (IsPlainJson(text)) { // the common case: printable ASCII
+        strLine.append(text);
+        strLine += '"';
+        return;
+    }
     SplitUtf8(
         text,
         [&](std::string_view run) {
@@ -127,12 +143,19 @@ std::string IsoTime(int64_t nNs) {
         nFraction += 1000000000;
         --nSeconds;
     }
-    const std::time_t tTime = static_cast<std::time_t>(nSeconds);
-    std::tm utc{};
-    ::gmtime_r(&tTime, &utc);
-    char szText[64];
-    size_t nLength = std::strftime(szText, sizeof szText, "%Y-%m-%dT%H:%M:%S", &utc);
-    std::string strText(szText, nLength);
+    // Files written together share their second: its text is made once.
+    static thread_local int64_t s_nLastSeconds = INT64_MIN;
+    static thread_local std::string s_strLastSeconds;
+    if (nSeconds != s_nLastSeconds) {
+        const std::time_t tTime = static_cast<std::time_t>(nSeconds);
+        std::tm utc{};
+        ::gmtime_r(&tTime, &utc);
+        char szText[64];
+        const size_t nLength = std::strftime(szText, sizeof szText, "%Y-%m-%dT%H:%M:%S", &utc);
+        s_strLastSeconds.assign(szText, nLength);
+        s_nLastSeconds = nSeconds;
+    }
+    std::string strText = s_strLastSeconds;
     if (nFraction != 0) {
         std::string strFraction = std::to_string(nFraction);
         strFraction.insert(0, 9 - strFraction.size(), '0');
@@ -199,7 +222,9 @@ void RecordWriter::Write(std::span<const RecordValue> values) {
             else
                 AppendJsonString(m_strLine, *pText);
         } else if (const auto* pNumber = std::get_if<int64_t>(&value)) {
-            m_strLine += std::to_string(*pNumber);
+            char szNumber[24];
+            const auto [pEnd, ec] = std::to_chars(szNumber, szNumber + sizeof szNumber, *pNumber);
+            m_strLine.append(szNumber, pEnd);
         } else if (const auto* pYes = std::get_if<bool>(&value)) {
             m_strLine +=
                 m_format == OutputFormat::Tsv ? (*pYes ? "yes" : "no") : (*pYes ? "true" : "false");

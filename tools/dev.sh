@@ -13,7 +13,7 @@ set -euo pipefail
 
 cd "$(dirname "$0")/.."
 
-packages=(g++ make cmake libsqlite3-dev libgtest-dev libgmock-dev qt6-base-dev qt6-svg-dev fonts-dejavu-core)
+packages=(g++ make cmake libsqlite3-dev libgtest-dev libgmock-dev qt6-base-dev qt6-svg-dev fonts-dejavu-core python3)
 
 install_missing() {
     local missing=()
