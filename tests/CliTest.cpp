@@ -99,9 +99,9 @@ TEST_F(CliTest, EngineFailureIsStatus1WithItsText) {
 TEST_F(CliTest, HelpTellsTheCommands) {
     const CliResult general = Run({"--help"});
     EXPECT_EQ(general.nExit, 0);
-    for (const char* pszCommand :
-         {"create [--checksum]", "update [--checksum]", "info [--format", "search [--where",
-          "verify ENTRY", "list", "add PATH", "delete [--yes]"})
+    for (const char* pszCommand : {"create [--checksum]", "update [--checksum]", "info [--format",
+                                   "search [--where", "verify [--format", "diff [--content]",
+                                   "duplicates [--min-size", "list", "add PATH", "delete [--yes]"})
         EXPECT_NE(general.strOut.find(pszCommand), std::string::npos) << pszCommand;
     const CliResult create = Run({"create", "--help"});
     EXPECT_EQ(create.nExit, 0);
