@@ -32,8 +32,11 @@ CSortListCtrl::CSortListCtrl(QWidget* pParent)
     setSelectionBehavior(QAbstractItemView::SelectRows);
     setSelectionMode(QAbstractItemView::ExtendedSelection);
     setEditTriggers(QAbstractItemView::NoEditTriggers);
-    setSortingEnabled(false);
+    setSortingEnabled(false); // the list sorts itself, by its own comparison
     setTextElideMode(Qt::ElideRight);
+    // setHeader and setSortingEnabled(false) each make the sections
+    // unclickable (Qt 6.4); a click on a heading is how the user sorts.
+    m_header->setSectionsClickable(true);
     connect(m_header, &QHeaderView::sectionClicked, this, &CSortListCtrl::OnColumnClick);
 }
 

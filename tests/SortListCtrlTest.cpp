@@ -1,3 +1,4 @@
+#include "UserInput.h"
 #include "controls/CSortHeaderCtrl.h"
 #include "controls/CSortListCtrl.h"
 #include "controls/RowCompare.h"
@@ -33,8 +34,12 @@ std::vector<std::string> ColumnTexts(const CSortListCtrl& list, int nColumn) {
     return texts;
 }
 
-void ClickHeader(CSortListCtrl& list, int nColumn) {
-    emit list.Header().sectionClicked(nColumn);
+// Shows the list on the screen, large enough for its columns and rows to
+// be clicked.
+void ShowList(CSortListCtrl& list) {
+    list.resize(900, 400);
+    list.show();
+    QApplication::processEvents();
 }
 
 QByteArray StoredWidths() {
@@ -140,6 +145,7 @@ TEST(SortListCtrlTest, SortsByTheKindOfTheFirstComparedText) {
         list.SetColumns("Text,100");
         for (const std::string& strText : c.rows)
             list.AddRow({strText});
+        ShowList(list);
         for (int i = 0; i < c.nClicks; ++i)
             ClickHeader(list, 0);
         EXPECT_EQ(ColumnTexts(list, 0), c.expected) << c.rows[0] << " clicks " << c.nClicks;
@@ -154,8 +160,8 @@ TEST(SortListCtrlTest, SortsWholeRowsAndKeepsTheirSelection) {
     list.AddRow({"/b", "20", "", "one"});
     list.AddRow({"/a", "300", "", "two"});
     list.AddRow({"/c", "1", "", "three"});
-    list.selectionModel()->select(list.model()->index(1, 0),
-                                  QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    ShowList(list);
+    ClickRow(list, 1);
     ClickHeader(list, 1);
     EXPECT_EQ(ColumnTexts(list, 0), (std::vector<std::string>{"/c", "/b", "/a"}));
     EXPECT_EQ(ColumnTexts(list, 3), (std::vector<std::string>{"three", "one", "two"}));
@@ -166,6 +172,7 @@ TEST(SortListCtrlTest, SortsWholeRowsAndKeepsTheirSelection) {
 TEST(SortListCtrlTest, ClicksMoveTheMarkAndColumnsStayOwnerDrawn) {
     CSortListCtrl list;
     list.SetColumns(kResultColumns);
+    ShowList(list);
     CSortHeaderCtrl& header = list.Header();
     EXPECT_EQ(list.SortColumnIndex(), -1);
     EXPECT_EQ(header.GetItemFormat(0) & CSortHeaderCtrl::HDF_OWNERDRAW, 0);
@@ -191,6 +198,7 @@ TEST(SortListCtrlTest, RowsAddedAfterASortGoToTheEnd) {
     list.SetColumns("Size,50");
     list.AddRow({"3"});
     list.AddRow({"1"});
+    ShowList(list);
     ClickHeader(list, 0);
     list.AddRow({"2"});
     list.AddRow({"0"});
@@ -233,9 +241,9 @@ TEST(SortListCtrlTest, GetFirstSelectedFindsTheLowestSelectedRowFromAStart) {
     for (int i = 0; i < 10; ++i)
         list.AddRow({std::to_string(i)});
     EXPECT_EQ(list.GetFirstSelected(0), -1); // nothing selected
-    for (int nRow : {7, 3})
-        list.selectionModel()->select(list.model()->index(nRow, 0),
-                                      QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    ShowList(list);
+    ClickRow(list, 7);
+    ClickRow(list, 3, Qt::ControlModifier);
     EXPECT_EQ(list.GetFirstSelected(0), 3);
     EXPECT_EQ(list.GetFirstSelected(3), 3);
     EXPECT_EQ(list.GetFirstSelected(4), 7);
@@ -248,7 +256,8 @@ TEST(SortListCtrlTest, ColumnWidthsAreStoredAsCountAndWidths) {
         CSortListCtrl list;
         list.SetDlgCtrlID(1022);
         list.SetColumns(kResultColumns);
-        list.Header().resizeSection(1, 90);
+        ShowList(list);
+        DragColumnBorder(list, 1, 15);
         list.SaveColumnWidths();
     }
     EXPECT_EQ(StoredWidths(), Int32s({4, 200, 90, 230, 100}));
