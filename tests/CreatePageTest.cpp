@@ -1,4 +1,5 @@
 #include "DesktopFixture.h"
+#include "UserInput.h"
 #include "app/CMainDlg.h"
 #include "app/Globals.h"
 #include "catalog/Database.h"
@@ -26,12 +27,12 @@ protected:
         m_tree.WriteFile("src/a.txt", "alpha");
         m_tree.WriteFile("src/deep/b.bin", std::string(3000, 'b'));
         Start();
-        Main().OnMainPage(2);
+        ClickTab(2);
     }
 
     void Fill(const std::string& strStartDir, const std::string& strName) {
-        CreatePage().m_editStartDir->setText(QString::fromStdString(strStartDir));
-        CreatePage().m_editDatabaseName->setText(QString::fromStdString(strName));
+        Type(*CreatePage().m_editStartDir, strStartDir);
+        Type(*CreatePage().m_editDatabaseName, strName);
     }
 
     // Presses Create; true when a progress window ran meanwhile.
@@ -59,9 +60,11 @@ protected:
 } // namespace
 
 TEST_F(CreatePageTest, CreateBuildsTheCatalogAndTheSearchPageListsIt) {
-    SearchPage().m_comboWhere->setCurrentIndex(2);
+    ClickTab(0);
+    ChooseWhere(2);
+    ClickTab(2);
     Fill(m_tree.Path("src"), "Source files");
-    CreatePage().m_checkChecksum->click();
+    ClickCheckBox(*CreatePage().m_checkChecksum);
     EXPECT_TRUE(Create());
     EXPECT_TRUE(TakeMessages().empty());
     const std::string strCatalog = m_strData + "Source files.mdb";
@@ -77,7 +80,7 @@ TEST_F(CreatePageTest, CreateBuildsTheCatalogAndTheSearchPageListsIt) {
     EXPECT_EQ(g_pProgressDlg, nullptr);
 
     // Back on the Search page the list is loaded again and the mode reset.
-    Main().OnMainPage(0);
+    ClickTab(0);
     EXPECT_EQ(ListedEntries(), std::vector<std::string>{"Source files"});
     EXPECT_EQ(SearchPage().m_comboWhere->currentIndex(), 0);
 }
@@ -156,28 +159,34 @@ TEST_F(CreatePageTest, MaxFileSizeFieldCheckBoxAndArrows) {
     CDBControl& page = CreatePage();
     EXPECT_EQ(page.m_editMaxFileSize->text(), "100");
     EXPECT_FALSE(page.m_editMaxFileSize->isEnabled());
-    page.m_checkChecksum->click();
+    ClickCheckBox(*page.m_checkChecksum);
     EXPECT_TRUE(page.m_editMaxFileSize->isEnabled());
-    page.m_checkChecksum->click();
+    ClickCheckBox(*page.m_checkChecksum);
     EXPECT_FALSE(page.m_editMaxFileSize->isEnabled());
     EXPECT_EQ(page.m_editMaxFileSize->text(), "100");
     EXPECT_TRUE(page.m_spinMaxFileSize->isEnabled());
 
-    page.m_spinMaxFileSize->UpButton()->click();
+    // The arrows work on the greyed field too.
+    ClickWidget(*page.m_spinMaxFileSize->UpButton());
     EXPECT_EQ(page.m_editMaxFileSize->text(), "101");
-    page.m_editMaxFileSize->setText("0");
-    page.m_spinMaxFileSize->DownButton()->click();
+    ClickCheckBox(*page.m_checkChecksum);
+    Type(*page.m_editMaxFileSize, "0");
+    ClickWidget(*page.m_spinMaxFileSize->DownButton());
     EXPECT_EQ(page.m_editMaxFileSize->text(), "0");
-    page.m_editMaxFileSize->setText("2147483647");
-    page.m_spinMaxFileSize->UpButton()->click();
+    Type(*page.m_editMaxFileSize, "2147483647");
+    ClickWidget(*page.m_spinMaxFileSize->UpButton());
     EXPECT_EQ(page.m_editMaxFileSize->text(), "2147483647");
+    // The Up and Down keys in the field are the arrows.
+    Type(*page.m_editMaxFileSize, "7");
+    Key(Qt::Key_Up);
+    Key(Qt::Key_Up);
+    Key(Qt::Key_Down);
+    EXPECT_EQ(page.m_editMaxFileSize->text(), "8");
 
     // Only digits can be typed; an empty field is no integer: Create stops.
-    page.m_checkChecksum->click();
-    page.m_editMaxFileSize->clear();
-    QTest::keyClicks(page.m_editMaxFileSize, "1x2");
+    Type(*page.m_editMaxFileSize, "1x2");
     EXPECT_EQ(page.m_editMaxFileSize->text(), "12");
-    page.m_editMaxFileSize->clear();
+    Type(*page.m_editMaxFileSize, "");
     Fill(m_tree.Path("src"), "NoLimit");
     Click(page, "IDOK");
     EXPECT_EQ(TakeMessageTexts(), std::vector<std::string>{CDBControl::kMsgEnterInteger});
@@ -187,7 +196,7 @@ TEST_F(CreatePageTest, MaxFileSizeFieldCheckBoxAndArrows) {
 
 TEST_F(CreatePageTest, BrowseFillsOnlyTheStartDirectoryAndEnterCreates) {
     CDBControl& page = CreatePage();
-    page.m_editDatabaseName->setText("Typed");
+    Type(*page.m_editDatabaseName, "Typed");
     m_pickedDirectory.reset();
     Click(page, "IDC_BROWSE");
     EXPECT_EQ(page.m_editStartDir->text(), "");
@@ -197,9 +206,9 @@ TEST_F(CreatePageTest, BrowseFillsOnlyTheStartDirectoryAndEnterCreates) {
     EXPECT_EQ(page.m_editDatabaseName->text(), "Typed");
 
     // Escape does nothing; Enter in a field is Create.
-    QTest::keyClick(page.m_editDatabaseName, Qt::Key_Escape);
+    ClickWidget(*page.m_editDatabaseName);
+    Key(Qt::Key_Escape);
     EXPECT_TRUE(page.isVisible());
-    QTest::keyClick(page.m_editDatabaseName, Qt::Key_Return);
-    Settle();
+    Key(Qt::Key_Return);
     EXPECT_EQ(CountRows(m_strData + "Typed.mdb", "files"), 2);
 }

@@ -1,5 +1,6 @@
 #include "DesktopFixture.h"
 #include "TestTree.h"
+#include "UserInput.h"
 #include "app/CMainDlg.h"
 #include "app/CMainMenu.h"
 #include "app/CommandIds.h"
@@ -19,19 +20,34 @@ namespace {
 class ResultPageTest : public DesktopTest {
 protected:
     void Search(const std::string& strEntry, const std::string& strText, int nMode) {
-        Main().OnMainPage(0);
+        ClickTab(0);
         SelectEntries({strEntry});
-        SearchPage().m_editSearch->setText(QString::fromStdString(strText));
-        SearchPage().m_comboWhere->setCurrentIndex(nMode);
+        Type(*SearchPage().m_editSearch, strText);
+        ChooseWhere(nMode);
         Click(SearchPage(), "IDC_SEARCH");
     }
 
+    // Selects rows with the mouse: a click on the first, Ctrl+click on the
+    // others; no rows: a click where there is no row.
     void Select(const std::vector<int>& rows) {
         CSortListCtrl& list = *ResultPage().m_list;
-        list.clearSelection();
-        for (int nRow : rows)
-            list.selectionModel()->select(list.model()->index(nRow, 0),
-                                          QItemSelectionModel::Select | QItemSelectionModel::Rows);
+        if (rows.empty())
+            ClickAt(*list.viewport(), BelowTheRows(list));
+        for (size_t i = 0; i < rows.size(); ++i)
+            ClickRow(list, rows[i], i == 0 ? Qt::NoModifier : Qt::ControlModifier);
+        Settle();
+        std::vector<int> selected;
+        for (int nRow = list.GetFirstSelected(0); nRow >= 0; nRow = list.GetFirstSelected(nRow + 1))
+            selected.push_back(nRow);
+        std::vector<int> wanted = rows;
+        std::sort(wanted.begin(), wanted.end());
+        EXPECT_EQ(selected, wanted);
+    }
+
+    // Result > Check by its key.
+    std::vector<MessageRequest> CheckSelected() {
+        Key(Qt::Key_E, Qt::ControlModifier);
+        return TakeMessages();
     }
 
     int RowOf(const std::string& strPath) {
@@ -45,8 +61,7 @@ protected:
         const int nRow = RowOf(strPath);
         EXPECT_GE(nRow, 0) << strPath;
         Select({nRow});
-        m_app.OnCommand(ID_RESULT_CHECK);
-        return TakeMessages();
+        return CheckSelected();
     }
 };
 
@@ -78,14 +93,17 @@ TEST_F(ResultPageTest, ShowingWithoutAHandOverKeepsTheRows) {
     MakeCatalogOfRows("Disk", {"/d"}, {{"/d", "x", 1, ""}, {"/d", "y", 2, ""}});
     Start();
     Search("Disk", "*", kSearchFiles);
-    ResultPage().m_list->SortColumn(0, false);
-    Main().OnMainPage(2);
+    ClickHeader(*ResultPage().m_list, 0);
+    ClickHeader(*ResultPage().m_list, 0);
+    ClickTab(2);
     EXPECT_FALSE(g_pMainMenu->IsEnabled(ID_RESULT_CHECK));
-    Main().OnMainPage(1);
+    ClickTab(1);
     EXPECT_TRUE(g_pMainMenu->IsEnabled(ID_RESULT_CHECK));
     EXPECT_EQ(ResultColumn(0), (std::vector<std::string>{"/d/y", "/d/x"}));
-    // Enter on the page neither closes nor hides it.
-    QTest::keyClick(ResultPage().m_list, Qt::Key_Return);
+    // Enter on the page, or on its list, neither closes nor hides it.
+    Key(Qt::Key_Return);
+    Select({0});
+    Key(Qt::Key_Return);
     EXPECT_TRUE(ResultPage().isVisible());
     // A new search refills the list in the catalog's order; the mark stays.
     Search("Disk", "*", kSearchFiles);
@@ -103,23 +121,24 @@ TEST_F(ResultPageTest, DoubleClickOpensTheLowestSelectedRow) {
     CSortListCtrl& list = *ResultPage().m_list;
     ASSERT_EQ(list.GetItemCount(), 10);
 
-    Select({});
-    emit list.DoubleClicked();
+    // Where there is no row: nothing is selected, nothing opens.
+    DoubleClickAt(*list.viewport(), BelowTheRows(list));
+    EXPECT_EQ(list.GetFirstSelected(0), -1);
     EXPECT_TRUE(m_opened.empty());
 
-    Select({7, 3});
-    emit list.DoubleClicked();
+    // Rows 3 and 7 selected, a Ctrl+double click on row 7: row 3 opens.
+    Select({3, 7});
+    DoubleClickRow(list, 7, Qt::ControlModifier);
     EXPECT_EQ(m_opened, std::vector<std::string>{"/d/f3"});
     EXPECT_TRUE(TakeMessages().empty());
 
-    // A real double click on a row selects and opens it.
+    // A double click on a row selects and opens it.
     m_opened.clear();
-    const QRect rc = list.visualRect(list.model()->index(2, 0));
-    QTest::mouseDClick(list.viewport(), Qt::LeftButton, Qt::NoModifier, rc.center());
+    DoubleClickRow(list, 2);
     EXPECT_EQ(m_opened, std::vector<std::string>{"/d/f2"});
 
     m_bOpenSucceeds = false;
-    emit list.DoubleClicked();
+    DoubleClickRow(list, 2);
     const std::vector<MessageRequest> messages = TakeMessages();
     ASSERT_EQ(messages.size(), 1u);
     EXPECT_EQ(messages[0].strText, "Can't open selected file or directory");
@@ -162,8 +181,7 @@ TEST_F(ResultPageTest, FileCheckGivesTheFourAnswers) {
 
     // Nothing selected: nothing at all.
     Select({});
-    m_app.OnCommand(ID_RESULT_CHECK);
-    EXPECT_TRUE(TakeMessages().empty());
+    EXPECT_TRUE(CheckSelected().empty());
 }
 
 TEST_F(ResultPageTest, FileCheckReadsTheStoredChecksumCell) {
@@ -186,39 +204,37 @@ TEST_F(ResultPageTest, FileCheckReadsTheStoredChecksumCell) {
 
     // Rows 1 and 2 selected: row 1 is checked, whose cell is empty.
     Select({2, 1});
-    m_app.OnCommand(ID_RESULT_CHECK);
-    std::vector<MessageRequest> messages = TakeMessages();
+    std::vector<MessageRequest> messages = CheckSelected();
     ASSERT_EQ(messages.size(), 1u);
     EXPECT_EQ(messages[0].strText, "Checksum not found in database for this file");
     EXPECT_EQ(messages[0].icon, MessageIcon::Information);
     // A cell of blanks only is no checksum either.
     Select({2});
-    m_app.OnCommand(ID_RESULT_CHECK);
-    EXPECT_EQ(TakeMessageTexts(),
-              std::vector<std::string>{"Checksum not found in database for this file"});
+    messages = CheckSelected();
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].strText, "Checksum not found in database for this file");
     // A file that opens but cannot be read is not compared.
     Select({3});
-    m_app.OnCommand(ID_RESULT_CHECK);
-    messages = TakeMessages();
+    messages = CheckSelected();
     ASSERT_EQ(messages.size(), 1u);
     EXPECT_EQ(messages[0].strText, "File '" + m_tree.Path("t/pipe") + "' cannot be read");
     EXPECT_EQ(messages[0].icon, MessageIcon::Warning);
     // A deleted file is not found, whatever its cell holds.
     ::unlink(m_tree.Path("t/b.txt").c_str());
     Select({1});
-    m_app.OnCommand(ID_RESULT_CHECK);
-    EXPECT_EQ(TakeMessageTexts(), std::vector<std::string>{"File not found"});
+    messages = CheckSelected();
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].strText, "File not found");
 
     // After a search of directories the rows are directories: no check.
     Search("Rows", "*", kSearchDirs);
     Select({0});
-    m_app.OnCommand(ID_RESULT_CHECK);
-    EXPECT_TRUE(TakeMessages().empty());
+    EXPECT_TRUE(CheckSelected().empty());
 }
 
 TEST_F(ResultPageTest, TheListFollowsThePageSizeAndAHandOverThatNeverOpenedIsDropped) {
     Start();
-    Main().OnMainPage(1);
+    ClickTab(1);
     for (const QSize size : {QSize(900, 700), QSize(500, 400)}) {
         Main().resize(size);
         Settle();

@@ -1,4 +1,5 @@
 #include "DesktopFixture.h"
+#include "UserInput.h"
 #include "app/CMainDlg.h"
 #include "app/CMainMenu.h"
 #include "app/CommandIds.h"
@@ -38,8 +39,9 @@ protected:
     }
 
     void Search(const std::string& strText, int nMode) {
-        SearchPage().m_editSearch->setText(QString::fromStdString(strText));
-        SearchPage().m_comboWhere->setCurrentIndex(nMode);
+        ClickTab(0);
+        Type(*SearchPage().m_editSearch, strText);
+        ChooseWhere(nMode);
         Click(SearchPage(), "IDC_SEARCH");
     }
 
@@ -108,6 +110,7 @@ TEST_F(SearchPageTest, TwoCatalogsFillTheResultPageOnce) {
     EXPECT_FALSE(g_pSearchRecordset && g_pSearchRecordset->IsOpen());
 
     // "Directories and files" also lists every file of a matching directory.
+    ClickTab(0);
     SelectEntries({"A"});
     Search("*/sub", kSearchBoth);
     paths = ResultColumn(0);
@@ -126,9 +129,8 @@ TEST_F(SearchPageTest, EnterInTheSearchTextSearches) {
     MakeTwoCatalogs();
     Start();
     SelectEntries({"B"});
-    SearchPage().m_editSearch->setText("five.txt");
-    QTest::keyClick(SearchPage().m_editSearch, Qt::Key_Return);
-    Settle();
+    Type(*SearchPage().m_editSearch, "five.txt");
+    Key(Qt::Key_Return);
     EXPECT_EQ(ResultColumn(0), std::vector<std::string>{m_tree.Path("b/five.txt")});
 }
 
@@ -166,7 +168,6 @@ TEST_F(SearchPageTest, AnEngineErrorStopsTheSearchAndKeepsDeliveredRows) {
     EXPECT_EQ(CurrentTab(), 1);
 
     // A bad pattern in the first catalog: the previous rows stay, the page is not shown.
-    Main().OnMainPage(0);
     const size_t nRows = ResultColumn(0).size();
     Search("[abc", kSearchFiles);
     messages = TakeMessages();
@@ -174,7 +175,7 @@ TEST_F(SearchPageTest, AnEngineErrorStopsTheSearchAndKeepsDeliveredRows) {
     EXPECT_NE(messages[0].strText.find("'[' has no closing ']'"), std::string::npos);
     EXPECT_EQ(CurrentTab(), 0);
     EXPECT_EQ(g_nResultAction, 0);
-    Main().OnMainPage(1);
+    ClickTab(1);
     EXPECT_EQ(ResultColumn(0).size(), nRows);
 }
 
@@ -226,7 +227,7 @@ TEST_F(SearchPageTest, DeleteAsksFirstThenRemovesTheFileAndTheEntry) {
     QListWidget& list = *SearchPage().m_listDatabases;
 
     // No: nothing changes.
-    list.setCurrentRow(1);
+    ClickEntry(1);
     m_answers = {MessageAnswer::No};
     Click(SearchPage(), "IDC_DELETE");
     std::vector<MessageRequest> messages = TakeMessages();
@@ -240,7 +241,6 @@ TEST_F(SearchPageTest, DeleteAsksFirstThenRemovesTheFileAndTheEntry) {
     EXPECT_EQ(list.count(), 3);
 
     // Yes: the file, the entry and its line go.
-    list.setCurrentRow(1);
     m_answers = {MessageAnswer::Yes};
     Click(SearchPage(), "IDC_DELETE");
     EXPECT_FALSE(Exists(m_tree.Path("keep/b.mdb")));
@@ -248,7 +248,7 @@ TEST_F(SearchPageTest, DeleteAsksFirstThenRemovesTheFileAndTheEntry) {
     EXPECT_EQ(ListFile(), "/x/y.mdb\n");
 
     // A catalog of the data folder: its file goes, the list file stays.
-    list.setCurrentRow(0);
+    ClickEntry(0);
     m_answers = {MessageAnswer::Yes};
     Click(SearchPage(), "IDC_DELETE");
     EXPECT_FALSE(Exists(m_strData + "A.mdb"));

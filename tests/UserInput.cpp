@@ -30,10 +30,6 @@ bool CanClick(const QWidget& widget, QPoint pt) {
     return true;
 }
 
-QPoint MiddleOfRow(const QAbstractItemView& view, int nRow) {
-    return view.visualRect(view.model()->index(nRow, 0)).center();
-}
-
 QPoint MiddleOfSection(const CSortListCtrl& list, int nColumn) {
     const CSortHeaderCtrl& header = list.Header();
     return {header.sectionViewportPosition(nColumn) + header.sectionSize(nColumn) / 2,
@@ -82,28 +78,33 @@ void DragColumnBorder(CSortListCtrl& list, int nColumn, int nBy) {
     QTest::mouseRelease(&viewport, Qt::LeftButton, Qt::NoModifier, ptTo);
 }
 
+QPoint MiddleOfRow(const QAbstractItemView& view, int nRow) {
+    return view.visualRect(view.model()->index(nRow, 0)).center();
+}
+
+QPoint BelowTheRows(const QAbstractItemView& view) {
+    const int nRows = view.model()->rowCount();
+    const int nTop =
+        nRows > 0 ? view.visualRect(view.model()->index(nRows - 1, 0)).bottom() + 1 : 0;
+    return {view.viewport()->width() / 2, (nTop + view.viewport()->height()) / 2};
+}
+
+void DoubleClickAt(QWidget& widget, QPoint pt, Qt::KeyboardModifiers modifiers) {
+    if (!CanClick(widget, pt))
+        return;
+    // What the window system delivers for a double click.
+    QTest::mousePress(&widget, Qt::LeftButton, modifiers, pt);
+    QTest::mouseRelease(&widget, Qt::LeftButton, modifiers, pt);
+    QTest::mouseDClick(&widget, Qt::LeftButton, modifiers, pt);
+    QTest::mouseRelease(&widget, Qt::LeftButton, modifiers, pt);
+}
+
 void ClickRow(QAbstractItemView& view, int nRow, Qt::KeyboardModifiers modifiers) {
     ClickAt(*view.viewport(), MiddleOfRow(view, nRow), modifiers);
 }
 
 void DoubleClickRow(QAbstractItemView& view, int nRow, Qt::KeyboardModifiers modifiers) {
-    QWidget& viewport = *view.viewport();
-    const QPoint pt = MiddleOfRow(view, nRow);
-    if (!CanClick(viewport, pt))
-        return;
-    // What the window system delivers for a double click.
-    QTest::mousePress(&viewport, Qt::LeftButton, modifiers, pt);
-    QTest::mouseRelease(&viewport, Qt::LeftButton, modifiers, pt);
-    QTest::mouseDClick(&viewport, Qt::LeftButton, modifiers, pt);
-    QTest::mouseRelease(&viewport, Qt::LeftButton, modifiers, pt);
-}
-
-void ClickBelowTheRows(QAbstractItemView& view) {
-    QWidget& viewport = *view.viewport();
-    const int nRows = view.model()->rowCount();
-    const int nBelow =
-        nRows > 0 ? view.visualRect(view.model()->index(nRows - 1, 0)).bottom() + 1 : 0;
-    ClickAt(viewport, QPoint(viewport.width() / 2, (nBelow + viewport.height()) / 2));
+    DoubleClickAt(*view.viewport(), MiddleOfRow(view, nRow), modifiers);
 }
 
 QWidget* KeyTarget() {
@@ -111,7 +112,10 @@ QWidget* KeyTarget() {
         return pGrabber;
     if (QWidget* pPopup = QApplication::activePopupWidget())
         return pPopup->focusWidget() ? pPopup->focusWidget() : pPopup;
-    return QApplication::focusWidget();
+    // A window without a focused control gets its keys itself.
+    if (QWidget* pFocus = QApplication::focusWidget())
+        return pFocus;
+    return QApplication::activeWindow();
 }
 
 void PressKey(Qt::Key key, Qt::KeyboardModifiers modifiers) {
@@ -156,4 +160,5 @@ void ChooseInCombo(QComboBox& combo, int nIndex) {
     for (int i = combo.currentIndex(); i > nIndex; --i)
         PressKey(Qt::Key_Up);
     PressKey(Qt::Key_Return);
+    EXPECT_EQ(combo.currentIndex(), nIndex) << combo.objectName().toStdString();
 }

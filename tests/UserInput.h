@@ -15,9 +15,8 @@ class QWidget;
 // widget that has the keyboard focus. A helper records a test failure, and
 // gives no input, when its target is not on the screen.
 
-// Clicks the middle of a widget, or a point in it.
+// Clicks the middle of a widget.
 void ClickWidget(QWidget& widget, Qt::KeyboardModifiers modifiers = Qt::NoModifier);
-void ClickAt(QWidget& widget, QPoint pt, Qt::KeyboardModifiers modifiers = Qt::NoModifier);
 
 // Clicks a check box on its box.
 void ClickCheckBox(QWidget& checkBox);
@@ -30,15 +29,22 @@ void ClickHeader(CSortListCtrl& list, int nColumn);
 // Drags the right border of a column heading nBy pixels to the right.
 void DragColumnBorder(CSortListCtrl& list, int nColumn, int nBy);
 
+// Clicks, or double-clicks, a point of a widget.
+void ClickAt(QWidget& widget, QPoint pt, Qt::KeyboardModifiers modifiers = Qt::NoModifier);
+void DoubleClickAt(QWidget& widget, QPoint pt, Qt::KeyboardModifiers modifiers = Qt::NoModifier);
+
+// Points of a list's viewport: the middle of a row's first cell; a point
+// below the last row, where there is no row.
+QPoint MiddleOfRow(const QAbstractItemView& view, int nRow);
+QPoint BelowTheRows(const QAbstractItemView& view);
 // Clicks, or double-clicks, a row of a list in the middle of its first cell.
 void ClickRow(QAbstractItemView& view, int nRow, Qt::KeyboardModifiers modifiers = Qt::NoModifier);
 void DoubleClickRow(QAbstractItemView& view, int nRow,
                     Qt::KeyboardModifiers modifiers = Qt::NoModifier);
-// Clicks a list below its last row, where there is no row.
-void ClickBelowTheRows(QAbstractItemView& view);
 
 // The widget a key goes to now, as the window system sends it: the open
-// menu or pop-up list, else the widget with the keyboard focus. Null if none.
+// menu or drop-down list, else the widget with the keyboard focus, else the
+// active window itself. Null when no window is active.
 QWidget* KeyTarget();
 // Presses and releases a key on the widget that has the focus.
 void PressKey(Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::NoModifier);
