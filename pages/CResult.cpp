@@ -17,7 +17,7 @@ CResult::CResult(QWidget* pParent) : CPageDlg(pParent), m_list(new CSortListCtrl
     resize(dlu.Size(253, 231));
     m_list->setObjectName("IDC_RESULT_LIST");
     m_list->SetDlgCtrlID(IDC_RESULT_LIST);
-    m_list->setGeometry(dlu.Rect(0, 7, 246, 217));
+    m_list->setGeometry(ListRect(size()));
     m_list->SetColumns(kColumns);
     m_list->LoadColumnWidths();
     connect(m_list, &CSortListCtrl::DoubleClicked, this, &CResult::OnDblclkResultList);
@@ -27,10 +27,15 @@ CResult::~CResult() {
     m_list->SaveColumnWidths();
 }
 
+QRect CResult::ListRect(const QSize& page) const {
+    const DialogUnits dlu(font());
+    return {dlu.X(0), dlu.Y(7), std::max(0, page.width() - dlu.X(7)),
+            std::max(0, page.height() - dlu.Y(7) - dlu.Y(7))};
+}
+
 void CResult::resizeEvent(QResizeEvent* pEvent) {
     QDialog::resizeEvent(pEvent);
-    // The list fills the page's width and all but 15 pixels of its height.
-    m_list->resize(pEvent->size().width(), std::max(0, pEvent->size().height() - 15));
+    m_list->setGeometry(ListRect(pEvent->size()));
 }
 
 void CResult::OnShowWindow(bool bShow) {

@@ -1,11 +1,13 @@
 #include "DesktopFixture.h"
 #include "UserInput.h"
 #include "app/CMainDlg.h"
+#include "app/CMainMenu.h"
 #include "app/Globals.h"
 #include "catalog/Database.h"
 #include "catalog/ResultSet.h"
 #include "controls/CProgressDlg.h"
 #include "controls/CSpinButtonCtrl.h"
+#include "controls/DialogUnits.h"
 #include "pages/CDBControl.h"
 #include "pages/CDBSearch.h"
 #include "scan/ScanJob.h"
@@ -13,6 +15,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLineEdit>
+#include <QMenuBar>
 #include <QTest>
 #include <QTimer>
 #include <QToolButton>
@@ -35,10 +38,16 @@ protected:
         Type(*CreatePage().m_editDatabaseName, strName);
     }
 
-    // Presses Create; true when a progress window ran meanwhile.
+    // Presses Create; true when a progress window ran meanwhile. Its place
+    // on the screen is kept in m_rcProgress.
     bool Create() {
         bool bProgressShown = false;
-        m_progressWatch = [&] { bProgressShown |= g_pProgressDlg && g_pProgressDlg->isVisible(); };
+        m_progressWatch = [&] {
+            if (g_pProgressDlg && g_pProgressDlg->isVisible()) {
+                bProgressShown = true;
+                m_rcProgress = g_pProgressDlg->geometry();
+            }
+        };
         QTimer timer;
         QObject::connect(&timer, &QTimer::timeout, [&] { m_progressWatch(); });
         timer.start(0);
@@ -55,6 +64,7 @@ protected:
     }
 
     std::function<void()> m_progressWatch;
+    QRect m_rcProgress;
 };
 
 } // namespace
@@ -67,6 +77,11 @@ TEST_F(CreatePageTest, CreateBuildsTheCatalogAndTheSearchPageListsIt) {
     ClickCheckBox(*CreatePage().m_checkChecksum);
     EXPECT_TRUE(Create());
     EXPECT_TRUE(TakeMessages().empty());
+    // The "Please wait..." strip lay at the top left of the window's client
+    // area, below the menu bar, 266 x 12 dialog units.
+    const QPoint ptClient(0, Main().Menu().MenuBar()->geometry().bottom() + 1);
+    EXPECT_EQ(m_rcProgress.topLeft(), Main().mapToGlobal(ptClient));
+    EXPECT_EQ(m_rcProgress.size(), DialogUnits(Main().font()).Size(266, 12));
     const std::string strCatalog = m_strData + "Source files.mdb";
     EXPECT_EQ(CountRows(strCatalog, "dirs"), 2);
     EXPECT_EQ(CountRows(strCatalog, "files"), 2);

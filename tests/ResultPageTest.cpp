@@ -7,12 +7,16 @@
 #include "app/Globals.h"
 #include "catalog/ResultSet.h"
 #include "controls/CSortListCtrl.h"
+#include "controls/DialogUnits.h"
+#include "pages/CDBControl.h"
 #include "pages/CDBSearch.h"
 #include "pages/CResult.h"
 #include "search/Search.h"
 
 #include <QComboBox>
 #include <QLineEdit>
+#include <QMenuBar>
+#include <QTabWidget>
 #include <QTest>
 
 namespace {
@@ -232,16 +236,48 @@ TEST_F(ResultPageTest, FileCheckReadsTheStoredChecksumCell) {
     EXPECT_TRUE(CheckSelected().empty());
 }
 
-TEST_F(ResultPageTest, TheListFollowsThePageSizeAndAHandOverThatNeverOpenedIsDropped) {
+TEST_F(ResultPageTest, TheWindowKeepsItsDesignAndTheListItsPlaceAtAnySize) {
     Start();
     ClickTab(1);
-    for (const QSize size : {QSize(900, 700), QSize(500, 400)}) {
-        Main().resize(size);
-        Settle();
-        const QRect rcList = ResultPage().m_list->geometry();
-        EXPECT_EQ(rcList.width(), ResultPage().width());
-        EXPECT_EQ(rcList.height(), ResultPage().height() - 15);
-    }
+    const DialogUnits dlu(Main().font());
+    const QSize designed =
+        dlu.Size(252, 246) + QSize(0, Main().Menu().MenuBar()->sizeHint().height());
+    EXPECT_EQ(Main().size(), designed);
+    // The list lies where the layout puts it, also after maximise and
+    // restore: the page 5 pixels in and 25 down in the tab control, the
+    // list 7 dialog units down in the page, with 7 free at its right and
+    // bottom.
+    auto expectInPlace = [&](const char* pszWhen) {
+        const QTabWidget& tab = Main().Tab();
+        const QRect rcPage(ResultPage().mapTo(&tab, QPoint(0, 0)), ResultPage().size());
+        EXPECT_EQ(rcPage, QRect(5, 25, tab.width() - 10, tab.height() - 30)) << pszWhen;
+        EXPECT_EQ(ResultPage().m_list->geometry(), QRect(0, dlu.Y(7), rcPage.width() - dlu.X(7),
+                                                         rcPage.height() - dlu.Y(7) - dlu.Y(7)))
+            << pszWhen;
+        // The other pages lie in the same place.
+        for (const QWidget* pPage :
+             {static_cast<QWidget*>(&SearchPage()), static_cast<QWidget*>(&CreatePage())})
+            EXPECT_EQ(QRect(pPage->mapTo(&tab, QPoint(0, 0)), pPage->size()), rcPage) << pszWhen;
+    };
+    expectInPlace("designed size");
+    // Dragged smaller, the window stops at its designed size.
+    Main().resize(designed / 2);
+    Settle();
+    EXPECT_EQ(Main().size(), designed);
+    Main().resize(designed + QSize(120, 80));
+    Settle();
+    expectInPlace("larger");
+    Main().showMaximized();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Main().isMaximized(); }));
+    Settle();
+    EXPECT_GT(Main().width(), designed.width() + 120);
+    expectInPlace("maximised");
+    Main().showNormal();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !Main().isMaximized(); }));
+    Settle();
+    EXPECT_EQ(Main().size(), designed + QSize(120, 80));
+    expectInPlace("restored");
+
     // Without a main window (no menu yet) the page still takes a show; a
     // hand-over whose query never opened is dropped and the rows stay.
     Stop();

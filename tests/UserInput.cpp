@@ -162,3 +162,15 @@ void ChooseInCombo(QComboBox& combo, int nIndex) {
     PressKey(Qt::Key_Return);
     EXPECT_EQ(combo.currentIndex(), nIndex) << combo.objectName().toStdString();
 }
+
+void PrintTo(const QPoint& pt, std::ostream* pOut) {
+    *pOut << "(" << pt.x() << ", " << pt.y() << ")";
+}
+
+void PrintTo(const QSize& size, std::ostream* pOut) {
+    *pOut << size.width() << " x " << size.height();
+}
+
+void PrintTo(const QRect& rc, std::ostream* pOut) {
+    *pOut << "(" << rc.x() << ", " << rc.y() << ") " << rc.width() << " x " << rc.height();
+}

@@ -1,8 +1,11 @@
 #pragma once
 
 #include <QPoint>
+#include <QRect>
+#include <QSize>
 #include <QString>
 #include <Qt>
+#include <ostream>
 
 class CSortListCtrl;
 class QAbstractItemView;
@@ -57,3 +60,8 @@ void TypeInto(QLineEdit& field, const QString& strText);
 // Chooses an entry of a drop-down list: a click opens it, the arrow keys
 // move to the entry, Enter takes it.
 void ChooseInCombo(QComboBox& combo, int nIndex);
+
+// Places and sizes as test failures print them.
+void PrintTo(const QPoint& pt, std::ostream* pOut);
+void PrintTo(const QSize& size, std::ostream* pOut);
+void PrintTo(const QRect& rc, std::ostream* pOut);
