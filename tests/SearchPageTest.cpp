@@ -15,6 +15,7 @@
 #include <QComboBox>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMessageBox>
 #include <QTest>
 #include <fstream>
 #include <sstream>
@@ -225,27 +226,57 @@ TEST_F(SearchPageTest, DeleteAsksFirstThenRemovesTheFileAndTheEntry) {
     ASSERT_EQ(ListedEntries(),
               (std::vector<std::string>{"A", m_tree.Path("keep/b.mdb"), "/x/y.mdb"}));
     QListWidget& list = *SearchPage().m_listDatabases;
+    const std::string strQuestion =
+        "Delete database '" + m_tree.Path("keep/b.mdb") + "'? Its file will be removed from disk.";
 
-    // No: nothing changes.
-    ClickEntry(1);
-    m_answers = {MessageAnswer::No};
+    // No entry clicked yet: Delete does nothing.
     Click(SearchPage(), "IDC_DELETE");
-    std::vector<MessageRequest> messages = TakeMessages();
-    ASSERT_EQ(messages.size(), 1u);
-    EXPECT_EQ(messages[0].strText, "Delete database '" + m_tree.Path("keep/b.mdb") +
-                                       "'? Its file will be removed from disk.");
-    EXPECT_EQ(messages[0].strCaption, "Database");
-    EXPECT_EQ(messages[0].icon, MessageIcon::Question);
-    EXPECT_EQ(messages[0].buttons, MessageButtons::YesNo);
-    EXPECT_TRUE(Exists(m_tree.Path("keep/b.mdb")));
+    EXPECT_TRUE(TakeMessages().empty());
     EXPECT_EQ(list.count(), 3);
+
+    // The real question box: Enter answers No (its default button), and so
+    // does Escape. Nothing changes.
+    ClickEntry(1);
+    const auto fnAnswer = g_desktopHooks.fnMessage;
+    g_desktopHooks.fnMessage = nullptr;
+    for (Qt::Key key : {Qt::Key_Return, Qt::Key_Escape}) {
+        bool bAsked = false;
+        WhenModalShows([&](QWidget& modal) {
+            auto* pBox = qobject_cast<QMessageBox*>(&modal);
+            ASSERT_NE(pBox, nullptr);
+            EXPECT_EQ(pBox->text().toStdString(), strQuestion);
+            EXPECT_EQ(pBox->windowTitle(), "Database");
+            EXPECT_EQ(pBox->icon(), QMessageBox::Question);
+            bAsked = true;
+            PressKey(key);
+        });
+        Click(SearchPage(), "IDC_DELETE");
+        EXPECT_TRUE(bAsked) << key;
+        EXPECT_TRUE(Exists(m_tree.Path("keep/b.mdb"))) << key;
+        EXPECT_EQ(list.count(), 3) << key;
+    }
+    g_desktopHooks.fnMessage = fnAnswer;
 
     // Yes: the file, the entry and its line go.
     m_answers = {MessageAnswer::Yes};
     Click(SearchPage(), "IDC_DELETE");
+    std::vector<MessageRequest> messages = TakeMessages();
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].strText, strQuestion);
+    EXPECT_EQ(messages[0].strCaption, "Database");
+    EXPECT_EQ(messages[0].icon, MessageIcon::Question);
+    EXPECT_EQ(messages[0].buttons, MessageButtons::YesNoDefaultNo);
     EXPECT_FALSE(Exists(m_tree.Path("keep/b.mdb")));
     EXPECT_EQ(ListedEntries(), (std::vector<std::string>{"A", "/x/y.mdb"}));
     EXPECT_EQ(ListFile(), "/x/y.mdb\n");
+    // No neighbour became current: a second Delete (even with Yes ready)
+    // asks nothing and deletes nothing.
+    EXPECT_EQ(list.currentRow(), -1);
+    m_answers = {MessageAnswer::Yes};
+    Click(SearchPage(), "IDC_DELETE");
+    EXPECT_TRUE(TakeMessages().empty());
+    EXPECT_TRUE(Exists(m_strData + "A.mdb"));
+    EXPECT_EQ(list.count(), 2);
 
     // A catalog of the data folder: its file goes, the list file stays.
     ClickEntry(0);
