@@ -10,6 +10,7 @@
 #include "search/Search.h"
 
 #include <QResizeEvent>
+#include <QScrollBar>
 
 CResult::CResult(QWidget* pParent) : CPageDlg(pParent), m_list(new CSortListCtrl(this)) {
     setObjectName("IDD_RESULT");
@@ -46,7 +47,8 @@ void CResult::OnShowWindow(bool bShow) {
     }
     // A hand-over whose query never opened is dropped; the rows stay.
     if (SearchHitsPending()) {
-        if (g_nResultAction == 1)
+        const bool bNewSearch = g_nResultAction == 1;
+        if (bNewSearch)
             m_list->DeleteAllRows();
         m_list->SetRedraw(false);
         std::string strError;
@@ -58,6 +60,12 @@ void CResult::OnShowWindow(bool bShow) {
             strError = error.what();
         }
         m_list->SetRedraw(true);
+        // A new search is read from its first row and column, wherever the
+        // last one was scrolled to.
+        if (bNewSearch) {
+            m_list->scrollToTop();
+            m_list->horizontalScrollBar()->setValue(0);
+        }
         // The rows read so far stay; the search goes on with its next catalog.
         if (!strError.empty())
             ReportError(this, strError);

@@ -13,9 +13,12 @@
 #include "pages/CResult.h"
 #include "search/Search.h"
 
+#include <QApplication>
 #include <QComboBox>
+#include <QFontMetrics>
 #include <QLineEdit>
 #include <QMenuBar>
+#include <QScrollBar>
 #include <QTabWidget>
 #include <QTest>
 
@@ -234,6 +237,51 @@ TEST_F(ResultPageTest, FileCheckReadsTheStoredChecksumCell) {
     Search("Rows", "*", kSearchDirs);
     Select({0});
     EXPECT_TRUE(CheckSelected().empty());
+}
+
+TEST_F(ResultPageTest, ChecksumsShowWholeCutTextsShowAsTooltipsAndANewSearchStartsTopLeft) {
+    const std::string strDir = "/archive/" + std::string(120, 'x');
+    std::vector<CatalogFile> files;
+    for (int i = 0; i < 80; ++i)
+        files.push_back({strDir, "f" + std::to_string(i), i, Md5OfText(std::to_string(i))});
+    // The first checksum is the widest a checksum can be in this font.
+    const QFontMetrics metrics(QApplication::font());
+    char cWidest = '0';
+    for (const char c : std::string("0123456789abcdef"))
+        if (metrics.horizontalAdvance(QChar(c)) > metrics.horizontalAdvance(QChar(cWidest)))
+            cWidest = c;
+    files[0].strChecksum = std::string(32, cWidest);
+    MakeCatalogOfRows("Disk", {strDir}, files);
+    Start();
+    Search("Disk", "*", kSearchFiles);
+    CSortListCtrl& list = *ResultPage().m_list;
+    QScrollBar& vertical = *list.verticalScrollBar();
+    QScrollBar& horizontal = *list.horizontalScrollBar();
+
+    // Scrolled to the last row and the far right, as a person does it: End
+    // on the list, then clicks on the scroll bar right of its handle.
+    Select({0});
+    Key(Qt::Key_End);
+    ASSERT_GT(horizontal.maximum(), 0);
+    const QPoint ptRightOfHandle(horizontal.width() - horizontal.height() - 2,
+                                 horizontal.height() / 2);
+    for (int i = 0; i < 20 && horizontal.value() < horizontal.maximum(); ++i)
+        ClickAt(horizontal, ptRightOfHandle);
+    ASSERT_GT(vertical.value(), 0);
+    ASSERT_EQ(horizontal.value(), horizontal.maximum());
+    // A new search is shown from its first row and column.
+    Search("Disk", "*", kSearchFiles);
+    EXPECT_EQ(vertical.value(), 0);
+    EXPECT_EQ(horizontal.value(), 0);
+
+    // Widened so that every column shows whole: a checksum fits its column
+    // at the default width (no tooltip), a long path is cut and shows whole
+    // as a tooltip.
+    Main().resize(Main().size() + QSize(600, 0));
+    Settle();
+    ASSERT_EQ(horizontal.maximum(), 0);
+    EXPECT_EQ(ToolTipAt(*list.viewport(), MiddleOfCell(list, 0, 2)).toStdString(), "");
+    EXPECT_EQ(ToolTipAt(*list.viewport(), MiddleOfCell(list, 0, 0)).toStdString(), strDir + "/f0");
 }
 
 TEST_F(ResultPageTest, TheWindowKeepsItsDesignAndTheListItsPlaceAtAnySize) {

@@ -12,6 +12,8 @@
 #include <QTabBar>
 #include <QTabWidget>
 #include <QTest>
+#include <QTextDocumentFragment>
+#include <QToolTip>
 #include <gtest/gtest.h>
 
 namespace {
@@ -79,7 +81,11 @@ void DragColumnBorder(CSortListCtrl& list, int nColumn, int nBy) {
 }
 
 QPoint MiddleOfRow(const QAbstractItemView& view, int nRow) {
-    return view.visualRect(view.model()->index(nRow, 0)).center();
+    return MiddleOfCell(view, nRow, 0);
+}
+
+QPoint MiddleOfCell(const QAbstractItemView& view, int nRow, int nColumn) {
+    return view.visualRect(view.model()->index(nRow, nColumn)).center();
 }
 
 QPoint BelowTheRows(const QAbstractItemView& view) {
@@ -105,6 +111,33 @@ void ClickRow(QAbstractItemView& view, int nRow, Qt::KeyboardModifiers modifiers
 
 void DoubleClickRow(QAbstractItemView& view, int nRow, Qt::KeyboardModifiers modifiers) {
     DoubleClickAt(*view.viewport(), MiddleOfRow(view, nRow), modifiers);
+}
+
+QString ToolTipAt(QWidget& widget, QPoint pt) {
+    if (!CanClick(widget, pt))
+        return {};
+    // Only watches: the request comes from the application's own timer.
+    class ToolTipWatch : public QObject {
+    public:
+        bool bAsked = false;
+
+    protected:
+        bool eventFilter(QObject*, QEvent* pEvent) override {
+            bAsked |= pEvent->type() == QEvent::ToolTip;
+            return false;
+        }
+    } watch;
+    widget.installEventFilter(&watch);
+    QTest::mouseMove(&widget, pt);
+    const bool bAsked = QTest::qWaitFor([&] { return watch.bAsked; }, 5000);
+    widget.removeEventFilter(&watch);
+    if (!bAsked) {
+        ADD_FAILURE() << "no tooltip request came to " << widget.objectName().toStdString();
+        return {};
+    }
+    QApplication::processEvents();
+    return QToolTip::isVisible() ? QTextDocumentFragment::fromHtml(QToolTip::text()).toPlainText()
+                                 : QString();
 }
 
 QWidget* KeyTarget() {

@@ -36,14 +36,20 @@ void DragColumnBorder(CSortListCtrl& list, int nColumn, int nBy);
 void ClickAt(QWidget& widget, QPoint pt, Qt::KeyboardModifiers modifiers = Qt::NoModifier);
 void DoubleClickAt(QWidget& widget, QPoint pt, Qt::KeyboardModifiers modifiers = Qt::NoModifier);
 
-// Points of a list's viewport: the middle of a row's first cell; a point
-// below the last row, where there is no row.
+// Points of a list's viewport: the middle of a row's first cell, of a cell;
+// a point below the last row, where there is no row.
 QPoint MiddleOfRow(const QAbstractItemView& view, int nRow);
+QPoint MiddleOfCell(const QAbstractItemView& view, int nRow, int nColumn);
 QPoint BelowTheRows(const QAbstractItemView& view);
 // Clicks, or double-clicks, a row of a list in the middle of its first cell.
 void ClickRow(QAbstractItemView& view, int nRow, Qt::KeyboardModifiers modifiers = Qt::NoModifier);
 void DoubleClickRow(QAbstractItemView& view, int nRow,
                     Qt::KeyboardModifiers modifiers = Qt::NoModifier);
+
+// Rests the mouse on a point of a widget until the tooltip's time has come
+// (the widget gets its tooltip request); the text of the tooltip then
+// shown, as plain text, or an empty text when none shows.
+QString ToolTipAt(QWidget& widget, QPoint pt);
 
 // The widget a key goes to now, as the window system sends it: the open
 // menu or drop-down list, else the widget with the keyboard focus, else the
