@@ -121,7 +121,7 @@ TEST_F(ResultPageTest, ShowingWithoutAHandOverKeepsTheRows) {
 TEST_F(ResultPageTest, DoubleClickOpensTheLowestSelectedRow) {
     std::vector<CatalogFile> files;
     for (int i = 0; i < 10; ++i)
-        files.push_back({"/d", "f" + std::to_string(i), i, ""});
+        files.push_back({"/d", Concat({"f", std::to_string(i)}), i, ""});
     MakeCatalogOfRows("Disk", {"/d"}, files);
     Start();
     Search("Disk", "*", kSearchFiles);
@@ -240,10 +240,11 @@ TEST_F(ResultPageTest, FileCheckReadsTheStoredChecksumCell) {
 }
 
 TEST_F(ResultPageTest, ChecksumsShowWholeCutTextsShowAsTooltipsAndANewSearchStartsTopLeft) {
-    const std::string strDir = "/archive/" + std::string(120, 'x');
+    const std::string strDir = Concat({"/archive/", std::string(120, 'x')});
     std::vector<CatalogFile> files;
     for (int i = 0; i < 80; ++i)
-        files.push_back({strDir, "f" + std::to_string(i), i, Md5OfText(std::to_string(i))});
+        files.push_back(
+            {strDir, Concat({"f", std::to_string(i)}), i, Md5OfText(std::to_string(i))});
     // The first checksum is the widest a checksum can be in this font.
     const QFontMetrics metrics(QApplication::font());
     char cWidest = '0';

@@ -62,7 +62,7 @@ protected:
     // Scans tree/strStart (or strStartDir as given) into a new catalog.
     void Scan(const std::string& strStartDir, bool bChecksum = false, int32_t nLimitKb = 100) {
         m_job = std::make_unique<ScanJob>();
-        m_job->strCatalogPath = m_out.Path("c" + std::to_string(++m_nScans) + ".mdb");
+        m_job->strCatalogPath = m_out.Path(Concat({"c", std::to_string(++m_nScans), ".mdb"}));
         m_job->strStartDir = strStartDir;
         m_job->bChecksum = bChecksum;
         m_job->nMaxFileSizeKb = nLimitKb;
@@ -452,7 +452,7 @@ TEST(ScanJobFailure, DiskFullKeepsTheCommittedRows) {
     TestTree tree;
     TestTree out;
     for (int i = 0; i < 30000; ++i)
-        tree.WriteFile("file number " + std::to_string(i) + " with a fairly long name", "");
+        tree.WriteFile(Concat({"file number ", std::to_string(i), " with a fairly long name"}), "");
     auto pJob = std::make_unique<ScanJob>();
     pJob->strCatalogPath = out.Path("full.mdb");
     pJob->strStartDir = tree.Root();
