@@ -11,9 +11,13 @@
 #include "pages/CDBSearch.h"
 #include "pages/CResult.h"
 
+#include <QEvent>
 #include <QMenuBar>
+#include <QSignalBlocker>
+#include <QTabBar>
 #include <QTabWidget>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <exception>
 
 CMainDlg::CMainDlg(CMainApp& app, QWidget* pParent)
@@ -39,17 +43,27 @@ CMainDlg::CMainDlg(CMainApp& app, QWidget* pParent)
     pLayout->setSpacing(0);
     pLayout->setMenuBar(m_pMenu->MenuBar());
     pLayout->addWidget(m_tab);
+    // The pages' controls are placed for the designed size: smaller would
+    // cut them off. Larger is allowed, so that the window can be maximised.
     const DialogUnits dlu(font());
-    resize(dlu.Size(252, 246) + QSize(0, m_pMenu->MenuBar()->sizeHint().height()));
+    const QSize designed = dlu.Size(252, 246) + QSize(0, m_pMenu->MenuBar()->sizeHint().height());
+    setMinimumSize(designed);
+    resize(designed);
 
-    // Made in this order; the tabs hold them by page number.
-    auto* pResult = new CResult();
-    auto* pCreate = new CDBControl();
-    auto* pSearch = new CDBSearch();
-    m_tab->addTab(pSearch, " Search  ");
-    m_tab->addTab(pResult, " Result  ");
-    m_tab->addTab(pCreate, " Create database  ");
+    // The tab items carry no widget of their own: the pages lie over the
+    // tab control where PageRect puts them, and the tab items hold them.
+    for (const char* pszText : {" Search  ", " Result  ", " Create database  "})
+        m_tab->addTab(new QWidget(), pszText);
+    // Made in this order; the tab items hold them by page number.
+    AddPage(kPageResult, new CResult(m_tab));
+    AddPage(kPageCreateDatabase, new CDBControl(m_tab));
+    AddPage(kPageSearch, new CDBSearch(m_tab));
+    // Where a page reaches into the row of tabs, the tabs take the clicks.
+    m_tab->tabBar()->raise();
     m_tab->setCurrentIndex(kPageSearch);
+    Page(kPageSearch)->show();
+    m_tab->installEventFilter(this);
+    connect(m_tab, &QTabWidget::currentChanged, this, &CMainDlg::OnSelChange);
 
     g_hMainWnd = this;
     g_pMainMenu = m_pMenu;
@@ -59,24 +73,63 @@ CMainDlg::~CMainDlg() {
     // Each page's own end (the result list keeps its column widths) runs
     // while the window still stands.
     for (int nPage = kPageCreateDatabase; nPage >= kPageSearch; --nPage)
-        delete m_tab->widget(nPage);
+        delete Page(nPage);
     if (g_hMainWnd == this) {
         g_hMainWnd = nullptr;
         g_pMainMenu = nullptr;
     }
 }
 
+QRect CMainDlg::PageRect(const QRect& rcTab) {
+    return {rcTab.left() + 5, rcTab.top() + 25, std::max(0, rcTab.width() - 10),
+            std::max(0, rcTab.height() - 30)};
+}
+
+QDialog* CMainDlg::Page(int nPage) const {
+    return qobject_cast<QDialog*>(m_tab->tabBar()->tabData(nPage).value<QObject*>());
+}
+
+void CMainDlg::AddPage(int nPage, QDialog* pPage) {
+    m_tab->tabBar()->setTabData(nPage, QVariant::fromValue<QObject*>(pPage));
+    pPage->setGeometry(PageRect(m_tab->rect()));
+    pPage->hide();
+}
+
+void CMainDlg::PlacePages() {
+    const QRect rcPage = PageRect(m_tab->rect());
+    for (int nPage = kPageSearch; nPage <= kPageCreateDatabase; ++nPage)
+        Page(nPage)->setGeometry(rcPage);
+}
+
+bool CMainDlg::eventFilter(QObject* pWatched, QEvent* pEvent) {
+    // Also after maximise and restore: the pages follow the tab control.
+    if (pWatched == m_tab && pEvent->type() == QEvent::Resize)
+        PlacePages();
+    return QDialog::eventFilter(pWatched, pEvent);
+}
+
+void CMainDlg::OnSelChange(int nPage) {
+    for (int nOther = kPageSearch; nOther <= kPageCreateDatabase; ++nOther)
+        if (nOther != nPage)
+            Page(nOther)->hide();
+    if (QDialog* pPage = Page(nPage))
+        pPage->show();
+}
+
 QDialog* CMainDlg::OnMainPage(int wParam) {
     if (wParam >= kGetPageBase + kPageSearch && wParam <= kGetPageBase + kPageCreateDatabase)
-        return static_cast<QDialog*>(m_tab->widget(wParam - kGetPageBase));
+        return Page(wParam - kGetPageBase);
     if (wParam < kPageSearch || wParam > kPageCreateDatabase)
         return nullptr;
     // Hidden and shown even when it is the visible page, so its show
     // handling runs on every request (the search hands rows over this way).
-    if (QWidget* pVisible = m_tab->currentWidget())
-        pVisible->hide();
-    m_tab->setCurrentIndex(wParam);
-    QWidget* pPage = m_tab->widget(wParam);
+    Page(m_tab->currentIndex())->hide();
+    {
+        // Selecting a tab here is no tab click: the pages are switched below.
+        const QSignalBlocker noSelChange(m_tab);
+        m_tab->setCurrentIndex(wParam);
+    }
+    QDialog* pPage = Page(wParam);
     pPage->show();
-    return static_cast<QDialog*>(pPage);
+    return pPage;
 }

@@ -2,6 +2,7 @@
 
 #include <QDialog>
 #include <QIcon>
+#include <QRect>
 
 class CMainApp;
 class CMainMenu;
@@ -9,7 +10,8 @@ class QTabWidget;
 
 // The main window: a tab control holding the Search, Result and Create
 // database pages, the menu bar, and the switchboard between the pages.
-// Exactly one page is visible, the page of the selected tab.
+// Exactly one page is visible, the page of the selected tab. The window can
+// grow (and be maximised) but not shrink below its designed size.
 class CMainDlg : public QDialog {
     Q_OBJECT
 
@@ -31,7 +33,21 @@ public:
     CMainMenu& Menu() const { return *m_pMenu; }
     const QIcon& Icon() const { return m_hIcon; }
 
+    // Where the pages lie in the tab control, in its coordinates: 5 pixels
+    // in from the left, right and bottom, 25 down (below the row of tabs).
+    static QRect PageRect(const QRect& rcTab);
+
+protected:
+    bool eventFilter(QObject* pWatched, QEvent* pEvent) override;
+
 private:
+    // The page of a tab item, held as the item's data; null for none.
+    QDialog* Page(int nPage) const;
+    void AddPage(int nPage, QDialog* pPage);
+    // A tab click: the page shown so far is hidden, the new one shown.
+    void OnSelChange(int nPage);
+    void PlacePages();
+
     QIcon m_hIcon;
     QTabWidget* m_tab;
     CMainMenu* m_pMenu;

@@ -26,9 +26,13 @@ MessageAnswer ShowMessage(QWidget* pOwner, const std::string& strText,
                                       : icon == MessageIcon::Critical  ? QMessageBox::Critical
                                                                        : QMessageBox::Question;
     const QMessageBox::StandardButtons boxButtons =
-        buttons == MessageButtons::YesNo ? QMessageBox::Yes | QMessageBox::No : QMessageBox::Ok;
+        buttons == MessageButtons::Ok ? QMessageBox::Ok : QMessageBox::Yes | QMessageBox::No;
     QMessageBox box(boxIcon, DisplayText(strCaption), DisplayText(strText), boxButtons, pOwner);
     box.setTextFormat(Qt::PlainText); // a file name is never markup
+    if (buttons == MessageButtons::YesNoDefaultNo) {
+        box.setDefaultButton(QMessageBox::No);
+        box.setEscapeButton(QMessageBox::No);
+    }
     const int nChoice = box.exec();
     if (buttons == MessageButtons::Ok)
         return MessageAnswer::Ok;

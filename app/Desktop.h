@@ -12,7 +12,9 @@ class QWidget;
 // one function here, so tests can answer in the user's place (the hooks).
 
 enum class MessageIcon { Information, Warning, Critical, Question };
-enum class MessageButtons { Ok, YesNo };
+// YesNoDefaultNo: Enter and Escape both answer No, for a question whose Yes
+// cannot be undone.
+enum class MessageButtons { Ok, YesNo, YesNoDefaultNo };
 enum class MessageAnswer { Ok, Yes, No };
 
 struct MessageRequest {

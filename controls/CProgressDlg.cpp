@@ -4,7 +4,9 @@
 #include "controls/DialogUnits.h"
 
 #include <QCloseEvent>
+#include <QMenuBar>
 #include <QTimerEvent>
+#include <algorithm>
 
 CProgressDlg* g_pProgressDlg = nullptr;
 
@@ -25,11 +27,22 @@ CProgressDlg::CProgressDlg(QWidget* pOwner)
     m_progress->ModifyStyle(0, PBX_SNAKE | PBX_GRADIENT_ON_BAR);
 }
 
+QPoint CProgressDlg::ClientOrigin(const QWidget& owner) {
+    // A window's client area begins below its menu bar, as the layout
+    // assumes: the strip must not cover the menu.
+    int nTop = 0;
+    for (const QMenuBar* pMenuBar :
+         owner.findChildren<QMenuBar*>(QString(), Qt::FindDirectChildrenOnly))
+        if (pMenuBar->isVisible())
+            nTop = std::max(nTop, pMenuBar->geometry().bottom() + 1);
+    return owner.mapToGlobal(QPoint(0, nTop));
+}
+
 int CProgressDlg::DoModal() {
     if (m_bFinishRequested)
         return IDCANCEL;
     if (QWidget* pOwner = parentWidget())
-        move(pOwner->mapToGlobal(QPoint(0, 0)));
+        move(ClientOrigin(*pOwner));
     exec();
     return IDCANCEL;
 }

@@ -18,7 +18,7 @@ public:
     static constexpr int IDCANCEL = 2;
     static constexpr int kTimerMs = 80;
 
-    // pOwner is the window the strip lies on (at its client area's top left).
+    // pOwner is the window the strip lies on, at ClientOrigin.
     explicit CProgressDlg(QWidget* pOwner = nullptr);
 
     // Runs the window until Finish; returns IDCANCEL. When Finish came
@@ -30,6 +30,10 @@ public:
     void Finish();
 
     CTextProgressCtrl& Progress() const { return *m_progress; }
+
+    // Where the window is put, in screen coordinates: the top left of the
+    // owner's client area, below its menu bar.
+    static QPoint ClientOrigin(const QWidget& owner);
 
 protected:
     void reject() override {} // Escape and Close do not end it

@@ -1,11 +1,14 @@
 #include "controls/CSortListCtrl.h"
 
 #include "controls/CSortHeaderCtrl.h"
+#include "controls/DialogUnits.h"
 #include "controls/RowCompare.h"
 #include "controls/SortListModel.h"
 
 #include <QCollator>
+#include <QHelpEvent>
 #include <QSettings>
+#include <QToolTip>
 #include <algorithm>
 #include <climits>
 
@@ -32,14 +35,18 @@ CSortListCtrl::CSortListCtrl(QWidget* pParent)
     setSelectionBehavior(QAbstractItemView::SelectRows);
     setSelectionMode(QAbstractItemView::ExtendedSelection);
     setEditTriggers(QAbstractItemView::NoEditTriggers);
-    setSortingEnabled(false);
+    setSortingEnabled(false); // the list sorts itself, by its own comparison
     setTextElideMode(Qt::ElideRight);
+    // setHeader and setSortingEnabled(false) each make the sections
+    // unclickable (Qt 6.4); a click on a heading is how the user sorts.
+    m_header->setSectionsClickable(true);
     connect(m_header, &QHeaderView::sectionClicked, this, &CSortListCtrl::OnColumnClick);
 }
 
 CSortListCtrl::~CSortListCtrl() = default;
 
 bool CSortListCtrl::SetColumns(std::string_view spec) {
+    const DialogUnits dlu(font());
     size_t nPos = 0;
     for (;;) {
         if (nPos >= spec.size())
@@ -54,8 +61,9 @@ bool CSortListCtrl::SetColumns(std::string_view spec) {
         const int64_t nWidth = AtoI64(spec.substr(nComma + 1, nEnd - nComma - 1));
         nPos = nEnd + 1;
         ++m_nNumColumns;
-        if (InsertColumn(std::string(heading),
-                         static_cast<int>(std::clamp<int64_t>(nWidth, 0, INT_MAX))) < 0)
+        // Clamped so that the scaled width stays an int.
+        const int nClassic = static_cast<int>(std::clamp<int64_t>(nWidth, 0, INT_MAX / 64));
+        if (InsertColumn(std::string(heading), dlu.ScaleX(nClassic)) < 0)
             return false;
     }
 }
@@ -133,6 +141,36 @@ void CSortListCtrl::LoadColumnWidths() {
 void CSortListCtrl::SaveColumnWidths() {
     Profile profile;
     profile.settings.setValue(QString::number(m_nCtrlId), m_header->SerializeWidths());
+}
+
+bool CSortListCtrl::IsCellCut(const QModelIndex& index) const {
+    const QRect rcCell = visualRect(index);
+    if (!index.isValid() || rcCell.isEmpty())
+        return false;
+    QStyleOptionViewItem option;
+    initViewItemOption(&option);
+    option.rect = rcCell;
+    // The width the text needs with its margins, as the delegate draws it.
+    const int nNeeded = itemDelegateForIndex(index)->sizeHint(option, index).width();
+    return nNeeded > rcCell.width() || rcCell.left() < 0 ||
+           rcCell.left() + nNeeded > viewport()->width();
+}
+
+bool CSortListCtrl::viewportEvent(QEvent* pEvent) {
+    if (pEvent->type() != QEvent::ToolTip)
+        return QTreeView::viewportEvent(pEvent);
+    const auto* pHelp = static_cast<QHelpEvent*>(pEvent);
+    const QModelIndex index = indexAt(pHelp->pos());
+    if (IsCellCut(index)) {
+        // As rich text that says exactly the cell's text: a name may hold
+        // '<' and line breaks, and a long path must not wrap.
+        const QString strTip =
+            "<p style='white-space:pre'>" + index.data().toString().toHtmlEscaped() + "</p>";
+        QToolTip::showText(pHelp->globalPos(), strTip, viewport(), visualRect(index));
+    } else {
+        QToolTip::hideText();
+    }
+    return true;
 }
 
 void CSortListCtrl::mouseDoubleClickEvent(QMouseEvent* pEvent) {

@@ -26,9 +26,12 @@ public:
 
     // Appends the columns of a spec "Heading,width;Heading,width[;]": an
     // entry without ',' ends it, only the first ',' of an entry separates,
-    // the width is read as atoi reads it. True when the whole spec was used.
+    // the width is read as atoi reads it. The widths are pixels of the
+    // classic 8-point dialog font and are scaled to the list's font (see
+    // DialogUnits::ScaleX). True when the whole spec was used.
     bool SetColumns(std::string_view spec);
-    // Appends a left-aligned column; returns its index, -1 on failure.
+    // Appends a left-aligned column nWidth pixels wide; returns its index,
+    // -1 on failure.
     int InsertColumn(std::string strHeading, int nWidth);
 
     // Appends a row with one text per column (exactly NumColumns() of them);
@@ -48,14 +51,19 @@ public:
     // repaint, when it is called with true.
     void SetRedraw(bool bRedraw);
 
+    // True when a cell's text does not show whole: cut short at its
+    // column's edge or at the edge of the visible part of the list. Such a
+    // cell shows its whole text as a tooltip.
+    bool IsCellCut(const QModelIndex& index) const;
+
     // Sorts the rows by a column and moves the mark there.
     void SortColumn(int nColumn, bool bAscending);
     int SortColumnIndex() const { return m_nSortColumn; }
     bool IsSortAscending() const { return m_bSortAscending; }
     int NumColumns() const { return m_nNumColumns; }
 
-    // Applies the widths stored for this control when their count matches
-    // the columns; SaveColumnWidths stores the widths now.
+    // Applies the widths stored for this control, exactly as stored, when
+    // their count matches the columns; SaveColumnWidths stores the widths now.
     void LoadColumnWidths();
     void SaveColumnWidths();
 
@@ -68,6 +76,7 @@ signals:
 protected:
     void OnColumnClick(int nColumn);
     void mouseDoubleClickEvent(QMouseEvent* pEvent) override;
+    bool viewportEvent(QEvent* pEvent) override;
 
 private:
     SortListModel* m_pModel;

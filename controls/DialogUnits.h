@@ -17,6 +17,15 @@ public:
     QRect Rect(int x, int y, int cx, int cy) const { return {X(x), Y(y), X(cx), Y(cy)}; }
     QSize Size(int cx, int cy) const { return {X(cx), Y(cy)}; }
 
+    // A width in pixels meant for the classic 8-point dialog font (6 pixels
+    // to 4 x units) turned into pixels of this font, by the same factor as
+    // the x units, so that what fitted then fits now.
+    int ScaleX(int nClassicPixels) const {
+        return (nClassicPixels * m_nBaseX + kClassicBaseX / 2) / kClassicBaseX;
+    }
+
+    static constexpr int kClassicBaseX = 6;
+
 private:
     int m_nBaseX;
     int m_nBaseY;

@@ -137,13 +137,15 @@ void CDBSearch::OnAddDatabase() {
 }
 
 void CDBSearch::OnDeleteDatabase() {
+    // The current entry is the one last clicked; with none, nothing is deleted.
     const int nRow = m_listDatabases->currentRow();
     if (nRow < 0 || nRow >= m_listDatabases->count())
         return;
     const std::string strEntry = EntryAt(nRow);
-    // A catalog may describe media long gone: never delete it on one click.
+    // A catalog may describe media long gone: never delete it on one click,
+    // nor on Enter.
     if (ShowMessage(this, DeleteQuestion(strEntry), "Database", MessageIcon::Question,
-                    MessageButtons::YesNo) != MessageAnswer::Yes)
+                    MessageButtons::YesNoDefaultNo) != MessageAnswer::Yes)
         return;
     if (const std::string strProblem = DeleteDatabase(g_strAppPath, strEntry);
         !strProblem.empty()) {
@@ -151,6 +153,9 @@ void CDBSearch::OnDeleteDatabase() {
         return;
     }
     delete m_listDatabases->takeItem(nRow);
+    // The list would make a neighbour current, which a second Delete would
+    // then remove although the user never pointed at it.
+    m_listDatabases->setCurrentItem(nullptr);
 }
 
 void CDBSearch::OnSearch() {

@@ -31,7 +31,9 @@ public:
 
     // "Add database...": picks a catalog file, tests it and lists it.
     void OnAddDatabase();
-    // "Delete": asks, then deletes the current entry's catalog and unlists it.
+    // "Delete": asks (No is the default answer), then deletes the current
+    // entry's catalog and unlists it; afterwards no entry is current until
+    // one is clicked. Does nothing while no entry is current.
     void OnDeleteDatabase();
     // "Update list": loads the list again.
     void OnUpdateList();

@@ -7,7 +7,11 @@
 #include <QPushButton>
 #include <QShowEvent>
 
-CPageDlg::CPageDlg(QWidget* pParent) : QDialog(pParent, Qt::Widget) {}
+CPageDlg::CPageDlg(QWidget* pParent) : QDialog(pParent) {
+    // A child of the tab control, not a window of its own: QDialog makes
+    // itself a window whatever flags it is given.
+    setWindowFlags(windowFlags() & ~Qt::WindowType_Mask);
+}
 
 void CPageDlg::showEvent(QShowEvent* pEvent) {
     QDialog::showEvent(pEvent);

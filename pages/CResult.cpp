@@ -10,6 +10,7 @@
 #include "search/Search.h"
 
 #include <QResizeEvent>
+#include <QScrollBar>
 
 CResult::CResult(QWidget* pParent) : CPageDlg(pParent), m_list(new CSortListCtrl(this)) {
     setObjectName("IDD_RESULT");
@@ -17,7 +18,7 @@ CResult::CResult(QWidget* pParent) : CPageDlg(pParent), m_list(new CSortListCtrl
     resize(dlu.Size(253, 231));
     m_list->setObjectName("IDC_RESULT_LIST");
     m_list->SetDlgCtrlID(IDC_RESULT_LIST);
-    m_list->setGeometry(dlu.Rect(0, 7, 246, 217));
+    m_list->setGeometry(ListRect(size()));
     m_list->SetColumns(kColumns);
     m_list->LoadColumnWidths();
     connect(m_list, &CSortListCtrl::DoubleClicked, this, &CResult::OnDblclkResultList);
@@ -27,10 +28,15 @@ CResult::~CResult() {
     m_list->SaveColumnWidths();
 }
 
+QRect CResult::ListRect(const QSize& page) const {
+    const DialogUnits dlu(font());
+    return {dlu.X(0), dlu.Y(7), std::max(0, page.width() - dlu.X(7)),
+            std::max(0, page.height() - dlu.Y(7) - dlu.Y(7))};
+}
+
 void CResult::resizeEvent(QResizeEvent* pEvent) {
     QDialog::resizeEvent(pEvent);
-    // The list fills the page's width and all but 15 pixels of its height.
-    m_list->resize(pEvent->size().width(), std::max(0, pEvent->size().height() - 15));
+    m_list->setGeometry(ListRect(pEvent->size()));
 }
 
 void CResult::OnShowWindow(bool bShow) {
@@ -41,7 +47,8 @@ void CResult::OnShowWindow(bool bShow) {
     }
     // A hand-over whose query never opened is dropped; the rows stay.
     if (SearchHitsPending()) {
-        if (g_nResultAction == 1)
+        const bool bNewSearch = g_nResultAction == 1;
+        if (bNewSearch)
             m_list->DeleteAllRows();
         m_list->SetRedraw(false);
         std::string strError;
@@ -53,6 +60,12 @@ void CResult::OnShowWindow(bool bShow) {
             strError = error.what();
         }
         m_list->SetRedraw(true);
+        // A new search is read from its first row and column, wherever the
+        // last one was scrolled to.
+        if (bNewSearch) {
+            m_list->scrollToTop();
+            m_list->horizontalScrollBar()->setValue(0);
+        }
         // The rows read so far stay; the search goes on with its next catalog.
         if (!strError.empty())
             ReportError(this, strError);

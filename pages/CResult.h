@@ -22,6 +22,10 @@ public:
 
     void OnDblclkResultList();
 
+    // Where the list lies in a page of this size: 7 dialog units down, and
+    // 7 free at the right and at the bottom, whatever the page's size.
+    QRect ListRect(const QSize& page) const;
+
     CSortListCtrl* m_list;
 
 protected:

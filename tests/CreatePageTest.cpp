@@ -1,10 +1,13 @@
 #include "DesktopFixture.h"
+#include "UserInput.h"
 #include "app/CMainDlg.h"
+#include "app/CMainMenu.h"
 #include "app/Globals.h"
 #include "catalog/Database.h"
 #include "catalog/ResultSet.h"
 #include "controls/CProgressDlg.h"
 #include "controls/CSpinButtonCtrl.h"
+#include "controls/DialogUnits.h"
 #include "pages/CDBControl.h"
 #include "pages/CDBSearch.h"
 #include "scan/ScanJob.h"
@@ -12,6 +15,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLineEdit>
+#include <QMenuBar>
 #include <QTest>
 #include <QTimer>
 #include <QToolButton>
@@ -26,18 +30,24 @@ protected:
         m_tree.WriteFile("src/a.txt", "alpha");
         m_tree.WriteFile("src/deep/b.bin", std::string(3000, 'b'));
         Start();
-        Main().OnMainPage(2);
+        ClickTab(2);
     }
 
     void Fill(const std::string& strStartDir, const std::string& strName) {
-        CreatePage().m_editStartDir->setText(QString::fromStdString(strStartDir));
-        CreatePage().m_editDatabaseName->setText(QString::fromStdString(strName));
+        Type(*CreatePage().m_editStartDir, strStartDir);
+        Type(*CreatePage().m_editDatabaseName, strName);
     }
 
-    // Presses Create; true when a progress window ran meanwhile.
+    // Presses Create; true when a progress window ran meanwhile. Its place
+    // on the screen is kept in m_rcProgress.
     bool Create() {
         bool bProgressShown = false;
-        m_progressWatch = [&] { bProgressShown |= g_pProgressDlg && g_pProgressDlg->isVisible(); };
+        m_progressWatch = [&] {
+            if (g_pProgressDlg && g_pProgressDlg->isVisible()) {
+                bProgressShown = true;
+                m_rcProgress = g_pProgressDlg->geometry();
+            }
+        };
         QTimer timer;
         QObject::connect(&timer, &QTimer::timeout, [&] { m_progressWatch(); });
         timer.start(0);
@@ -54,16 +64,24 @@ protected:
     }
 
     std::function<void()> m_progressWatch;
+    QRect m_rcProgress;
 };
 
 } // namespace
 
 TEST_F(CreatePageTest, CreateBuildsTheCatalogAndTheSearchPageListsIt) {
-    SearchPage().m_comboWhere->setCurrentIndex(2);
+    ClickTab(0);
+    ChooseWhere(2);
+    ClickTab(2);
     Fill(m_tree.Path("src"), "Source files");
-    CreatePage().m_checkChecksum->click();
+    ClickCheckBox(*CreatePage().m_checkChecksum);
     EXPECT_TRUE(Create());
     EXPECT_TRUE(TakeMessages().empty());
+    // The "Please wait..." strip lay at the top left of the window's client
+    // area, below the menu bar, 266 x 12 dialog units.
+    const QPoint ptClient(0, Main().Menu().MenuBar()->geometry().bottom() + 1);
+    EXPECT_EQ(m_rcProgress.topLeft(), Main().mapToGlobal(ptClient));
+    EXPECT_EQ(m_rcProgress.size(), DialogUnits(Main().font()).Size(266, 12));
     const std::string strCatalog = m_strData + "Source files.mdb";
     EXPECT_EQ(CountRows(strCatalog, "dirs"), 2);
     EXPECT_EQ(CountRows(strCatalog, "files"), 2);
@@ -77,7 +95,7 @@ TEST_F(CreatePageTest, CreateBuildsTheCatalogAndTheSearchPageListsIt) {
     EXPECT_EQ(g_pProgressDlg, nullptr);
 
     // Back on the Search page the list is loaded again and the mode reset.
-    Main().OnMainPage(0);
+    ClickTab(0);
     EXPECT_EQ(ListedEntries(), std::vector<std::string>{"Source files"});
     EXPECT_EQ(SearchPage().m_comboWhere->currentIndex(), 0);
 }
@@ -156,28 +174,34 @@ TEST_F(CreatePageTest, MaxFileSizeFieldCheckBoxAndArrows) {
     CDBControl& page = CreatePage();
     EXPECT_EQ(page.m_editMaxFileSize->text(), "100");
     EXPECT_FALSE(page.m_editMaxFileSize->isEnabled());
-    page.m_checkChecksum->click();
+    ClickCheckBox(*page.m_checkChecksum);
     EXPECT_TRUE(page.m_editMaxFileSize->isEnabled());
-    page.m_checkChecksum->click();
+    ClickCheckBox(*page.m_checkChecksum);
     EXPECT_FALSE(page.m_editMaxFileSize->isEnabled());
     EXPECT_EQ(page.m_editMaxFileSize->text(), "100");
     EXPECT_TRUE(page.m_spinMaxFileSize->isEnabled());
 
-    page.m_spinMaxFileSize->UpButton()->click();
+    // The arrows work on the greyed field too.
+    ClickWidget(*page.m_spinMaxFileSize->UpButton());
     EXPECT_EQ(page.m_editMaxFileSize->text(), "101");
-    page.m_editMaxFileSize->setText("0");
-    page.m_spinMaxFileSize->DownButton()->click();
+    ClickCheckBox(*page.m_checkChecksum);
+    Type(*page.m_editMaxFileSize, "0");
+    ClickWidget(*page.m_spinMaxFileSize->DownButton());
     EXPECT_EQ(page.m_editMaxFileSize->text(), "0");
-    page.m_editMaxFileSize->setText("2147483647");
-    page.m_spinMaxFileSize->UpButton()->click();
+    Type(*page.m_editMaxFileSize, "2147483647");
+    ClickWidget(*page.m_spinMaxFileSize->UpButton());
     EXPECT_EQ(page.m_editMaxFileSize->text(), "2147483647");
+    // The Up and Down keys in the field are the arrows.
+    Type(*page.m_editMaxFileSize, "7");
+    Key(Qt::Key_Up);
+    Key(Qt::Key_Up);
+    Key(Qt::Key_Down);
+    EXPECT_EQ(page.m_editMaxFileSize->text(), "8");
 
     // Only digits can be typed; an empty field is no integer: Create stops.
-    page.m_checkChecksum->click();
-    page.m_editMaxFileSize->clear();
-    QTest::keyClicks(page.m_editMaxFileSize, "1x2");
+    Type(*page.m_editMaxFileSize, "1x2");
     EXPECT_EQ(page.m_editMaxFileSize->text(), "12");
-    page.m_editMaxFileSize->clear();
+    Type(*page.m_editMaxFileSize, "");
     Fill(m_tree.Path("src"), "NoLimit");
     Click(page, "IDOK");
     EXPECT_EQ(TakeMessageTexts(), std::vector<std::string>{CDBControl::kMsgEnterInteger});
@@ -187,7 +211,7 @@ TEST_F(CreatePageTest, MaxFileSizeFieldCheckBoxAndArrows) {
 
 TEST_F(CreatePageTest, BrowseFillsOnlyTheStartDirectoryAndEnterCreates) {
     CDBControl& page = CreatePage();
-    page.m_editDatabaseName->setText("Typed");
+    Type(*page.m_editDatabaseName, "Typed");
     m_pickedDirectory.reset();
     Click(page, "IDC_BROWSE");
     EXPECT_EQ(page.m_editStartDir->text(), "");
@@ -197,9 +221,9 @@ TEST_F(CreatePageTest, BrowseFillsOnlyTheStartDirectoryAndEnterCreates) {
     EXPECT_EQ(page.m_editDatabaseName->text(), "Typed");
 
     // Escape does nothing; Enter in a field is Create.
-    QTest::keyClick(page.m_editDatabaseName, Qt::Key_Escape);
+    ClickWidget(*page.m_editDatabaseName);
+    Key(Qt::Key_Escape);
     EXPECT_TRUE(page.isVisible());
-    QTest::keyClick(page.m_editDatabaseName, Qt::Key_Return);
-    Settle();
+    Key(Qt::Key_Return);
     EXPECT_EQ(CountRows(m_strData + "Typed.mdb", "files"), 2);
 }

@@ -1,4 +1,5 @@
 #include "DesktopFixture.h"
+#include "UserInput.h"
 
 #include "app/CMainDlg.h"
 #include "catalog/Catalog.h"
@@ -13,9 +14,12 @@
 #include "search/Search.h"
 
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QListWidget>
 #include <QPushButton>
 #include <QTabWidget>
+#include <QTest>
+#include <QTimer>
 
 DesktopTest::DesktopTest() : m_dataHome("XDG_DATA_HOME", m_tree.Path("home")) {
     m_strData = m_tree.Path("home") + "/kestrel/";
@@ -52,6 +56,9 @@ DesktopTest::~DesktopTest() {
 void DesktopTest::Start() {
     m_pMain = std::make_unique<CMainDlg>(m_app);
     m_pMain->show();
+    // The window a person works in is the active one, with the keyboard.
+    m_pMain->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(m_pMain.get()));
     Settle();
 }
 
@@ -61,18 +68,27 @@ void DesktopTest::Stop() {
 
 void DesktopTest::Settle() {
     QApplication::processEvents();
+    // A window manager gives the keyboard back to the main window when a
+    // menu, a drop-down list or a dialog closes; the offscreen platform
+    // leaves no window, or the closed one, active then.
+    const QWidget* pActive = QApplication::activeWindow();
+    if (m_pMain && m_pMain->isVisible() && (!pActive || !pActive->isVisible()) &&
+        !QApplication::activePopupWidget() && !QApplication::activeModalWidget()) {
+        m_pMain->activateWindow();
+        EXPECT_TRUE(QTest::qWaitForWindowActive(m_pMain.get()));
+    }
 }
 
 CDBSearch& DesktopTest::SearchPage() const {
-    return *static_cast<CDBSearch*>(m_pMain->Tab().widget(0));
+    return *m_pMain->findChild<CDBSearch*>();
 }
 
 CResult& DesktopTest::ResultPage() const {
-    return *static_cast<CResult*>(m_pMain->Tab().widget(1));
+    return *m_pMain->findChild<CResult*>();
 }
 
 CDBControl& DesktopTest::CreatePage() const {
-    return *static_cast<CDBControl*>(m_pMain->Tab().widget(2));
+    return *m_pMain->findChild<CDBControl*>();
 }
 
 int DesktopTest::CurrentTab() const {
@@ -82,8 +98,57 @@ int DesktopTest::CurrentTab() const {
 void DesktopTest::Click(QWidget& page, const char* pszButton) {
     auto* pButton = page.findChild<QPushButton*>(pszButton);
     ASSERT_NE(pButton, nullptr) << pszButton;
-    pButton->click();
+    ClickWidget(*pButton);
     Settle();
+}
+
+void DesktopTest::ClickTab(int nPage) {
+    ::ClickTab(Main().Tab(), nPage);
+    Settle();
+}
+
+void DesktopTest::ClickEntry(int nRow) {
+    ClickRow(*SearchPage().m_listDatabases, nRow);
+    Settle();
+}
+
+void DesktopTest::Key(Qt::Key key, Qt::KeyboardModifiers modifiers) {
+    PressKey(key, modifiers);
+    Settle();
+}
+
+void DesktopTest::Type(QLineEdit& field, const std::string& strText) {
+    TypeInto(field, QString::fromStdString(strText));
+    Settle();
+}
+
+void DesktopTest::ChooseWhere(int nMode) {
+    ChooseInCombo(*SearchPage().m_comboWhere, nMode);
+    Settle();
+}
+
+void DesktopTest::WhenModalShows(std::function<void(QWidget&)> fnAct) {
+    auto* pPoll = new QTimer(m_pMain.get());
+    auto* pWaited = new QElapsedTimer();
+    pWaited->start();
+    QObject::connect(pPoll, &QTimer::timeout, pPoll, [pPoll, pWaited, fnAct = std::move(fnAct)] {
+        QWidget* pModal = QApplication::activeModalWidget();
+        const bool bUp =
+            pModal && pModal->isActiveWindow() && KeyTarget() && pModal->isAncestorOf(KeyTarget());
+        if (!bUp && pWaited->elapsed() < 5000)
+            return;
+        pPoll->stop();
+        pPoll->deleteLater();
+        delete pWaited;
+        if (!bUp) {
+            ADD_FAILURE() << "no modal window came up";
+            if (pModal)
+                pModal->close();
+            return;
+        }
+        fnAct(*pModal);
+    });
+    pPoll->start(5);
 }
 
 void DesktopTest::MakeCatalog(const std::string& strName, const std::string& strStartDir,
@@ -130,11 +195,12 @@ void DesktopTest::MakeCatalogOfRows(const std::string& strName,
 
 void DesktopTest::SelectEntries(const std::vector<std::string>& entries) {
     QListWidget& list = *SearchPage().m_listDatabases;
+    const std::vector<std::string> listed = ListedEntries();
     for (int i = 0; i < list.count(); ++i) {
-        const QByteArray bytes = list.item(i)->data(Qt::UserRole).toByteArray();
-        const std::string strEntry(bytes.constData(), static_cast<size_t>(bytes.size()));
-        list.item(i)->setSelected(std::find(entries.begin(), entries.end(), strEntry) !=
-                                  entries.end());
+        const bool bWanted = std::find(entries.begin(), entries.end(), listed[i]) != entries.end();
+        if (list.item(i)->isSelected() != bWanted)
+            ClickEntry(i);
+        EXPECT_EQ(list.item(i)->isSelected(), bWanted) << listed[i];
     }
 }
 

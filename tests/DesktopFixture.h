@@ -5,6 +5,7 @@
 #include "app/Desktop.h"
 
 #include <deque>
+#include <functional>
 #include <gtest/gtest.h>
 #include <memory>
 #include <optional>
@@ -15,7 +16,7 @@ class CDBControl;
 class CDBSearch;
 class CMainDlg;
 class CResult;
-class QPushButton;
+class QLineEdit;
 
 // A test that drives the whole program as a user would: its own data
 // folder, the main window, and the desktop answered by the test (message
@@ -35,8 +36,25 @@ protected:
     CDBControl& CreatePage() const;
     int CurrentTab() const;
 
-    // Clicks a push button of a page by its object name.
+    // What a person does, through real mouse and key events (UserInput.h);
+    // each runs the events that follow from it before it returns.
+    // Clicks a push button of a page, found by its object name.
     void Click(QWidget& page, const char* pszButton);
+    // Clicks a tab of the main window.
+    void ClickTab(int nPage);
+    // Clicks an entry of the Search page's catalog list, which selects or
+    // deselects it and makes it the current entry.
+    void ClickEntry(int nRow);
+    // Presses a key on the widget that has the focus.
+    void Key(Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::NoModifier);
+    // Replaces a field's text by typing.
+    void Type(QLineEdit& field, const std::string& strText);
+    // Chooses "Where search:" by its index.
+    void ChooseWhere(int nMode);
+    // Runs fnAct once a modal window (a message box, the About box) is up
+    // and has the focus; it acts on that window. Waits for it up to a few
+    // seconds, then fails the test.
+    void WhenModalShows(std::function<void(QWidget&)> fnAct);
     // Runs pending events (paints, queued calls).
     void Settle();
 
@@ -53,7 +71,8 @@ protected:
     };
     void MakeCatalogOfRows(const std::string& strName, const std::vector<std::string>& dirs,
                            const std::vector<CatalogFile>& files);
-    // Selects the Search page's entries with these texts (and no other).
+    // Selects the Search page's entries with these texts (and no other), by
+    // clicking those whose selection must change.
     void SelectEntries(const std::vector<std::string>& entries);
     std::vector<std::string> ListedEntries() const;
     // The Result list's texts in a column, row by row.

@@ -1,4 +1,5 @@
 #include "DesktopFixture.h"
+#include "UserInput.h"
 #include "app/CAbout.h"
 #include "app/CMainDlg.h"
 #include "app/CMainMenu.h"
@@ -129,13 +130,17 @@ TEST_F(MainWindowTest, SwitchingTabsKeepsTheSearchTextModeAndSelection) {
     MakeCatalog("One", m_tree.Root());
     MakeCatalog("Two", m_tree.Root());
     Start();
-    SearchPage().m_editSearch->setText("*.txt");
-    SearchPage().m_comboWhere->setCurrentIndex(2);
+    Type(*SearchPage().m_editSearch, "*.txt");
+    ChooseWhere(2);
     SelectEntries({"Two"});
-    Main().Tab().tabBar()->setCurrentIndex(1); // as a click on the tab
+    ClickTab(1);
+    EXPECT_EQ(CurrentTab(), 1);
     EXPECT_TRUE(ResultPage().isVisible());
+    EXPECT_FALSE(SearchPage().isVisible());
     EXPECT_TRUE(g_pMainMenu->IsEnabled(ID_RESULT_CHECK));
-    Main().Tab().tabBar()->setCurrentIndex(0);
+    ClickTab(0);
+    EXPECT_TRUE(SearchPage().isVisible());
+    EXPECT_FALSE(ResultPage().isVisible());
     EXPECT_FALSE(g_pMainMenu->IsEnabled(ID_RESULT_CHECK));
     EXPECT_EQ(SearchPage().m_editSearch->text(), "*.txt");
     EXPECT_EQ(SearchPage().m_comboWhere->currentIndex(), 2);
@@ -146,13 +151,15 @@ TEST_F(MainWindowTest, SwitchingTabsKeepsTheSearchTextModeAndSelection) {
 
 TEST_F(MainWindowTest, AcceleratorsReachTheirCommands) {
     Start();
-    Main().activateWindow();
-    QApplication::setActiveWindow(&Main());
-    QTest::keyClick(SearchPage().m_editSearch, Qt::Key_R, Qt::ControlModifier);
+    // Whichever page and field has the focus.
+    EXPECT_EQ(KeyTarget(), SearchPage().m_editSearch);
+    Key(Qt::Key_R, Qt::ControlModifier);
     EXPECT_EQ(CurrentTab(), 1);
-    QTest::keyClick(ResultPage().m_list, Qt::Key_D, Qt::ControlModifier);
+    EXPECT_EQ(KeyTarget(), &ResultPage());
+    Key(Qt::Key_D, Qt::ControlModifier);
     EXPECT_EQ(CurrentTab(), 2);
-    QTest::keyClick(CreatePage().m_editStartDir, Qt::Key_S, Qt::ControlModifier);
+    EXPECT_EQ(KeyTarget(), CreatePage().m_editStartDir);
+    Key(Qt::Key_S, Qt::ControlModifier);
     EXPECT_EQ(CurrentTab(), 0);
     // Ctrl+O runs "Add database..." of the Search page: the picker is asked.
     int nPicks = 0;
@@ -160,27 +167,35 @@ TEST_F(MainWindowTest, AcceleratorsReachTheirCommands) {
         ++nPicks;
         return std::optional<std::string>();
     };
-    QTest::keyClick(SearchPage().m_editSearch, Qt::Key_O, Qt::ControlModifier);
+    Key(Qt::Key_O, Qt::ControlModifier);
     EXPECT_EQ(nPicks, 1);
     // Check is greyed on the Search page: Ctrl+E does nothing.
-    QTest::keyClick(SearchPage().m_editSearch, Qt::Key_E, Qt::ControlModifier);
+    Key(Qt::Key_E, Qt::ControlModifier);
     EXPECT_TRUE(TakeMessages().empty());
     // F1 asks for help.
     m_app.m_strHelpFile = m_tree.Path("missing.htm");
-    QTest::keyClick(SearchPage().m_editSearch, Qt::Key_F1);
+    Key(Qt::Key_F1);
     EXPECT_EQ(TakeMessageTexts(),
               std::vector<std::string>{"Help file not found. Reinstall application"});
 }
 
-TEST_F(MainWindowTest, AddDatabaseFromTheMenuKeepsTheVisiblePage) {
+TEST_F(MainWindowTest, AddDatabaseFromTheMenuWorksWhileTheSearchPageShows) {
     MakeCatalog("Elsewhere", m_tree.Root());
     Start();
     m_tree.MakeDir("other");
     ::rename((m_strData + "Elsewhere.mdb").c_str(), m_tree.Path("other/e.mdb").c_str());
     m_pickedFile = m_tree.Path("other/e.mdb");
-    Main().OnMainPage(1);
-    m_app.OnCommand(ID_FILE_ADD_DATABASE);
+    // Greyed on another page: its key does nothing there.
+    ClickTab(1);
+    Key(Qt::Key_O, Qt::ControlModifier);
     EXPECT_EQ(CurrentTab(), 1);
+    EXPECT_EQ(ListedEntries(), std::vector<std::string>{"Elsewhere"});
+    // File > Add database... by the keys: Alt+F opens the menu on its first item.
+    ClickTab(0);
+    Key(Qt::Key_F, Qt::AltModifier);
+    ASSERT_NE(QApplication::activePopupWidget(), nullptr);
+    Key(Qt::Key_Return);
+    EXPECT_EQ(CurrentTab(), 0);
     EXPECT_EQ(ListedEntries(), (std::vector<std::string>{"Elsewhere", m_tree.Path("other/e.mdb")}));
 }
 
@@ -188,16 +203,18 @@ TEST_F(MainWindowTest, HelpOpensThePageOrSaysItIsMissing) {
     Start();
     m_tree.WriteFile("kestrel.htm", "<html></html>");
     m_app.m_strHelpFile = m_tree.Path("kestrel.htm");
-    m_app.OnCommand(ID_HELP_HELP);
+    Key(Qt::Key_F1);
     EXPECT_EQ(m_opened, std::vector<std::string>{m_tree.Path("kestrel.htm")});
     EXPECT_TRUE(TakeMessages().empty());
 
-    // Missing, or the desktop fails to open it: the same message.
+    // Missing, or the desktop fails to open it: the same message. Help >
+    // Help by the menu's keys, then by F1.
     m_app.m_strHelpFile = m_tree.Path("gone.htm");
-    m_app.OnCommand(ID_HELP_HELP);
+    Key(Qt::Key_H, Qt::AltModifier);
+    Key(Qt::Key_Return);
     m_app.m_strHelpFile = m_tree.Path("kestrel.htm");
     m_bOpenSucceeds = false;
-    m_app.OnCommand(ID_HELP_HELP);
+    Key(Qt::Key_F1);
     const std::vector<MessageRequest> messages = TakeMessages();
     ASSERT_EQ(messages.size(), 2u);
     for (const MessageRequest& message : messages) {
@@ -224,8 +241,8 @@ TEST_F(MainWindowTest, AboutShowsTheNameAndEndsWithEnterOrEscape) {
     Start();
     for (Qt::Key key : {Qt::Key_Return, Qt::Key_Escape}) {
         bool bChecked = false;
-        QTimer::singleShot(0, [&] {
-            auto* pAbout = qobject_cast<CAbout*>(QApplication::activeModalWidget());
+        WhenModalShows([&](QWidget& modal) {
+            auto* pAbout = qobject_cast<CAbout*>(&modal);
             ASSERT_NE(pAbout, nullptr);
             EXPECT_EQ(pAbout->windowTitle(), "About");
             bool bHasText = false;
@@ -233,24 +250,33 @@ TEST_F(MainWindowTest, AboutShowsTheNameAndEndsWithEnterOrEscape) {
                 bHasText |= pLabel->text() == "Kestrel Version 1.0";
             EXPECT_TRUE(bHasText);
             bChecked = true;
-            QTest::keyClick(pAbout, key);
+            PressKey(key);
         });
-        m_app.OnCommand(ID_HELP_ABOUT);
+        // Help > About... by the keys: Alt+H, then its letter.
+        Key(Qt::Key_H, Qt::AltModifier);
+        Key(Qt::Key_A);
         EXPECT_TRUE(bChecked);
+        EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
     }
 }
 
 TEST_F(MainWindowTest, ExitClosesTheWindowAndTheListKeepsItsWidths) {
     Start();
-    ResultPage().m_list->header()->resizeSection(0, 321);
-    m_app.OnCommand(ID_FILE_EXIT);
+    ClickTab(1);
+    CSortListCtrl& list = *ResultPage().m_list;
+    const int nWidth = list.header()->sectionSize(0) + 21;
+    DragColumnBorder(list, 0, 21);
+    ASSERT_EQ(list.header()->sectionSize(0), nWidth);
+    // File > Exit by the keys: Alt+F, then its letter.
+    Key(Qt::Key_F, Qt::AltModifier);
+    Key(Qt::Key_X);
     EXPECT_FALSE(Main().isVisible());
     // The window's end destroys the pages; the result list stores its widths then.
     Stop();
     QSettings settings("Kestrel", "kestrel");
     const QByteArray stored = settings.value("ListCtrls/1022").toByteArray();
     ASSERT_EQ(stored.size(), 20);
-    EXPECT_EQ(static_cast<uint8_t>(stored[4]) | static_cast<uint8_t>(stored[5]) << 8, 321);
+    EXPECT_EQ(static_cast<uint8_t>(stored[4]) | static_cast<uint8_t>(stored[5]) << 8, nWidth);
     Start();
-    EXPECT_EQ(ResultPage().m_list->header()->sectionSize(0), 321);
+    EXPECT_EQ(ResultPage().m_list->header()->sectionSize(0), nWidth);
 }

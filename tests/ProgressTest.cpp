@@ -1,11 +1,12 @@
+#include "UserInput.h"
 #include "controls/CProgressDlg.h"
 #include "controls/CTextProgressCtrl.h"
 
 #include <QApplication>
 #include <QCloseEvent>
 #include <QImage>
-#include <QKeyEvent>
 #include <QPainter>
+#include <QTest>
 #include <QTimer>
 #include <gtest/gtest.h>
 #include <thread>
@@ -231,8 +232,9 @@ TEST(ProgressTest, EscapeAndCloseDoNotEndTheWindowButTheTimerSteps) {
     bool bStayed = false;
     QTimer poll;
     RunModal(dlg, [&] {
-        QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
-        QApplication::sendEvent(&dlg, &escape);
+        EXPECT_TRUE(QTest::qWaitForWindowActive(&dlg));
+        EXPECT_EQ(KeyTarget(), &dlg);
+        PressKey(Qt::Key_Escape);
         bStayed = dlg.isVisible();
         // Wait for the animation to step twice, then end.
         QObject::connect(&poll, &QTimer::timeout, &dlg, [&] {

@@ -1,17 +1,25 @@
 #include "DesktopFixture.h"
 #include "TestTree.h"
+#include "UserInput.h"
 #include "app/CMainDlg.h"
 #include "app/CMainMenu.h"
 #include "app/CommandIds.h"
 #include "app/Globals.h"
 #include "catalog/ResultSet.h"
 #include "controls/CSortListCtrl.h"
+#include "controls/DialogUnits.h"
+#include "pages/CDBControl.h"
 #include "pages/CDBSearch.h"
 #include "pages/CResult.h"
 #include "search/Search.h"
 
+#include <QApplication>
 #include <QComboBox>
+#include <QFontMetrics>
 #include <QLineEdit>
+#include <QMenuBar>
+#include <QScrollBar>
+#include <QTabWidget>
 #include <QTest>
 
 namespace {
@@ -19,19 +27,34 @@ namespace {
 class ResultPageTest : public DesktopTest {
 protected:
     void Search(const std::string& strEntry, const std::string& strText, int nMode) {
-        Main().OnMainPage(0);
+        ClickTab(0);
         SelectEntries({strEntry});
-        SearchPage().m_editSearch->setText(QString::fromStdString(strText));
-        SearchPage().m_comboWhere->setCurrentIndex(nMode);
+        Type(*SearchPage().m_editSearch, strText);
+        ChooseWhere(nMode);
         Click(SearchPage(), "IDC_SEARCH");
     }
 
+    // Selects rows with the mouse: a click on the first, Ctrl+click on the
+    // others; no rows: a click where there is no row.
     void Select(const std::vector<int>& rows) {
         CSortListCtrl& list = *ResultPage().m_list;
-        list.clearSelection();
-        for (int nRow : rows)
-            list.selectionModel()->select(list.model()->index(nRow, 0),
-                                          QItemSelectionModel::Select | QItemSelectionModel::Rows);
+        if (rows.empty())
+            ClickAt(*list.viewport(), BelowTheRows(list));
+        for (size_t i = 0; i < rows.size(); ++i)
+            ClickRow(list, rows[i], i == 0 ? Qt::NoModifier : Qt::ControlModifier);
+        Settle();
+        std::vector<int> selected;
+        for (int nRow = list.GetFirstSelected(0); nRow >= 0; nRow = list.GetFirstSelected(nRow + 1))
+            selected.push_back(nRow);
+        std::vector<int> wanted = rows;
+        std::sort(wanted.begin(), wanted.end());
+        EXPECT_EQ(selected, wanted);
+    }
+
+    // Result > Check by its key.
+    std::vector<MessageRequest> CheckSelected() {
+        Key(Qt::Key_E, Qt::ControlModifier);
+        return TakeMessages();
     }
 
     int RowOf(const std::string& strPath) {
@@ -45,8 +68,7 @@ protected:
         const int nRow = RowOf(strPath);
         EXPECT_GE(nRow, 0) << strPath;
         Select({nRow});
-        m_app.OnCommand(ID_RESULT_CHECK);
-        return TakeMessages();
+        return CheckSelected();
     }
 };
 
@@ -78,14 +100,17 @@ TEST_F(ResultPageTest, ShowingWithoutAHandOverKeepsTheRows) {
     MakeCatalogOfRows("Disk", {"/d"}, {{"/d", "x", 1, ""}, {"/d", "y", 2, ""}});
     Start();
     Search("Disk", "*", kSearchFiles);
-    ResultPage().m_list->SortColumn(0, false);
-    Main().OnMainPage(2);
+    ClickHeader(*ResultPage().m_list, 0);
+    ClickHeader(*ResultPage().m_list, 0);
+    ClickTab(2);
     EXPECT_FALSE(g_pMainMenu->IsEnabled(ID_RESULT_CHECK));
-    Main().OnMainPage(1);
+    ClickTab(1);
     EXPECT_TRUE(g_pMainMenu->IsEnabled(ID_RESULT_CHECK));
     EXPECT_EQ(ResultColumn(0), (std::vector<std::string>{"/d/y", "/d/x"}));
-    // Enter on the page neither closes nor hides it.
-    QTest::keyClick(ResultPage().m_list, Qt::Key_Return);
+    // Enter on the page, or on its list, neither closes nor hides it.
+    Key(Qt::Key_Return);
+    Select({0});
+    Key(Qt::Key_Return);
     EXPECT_TRUE(ResultPage().isVisible());
     // A new search refills the list in the catalog's order; the mark stays.
     Search("Disk", "*", kSearchFiles);
@@ -95,35 +120,32 @@ TEST_F(ResultPageTest, ShowingWithoutAHandOverKeepsTheRows) {
 
 TEST_F(ResultPageTest, DoubleClickOpensTheLowestSelectedRow) {
     std::vector<CatalogFile> files;
-    for (int i = 0; i < 10; ++i) {
-        // Appended, not "f" + to_string(i): g++ 12 -O3 warns falsely (-Wrestrict) on that.
-        std::string strName = "f";
-        strName += std::to_string(i);
-        files.push_back({"/d", strName, i, ""});
-    }
+    for (int i = 0; i < 10; ++i)
+        files.push_back({"/d", Concat({"f", std::to_string(i)}), i, ""});
     MakeCatalogOfRows("Disk", {"/d"}, files);
     Start();
     Search("Disk", "*", kSearchFiles);
     CSortListCtrl& list = *ResultPage().m_list;
     ASSERT_EQ(list.GetItemCount(), 10);
 
-    Select({});
-    emit list.DoubleClicked();
+    // Where there is no row: nothing is selected, nothing opens.
+    DoubleClickAt(*list.viewport(), BelowTheRows(list));
+    EXPECT_EQ(list.GetFirstSelected(0), -1);
     EXPECT_TRUE(m_opened.empty());
 
-    Select({7, 3});
-    emit list.DoubleClicked();
+    // Rows 3 and 7 selected, a Ctrl+double click on row 7: row 3 opens.
+    Select({3, 7});
+    DoubleClickRow(list, 7, Qt::ControlModifier);
     EXPECT_EQ(m_opened, std::vector<std::string>{"/d/f3"});
     EXPECT_TRUE(TakeMessages().empty());
 
-    // A real double click on a row selects and opens it.
+    // A double click on a row selects and opens it.
     m_opened.clear();
-    const QRect rc = list.visualRect(list.model()->index(2, 0));
-    QTest::mouseDClick(list.viewport(), Qt::LeftButton, Qt::NoModifier, rc.center());
+    DoubleClickRow(list, 2);
     EXPECT_EQ(m_opened, std::vector<std::string>{"/d/f2"});
 
     m_bOpenSucceeds = false;
-    emit list.DoubleClicked();
+    DoubleClickRow(list, 2);
     const std::vector<MessageRequest> messages = TakeMessages();
     ASSERT_EQ(messages.size(), 1u);
     EXPECT_EQ(messages[0].strText, "Can't open selected file or directory");
@@ -166,8 +188,7 @@ TEST_F(ResultPageTest, FileCheckGivesTheFourAnswers) {
 
     // Nothing selected: nothing at all.
     Select({});
-    m_app.OnCommand(ID_RESULT_CHECK);
-    EXPECT_TRUE(TakeMessages().empty());
+    EXPECT_TRUE(CheckSelected().empty());
 }
 
 TEST_F(ResultPageTest, FileCheckReadsTheStoredChecksumCell) {
@@ -190,46 +211,122 @@ TEST_F(ResultPageTest, FileCheckReadsTheStoredChecksumCell) {
 
     // Rows 1 and 2 selected: row 1 is checked, whose cell is empty.
     Select({2, 1});
-    m_app.OnCommand(ID_RESULT_CHECK);
-    std::vector<MessageRequest> messages = TakeMessages();
+    std::vector<MessageRequest> messages = CheckSelected();
     ASSERT_EQ(messages.size(), 1u);
     EXPECT_EQ(messages[0].strText, "Checksum not found in database for this file");
     EXPECT_EQ(messages[0].icon, MessageIcon::Information);
     // A cell of blanks only is no checksum either.
     Select({2});
-    m_app.OnCommand(ID_RESULT_CHECK);
-    EXPECT_EQ(TakeMessageTexts(),
-              std::vector<std::string>{"Checksum not found in database for this file"});
+    messages = CheckSelected();
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].strText, "Checksum not found in database for this file");
     // A file that opens but cannot be read is not compared.
     Select({3});
-    m_app.OnCommand(ID_RESULT_CHECK);
-    messages = TakeMessages();
+    messages = CheckSelected();
     ASSERT_EQ(messages.size(), 1u);
     EXPECT_EQ(messages[0].strText, "File '" + m_tree.Path("t/pipe") + "' cannot be read");
     EXPECT_EQ(messages[0].icon, MessageIcon::Warning);
     // A deleted file is not found, whatever its cell holds.
     ::unlink(m_tree.Path("t/b.txt").c_str());
     Select({1});
-    m_app.OnCommand(ID_RESULT_CHECK);
-    EXPECT_EQ(TakeMessageTexts(), std::vector<std::string>{"File not found"});
+    messages = CheckSelected();
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].strText, "File not found");
 
     // After a search of directories the rows are directories: no check.
     Search("Rows", "*", kSearchDirs);
     Select({0});
-    m_app.OnCommand(ID_RESULT_CHECK);
-    EXPECT_TRUE(TakeMessages().empty());
+    EXPECT_TRUE(CheckSelected().empty());
 }
 
-TEST_F(ResultPageTest, TheListFollowsThePageSizeAndAHandOverThatNeverOpenedIsDropped) {
+TEST_F(ResultPageTest, ChecksumsShowWholeCutTextsShowAsTooltipsAndANewSearchStartsTopLeft) {
+    const std::string strDir = Concat({"/archive/", std::string(120, 'x')});
+    std::vector<CatalogFile> files;
+    for (int i = 0; i < 80; ++i)
+        files.push_back(
+            {strDir, Concat({"f", std::to_string(i)}), i, Md5OfText(std::to_string(i))});
+    // The first checksum is the widest a checksum can be in this font.
+    const QFontMetrics metrics(QApplication::font());
+    char cWidest = '0';
+    for (const char c : std::string("0123456789abcdef"))
+        if (metrics.horizontalAdvance(QChar(c)) > metrics.horizontalAdvance(QChar(cWidest)))
+            cWidest = c;
+    files[0].strChecksum = std::string(32, cWidest);
+    MakeCatalogOfRows("Disk", {strDir}, files);
     Start();
-    Main().OnMainPage(1);
-    for (const QSize size : {QSize(900, 700), QSize(500, 400)}) {
-        Main().resize(size);
-        Settle();
-        const QRect rcList = ResultPage().m_list->geometry();
-        EXPECT_EQ(rcList.width(), ResultPage().width());
-        EXPECT_EQ(rcList.height(), ResultPage().height() - 15);
-    }
+    Search("Disk", "*", kSearchFiles);
+    CSortListCtrl& list = *ResultPage().m_list;
+    QScrollBar& vertical = *list.verticalScrollBar();
+    QScrollBar& horizontal = *list.horizontalScrollBar();
+
+    // Scrolled to the last row and the far right, as a person does it: End
+    // on the list, then clicks on the scroll bar right of its handle.
+    Select({0});
+    Key(Qt::Key_End);
+    ASSERT_GT(horizontal.maximum(), 0);
+    const QPoint ptRightOfHandle(horizontal.width() - horizontal.height() - 2,
+                                 horizontal.height() / 2);
+    for (int i = 0; i < 20 && horizontal.value() < horizontal.maximum(); ++i)
+        ClickAt(horizontal, ptRightOfHandle);
+    ASSERT_GT(vertical.value(), 0);
+    ASSERT_EQ(horizontal.value(), horizontal.maximum());
+    // A new search is shown from its first row and column.
+    Search("Disk", "*", kSearchFiles);
+    EXPECT_EQ(vertical.value(), 0);
+    EXPECT_EQ(horizontal.value(), 0);
+
+    // Widened so that every column shows whole: a checksum fits its column
+    // at the default width (no tooltip), a long path is cut and shows whole
+    // as a tooltip.
+    Main().resize(Main().size() + QSize(600, 0));
+    Settle();
+    ASSERT_EQ(horizontal.maximum(), 0);
+    EXPECT_EQ(ToolTipAt(*list.viewport(), MiddleOfCell(list, 0, 2)).toStdString(), "");
+    EXPECT_EQ(ToolTipAt(*list.viewport(), MiddleOfCell(list, 0, 0)).toStdString(), strDir + "/f0");
+}
+
+TEST_F(ResultPageTest, TheWindowKeepsItsDesignAndTheListItsPlaceAtAnySize) {
+    Start();
+    ClickTab(1);
+    const DialogUnits dlu(Main().font());
+    const QSize designed =
+        dlu.Size(252, 246) + QSize(0, Main().Menu().MenuBar()->sizeHint().height());
+    EXPECT_EQ(Main().size(), designed);
+    // The list lies where the layout puts it, also after maximise and
+    // restore: the page 5 pixels in and 25 down in the tab control, the
+    // list 7 dialog units down in the page, with 7 free at its right and
+    // bottom.
+    auto expectInPlace = [&](const char* pszWhen) {
+        const QTabWidget& tab = Main().Tab();
+        const QRect rcPage(ResultPage().mapTo(&tab, QPoint(0, 0)), ResultPage().size());
+        EXPECT_EQ(rcPage, QRect(5, 25, tab.width() - 10, tab.height() - 30)) << pszWhen;
+        EXPECT_EQ(ResultPage().m_list->geometry(), QRect(0, dlu.Y(7), rcPage.width() - dlu.X(7),
+                                                         rcPage.height() - dlu.Y(7) - dlu.Y(7)))
+            << pszWhen;
+        // The other pages lie in the same place.
+        for (const QWidget* pPage :
+             {static_cast<QWidget*>(&SearchPage()), static_cast<QWidget*>(&CreatePage())})
+            EXPECT_EQ(QRect(pPage->mapTo(&tab, QPoint(0, 0)), pPage->size()), rcPage) << pszWhen;
+    };
+    expectInPlace("designed size");
+    // Dragged smaller, the window stops at its designed size.
+    Main().resize(designed / 2);
+    Settle();
+    EXPECT_EQ(Main().size(), designed);
+    Main().resize(designed + QSize(120, 80));
+    Settle();
+    expectInPlace("larger");
+    Main().showMaximized();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Main().isMaximized(); }));
+    Settle();
+    EXPECT_GT(Main().width(), designed.width() + 120);
+    expectInPlace("maximised");
+    Main().showNormal();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !Main().isMaximized(); }));
+    Settle();
+    EXPECT_EQ(Main().size(), designed + QSize(120, 80));
+    expectInPlace("restored");
+
     // Without a main window (no menu yet) the page still takes a show; a
     // hand-over whose query never opened is dropped and the rows stay.
     Stop();

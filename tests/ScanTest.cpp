@@ -63,10 +63,7 @@ protected:
     // Scans tree/strStart (or strStartDir as given) into a new catalog.
     void Scan(const std::string& strStartDir, bool bChecksum = false, int32_t nLimitKb = 100) {
         m_job = std::make_unique<ScanJob>();
-        // Appended, not "c" + to_string(...): g++ 12 -O3 warns falsely (-Wrestrict) on that.
-        std::string strName = "c";
-        strName += std::to_string(++m_nScans);
-        m_job->strCatalogPath = m_out.Path(strName + ".mdb");
+        m_job->strCatalogPath = m_out.Path(Concat({"c", std::to_string(++m_nScans), ".mdb"}));
         m_job->strStartDir = strStartDir;
         m_job->bChecksum = bChecksum;
         m_job->nMaxFileSizeKb = nLimitKb;
@@ -439,7 +436,7 @@ TEST(ScanJobFailure, DiskFullKeepsTheCommittedRows) {
     TestTree tree;
     TestTree out;
     for (int i = 0; i < 30000; ++i)
-        tree.WriteFile("file number " + std::to_string(i) + " with a fairly long name", "");
+        tree.WriteFile(Concat({"file number ", std::to_string(i), " with a fairly long name"}), "");
     auto pJob = std::make_unique<ScanJob>();
     pJob->strCatalogPath = out.Path("full.mdb");
     pJob->strStartDir = tree.Root();

@@ -1,4 +1,5 @@
 #include "DesktopFixture.h"
+#include "UserInput.h"
 #include "app/CMainDlg.h"
 #include "app/CMainMenu.h"
 #include "app/CommandIds.h"
@@ -14,6 +15,7 @@
 #include <QComboBox>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMessageBox>
 #include <QTest>
 #include <fstream>
 #include <sstream>
@@ -38,8 +40,9 @@ protected:
     }
 
     void Search(const std::string& strText, int nMode) {
-        SearchPage().m_editSearch->setText(QString::fromStdString(strText));
-        SearchPage().m_comboWhere->setCurrentIndex(nMode);
+        ClickTab(0);
+        Type(*SearchPage().m_editSearch, strText);
+        ChooseWhere(nMode);
         Click(SearchPage(), "IDC_SEARCH");
     }
 
@@ -108,6 +111,7 @@ TEST_F(SearchPageTest, TwoCatalogsFillTheResultPageOnce) {
     EXPECT_FALSE(g_pSearchRecordset && g_pSearchRecordset->IsOpen());
 
     // "Directories and files" also lists every file of a matching directory.
+    ClickTab(0);
     SelectEntries({"A"});
     Search("*/sub", kSearchBoth);
     paths = ResultColumn(0);
@@ -126,9 +130,8 @@ TEST_F(SearchPageTest, EnterInTheSearchTextSearches) {
     MakeTwoCatalogs();
     Start();
     SelectEntries({"B"});
-    SearchPage().m_editSearch->setText("five.txt");
-    QTest::keyClick(SearchPage().m_editSearch, Qt::Key_Return);
-    Settle();
+    Type(*SearchPage().m_editSearch, "five.txt");
+    Key(Qt::Key_Return);
     EXPECT_EQ(ResultColumn(0), std::vector<std::string>{m_tree.Path("b/five.txt")});
 }
 
@@ -166,7 +169,6 @@ TEST_F(SearchPageTest, AnEngineErrorStopsTheSearchAndKeepsDeliveredRows) {
     EXPECT_EQ(CurrentTab(), 1);
 
     // A bad pattern in the first catalog: the previous rows stay, the page is not shown.
-    Main().OnMainPage(0);
     const size_t nRows = ResultColumn(0).size();
     Search("[abc", kSearchFiles);
     messages = TakeMessages();
@@ -174,7 +176,7 @@ TEST_F(SearchPageTest, AnEngineErrorStopsTheSearchAndKeepsDeliveredRows) {
     EXPECT_NE(messages[0].strText.find("'[' has no closing ']'"), std::string::npos);
     EXPECT_EQ(CurrentTab(), 0);
     EXPECT_EQ(g_nResultAction, 0);
-    Main().OnMainPage(1);
+    ClickTab(1);
     EXPECT_EQ(ResultColumn(0).size(), nRows);
 }
 
@@ -224,31 +226,60 @@ TEST_F(SearchPageTest, DeleteAsksFirstThenRemovesTheFileAndTheEntry) {
     ASSERT_EQ(ListedEntries(),
               (std::vector<std::string>{"A", m_tree.Path("keep/b.mdb"), "/x/y.mdb"}));
     QListWidget& list = *SearchPage().m_listDatabases;
+    const std::string strQuestion =
+        "Delete database '" + m_tree.Path("keep/b.mdb") + "'? Its file will be removed from disk.";
 
-    // No: nothing changes.
-    list.setCurrentRow(1);
-    m_answers = {MessageAnswer::No};
+    // No entry clicked yet: Delete does nothing.
+    Click(SearchPage(), "IDC_DELETE");
+    EXPECT_TRUE(TakeMessages().empty());
+    EXPECT_EQ(list.count(), 3);
+
+    // The real question box: Enter answers No (its default button), and so
+    // does Escape. Nothing changes.
+    ClickEntry(1);
+    const auto fnAnswer = g_desktopHooks.fnMessage;
+    g_desktopHooks.fnMessage = nullptr;
+    for (Qt::Key key : {Qt::Key_Return, Qt::Key_Escape}) {
+        bool bAsked = false;
+        WhenModalShows([&](QWidget& modal) {
+            auto* pBox = qobject_cast<QMessageBox*>(&modal);
+            ASSERT_NE(pBox, nullptr);
+            EXPECT_EQ(pBox->text().toStdString(), strQuestion);
+            EXPECT_EQ(pBox->windowTitle(), "Database");
+            EXPECT_EQ(pBox->icon(), QMessageBox::Question);
+            bAsked = true;
+            PressKey(key);
+        });
+        Click(SearchPage(), "IDC_DELETE");
+        EXPECT_TRUE(bAsked) << key;
+        EXPECT_TRUE(Exists(m_tree.Path("keep/b.mdb"))) << key;
+        EXPECT_EQ(list.count(), 3) << key;
+    }
+    g_desktopHooks.fnMessage = fnAnswer;
+
+    // Yes: the file, the entry and its line go.
+    m_answers = {MessageAnswer::Yes};
     Click(SearchPage(), "IDC_DELETE");
     std::vector<MessageRequest> messages = TakeMessages();
     ASSERT_EQ(messages.size(), 1u);
-    EXPECT_EQ(messages[0].strText, "Delete database '" + m_tree.Path("keep/b.mdb") +
-                                       "'? Its file will be removed from disk.");
+    EXPECT_EQ(messages[0].strText, strQuestion);
     EXPECT_EQ(messages[0].strCaption, "Database");
     EXPECT_EQ(messages[0].icon, MessageIcon::Question);
-    EXPECT_EQ(messages[0].buttons, MessageButtons::YesNo);
-    EXPECT_TRUE(Exists(m_tree.Path("keep/b.mdb")));
-    EXPECT_EQ(list.count(), 3);
-
-    // Yes: the file, the entry and its line go.
-    list.setCurrentRow(1);
-    m_answers = {MessageAnswer::Yes};
-    Click(SearchPage(), "IDC_DELETE");
+    EXPECT_EQ(messages[0].buttons, MessageButtons::YesNoDefaultNo);
     EXPECT_FALSE(Exists(m_tree.Path("keep/b.mdb")));
     EXPECT_EQ(ListedEntries(), (std::vector<std::string>{"A", "/x/y.mdb"}));
     EXPECT_EQ(ListFile(), "/x/y.mdb\n");
+    // No neighbour became current: a second Delete (even with Yes ready)
+    // asks nothing and deletes nothing.
+    EXPECT_EQ(list.currentRow(), -1);
+    m_answers = {MessageAnswer::Yes};
+    Click(SearchPage(), "IDC_DELETE");
+    EXPECT_TRUE(TakeMessages().empty());
+    EXPECT_TRUE(Exists(m_strData + "A.mdb"));
+    EXPECT_EQ(list.count(), 2);
 
     // A catalog of the data folder: its file goes, the list file stays.
-    list.setCurrentRow(0);
+    ClickEntry(0);
     m_answers = {MessageAnswer::Yes};
     Click(SearchPage(), "IDC_DELETE");
     EXPECT_FALSE(Exists(m_strData + "A.mdb"));

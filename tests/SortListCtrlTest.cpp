@@ -1,8 +1,11 @@
+#include "UserInput.h"
 #include "controls/CSortHeaderCtrl.h"
 #include "controls/CSortListCtrl.h"
+#include "controls/DialogUnits.h"
 #include "controls/RowCompare.h"
 
 #include <QApplication>
+#include <QFontMetrics>
 #include <QImage>
 #include <QLocale>
 #include <QSettings>
@@ -33,8 +36,28 @@ std::vector<std::string> ColumnTexts(const CSortListCtrl& list, int nColumn) {
     return texts;
 }
 
-void ClickHeader(CSortListCtrl& list, int nColumn) {
-    emit list.Header().sectionClicked(nColumn);
+// The columns as SetColumns makes them from classic widths: scaled to the
+// list's font.
+std::vector<Column> Scaled(const CSortListCtrl& list, std::vector<Column> columns) {
+    const DialogUnits dlu(list.font());
+    for (Column& column : columns)
+        column.nWidth = dlu.ScaleX(column.nWidth);
+    return columns;
+}
+
+std::vector<int> ScaledWidths(const CSortListCtrl& list, const std::vector<int>& widths) {
+    std::vector<int> scaled;
+    for (int nWidth : widths)
+        scaled.push_back(DialogUnits(list.font()).ScaleX(nWidth));
+    return scaled;
+}
+
+// Shows the list on the screen, large enough for its columns and rows to
+// be clicked.
+void ShowList(CSortListCtrl& list) {
+    list.resize(900, 400);
+    list.show();
+    QApplication::processEvents();
 }
 
 QByteArray StoredWidths() {
@@ -78,14 +101,26 @@ TEST(SortListCtrlTest, SetColumnsParsesTheSpecString) {
     for (const Case& c : cases) {
         CSortListCtrl list;
         EXPECT_TRUE(list.SetColumns(c.pszSpec)) << c.pszSpec;
-        EXPECT_EQ(ColumnsOf(list), c.expected) << c.pszSpec;
+        EXPECT_EQ(ColumnsOf(list), Scaled(list, c.expected)) << c.pszSpec;
         EXPECT_EQ(list.NumColumns(), static_cast<int>(c.expected.size())) << c.pszSpec;
     }
     // A second call appends after the columns there are.
     CSortListCtrl list;
     list.SetColumns("A,10");
     list.SetColumns("B,20");
-    EXPECT_EQ(ColumnsOf(list), (std::vector<Column>{{"A", 10}, {"B", 20}}));
+    EXPECT_EQ(ColumnsOf(list), Scaled(list, {{"A", 10}, {"B", 20}}));
+    // The widths grow with the font as the dialog units do: here by the
+    // factor of the x unit, 2 pixels where the classic font had 1.5.
+    QFont font = list.font();
+    font.setPixelSize(30);
+    CSortListCtrl large;
+    large.setFont(font);
+    large.SetColumns("A,60");
+    const QFontMetrics metrics(font);
+    const int nBaseX =
+        (metrics.horizontalAdvance("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz") + 51) /
+        52;
+    EXPECT_EQ(large.Header().sectionSize(0), 10 * nBaseX);
 }
 
 TEST(SortListCtrlTest, ComparisonKindComesFromTheFirstText) {
@@ -140,6 +175,7 @@ TEST(SortListCtrlTest, SortsByTheKindOfTheFirstComparedText) {
         list.SetColumns("Text,100");
         for (const std::string& strText : c.rows)
             list.AddRow({strText});
+        ShowList(list);
         for (int i = 0; i < c.nClicks; ++i)
             ClickHeader(list, 0);
         EXPECT_EQ(ColumnTexts(list, 0), c.expected) << c.rows[0] << " clicks " << c.nClicks;
@@ -154,8 +190,8 @@ TEST(SortListCtrlTest, SortsWholeRowsAndKeepsTheirSelection) {
     list.AddRow({"/b", "20", "", "one"});
     list.AddRow({"/a", "300", "", "two"});
     list.AddRow({"/c", "1", "", "three"});
-    list.selectionModel()->select(list.model()->index(1, 0),
-                                  QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    ShowList(list);
+    ClickRow(list, 1);
     ClickHeader(list, 1);
     EXPECT_EQ(ColumnTexts(list, 0), (std::vector<std::string>{"/c", "/b", "/a"}));
     EXPECT_EQ(ColumnTexts(list, 3), (std::vector<std::string>{"three", "one", "two"}));
@@ -166,6 +202,7 @@ TEST(SortListCtrlTest, SortsWholeRowsAndKeepsTheirSelection) {
 TEST(SortListCtrlTest, ClicksMoveTheMarkAndColumnsStayOwnerDrawn) {
     CSortListCtrl list;
     list.SetColumns(kResultColumns);
+    ShowList(list);
     CSortHeaderCtrl& header = list.Header();
     EXPECT_EQ(list.SortColumnIndex(), -1);
     EXPECT_EQ(header.GetItemFormat(0) & CSortHeaderCtrl::HDF_OWNERDRAW, 0);
@@ -191,6 +228,7 @@ TEST(SortListCtrlTest, RowsAddedAfterASortGoToTheEnd) {
     list.SetColumns("Size,50");
     list.AddRow({"3"});
     list.AddRow({"1"});
+    ShowList(list);
     ClickHeader(list, 0);
     list.AddRow({"2"});
     list.AddRow({"0"});
@@ -233,9 +271,9 @@ TEST(SortListCtrlTest, GetFirstSelectedFindsTheLowestSelectedRowFromAStart) {
     for (int i = 0; i < 10; ++i)
         list.AddRow({std::to_string(i)});
     EXPECT_EQ(list.GetFirstSelected(0), -1); // nothing selected
-    for (int nRow : {7, 3})
-        list.selectionModel()->select(list.model()->index(nRow, 0),
-                                      QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    ShowList(list);
+    ClickRow(list, 7);
+    ClickRow(list, 3, Qt::ControlModifier);
     EXPECT_EQ(list.GetFirstSelected(0), 3);
     EXPECT_EQ(list.GetFirstSelected(3), 3);
     EXPECT_EQ(list.GetFirstSelected(4), 7);
@@ -248,26 +286,31 @@ TEST(SortListCtrlTest, ColumnWidthsAreStoredAsCountAndWidths) {
         CSortListCtrl list;
         list.SetDlgCtrlID(1022);
         list.SetColumns(kResultColumns);
-        list.Header().resizeSection(1, 90);
+        ShowList(list);
+        const std::vector<int> widths = ScaledWidths(list, {200, 75, 230, 100});
+        DragColumnBorder(list, 1, 15);
         list.SaveColumnWidths();
+        EXPECT_EQ(StoredWidths(), Int32s({4, widths[0], widths[1] + 15, widths[2], widths[3]}));
     }
-    EXPECT_EQ(StoredWidths(), Int32s({4, 200, 90, 230, 100}));
     EXPECT_EQ(StoredWidths().size(), 20);
 
+    // Stored widths apply exactly as stored; else the column string's,
+    // scaled.
     struct Case {
         QByteArray stored;
         const char* pszSpec;
         std::vector<int> expected;
+        bool bScaled;
     };
     const Case cases[] = {
-        {Int32s({4, 11, 22, 33, 44}), kResultColumns, {11, 22, 33, 44}},
+        {Int32s({4, 11, 22, 33, 44}), kResultColumns, {11, 22, 33, 44}, false},
         // A changed column set keeps the widths of the column string.
-        {Int32s({4, 11, 22, 33, 44}), "A,1;B,2;C,3", {1, 2, 3}},
+        {Int32s({4, 11, 22, 33, 44}), "A,1;B,2;C,3", {1, 2, 3}, true},
         // Too short for its count, a count of 0 or below: nothing applies.
-        {Int32s({4, 11, 22, 33}), kResultColumns, {200, 75, 230, 100}},
-        {Int32s({0}), kResultColumns, {200, 75, 230, 100}},
-        {Int32s({-4, 1, 2, 3, 4}), kResultColumns, {200, 75, 230, 100}},
-        {QByteArray("\x04", 1), kResultColumns, {200, 75, 230, 100}},
+        {Int32s({4, 11, 22, 33}), kResultColumns, {200, 75, 230, 100}, true},
+        {Int32s({0}), kResultColumns, {200, 75, 230, 100}, true},
+        {Int32s({-4, 1, 2, 3, 4}), kResultColumns, {200, 75, 230, 100}, true},
+        {QByteArray("\x04", 1), kResultColumns, {200, 75, 230, 100}, true},
     };
     for (const Case& c : cases) {
         StoreWidths(c.stored);
@@ -278,7 +321,8 @@ TEST(SortListCtrlTest, ColumnWidthsAreStoredAsCountAndWidths) {
         std::vector<int> widths;
         for (const Column& column : ColumnsOf(list))
             widths.push_back(column.nWidth);
-        EXPECT_EQ(widths, c.expected) << c.stored.toHex().toStdString();
+        EXPECT_EQ(widths, c.bScaled ? ScaledWidths(list, c.expected) : c.expected)
+            << c.stored.toHex().toStdString();
     }
 }
 

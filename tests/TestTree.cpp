@@ -128,3 +128,10 @@ std::string Md5OfText(const std::string& strText) {
     context.Update(strText.data(), strText.size());
     return DigestToHex(context.Finish());
 }
+
+std::string Concat(std::initializer_list<std::string_view> texts) {
+    std::string strAll;
+    for (std::string_view text : texts)
+        strAll += text;
+    return strAll;
+}
