@@ -235,10 +235,18 @@ void RecordWriter::Write(std::span<const RecordValue> values) {
             else
                 m_strLine += strTime;
         }
-        if (m_format == OutputFormat::Json && bInvalid)
-            m_strLine += std::string(",\"") + field.pszName + "_bytes\":\"" + HexOf(*pText) + "\"";
-        if (m_format == OutputFormat::Csv && field.bBytes)
-            strBytesColumns += "," + (bInvalid ? HexOf(*pText) : std::string());
+        if (m_format == OutputFormat::Json && bInvalid) {
+            m_strLine += ",\"";
+            m_strLine += field.pszName;
+            m_strLine += "_bytes\":\"";
+            m_strLine += HexOf(*pText);
+            m_strLine += '"';
+        }
+        if (m_format == OutputFormat::Csv && field.bBytes) {
+            strBytesColumns += ',';
+            if (bInvalid)
+                strBytesColumns += HexOf(*pText);
+        }
     }
     if (m_format == OutputFormat::Json)
         m_strLine += "}\n";

@@ -167,7 +167,7 @@ TEST_F(CliFaultTest, OutputIsCheckedEscapedAndNulSeparated) {
     for (const char* pszName : {"tab\there", "new\nline", "back\\slash", "cr\rend"})
         m_tree.WriteFile(std::string("odd/") + pszName, "");
     for (int i = 0; i < 3000; ++i)
-        m_tree.WriteFile("f" + std::to_string(i), "");
+        m_tree.WriteFile(Concat({"f", std::to_string(i)}), "");
     ASSERT_EQ(m_cli.Run({"create", "Odd", m_tree.Path("odd")}).nExit, 0);
     ASSERT_EQ(m_cli.Run({"create", "Many", m_tree.Root()}).nExit, 0);
 
@@ -214,7 +214,7 @@ TEST_F(CliFaultTest, TheListFileLosesNothing) {
     };
     std::vector<std::string> kept, added, deleted;
     for (int i = 0; i < 24; ++i) {
-        const std::string strPath = shelf.Path("c" + std::to_string(i) + ".mdb");
+        const std::string strPath = shelf.Path(Concat({"c", std::to_string(i), ".mdb"}));
         copyCatalog(strPath);
         (i < 8 ? deleted : i < 16 ? kept : added).push_back(strPath);
     }

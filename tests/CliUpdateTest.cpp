@@ -135,7 +135,7 @@ TEST_F(CliUpdateTest, UpdateGivesTheRowsOfAFreshBuildAndReadsOnlyWhatChanged) {
 
 TEST_F(CliUpdateTest, AStoppedOrRefusedUpdateLeavesTheCatalogAsItWas) {
     for (int i = 0; i < 12000; ++i)
-        m_tree.WriteFile("f" + std::to_string(i), "");
+        m_tree.WriteFile(Concat({"f", std::to_string(i)}), "");
     ASSERT_EQ(m_cli.Run({"create", "Kept", m_tree.Root()}).nExit, 0);
     const std::string strCatalog = m_cli.CatalogPath("Kept");
     const auto digest = FileChecksum(strCatalog);
@@ -194,7 +194,7 @@ TEST_F(CliUpdateTest, InfoTellsWhatEachKindOfCatalogKnows) {
 
     // A stopped build says it is not complete.
     for (int i = 0; i < 12000; ++i)
-        m_tree.WriteFile("f" + std::to_string(i), "");
+        m_tree.WriteFile(Concat({"f", std::to_string(i)}), "");
     m_cli.InjectFaults("KESTREL_FAULT_READDIR_DELAY_US=150");
     const pid_t builder = m_cli.Start({"create", "Stopped", m_tree.Root()});
     while (m_cli.Run({"search", "--where", "dirs", "*", "Stopped"}).nExit != 0 &&
