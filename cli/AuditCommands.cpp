@@ -8,8 +8,8 @@
 #include "catalog/EngineError.h"
 #include "cli/CommandLine.h"
 #include "cli/Output.h"
-#include "cli/RecordWriter.h"
 #include "search/DatabaseList.h"
+#include "search/RecordWriter.h"
 #include "search/Search.h"
 #include "search/SearchFilter.h"
 
@@ -94,7 +94,7 @@ int RunDiffCommand(const std::vector<std::string>& args) {
         OpenCatalogForSearch(oldDb, strApp, cmd.operands[0]);
         OpenCatalogForSearch(newDb, strApp, cmd.operands[1]);
         if (cmd.Has("--content")) {
-            RecordWriter records(out, format, {{"path", true}, {"size"}});
+            RecordWriter records(out.Sink(), format, {{"path", true}, {"size"}});
             const ContentCounts counts =
                 CheckContentCopied(oldDb, newDb, [&](const std::string& strPath, int64_t nSize) {
                     if (format == OutputFormat::Tsv)
@@ -113,7 +113,7 @@ int RunDiffCommand(const std::vector<std::string>& args) {
         DiffCounts counts;
         const std::vector<DiffLine> lines = DiffCatalogs(oldDb, newDb, counts);
         RecordWriter records(
-            out, format,
+            out.Sink(), format,
             format == OutputFormat::Tsv
                 ? std::vector<RecordField>{{"status"}, {"path"}}
                 : std::vector<RecordField>{
@@ -186,7 +186,7 @@ int RunDuplicatesCommand(const std::vector<std::string>& args) {
         }
         const std::vector<DuplicateGroup> groups = FindDuplicates(pointers, nMinSize);
         RecordWriter records(
-            out, format,
+            out.Sink(), format,
             format == OutputFormat::Tsv
                 ? std::vector<RecordField>{{"path"}, {"size"}, {"md5"}, {"catalog"}}
                 : std::vector<RecordField>{

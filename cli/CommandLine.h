@@ -1,6 +1,6 @@
 #pragma once
 
-#include "cli/RecordWriter.h"
+#include "search/RecordWriter.h"
 
 #include <cstdint>
 #include <map>

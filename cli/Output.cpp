@@ -47,31 +47,6 @@ void OutputWriter::Flush() {
     m_strBuffer.clear();
 }
 
-void AppendTsvField(std::string& strLine, std::string_view field) {
-    if (field.find_first_of("\t\n\r\\") == std::string_view::npos) {
-        strLine.append(field); // the common case: nothing to escape
-        return;
-    }
-    for (const char c : field) {
-        switch (c) {
-        case '\t':
-            strLine += "\\t";
-            break;
-        case '\n':
-            strLine += "\\n";
-            break;
-        case '\r':
-            strLine += "\\r";
-            break;
-        case '\\':
-            strLine += "\\\\";
-            break;
-        default:
-            strLine += c;
-        }
-    }
-}
-
 ProgressLine::ProgressLine() : m_bLive(::isatty(STDERR_FILENO) != 0) {}
 
 bool ProgressLine::IsDue() {

@@ -24,17 +24,16 @@ public:
     OutputWriter& operator=(const OutputWriter&) = delete;
 
     void Write(std::string_view text);
+    // A function that writes through this writer, for a RecordWriter.
+    auto Sink() {
+        return [this](std::string_view text) { Write(text); };
+    }
     // Writes everything held back; raises OutputError when it cannot.
     void Flush();
 
 private:
     std::string m_strBuffer;
 };
-
-// Appends one field of a tab-separated line: tab, line feed, carriage return
-// and backslash are written as \t, \n, \r and \\, so a line stays one record
-// whatever a name holds.
-void AppendTsvField(std::string& strLine, std::string_view field);
 
 // A line of live counts on standard error, redrawn at most five times a
 // second, and only when standard error is a terminal.

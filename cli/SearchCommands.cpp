@@ -6,8 +6,8 @@
 #include "catalog/EngineError.h"
 #include "cli/CommandLine.h"
 #include "cli/Output.h"
-#include "cli/RecordWriter.h"
 #include "search/DatabaseList.h"
+#include "search/RecordWriter.h"
 #include "search/Search.h"
 #include "search/SearchFilter.h"
 
@@ -141,7 +141,7 @@ int RunSearchCommand(const std::vector<std::string>& args) {
     }
     const bool bNulSeparated = cmd.Has("-0") || cmd.Has("--null");
     RecordWriter records(
-        out, format,
+        out.Sink(), format,
         format == OutputFormat::Tsv
             ? std::vector<RecordField>{{"path"}, {"size"}, {"md5"}, {"catalog"}}
             : std::vector<RecordField>{
@@ -213,7 +213,7 @@ int RunVerifyCommand(const std::vector<std::string>& args) {
         PrintError("verify takes one or more ENTRY (see kestrel-cli list)");
         return kExitUsage;
     }
-    RecordWriter records(out, format, {{"path", true}, {"result"}, {"catalog", true}});
+    RecordWriter records(out.Sink(), format, {{"path", true}, {"result"}, {"catalog", true}});
     ProgressLine progress;
     VerifyCounts counts;
     uint64_t nSeen = 0;

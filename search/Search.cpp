@@ -36,8 +36,7 @@ const char* StatementOf(Database& database, int nMode, bool bWithTimes) {
 
 } // namespace
 
-void RunCatalogQuery(Database& database, int nMode, const std::string& strSearch,
-                     bool bWithTimes) {
+void RunCatalogQuery(Database& database, int nMode, const std::string& strSearch, bool bWithTimes) {
     g_pSearchRecordset.reset();
     g_nSearchMode = nMode;
     try {
@@ -103,8 +102,8 @@ int TakeSearchHits(const std::function<void(ResultRow&&)>& fnAdd) {
 }
 
 void SearchCatalogs(const std::string& strAppPath, const std::vector<std::string>& entries,
-                    int nMode, const std::string& strSearch,
-                    const std::function<void()>& fnDeliver, bool bWithTimes) {
+                    int nMode, const std::string& strSearch, const std::function<void()>& fnDeliver,
+                    bool bWithTimes) {
     for (size_t k = 0; k < entries.size(); ++k) {
         Database database;
         g_strSearchDatabase = entries[k];

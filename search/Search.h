@@ -1,7 +1,7 @@
 #pragma once
 
-#include <functional>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -55,9 +55,9 @@ struct ResultRow {
     std::string strSize;     // empty for a directory, a negative or an unknown size
     std::string strChecksum; // empty when the catalog holds none
     std::string strDatabase;
-    bool bDirectory = false;           // a hit of a search of directories
-    std::optional<int64_t> nSize;      // the stored size, when known and not negative
-    std::optional<int64_t> nMtimeNs;   // the modification time, when searched with times and known
+    bool bDirectory = false;         // a hit of a search of directories
+    std::optional<int64_t> nSize;    // the stored size, when known and not negative
+    std::optional<int64_t> nMtimeNs; // the modification time, when searched with times and known
 };
 
 // A file's path from its directory's stored path and its name: the directory,
@@ -82,5 +82,5 @@ int TakeSearchHits(const std::function<void(ResultRow&&)>& fnAdd);
 // which must take the hits (TakeSearchHits) before it returns; then closes
 // the catalog. The first engine error ends the search and is raised.
 void SearchCatalogs(const std::string& strAppPath, const std::vector<std::string>& entries,
-                    int nMode, const std::string& strSearch,
-                    const std::function<void()>& fnDeliver, bool bWithTimes = false);
+                    int nMode, const std::string& strSearch, const std::function<void()>& fnDeliver,
+                    bool bWithTimes = false);

@@ -1,14 +1,13 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <initializer_list>
 #include <span>
 #include <string>
 #include <string_view>
 #include <variant>
 #include <vector>
-
-class OutputWriter;
 
 enum class OutputFormat { Tsv, Csv, Json };
 
@@ -44,7 +43,9 @@ struct RecordField {
 // the text is not valid UTF-8 and empty otherwise.
 class RecordWriter {
 public:
-    RecordWriter(OutputWriter& out, OutputFormat format, std::vector<RecordField> fields);
+    // fnWrite takes each piece of text written (it may raise to stop).
+    RecordWriter(std::function<void(std::string_view)> fnWrite, OutputFormat format,
+                 std::vector<RecordField> fields);
 
     // Writes one record, values in the order of the fields.
     void Write(std::initializer_list<RecordValue> values) {
@@ -59,7 +60,7 @@ public:
 private:
     void WriteHeader();
 
-    OutputWriter& m_out;
+    std::function<void(std::string_view)> m_fnWrite;
     OutputFormat m_format;
     std::vector<RecordField> m_fields;
     bool m_bHeaderWritten = false;
@@ -69,3 +70,8 @@ private:
 // A time in nanoseconds since 1970 as ISO 8601 UTC, with the fraction of the
 // second when there is one: "2024-06-30T12:00:00.5Z".
 std::string IsoTime(int64_t nNs);
+
+// Appends one field of a tab-separated line: tab, line feed, carriage return
+// and backslash are written as \t, \n, \r and \\, so a line stays one record
+// whatever a name holds.
+void AppendTsvField(std::string& strLine, std::string_view field);

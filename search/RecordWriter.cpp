@@ -1,7 +1,6 @@
-#include "cli/RecordWriter.h"
+#include "search/RecordWriter.h"
 
 #include "catalog/LikeMatcher.h"
-#include "cli/Output.h"
 
 #include <charconv>
 #include <climits>
@@ -124,6 +123,31 @@ void AppendCsvText(std::string& strLine, std::string_view text) {
 
 } // namespace
 
+void AppendTsvField(std::string& strLine, std::string_view field) {
+    if (field.find_first_of("\t\n\r\\") == std::string_view::npos) {
+        strLine.append(field); // the common case: nothing to escape
+        return;
+    }
+    for (const char c : field) {
+        switch (c) {
+        case '\t':
+            strLine += "\\t";
+            break;
+        case '\n':
+            strLine += "\\n";
+            break;
+        case '\r':
+            strLine += "\\r";
+            break;
+        case '\\':
+            strLine += "\\\\";
+            break;
+        default:
+            strLine += c;
+        }
+    }
+}
+
 bool ParseOutputFormat(const std::string& strText, OutputFormat& format) {
     if (strText == "tsv")
         format = OutputFormat::Tsv;
@@ -166,8 +190,9 @@ std::string IsoTime(int64_t nNs) {
     return strText + "Z";
 }
 
-RecordWriter::RecordWriter(OutputWriter& out, OutputFormat format, std::vector<RecordField> fields)
-    : m_out(out), m_format(format), m_fields(std::move(fields)) {}
+RecordWriter::RecordWriter(std::function<void(std::string_view)> fnWrite, OutputFormat format,
+                           std::vector<RecordField> fields)
+    : m_fnWrite(std::move(fnWrite)), m_format(format), m_fields(std::move(fields)) {}
 
 void RecordWriter::WriteHeader() {
     m_bHeaderWritten = true;
@@ -182,12 +207,13 @@ void RecordWriter::WriteHeader() {
     for (const RecordField& field : m_fields)
         if (field.bBytes)
             strHeader += std::string(",") + field.pszName + "_bytes";
-    m_out.Write(strHeader + "\r\n");
+    strHeader += "\r\n";
+    m_fnWrite(strHeader);
 }
 
 void RecordWriter::WriteSeparator() {
     if (m_format == OutputFormat::Tsv)
-        m_out.Write("\n");
+        m_fnWrite("\n");
 }
 
 void RecordWriter::Write(std::span<const RecordValue> values) {
@@ -254,5 +280,5 @@ void RecordWriter::Write(std::span<const RecordValue> values) {
         m_strLine += strBytesColumns + "\r\n";
     else
         m_strLine += '\n';
-    m_out.Write(m_strLine);
+    m_fnWrite(m_strLine);
 }
