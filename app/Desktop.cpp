@@ -54,6 +54,14 @@ std::optional<std::string> PickCatalogFile(QWidget* pOwner) {
     return strFile.isEmpty() ? std::nullopt : std::optional(BytesOf(strFile));
 }
 
+std::optional<std::string> PickSaveFile(QWidget* pOwner, const QString& strTitle) {
+    if (g_desktopHooks.fnPickSaveFile)
+        return g_desktopHooks.fnPickSaveFile();
+    const QString strFile = QFileDialog::getSaveFileName(pOwner, strTitle, QString(),
+                                                         "CSV files (*.csv);;All files (*)");
+    return strFile.isEmpty() ? std::nullopt : std::optional(BytesOf(strFile));
+}
+
 bool OpenWithDesktop(const std::string& strPath) {
     if (g_desktopHooks.fnOpenPath)
         return g_desktopHooks.fnOpenPath(strPath);

@@ -29,6 +29,7 @@ struct DesktopHooks {
     std::function<MessageAnswer(const MessageRequest&)> fnMessage;
     std::function<std::optional<std::string>()> fnPickDirectory;
     std::function<std::optional<std::string>()> fnPickCatalogFile;
+    std::function<std::optional<std::string>()> fnPickSaveFile;
     std::function<bool(const std::string&)> fnOpenPath;
 };
 extern DesktopHooks g_desktopHooks;
@@ -44,6 +45,10 @@ std::optional<std::string> PickDirectory(QWidget* pOwner);
 // The catalog file the user picked ("Database files (*.mdb)" or "All files
 // (*)"); nothing when cancelled.
 std::optional<std::string> PickCatalogFile(QWidget* pOwner);
+
+// The file the user chose to save into, as file-system bytes ("CSV files
+// (*.csv)" or "All files (*)"); nothing when cancelled.
+std::optional<std::string> PickSaveFile(QWidget* pOwner, const QString& strTitle);
 
 // Opens a file or folder with the desktop's default program for it; false
 // when that failed. The path's bytes are passed on exactly.

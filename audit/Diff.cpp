@@ -23,9 +23,18 @@ struct TreeSide {
         bool bHasDigest;
         Md5Digest digest;
     };
-    std::vector<std::string> dirs; // relative paths, sorted; "" is the start directory
-    std::vector<File> files;       // sorted by (nDir, strName)
+    std::vector<std::string> dirs;     // relative paths, sorted; "" is the start directory
+    std::vector<std::string> fullDirs; // each one's path as stored
+    std::vector<File> files;           // sorted by (nDir, strName)
+
+    std::string FullPath(const File& file) const {
+        return FilePath(fullDirs[file.nDir], file.strName);
+    }
 };
+
+std::string ChecksumText(const TreeSide::File& file) {
+    return file.bHasDigest ? DigestToHex(file.digest) : std::string();
+}
 
 // The path of a directory relative to the start directory: "" for the start
 // itself; a directory outside it (a catalog made elsewhere) keeps its path.
@@ -41,17 +50,24 @@ std::string RelativeDir(const std::string& strDir, const std::string& strStart) 
 TreeSide ReadSide(Database& database) {
     TreeSide side;
     const std::string strStart = ReadCatalogInfo(database).strStartDir.value_or("");
-    std::unordered_map<int64_t, std::string> dirsById;
-    for (ResultSet rows(database.Prepare(CatalogSql::kAllDirs)); !rows.IsEOF(); rows.MoveNext())
-        dirsById.emplace(rows.GetInt64(0), RelativeDir(rows.GetText(1), strStart));
-    for (const auto& [nId, strRel] : dirsById)
-        side.dirs.push_back(strRel);
+    std::unordered_map<int64_t, std::pair<std::string, std::string>> dirsById; // rel, full
+    for (ResultSet rows(database.Prepare(CatalogSql::kAllDirs)); !rows.IsEOF(); rows.MoveNext()) {
+        std::string strFull = rows.GetText(1);
+        std::string strRel = RelativeDir(strFull, strStart);
+        dirsById.emplace(rows.GetInt64(0), std::pair(std::move(strRel), std::move(strFull)));
+    }
+    for (const auto& [nId, paths] : dirsById)
+        side.dirs.push_back(paths.first);
     std::sort(side.dirs.begin(), side.dirs.end());
     side.dirs.erase(std::unique(side.dirs.begin(), side.dirs.end()), side.dirs.end());
+    side.fullDirs.resize(side.dirs.size());
     std::unordered_map<int64_t, uint32_t> rankById;
-    for (const auto& [nId, strRel] : dirsById)
-        rankById[nId] = static_cast<uint32_t>(
-            std::lower_bound(side.dirs.begin(), side.dirs.end(), strRel) - side.dirs.begin());
+    for (const auto& [nId, paths] : dirsById) {
+        const auto nRank = static_cast<uint32_t>(
+            std::lower_bound(side.dirs.begin(), side.dirs.end(), paths.first) - side.dirs.begin());
+        rankById[nId] = nRank;
+        side.fullDirs[nRank] = paths.second;
+    }
     for (ResultSet rows(database.Prepare(CatalogSql::kFilesOfDirs)); !rows.IsEOF();
          rows.MoveNext()) {
         const auto it = rankById.find(rows.GetInt64(0));
@@ -99,18 +115,27 @@ std::vector<DiffLine> DiffCatalogs(Database& oldDb, Database& newDb, DiffCounts&
         std::rethrow_exception(newError);
 
     std::vector<DiffLine> lines;
+    auto addLine = [&](char cStatus, std::string strPath, bool bDirectory) -> DiffLine& {
+        DiffLine& line = lines.emplace_back();
+        line.cStatus = cStatus;
+        line.strPath = std::move(strPath);
+        line.bDirectory = bDirectory;
+        return line;
+    };
     // Directories on one side only.
     auto oldDir = oldSide.dirs.begin(), newDir = newSide.dirs.begin();
     while (oldDir != oldSide.dirs.end() || newDir != newSide.dirs.end()) {
         if (newDir == newSide.dirs.end() || (oldDir != oldSide.dirs.end() && *oldDir < *newDir)) {
             if (!oldDir->empty()) {
-                lines.push_back({'D', *oldDir + "/", true, {}, {}});
+                DiffLine& line = addLine('D', *oldDir + "/", true);
+                line.strOldPath = oldSide.fullDirs[oldDir - oldSide.dirs.begin()];
                 ++counts.nDirsDeleted;
             }
             ++oldDir;
         } else if (oldDir == oldSide.dirs.end() || *newDir < *oldDir) {
             if (!newDir->empty()) {
-                lines.push_back({'A', *newDir + "/", true, {}, {}});
+                DiffLine& line = addLine('A', *newDir + "/", true);
+                line.strNewPath = newSide.fullDirs[newDir - newSide.dirs.begin()];
                 ++counts.nDirsAdded;
             }
             ++newDir;
@@ -137,13 +162,19 @@ std::vector<DiffLine> DiffCatalogs(Database& oldDb, Database& newDb, DiffCounts&
                            key(newSide, newSide.files[j]) < key(oldSide, oldSide.files[i]));
         if (bOldFirst) {
             const auto& file = oldSide.files[i++];
-            lines.push_back(
-                {'D', JoinRelative(oldSide.dirs[file.nDir], file.strName), false, size(file), {}});
+            DiffLine& line =
+                addLine('D', JoinRelative(oldSide.dirs[file.nDir], file.strName), false);
+            line.nOldSize = size(file);
+            line.strOldPath = oldSide.FullPath(file);
+            line.strOldChecksum = ChecksumText(file);
             ++counts.nFilesDeleted;
         } else if (bNewFirst) {
             const auto& file = newSide.files[j++];
-            lines.push_back(
-                {'A', JoinRelative(newSide.dirs[file.nDir], file.strName), false, {}, size(file)});
+            DiffLine& line =
+                addLine('A', JoinRelative(newSide.dirs[file.nDir], file.strName), false);
+            line.nNewSize = size(file);
+            line.strNewPath = newSide.FullPath(file);
+            line.strNewChecksum = ChecksumText(file);
             ++counts.nFilesAdded;
         } else {
             const auto& before = oldSide.files[i++];
@@ -152,8 +183,14 @@ std::vector<DiffLine> DiffCatalogs(Database& oldDb, Database& newDb, DiffCounts&
                 before.nSize != after.nSize ||
                 (before.bHasDigest && after.bHasDigest && before.digest != after.digest);
             if (bModified) {
-                lines.push_back({'M', JoinRelative(newSide.dirs[after.nDir], after.strName), false,
-                                 size(before), size(after)});
+                DiffLine& line =
+                    addLine('M', JoinRelative(newSide.dirs[after.nDir], after.strName), false);
+                line.nOldSize = size(before);
+                line.nNewSize = size(after);
+                line.strOldPath = oldSide.FullPath(before);
+                line.strNewPath = newSide.FullPath(after);
+                line.strOldChecksum = ChecksumText(before);
+                line.strNewChecksum = ChecksumText(after);
                 ++counts.nFilesModified;
             }
         }

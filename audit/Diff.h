@@ -16,6 +16,10 @@ struct DiffLine {
     std::string strPath; // relative; a directory's ends with '/'
     bool bDirectory = false;
     std::optional<int64_t> nOldSize, nNewSize; // files only
+    // Where it is on each side: the full paths as the catalogs hold them
+    // (empty on the side it is missing from), and the stored checksums.
+    std::string strOldPath, strNewPath;
+    std::string strOldChecksum, strNewChecksum;
 };
 
 struct DiffCounts {

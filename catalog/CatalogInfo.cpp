@@ -50,7 +50,7 @@ ScanSettings CatalogInfo::Settings() const {
     return settings;
 }
 
-CatalogInfo ReadCatalogInfo(Database& database) {
+CatalogInfo ReadCatalogInfo(Database& database, bool bDeriveTotals) {
     namespace Key = CatalogInfoKey;
     CatalogInfo info;
     info.bHasFileTimes = ResultSet(database.Prepare(CatalogSql::kHasFileTimes)).GetInt64(0) > 0;
@@ -122,9 +122,9 @@ CatalogInfo ReadCatalogInfo(Database& database) {
         info.nDirs = CountOf(database, CatalogSql::kCountDirs);
     if (!info.nFiles)
         info.nFiles = CountOf(database, CatalogSql::kCountFiles);
-    if (!info.nChecksums)
+    if (!info.nChecksums && bDeriveTotals)
         info.nChecksums = CountOf(database, CatalogSql::kCountChecksums);
-    if (!info.nTotalBytes)
+    if (!info.nTotalBytes && bDeriveTotals)
         info.nTotalBytes = CountOf(database, CatalogSql::kTotalBytes);
     return info;
 }

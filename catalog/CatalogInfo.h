@@ -83,8 +83,10 @@ std::vector<std::pair<std::string, std::string>> InfoLines(const CatalogInfo& in
 // A byte count for people: "41234567 bytes (39.3 MiB)".
 std::string ByteCountText(uint64_t nBytes);
 
-// Reads the open catalog's information; raises EngineError.
-CatalogInfo ReadCatalogInfo(Database& database);
+// Reads the open catalog's information; raises EngineError. Without
+// bDeriveTotals the checksum count and total size a catalog does not record
+// stay unknown, which spares a pass over every row of a large one.
+CatalogInfo ReadCatalogInfo(Database& database, bool bDeriveTotals = true);
 
 // Writes one key's value, replacing what the key held.
 void SetCatalogInfo(Database& database, const char* pszKey, const std::string& strValue);

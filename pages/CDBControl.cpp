@@ -3,9 +3,9 @@
 #include "app/Desktop.h"
 #include "app/Globals.h"
 #include "catalog/Catalog.h"
-#include "controls/CProgressDlg.h"
 #include "controls/CSpinButtonCtrl.h"
 #include "controls/DialogUnits.h"
+#include "pages/ScanProgress.h"
 #include "scan/ScanJob.h"
 
 #include <QCheckBox>
@@ -16,7 +16,6 @@
 #include <QPushButton>
 #include <QRegularExpressionValidator>
 #include <climits>
-#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -146,15 +145,7 @@ void CDBControl::OnCreate() {
     m_pJob->strStartDir = m_strStartDir;
     m_pJob->bChecksum = m_bChecksum;
     m_pJob->nMaxFileSizeKb = m_nMaxFileSizeKb;
-    // The window exists before the worker starts, so the end of even the
-    // shortest job finds it; the worker is joined before the window goes.
-    CProgressDlg progress(window());
-    g_pProgressDlg = &progress;
-    m_pJob->fnOnEnd = [pProgress = &progress] { pProgress->Finish(); };
-    std::thread worker(ScanThreadProc, m_pJob.get());
-    progress.DoModal();
-    worker.join();
-    g_pProgressDlg = nullptr; // it goes with this call
+    RunScanJobModal(this, *m_pJob);
 
     if (m_pJob->outcome.bFailed)
         ShowMessage(this, m_pJob->outcome.strError, "Database", MessageIcon::Critical);

@@ -4,18 +4,31 @@
 #include "app/CommandIds.h"
 #include "app/Desktop.h"
 #include "app/Globals.h"
+#include "audit/Diff.h"
+#include "audit/Duplicates.h"
+#include "catalog/CatalogInfo.h"
+#include "catalog/Database.h"
 #include "catalog/ResultSet.h"
 #include "controls/DialogUnits.h"
+#include "pages/CCatalogProperties.h"
+#include "pages/CResult.h"
+#include "pages/ScanProgress.h"
+#include "scan/CatalogUpdate.h"
 #include "scan/ScanJob.h"
 #include "search/DatabaseList.h"
 #include "search/Search.h"
 
 #include <QComboBox>
+#include <QHelpEvent>
+#include <QInputDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMenu>
 #include <QPushButton>
 #include <QShowEvent>
+#include <QToolTip>
+#include <memory>
 
 namespace {
 
@@ -40,6 +53,10 @@ CDBSearch::CDBSearch(QWidget* pParent) : CPageDlg(pParent) {
     m_listDatabases->setGeometry(dlu.Rect(61, 57, 165, 139));
     m_listDatabases->setSelectionMode(QAbstractItemView::MultiSelection);
     m_listDatabases->setUniformItemSizes(true);
+    m_listDatabases->viewport()->installEventFilter(this); // tooltips, read when asked for
+    m_listDatabases->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(m_listDatabases, &QWidget::customContextMenuRequested, this,
+            &CDBSearch::OnListContextMenu);
     QPushButton* pAdd = AddButton("Add database...", "IDC_ADD_DATABASE", 7, 201, 62, 16);
     QPushButton* pDelete = AddButton("Delete", "IDC_DELETE", 73, 201, 46, 16);
     QPushButton* pUpdate = AddButton("Update list", "IDC_UPDATE_LIST", 123, 201, 46, 16);
@@ -178,4 +195,192 @@ void CDBSearch::OnSearch() {
     }
     const int nMode = std::max(0, m_comboWhere->currentIndex());
     SearchCatalogs(g_strAppPath, selected, nMode, m_strSearch, [] { SendMainPage(kPageResult); });
+}
+
+bool CDBSearch::eventFilter(QObject* pWatched, QEvent* pEvent) {
+    if (pWatched == m_listDatabases->viewport() && pEvent->type() == QEvent::ToolTip) {
+        const auto* pHelp = static_cast<QHelpEvent*>(pEvent);
+        const QModelIndex index = m_listDatabases->indexAt(pHelp->pos());
+        if (index.isValid())
+            QToolTip::showText(pHelp->globalPos(), EntryToolTip(index.row()),
+                               m_listDatabases->viewport(), m_listDatabases->visualRect(index));
+        else
+            QToolTip::hideText();
+        return true;
+    }
+    return CPageDlg::eventFilter(pWatched, pEvent);
+}
+
+QString CDBSearch::EntryToolTip(int nRow) const {
+    try {
+        Database database;
+        OpenCatalogForSearch(database, g_strAppPath, EntryAt(nRow));
+        const CatalogInfo info = ReadCatalogInfo(database, false);
+        const auto known = [](const std::optional<std::string>& value) {
+            return value && !value->empty() ? DisplayText(*value) : QString("unknown");
+        };
+        QString strTip = "Start directory: " + known(info.strStartDir);
+        strTip += "\nMade: " + known(info.strFinished ? info.strFinished : info.strStarted);
+        strTip += "\nFiles: " + (info.nFiles ? QString::number(*info.nFiles) : QString("unknown"));
+        strTip += "\nComplete: " +
+                  (info.bComplete ? QString(*info.bComplete ? "yes" : "no") : QString("unknown"));
+        if (!info.volume.strLabel.empty())
+            strTip += "\nVolume label: " + DisplayText(info.volume.strLabel);
+        return strTip;
+    } catch (const std::exception& error) {
+        return QString("This catalog cannot be read: ") + DisplayText(error.what());
+    }
+}
+
+void CDBSearch::OnListContextMenu(const QPoint& pt) {
+    const QModelIndex index = m_listDatabases->indexAt(pt);
+    const int nRow = index.isValid() ? index.row() : -1;
+    QMenu menu(this);
+    QAction* pUpdate = menu.addAction("Update");
+    QAction* pProperties = menu.addAction("Properties...");
+    menu.addSeparator();
+    QAction* pCompare = menu.addAction("Compare with...");
+    QAction* pDuplicates = menu.addAction("Find duplicates");
+    for (QAction* pAction : {pUpdate, pProperties, pCompare})
+        pAction->setEnabled(nRow >= 0);
+    pCompare->setEnabled(nRow >= 0 && m_listDatabases->count() > 1);
+    QAction* pChosen = menu.exec(m_listDatabases->viewport()->mapToGlobal(pt));
+    if (pChosen == pUpdate)
+        RunCommand(this, [this, nRow] { OnUpdateCatalog(nRow); });
+    else if (pChosen == pProperties)
+        RunCommand(this, [this, nRow] { OnCatalogProperties(nRow); });
+    else if (pChosen == pCompare)
+        RunCommand(this, [this, nRow] { OnCompareWith(nRow); });
+    else if (pChosen == pDuplicates)
+        RunCommand(this, [this] { OnFindDuplicates(); });
+}
+
+void CDBSearch::OnUpdateCatalog(int nRow) {
+    if (nRow < 0 || nRow >= m_listDatabases->count())
+        return;
+    const std::string strEntry = EntryAt(nRow);
+    CatalogUpdate update(CatalogPathOfEntry(g_strAppPath, strEntry), {});
+    if (const std::string strProblem = update.StartProblem(); !strProblem.empty()) {
+        ShowMessage(this, strProblem, "Update", MessageIcon::Warning);
+        return;
+    }
+    RunScanJobModal(this, update.Job());
+    if (const std::string strProblem = update.Finish(); !strProblem.empty()) {
+        ShowMessage(this, strProblem + " (the catalog was left as it was)", "Update",
+                    MessageIcon::Critical);
+        return;
+    }
+    const PreviousCatalog& previous = update.Previous();
+    ShowMessage(this,
+                "'" + strEntry + "' is up to date: " + std::to_string(previous.Added()) +
+                    " added, " + std::to_string(previous.Removed()) + " removed, " +
+                    std::to_string(previous.Changed()) + " changed, " +
+                    std::to_string(previous.Unchanged()) + " unchanged files",
+                "Update", MessageIcon::Information);
+    OnUpdateList();
+}
+
+void CDBSearch::OnCatalogProperties(int nRow) {
+    if (nRow < 0 || nRow >= m_listDatabases->count())
+        return;
+    const std::string strEntry = EntryAt(nRow);
+    Database database;
+    OpenCatalogForSearch(database, g_strAppPath, strEntry);
+    const auto lines = InfoLines(ReadCatalogInfo(database));
+    database.Close();
+    CCatalogProperties properties(strEntry, lines, this);
+    properties.exec();
+}
+
+void CDBSearch::OnCompareWith(int nRow) {
+    if (nRow < 0 || nRow >= m_listDatabases->count())
+        return;
+    const std::string strOld = EntryAt(nRow);
+    std::vector<std::string> others;
+    QStringList choices;
+    for (int i = 0; i < m_listDatabases->count(); ++i) {
+        if (i != nRow) {
+            others.push_back(EntryAt(i));
+            choices << m_listDatabases->item(i)->text();
+        }
+    }
+    bool bChosen = false;
+    const QString strChoice = QInputDialog::getItem(
+        this, "Compare with", "Compare '" + DisplayText(strOld) + "' with:", choices, 0, false,
+        &bChosen);
+    if (!bChosen)
+        return;
+    const std::string strNew = others[static_cast<size_t>(choices.indexOf(strChoice))];
+    Database oldDb, newDb;
+    OpenCatalogForSearch(oldDb, g_strAppPath, strOld);
+    OpenCatalogForSearch(newDb, g_strAppPath, strNew);
+    DiffCounts counts;
+    const std::vector<DiffLine> lines = DiffCatalogs(oldDb, newDb, counts);
+    if (lines.empty()) {
+        ShowMessage(this, "'" + strOld + "' and '" + strNew + "' hold the same files",
+                    "Compare with", MessageIcon::Information);
+        return;
+    }
+    // Each difference as the rows of the files it is about, with the
+    // catalog each comes from: a modified file shows both.
+    std::vector<ResultRow> rows;
+    auto addRow = [&](const std::string& strPath, const std::optional<int64_t>& nSize,
+                      const std::string& strChecksum, const std::string& strCatalog) {
+        ResultRow& row = rows.emplace_back();
+        row.strPath = strPath;
+        row.strSize = nSize ? std::to_string(*nSize) : std::string();
+        row.strChecksum = strChecksum;
+        row.strDatabase = strCatalog;
+    };
+    for (const DiffLine& line : lines) {
+        if (!line.strOldPath.empty())
+            addRow(line.strOldPath, line.nOldSize, line.strOldChecksum, strOld);
+        if (!line.strNewPath.empty())
+            addRow(line.strNewPath, line.nNewSize, line.strNewChecksum, strNew);
+    }
+    ShowResultRows(rows);
+}
+
+void CDBSearch::OnFindDuplicates() {
+    std::vector<std::string> selected;
+    for (int i = 0; i < m_listDatabases->count(); ++i)
+        if (m_listDatabases->item(i)->isSelected())
+            selected.push_back(EntryAt(i));
+    if (selected.empty()) {
+        ShowMessage(this, kMsgSelectDatabases, "Warning", MessageIcon::Warning);
+        return;
+    }
+    std::vector<std::unique_ptr<Database>> catalogs;
+    std::vector<Database*> pointers;
+    for (const std::string& strEntry : selected) {
+        catalogs.push_back(std::make_unique<Database>());
+        OpenCatalogForSearch(*catalogs.back(), g_strAppPath, strEntry);
+        pointers.push_back(catalogs.back().get());
+    }
+    const std::vector<DuplicateGroup> groups = FindDuplicates(pointers, 1);
+    if (groups.empty()) {
+        ShowMessage(this, "No duplicate files in the selected catalogs", "Find duplicates",
+                    MessageIcon::Information);
+        return;
+    }
+    std::vector<ResultRow> rows;
+    for (const DuplicateGroup& group : groups) {
+        for (const DuplicateGroup::Member& member : group.members) {
+            ResultRow& row = rows.emplace_back();
+            row.strPath = member.strPath;
+            row.strSize = std::to_string(group.nSize);
+            row.strChecksum = group.strChecksum;
+            row.strDatabase = selected[member.nCatalog];
+        }
+    }
+    ShowResultRows(rows);
+}
+
+void CDBSearch::ShowResultRows(const std::vector<ResultRow>& rows) {
+    // The rows are files, so the File check applies to them.
+    g_nSearchMode = kSearchFiles;
+    g_nResultAction = 0;
+    auto* pResult = static_cast<CResult*>(SendMainPage(kGetPageBase + kPageResult));
+    pResult->ShowRows(rows);
+    SendMainPage(kPageResult);
 }

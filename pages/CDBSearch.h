@@ -8,6 +8,7 @@
 class QComboBox;
 class QLineEdit;
 class QListWidget;
+struct ResultRow;
 
 // The Search page: the search text, where to search, the list of catalogs
 // with the buttons that manage it, and "Search". List entries keep the
@@ -41,6 +42,17 @@ public:
     // catalog's hits go to the Result page as soon as its query is open.
     void OnSearch();
 
+    // The right-click menu of an entry: "Update" brings its catalog up to date
+    // (on the worker thread, with the "Please wait..." window) and loads the
+    // list again; "Properties..." shows what the catalog records of itself;
+    // "Compare with..." asks for a second catalog and shows the files that
+    // differ on the Result page; "Find duplicates" shows the duplicate files
+    // of the selected catalogs there, each group's rows together.
+    void OnUpdateCatalog(int nRow);
+    void OnCatalogProperties(int nRow);
+    void OnCompareWith(int nRow);
+    void OnFindDuplicates();
+
     // Appends the catalog list's entries to the list box.
     void LoadDatabaseList();
     // The entries, in list order.
@@ -53,8 +65,15 @@ public:
 
 protected:
     void OnShowWindow(bool bShow) override;
+    bool eventFilter(QObject* pWatched, QEvent* pEvent) override;
+    void OnListContextMenu(const QPoint& pt);
 
 private:
     std::string EntryAt(int nRow) const;
+    // The tooltip of an entry: where and when its catalog was made, its
+    // files, whether it is complete, its volume's label.
+    QString EntryToolTip(int nRow) const;
+    // Puts rows that answer a question on the Result page and shows it.
+    void ShowResultRows(const std::vector<ResultRow>& rows);
     void AddEntry(const std::string& strEntry);
 };

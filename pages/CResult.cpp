@@ -9,8 +9,17 @@
 #include "controls/DialogUnits.h"
 #include "search/Search.h"
 
+#include "search/RecordWriter.h"
+
+#include <QClipboard>
+#include <QGuiApplication>
+#include <QMenu>
 #include <QResizeEvent>
 #include <QScrollBar>
+#include <cerrno>
+#include <cstring>
+#include <sys/stat.h>
+#include <unistd.h>
 
 CResult::CResult(QWidget* pParent) : CPageDlg(pParent), m_list(new CSortListCtrl(this)) {
     setObjectName("IDD_RESULT");
@@ -22,6 +31,8 @@ CResult::CResult(QWidget* pParent) : CPageDlg(pParent), m_list(new CSortListCtrl
     m_list->SetColumns(kColumns);
     m_list->LoadColumnWidths();
     connect(m_list, &CSortListCtrl::DoubleClicked, this, &CResult::OnDblclkResultList);
+    m_list->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(m_list, &QWidget::customContextMenuRequested, this, &CResult::OnListContextMenu);
 }
 
 CResult::~CResult() {
@@ -83,4 +94,112 @@ void CResult::OnDblclkResultList() {
         return;
     if (!OpenWithDesktop(m_list->GetItemText(nRow, 0)))
         ShowMessage(this, "Can't open selected file or directory", "Warning", MessageIcon::Warning);
+}
+
+void CResult::ShowRows(const std::vector<ResultRow>& rows) {
+    m_list->DeleteAllRows();
+    m_list->SetRedraw(false);
+    for (const ResultRow& row : rows)
+        m_list->AddRow({row.strPath, row.strSize, row.strChecksum, row.strDatabase});
+    m_list->SetRedraw(true);
+    m_list->scrollToTop();
+    m_list->horizontalScrollBar()->setValue(0);
+}
+
+void CResult::OnListContextMenu(const QPoint& pt) {
+    // The row under the mouse joins the selection unless it is in it: the
+    // menu acts on what the user points at.
+    const QModelIndex index = m_list->indexAt(pt);
+    const int nRow = index.isValid() ? index.row() : -1;
+    if (nRow >= 0 && !m_list->selectionModel()->isRowSelected(nRow, QModelIndex())) {
+        m_list->selectionModel()->select(index, QItemSelectionModel::ClearAndSelect |
+                                                    QItemSelectionModel::Rows);
+        m_list->selectionModel()->setCurrentIndex(index, QItemSelectionModel::NoUpdate);
+    }
+    QMenu menu(this);
+    QAction* pOpen = menu.addAction("Open containing folder");
+    QAction* pCopy = menu.addAction("Copy path");
+    menu.addSeparator();
+    QAction* pExport = menu.addAction("Export list...");
+    pOpen->setEnabled(nRow >= 0);
+    pCopy->setEnabled(m_list->GetFirstSelected(0) >= 0);
+    pExport->setEnabled(m_list->GetItemCount() > 0);
+    QAction* pChosen = menu.exec(m_list->viewport()->mapToGlobal(pt));
+    if (pChosen == pOpen)
+        RunCommand(this, [this, nRow] { OnOpenContainingFolder(nRow); });
+    else if (pChosen == pCopy)
+        RunCommand(this, [this] { OnCopyPath(); });
+    else if (pChosen == pExport)
+        RunCommand(this, [this] { OnExportList(); });
+}
+
+void CResult::OnOpenContainingFolder(int nRow) {
+    if (nRow < 0 || nRow >= m_list->GetItemCount())
+        return;
+    const std::string strPath = m_list->GetItemText(nRow, 0);
+    const size_t nSlash = strPath.find_last_of('/');
+    // A hit in the root (or a path without a folder) has the root as its folder.
+    const std::string strFolder =
+        nSlash == std::string::npos || nSlash == 0 ? std::string("/") : strPath.substr(0, nSlash);
+    if (!OpenWithDesktop(strFolder))
+        ShowMessage(this, "Can't open selected file or directory", "Warning", MessageIcon::Warning);
+}
+
+void CResult::OnCopyPath() {
+    std::string strPaths;
+    for (int nRow = m_list->GetFirstSelected(0); nRow >= 0;
+         nRow = m_list->GetFirstSelected(nRow + 1)) {
+        strPaths += m_list->GetItemText(nRow, 0);
+        strPaths += '\n';
+    }
+    if (!strPaths.empty())
+        QGuiApplication::clipboard()->setText(DisplayText(strPaths));
+}
+
+void CResult::OnExportList() {
+    const std::optional<std::string> file = PickSaveFile(this, "Export list");
+    if (!file)
+        return;
+    // Written whole beside the file, then put in its place: a failure leaves
+    // no half list and no file overwritten with one.
+    std::string strTemp = *file + ".XXXXXX";
+    const int fd = ::mkstemp(strTemp.data());
+    int nError = fd < 0 ? errno : 0;
+    if (fd >= 0) {
+        std::string strText;
+        RecordWriter records([&strText](std::string_view text) { strText.append(text); },
+                             OutputFormat::Csv,
+                             {{"path", true}, {"size"}, {"md5"}, {"catalog", true}});
+        for (int nRow = 0; nRow < m_list->GetItemCount(); ++nRow) {
+            const std::string strSize = m_list->GetItemText(nRow, 1);
+            const std::string strChecksum = m_list->GetItemText(nRow, 2);
+            auto text = [](const std::string& str) -> RecordValue {
+                return str.empty() ? RecordValue() : RecordValue(std::string_view(str));
+            };
+            const std::string strPath = m_list->GetItemText(nRow, 0);
+            const std::string strCatalog = m_list->GetItemText(nRow, 3);
+            records.Write({std::string_view(strPath), text(strSize), text(strChecksum),
+                           std::string_view(strCatalog)});
+        }
+        for (size_t nDone = 0; nError == 0 && nDone < strText.size();) {
+            const ssize_t n = ::write(fd, strText.data() + nDone, strText.size() - nDone);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0)
+                nError = n < 0 ? errno : EIO;
+            else
+                nDone += static_cast<size_t>(n);
+        }
+        if (nError == 0 && ::fchmod(fd, 0644) != 0)
+            nError = errno;
+        if (::close(fd) != 0 && nError == 0)
+            nError = errno;
+        if (nError == 0 && ::rename(strTemp.c_str(), file->c_str()) != 0)
+            nError = errno;
+        if (nError != 0)
+            ::unlink(strTemp.c_str());
+    }
+    if (nError != 0)
+        ShowMessage(this, "Cannot write '" + *file + "': " + std::strerror(nError), "Export list",
+                    MessageIcon::Critical);
 }

@@ -2,7 +2,11 @@
 
 #include "pages/CPageDlg.h"
 
+#include <string>
+#include <vector>
+
 class CSortListCtrl;
+struct ResultRow;
 
 // The Result page: the hits of the last search in a sortable list with the
 // columns Path, File size, CRC and Database. Each time it is shown while a
@@ -22,6 +26,18 @@ public:
 
     void OnDblclkResultList();
 
+    // Replaces the rows with these, shown from the top: the answer of a
+    // question other than a search (a comparison, duplicates). The sort mark
+    // stays; the rows stand in the order given.
+    void ShowRows(const std::vector<ResultRow>& rows);
+
+    // The right-click menu's commands: the folder holding the row under the
+    // mouse opened by the desktop; every selected row's path, one a line, on
+    // the clipboard; every row, in the order shown, written to a CSV file.
+    void OnOpenContainingFolder(int nRow);
+    void OnCopyPath();
+    void OnExportList();
+
     // Where the list lies in a page of this size: 7 dialog units down, and
     // 7 free at the right and at the bottom, whatever the page's size.
     QRect ListRect(const QSize& page) const;
@@ -29,6 +45,7 @@ public:
     CSortListCtrl* m_list;
 
 protected:
+    void OnListContextMenu(const QPoint& pt);
     void resizeEvent(QResizeEvent* pEvent) override;
     void accept() override {} // Enter neither closes nor hides the page
     void OnShowWindow(bool bShow) override;

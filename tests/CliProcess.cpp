@@ -36,8 +36,7 @@ CliProcess::CliProcess()
     }
 }
 
-void CliProcess::SetEnv(const std::string& strName, const std::string& strValue,
-                        bool bAppend) {
+void CliProcess::SetEnv(const std::string& strName, const std::string& strValue, bool bAppend) {
     for (std::string& strVar : m_env) {
         if (strVar.compare(0, strName.size() + 1, strName + "=") == 0) {
             strVar = bAppend ? strVar + ":" + strValue : strName + "=" + strValue;

@@ -41,6 +41,7 @@ DesktopTest::DesktopTest() : m_dataHome("XDG_DATA_HOME", m_tree.Path("home")) {
     };
     g_desktopHooks.fnPickDirectory = [this] { return m_pickedDirectory; };
     g_desktopHooks.fnPickCatalogFile = [this] { return m_pickedFile; };
+    g_desktopHooks.fnPickSaveFile = [this] { return m_pickedSaveFile; };
     g_desktopHooks.fnOpenPath = [this](const std::string& strPath) {
         m_opened.push_back(strPath);
         return m_bOpenSucceeds;
@@ -191,6 +192,14 @@ void DesktopTest::MakeCatalogOfRows(const std::string& strName,
             insertFile.BindText(4, file.strChecksum);
         insertFile.Run();
     }
+}
+
+void DesktopTest::Search(const std::string& strEntry, const std::string& strText, int nMode) {
+    ClickTab(0);
+    SelectEntries({strEntry});
+    Type(*SearchPage().m_editSearch, strText);
+    ChooseWhere(nMode);
+    Click(SearchPage(), "IDC_SEARCH");
 }
 
 void DesktopTest::SelectEntries(const std::vector<std::string>& entries) {

@@ -74,6 +74,9 @@ protected:
     // Selects the Search page's entries with these texts (and no other), by
     // clicking those whose selection must change.
     void SelectEntries(const std::vector<std::string>& entries);
+    // Searches one catalog from the Search page, as a person does: its entry
+    // selected alone, the text typed, the mode chosen, "Search" clicked.
+    void Search(const std::string& strEntry, const std::string& strText, int nMode);
     std::vector<std::string> ListedEntries() const;
     // The Result list's texts in a column, row by row.
     std::vector<std::string> ResultColumn(int nColumn) const;
@@ -89,6 +92,7 @@ protected:
     std::vector<MessageRequest> m_messages;
     std::optional<std::string> m_pickedDirectory;
     std::optional<std::string> m_pickedFile;
+    std::optional<std::string> m_pickedSaveFile;
     std::vector<std::string> m_opened;
     bool m_bOpenSucceeds = true;
     CMainApp m_app;

@@ -26,14 +26,6 @@ namespace {
 
 class ResultPageTest : public DesktopTest {
 protected:
-    void Search(const std::string& strEntry, const std::string& strText, int nMode) {
-        ClickTab(0);
-        SelectEntries({strEntry});
-        Type(*SearchPage().m_editSearch, strText);
-        ChooseWhere(nMode);
-        Click(SearchPage(), "IDC_SEARCH");
-    }
-
     // Selects rows with the mouse: a click on the first, Ctrl+click on the
     // others; no rows: a click where there is no row.
     void Select(const std::vector<int>& rows) {

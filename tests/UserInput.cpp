@@ -6,13 +6,16 @@
 #include <QAbstractItemView>
 #include <QApplication>
 #include <QComboBox>
+#include <QElapsedTimer>
 #include <QLineEdit>
+#include <QMenu>
 #include <QStyle>
 #include <QStyleOptionButton>
 #include <QTabBar>
 #include <QTabWidget>
 #include <QTest>
 #include <QTextDocumentFragment>
+#include <QTimer>
 #include <QToolTip>
 #include <gtest/gtest.h>
 
@@ -43,6 +46,42 @@ QPoint MiddleOfSection(const CSortListCtrl& list, int nColumn) {
 void ClickAt(QWidget& widget, QPoint pt, Qt::KeyboardModifiers modifiers) {
     if (CanClick(widget, pt))
         QTest::mouseClick(&widget, Qt::LeftButton, modifiers, pt);
+}
+
+void RightClickAt(QWidget& widget, QPoint pt) {
+    if (!CanClick(widget, pt))
+        return;
+    QWidget* pWindow = widget.window();
+    QTest::mouseClick(pWindow->windowHandle(), Qt::RightButton, Qt::NoModifier,
+                      widget.mapTo(pWindow, pt));
+}
+
+void WhenMenuShowsChoose(const QString& strText) {
+    auto* pPoll = new QTimer();
+    auto* pWaited = new QElapsedTimer();
+    pWaited->start();
+    QObject::connect(pPoll, &QTimer::timeout, [pPoll, pWaited, strText] {
+        auto* pMenu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+        if (!pMenu && pWaited->elapsed() < 5000)
+            return;
+        pPoll->stop();
+        pPoll->deleteLater();
+        delete pWaited;
+        if (!pMenu) {
+            ADD_FAILURE() << "no menu came up";
+            return;
+        }
+        for (QAction* pAction : pMenu->actions()) {
+            if (pAction->text() == strText) {
+                EXPECT_TRUE(pAction->isEnabled()) << strText.toStdString();
+                ClickAt(*pMenu, pMenu->actionGeometry(pAction).center());
+                return;
+            }
+        }
+        ADD_FAILURE() << "the menu has no entry " << strText.toStdString();
+        pMenu->close();
+    });
+    pPoll->start(5);
 }
 
 void ClickWidget(QWidget& widget, Qt::KeyboardModifiers modifiers) {

@@ -46,6 +46,16 @@ void ClickRow(QAbstractItemView& view, int nRow, Qt::KeyboardModifiers modifiers
 void DoubleClickRow(QAbstractItemView& view, int nRow,
                     Qt::KeyboardModifiers modifiers = Qt::NoModifier);
 
+// Right-clicks a point of a widget as the window system delivers it: a press
+// and release of the right button on the window, which also brings up the
+// widget's context menu.
+void RightClickAt(QWidget& widget, QPoint pt);
+
+// Clicks the entry of the open menu whose text is strText (the menu comes up
+// from a click or key given after this call, and may run its own loop).
+// A test failure when no menu opens or it has no such entry.
+void WhenMenuShowsChoose(const QString& strText);
+
 // Rests the mouse on a point of a widget until the tooltip's time has come
 // (the widget gets its tooltip request); the text of the tooltip then
 // shown, as plain text, or an empty text when none shows.

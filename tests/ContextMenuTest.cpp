@@ -1,0 +1,177 @@
+// The right-click menus of the desktop program, through real right-clicks:
+// a catalog entry's Update, Properties..., Compare with... and Find
+// duplicates, and the result list's Open containing folder, Copy path and
+// Export list...
+#include "DesktopFixture.h"
+#include "UserInput.h"
+#include "app/CMainDlg.h"
+#include "catalog/Database.h"
+#include "catalog/ResultSet.h"
+#include "controls/CSortListCtrl.h"
+#include "pages/CDBSearch.h"
+#include "pages/CResult.h"
+#include "search/Search.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QComboBox>
+#include <QLabel>
+#include <QListWidget>
+#include <fstream>
+#include <sstream>
+
+namespace {
+
+class ContextMenuTest : public DesktopTest {
+protected:
+    // Right-clicks an entry of the Search page's list and chooses strItem.
+    void EntryMenu(int nRow, const char* pszItem) {
+        QListWidget& list = *SearchPage().m_listDatabases;
+        WhenMenuShowsChoose(pszItem);
+        RightClickAt(*list.viewport(), MiddleOfRow(list, nRow));
+        Settle();
+    }
+
+    void ResultMenu(int nRow, const char* pszItem) {
+        CSortListCtrl& list = *ResultPage().m_list;
+        WhenMenuShowsChoose(pszItem);
+        RightClickAt(*list.viewport(), MiddleOfRow(list, nRow));
+        Settle();
+    }
+
+    int RowOfEntry(const std::string& strEntry) {
+        const std::vector<std::string> entries = ListedEntries();
+        return static_cast<int>(std::find(entries.begin(), entries.end(), strEntry) -
+                                entries.begin());
+    }
+};
+
+std::string ReadFile(const std::string& strPath) {
+    std::ifstream in(strPath, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+} // namespace
+
+TEST_F(ContextMenuTest, ACatalogEntryIsUpdatedShownComparedAndSearchedForDuplicates) {
+    m_tree.MakeDir("disk/docs");
+    m_tree.WriteFile("disk/docs/report.txt", "the report");
+    m_tree.WriteFile("disk/docs/copy of report.txt", "the report");
+    m_tree.WriteFile("disk/notes.txt", "notes");
+    MakeCatalog("Disk", m_tree.Path("disk"));
+    m_tree.MakeDir("backup");
+    m_tree.WriteFile("backup/report.txt", "the report");
+    MakeCatalog("Backup", m_tree.Path("backup"));
+    Start();
+    QListWidget& list = *SearchPage().m_listDatabases;
+    const int nDisk = RowOfEntry("Disk"), nBackup = RowOfEntry("Backup");
+
+    // Resting on an entry tells where and when its catalog was made.
+    const QString strTip = ToolTipAt(*list.viewport(), MiddleOfRow(list, nDisk));
+    EXPECT_TRUE(strTip.contains("Start directory: " + QString::fromStdString(m_tree.Path("disk"))))
+        << strTip.toStdString();
+    EXPECT_TRUE(strTip.contains("Files: 3")) << strTip.toStdString();
+    EXPECT_TRUE(strTip.contains("Complete: yes")) << strTip.toStdString();
+
+    // Properties... shows what the catalog records; Enter closes it.
+    QStringList shown;
+    WhenModalShows([&](QWidget& dialog) {
+        for (const QLabel* pLabel : dialog.findChildren<QLabel*>())
+            shown << pLabel->text();
+        PressKey(Qt::Key_Return);
+    });
+    EntryMenu(nDisk, "Properties...");
+    EXPECT_TRUE(shown.contains(QString::fromStdString(m_tree.Path("disk"))))
+        << shown.join("|").toStdString();
+    EXPECT_TRUE(shown.contains("Kestrel " KESTREL_VERSION)) << shown.join("|").toStdString();
+    // A right-click selects nothing: the selection is the user's clicks.
+    EXPECT_TRUE(list.selectedItems().isEmpty());
+
+    // Update reads the new file into the catalog and says what changed.
+    m_tree.WriteFile("disk/docs/new.txt", "new");
+    EntryMenu(nDisk, "Update");
+    EXPECT_EQ(TakeMessageTexts(),
+              std::vector<std::string>{"'Disk' is up to date: 1 added, 0 removed, 0 changed, 3 "
+                                       "unchanged files"});
+    {
+        Database database;
+        database.Open(m_strData + "Disk.mdb", Database::OpenMode::ReadOnly);
+        EXPECT_EQ(ResultSet(database.Prepare("SELECT count(*) FROM files")).GetInt64(0), 4);
+    }
+
+    // Compare with... asks for the second catalog; the Result page shows the
+    // files that differ, with the catalog each row comes from.
+    WhenModalShows([&](QWidget& dialog) {
+        auto* pCombo = dialog.findChild<QComboBox*>();
+        ASSERT_NE(pCombo, nullptr);
+        ChooseInCombo(*pCombo, pCombo->findText("Backup"));
+        PressKey(Qt::Key_Return);
+    });
+    EntryMenu(RowOfEntry("Disk"), "Compare with...");
+    EXPECT_EQ(CurrentTab(), 1);
+    std::vector<std::string> rows;
+    for (size_t i = 0; i < ResultColumn(0).size(); ++i)
+        rows.push_back(ResultColumn(0)[i] + " " + ResultColumn(3)[i]);
+    std::sort(rows.begin(), rows.end());
+    EXPECT_EQ(rows, (std::vector<std::string>{m_tree.Path("backup/report.txt") + " Backup",
+                                              m_tree.Path("disk/docs") + " Disk",
+                                              m_tree.Path("disk/docs/copy of report.txt") + " Disk",
+                                              m_tree.Path("disk/docs/new.txt") + " Disk",
+                                              m_tree.Path("disk/docs/report.txt") + " Disk",
+                                              m_tree.Path("disk/notes.txt") + " Disk"}));
+
+    // Find duplicates over the selected catalogs: one group of three.
+    ClickTab(0);
+    SelectEntries({"Disk", "Backup"});
+    EntryMenu(nBackup, "Find duplicates");
+    EXPECT_EQ(CurrentTab(), 1);
+    std::vector<std::string> group = ResultColumn(0);
+    std::sort(group.begin(), group.end());
+    EXPECT_EQ(group, (std::vector<std::string>{m_tree.Path("backup/report.txt"),
+                                               m_tree.Path("disk/docs/copy of report.txt"),
+                                               m_tree.Path("disk/docs/report.txt")}));
+    EXPECT_EQ(ResultColumn(1), std::vector<std::string>(3, "10"));
+    EXPECT_TRUE(TakeMessages().empty());
+}
+
+TEST_F(ContextMenuTest, TheResultListOpensFoldersCopiesPathsAndExports) {
+    MakeCatalogOfRows("Disk", {"/data", "/data/photos, 2024"},
+                      {{"/data", "a.txt", 30, ""},
+                       {"/data/photos, 2024", "b \"best\".jpg", 10, std::string(32, 'b')},
+                       {"/data/photos, 2024", "c.jpg", 20, ""}});
+    Start();
+    Search("Disk", "*", kSearchFiles);
+    CSortListCtrl& list = *ResultPage().m_list;
+    ASSERT_EQ(list.GetItemCount(), 3);
+
+    ResultMenu(1, "Open containing folder");
+    EXPECT_EQ(m_opened, std::vector<std::string>{"/data/photos, 2024"});
+
+    // Rows 0 and 2 selected; a right-click on one of them copies both.
+    ClickRow(list, 0);
+    ClickRow(list, 2, Qt::ControlModifier);
+    ResultMenu(2, "Copy path");
+    EXPECT_EQ(QApplication::clipboard()->text().toStdString(),
+              "/data/a.txt\n/data/photos, 2024/c.jpg\n");
+
+    // Export list... writes every row in the order shown: sorted by size.
+    ClickHeader(list, 1);
+    m_pickedSaveFile = m_tree.Path("hits.csv");
+    ResultMenu(0, "Export list...");
+    EXPECT_EQ(ReadFile(m_tree.Path("hits.csv")),
+              "path,size,md5,catalog,path_bytes,catalog_bytes\r\n"
+              "\"/data/photos, 2024/b \"\"best\"\".jpg\",10," +
+                  std::string(32, 'b') +
+                  ",Disk,,\r\n"
+                  "\"/data/photos, 2024/c.jpg\",20,,Disk,,\r\n"
+                  "/data/a.txt,30,,Disk,,\r\n");
+    // A file that cannot be written is said so, and nothing is left.
+    m_pickedSaveFile = m_tree.Path("no such folder/hits.csv");
+    ResultMenu(0, "Export list...");
+    const std::vector<MessageRequest> messages = TakeMessages();
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].strCaption, "Export list");
+    EXPECT_NE(messages[0].strText.find("No such file or directory"), std::string::npos);
+}
