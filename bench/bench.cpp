@@ -7,6 +7,8 @@
 //   kestrel-bench search [--files N]          search vs plocate and grep -c -i
 //   kestrel-bench update                      update vs create --checksum, after small changes
 //   kestrel-bench audit [--files N]           diff and duplicates of two catalogs; json vs tsv
+//   kestrel-bench index [--files N]           reindex and indexed searches vs plocate-build and
+//                                             plocate, on the same paths; 20 catalogs at once
 //
 // Inputs are generated in a temporary folder ($TMPDIR or /tmp) and removed
 // afterwards; every command runs once to warm the caches, then the best of
@@ -28,7 +30,9 @@
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
+#include <fstream>
 #include <functional>
+#include <iterator>
 #include <random>
 #include <string>
 #include <sys/resource.h>
@@ -466,6 +470,189 @@ int BenchAudit(uint64_t nFiles) {
     return 0;
 }
 
+// The paths of the index benchmark: nFiles files in folders of 20, named
+// after a few words, a running number and one of 13 extensions, so that
+// patterns find from a handful of hits to most of the rows.
+struct IndexTree {
+    static constexpr const char* kRoot = "/srv/archive";
+    uint64_t nFiles;
+
+    uint64_t Folders() const { return (nFiles + 19) / 20; }
+    std::string FolderPath(uint64_t d) const {
+        static const char* const kWords[] = {"holiday", "work", "music", "scans", "backup",
+                                             "photos",  "mail", "games", "books", "src"};
+        return std::string(kRoot) + "/area_" + std::to_string(d / 1000) + "/" + kWords[d % 10] +
+               "_" + std::to_string(d);
+    }
+    std::string FileName(uint64_t i) const {
+        static const char* const kWords[] = {
+            "report", "invoice", "IMG",         "track",   "letter", "notes",   "draft",
+            "scan",   "summary", "project_src", "budget",  "photo",  "minutes", "holiday",
+            "plan",   "list",    "song",        "chapter", "page",   "data"};
+        static const char* const kExtensions[] = {".pdf", ".txt",  ".jpg", ".png", ".mp3",
+                                                  ".doc", ".xls",  ".c",   ".h",   ".zip",
+                                                  ".odt", ".flac", ".html"};
+        return std::string(kWords[(i * 2654435761u >> 7) % 20]) + "_" + std::to_string(i) +
+               kExtensions[i % 13];
+    }
+};
+
+// Writes the tree's rows straight into a new catalog, without its index.
+void MakeIndexCatalog(const std::string& strPath, const IndexTree& tree) {
+    Database database;
+    CreateCatalog(database, strPath);
+    database.Execute("PRAGMA synchronous=OFF");
+    database.BeginTransaction();
+    SetCatalogInfo(database, CatalogInfoKey::kStartDir, IndexTree::kRoot);
+    RowAppender dirs(database, CatalogSql::kInsertDir);
+    RowAppender files(database, CatalogSql::kInsertFile);
+    dirs.Append({std::string_view(IndexTree::kRoot)});
+    for (uint64_t a = 0; a * 1000 < tree.Folders(); ++a)
+        dirs.Append(
+            {std::string_view(std::string(IndexTree::kRoot) + "/area_" + std::to_string(a))});
+    for (uint64_t d = 0; d < tree.Folders(); ++d) {
+        const int64_t nDirId = dirs.Append({std::string_view(tree.FolderPath(d))});
+        for (uint64_t i = d * 20; i < std::min(tree.nFiles, d * 20 + 20); ++i) {
+            const std::string strName = tree.FileName(i);
+            files.Append({nDirId, std::string_view(strName), static_cast<int64_t>(i % 100000),
+                          FieldValue{}, static_cast<int64_t>(i)});
+        }
+    }
+    database.Commit();
+}
+
+// The same paths as an mlocate database, which plocate-build reads: a
+// header, then each directory with its entries (mlocate.db(5)).
+void WriteMlocateDb(const std::string& strPath, const IndexTree& tree) {
+    std::string strOut;
+    strOut.append("\0mlocate", 8);
+    strOut.append("\0\0\0\0", 4); // no configuration block
+    strOut.append("\0\0\0\0", 4); // version 0, visibility off, padding
+    strOut.append(IndexTree::kRoot);
+    strOut += '\0';
+    auto directory = [&](const std::string& strDir) {
+        strOut.append(16, '\0'); // time and padding
+        strOut.append(strDir);
+        strOut += '\0';
+    };
+    auto entry = [&](char cType, const std::string& strName) {
+        strOut += cType;
+        strOut.append(strName);
+        strOut += '\0';
+    };
+    const uint64_t nAreas = (tree.Folders() + 999) / 1000;
+    directory(IndexTree::kRoot);
+    for (uint64_t a = 0; a < nAreas; ++a)
+        entry(1, "area_" + std::to_string(a));
+    strOut += '\2';
+    FILE* pFile = std::fopen(strPath.c_str(), "wb");
+    if (!pFile)
+        Die("cannot write " + strPath);
+    for (uint64_t a = 0; a < nAreas; ++a) {
+        directory(std::string(IndexTree::kRoot) + "/area_" + std::to_string(a));
+        for (uint64_t d = a * 1000; d < std::min(tree.Folders(), a * 1000 + 1000); ++d) {
+            const std::string strFolder = tree.FolderPath(d);
+            entry(1, strFolder.substr(strFolder.rfind('/') + 1));
+        }
+        strOut += '\2';
+        for (uint64_t d = a * 1000; d < std::min(tree.Folders(), a * 1000 + 1000); ++d) {
+            directory(tree.FolderPath(d));
+            for (uint64_t i = d * 20; i < std::min(tree.nFiles, d * 20 + 20); ++i)
+                entry(0, tree.FileName(i));
+            strOut += '\2';
+        }
+        std::fwrite(strOut.data(), 1, strOut.size(), pFile);
+        strOut.clear();
+    }
+    std::fclose(pFile);
+}
+
+uint64_t FileBytes(const std::string& strPath) {
+    return std::filesystem::file_size(strPath);
+}
+
+int BenchIndex(uint64_t nFiles) {
+    const std::string strWork = MakeTempDir("kestrel-bench");
+    const auto env = CliEnv(strWork);
+    std::filesystem::create_directories(strWork + "/data/kestrel");
+    const IndexTree tree{nFiles};
+    const std::string strCatalog = strWork + "/data/kestrel/big.mdb";
+    std::printf("making a catalog of %llu files in %llu folders...\n",
+                static_cast<unsigned long long>(nFiles),
+                static_cast<unsigned long long>(tree.Folders()));
+    std::fflush(stdout);
+    MakeIndexCatalog(strCatalog, tree);
+    const uint64_t nBefore = FileBytes(strCatalog);
+    const std::string strMlocate = strWork + "/mlocate.db", strPlocate = strWork + "/plocate.db";
+    WriteMlocateDb(strMlocate, tree);
+
+    std::printf("building the index\n");
+    const RunResult reindex = Best("kestrel-cli reindex big", [&] {
+        return RunCommand({KESTREL_CLI_PATH, "reindex", "big"}, env);
+    });
+    const RunResult build = Best("plocate-build mlocate.db plocate.db", [&] {
+        return RunCommand({"plocate-build", strMlocate, strPlocate});
+    });
+    const uint64_t nAfter = FileBytes(strCatalog);
+    std::printf("time ratio (reindex / plocate-build): %.3f  (target <= 1.5)\n",
+                reindex.dSeconds / build.dSeconds);
+    std::printf("catalog: %.1f bytes per file without the index, %.1f with it: the index "
+                "takes %.1f bytes per file (target <= 20); plocate's database: %.1f bytes per "
+                "path\n",
+                double(nBefore) / double(nFiles), double(nAfter) / double(nFiles),
+                double(nAfter - nBefore) / double(nFiles),
+                double(FileBytes(strPlocate)) / double(nFiles + tree.Folders()));
+
+    const struct {
+        const char* pszMode;
+        const char* pszPattern;
+    } kSearches[] = {
+        {"files", "*project_src_12345*"}, {"files", "*_765432*"}, {"files", "*abc*"},
+        {"files", "*holiday_99*"},        {"files", "*.pdf"},     {"both", "*holiday*"}};
+    double dWorstSelective = 0;
+    for (const auto& search : kSearches) {
+        const std::string strHits = strWork + "/hits.txt";
+        const RunResult ours = Best(
+            std::string("kestrel-cli search --where ") + search.pszMode + " " + search.pszPattern,
+            [&] {
+                return RunCommand({KESTREL_CLI_PATH, "search", "--where", search.pszMode,
+                                   search.pszPattern, "big"},
+                                  env, strHits);
+            },
+            1);
+        const uint64_t nHits =
+            std::count(std::istreambuf_iterator<char>(std::ifstream(strHits).rdbuf()),
+                       std::istreambuf_iterator<char>(), '\n');
+        const RunResult peer = Best(
+            std::string("plocate -i ") + search.pszPattern,
+            [&] {
+                return RunCommand({"plocate", "-d", strPlocate, "-i", search.pszPattern});
+            },
+            1);
+        std::printf("    %llu hits; ratio to plocate %.2f\n",
+                    static_cast<unsigned long long>(nHits), ours.dSeconds / peer.dSeconds);
+        if (nHits < 1000)
+            dWorstSelective = std::max(dWorstSelective, ours.dSeconds);
+    }
+    std::printf("slowest search with under 1000 hits: %.3f s  (target < 0.05)\n", dWorstSelective);
+    std::filesystem::remove(strCatalog);
+
+    // Twenty catalogs of 500 000 files, searched at once for a piece of a name.
+    const IndexTree part{500000};
+    MakeIndexCatalog(strWork + "/part.mdb", part);
+    if (RunCommand({KESTREL_CLI_PATH, "reindex", strWork + "/part.mdb"}, env).nExit != 0)
+        Die("reindex failed");
+    for (int k = 0; k < 20; ++k)
+        std::filesystem::copy_file(strWork + "/part.mdb",
+                                   strWork + "/data/kestrel/part" + std::to_string(k) + ".mdb");
+    const RunResult many = Best("kestrel-cli search --where files *_12345* (20 catalogs)", [&] {
+        return RunCommand({KESTREL_CLI_PATH, "search", "--where", "files", "*_12345*"}, env);
+    });
+    std::printf("20 catalogs of 500 000 files: %.3f s  (target < 0.3)\n", many.dSeconds);
+    std::filesystem::remove_all(strWork);
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -482,8 +669,11 @@ int main(int argc, char** argv) {
         return BenchUpdate();
     if (strMode == "audit")
         return BenchAudit(OptionValue(argc, argv, "--files", 1000000));
+    if (strMode == "index")
+        return BenchIndex(OptionValue(argc, argv, "--files", 10000000));
     std::fprintf(stderr,
                  "usage: kestrel-bench checksum [--mib N] | create [--files N] | "
-                 "create-checksum [--mib N] | search [--files N] | update | audit [--files N]\n");
+                 "create-checksum [--mib N] | search [--files N] | update | audit [--files N] | "
+                 "index [--files N]\n");
     return 2;
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <string>
+
 // Every SQL statement Kestrel runs against a catalog. Values always go in as
 // parameters (?), never into the text.
 namespace CatalogSql {
@@ -37,22 +39,15 @@ inline constexpr const char* kSearchFiles =
     "SELECT d.dir_name, f.file_name, f.file_size, f.md5_checksum FROM files f, dirs d "
     "WHERE f.file_name LIKE ? AND d.dir_id = f.dir_id";
 inline constexpr const char* kSearchDirs = "SELECT dir_name FROM dirs WHERE dir_name LIKE ?";
-// The same file searches with each file's modification time as a fifth
-// field, from a catalog that records times, or NULL from one that does not.
-inline constexpr const char* kSearchBothWithTimes =
-    "SELECT d.dir_name, f.file_name, f.file_size, f.md5_checksum, f.file_mtime FROM files f, dirs "
-    "d "
-    "WHERE (f.file_name LIKE ? OR d.dir_name LIKE ?) AND d.dir_id = f.dir_id";
-inline constexpr const char* kSearchFilesWithTimes =
-    "SELECT d.dir_name, f.file_name, f.file_size, f.md5_checksum, f.file_mtime FROM files f, dirs "
-    "d "
-    "WHERE f.file_name LIKE ? AND d.dir_id = f.dir_id";
-inline constexpr const char* kSearchBothNoTimes =
-    "SELECT d.dir_name, f.file_name, f.file_size, f.md5_checksum, NULL FROM files f, dirs d "
-    "WHERE (f.file_name LIKE ? OR d.dir_name LIKE ?) AND d.dir_id = f.dir_id";
-inline constexpr const char* kSearchFilesNoTimes =
-    "SELECT d.dir_name, f.file_name, f.file_size, f.md5_checksum, NULL FROM files f, dirs d "
-    "WHERE f.file_name LIKE ? AND d.dir_id = f.dir_id";
+// How a search statement is made, for SearchSql.
+enum class SearchTimes { None, Stored, Null }; // no fifth field; file_mtime; NULL in its place
+
+// The search of nMode (0 both, 1 files, 2 directories), with file times as a
+// fifth field of file hits (Stored, or Null for a catalog that has none), and,
+// with bRanges, only over rows whose id lies between the first two
+// parameters, in id order; the pattern's parameters follow. Without times and
+// ranges it is the plain statement above.
+std::string SearchSql(int nMode, SearchTimes times, bool bRanges);
 
 // Every file with its directory, in the order the catalog stored them.
 inline constexpr const char* kAllFiles =
@@ -79,6 +74,38 @@ inline constexpr const char* kFilesWithChecksums =
 inline constexpr const char* kPathsByFileId =
     "SELECT f.file_id, d.dir_name, f.file_name FROM files f, dirs d "
     "WHERE d.dir_id = f.dir_id ORDER BY f.file_id";
+
+// The name index: its tables (made anew when it is built), its postings, the
+// files of its directories, its description.
+inline constexpr const char* kCreateNameIndex = R"sql(
+DROP TABLE IF EXISTS name_index_meta;
+DROP TABLE IF EXISTS name_index_files;
+DROP TABLE IF EXISTS name_index_dirs;
+DROP TABLE IF EXISTS name_index_dir_files;
+CREATE TABLE name_index_meta (key TEXT PRIMARY KEY, value INTEGER);
+CREATE TABLE name_index_files (trigram INTEGER PRIMARY KEY, blocks BLOB NOT NULL);
+CREATE TABLE name_index_dirs (trigram INTEGER PRIMARY KEY, blocks BLOB NOT NULL);
+CREATE TABLE name_index_dir_files (dir_id INTEGER PRIMARY KEY, ranges BLOB NOT NULL);
+)sql";
+inline constexpr const char* kInsertFilePostings =
+    "INSERT INTO name_index_files(trigram, blocks) VALUES (?, ?)";
+inline constexpr const char* kInsertDirPostings =
+    "INSERT INTO name_index_dirs(trigram, blocks) VALUES (?, ?)";
+inline constexpr const char* kInsertDirFiles =
+    "INSERT INTO name_index_dir_files(dir_id, ranges) VALUES (?, ?)";
+inline constexpr const char* kInsertIndexMeta =
+    "INSERT INTO name_index_meta(key, value) VALUES (?, ?)";
+inline constexpr const char* kReadIndexMeta = "SELECT key, value FROM name_index_meta";
+inline constexpr const char* kFilePostings =
+    "SELECT blocks FROM name_index_files WHERE trigram = ?";
+inline constexpr const char* kDirPostings = "SELECT blocks FROM name_index_dirs WHERE trigram = ?";
+inline constexpr const char* kDirFilesBetween =
+    "SELECT ranges FROM name_index_dir_files WHERE dir_id BETWEEN ? AND ?";
+inline constexpr const char* kMaxFileId = "SELECT coalesce(max(file_id), 0) FROM files";
+inline constexpr const char* kMaxDirId = "SELECT coalesce(max(dir_id), 0) FROM dirs";
+inline constexpr const char* kFilesForIndex =
+    "SELECT file_id, dir_id, file_name FROM files ORDER BY file_id";
+inline constexpr const char* kDirsForIndex = "SELECT dir_id, dir_name FROM dirs ORDER BY dir_id";
 
 // Whether a database has the catalog's directory table (its validity test).
 inline constexpr const char* kHasDirsTable =

@@ -185,6 +185,22 @@ bool LikeMatcher::InRanges(const Token& token, uint32_t nFolded) const {
     return false;
 }
 
+std::vector<std::vector<uint32_t>> LikeMatcher::LiteralRuns() const {
+    std::vector<std::vector<uint32_t>> runs;
+    std::vector<uint32_t> run;
+    for (const Token& token : m_tokens) {
+        if (token.kind == Kind::Literal) {
+            run.push_back(token.nValue);
+        } else if (!run.empty()) {
+            runs.push_back(std::move(run));
+            run.clear();
+        }
+    }
+    if (!run.empty())
+        runs.push_back(std::move(run));
+    return runs;
+}
+
 bool LikeMatcher::MatchesOne(const Token& token, uint32_t nCodePoint) const {
     switch (token.kind) {
     case Kind::Literal:

@@ -31,6 +31,12 @@ public:
 
     bool Matches(std::string_view text) const;
 
+    // The pattern's runs of plain characters, each character folded: every
+    // text the pattern matches holds each run as consecutive characters that
+    // fold to them. "*invoice_2023*" has the run "invoice_2023", "[ab]*x"
+    // the run "x", "*" none.
+    std::vector<std::vector<uint32_t>> LiteralRuns() const;
+
 private:
     enum class Kind : uint8_t { Literal, AnyOne, Digit, Set, Star };
     struct Token {

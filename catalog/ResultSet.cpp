@@ -11,10 +11,41 @@ ResultSet::ResultSet(Statement statement) : m_statement(std::move(statement)) {
     m_bEOF = !m_statement.Step();
 }
 
+ResultSet::ResultSet(Statement statement, std::vector<IdRange> ranges, int nLowParameter)
+    : m_statement(std::move(statement)), m_ranges(std::move(ranges)),
+      m_nLowParameter(nLowParameter) {
+    if (!m_statement.IsReadOnly())
+        throw EngineError("A result set takes only statements that read.", SQLITE_MISUSE);
+    m_bEOF = true;
+    StepRanges();
+}
+
+void ResultSet::StepRanges() {
+    for (;;) {
+        if (!m_bEOF && m_statement.Step())
+            return;
+        if (m_nNextRange == m_ranges.size()) {
+            m_bEOF = true;
+            return;
+        }
+        const IdRange& range = m_ranges[m_nNextRange++];
+        m_statement.Reset();
+        m_statement.BindInt64(m_nLowParameter, range.nLow);
+        m_statement.BindInt64(m_nLowParameter + 1, range.nHigh);
+        m_bEOF = false;
+        if (m_statement.Step())
+            return;
+        m_bEOF = true;
+    }
+}
+
 void ResultSet::MoveNext() {
     if (!m_bOpen || m_bEOF)
         return;
-    m_bEOF = !m_statement.Step();
+    if (m_nLowParameter > 0)
+        StepRanges();
+    else
+        m_bEOF = !m_statement.Step();
 }
 
 void ResultSet::Close() {

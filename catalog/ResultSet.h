@@ -1,10 +1,12 @@
 #pragma once
 
+#include "catalog/NameIndex.h"
 #include "catalog/Statement.h"
 
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 // A read-only, forward-only pass over the rows of one query. It takes a
 // prepared statement whose parameters are bound, and stands on the first row
@@ -14,6 +16,10 @@ public:
     // Raises EngineError when the statement could change the catalog, or when
     // the engine fails to produce the first row.
     explicit ResultSet(Statement statement);
+    // The same over stretches of row ids: the statement's parameters
+    // nLowParameter and nLowParameter + 1 take each stretch's ends in turn,
+    // and the rows of all stretches follow one another.
+    ResultSet(Statement statement, std::vector<IdRange> ranges, int nLowParameter);
 
     bool IsEOF() const { return m_bEOF; }
     // Moves to the next row; raises EngineError on an engine failure.
@@ -34,8 +40,13 @@ public:
 
 private:
     void RequireRow() const;
+    // Steps on, through the next stretches when one runs out.
+    void StepRanges();
 
     Statement m_statement;
+    std::vector<IdRange> m_ranges;
+    size_t m_nNextRange = 0;
+    int m_nLowParameter = 0;
     bool m_bOpen = true;
     bool m_bEOF = false;
 };

@@ -67,6 +67,13 @@ void Statement::BindInt64(int nIndex, int64_t nValue) {
         ThrowEngineError(m_pDb, rc);
 }
 
+void Statement::BindBlob(int nIndex, std::string_view bytes) {
+    const int rc = sqlite3_bind_blob64(m_pStmt, nIndex, bytes.data() ? bytes.data() : "",
+                                       bytes.size(), SQLITE_TRANSIENT);
+    if (rc != SQLITE_OK)
+        ThrowEngineError(m_pDb, rc);
+}
+
 void Statement::BindNull(int nIndex) {
     const int rc = sqlite3_bind_null(m_pStmt, nIndex);
     if (rc != SQLITE_OK)
@@ -101,6 +108,13 @@ std::string_view Statement::Text(int nField) const {
     if (!pText)
         return {};
     return std::string_view(pText, static_cast<size_t>(sqlite3_column_bytes(m_pStmt, nField)));
+}
+
+std::string_view Statement::Blob(int nField) const {
+    const auto* pBytes = static_cast<const char*>(sqlite3_column_blob(m_pStmt, nField));
+    if (!pBytes)
+        return {};
+    return std::string_view(pBytes, static_cast<size_t>(sqlite3_column_bytes(m_pStmt, nField)));
 }
 
 int64_t Statement::Int64(int nField) const {

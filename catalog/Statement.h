@@ -22,6 +22,8 @@ public:
     // unchanged until the statement has run (Run) or is reset.
     void BindTextNoCopy(int nIndex, std::string_view text);
     void BindInt64(int nIndex, int64_t nValue);
+    // Binds a copy of bytes as a BLOB.
+    void BindBlob(int nIndex, std::string_view bytes);
     void BindNull(int nIndex);
 
     // Runs a statement that returns no rows (an INSERT), then resets it for
@@ -33,6 +35,7 @@ public:
     // the next Step or Reset, and is empty for NULL.
     bool IsNull(int nField) const;
     std::string_view Text(int nField) const;
+    std::string_view Blob(int nField) const;
     int64_t Int64(int nField) const;
     void Reset();
     // True when the statement cannot change the database.

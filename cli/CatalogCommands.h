@@ -11,3 +11,7 @@ int RunInfoCommand(const std::vector<std::string>& args);
 // [--one-file-system] ENTRY: brings a catalog up to date. Returns the exit
 // status (as create's).
 int RunUpdateCommand(const std::vector<std::string>& args);
+
+// kestrel-cli reindex ENTRY...: builds (or rebuilds) the name index of each
+// catalog. Returns the exit status.
+int RunReindexCommand(const std::vector<std::string>& args);

@@ -30,6 +30,8 @@ const char* const kHelp =
     "  update [--checksum] [--max-size KB] [--exclude PATTERN]... [--one-file-system]\n"
     "         ENTRY\n"
     "        bring a catalog up to date, reading only new and changed files\n"
+    "  reindex ENTRY...\n"
+    "        build the name index that makes searches for a piece of a name fast\n"
     "  info [--format tsv|csv|json] ENTRY...\n"
     "        print what catalogs record of themselves: when, where, how\n"
     "  list\n"
@@ -89,6 +91,8 @@ int main(int argc, char** argv) {
             return RunDuplicatesCommand(args);
         if (strCommand == "update")
             return RunUpdateCommand(args);
+        if (strCommand == "reindex")
+            return RunReindexCommand(args);
     } catch (const OutputError& error) {
         PrintError(error.what());
         return kExitUsage;

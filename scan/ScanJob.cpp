@@ -6,6 +6,7 @@
 #include "catalog/Database.h"
 #include "catalog/EngineError.h"
 #include "catalog/LikeMatcher.h"
+#include "catalog/NameIndex.h"
 #include "catalog/ResultSet.h"
 #include "catalog/RowAppender.h"
 #include "scan/DirectoryReader.h"
@@ -72,6 +73,7 @@ public:
 
     int64_t StoreDirectory(const std::string& strPath) {
         const int64_t nId = m_dirs.Append({std::string_view(strPath)});
+        m_index.AddDirectory(nId, strPath);
         m_job.progress.nDirs.fetch_add(1, std::memory_order_relaxed);
         CountRow();
         return nId;
@@ -116,14 +118,17 @@ public:
         FieldValue mtime;
         if (entry.nMtimeNs)
             mtime = *entry.nMtimeNs;
-        m_files.Append({nDirId, entry.name, size, md5, mtime});
+        m_index.AddFile(m_files.Append({nDirId, entry.name, size, md5, mtime}), nDirId, entry.name);
         m_job.progress.nFiles.fetch_add(1, std::memory_order_relaxed);
         CountRow();
     }
 
+    // Writes the name index of the rows stored, and commits.
     void Finish() {
-        if (m_database.InTransaction())
-            m_database.Commit();
+        if (!m_database.InTransaction())
+            m_database.BeginTransaction();
+        m_index.Write(m_database);
+        m_database.Commit();
     }
 
 private:
@@ -147,6 +152,7 @@ private:
     ScanJob& m_job;
     RowAppender m_dirs;
     RowAppender m_files;
+    NameIndexBuilder m_index;
     uint64_t m_nRows = 0;
     uint64_t m_nMaxChecksumBytes = kNoReadLimit;
 };

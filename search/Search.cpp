@@ -3,6 +3,7 @@
 #include "catalog/CatalogSql.h"
 #include "catalog/Database.h"
 #include "catalog/LikeMatcher.h"
+#include "catalog/NameIndex.h"
 #include "catalog/ResultSet.h"
 #include "scan/Paths.h"
 #include "search/DatabaseList.h"
@@ -21,30 +22,50 @@ void OpenCatalogForSearch(Database& database, const std::string& strAppPath,
     database.Open(CatalogPathOfEntry(strAppPath, strEntry), Database::OpenMode::ReadOnly);
 }
 
-namespace {
-
-const char* StatementOf(Database& database, int nMode, bool bWithTimes) {
+std::optional<std::vector<IdRange>> IndexedCandidates(Database& database, int nMode,
+                                                      const std::string& strSearch) {
+    const std::vector<uint32_t> trigrams = TrigramsOfRuns(LikeMatcher(strSearch).LiteralRuns());
+    if (trigrams.empty())
+        return std::nullopt;
+    const std::optional<NameIndex> index = NameIndex::Open(database);
+    if (!index)
+        return std::nullopt;
     if (nMode == kSearchDirs)
-        return CatalogSql::kSearchDirs;
-    if (!bWithTimes)
-        return nMode == kSearchFiles ? CatalogSql::kSearchFiles : CatalogSql::kSearchBoth;
-    const bool bHasTimes = ResultSet(database.Prepare(CatalogSql::kHasFileTimes)).GetInt64(0) > 0;
-    if (nMode == kSearchFiles)
-        return bHasTimes ? CatalogSql::kSearchFilesWithTimes : CatalogSql::kSearchFilesNoTimes;
-    return bHasTimes ? CatalogSql::kSearchBothWithTimes : CatalogSql::kSearchBothNoTimes;
+        return index->DirCandidates(trigrams);
+    std::optional<std::vector<IdRange>> files = index->FileCandidates(trigrams);
+    if (!files || nMode == kSearchFiles)
+        return files;
+    // Both: a file is a hit by its name or by its directory's path.
+    const std::optional<std::vector<IdRange>> dirs = index->DirCandidates(trigrams);
+    if (!dirs)
+        return std::nullopt;
+    std::vector<IdRange> all = index->FilesOfDirs(*dirs);
+    all.insert(all.end(), files->begin(), files->end());
+    all = MergeRanges(std::move(all));
+    if (index->CoversTooManyFiles(all))
+        return std::nullopt;
+    return all;
 }
-
-} // namespace
 
 void RunCatalogQuery(Database& database, int nMode, const std::string& strSearch, bool bWithTimes) {
     g_pSearchRecordset.reset();
     g_nSearchMode = nMode;
     try {
-        Statement statement = database.Prepare(StatementOf(database, nMode, bWithTimes));
-        statement.BindText(1, strSearch);
-        if (statement.ParameterCount() == 2)
-            statement.BindText(2, strSearch);
-        g_pSearchRecordset = std::make_unique<ResultSet>(std::move(statement));
+        CatalogSql::SearchTimes times = CatalogSql::SearchTimes::None;
+        if (bWithTimes && nMode != kSearchDirs)
+            times = ResultSet(database.Prepare(CatalogSql::kHasFileTimes)).GetInt64(0) > 0
+                        ? CatalogSql::SearchTimes::Stored
+                        : CatalogSql::SearchTimes::Null;
+        std::optional<std::vector<IdRange>> ranges = IndexedCandidates(database, nMode, strSearch);
+        Statement statement =
+            database.Prepare(CatalogSql::SearchSql(nMode, times, ranges.has_value()));
+        const int nPattern = ranges ? 3 : 1;
+        statement.BindText(nPattern, strSearch);
+        if (statement.ParameterCount() > nPattern)
+            statement.BindText(nPattern + 1, strSearch);
+        g_pSearchRecordset =
+            ranges ? std::make_unique<ResultSet>(std::move(statement), std::move(*ranges), 1)
+                   : std::make_unique<ResultSet>(std::move(statement));
     } catch (...) {
         // Nothing may read a result set that never opened.
         g_pSearchRecordset.reset();

@@ -10,6 +10,7 @@
 
 class Database;
 class ResultSet;
+struct IdRange;
 
 // Where a search looks: the index of the "Where search:" choice.
 enum SearchMode : int {
@@ -39,6 +40,14 @@ void CheckSearchPattern(const std::string& strSearch);
 // Opens the catalog of an entry read-only; raises EngineError.
 void OpenCatalogForSearch(Database& database, const std::string& strAppPath,
                           const std::string& strEntry);
+
+// The rows a search of nMode for strSearch need read, found through the
+// catalog's name index (file ids, or directory ids for nMode 2); nothing when
+// every row must be read: the pattern has no run of plain characters long
+// enough, the catalog has no index covering it, or so many rows may match
+// that reading them all is as quick. Raises EngineError for a bad pattern.
+std::optional<std::vector<IdRange>> IndexedCandidates(Database& database, int nMode,
+                                                      const std::string& strSearch);
 
 // Builds the statement of nMode with strSearch bound as the pattern and opens
 // it on the catalog into g_pSearchRecordset (the previous one is destroyed

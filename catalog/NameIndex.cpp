@@ -1,0 +1,396 @@
+#include "catalog/NameIndex.h"
+
+#include "catalog/CaseFold.h"
+#include "catalog/CatalogSql.h"
+#include "catalog/Database.h"
+#include "catalog/LikeMatcher.h"
+#include "catalog/ResultSet.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <new>
+#include <unordered_map>
+
+namespace {
+
+// Rows a posting stands for: 32 consecutive ids. Names in one folder share
+// most of their trigrams, so a block costs far less than its rows would.
+constexpr int kBlockBits = 5;
+constexpr int64_t kIndexVersion = 1;
+constexpr uint32_t kTrigramSpace = 1u << 24;
+
+void AppendVarint(std::string& strBytes, uint64_t nValue) {
+    while (nValue >= 0x80) {
+        strBytes += static_cast<char>((nValue & 0x7F) | 0x80);
+        nValue >>= 7;
+    }
+    strBytes += static_cast<char>(nValue);
+}
+
+// Reads a varint at nPos; false at the end or on a broken value.
+bool ReadVarint(std::string_view bytes, size_t& nPos, uint64_t& nValue) {
+    nValue = 0;
+    for (int nShift = 0; nPos < bytes.size() && nShift < 64; nShift += 7) {
+        const auto b = static_cast<unsigned char>(bytes[nPos++]);
+        nValue |= static_cast<uint64_t>(b & 0x7F) << nShift;
+        if (b < 0x80)
+            return true;
+    }
+    return false;
+}
+
+// A text as the index sees it: each character folded as the matcher folds
+// it, written back as UTF-8; a byte that is no valid UTF-8 stays itself.
+void AppendFolded(std::string_view text, std::string& strOut) {
+    for (size_t nPos = 0; nPos < text.size();) {
+        const auto b = static_cast<unsigned char>(text[nPos]);
+        if (b < 0x80) {
+            strOut += static_cast<char>(b >= 'A' && b <= 'Z' ? b + ('a' - 'A') : b);
+            ++nPos;
+            continue;
+        }
+        size_t nLength = 0;
+        const uint32_t c = DecodeUtf8(text.substr(nPos), nLength);
+        nPos += nLength;
+        const uint32_t f = FoldCase(c);
+        if (f >= 0x110000)
+            strOut += static_cast<char>(f - 0x110000);
+        else if (f < 0x800) {
+            strOut += static_cast<char>(0xC0 | (f >> 6));
+            strOut += static_cast<char>(0x80 | (f & 0x3F));
+        } else if (f < 0x10000) {
+            strOut += static_cast<char>(0xE0 | (f >> 12));
+            strOut += static_cast<char>(0x80 | ((f >> 6) & 0x3F));
+            strOut += static_cast<char>(0x80 | (f & 0x3F));
+        } else {
+            strOut += static_cast<char>(0xF0 | (f >> 18));
+            strOut += static_cast<char>(0x80 | ((f >> 12) & 0x3F));
+            strOut += static_cast<char>(0x80 | ((f >> 6) & 0x3F));
+            strOut += static_cast<char>(0x80 | (f & 0x3F));
+        }
+    }
+}
+
+void AppendCodePoints(const std::vector<uint32_t>& run, std::string& strOut) {
+    // The run holds foldings already; written as the folded text would be.
+    for (const uint32_t f : run) {
+        if (f < 0x80) {
+            strOut += static_cast<char>(f);
+        } else if (f >= 0x110000) {
+            strOut += static_cast<char>(f - 0x110000);
+        } else if (f < 0x800) {
+            strOut += static_cast<char>(0xC0 | (f >> 6));
+            strOut += static_cast<char>(0x80 | (f & 0x3F));
+        } else if (f < 0x10000) {
+            strOut += static_cast<char>(0xE0 | (f >> 12));
+            strOut += static_cast<char>(0x80 | ((f >> 6) & 0x3F));
+            strOut += static_cast<char>(0x80 | (f & 0x3F));
+        } else {
+            strOut += static_cast<char>(0xF0 | (f >> 18));
+            strOut += static_cast<char>(0x80 | ((f >> 12) & 0x3F));
+            strOut += static_cast<char>(0x80 | ((f >> 6) & 0x3F));
+            strOut += static_cast<char>(0x80 | (f & 0x3F));
+        }
+    }
+}
+
+template <typename Fn> void ForEachTrigram(std::string_view folded, Fn fn) {
+    for (size_t i = 0; i + 3 <= folded.size(); ++i)
+        fn((uint32_t(static_cast<unsigned char>(folded[i])) << 16) |
+           (uint32_t(static_cast<unsigned char>(folded[i + 1])) << 8) |
+           uint32_t(static_cast<unsigned char>(folded[i + 2])));
+}
+
+std::vector<int64_t> DecodeBlocks(std::string_view bytes) {
+    std::vector<int64_t> blocks;
+    int64_t nLast = -1;
+    size_t nPos = 0;
+    uint64_t nDelta = 0;
+    while (ReadVarint(bytes, nPos, nDelta)) {
+        nLast += static_cast<int64_t>(nDelta);
+        blocks.push_back(nLast);
+    }
+    return blocks;
+}
+
+} // namespace
+
+std::vector<uint32_t> TrigramsOfRuns(const std::vector<std::vector<uint32_t>>& runs) {
+    std::vector<uint32_t> trigrams;
+    std::string strFolded;
+    for (const std::vector<uint32_t>& run : runs) {
+        strFolded.clear();
+        AppendCodePoints(run, strFolded);
+        ForEachTrigram(strFolded, [&](uint32_t t) { trigrams.push_back(t); });
+    }
+    std::sort(trigrams.begin(), trigrams.end());
+    trigrams.erase(std::unique(trigrams.begin(), trigrams.end()), trigrams.end());
+    return trigrams;
+}
+
+std::vector<IdRange> MergeRanges(std::vector<IdRange> ranges) {
+    std::sort(ranges.begin(), ranges.end(),
+              [](const IdRange& a, const IdRange& b) { return a.nLow < b.nLow; });
+    std::vector<IdRange> merged;
+    for (const IdRange& range : ranges) {
+        if (!merged.empty() && range.nLow <= merged.back().nHigh + 1)
+            merged.back().nHigh = std::max(merged.back().nHigh, range.nHigh);
+        else
+            merged.push_back(range);
+    }
+    return merged;
+}
+
+// The postings of one kind of text: for each trigram, the blocks holding it,
+// as growing deltas. Trigrams find their list through a table of all 2^24
+// of them, which the system gives zeroed and untouched until used.
+struct NameIndexBuilder::Side {
+    struct Postings {
+        int64_t nLast = -1;
+        std::string bytes;
+    };
+
+    Side() : pSlots(static_cast<uint32_t*>(std::calloc(kTrigramSpace, sizeof(uint32_t)))) {
+        if (!pSlots)
+            throw std::bad_alloc();
+        lists.emplace_back(); // slot value 0 means none
+    }
+    ~Side() { std::free(pSlots); }
+
+    void Add(int64_t nId, std::string_view text) {
+        const int64_t nBlock = nId >> kBlockBits;
+        if (nBlock != nCurrentBlock) {
+            Flush();
+            nCurrentBlock = nBlock;
+        }
+        strFolded.clear();
+        AppendFolded(text, strFolded);
+        ForEachTrigram(strFolded, [&](uint32_t t) { blockTrigrams.push_back(t); });
+    }
+
+    void Flush() {
+        if (blockTrigrams.empty())
+            return;
+        std::sort(blockTrigrams.begin(), blockTrigrams.end());
+        blockTrigrams.erase(std::unique(blockTrigrams.begin(), blockTrigrams.end()),
+                            blockTrigrams.end());
+        for (const uint32_t t : blockTrigrams) {
+            uint32_t& nSlot = pSlots[t];
+            if (nSlot == 0) {
+                nSlot = static_cast<uint32_t>(lists.size());
+                lists.emplace_back();
+                used.push_back(t);
+            }
+            Postings& postings = lists[nSlot];
+            AppendVarint(postings.bytes, static_cast<uint64_t>(nCurrentBlock - postings.nLast));
+            postings.nLast = nCurrentBlock;
+        }
+        blockTrigrams.clear();
+    }
+
+    void Write(Database& database, const char* pszInsert) {
+        Flush();
+        std::sort(used.begin(), used.end());
+        Statement insert = database.Prepare(pszInsert);
+        for (const uint32_t t : used) {
+            insert.BindInt64(1, t);
+            insert.BindBlob(2, lists[pSlots[t]].bytes);
+            insert.Run();
+        }
+    }
+
+    uint32_t* pSlots;
+    std::vector<Postings> lists;
+    std::vector<uint32_t> used;
+    int64_t nCurrentBlock = -1;
+    std::vector<uint32_t> blockTrigrams;
+    std::string strFolded;
+    int64_t nMaxId = 0;
+};
+
+// Which stretches of file ids each directory's files take: one stretch for a
+// directory whose files were stored together, as a scan stores them.
+struct NameIndexBuilder::DirFiles {
+    std::unordered_map<int64_t, std::vector<IdRange>> byDir;
+};
+
+NameIndexBuilder::NameIndexBuilder()
+    : m_files(std::make_unique<Side>()), m_dirs(std::make_unique<Side>()),
+      m_dirFiles(std::make_unique<DirFiles>()) {}
+
+NameIndexBuilder::~NameIndexBuilder() = default;
+
+void NameIndexBuilder::AddFile(int64_t nFileId, int64_t nDirId, std::string_view name) {
+    m_files->Add(nFileId, name);
+    m_files->nMaxId = std::max(m_files->nMaxId, nFileId);
+    std::vector<IdRange>& ranges = m_dirFiles->byDir[nDirId];
+    if (!ranges.empty() && ranges.back().nHigh + 1 == nFileId)
+        ranges.back().nHigh = nFileId;
+    else
+        ranges.push_back({nFileId, nFileId});
+}
+
+void NameIndexBuilder::AddDirectory(int64_t nDirId, std::string_view path) {
+    m_dirs->Add(nDirId, path);
+    m_dirs->nMaxId = std::max(m_dirs->nMaxId, nDirId);
+}
+
+void NameIndexBuilder::Write(Database& database) {
+    database.Execute(CatalogSql::kCreateNameIndex);
+    m_files->Write(database, CatalogSql::kInsertFilePostings);
+    m_dirs->Write(database, CatalogSql::kInsertDirPostings);
+    std::vector<int64_t> dirIds;
+    dirIds.reserve(m_dirFiles->byDir.size());
+    for (const auto& [nDirId, ranges] : m_dirFiles->byDir)
+        dirIds.push_back(nDirId);
+    std::sort(dirIds.begin(), dirIds.end());
+    Statement insert = database.Prepare(CatalogSql::kInsertDirFiles);
+    std::string strBytes;
+    for (const int64_t nDirId : dirIds) {
+        strBytes.clear();
+        int64_t nEnd = 0;
+        for (const IdRange& range : m_dirFiles->byDir[nDirId]) {
+            AppendVarint(strBytes, static_cast<uint64_t>(range.nLow - nEnd));
+            AppendVarint(strBytes, static_cast<uint64_t>(range.nHigh - range.nLow));
+            nEnd = range.nHigh;
+        }
+        insert.BindInt64(1, nDirId);
+        insert.BindBlob(2, strBytes);
+        insert.Run();
+    }
+    Statement meta = database.Prepare(CatalogSql::kInsertIndexMeta);
+    const std::pair<const char*, int64_t> values[] = {{"version", kIndexVersion},
+                                                      {"block_bits", kBlockBits},
+                                                      {"max_file_id", m_files->nMaxId},
+                                                      {"max_dir_id", m_dirs->nMaxId}};
+    for (const auto& [pszKey, nValue] : values) {
+        meta.BindText(1, pszKey);
+        meta.BindInt64(2, nValue);
+        meta.Run();
+    }
+}
+
+void RebuildNameIndex(Database& database) {
+    NameIndexBuilder builder;
+    for (ResultSet rows(database.Prepare(CatalogSql::kDirsForIndex)); !rows.IsEOF();
+         rows.MoveNext())
+        builder.AddDirectory(rows.GetInt64(0), rows.GetTextView(1));
+    for (ResultSet rows(database.Prepare(CatalogSql::kFilesForIndex)); !rows.IsEOF();
+         rows.MoveNext())
+        builder.AddFile(rows.GetInt64(0), rows.GetInt64(1), rows.GetTextView(2));
+    builder.Write(database);
+}
+
+std::optional<NameIndex> NameIndex::Open(Database& database) {
+    Statement hasMeta = database.Prepare(CatalogSql::kHasTable);
+    hasMeta.BindText(1, "name_index_meta");
+    if (ResultSet(std::move(hasMeta)).GetInt64(0) == 0)
+        return std::nullopt;
+    NameIndex index(database);
+    int64_t nVersion = 0, nBlockBits = 0;
+    for (ResultSet rows(database.Prepare(CatalogSql::kReadIndexMeta)); !rows.IsEOF();
+         rows.MoveNext()) {
+        const std::string_view key = rows.GetTextView(0);
+        if (key == "version")
+            nVersion = rows.GetInt64(1);
+        else if (key == "block_bits")
+            nBlockBits = rows.GetInt64(1);
+        else if (key == "max_file_id")
+            index.m_nMaxFileId = rows.GetInt64(1);
+        else if (key == "max_dir_id")
+            index.m_nMaxDirId = rows.GetInt64(1);
+    }
+    // Rows added since (by another program) would be missing from it.
+    if (nVersion != kIndexVersion || nBlockBits != kBlockBits ||
+        ResultSet(database.Prepare(CatalogSql::kMaxFileId)).GetInt64(0) != index.m_nMaxFileId ||
+        ResultSet(database.Prepare(CatalogSql::kMaxDirId)).GetInt64(0) != index.m_nMaxDirId)
+        return std::nullopt;
+    return index;
+}
+
+std::optional<std::vector<IdRange>> NameIndex::Candidates(const char* pszSql,
+                                                          const std::vector<uint32_t>& trigrams,
+                                                          int64_t nMaxId) const {
+    if (trigrams.empty())
+        return std::nullopt;
+    Statement lookup = m_pDatabase->Prepare(pszSql);
+    std::vector<std::string> lists;
+    for (const uint32_t t : trigrams) {
+        lookup.BindInt64(1, t);
+        if (!lookup.Step())
+            return std::vector<IdRange>(); // no text holds it: no candidate at all
+        lists.emplace_back(lookup.Blob(0));
+        lookup.Reset();
+    }
+    // The shortest list first: the others only thin it out.
+    std::sort(lists.begin(), lists.end(),
+              [](const std::string& a, const std::string& b) { return a.size() < b.size(); });
+    std::vector<int64_t> blocks = DecodeBlocks(lists[0]);
+    // Past a quarter of all rows, reading them all is as quick.
+    const size_t nTooMany = static_cast<size_t>((nMaxId >> kBlockBits) / 4 + 1);
+    for (size_t i = 1; i < lists.size() && !blocks.empty(); ++i) {
+        std::vector<int64_t> kept;
+        size_t nPos = 0;
+        int64_t nBlock = -1;
+        uint64_t nDelta = 0;
+        auto it = blocks.begin();
+        while (it != blocks.end() && ReadVarint(lists[i], nPos, nDelta)) {
+            nBlock += static_cast<int64_t>(nDelta);
+            while (it != blocks.end() && *it < nBlock)
+                ++it;
+            if (it != blocks.end() && *it == nBlock)
+                kept.push_back(*it++);
+        }
+        blocks.swap(kept);
+    }
+    if (blocks.size() > nTooMany)
+        return std::nullopt;
+    std::vector<IdRange> ranges;
+    for (const int64_t nBlock : blocks) {
+        const IdRange range{nBlock << kBlockBits, ((nBlock + 1) << kBlockBits) - 1};
+        if (!ranges.empty() && ranges.back().nHigh + 1 == range.nLow)
+            ranges.back().nHigh = range.nHigh;
+        else
+            ranges.push_back(range);
+    }
+    return ranges;
+}
+
+std::optional<std::vector<IdRange>>
+NameIndex::FileCandidates(const std::vector<uint32_t>& trigrams) const {
+    return Candidates(CatalogSql::kFilePostings, trigrams, m_nMaxFileId);
+}
+
+std::optional<std::vector<IdRange>>
+NameIndex::DirCandidates(const std::vector<uint32_t>& trigrams) const {
+    return Candidates(CatalogSql::kDirPostings, trigrams, m_nMaxDirId);
+}
+
+bool NameIndex::CoversTooManyFiles(const std::vector<IdRange>& files) const {
+    int64_t nCovered = 0;
+    for (const IdRange& range : files)
+        nCovered += range.nHigh - range.nLow + 1;
+    return nCovered > m_nMaxFileId / 4 + (int64_t(1) << kBlockBits);
+}
+
+std::vector<IdRange> NameIndex::FilesOfDirs(const std::vector<IdRange>& dirs) const {
+    std::vector<IdRange> files;
+    Statement lookup = m_pDatabase->Prepare(CatalogSql::kDirFilesBetween);
+    for (const IdRange& dirRange : dirs) {
+        lookup.BindInt64(1, dirRange.nLow);
+        lookup.BindInt64(2, dirRange.nHigh);
+        while (lookup.Step()) {
+            const std::string_view bytes = lookup.Blob(0);
+            size_t nPos = 0;
+            int64_t nEnd = 0;
+            uint64_t nGap = 0, nLength = 0;
+            while (ReadVarint(bytes, nPos, nGap) && ReadVarint(bytes, nPos, nLength)) {
+                const int64_t nLow = nEnd + static_cast<int64_t>(nGap);
+                nEnd = nLow + static_cast<int64_t>(nLength);
+                files.push_back({nLow, nEnd});
+            }
+        }
+        lookup.Reset();
+    }
+    return MergeRanges(std::move(files));
+}

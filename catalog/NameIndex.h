@@ -1,0 +1,89 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+class Database;
+
+// A name index: for file names and for directory paths, which blocks of 32
+// consecutive rows hold a text containing a given run of three bytes (a
+// trigram) of the text folded as the pattern matcher folds it. A search
+// asks it for the blocks holding every trigram of its pattern's plain runs
+// and matches only their rows, instead of every row of the catalog. It lives
+// in tables of its own beside the catalog's (name_index_files,
+// name_index_dirs, name_index_dir_files, name_index_meta); a catalog without
+// them is searched row by row, as any catalog can be.
+
+// A stretch of row ids, both ends included.
+struct IdRange {
+    int64_t nLow;
+    int64_t nHigh;
+};
+
+// The trigrams every text matching the runs holds (LikeMatcher::LiteralRuns),
+// sorted and distinct; empty when the runs are too short to have any.
+std::vector<uint32_t> TrigramsOfRuns(const std::vector<std::vector<uint32_t>>& runs);
+
+// Gathers the rows of a catalog, in row id order, and writes their index.
+class NameIndexBuilder {
+public:
+    NameIndexBuilder();
+    ~NameIndexBuilder();
+    NameIndexBuilder(const NameIndexBuilder&) = delete;
+    NameIndexBuilder& operator=(const NameIndexBuilder&) = delete;
+
+    // Each file and directory once, ids growing (files and directories
+    // each in their own order; the two may interleave).
+    void AddFile(int64_t nFileId, int64_t nDirId, std::string_view name);
+    void AddDirectory(int64_t nDirId, std::string_view path);
+
+    // Replaces the catalog's index with the one gathered (in the caller's
+    // transaction). Raises EngineError.
+    void Write(Database& database);
+
+private:
+    struct Side;
+    std::unique_ptr<Side> m_files;
+    std::unique_ptr<Side> m_dirs;
+    struct DirFiles;
+    std::unique_ptr<DirFiles> m_dirFiles;
+};
+
+// Builds (or builds anew) the index of an open catalog from its rows.
+// Raises EngineError.
+void RebuildNameIndex(Database& database);
+
+// The index of an open catalog, when it has one that covers all its rows.
+class NameIndex {
+public:
+    // Nothing when the catalog has no index, or rows were added after it was
+    // built (by another program). Raises EngineError.
+    static std::optional<NameIndex> Open(Database& database);
+
+    // The rows whose file names, or directory paths, may hold every trigram:
+    // sorted, disjoint stretches of ids. Nothing when too many rows would
+    // (a pass over every row is then as quick).
+    std::optional<std::vector<IdRange>> FileCandidates(const std::vector<uint32_t>& trigrams) const;
+    std::optional<std::vector<IdRange>> DirCandidates(const std::vector<uint32_t>& trigrams) const;
+    // The files of the directories in the stretches, as stretches of file ids.
+    std::vector<IdRange> FilesOfDirs(const std::vector<IdRange>& dirs) const;
+    // True when stretches of file ids cover so many rows that a pass over
+    // every row is as quick.
+    bool CoversTooManyFiles(const std::vector<IdRange>& files) const;
+
+private:
+    explicit NameIndex(Database& database) : m_pDatabase(&database) {}
+    std::optional<std::vector<IdRange>>
+    Candidates(const char* pszSql, const std::vector<uint32_t>& trigrams, int64_t nMaxId) const;
+
+    Database* m_pDatabase;
+    int64_t m_nMaxFileId = 0;
+    int64_t m_nMaxDirId = 0;
+};
+
+// Merges overlapping or touching stretches; the result is sorted and disjoint.
+std::vector<IdRange> MergeRanges(std::vector<IdRange> ranges);
