@@ -35,7 +35,7 @@ const char* const kInfoHelp =
 
 const char* const kUpdateHelp =
     "Usage: kestrel-cli update [--checksum] [--max-size KB] [--exclude PATTERN]...\n"
-    "                          [--one-file-system] ENTRY\n"
+    "                          [--one-file-system] [--jobs N] ENTRY\n"
     "\n"
     "Brings the catalog of the list entry ENTRY up to date: its start directory\n"
     "is walked again into a new catalog, in which every file with the same\n"
@@ -165,8 +165,8 @@ int RunInfoCommand(const std::vector<std::string>& args) {
 int RunUpdateCommand(const std::vector<std::string>& args) {
     CommandLine cmd;
     std::string strError;
-    if (!cmd.Parse(args, {"--checksum", "--one-file-system", "--help"}, {"--max-size", "--exclude"},
-                   strError)) {
+    if (!cmd.Parse(args, {"--checksum", "--one-file-system", "--help"},
+                   {"--max-size", "--exclude", "--jobs"}, strError)) {
         PrintError(strError + " (see kestrel-cli update --help)");
         return kExitUsage;
     }
@@ -202,12 +202,20 @@ int RunUpdateCommand(const std::vector<std::string>& args) {
         }
         options.excludes = excludes;
     }
+    unsigned nJobs = 0;
+    if (auto it = cmd.values.find("--jobs"); it != cmd.values.end()) {
+        if (!ParseJobs(it->second, nJobs)) {
+            PrintError("--jobs takes a whole number of threads from 1 to 256");
+            return kExitUsage;
+        }
+    }
     const std::string strPath = CatalogPathOfEntry(DataFolder(), cmd.operands[0]);
     CatalogUpdate update(strPath, options);
     if (const std::string strProblem = update.StartProblem(); !strProblem.empty()) {
         PrintError(strProblem);
         return kExitFailed;
     }
+    update.Job().nJobs = nJobs;
     const JobRun run = RunScanJob(update.Job());
     const std::string strProblem = update.Finish();
     const ScanOutcome& outcome = update.Job().outcome;

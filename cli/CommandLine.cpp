@@ -64,6 +64,13 @@ bool ParseMaxSizeKb(const std::string& strText, int32_t& nKb) {
     return ec == std::errc() && pStop == pEnd && nKb >= 0;
 }
 
+bool ParseJobs(const std::string& strText, unsigned& nJobs) {
+    const char* pBegin = strText.data();
+    const char* pEnd = pBegin + strText.size();
+    const auto [pStop, ec] = std::from_chars(pBegin, pEnd, nJobs);
+    return ec == std::errc() && pStop == pEnd && nJobs >= 1 && nJobs <= 256;
+}
+
 std::string PatternProblem(const std::string& strPattern) {
     try {
         CheckSearchPattern(strPattern);

@@ -38,6 +38,9 @@ private:
 // A --max-size value: a whole number of KB from 0 to 2147483647.
 bool ParseMaxSizeKb(const std::string& strText, int32_t& nKb);
 
+// A --jobs value: a whole number from 1 to 256.
+bool ParseJobs(const std::string& strText, unsigned& nJobs);
+
 // What is wrong with a pattern, as the message to print; empty when it is fine.
 std::string PatternProblem(const std::string& strPattern);
 

@@ -6,6 +6,7 @@
 #include "catalog/EngineError.h"
 #include "cli/CommandLine.h"
 #include "cli/Output.h"
+#include "cli/ParallelSearch.h"
 #include "search/DatabaseList.h"
 #include "search/RecordWriter.h"
 #include "search/Search.h"
@@ -139,36 +140,10 @@ int RunSearchCommand(const std::vector<std::string>& args) {
         PrintError(kMsgEnterSearchText);
         return kExitUsage;
     }
-    const bool bNulSeparated = cmd.Has("-0") || cmd.Has("--null");
-    RecordWriter records(
-        out.Sink(), format,
-        format == OutputFormat::Tsv
-            ? std::vector<RecordField>{{"path"}, {"size"}, {"md5"}, {"catalog"}}
-            : std::vector<RecordField>{
-                  {"path", true}, {"size"}, {"md5"}, {"catalog", true}, {"mtime"}, {"type"}});
-    uint64_t nHits = 0;
-    auto write = [&](const ResultRow& row) {
-        if (filter.IsActive() && !filter.Passes(row.nSize, row.nMtimeNs))
-            return;
-        ++nHits;
-        if (bNulSeparated) {
-            out.Write(row.strPath);
-            out.Write(std::string_view("\0", 1));
-            return;
-        }
-        if (format == OutputFormat::Tsv) {
-            records.Write({row.strPath, row.strSize, row.strChecksum, row.strDatabase});
-            return;
-        }
-        auto text = [](const std::string& str) -> RecordValue {
-            return str.empty() ? RecordValue() : RecordValue(std::string_view(str));
-        };
-        records.Write({std::string_view(row.strPath),
-                       row.nSize ? RecordValue(*row.nSize) : RecordValue(), text(row.strChecksum),
-                       std::string_view(row.strDatabase),
-                       row.nMtimeNs ? RecordValue(TimeNs{*row.nMtimeNs}) : RecordValue(),
-                       std::string_view(row.bDirectory ? "directory" : "file")});
-    };
+    HitFormat hitFormat;
+    hitFormat.format = format;
+    hitFormat.bNulSeparated = cmd.Has("-0") || cmd.Has("--null");
+    hitFormat.filter = filter;
     try {
         // A malformed pattern is refused before any catalog is opened.
         CheckSearchPattern(strPattern);
@@ -181,9 +156,13 @@ int RunSearchCommand(const std::vector<std::string>& args) {
                 return kExitUsage;
             }
         }
-        const bool bWithTimes = filter.NeedsTimes() || format != OutputFormat::Tsv;
-        SearchCatalogs(
-            strApp, entries, nMode, strPattern, [&] { TakeSearchHits(write); }, bWithTimes);
+        if (format == OutputFormat::Csv && !hitFormat.bNulSeparated) {
+            // The header, once for all catalogs.
+            RecordWriter header(out.Sink(), format, HitFields(format));
+            header.WriteHeader();
+        }
+        const uint64_t nHits =
+            SearchCatalogsInParallel(strApp, entries, nMode, strPattern, hitFormat, out.Sink());
         out.Flush();
         return nHits > 0 ? kExitOk : kExitFailed;
     } catch (const EngineError& error) {

@@ -9,6 +9,7 @@
 #include "catalog/NameIndex.h"
 #include "catalog/ResultSet.h"
 #include "catalog/RowAppender.h"
+#include "scan/ChecksumPool.h"
 #include "scan/DirectoryReader.h"
 #include "scan/FileChecksum.h"
 #include "scan/Paths.h"
@@ -17,8 +18,10 @@
 
 #include <cerrno>
 #include <cstring>
+#include <deque>
 #include <exception>
 #include <fcntl.h>
+#include <memory>
 #include <new>
 #include <optional>
 #include <sys/stat.h>
@@ -58,9 +61,13 @@ struct Level {
     size_t nNext = 0;
 };
 
+// Stores the rows of a walk. Checksums may be computed on other threads: a
+// file waits in a queue until its checksum is there, and rows are stored in
+// the order of the walk all the same, so they get the ids and order a walk on
+// one thread gives.
 class CatalogWriter {
 public:
-    CatalogWriter(Database& database, ScanJob& job)
+    CatalogWriter(Database& database, ScanJob& job, unsigned nHashThreads)
         : m_database(database), m_job(job), m_dirs(database, CatalogSql::kInsertDir),
           m_files(database, CatalogSql::kInsertFile) {
         if (!m_database.InTransaction())
@@ -69,6 +76,8 @@ public:
         // 10 may equal it. A file that reads longer than that gets no checksum.
         const auto nLimit = static_cast<uint32_t>(m_job.nMaxFileSizeKb);
         m_nMaxChecksumBytes = nLimit == 0 ? kNoReadLimit : (uint64_t(nLimit) + 1) * 1024 - 1;
+        if (m_job.bChecksum && nHashThreads > 1)
+            m_pPool = std::make_unique<ChecksumPool>(nHashThreads);
     }
 
     int64_t StoreDirectory(const std::string& strPath) {
@@ -79,52 +88,52 @@ public:
         return nId;
     }
 
+    // True when files are hashed on other threads, which then need a
+    // descriptor of their directory of their own.
+    bool HashesInParallel() const { return m_pPool != nullptr; }
+
     // Stores a file of the open directory nDirFd. fnRelieve closes spare
-    // descriptors and says whether it could.
-    template <typename Relieve>
+    // descriptors and says whether it could; fnSharedDir gives a descriptor
+    // of the directory the hashing threads may keep (null when none can be
+    // had: the file is then hashed here).
+    template <typename Relieve, typename SharedDir>
     void StoreFile(int nDirFd, int64_t nDirId, const std::string& strDirPath,
-                   const DirectoryEntry& entry, bool bPseudo, Relieve fnRelieve) {
-        std::optional<std::string> checksum;
+                   const DirectoryEntry& entry, bool bPseudo, Relieve fnRelieve,
+                   SharedDir fnSharedDir) {
+        PendingFile file{nDirId, std::string(entry.name), entry.nSize, entry.nMtimeNs, {}, {}};
         if (m_job.pPrevious) {
             // An unchanged file keeps the checksum it had, unread.
             m_job.pPrevious->Find(JoinPath(strDirPath, entry.name), entry.nSize, entry.nMtimeNs,
-                                  checksum);
-            if (checksum && (bPseudo || !WantsChecksum(entry)))
-                checksum.reset();
-            if (checksum)
-                m_job.progress.nChecksums.fetch_add(1, std::memory_order_relaxed);
+                                  file.checksum);
+            if (file.checksum && (bPseudo || !WantsChecksum(entry)))
+                file.checksum.reset();
         }
-        if (!checksum && !bPseudo && WantsChecksum(entry)) {
-            for (;;) {
-                errno = 0; // a digest refused for its length leaves no errno
-                checksum = FileChecksumAt(nDirFd, entry.pszName, entry.bOwned, m_nMaxChecksumBytes);
-                const int nErr = errno;
-                if (checksum || !IsResourceShortage(nErr))
-                    break;
-                if (nErr == ENOMEM || !fnRelieve())
-                    ThrowShortage(nErr);
-            }
-            if (checksum) {
-                m_job.progress.nChecksums.fetch_add(1, std::memory_order_relaxed);
-                ++m_job.outcome.nChecksumsRead;
+        if (!file.checksum && !bPseudo && WantsChecksum(entry)) {
+            std::shared_ptr<UniqueFd> dir = m_pPool ? fnSharedDir() : nullptr;
+            if (dir) {
+                file.pTask = std::make_shared<ChecksumPool::Task>();
+                file.pTask->dir = std::move(dir);
+                file.pTask->strName = file.strName;
+                file.pTask->bOwned = entry.bOwned;
+                file.pTask->nMaxBytes = m_nMaxChecksumBytes;
+                m_pPool->Submit(file.pTask);
+            } else {
+                file.checksum = HashHere(nDirFd, entry.pszName, entry.bOwned, fnRelieve);
+                if (file.checksum)
+                    ++m_job.outcome.nChecksumsRead;
             }
         }
-        FieldValue size;
-        if (entry.nSize)
-            size = *entry.nSize;
-        FieldValue md5;
-        if (checksum)
-            md5 = std::string_view(*checksum);
-        FieldValue mtime;
-        if (entry.nMtimeNs)
-            mtime = *entry.nMtimeNs;
-        m_index.AddFile(m_files.Append({nDirId, entry.name, size, md5, mtime}), nDirId, entry.name);
-        m_job.progress.nFiles.fetch_add(1, std::memory_order_relaxed);
-        CountRow();
+        m_pending.push_back(std::move(file));
+        StoreReady(false);
     }
+
+    // Stores every file still waiting for its checksum: before the
+    // descriptors they hold are needed, and at the end.
+    void StoreWaiting() { StoreReady(true); }
 
     // Writes the name index of the rows stored, and commits.
     void Finish() {
+        StoreWaiting();
         if (!m_database.InTransaction())
             m_database.BeginTransaction();
         m_index.Write(m_database);
@@ -132,6 +141,75 @@ public:
     }
 
 private:
+    struct PendingFile {
+        int64_t nDirId;
+        std::string strName;
+        std::optional<int64_t> nSize, nMtimeNs;
+        std::optional<std::string> checksum;
+        std::shared_ptr<ChecksumPool::Task> pTask; // a checksum being computed
+    };
+
+    // Files a walk may list ahead of the one whose checksum it waits for:
+    // enough that the other threads stay busy while one hashes a large file.
+    static constexpr size_t kMaxWaiting = 4096;
+
+    template <typename Relieve>
+    std::optional<std::string> HashHere(int nDirFd, const char* pszName, bool bOwned,
+                                        Relieve fnRelieve) {
+        for (;;) {
+            errno = 0; // a digest refused for its length leaves no errno
+            std::optional<std::string> checksum =
+                FileChecksumAt(nDirFd, pszName, bOwned, m_nMaxChecksumBytes);
+            const int nErr = errno;
+            if (checksum || !IsResourceShortage(nErr))
+                return checksum;
+            if (nErr == ENOMEM || !fnRelieve())
+                ThrowShortage(nErr);
+        }
+    }
+
+    void StoreReady(bool bAll) {
+        while (!m_pending.empty()) {
+            PendingFile& file = m_pending.front();
+            if (file.pTask) {
+                if (!m_pPool->IsDone(*file.pTask)) {
+                    if (!bAll && m_pending.size() <= kMaxWaiting)
+                        return;
+                    m_pPool->Wait(*file.pTask);
+                }
+                if (!file.pTask->checksum && IsResourceShortage(file.pTask->nError)) {
+                    // Its thread found no descriptor: this one hashes it.
+                    file.checksum = HashHere(file.pTask->dir->Get(), file.strName.c_str(),
+                                             file.pTask->bOwned, [] { return false; });
+                } else {
+                    file.checksum = std::move(file.pTask->checksum);
+                }
+                if (file.checksum)
+                    ++m_job.outcome.nChecksumsRead;
+            }
+            Append(file);
+            m_pending.pop_front();
+        }
+    }
+
+    void Append(const PendingFile& file) {
+        FieldValue size;
+        if (file.nSize)
+            size = *file.nSize;
+        FieldValue md5;
+        if (file.checksum) {
+            md5 = std::string_view(*file.checksum);
+            m_job.progress.nChecksums.fetch_add(1, std::memory_order_relaxed);
+        }
+        FieldValue mtime;
+        if (file.nMtimeNs)
+            mtime = *file.nMtimeNs;
+        const std::string_view name(file.strName);
+        m_index.AddFile(m_files.Append({file.nDirId, name, size, md5, mtime}), file.nDirId, name);
+        m_job.progress.nFiles.fetch_add(1, std::memory_order_relaxed);
+        CountRow();
+    }
+
     bool WantsChecksum(const DirectoryEntry& entry) const {
         if (!m_job.bChecksum || !entry.bIsRegular || !entry.nSize)
             return false;
@@ -155,6 +233,8 @@ private:
     NameIndexBuilder m_index;
     uint64_t m_nRows = 0;
     uint64_t m_nMaxChecksumBytes = kNoReadLimit;
+    std::deque<PendingFile> m_pending;
+    std::unique_ptr<ChecksumPool> m_pPool; // last: its threads end before what they use
 };
 
 // The depth-first walk below a stored start directory. It keeps one open
@@ -307,6 +387,24 @@ private:
                 ThrowShortage(reader->Error());
         }
         const bool bPseudo = m_job.bChecksum && DirectoryReader::IsOnPseudoFileSystem(nDirFd);
+        // The directory's descriptor for the hashing threads, made when its
+        // first file needs one and kept by its files until they are hashed.
+        std::shared_ptr<UniqueFd> sharedDir;
+        auto fnSharedDir = [&]() -> std::shared_ptr<UniqueFd> {
+            for (int nTry = 0; !sharedDir && nTry < 2; ++nTry) {
+                UniqueFd fd(::fcntl(nDirFd, F_DUPFD_CLOEXEC, 0));
+                if (fd.IsValid()) {
+                    sharedDir = std::make_shared<UniqueFd>(std::move(fd));
+                } else if (IsResourceShortage(errno) && errno != ENOMEM) {
+                    // The files waiting give theirs back, and the levels above.
+                    m_writer.StoreWaiting();
+                    ReleaseDescriptors(i);
+                } else {
+                    break;
+                }
+            }
+            return sharedDir; // null: hashed by the walk itself
+        };
         DirectoryEntry entry;
         while (!Stopped() && reader->Next(entry)) {
             if (IsExcluded(entry.name, level.strPath))
@@ -320,7 +418,8 @@ private:
                     {level.strNames.size(), entry.name.size(), nChildId});
                 level.strNames.append(entry.name);
             } else {
-                m_writer.StoreFile(nDirFd, nDirId, level.strPath, entry, bPseudo, fnRelieve);
+                m_writer.StoreFile(nDirFd, nDirId, level.strPath, entry, bPseudo, fnRelieve,
+                                   fnSharedDir);
             }
         }
         if (reader->Error() == ENOMEM)
@@ -338,10 +437,16 @@ private:
     std::vector<Level> m_levels;
 };
 
+unsigned HashThreads(const ScanJob& job) {
+    if (!job.bChecksum)
+        return 1;
+    return job.nJobs > 0 ? job.nJobs : ChecksumThreadsFor(job.strStartDir);
+}
+
 } // namespace
 
 void ScanDirectory(Database& database, ScanJob& job, const std::string& strPath, int64_t nDirId) {
-    CatalogWriter writer(database, job);
+    CatalogWriter writer(database, job, HashThreads(job));
     TreeWalk(writer, job, strPath).Run(nDirId);
     writer.Finish();
 }
@@ -438,7 +543,7 @@ void BuildCatalog(Database& database, ScanJob& job, bool& bCreated) {
     // A new catalog whose content can be walked again: no disk flush per
     // commit. The file is flushed once when it is closed.
     database.Execute("PRAGMA synchronous=OFF");
-    CatalogWriter writer(database, job);
+    CatalogWriter writer(database, job, HashThreads(job));
     RecordStart(database, job);
     const int64_t nStartId = writer.StoreDirectory(job.strStartDir);
     TreeWalk(writer, job, job.strStartDir).Run(nStartId);

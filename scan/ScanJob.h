@@ -44,6 +44,9 @@ struct ScanJob {
     // Directories on other file systems than the start directory's are
     // stored but not entered.
     bool bOneFileSystem = false;
+    // Threads hashing checksums: 0 chooses by the device, one on a spinning
+    // disk, else one a core. The rows are the same whatever it is.
+    unsigned nJobs = 0;
     // When updating: the catalog's former files, whose checksums unchanged
     // files keep without being read. Walked by the worker; null for a new build.
     PreviousCatalog* pPrevious = nullptr;

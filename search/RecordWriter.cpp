@@ -195,6 +195,8 @@ RecordWriter::RecordWriter(std::function<void(std::string_view)> fnWrite, Output
     : m_fnWrite(std::move(fnWrite)), m_format(format), m_fields(std::move(fields)) {}
 
 void RecordWriter::WriteHeader() {
+    if (m_bHeaderWritten)
+        return;
     m_bHeaderWritten = true;
     if (m_format != OutputFormat::Csv)
         return;

@@ -54,12 +54,14 @@ public:
     void Write(std::span<const RecordValue> values);
     // In tsv, an empty line (groups of records); nothing in csv and json.
     void WriteSeparator();
+    // Writes no csv header: another writer of the same output wrote it.
+    void OmitHeader() { m_bHeaderWritten = true; }
+    // Writes the csv header now, if not yet; the first record does otherwise.
+    void WriteHeader();
 
     OutputFormat Format() const { return m_format; }
 
 private:
-    void WriteHeader();
-
     std::function<void(std::string_view)> m_fnWrite;
     OutputFormat m_format;
     std::vector<RecordField> m_fields;

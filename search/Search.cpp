@@ -47,25 +47,29 @@ std::optional<std::vector<IdRange>> IndexedCandidates(Database& database, int nM
     return all;
 }
 
+std::unique_ptr<ResultSet> OpenSearchHits(Database& database, int nMode,
+                                          const std::string& strSearch, bool bWithTimes) {
+    CatalogSql::SearchTimes times = CatalogSql::SearchTimes::None;
+    if (bWithTimes && nMode != kSearchDirs)
+        times = ResultSet(database.Prepare(CatalogSql::kHasFileTimes)).GetInt64(0) > 0
+                    ? CatalogSql::SearchTimes::Stored
+                    : CatalogSql::SearchTimes::Null;
+    std::optional<std::vector<IdRange>> ranges = IndexedCandidates(database, nMode, strSearch);
+    Statement statement = database.Prepare(CatalogSql::SearchSql(nMode, times, ranges.has_value()));
+    const int nPattern = ranges ? 3 : 1;
+    statement.BindText(nPattern, strSearch);
+    if (statement.ParameterCount() > nPattern)
+        statement.BindText(nPattern + 1, strSearch);
+    if (ranges)
+        return std::make_unique<ResultSet>(std::move(statement), std::move(*ranges), 1);
+    return std::make_unique<ResultSet>(std::move(statement));
+}
+
 void RunCatalogQuery(Database& database, int nMode, const std::string& strSearch, bool bWithTimes) {
     g_pSearchRecordset.reset();
     g_nSearchMode = nMode;
     try {
-        CatalogSql::SearchTimes times = CatalogSql::SearchTimes::None;
-        if (bWithTimes && nMode != kSearchDirs)
-            times = ResultSet(database.Prepare(CatalogSql::kHasFileTimes)).GetInt64(0) > 0
-                        ? CatalogSql::SearchTimes::Stored
-                        : CatalogSql::SearchTimes::Null;
-        std::optional<std::vector<IdRange>> ranges = IndexedCandidates(database, nMode, strSearch);
-        Statement statement =
-            database.Prepare(CatalogSql::SearchSql(nMode, times, ranges.has_value()));
-        const int nPattern = ranges ? 3 : 1;
-        statement.BindText(nPattern, strSearch);
-        if (statement.ParameterCount() > nPattern)
-            statement.BindText(nPattern + 1, strSearch);
-        g_pSearchRecordset =
-            ranges ? std::make_unique<ResultSet>(std::move(statement), std::move(*ranges), 1)
-                   : std::make_unique<ResultSet>(std::move(statement));
+        g_pSearchRecordset = OpenSearchHits(database, nMode, strSearch, bWithTimes);
     } catch (...) {
         // Nothing may read a result set that never opened.
         g_pSearchRecordset.reset();

@@ -49,6 +49,14 @@ void OpenCatalogForSearch(Database& database, const std::string& strAppPath,
 std::optional<std::vector<IdRange>> IndexedCandidates(Database& database, int nMode,
                                                       const std::string& strSearch);
 
+// The hits of a search of nMode for strSearch in the open catalog, as a
+// read-only pass of their own (nothing process-wide is touched, so searches
+// of several catalogs may run at once, each on its own connection). With
+// bWithTimes file hits carry their modification times as a fifth field. The
+// name index is used where it helps. Raises EngineError.
+std::unique_ptr<ResultSet> OpenSearchHits(Database& database, int nMode,
+                                          const std::string& strSearch, bool bWithTimes = false);
+
 // Builds the statement of nMode with strSearch bound as the pattern and opens
 // it on the catalog into g_pSearchRecordset (the previous one is destroyed
 // first); sets g_nSearchMode. With bWithTimes the hits of files also carry
