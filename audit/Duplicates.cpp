@@ -21,7 +21,7 @@ struct Candidate {
 
 } // namespace
 
-std::vector<DuplicateGroup> FindDuplicates(const std::vector<Database*>& catalogs,
+std::vector<DuplicateGroup> FindDuplicates(const std::vector<std::unique_ptr<Database>>& catalogs,
                                            int64_t nMinSize) {
     std::vector<Candidate> candidates;
     for (size_t k = 0; k < catalogs.size(); ++k) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -24,5 +25,5 @@ struct DuplicateGroup {
 // wastes most first (then by size, then checksum). Files without a checksum
 // are never duplicates, and files smaller than nMinSize bytes (or empty,
 // which free nothing) are left out. Raises EngineError.
-std::vector<DuplicateGroup> FindDuplicates(const std::vector<Database*>& catalogs,
+std::vector<DuplicateGroup> FindDuplicates(const std::vector<std::unique_ptr<Database>>& catalogs,
                                            int64_t nMinSize);

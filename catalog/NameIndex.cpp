@@ -39,8 +39,30 @@ bool ReadVarint(std::string_view bytes, size_t& nPos, uint64_t& nValue) {
     return false;
 }
 
+// A folded character as the folded text holds it: UTF-8, or the byte itself
+// for a byte that was no valid UTF-8 (the matcher's 0x110000 + byte).
+void AppendFoldedCharacter(uint32_t f, std::string& strOut) {
+    if (f < 0x80) {
+        strOut += static_cast<char>(f);
+    } else if (f >= 0x110000) {
+        strOut += static_cast<char>(f - 0x110000);
+    } else if (f < 0x800) {
+        strOut += static_cast<char>(0xC0 | (f >> 6));
+        strOut += static_cast<char>(0x80 | (f & 0x3F));
+    } else if (f < 0x10000) {
+        strOut += static_cast<char>(0xE0 | (f >> 12));
+        strOut += static_cast<char>(0x80 | ((f >> 6) & 0x3F));
+        strOut += static_cast<char>(0x80 | (f & 0x3F));
+    } else {
+        strOut += static_cast<char>(0xF0 | (f >> 18));
+        strOut += static_cast<char>(0x80 | ((f >> 12) & 0x3F));
+        strOut += static_cast<char>(0x80 | ((f >> 6) & 0x3F));
+        strOut += static_cast<char>(0x80 | (f & 0x3F));
+    }
+}
+
 // A text as the index sees it: each character folded as the matcher folds
-// it, written back as UTF-8; a byte that is no valid UTF-8 stays itself.
+// it, written back as UTF-8.
 void AppendFolded(std::string_view text, std::string& strOut) {
     for (size_t nPos = 0; nPos < text.size();) {
         const auto b = static_cast<unsigned char>(text[nPos]);
@@ -52,45 +74,7 @@ void AppendFolded(std::string_view text, std::string& strOut) {
         size_t nLength = 0;
         const uint32_t c = DecodeUtf8(text.substr(nPos), nLength);
         nPos += nLength;
-        const uint32_t f = FoldCase(c);
-        if (f >= 0x110000)
-            strOut += static_cast<char>(f - 0x110000);
-        else if (f < 0x800) {
-            strOut += static_cast<char>(0xC0 | (f >> 6));
-            strOut += static_cast<char>(0x80 | (f & 0x3F));
-        } else if (f < 0x10000) {
-            strOut += static_cast<char>(0xE0 | (f >> 12));
-            strOut += static_cast<char>(0x80 | ((f >> 6) & 0x3F));
-            strOut += static_cast<char>(0x80 | (f & 0x3F));
-        } else {
-            strOut += static_cast<char>(0xF0 | (f >> 18));
-            strOut += static_cast<char>(0x80 | ((f >> 12) & 0x3F));
-            strOut += static_cast<char>(0x80 | ((f >> 6) & 0x3F));
-            strOut += static_cast<char>(0x80 | (f & 0x3F));
-        }
-    }
-}
-
-void AppendCodePoints(const std::vector<uint32_t>& run, std::string& strOut) {
-    // The run holds foldings already; written as the folded text would be.
-    for (const uint32_t f : run) {
-        if (f < 0x80) {
-            strOut += static_cast<char>(f);
-        } else if (f >= 0x110000) {
-            strOut += static_cast<char>(f - 0x110000);
-        } else if (f < 0x800) {
-            strOut += static_cast<char>(0xC0 | (f >> 6));
-            strOut += static_cast<char>(0x80 | (f & 0x3F));
-        } else if (f < 0x10000) {
-            strOut += static_cast<char>(0xE0 | (f >> 12));
-            strOut += static_cast<char>(0x80 | ((f >> 6) & 0x3F));
-            strOut += static_cast<char>(0x80 | (f & 0x3F));
-        } else {
-            strOut += static_cast<char>(0xF0 | (f >> 18));
-            strOut += static_cast<char>(0x80 | ((f >> 12) & 0x3F));
-            strOut += static_cast<char>(0x80 | ((f >> 6) & 0x3F));
-            strOut += static_cast<char>(0x80 | (f & 0x3F));
-        }
+        AppendFoldedCharacter(FoldCase(c), strOut);
     }
 }
 
@@ -120,7 +104,8 @@ std::vector<uint32_t> TrigramsOfRuns(const std::vector<std::vector<uint32_t>>& r
     std::string strFolded;
     for (const std::vector<uint32_t>& run : runs) {
         strFolded.clear();
-        AppendCodePoints(run, strFolded);
+        for (const uint32_t f : run) // the run holds foldings already
+            AppendFoldedCharacter(f, strFolded);
         ForEachTrigram(strFolded, [&](uint32_t t) { trigrams.push_back(t); });
     }
     std::sort(trigrams.begin(), trigrams.end());

@@ -70,17 +70,10 @@ RecordValue SizeValue(const std::optional<int64_t>& nSize) {
 
 int RunDiffCommand(const std::vector<std::string>& args) {
     CommandLine cmd;
-    std::string strError;
-    if (!cmd.Parse(args, {"--help", "--content"}, {"--format"}, strError)) {
-        PrintError(strError);
-        return kExitUsage;
-    }
+    if (const int nExit = ParseCommand(args, kDiffHelp, {"--content"}, {"--format"}, cmd);
+        nExit >= 0)
+        return nExit;
     OutputWriter out;
-    if (cmd.Has("--help")) {
-        out.Write(kDiffHelp);
-        out.Flush();
-        return kExitOk;
-    }
     OutputFormat format = OutputFormat::Tsv;
     if (!ParseFormatOption(cmd, format))
         return kExitUsage;
@@ -143,23 +136,17 @@ int RunDiffCommand(const std::vector<std::string>& args) {
 
 int RunDuplicatesCommand(const std::vector<std::string>& args) {
     CommandLine cmd;
-    std::string strError;
-    if (!cmd.Parse(args, {"--help"}, {"--min-size", "--format"}, strError)) {
-        PrintError(strError);
-        return kExitUsage;
-    }
+    if (const int nExit = ParseCommand(args, kDuplicatesHelp, {}, {"--min-size", "--format"}, cmd);
+        nExit >= 0)
+        return nExit;
     OutputWriter out;
-    if (cmd.Has("--help")) {
-        out.Write(kDuplicatesHelp);
-        out.Flush();
-        return kExitOk;
-    }
     OutputFormat format = OutputFormat::Tsv;
     if (!ParseFormatOption(cmd, format))
         return kExitUsage;
     int64_t nMinSize = 0;
     if (auto it = cmd.values.find("--min-size"); it != cmd.values.end()) {
         SearchFilter bound;
+        std::string strError;
         if (!ParseSizeBound("+" + it->second, bound, strError)) {
             PrintError("--min-size takes a whole number with an optional unit b, k, M, G or T: '" +
                        it->second + "'");
@@ -177,14 +164,9 @@ int RunDuplicatesCommand(const std::vector<std::string>& args) {
                 return kExitUsage;
             }
         }
-        std::vector<std::unique_ptr<Database>> catalogs;
-        std::vector<Database*> pointers;
-        for (const std::string& strEntry : entries) {
-            catalogs.push_back(std::make_unique<Database>());
-            OpenCatalogForSearch(*catalogs.back(), strApp, strEntry);
-            pointers.push_back(catalogs.back().get());
-        }
-        const std::vector<DuplicateGroup> groups = FindDuplicates(pointers, nMinSize);
+        const std::vector<std::unique_ptr<Database>> catalogs =
+            OpenCatalogsForSearch(strApp, entries);
+        const std::vector<DuplicateGroup> groups = FindDuplicates(catalogs, nMinSize);
         RecordWriter records(
             out.Sink(), format,
             format == OutputFormat::Tsv

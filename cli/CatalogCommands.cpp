@@ -72,17 +72,9 @@ const char* const kReindexHelp =
 
 int RunReindexCommand(const std::vector<std::string>& args) {
     CommandLine cmd;
-    std::string strError;
-    if (!cmd.Parse(args, {"--help"}, {}, strError)) {
-        PrintError(strError);
-        return kExitUsage;
-    }
+    if (const int nExit = ParseCommand(args, kReindexHelp, {}, {}, cmd); nExit >= 0)
+        return nExit;
     OutputWriter out;
-    if (cmd.Has("--help")) {
-        out.Write(kReindexHelp);
-        out.Flush();
-        return kExitOk;
-    }
     if (cmd.operands.empty()) {
         PrintError("reindex takes one or more ENTRY (see kestrel-cli list)");
         return kExitUsage;
@@ -119,17 +111,9 @@ int RunReindexCommand(const std::vector<std::string>& args) {
 
 int RunInfoCommand(const std::vector<std::string>& args) {
     CommandLine cmd;
-    std::string strError;
-    if (!cmd.Parse(args, {"--help"}, {}, strError)) {
-        PrintError(strError);
-        return kExitUsage;
-    }
+    if (const int nExit = ParseCommand(args, kInfoHelp, {}, {}, cmd); nExit >= 0)
+        return nExit;
     OutputWriter out;
-    if (cmd.Has("--help")) {
-        out.Write(kInfoHelp);
-        out.Flush();
-        return kExitOk;
-    }
     if (cmd.operands.empty()) {
         PrintError("info takes one or more ENTRY (see kestrel-cli list)");
         return kExitUsage;
@@ -164,58 +148,32 @@ int RunInfoCommand(const std::vector<std::string>& args) {
 
 int RunUpdateCommand(const std::vector<std::string>& args) {
     CommandLine cmd;
-    std::string strError;
-    if (!cmd.Parse(args, {"--checksum", "--one-file-system", "--help"},
-                   {"--max-size", "--exclude", "--jobs"}, strError)) {
-        PrintError(strError + " (see kestrel-cli update --help)");
-        return kExitUsage;
-    }
-    if (cmd.Has("--help")) {
-        OutputWriter out;
-        out.Write(kUpdateHelp);
-        out.Flush();
-        return kExitOk;
-    }
+    if (const int nExit = ParseCommand(args, kUpdateHelp, {"--checksum", "--one-file-system"},
+                                       {"--max-size", "--exclude", "--jobs"}, cmd);
+        nExit >= 0)
+        return nExit;
     if (cmd.operands.size() != 1) {
         PrintError("update takes one ENTRY (see kestrel-cli list)");
         return kExitUsage;
     }
+    ScanOptionValues given;
+    if (!ReadScanOptions(cmd, given))
+        return kExitUsage;
     UpdateOptions options;
     if (cmd.Has("--checksum"))
         options.bChecksum = true;
     if (cmd.Has("--one-file-system"))
         options.bOneFileSystem = true;
-    if (auto it = cmd.values.find("--max-size"); it != cmd.values.end()) {
-        int32_t nKb = 0;
-        if (!ParseMaxSizeKb(it->second, nKb)) {
-            PrintError("--max-size takes a whole number of KB from 0 to 2147483647");
-            return kExitUsage;
-        }
-        options.nMaxFileSizeKb = nKb;
-    }
-    if (const std::vector<std::string> excludes = cmd.All("--exclude"); !excludes.empty()) {
-        for (const std::string& strPattern : excludes) {
-            if (std::string strProblem = PatternProblem(strPattern); !strProblem.empty()) {
-                PrintError(strProblem);
-                return kExitUsage;
-            }
-        }
-        options.excludes = excludes;
-    }
-    unsigned nJobs = 0;
-    if (auto it = cmd.values.find("--jobs"); it != cmd.values.end()) {
-        if (!ParseJobs(it->second, nJobs)) {
-            PrintError("--jobs takes a whole number of threads from 1 to 256");
-            return kExitUsage;
-        }
-    }
+    options.nMaxFileSizeKb = given.nMaxFileSizeKb;
+    if (!given.excludes.empty())
+        options.excludes = given.excludes;
     const std::string strPath = CatalogPathOfEntry(DataFolder(), cmd.operands[0]);
     CatalogUpdate update(strPath, options);
     if (const std::string strProblem = update.StartProblem(); !strProblem.empty()) {
         PrintError(strProblem);
         return kExitFailed;
     }
-    update.Job().nJobs = nJobs;
+    update.Job().nJobs = given.nJobs;
     const JobRun run = RunScanJob(update.Job());
     const std::string strProblem = update.Finish();
     const ScanOutcome& outcome = update.Job().outcome;

@@ -1,6 +1,7 @@
 #include "cli/CommandLine.h"
 
 #include "catalog/EngineError.h"
+#include "cli/Output.h"
 #include "search/Search.h"
 
 #include <charconv>
@@ -55,6 +56,49 @@ std::vector<std::string> CommandLine::All(const std::string& strOption) const {
         if (strName == strOption)
             all.push_back(strValue);
     return all;
+}
+
+int ParseCommand(const std::vector<std::string>& args, const char* pszHelp,
+                 std::set<std::string> flags, const std::set<std::string>& valued,
+                 CommandLine& cmd) {
+    std::string strError;
+    flags.insert("--help");
+    if (!cmd.Parse(args, flags, valued, strError)) {
+        PrintError(strError + " (see --help)");
+        return kExitUsage;
+    }
+    if (cmd.Has("--help")) {
+        OutputWriter out;
+        out.Write(pszHelp);
+        out.Flush();
+        return kExitOk;
+    }
+    return -1;
+}
+
+bool ReadScanOptions(const CommandLine& cmd, ScanOptionValues& values) {
+    if (auto it = cmd.values.find("--max-size"); it != cmd.values.end()) {
+        int32_t nKb = 0;
+        if (!ParseMaxSizeKb(it->second, nKb)) {
+            PrintError("--max-size takes a whole number of KB from 0 to 2147483647");
+            return false;
+        }
+        values.nMaxFileSizeKb = nKb;
+    }
+    values.excludes = cmd.All("--exclude");
+    for (const std::string& strPattern : values.excludes) {
+        if (std::string strProblem = PatternProblem(strPattern); !strProblem.empty()) {
+            PrintError(strProblem);
+            return false;
+        }
+    }
+    if (auto it = cmd.values.find("--jobs"); it != cmd.values.end()) {
+        if (!ParseJobs(it->second, values.nJobs)) {
+            PrintError("--jobs takes a whole number of threads from 1 to 256");
+            return false;
+        }
+    }
+    return true;
 }
 
 bool ParseMaxSizeKb(const std::string& strText, int32_t& nKb) {

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <map>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -34,6 +35,22 @@ struct CommandLine {
 private:
     std::vector<std::pair<std::string, std::string>> m_allValues;
 };
+
+// Parses a command's arguments with its options (--help is always known):
+// prints the error, or the help text pszHelp, and returns the exit status
+// then; returns -1 when the command is to go on.
+int ParseCommand(const std::vector<std::string>& args, const char* pszHelp,
+                 std::set<std::string> flags, const std::set<std::string>& valued,
+                 CommandLine& cmd);
+
+// The options create and update share, as given.
+struct ScanOptionValues {
+    std::optional<int32_t> nMaxFileSizeKb; // --max-size
+    std::vector<std::string> excludes;     // --exclude, each checked
+    unsigned nJobs = 0;                    // --jobs; 0 when not given
+};
+// Reads them; prints what is wrong and returns false for a bad value.
+bool ReadScanOptions(const CommandLine& cmd, ScanOptionValues& values);
 
 // A --max-size value: a whole number of KB from 0 to 2147483647.
 bool ParseMaxSizeKb(const std::string& strText, int32_t& nKb);

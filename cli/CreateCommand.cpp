@@ -58,31 +58,20 @@ const char* const kCreateHelp =
 
 int RunCreateCommand(const std::vector<std::string>& args) {
     CommandLine cmd;
-    std::string strError;
-    if (!cmd.Parse(args, {"--checksum", "--force", "--one-file-system", "--help"},
-                   {"--max-size", "--exclude", "--jobs"}, strError)) {
-        PrintError(strError + " (see kestrel-cli create --help)");
-        return kExitUsage;
-    }
-    if (cmd.Has("--help")) {
-        OutputWriter out;
-        out.Write(kCreateHelp);
-        out.Flush();
-        return kExitOk;
-    }
+    if (const int nExit =
+            ParseCommand(args, kCreateHelp, {"--checksum", "--force", "--one-file-system"},
+                         {"--max-size", "--exclude", "--jobs"}, cmd);
+        nExit >= 0)
+        return nExit;
     if (cmd.operands.size() != 2) {
         PrintError("create takes a NAME and a START_DIR (see kestrel-cli create --help)");
         return kExitUsage;
     }
     const std::string& strName = cmd.operands[0];
     const std::string& strStartDir = cmd.operands[1];
-    int32_t nMaxFileSizeKb = 100;
-    if (auto it = cmd.values.find("--max-size"); it != cmd.values.end()) {
-        if (!ParseMaxSizeKb(it->second, nMaxFileSizeKb)) {
-            PrintError("--max-size takes a whole number of KB from 0 to 2147483647");
-            return kExitUsage;
-        }
-    }
+    ScanOptionValues options;
+    if (!ReadScanOptions(cmd, options))
+        return kExitUsage;
     const std::string strFolder = DataFolder();
     if (const std::string strProblem = CatalogNameProblem(strFolder, strName);
         !strProblem.empty()) {
@@ -92,12 +81,6 @@ int RunCreateCommand(const std::vector<std::string>& args) {
     if (strStartDir.empty()) {
         PrintError("Enter start directory");
         return kExitUsage;
-    }
-    for (const std::string& strPattern : cmd.All("--exclude")) {
-        if (std::string strProblem = PatternProblem(strPattern); !strProblem.empty()) {
-            PrintError(strProblem);
-            return kExitUsage;
-        }
     }
 
     ScanJob job;
@@ -115,15 +98,9 @@ int RunCreateCommand(const std::vector<std::string>& args) {
     }
     job.strStartDir = strStartDir;
     job.bChecksum = cmd.Has("--checksum");
-    job.nMaxFileSizeKb = nMaxFileSizeKb;
-
-    job.excludes = cmd.All("--exclude");
-    if (auto it = cmd.values.find("--jobs"); it != cmd.values.end()) {
-        if (!ParseJobs(it->second, job.nJobs)) {
-            PrintError("--jobs takes a whole number of threads from 1 to 256");
-            return kExitUsage;
-        }
-    }
+    job.nMaxFileSizeKb = options.nMaxFileSizeKb.value_or(100);
+    job.excludes = options.excludes;
+    job.nJobs = options.nJobs;
     job.bOneFileSystem = cmd.Has("--one-file-system");
     const JobRun run = RunScanJob(job);
 

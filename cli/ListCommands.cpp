@@ -36,25 +36,6 @@ const char* const kDeleteHelp =
     "otherwise. Exit status 1 when refused, or when the file or the list could\n"
     "not be changed (then nothing is).\n";
 
-// Parses args with only --help known (plus extra flags); prints help or the
-// error. Returns -1 to go on, else the exit status.
-int ParseSimple(const std::vector<std::string>& args, const char* pszHelp, CommandLine& cmd,
-                std::set<std::string> flags = {}) {
-    std::string strError;
-    flags.insert("--help");
-    if (!cmd.Parse(args, flags, {}, strError)) {
-        PrintError(strError);
-        return kExitUsage;
-    }
-    if (cmd.Has("--help")) {
-        OutputWriter out;
-        out.Write(pszHelp);
-        out.Flush();
-        return kExitOk;
-    }
-    return -1;
-}
-
 bool AskYes(const std::string& strQuestion) {
     std::fprintf(stderr, "%s [y/N] ", strQuestion.c_str());
     std::fflush(stderr);
@@ -68,7 +49,7 @@ bool AskYes(const std::string& strQuestion) {
 
 int RunListCommand(const std::vector<std::string>& args) {
     CommandLine cmd;
-    if (const int nExit = ParseSimple(args, kListHelp, cmd); nExit >= 0)
+    if (const int nExit = ParseCommand(args, kListHelp, {}, {}, cmd); nExit >= 0)
         return nExit;
     if (!cmd.operands.empty()) {
         PrintError("list takes no arguments");
@@ -83,7 +64,7 @@ int RunListCommand(const std::vector<std::string>& args) {
 
 int RunAddCommand(const std::vector<std::string>& args) {
     CommandLine cmd;
-    if (const int nExit = ParseSimple(args, kAddHelp, cmd); nExit >= 0)
+    if (const int nExit = ParseCommand(args, kAddHelp, {}, {}, cmd); nExit >= 0)
         return nExit;
     if (cmd.operands.size() != 1 || cmd.operands[0].empty()) {
         PrintError("add takes one PATH");
@@ -120,7 +101,7 @@ int RunAddCommand(const std::vector<std::string>& args) {
 
 int RunDeleteCommand(const std::vector<std::string>& args) {
     CommandLine cmd;
-    if (const int nExit = ParseSimple(args, kDeleteHelp, cmd, {"--yes"}); nExit >= 0)
+    if (const int nExit = ParseCommand(args, kDeleteHelp, {"--yes"}, {}, cmd); nExit >= 0)
         return nExit;
     if (cmd.operands.size() != 1) {
         PrintError("delete takes one ENTRY");

@@ -80,19 +80,12 @@ const char* const kVerifyHelp =
 
 int RunSearchCommand(const std::vector<std::string>& args) {
     CommandLine cmd;
-    std::string strError;
-    if (!cmd.Parse(args, {"--help", "-0", "--null"},
-                   {"--where", "--format", "--size", "--changed-within", "--changed-before"},
-                   strError)) {
-        PrintError(strError);
-        return kExitUsage;
-    }
+    if (const int nExit = ParseCommand(
+            args, kSearchHelp, {"-0", "--null"},
+            {"--where", "--format", "--size", "--changed-within", "--changed-before"}, cmd);
+        nExit >= 0)
+        return nExit;
     OutputWriter out;
-    if (cmd.Has("--help")) {
-        out.Write(kSearchHelp);
-        out.Flush();
-        return kExitOk;
-    }
     int nMode = kSearchBoth;
     if (auto it = cmd.values.find("--where"); it != cmd.values.end()) {
         if (it->second == "files")
@@ -108,6 +101,7 @@ int RunSearchCommand(const std::vector<std::string>& args) {
     if (!ParseFormatOption(cmd, format))
         return kExitUsage;
     SearchFilter filter;
+    std::string strError;
     for (const std::string& strBound : cmd.All("--size")) {
         if (!ParseSizeBound(strBound, filter, strError)) {
             PrintError(strError);
@@ -174,17 +168,9 @@ int RunSearchCommand(const std::vector<std::string>& args) {
 
 int RunVerifyCommand(const std::vector<std::string>& args) {
     CommandLine cmd;
-    std::string strError;
-    if (!cmd.Parse(args, {"--help"}, {"--format"}, strError)) {
-        PrintError(strError);
-        return kExitUsage;
-    }
+    if (const int nExit = ParseCommand(args, kVerifyHelp, {}, {"--format"}, cmd); nExit >= 0)
+        return nExit;
     OutputWriter out;
-    if (cmd.Has("--help")) {
-        out.Write(kVerifyHelp);
-        out.Flush();
-        return kExitOk;
-    }
     OutputFormat format = OutputFormat::Tsv;
     if (!ParseFormatOption(cmd, format))
         return kExitUsage;

@@ -350,14 +350,9 @@ void CDBSearch::OnFindDuplicates() {
         ShowMessage(this, kMsgSelectDatabases, "Warning", MessageIcon::Warning);
         return;
     }
-    std::vector<std::unique_ptr<Database>> catalogs;
-    std::vector<Database*> pointers;
-    for (const std::string& strEntry : selected) {
-        catalogs.push_back(std::make_unique<Database>());
-        OpenCatalogForSearch(*catalogs.back(), g_strAppPath, strEntry);
-        pointers.push_back(catalogs.back().get());
-    }
-    const std::vector<DuplicateGroup> groups = FindDuplicates(pointers, 1);
+    const std::vector<std::unique_ptr<Database>> catalogs =
+        OpenCatalogsForSearch(g_strAppPath, selected);
+    const std::vector<DuplicateGroup> groups = FindDuplicates(catalogs, 1);
     if (groups.empty()) {
         ShowMessage(this, "No duplicate files in the selected catalogs", "Find duplicates",
                     MessageIcon::Information);

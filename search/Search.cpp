@@ -17,6 +17,16 @@ void CheckSearchPattern(const std::string& strSearch) {
     LikeMatcher matcher(strSearch);
 }
 
+std::vector<std::unique_ptr<Database>>
+OpenCatalogsForSearch(const std::string& strAppPath, const std::vector<std::string>& entries) {
+    std::vector<std::unique_ptr<Database>> catalogs;
+    for (const std::string& strEntry : entries) {
+        catalogs.push_back(std::make_unique<Database>());
+        OpenCatalogForSearch(*catalogs.back(), strAppPath, strEntry);
+    }
+    return catalogs;
+}
+
 void OpenCatalogForSearch(Database& database, const std::string& strAppPath,
                           const std::string& strEntry) {
     database.Open(CatalogPathOfEntry(strAppPath, strEntry), Database::OpenMode::ReadOnly);

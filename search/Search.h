@@ -33,6 +33,11 @@ extern int g_nSearchMode;
 extern int g_nResultAction;
 extern std::string g_strSearchDatabase;
 
+// Opens the catalogs of the entries read-only, in order; raises EngineError
+// at the first that cannot be opened.
+std::vector<std::unique_ptr<Database>>
+OpenCatalogsForSearch(const std::string& strAppPath, const std::vector<std::string>& entries);
+
 // Raises EngineError with the matcher's message when strSearch is no valid
 // pattern, so a search can refuse it before it opens any catalog.
 void CheckSearchPattern(const std::string& strSearch);
