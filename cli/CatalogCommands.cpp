@@ -197,13 +197,6 @@ int RunUpdateCommand(const std::vector<std::string>& args) {
                   static_cast<unsigned long long>(previous.Changed()),
                   static_cast<unsigned long long>(previous.Unchanged()),
                   static_cast<unsigned long long>(outcome.nChecksumsRead), run.dSeconds);
-    std::string strSummary = strPath + szSummary;
-    if (outcome.nUnreadDirs > 0)
-        strSummary += "; " + std::to_string(outcome.nUnreadDirs) +
-                      (outcome.nUnreadDirs == 1 ? " directory" : " directories") +
-                      " could not be read completely";
-    OutputWriter out;
-    out.Write(strSummary + "\n");
-    out.Flush();
+    WriteJobSummary(strPath + szSummary, update.Job());
     return kExitOk;
 }

@@ -111,14 +111,7 @@ int RunCreateCommand(const std::vector<std::string>& args) {
                   static_cast<unsigned long long>(outcome.nDirs),
                   static_cast<unsigned long long>(outcome.nFiles),
                   static_cast<unsigned long long>(outcome.nChecksums), run.dSeconds);
-    std::string strSummary = job.strCatalogPath + szSummary;
-    if (outcome.nUnreadDirs > 0)
-        strSummary += "; " + std::to_string(outcome.nUnreadDirs) +
-                      (outcome.nUnreadDirs == 1 ? " directory" : " directories") +
-                      " could not be read completely";
-    OutputWriter out;
-    out.Write(strSummary + "\n");
-    out.Flush();
+    WriteJobSummary(job.strCatalogPath + szSummary, job);
     if (outcome.bFailed) {
         PrintError(outcome.strError);
         return kExitFailed;

@@ -62,6 +62,17 @@ JobRun RunScanJob(ScanJob& job) {
     return {elapsed.count(), job.outcome.bStopped ? static_cast<int>(g_nStopSignal) : 0};
 }
 
+void WriteJobSummary(std::string strLine, const ScanJob& job) {
+    const uint64_t nUnread = job.outcome.nUnreadDirs;
+    if (nUnread > 0)
+        strLine += "; " + std::to_string(nUnread) + (nUnread == 1 ? " directory" : " directories") +
+                   " could not be read completely";
+    strLine += '\n';
+    OutputWriter out;
+    out.Write(strLine);
+    out.Flush();
+}
+
 int StoppedExitStatus(int nSignal) {
     return 128 + (nSignal != 0 ? nSignal : SIGINT);
 }

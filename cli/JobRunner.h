@@ -1,5 +1,7 @@
 #pragma once
 
+#include <string>
+
 struct ScanJob;
 
 // How a job run in the foreground ended.
@@ -12,6 +14,10 @@ struct JobRun {
 // on standard error when it is a terminal. SIGINT and SIGTERM ask the walk to
 // stop (what was walked is kept); a second one ends the program at once.
 JobRun RunScanJob(ScanJob& job);
+
+// Writes a job's summary line on standard output: strLine, then how many
+// directories could not be read completely, if any.
+void WriteJobSummary(std::string strLine, const ScanJob& job);
 
 // The exit status for a run stopped by nSignal: 128 + the signal's number.
 int StoppedExitStatus(int nSignal);

@@ -102,6 +102,14 @@ std::string CDBSearch::EntryAt(int nRow) const {
     return std::string(bytes.constData(), static_cast<size_t>(bytes.size()));
 }
 
+std::vector<std::string> CDBSearch::SelectedEntries() const {
+    std::vector<std::string> selected;
+    for (int i = 0; i < m_listDatabases->count(); ++i)
+        if (m_listDatabases->item(i)->isSelected())
+            selected.push_back(EntryAt(i));
+    return selected;
+}
+
 std::vector<std::string> CDBSearch::Entries() const {
     std::vector<std::string> entries;
     for (int i = 0; i < m_listDatabases->count(); ++i)
@@ -185,10 +193,7 @@ void CDBSearch::OnSearch() {
         ShowMessage(this, kMsgEnterSearchText, "Warning", MessageIcon::Warning);
         return;
     }
-    std::vector<std::string> selected;
-    for (int i = 0; i < m_listDatabases->count(); ++i)
-        if (m_listDatabases->item(i)->isSelected())
-            selected.push_back(EntryAt(i));
+    const std::vector<std::string> selected = SelectedEntries();
     if (selected.empty()) {
         ShowMessage(this, kMsgSelectDatabases, "Warning", MessageIcon::Warning);
         return;
@@ -342,10 +347,7 @@ void CDBSearch::OnCompareWith(int nRow) {
 }
 
 void CDBSearch::OnFindDuplicates() {
-    std::vector<std::string> selected;
-    for (int i = 0; i < m_listDatabases->count(); ++i)
-        if (m_listDatabases->item(i)->isSelected())
-            selected.push_back(EntryAt(i));
+    const std::vector<std::string> selected = SelectedEntries();
     if (selected.empty()) {
         ShowMessage(this, kMsgSelectDatabases, "Warning", MessageIcon::Warning);
         return;

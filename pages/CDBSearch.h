@@ -55,8 +55,9 @@ public:
 
     // Appends the catalog list's entries to the list box.
     void LoadDatabaseList();
-    // The entries, in list order.
+    // The entries, in list order; those selected.
     std::vector<std::string> Entries() const;
+    std::vector<std::string> SelectedEntries() const;
 
     QComboBox* m_comboWhere;
     std::string m_strSearch;
