@@ -29,8 +29,10 @@ const char* const kInfoHelp =
     "space). What a catalog does not record reads 'unknown'; of a catalog made\n"
     "by an earlier Kestrel or another program, what its rows tell is shown.\n"
     "Catalogs are separated by a blank line. With --format csv or json each\n"
-    "catalog is one record whose fields are named after the keys (start_directory,\n"
-    "started, ..., made_by; unknown values empty or null).\n"
+    "catalog is one record: catalog, path, start_directory, started, finished,\n"
+    "complete, directories, files, checksums, checksum_limit_kb, total_bytes,\n"
+    "excluded, one_file_system, file_system, uuid, label, mount_point,\n"
+    "volume_bytes, free_bytes, made_by, host; unknown values empty or null.\n"
     "Exit status: 0, or 2 when a catalog cannot be read.\n";
 
 const char* const kUpdateHelp =
@@ -109,15 +111,94 @@ int RunReindexCommand(const std::vector<std::string>& args) {
     return nExit;
 }
 
+namespace {
+
+// The fields of a catalog's record in csv and json: values as numbers and
+// yes/no where they are, unknown ones empty (csv) or null (json).
+const std::vector<RecordField> kInfoFields = {{"catalog", true},
+                                              {"path", true},
+                                              {"start_directory", true},
+                                              {"started"},
+                                              {"finished"},
+                                              {"complete"},
+                                              {"directories"},
+                                              {"files"},
+                                              {"checksums"},
+                                              {"checksum_limit_kb"},
+                                              {"total_bytes"},
+                                              {"excluded", true},
+                                              {"one_file_system"},
+                                              {"file_system"},
+                                              {"uuid"},
+                                              {"label", true},
+                                              {"mount_point", true},
+                                              {"volume_bytes"},
+                                              {"free_bytes"},
+                                              {"made_by"},
+                                              {"host"}};
+
+std::vector<RecordValue> InfoValues(const std::string& strEntry, const std::string& strPath,
+                                    const CatalogInfo& info, std::string& strExcluded) {
+    auto text = [](const std::optional<std::string>& value) {
+        return value && !value->empty() ? RecordValue(std::string_view(*value)) : RecordValue();
+    };
+    auto plain = [](const std::string& strValue) {
+        return strValue.empty() ? RecordValue() : RecordValue(std::string_view(strValue));
+    };
+    auto count = [](const std::optional<uint64_t>& value) {
+        return value ? RecordValue(static_cast<int64_t>(*value)) : RecordValue();
+    };
+    auto yesNo = [](const std::optional<bool>& value) {
+        return value ? RecordValue(*value) : RecordValue();
+    };
+    RecordValue limit;
+    if (info.bChecksums.value_or(true) && info.nChecksumLimitKb)
+        limit = *info.nChecksumLimitKb;
+    RecordValue excluded;
+    if (info.excludes) {
+        strExcluded.clear();
+        for (const std::string& strPattern : *info.excludes)
+            strExcluded += (strExcluded.empty() ? "" : ", ") + strPattern;
+        excluded = std::string_view(strExcluded);
+    }
+    return {std::string_view(strEntry),
+            std::string_view(strPath),
+            text(info.strStartDir),
+            text(info.strStarted),
+            text(info.strFinished),
+            yesNo(info.bComplete),
+            count(info.nDirs),
+            count(info.nFiles),
+            count(info.nChecksums),
+            limit,
+            count(info.nTotalBytes),
+            excluded,
+            yesNo(info.bOneFileSystem),
+            plain(info.volume.strFsType),
+            plain(info.volume.strUuid),
+            plain(info.volume.strLabel),
+            plain(info.volume.strMountPoint),
+            count(info.volume.nSize),
+            count(info.volume.nFree),
+            text(info.strMadeBy),
+            text(info.strHost)};
+}
+
+} // namespace
+
 int RunInfoCommand(const std::vector<std::string>& args) {
     CommandLine cmd;
-    if (const int nExit = ParseCommand(args, kInfoHelp, {}, {}, cmd); nExit >= 0)
+    if (const int nExit = ParseCommand(args, kInfoHelp, {}, {"--format"}, cmd); nExit >= 0)
         return nExit;
-    OutputWriter out;
+    OutputFormat format = OutputFormat::Tsv;
+    if (!ParseFormatOption(cmd, format))
+        return kExitUsage;
     if (cmd.operands.empty()) {
         PrintError("info takes one or more ENTRY (see kestrel-cli list)");
         return kExitUsage;
     }
+    OutputWriter out;
+    RecordWriter records(out.Sink(), format, kInfoFields);
     try {
         const std::string strApp = DataFolder();
         bool bFirst = true;
@@ -126,6 +207,11 @@ int RunInfoCommand(const std::vector<std::string>& args) {
             Database database;
             database.Open(strPath, Database::OpenMode::ReadOnly);
             const CatalogInfo info = ReadCatalogInfo(database);
+            if (format != OutputFormat::Tsv) {
+                std::string strExcluded;
+                records.Write(InfoValues(strEntry, strPath, info, strExcluded));
+                continue;
+            }
             std::string strText = bFirst ? "" : "\n";
             bFirst = false;
             strText +=

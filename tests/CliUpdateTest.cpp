@@ -191,6 +191,11 @@ TEST_F(CliUpdateTest, InfoTellsWhatEachKindOfCatalogKnows) {
         EXPECT_EQ(InfoValue(strInfo, strKey), strValue) << strKey;
     for (const char* pszKey : {"Started", "Finished", "File system", "Mount point"})
         EXPECT_NE(InfoValue(strInfo, pszKey), "unknown") << pszKey;
+    // The same for scripts, typed.
+    const std::string strJson = m_cli.Run({"info", "--format", "json", "New"}).strOut;
+    for (const char* pszField : {"\"complete\":true,", "\"directories\":2,", "\"files\":2,",
+                                 "\"checksum_limit_kb\":100,", "\"total_bytes\":3,"})
+        EXPECT_NE(strJson.find(pszField), std::string::npos) << pszField << strJson;
 
     // A stopped build says it is not complete.
     for (int i = 0; i < 12000; ++i)
