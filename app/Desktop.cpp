@@ -57,9 +57,12 @@ std::optional<std::string> PickCatalogFile(QWidget* pOwner) {
 std::optional<std::string> PickSaveFile(QWidget* pOwner, const QString& strTitle) {
     if (g_desktopHooks.fnPickSaveFile)
         return g_desktopHooks.fnPickSaveFile();
-    const QString strFile = QFileDialog::getSaveFileName(pOwner, strTitle, QString(),
-                                                         "CSV files (*.csv);;All files (*)");
-    return strFile.isEmpty() ? std::nullopt : std::optional(BytesOf(strFile));
+    QFileDialog dialog(pOwner, strTitle, QString(), "CSV files (*.csv);;All files (*)");
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setDefaultSuffix("csv"); // a name typed without one gets it
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return std::nullopt;
+    return BytesOf(dialog.selectedFiles().front());
 }
 
 bool OpenWithDesktop(const std::string& strPath) {

@@ -28,6 +28,7 @@
 #include <QPushButton>
 #include <QShowEvent>
 #include <QToolTip>
+#include <algorithm>
 #include <memory>
 
 namespace {
@@ -282,7 +283,14 @@ void CDBSearch::OnUpdateCatalog(int nRow) {
                     std::to_string(previous.Changed()) + " changed, " +
                     std::to_string(previous.Unchanged()) + " unchanged files",
                 "Update", MessageIcon::Information);
+    // The list is read again, as after any scan, but what the user selected
+    // stays selected, and no second reload waits for the next showing.
+    const std::vector<std::string> selected = SelectedEntries();
     OnUpdateList();
+    for (int i = 0; i < m_listDatabases->count(); ++i)
+        if (std::find(selected.begin(), selected.end(), EntryAt(i)) != selected.end())
+            m_listDatabases->item(i)->setSelected(true);
+    g_bReloadDatabaseList = false;
 }
 
 void CDBSearch::OnCatalogProperties(int nRow) {
@@ -309,12 +317,16 @@ void CDBSearch::OnCompareWith(int nRow) {
             choices << m_listDatabases->item(i)->text();
         }
     }
-    bool bChosen = false;
-    const QString strChoice = QInputDialog::getItem(
-        this, "Compare with", "Compare '" + DisplayText(strOld) + "' with:", choices, 0, false,
-        &bChosen);
-    if (!bChosen)
+    QInputDialog dialog(this);
+    dialog.setWindowTitle("Compare with");
+    dialog.setLabelText("Compare '" + DisplayText(strOld) + "' with:");
+    dialog.setComboBoxItems(choices);
+    dialog.setComboBoxEditable(false);
+    // Wide enough for its title and for catalog names.
+    dialog.setMinimumWidth(DialogUnits(font()).X(180));
+    if (dialog.exec() != QDialog::Accepted)
         return;
+    const QString strChoice = dialog.textValue();
     const std::string strNew = others[static_cast<size_t>(choices.indexOf(strChoice))];
     Database oldDb, newDb;
     OpenCatalogForSearch(oldDb, g_strAppPath, strOld);

@@ -89,9 +89,12 @@ TEST_F(ContextMenuTest, ACatalogEntryIsUpdatedShownComparedAndSearchedForDuplica
     // A right-click selects nothing: the selection is the user's clicks.
     EXPECT_TRUE(list.selectedItems().isEmpty());
 
-    // Update reads the new file into the catalog and says what changed.
+    // Update reads the new file into the catalog and says what changed; the
+    // selection stays as the user made it.
     m_tree.WriteFile("disk/docs/new.txt", "new");
+    SelectEntries({"Backup"});
     EntryMenu(nDisk, "Update");
+    EXPECT_EQ(SearchPage().SelectedEntries(), std::vector<std::string>{"Backup"});
     EXPECT_EQ(TakeMessageTexts(),
               std::vector<std::string>{"'Disk' is up to date: 1 added, 0 removed, 0 changed, 3 "
                                        "unchanged files"});
@@ -124,6 +127,7 @@ TEST_F(ContextMenuTest, ACatalogEntryIsUpdatedShownComparedAndSearchedForDuplica
 
     // Find duplicates over the selected catalogs: one group of three.
     ClickTab(0);
+    EXPECT_EQ(SearchPage().SelectedEntries(), std::vector<std::string>{"Backup"});
     SelectEntries({"Disk", "Backup"});
     EntryMenu(nBackup, "Find duplicates");
     EXPECT_EQ(CurrentTab(), 1);
