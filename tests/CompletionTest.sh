@@ -4,11 +4,15 @@
 # COMPREPLY is compared with what a person expects. Catalog entries come from
 # the real kestrel-cli over a data folder made here.
 #
-#   CompletionTest.sh KESTREL_CLI COMPLETION_SCRIPT
+# The zsh completion, which needs zsh to run, is only read: it must name
+# every command and option too.
+#
+#   CompletionTest.sh KESTREL_CLI BASH_COMPLETION [ZSH_COMPLETION]
 set -uo pipefail
 
 cli=$(realpath "$1")
 script=$2
+zsh_script=${3:-}
 failures=0
 
 work=$(mktemp -d)
@@ -102,12 +106,20 @@ for command in "${commands[@]}"; do
         echo "FAIL: 'kestrel-cli <TAB>' does not offer $command" >&2
         failures=$((failures + 1))
     }
+    if [ -n "$zsh_script" ] && ! grep -qF -- "'$command:" "$zsh_script"; then
+        echo "FAIL: the zsh completion does not offer $command" >&2
+        failures=$((failures + 1))
+    fi
     usage=$(kestrel-cli "$command" --help | sed '/^$/q')
     for option in $(grep -oE -- '\[(--[a-z][a-z0-9-]*|-[a-z0-9])[] ]' <<<"$usage" | tr -d '[] '); do
         offers kestrel-cli "$command" - | grep -qxF -- "$option" || {
             echo "FAIL: 'kestrel-cli $command -<TAB>' does not offer $option" >&2
             failures=$((failures + 1))
         }
+        if [ -n "$zsh_script" ] && ! grep -qE -- "[{,'*]$option[],=[}]" "$zsh_script"; then
+            echo "FAIL: the zsh completion does not know $option" >&2
+            failures=$((failures + 1))
+        fi
     done
 done
 

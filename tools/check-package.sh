@@ -28,7 +28,8 @@ expected="./usr/bin/kestrel
 ./usr/share/kestrel/help/kestrel.htm
 ./usr/share/man/man1/kestrel-cli.1.gz
 ./usr/share/man/man1/kestrel.1.gz
-./usr/share/metainfo/io.github.kestrel.metainfo.xml"
+./usr/share/metainfo/io.github.kestrel.metainfo.xml
+./usr/share/zsh/vendor-completions/_kestrel-cli"
 contents=$(dpkg-deb -c "$deb")
 files=$(awk '$1 !~ /^d/ { print $6 }' <<<"$contents" | LC_ALL=C sort)
 [ "$files" = "$expected" ] || fail "$deb holds
@@ -84,6 +85,8 @@ done
 cmp -s "$usr/share/bash-completion/completions/kestrel-cli" cli/completion/kestrel-cli.bash ||
     fail "the packaged completion differs from cli/completion/kestrel-cli.bash"
 bash -n "$usr/share/bash-completion/completions/kestrel-cli" || fail "the completion is no bash script"
+cmp -s "$usr/share/zsh/vendor-completions/_kestrel-cli" cli/completion/_kestrel-cli ||
+    fail "the packaged zsh completion differs from cli/completion/_kestrel-cli"
 
 desktop-file-validate "$usr/share/applications/kestrel.desktop" || fail "the desktop entry is not valid"
 metainfo=$usr/share/metainfo/io.github.kestrel.metainfo.xml
