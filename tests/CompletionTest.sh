@@ -59,7 +59,9 @@ expect() {
     fi
 }
 
-# Offers, sorted and one space apart, on completing the last of the words.
+# Offers, one a line, on completing the last of the words. Read them from a
+# variable: grep -q on a pipe may stop reading early, and pipefail would count
+# the writer's broken pipe as a failure.
 offers() {
     COMP_WORDS=("$@")
     COMP_CWORD=$(($# - 1))
@@ -102,7 +104,7 @@ mapfile -t commands < <(kestrel-cli --help | sed -n 's/^  \([a-z][a-z-]*\)\( .*\
     failures=$((failures + 1))
 }
 for command in "${commands[@]}"; do
-    offers kestrel-cli "" | grep -qxF -- "$command" || {
+    grep -qxF -- "$command" <<<"$(offers kestrel-cli "")" || {
         echo "FAIL: 'kestrel-cli <TAB>' does not offer $command" >&2
         failures=$((failures + 1))
     }
@@ -112,7 +114,7 @@ for command in "${commands[@]}"; do
     fi
     usage=$(kestrel-cli "$command" --help | sed '/^$/q')
     for option in $(grep -oE -- '\[(--[a-z][a-z0-9-]*|-[a-z0-9])[] ]' <<<"$usage" | tr -d '[] '); do
-        offers kestrel-cli "$command" - | grep -qxF -- "$option" || {
+        grep -qxF -- "$option" <<<"$(offers kestrel-cli "$command" -)" || {
             echo "FAIL: 'kestrel-cli $command -<TAB>' does not offer $option" >&2
             failures=$((failures + 1))
         }

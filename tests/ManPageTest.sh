@@ -94,8 +94,8 @@ mapfile -t described < <(awk '/^\.SH / { inside = ($0 == ".SH COMMANDS"); next }
                                inside && /^\.SS / { print $2 }' "$cli_page")
 [ ${#described[@]} -ge 10 ] || fail "the page's COMMANDS describe only: ${described[*]}"
 for command in "${described[@]}"; do
-    if ! printf '%s\n' "${commands[@]}" | grep -qxF -- "$command"; then
-        if printf '%s\n' "${documented_ahead[@]}" | grep -qxF -- "$command"; then
+    if ! grep -qxF -- "$command" <<<"$(printf '%s\n' "${commands[@]}")"; then
+        if grep -qxF -- "$command" <<<"$(printf '%s\n' "${documented_ahead[@]}")"; then
             echo "note: kestrel-cli does not run '$command' yet; the page describes it ahead"
         else
             fail "the page describes '$command', which kestrel-cli does not run"

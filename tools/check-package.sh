@@ -40,15 +40,18 @@ if awk '$2 != "root/root" { bad = 1 } END { exit !bad }' <<<"$contents"; then
     fail "files not owned by root in $deb"
 fi
 
-# Control fields.
+# Control fields. Texts are matched from variables: grep -q or head on a pipe
+# may stop reading early, and pipefail would count the writer's broken pipe.
 field() { dpkg-deb -f "$deb" "$1"; }
 [ "$(field Package)" = kestrel ] || fail "Package: $(field Package)"
 [ "$(field Version)" = "$version" ] || fail "Version: $(field Version), the programs say $version"
 [ "$(field Architecture)" = "$(dpkg --print-architecture)" ] || fail "Architecture: $(field Architecture)"
 [ "$(field Section)" = utils ] || fail "Section: $(field Section)"
-field Maintainer | grep -qE '^[^<>]+ <[^<>@ ]+@[^<>@ ]+>$' || fail "Maintainer: $(field Maintainer)"
-field Description | head -1 | grep -qE '^catalogue ' || fail "Description: $(field Description | head -1)"
-[ "$(field Description | wc -l)" -ge 5 ] || fail "the Description has no long text"
+maintainer=$(field Maintainer)
+grep -qE '^[^<>]+ <[^<>@ ]+@[^<>@ ]+>$' <<<"$maintainer" || fail "Maintainer: $maintainer"
+description=$(field Description)
+[[ $description == "catalogue "* ]] || fail "Description: ${description%%$'\n'*}"
+[ "$(wc -l <<<"$description")" -ge 5 ] || fail "the Description has no long text"
 homepage=$(field Homepage)
 [[ $homepage == https://* ]] || fail "Homepage: $homepage"
 
@@ -69,14 +72,15 @@ trap 'rm -rf "$unpacked"' EXIT
 dpkg-deb -x "$deb" "$unpacked"
 usr=$unpacked/usr
 for program in kestrel kestrel-cli; do
-    file -b "$usr/bin/$program" | grep -q ', stripped' || fail "$program is not stripped"
+    [[ $(file -b "$usr/bin/$program") == *", stripped"* ]] || fail "$program is not stripped"
     [ "$(env -u DISPLAY -u WAYLAND_DISPLAY "$usr/bin/$program" --version)" = "$program $version" ] ||
         fail "the packaged $program does not tell its version $version"
 done
 for page in kestrel-cli kestrel; do
     gz=$usr/share/man/man1/$page.1.gz
     gzip -t "$gz" || fail "$page.1.gz is no gzip file"
-    zcat "$gz" | cmp -s - "docs/man/$page.1" || fail "$page.1.gz differs from docs/man/$page.1"
+    zcat "$gz" >"$unpacked/$page.1"
+    cmp -s "$unpacked/$page.1" "docs/man/$page.1" || fail "$page.1.gz differs from docs/man/$page.1"
     warnings=$(zcat "$gz" | groff -ww -man -Tutf8 -z 2>&1)
     [ -z "$warnings" ] || fail "groff warns on $page.1: $warnings"
     warnings=$(zcat "$gz" | mandoc -T lint 2>&1)
@@ -95,7 +99,8 @@ grep -qF '<launchable type="desktop-id">kestrel.desktop</launchable>' "$metainfo
     fail "the AppStream file does not launch kestrel.desktop"
 grep -qF "<url type=\"homepage\">$homepage</url>" "$metainfo" ||
     fail "the AppStream file's homepage is not $homepage"
-newest=$(grep -oE '<release version="[^"]+"' "$metainfo" | head -1 | cut -d'"' -f2)
+releases=$(grep -oE '<release version="[^"]+"' "$metainfo")
+newest=$(sed -n '1s/.*"\(.*\)"/\1/p' <<<"$releases")
 [ "$newest" = "$version" ] || fail "the AppStream file's newest release is $newest, the programs say $version"
 
 echo "check-package: $deb holds $(wc -l <<<"$files") files and depends on: $depends"
