@@ -21,10 +21,6 @@ fail() {
     failures=$((failures + 1))
 }
 
-# Commands the page describes ahead of the kestrel-cli built here; each is
-# checked like any other once kestrel-cli runs it.
-documented_ahead=(reindex)
-
 # The page as plain text, one input line a line: fonts, \& and \% gone, \- a
 # hyphen.
 plain() {
@@ -94,13 +90,8 @@ mapfile -t described < <(awk '/^\.SH / { inside = ($0 == ".SH COMMANDS"); next }
                                inside && /^\.SS / { print $2 }' "$cli_page")
 [ ${#described[@]} -ge 10 ] || fail "the page's COMMANDS describe only: ${described[*]}"
 for command in "${described[@]}"; do
-    if ! grep -qxF -- "$command" <<<"$(printf '%s\n' "${commands[@]}")"; then
-        if grep -qxF -- "$command" <<<"$(printf '%s\n' "${documented_ahead[@]}")"; then
-            echo "note: kestrel-cli does not run '$command' yet; the page describes it ahead"
-        else
-            fail "the page describes '$command', which kestrel-cli does not run"
-        fi
-    fi
+    grep -qxF -- "$command" <<<"$(printf '%s\n' "${commands[@]}")" ||
+        fail "the page describes '$command', which kestrel-cli does not run"
 done
 
 check_version "$cli" "$cli_page"
