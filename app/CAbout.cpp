@@ -24,7 +24,7 @@ CAbout::CAbout(QWidget* pParent) : QDialog(pParent) {
     pIcon->setGeometry(rcIcon);
     pIcon->setPixmap(QIcon(":/kestrel.svg").pixmap(std::min(rcIcon.width(), rcIcon.height())));
 
-    auto* pText = new QLabel("Kestrel Version 1.0", this);
+    auto* pText = new QLabel("Kestrel Version " KESTREL_VERSION, this);
     pText->setGeometry(dlu.Rect(44, 15, 174, 17));
     pText->setAlignment(Qt::AlignLeft | Qt::AlignTop);
 }

@@ -19,6 +19,7 @@ namespace {
 
 const char* const kHelp =
     "Usage: kestrel-cli COMMAND [ARGUMENTS]\n"
+    "       kestrel-cli --help | --version\n"
     "\n"
     "Kestrel catalogues directory trees and searches the catalogues, also when the\n"
     "disks they describe are not mounted.\n"
@@ -68,6 +69,12 @@ int main(int argc, char** argv) {
         if (strCommand == "--help" || strCommand == "-h" || strCommand == "help") {
             OutputWriter out;
             out.Write(kHelp);
+            out.Flush();
+            return kExitOk;
+        }
+        if (strCommand == "--version") {
+            OutputWriter out;
+            out.Write("kestrel-cli " KESTREL_VERSION "\n");
             out.Flush();
             return kExitOk;
         }

@@ -110,6 +110,14 @@ TEST_F(CliTest, HelpTellsTheCommands) {
     EXPECT_EQ(Run({}).nExit, 2);
 }
 
+TEST_F(CliTest, VersionIsTheProjectVersion) {
+    const CliResult result = Run({"--version"});
+    EXPECT_EQ(result.nExit, 0);
+    EXPECT_EQ(result.strOut, "kestrel-cli " KESTREL_VERSION "\n");
+    EXPECT_EQ(result.strErr, "");
+    EXPECT_NE(Run({"--help"}).strOut.find("--version"), std::string::npos);
+}
+
 TEST_F(CliTest, ListAddAndDeleteKeepTheListTrue) {
     m_tree.WriteFile("f", "f");
     ASSERT_EQ(Run({"create", "Alpha", m_tree.Root()}).nExit, 0);

@@ -8,12 +8,17 @@
 #   tools/dev.sh sanitize        build the core, kestrel-cli and their tests with
 #                                AddressSanitizer and UndefinedBehaviorSanitizer
 #                                in build-asan (no Qt), then run those tests
+#   tools/dev.sh package         build, then make the Debian package
+#                                build/kestrel_<version>_<arch>.deb with cpack
 #   tools/dev.sh build           build only
 set -euo pipefail
 
 cd "$(dirname "$0")/.."
 
 packages=(g++ make cmake libsqlite3-dev libgtest-dev libgmock-dev qt6-base-dev qt6-svg-dev fonts-dejavu-core python3)
+# What making the package needs (dpkg-shlibdeps), and what tools/check-package.sh
+# checks it with.
+package_tools=(dpkg-dev file appstream desktop-file-utils groff-base mandoc)
 
 install_missing() {
     local missing=()
@@ -51,6 +56,7 @@ sanitize() {
 
 mode="${1:-test}"
 [ $# -gt 0 ] && shift
+[ "$mode" = package ] && packages+=("${package_tools[@]}")
 install_missing
 if [ "$mode" = sanitize ]; then
     sanitize
@@ -68,9 +74,13 @@ case "$mode" in
     test)
         exec ctest --test-dir build --output-on-failure -j "$(nproc)"
         ;;
+    package)
+        cd build
+        exec cpack -G DEB
+        ;;
     build) ;;
     *)
-        echo "usage: tools/dev.sh run | cli [ARGS...] | test | sanitize | build" >&2
+        echo "usage: tools/dev.sh run | cli [ARGS...] | test | sanitize | package | build" >&2
         exit 2
         ;;
 esac

@@ -1,0 +1,106 @@
+#!/usr/bin/env bash
+# Makes the Debian package (tools/dev.sh package) and checks what it holds:
+# exactly the files an installation needs, stripped programs that run,
+# gzipped manual pages equal to their sources, the Depends field that
+# dpkg-shlibdeps found, sensible control fields, and a valid desktop entry,
+# AppStream file and manual pages. Fails on the first finding.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+bash tools/dev.sh package
+
+fail() {
+    echo "check-package: $*" >&2
+    exit 1
+}
+
+version=$(build/cli/kestrel-cli --version)
+version=${version##* }
+deb=build/kestrel_${version}_$(dpkg --print-architecture).deb
+[ -f "$deb" ] || fail "no $deb"
+
+# The files, nothing more and nothing less (directories aside).
+expected="./usr/bin/kestrel
+./usr/bin/kestrel-cli
+./usr/share/applications/kestrel.desktop
+./usr/share/bash-completion/completions/kestrel-cli
+./usr/share/icons/hicolor/scalable/apps/kestrel.svg
+./usr/share/kestrel/help/kestrel.htm
+./usr/share/man/man1/kestrel-cli.1.gz
+./usr/share/man/man1/kestrel.1.gz
+./usr/share/metainfo/io.github.kestrel.metainfo.xml
+./usr/share/zsh/vendor-completions/_kestrel-cli"
+contents=$(dpkg-deb -c "$deb")
+files=$(awk '$1 !~ /^d/ { print $6 }' <<<"$contents" | LC_ALL=C sort)
+[ "$files" = "$expected" ] || fail "$deb holds
+$files
+instead of
+$expected"
+if awk '$2 != "root/root" { bad = 1 } END { exit !bad }' <<<"$contents"; then
+    fail "files not owned by root in $deb"
+fi
+
+# Control fields. Texts are matched from variables: grep -q or head on a pipe
+# may stop reading early, and pipefail would count the writer's broken pipe.
+field() { dpkg-deb -f "$deb" "$1"; }
+[ "$(field Package)" = kestrel ] || fail "Package: $(field Package)"
+[ "$(field Version)" = "$version" ] || fail "Version: $(field Version), the programs say $version"
+[ "$(field Architecture)" = "$(dpkg --print-architecture)" ] || fail "Architecture: $(field Architecture)"
+[ "$(field Section)" = utils ] || fail "Section: $(field Section)"
+maintainer=$(field Maintainer)
+grep -qE '^[^<>]+ <[^<>@ ]+@[^<>@ ]+>$' <<<"$maintainer" || fail "Maintainer: $maintainer"
+description=$(field Description)
+[[ $description == "catalogue "* ]] || fail "Description: ${description%%$'\n'*}"
+[ "$(wc -l <<<"$description")" -ge 5 ] || fail "the Description has no long text"
+homepage=$(field Homepage)
+[[ $homepage == https://* ]] || fail "Homepage: $homepage"
+
+# Depends: what the binaries link, each with the version dpkg-shlibdeps
+# found, plus the SVG plugins, which are loaded at run time.
+depends=$(field Depends)
+for library in libc6 libstdc++6 libgcc-s1 libsqlite3-0 libqt6core6 libqt6gui6 libqt6widgets6; do
+    grep -qE "(^|, )${library//+/\\+} \(>= [^)]+\)(,|$)" <<<"$depends" || fail "Depends lacks $library (>= ...): $depends"
+done
+grep -qE '(^|, )libqt6svg6(,|$)' <<<"$depends" || fail "Depends lacks libqt6svg6: $depends"
+if grep -qE -- '-dev\b' <<<"$depends"; then
+    fail "Depends names a development package: $depends"
+fi
+
+# What is inside.
+unpacked=$(mktemp -d)
+trap 'rm -rf "$unpacked"' EXIT
+dpkg-deb -x "$deb" "$unpacked"
+usr=$unpacked/usr
+for program in kestrel kestrel-cli; do
+    [[ $(file -b "$usr/bin/$program") == *", stripped"* ]] || fail "$program is not stripped"
+    [ "$(env -u DISPLAY -u WAYLAND_DISPLAY "$usr/bin/$program" --version)" = "$program $version" ] ||
+        fail "the packaged $program does not tell its version $version"
+done
+for page in kestrel-cli kestrel; do
+    gz=$usr/share/man/man1/$page.1.gz
+    gzip -t "$gz" || fail "$page.1.gz is no gzip file"
+    zcat "$gz" >"$unpacked/$page.1"
+    cmp -s "$unpacked/$page.1" "docs/man/$page.1" || fail "$page.1.gz differs from docs/man/$page.1"
+    warnings=$(zcat "$gz" | groff -ww -man -Tutf8 -z 2>&1)
+    [ -z "$warnings" ] || fail "groff warns on $page.1: $warnings"
+    warnings=$(zcat "$gz" | mandoc -T lint 2>&1)
+    [ -z "$warnings" ] || fail "mandoc warns on $page.1: $warnings"
+done
+cmp -s "$usr/share/bash-completion/completions/kestrel-cli" cli/completion/kestrel-cli.bash ||
+    fail "the packaged completion differs from cli/completion/kestrel-cli.bash"
+bash -n "$usr/share/bash-completion/completions/kestrel-cli" || fail "the completion is no bash script"
+cmp -s "$usr/share/zsh/vendor-completions/_kestrel-cli" cli/completion/_kestrel-cli ||
+    fail "the packaged zsh completion differs from cli/completion/_kestrel-cli"
+
+desktop-file-validate "$usr/share/applications/kestrel.desktop" || fail "the desktop entry is not valid"
+metainfo=$usr/share/metainfo/io.github.kestrel.metainfo.xml
+appstreamcli validate --no-net --pedantic "$metainfo" || fail "the AppStream file is not valid"
+grep -qF '<launchable type="desktop-id">kestrel.desktop</launchable>' "$metainfo" ||
+    fail "the AppStream file does not launch kestrel.desktop"
+grep -qF "<url type=\"homepage\">$homepage</url>" "$metainfo" ||
+    fail "the AppStream file's homepage is not $homepage"
+releases=$(grep -oE '<release version="[^"]+"' "$metainfo")
+newest=$(sed -n '1s/.*"\(.*\)"/\1/p' <<<"$releases")
+[ "$newest" = "$version" ] || fail "the AppStream file's newest release is $newest, the programs say $version"
+
+echo "check-package: $deb holds $(wc -l <<<"$files") files and depends on: $depends"
