@@ -2,6 +2,7 @@
 
 #include "scan/FileChecksum.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <fstream>
 #include <sys/stat.h>
@@ -23,10 +24,21 @@ ChecksumPool::~ChecksumPool() {
         worker.join();
 }
 
+namespace {
+
+template <typename Waiting> bool RunsLater(const Waiting& a, const Waiting& b) {
+    if (a.pTask->nSize != b.pTask->nSize)
+        return a.pTask->nSize < b.pTask->nSize;
+    return a.nOrder > b.nOrder;
+}
+
+} // namespace
+
 void ChecksumPool::Submit(const std::shared_ptr<Task>& pTask) {
     {
         std::lock_guard lock(m_mutex);
-        m_queue.push_back(pTask);
+        m_queue.push_back({pTask, m_nSubmitted++});
+        std::push_heap(m_queue.begin(), m_queue.end(), RunsLater<Waiting>);
     }
     m_cvWork.notify_one();
 }
@@ -49,8 +61,9 @@ void ChecksumPool::Work() {
             m_cvWork.wait(lock, [&] { return m_bStop || !m_queue.empty(); });
             if (m_bStop)
                 return;
-            pTask = std::move(m_queue.front());
-            m_queue.pop_front();
+            std::pop_heap(m_queue.begin(), m_queue.end(), RunsLater<Waiting>);
+            pTask = std::move(m_queue.back().pTask);
+            m_queue.pop_back();
         }
         errno = 0;
         std::optional<std::string> checksum = FileChecksumAt(

@@ -4,7 +4,6 @@
 
 #include <condition_variable>
 #include <cstdint>
-#include <deque>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -14,13 +13,16 @@
 
 // Hashes files on worker threads. The caller hands each file over with a
 // descriptor of its directory (shared by the files of that directory) and
-// takes each result back whenever it wants, in any order.
+// takes each result back whenever it wants, in any order. The largest file
+// waiting is hashed first: one large file hashed last would keep all but
+// one thread idle while it is read.
 class ChecksumPool {
 public:
     struct Task {
         std::shared_ptr<UniqueFd> dir;
         std::string strName;
         bool bOwned = false;
+        uint64_t nSize = 0; // its size as listed: larger files start first
         uint64_t nMaxBytes = 0;
         // Set by the worker once bDone:
         std::optional<std::string> checksum;
@@ -48,7 +50,13 @@ private:
     std::mutex m_mutex;
     std::condition_variable m_cvWork;
     std::condition_variable m_cvDone;
-    std::deque<std::shared_ptr<Task>> m_queue;
+    // A heap: the largest task on top, the earliest of equal ones first.
+    struct Waiting {
+        std::shared_ptr<Task> pTask;
+        uint64_t nOrder;
+    };
+    std::vector<Waiting> m_queue;
+    uint64_t m_nSubmitted = 0;
     bool m_bStop = false;
     std::vector<std::thread> m_workers;
 };

@@ -115,6 +115,7 @@ public:
                 file.pTask->dir = std::move(dir);
                 file.pTask->strName = file.strName;
                 file.pTask->bOwned = entry.bOwned;
+                file.pTask->nSize = static_cast<uint64_t>(*entry.nSize);
                 file.pTask->nMaxBytes = m_nMaxChecksumBytes;
                 m_pPool->Submit(file.pTask);
             } else {
@@ -151,7 +152,7 @@ private:
 
     // Files a walk may list ahead of the one whose checksum it waits for:
     // enough that the other threads stay busy while one hashes a large file.
-    static constexpr size_t kMaxWaiting = 4096;
+    static constexpr size_t kMaxWaiting = 16384;
 
     template <typename Relieve>
     std::optional<std::string> HashHere(int nDirFd, const char* pszName, bool bOwned,
