@@ -39,6 +39,18 @@ bool ReadVarint(std::string_view bytes, size_t& nPos, uint64_t& nValue) {
     return false;
 }
 
+bool IsAscii(std::string_view text) {
+    for (const char c : text)
+        if (static_cast<unsigned char>(c) >= 0x80)
+            return false;
+    return true;
+}
+
+unsigned char LowerAscii(char c) {
+    const auto b = static_cast<unsigned char>(c);
+    return b >= 'A' && b <= 'Z' ? static_cast<unsigned char>(b + ('a' - 'A')) : b;
+}
+
 // A folded character as the folded text holds it: UTF-8, or the byte itself
 // for a byte that was no valid UTF-8 (the matcher's 0x110000 + byte).
 void AppendFoldedCharacter(uint32_t f, std::string& strOut) {
@@ -142,24 +154,11 @@ struct NameIndexBuilder::Side {
     }
     ~Side() { std::free(pSlots); }
 
+    // Ids come in growing order, so a trigram's last posting tells whether
+    // the block holds it already.
     void Add(int64_t nId, std::string_view text) {
         const int64_t nBlock = nId >> kBlockBits;
-        if (nBlock != nCurrentBlock) {
-            Flush();
-            nCurrentBlock = nBlock;
-        }
-        strFolded.clear();
-        AppendFolded(text, strFolded);
-        ForEachTrigram(strFolded, [&](uint32_t t) { blockTrigrams.push_back(t); });
-    }
-
-    void Flush() {
-        if (blockTrigrams.empty())
-            return;
-        std::sort(blockTrigrams.begin(), blockTrigrams.end());
-        blockTrigrams.erase(std::unique(blockTrigrams.begin(), blockTrigrams.end()),
-                            blockTrigrams.end());
-        for (const uint32_t t : blockTrigrams) {
+        auto post = [&](uint32_t t) {
             uint32_t& nSlot = pSlots[t];
             if (nSlot == 0) {
                 nSlot = static_cast<uint32_t>(lists.size());
@@ -167,14 +166,24 @@ struct NameIndexBuilder::Side {
                 used.push_back(t);
             }
             Postings& postings = lists[nSlot];
-            AppendVarint(postings.bytes, static_cast<uint64_t>(nCurrentBlock - postings.nLast));
-            postings.nLast = nCurrentBlock;
+            if (postings.nLast == nBlock)
+                return;
+            AppendVarint(postings.bytes, static_cast<uint64_t>(nBlock - postings.nLast));
+            postings.nLast = nBlock;
+        };
+        if (IsAscii(text)) {
+            // Most names: folding is lowering letters, byte by byte.
+            for (size_t i = 0; i + 3 <= text.size(); ++i)
+                post((uint32_t(LowerAscii(text[i])) << 16) |
+                     (uint32_t(LowerAscii(text[i + 1])) << 8) | uint32_t(LowerAscii(text[i + 2])));
+            return;
         }
-        blockTrigrams.clear();
+        strFolded.clear();
+        AppendFolded(text, strFolded);
+        ForEachTrigram(strFolded, post);
     }
 
     void Write(Database& database, const char* pszInsert) {
-        Flush();
         std::sort(used.begin(), used.end());
         Statement insert = database.Prepare(pszInsert);
         for (const uint32_t t : used) {
@@ -187,8 +196,6 @@ struct NameIndexBuilder::Side {
     uint32_t* pSlots;
     std::vector<Postings> lists;
     std::vector<uint32_t> used;
-    int64_t nCurrentBlock = -1;
-    std::vector<uint32_t> blockTrigrams;
     std::string strFolded;
     int64_t nMaxId = 0;
 };
