@@ -6,6 +6,10 @@
 // parameters (?), never into the text.
 namespace CatalogSql {
 
+// Writing a catalog whose content can be made again: no disk flush per
+// commit (the file is flushed once when it is closed).
+inline constexpr const char* kNoFlushPerCommit = "PRAGMA synchronous=OFF";
+
 // Writing a new catalog.
 inline constexpr const char* kInsertDir = "INSERT INTO dirs(dir_name) VALUES (?)";
 inline constexpr const char* kInsertFile = "INSERT INTO files(dir_id, file_name, file_size, "

@@ -543,7 +543,7 @@ void BuildCatalog(Database& database, ScanJob& job, bool& bCreated) {
     bCreated = true;
     // A new catalog whose content can be walked again: no disk flush per
     // commit. The file is flushed once when it is closed.
-    database.Execute("PRAGMA synchronous=OFF");
+    database.Execute(CatalogSql::kNoFlushPerCommit);
     CatalogWriter writer(database, job, HashThreads(job));
     RecordStart(database, job);
     const int64_t nStartId = writer.StoreDirectory(job.strStartDir);
