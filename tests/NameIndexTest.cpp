@@ -39,13 +39,14 @@ protected:
         const std::vector<std::string> exts = {".txt", ".JPG", ".pdf", ".tar.gz", "", ".Doc"};
         std::mt19937 random(11);
         for (int d = 0; d < 60; ++d) {
-            const std::string strDir = "d" + std::to_string(d % 7) + "/" +
-                                       words[random() % words.size()] + " " + std::to_string(d);
+            const std::string strDir =
+                Concat({"d", std::to_string(d % 7), "/", words[random() % words.size()], " ",
+                        std::to_string(d)});
             m_tree.MakeDir(strDir);
             const int nFiles = 10 + static_cast<int>(random() % 80);
             for (int f = 0; f < nFiles; ++f) {
                 std::string strName = words[random() % words.size()];
-                strName += "_" + std::to_string(random() % 100000);
+                strName += Concat({"_", std::to_string(random() % 100000)});
                 strName += exts[random() % exts.size()];
                 m_names.push_back(strName);
                 m_tree.WriteFile(strDir + "/" + strName, "");
