@@ -2,6 +2,7 @@
 
 #include "catalog/Catalog.h"
 #include "catalog/Database.h"
+#include "scan/Volume.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -42,24 +43,61 @@ CatalogUpdate::CatalogUpdate(const std::string& strCatalogPath, const UpdateOpti
     m_pJob->pPrevious = m_pPrevious.get();
 }
 
+namespace {
+
+// "label 'X', UUID Y" or "" when the volume is known by neither.
+std::string VolumeName(const VolumeInfo& volume) {
+    std::string strName;
+    if (!volume.strLabel.empty())
+        strName += "label '" + volume.strLabel + "'";
+    if (!volume.strUuid.empty())
+        strName += (strName.empty() ? "UUID " : ", UUID ") + volume.strUuid;
+    return strName;
+}
+
+// Whether the start directory now lies on another volume than the one the
+// catalog was made of: another disk in the same place, or the bare folder a
+// disk is mounted on while the disk is away. Compared by UUID where both
+// sides know it, otherwise by mount point; a catalog that recorded neither
+// is taken as it comes.
+bool OnAnotherVolume(const VolumeInfo& recorded, const VolumeInfo& now) {
+    if (!recorded.strUuid.empty() && !now.strUuid.empty())
+        return recorded.strUuid != now.strUuid;
+    return !recorded.strMountPoint.empty() && !now.strMountPoint.empty() &&
+           recorded.strMountPoint != now.strMountPoint;
+}
+
+} // namespace
+
 std::string CatalogUpdate::StartProblem() const {
     const std::string& strStart = m_pJob->strStartDir;
     if (strStart.empty())
         return "The catalog '" + m_strCatalogPath + "' records no start directory to walk";
+    const std::string strKept = " The catalog is left as it was.";
+    const std::string strVolume = VolumeName(m_info.volume);
     struct stat st {};
-    if (::stat(strStart.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
+    if (::stat(strStart.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+        std::string strProblem = "The start directory '" + strStart + "' is not there";
+        if (!strVolume.empty())
+            strProblem += ": is its volume (" + strVolume + ") plugged in and mounted?";
+        else
+            strProblem += ": is its disk plugged in and mounted?";
+        return strProblem + strKept;
+    }
+    // Walking another volume would replace the record of the catalogued one,
+    // which may be all that is left of it.
+    const VolumeInfo now = DescribeVolume(strStart);
+    if (!OnAnotherVolume(m_info.volume, now))
         return {};
-    std::string strVolume;
-    if (!m_info.volume.strLabel.empty())
-        strVolume += "label '" + m_info.volume.strLabel + "'";
-    if (!m_info.volume.strUuid.empty())
-        strVolume += (strVolume.empty() ? "UUID " : ", UUID ") + m_info.volume.strUuid;
-    std::string strProblem = "The start directory '" + strStart + "' is not there";
-    if (!strVolume.empty())
-        strProblem += ": is its volume (" + strVolume + ") plugged in and mounted?";
-    else
-        strProblem += ": is its disk plugged in and mounted?";
-    return strProblem + " The catalog is left as it was.";
+    auto describe = [](const VolumeInfo& volume) {
+        const std::string strName = VolumeName(volume);
+        return "mounted on '" + volume.strMountPoint + "'" +
+               (strName.empty() ? std::string() : ", " + strName);
+    };
+    return "The start directory '" + strStart + "' now lies on another volume (" + describe(now) +
+           ") than the one catalogued (" + describe(m_info.volume) +
+           "): is the right disk mounted?" + strKept +
+           " To catalog what is there now, create a new catalog.";
 }
 
 std::string CatalogUpdate::Finish() {

@@ -29,8 +29,9 @@ public:
     // EngineError when it cannot be read.
     CatalogUpdate(const std::string& strCatalogPath, const UpdateOptions& options);
 
-    // Empty when the start directory is there to walk; otherwise why the
-    // update cannot run, naming the start directory and its volume.
+    // Empty when the start directory is there to walk and lies on the volume
+    // the catalog was made of; otherwise why the update cannot run, naming
+    // the start directory and the volumes.
     std::string StartProblem() const;
 
     // The job to run on a worker thread with ScanThreadProc, as a new build;

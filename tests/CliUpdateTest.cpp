@@ -168,6 +168,22 @@ TEST_F(CliUpdateTest, AStoppedOrRefusedUpdateLeavesTheCatalogAsItWas) {
     EXPECT_NE(refused.strErr.find("'" + m_tree.Root() + "' is not there"), std::string::npos)
         << refused.strErr;
     EXPECT_EQ(FileChecksum(strCatalog), digest);
+
+    // Another disk, or the bare mount folder, where the catalogued one was:
+    // walking it would replace the only record of the catalogued volume.
+    {
+        Database database;
+        database.Open(strCatalog, Database::OpenMode::ReadWrite);
+        database.Execute("UPDATE catalog_info SET value = 'f00d-cafe' WHERE key = 'fs_uuid';"
+                         "UPDATE catalog_info SET value = '/media/card' WHERE key = 'mount_point'");
+    }
+    const auto moved = FileChecksum(strCatalog);
+    const CliResult elsewhere = m_cli.Run({"update", "Kept"});
+    EXPECT_EQ(elsewhere.nExit, 1);
+    EXPECT_NE(elsewhere.strErr.find("now lies on another volume"), std::string::npos)
+        << elsewhere.strErr;
+    EXPECT_NE(elsewhere.strErr.find("'/media/card'"), std::string::npos) << elsewhere.strErr;
+    EXPECT_EQ(FileChecksum(strCatalog), moved);
 }
 
 TEST_F(CliUpdateTest, InfoTellsWhatEachKindOfCatalogKnows) {
