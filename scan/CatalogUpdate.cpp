@@ -16,7 +16,7 @@ CatalogUpdate::CatalogUpdate(const std::string& strCatalogPath, const UpdateOpti
         Database database;
         database.Open(strCatalogPath, Database::OpenMode::ReadOnly);
         m_info = ReadCatalogInfo(database);
-        m_pPrevious = std::make_unique<PreviousCatalog>(database);
+        m_pPrevious = std::make_unique<PreviousCatalog>(database, m_info.bHasFileTimes);
     }
     ScanSettings settings = m_info.Settings();
     if (options.bChecksum)

@@ -1,11 +1,10 @@
 #include "scan/PreviousCatalog.h"
 
-#include "catalog/CatalogInfo.h"
 #include "catalog/CatalogSql.h"
 #include "catalog/Database.h"
 #include "catalog/ResultSet.h"
 #include "scan/Md5.h"
-#include "search/Search.h"
+#include "scan/Paths.h"
 
 #include <algorithm>
 #include <functional>
@@ -18,13 +17,13 @@ uint64_t HashPath(std::string_view path) {
 
 } // namespace
 
-PreviousCatalog::PreviousCatalog(Database& database) {
-    m_bHasTimes = ReadCatalogInfo(database).bHasFileTimes;
+PreviousCatalog::PreviousCatalog(Database& database, bool bHasTimes) : m_bHasTimes(bHasTimes) {
     for (ResultSet rows(database.Prepare(m_bHasTimes ? CatalogSql::kFilesWithTimes
                                                      : CatalogSql::kFilesWithoutTimes));
          !rows.IsEOF(); rows.MoveNext()) {
-        // The path as the walk builds it, and as a search shows it.
-        const std::string strPath = FilePath(rows.GetTextView(0), rows.GetTextView(1));
+        // The path exactly as the walk builds it, so the same file is found
+        // again also below a start directory typed with a trailing '/'.
+        const std::string strPath = JoinPath(rows.GetTextView(0), rows.GetTextView(1));
         Entry entry{HashPath(strPath),
                     rows.IsNull(2) ? -1 : rows.GetInt64(2),
                     rows.IsNull(3) ? INT64_MIN : rows.GetInt64(3),

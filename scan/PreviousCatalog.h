@@ -18,10 +18,11 @@ class PreviousCatalog {
 public:
     enum class Match { New, Changed, Unchanged };
 
-    // Reads every file of the open catalog; raises EngineError. A catalog
-    // without modification times compares by size alone, and lends no
-    // checksum: its files are all read again.
-    explicit PreviousCatalog(Database& database);
+    // Reads every file of the open catalog; raises EngineError. bHasTimes
+    // tells whether its files carry modification times: a catalog without
+    // them compares by size alone, and lends no checksum, so its files are
+    // all read again.
+    PreviousCatalog(Database& database, bool bHasTimes);
 
     // Looks up the file at strPath as the new walk found it, and marks it met.
     // checksum gets the stored checksum of an unchanged file that has one.

@@ -131,6 +131,14 @@ TEST_F(CliUpdateTest, UpdateGivesTheRowsOfAFreshBuildAndReadsOnlyWhatChanged) {
         std::get<1>(
             RowsOf(m_cli.CatalogPath("Plain")).files.at(m_tree.Path("docs/new dir/inner.txt"))),
         Md5OfText("inner"));
+    // A start directory typed with a trailing '/' meets its files again.
+    ASSERT_EQ(m_cli.Run({"create", "--checksum", "Slash", m_tree.Path("docs/new dir") + "/"}).nExit,
+              0);
+    result = m_cli.Run({"update", "Slash"});
+    EXPECT_NE(result.strOut.find(": 0 added, 0 removed, 0 changed, 1 unchanged files, 0 checksums "
+                                 "computed, "),
+              std::string::npos)
+        << result.strOut;
 }
 
 TEST_F(CliUpdateTest, AStoppedOrRefusedUpdateLeavesTheCatalogAsItWas) {
