@@ -100,31 +100,38 @@ public:
     void StoreFile(int nDirFd, int64_t nDirId, const std::string& strDirPath,
                    const DirectoryEntry& entry, bool bPseudo, Relieve fnRelieve,
                    SharedDir fnSharedDir) {
-        PendingFile file{nDirId, std::string(entry.name), entry.nSize, entry.nMtimeNs, {}, {}};
+        std::optional<std::string> checksum;
         if (m_job.pPrevious) {
             // An unchanged file keeps the checksum it had, unread.
             m_job.pPrevious->Find(JoinPath(strDirPath, entry.name), entry.nSize, entry.nMtimeNs,
-                                  file.checksum);
-            if (file.checksum && (bPseudo || !WantsChecksum(entry)))
-                file.checksum.reset();
+                                  checksum);
+            if (checksum && (bPseudo || !WantsChecksum(entry)))
+                checksum.reset();
         }
-        if (!file.checksum && !bPseudo && WantsChecksum(entry)) {
+        std::shared_ptr<ChecksumPool::Task> pTask;
+        if (!checksum && !bPseudo && WantsChecksum(entry)) {
             std::shared_ptr<UniqueFd> dir = m_pPool ? fnSharedDir() : nullptr;
             if (dir) {
-                file.pTask = std::make_shared<ChecksumPool::Task>();
-                file.pTask->dir = std::move(dir);
-                file.pTask->strName = file.strName;
-                file.pTask->bOwned = entry.bOwned;
-                file.pTask->nSize = static_cast<uint64_t>(*entry.nSize);
-                file.pTask->nMaxBytes = m_nMaxChecksumBytes;
-                m_pPool->Submit(file.pTask);
+                pTask = std::make_shared<ChecksumPool::Task>();
+                pTask->dir = std::move(dir);
+                pTask->strName = entry.name;
+                pTask->bOwned = entry.bOwned;
+                pTask->nSize = static_cast<uint64_t>(*entry.nSize);
+                pTask->nMaxBytes = m_nMaxChecksumBytes;
+                m_pPool->Submit(pTask);
             } else {
-                file.checksum = HashHere(nDirFd, entry.pszName, entry.bOwned, fnRelieve);
-                if (file.checksum)
+                checksum = HashHere(nDirFd, entry.pszName, entry.bOwned, fnRelieve);
+                if (checksum)
                     ++m_job.outcome.nChecksumsRead;
             }
         }
-        m_pending.push_back(std::move(file));
+        if (!pTask && m_pending.empty()) {
+            // Nothing waits ahead of it: stored at once, without a copy.
+            Append(nDirId, entry.name, entry.nSize, checksum, entry.nMtimeNs);
+            return;
+        }
+        m_pending.push_back({nDirId, std::string(entry.name), entry.nSize, entry.nMtimeNs,
+                             std::move(checksum), std::move(pTask)});
         StoreReady(false);
     }
 
@@ -188,25 +195,27 @@ private:
                 if (file.checksum)
                     ++m_job.outcome.nChecksumsRead;
             }
-            Append(file);
+            Append(file.nDirId, file.strName, file.nSize, file.checksum, file.nMtimeNs);
             m_pending.pop_front();
         }
     }
 
-    void Append(const PendingFile& file) {
+    void Append(int64_t nDirId, std::string_view name, std::optional<int64_t> nSize,
+                const std::optional<std::string>& checksum, std::optional<int64_t> nMtimeNs) {
         FieldValue size;
-        if (file.nSize)
-            size = *file.nSize;
+        if (nSize) {
+            size = *nSize;
+            m_job.outcome.nTotalBytes += static_cast<uint64_t>(*nSize);
+        }
         FieldValue md5;
-        if (file.checksum) {
-            md5 = std::string_view(*file.checksum);
+        if (checksum) {
+            md5 = std::string_view(*checksum);
             m_job.progress.nChecksums.fetch_add(1, std::memory_order_relaxed);
         }
         FieldValue mtime;
-        if (file.nMtimeNs)
-            mtime = *file.nMtimeNs;
-        const std::string_view name(file.strName);
-        m_index.AddFile(m_files.Append({file.nDirId, name, size, md5, mtime}), file.nDirId, name);
+        if (nMtimeNs)
+            mtime = *nMtimeNs;
+        m_index.AddFile(m_files.Append({nDirId, name, size, md5, mtime}), nDirId, name);
         m_job.progress.nFiles.fetch_add(1, std::memory_order_relaxed);
         CountRow();
     }
@@ -464,6 +473,7 @@ void CountStoredRows(Database& database, ScanOutcome& outcome) {
         outcome.nDirs = count(CatalogSql::kCountDirs);
         outcome.nFiles = count(CatalogSql::kCountFiles);
         outcome.nChecksums = count(CatalogSql::kCountChecksums);
+        outcome.nTotalBytes = count(CatalogSql::kTotalBytes);
     } catch (const std::exception&) {
     }
 }
@@ -526,9 +536,7 @@ void RecordEnd(Database& database, const ScanJob& job) {
     SetCatalogInfo(database, Key::kDirs, std::to_string(outcome.nDirs));
     SetCatalogInfo(database, Key::kFiles, std::to_string(outcome.nFiles));
     SetCatalogInfo(database, Key::kChecksumCount, std::to_string(outcome.nChecksums));
-    SetCatalogInfo(
-        database, Key::kTotalBytes,
-        std::to_string(ResultSet(database.Prepare(CatalogSql::kTotalBytes)).GetInt64(0)));
+    SetCatalogInfo(database, Key::kTotalBytes, std::to_string(outcome.nTotalBytes));
     SetCatalogInfo(database, Key::kUnreadDirs, std::to_string(outcome.nUnreadDirs));
     SetCatalogInfo(database, Key::kComplete, YesNo(!outcome.bStopped && !outcome.bFailed));
     database.Commit();
