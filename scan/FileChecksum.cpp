@@ -30,7 +30,9 @@ std::optional<std::string> ChecksumOfOpenFile(int fd, uint64_t nMaxBytes) {
     struct stat st {};
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
         return std::nullopt;
-    ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+    // Read-ahead only helps a file that takes more than one read.
+    if (st.st_size > static_cast<off_t>(kBlockSize))
+        ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
     Md5Context context;
     alignas(64) unsigned char buffer[kBlockSize];
     uint64_t nTotal = 0;
