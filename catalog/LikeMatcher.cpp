@@ -2,6 +2,7 @@
 
 #include "catalog/CaseFold.h"
 #include "catalog/EngineError.h"
+#include "catalog/Ranges.h"
 
 #include <algorithm>
 #include <sqlite3.h>
@@ -159,19 +160,7 @@ void LikeMatcher::AddFoldedRange(uint32_t nLow, uint32_t nHigh) {
 // Sorts the ranges of one list from nFirst on and joins those that overlap or
 // touch, so [A-Z] is held as [A-Z] and [a-z], not as [A-Z] and 26 letters.
 void LikeMatcher::MergeRanges(uint32_t nFirst) {
-    const auto begin = m_ranges.begin() + nFirst;
-    if (begin == m_ranges.end())
-        return;
-    std::sort(begin, m_ranges.end(),
-              [](const Range& a, const Range& b) { return a.nLow < b.nLow; });
-    auto last = begin;
-    for (auto it = begin + 1; it != m_ranges.end(); ++it) {
-        if (it->nLow <= last->nHigh + 1)
-            last->nHigh = std::max(last->nHigh, it->nHigh);
-        else
-            *++last = *it;
-    }
-    m_ranges.erase(last + 1, m_ranges.end());
+    m_ranges.erase(JoinTouchingRanges(m_ranges.begin() + nFirst, m_ranges.end()), m_ranges.end());
 }
 
 bool LikeMatcher::InRanges(const Token& token, uint32_t nFolded) const {

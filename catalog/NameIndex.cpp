@@ -4,12 +4,12 @@
 #include "catalog/CatalogSql.h"
 #include "catalog/Database.h"
 #include "catalog/LikeMatcher.h"
+#include "catalog/Ranges.h"
 #include "catalog/ResultSet.h"
 
 #include <algorithm>
 #include <cstdlib>
 #include <new>
-#include <unordered_map>
 
 namespace {
 
@@ -46,9 +46,9 @@ bool IsAscii(std::string_view text) {
     return true;
 }
 
+// The folding of a byte below 0x80: its letter lowered.
 unsigned char LowerAscii(char c) {
-    const auto b = static_cast<unsigned char>(c);
-    return b >= 'A' && b <= 'Z' ? static_cast<unsigned char>(b + ('a' - 'A')) : b;
+    return static_cast<unsigned char>(FoldCase(static_cast<unsigned char>(c)));
 }
 
 // A folded character as the folded text holds it: UTF-8, or the byte itself
@@ -79,7 +79,7 @@ void AppendFolded(std::string_view text, std::string& strOut) {
     for (size_t nPos = 0; nPos < text.size();) {
         const auto b = static_cast<unsigned char>(text[nPos]);
         if (b < 0x80) {
-            strOut += static_cast<char>(b >= 'A' && b <= 'Z' ? b + ('a' - 'A') : b);
+            strOut += static_cast<char>(LowerAscii(static_cast<char>(b)));
             ++nPos;
             continue;
         }
@@ -126,16 +126,8 @@ std::vector<uint32_t> TrigramsOfRuns(const std::vector<std::vector<uint32_t>>& r
 }
 
 std::vector<IdRange> MergeRanges(std::vector<IdRange> ranges) {
-    std::sort(ranges.begin(), ranges.end(),
-              [](const IdRange& a, const IdRange& b) { return a.nLow < b.nLow; });
-    std::vector<IdRange> merged;
-    for (const IdRange& range : ranges) {
-        if (!merged.empty() && range.nLow <= merged.back().nHigh + 1)
-            merged.back().nHigh = std::max(merged.back().nHigh, range.nHigh);
-        else
-            merged.push_back(range);
-    }
-    return merged;
+    ranges.erase(JoinTouchingRanges(ranges.begin(), ranges.end()), ranges.end());
+    return ranges;
 }
 
 // The postings of one kind of text: for each trigram, the blocks holding it,
@@ -200,10 +192,15 @@ struct NameIndexBuilder::Side {
     int64_t nMaxId = 0;
 };
 
-// Which stretches of file ids each directory's files take: one stretch for a
-// directory whose files were stored together, as a scan stores them.
+// Which stretches of file ids each directory's files take, in the order the
+// files came (growing ids): one stretch for a directory whose files were
+// stored together, as a scan stores them.
 struct NameIndexBuilder::DirFiles {
-    std::unordered_map<int64_t, std::vector<IdRange>> byDir;
+    struct Stretch {
+        int64_t nDirId;
+        IdRange ids;
+    };
+    std::vector<Stretch> stretches;
 };
 
 NameIndexBuilder::NameIndexBuilder()
@@ -215,11 +212,13 @@ NameIndexBuilder::~NameIndexBuilder() = default;
 void NameIndexBuilder::AddFile(int64_t nFileId, int64_t nDirId, std::string_view name) {
     m_files->Add(nFileId, name);
     m_files->nMaxId = std::max(m_files->nMaxId, nFileId);
-    std::vector<IdRange>& ranges = m_dirFiles->byDir[nDirId];
-    if (!ranges.empty() && ranges.back().nHigh + 1 == nFileId)
-        ranges.back().nHigh = nFileId;
+    // Ids grow, so a directory's stretch can only go on in the last one.
+    auto& stretches = m_dirFiles->stretches;
+    if (!stretches.empty() && stretches.back().nDirId == nDirId &&
+        stretches.back().ids.nHigh + 1 == nFileId)
+        stretches.back().ids.nHigh = nFileId;
     else
-        ranges.push_back({nFileId, nFileId});
+        stretches.push_back({nDirId, {nFileId, nFileId}});
 }
 
 void NameIndexBuilder::AddDirectory(int64_t nDirId, std::string_view path) {
@@ -231,17 +230,18 @@ void NameIndexBuilder::Write(Database& database) {
     database.Execute(CatalogSql::kCreateNameIndex);
     m_files->Write(database, CatalogSql::kInsertFilePostings);
     m_dirs->Write(database, CatalogSql::kInsertDirPostings);
-    std::vector<int64_t> dirIds;
-    dirIds.reserve(m_dirFiles->byDir.size());
-    for (const auto& [nDirId, ranges] : m_dirFiles->byDir)
-        dirIds.push_back(nDirId);
-    std::sort(dirIds.begin(), dirIds.end());
+    // By directory; each directory's stretches stay in id order.
+    auto& stretches = m_dirFiles->stretches;
+    std::stable_sort(stretches.begin(), stretches.end(),
+                     [](const auto& a, const auto& b) { return a.nDirId < b.nDirId; });
     Statement insert = database.Prepare(CatalogSql::kInsertDirFiles);
     std::string strBytes;
-    for (const int64_t nDirId : dirIds) {
+    for (size_t i = 0; i < stretches.size();) {
+        const int64_t nDirId = stretches[i].nDirId;
         strBytes.clear();
         int64_t nEnd = 0;
-        for (const IdRange& range : m_dirFiles->byDir[nDirId]) {
+        for (; i < stretches.size() && stretches[i].nDirId == nDirId; ++i) {
+            const IdRange& range = stretches[i].ids;
             AppendVarint(strBytes, static_cast<uint64_t>(range.nLow - nEnd));
             AppendVarint(strBytes, static_cast<uint64_t>(range.nHigh - range.nLow));
             nEnd = range.nHigh;

@@ -1,0 +1,21 @@
+#pragma once
+
+#include <algorithm>
+#include <iterator>
+
+// Sorts the ranges [begin, end) (anything with nLow and nHigh, both
+// inclusive) and joins those that overlap or touch, in place. Returns the
+// end of the joined ranges; what lies after it is left over.
+template <typename Iterator> Iterator JoinTouchingRanges(Iterator begin, Iterator end) {
+    if (begin == end)
+        return end;
+    std::sort(begin, end, [](const auto& a, const auto& b) { return a.nLow < b.nLow; });
+    Iterator last = begin;
+    for (Iterator it = std::next(begin); it != end; ++it) {
+        if (it->nLow <= last->nHigh + 1)
+            last->nHigh = std::max(last->nHigh, it->nHigh);
+        else
+            *++last = *it;
+    }
+    return std::next(last);
+}
