@@ -27,14 +27,8 @@ std::optional<bool> ParseYesNo(const std::string& strText) {
     return std::nullopt;
 }
 
-bool HasTable(Database& database, const char* pszTable) {
-    Statement statement = database.Prepare(CatalogSql::kHasTable);
-    statement.BindText(1, pszTable);
-    return ResultSet(std::move(statement)).GetInt64(0) > 0;
-}
-
 uint64_t CountOf(Database& database, const char* pszSql) {
-    return static_cast<uint64_t>(ResultSet(database.Prepare(pszSql)).GetInt64(0));
+    return static_cast<uint64_t>(database.QueryInt64(pszSql));
 }
 
 } // namespace
@@ -53,8 +47,8 @@ ScanSettings CatalogInfo::Settings() const {
 CatalogInfo ReadCatalogInfo(Database& database, bool bDeriveTotals) {
     namespace Key = CatalogInfoKey;
     CatalogInfo info;
-    info.bHasFileTimes = ResultSet(database.Prepare(CatalogSql::kHasFileTimes)).GetInt64(0) > 0;
-    info.bHasInfo = HasTable(database, "catalog_info");
+    info.bHasFileTimes = database.QueryInt64(CatalogSql::kHasFileTimes) > 0;
+    info.bHasInfo = database.HasTable("catalog_info");
     if (info.bHasInfo) {
         for (ResultSet rows(database.Prepare(CatalogSql::kReadInfo)); !rows.IsEOF();
              rows.MoveNext()) {

@@ -111,8 +111,4 @@ inline constexpr const char* kFilesForIndex =
     "SELECT file_id, dir_id, file_name FROM files ORDER BY file_id";
 inline constexpr const char* kDirsForIndex = "SELECT dir_id, dir_name FROM dirs ORDER BY dir_id";
 
-// Whether a database has the catalog's directory table (its validity test).
-inline constexpr const char* kHasDirsTable =
-    "SELECT count(*) FROM sqlite_schema WHERE type = 'table' AND name = 'dirs'";
-
 } // namespace CatalogSql

@@ -1,5 +1,6 @@
 #include "catalog/Database.h"
 
+#include "catalog/CatalogSql.h"
 #include "catalog/EngineError.h"
 #include "catalog/LikeMatcher.h"
 #include "catalog/Statement.h"
@@ -174,6 +175,17 @@ void Database::Execute(const std::string& strSql) {
 Statement Database::Prepare(std::string_view sql) {
     RequireOpen();
     return Statement(m_pDb, sql);
+}
+
+int64_t Database::QueryInt64(std::string_view sql) {
+    Statement statement = Prepare(sql);
+    return statement.Step() ? statement.Int64(0) : 0;
+}
+
+bool Database::HasTable(std::string_view table) {
+    Statement statement = Prepare(CatalogSql::kHasTable);
+    statement.BindText(1, table);
+    return statement.Step() && statement.Int64(0) > 0;
 }
 
 void Database::BeginTransaction() {

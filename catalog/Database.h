@@ -43,6 +43,11 @@ public:
     void Execute(const std::string& strSql);
     // Compiles one statement for binding and running.
     Statement Prepare(std::string_view sql);
+    // The first field of the first row a statement without parameters
+    // gives (a count, a largest id), 0 when it gives no row or NULL.
+    int64_t QueryInt64(std::string_view sql);
+    // Whether the database has a table of that name.
+    bool HasTable(std::string_view table);
 
     void BeginTransaction();
     void Commit();

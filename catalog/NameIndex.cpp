@@ -274,9 +274,7 @@ void RebuildNameIndex(Database& database) {
 }
 
 std::optional<NameIndex> NameIndex::Open(Database& database) {
-    Statement hasMeta = database.Prepare(CatalogSql::kHasTable);
-    hasMeta.BindText(1, "name_index_meta");
-    if (ResultSet(std::move(hasMeta)).GetInt64(0) == 0)
+    if (!database.HasTable("name_index_meta"))
         return std::nullopt;
     NameIndex index(database);
     int64_t nVersion = 0, nBlockBits = 0;
@@ -294,8 +292,8 @@ std::optional<NameIndex> NameIndex::Open(Database& database) {
     }
     // Rows added since (by another program) would be missing from it.
     if (nVersion != kIndexVersion || nBlockBits != kBlockBits ||
-        ResultSet(database.Prepare(CatalogSql::kMaxFileId)).GetInt64(0) != index.m_nMaxFileId ||
-        ResultSet(database.Prepare(CatalogSql::kMaxDirId)).GetInt64(0) != index.m_nMaxDirId)
+        database.QueryInt64(CatalogSql::kMaxFileId) != index.m_nMaxFileId ||
+        database.QueryInt64(CatalogSql::kMaxDirId) != index.m_nMaxDirId)
         return std::nullopt;
     return index;
 }

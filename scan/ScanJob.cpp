@@ -468,7 +468,7 @@ namespace {
 void CountStoredRows(Database& database, ScanOutcome& outcome) {
     try {
         auto count = [&](const char* pszSql) {
-            return static_cast<uint64_t>(ResultSet(database.Prepare(pszSql)).GetInt64(0));
+            return static_cast<uint64_t>(database.QueryInt64(pszSql));
         };
         outcome.nDirs = count(CatalogSql::kCountDirs);
         outcome.nFiles = count(CatalogSql::kCountFiles);

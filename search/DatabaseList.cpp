@@ -201,8 +201,7 @@ AddResult AddDatabase(const std::string& strAppPath, const std::string& strPath,
         Database database;
         database.Open(strPath, Database::OpenMode::ReadOnly);
         // Reading the schema is what fails for a file that is no database.
-        ResultSet rows(database.Prepare(CatalogSql::kHasDirsTable));
-        if (rows.GetInt64(0) == 0)
+        if (!database.HasTable("dirs"))
             return AddResult::NotValid;
     }
     for (const std::string& strEntry : entries)

@@ -61,9 +61,8 @@ std::unique_ptr<ResultSet> OpenSearchHits(Database& database, int nMode,
                                           const std::string& strSearch, bool bWithTimes) {
     CatalogSql::SearchTimes times = CatalogSql::SearchTimes::None;
     if (bWithTimes && nMode != kSearchDirs)
-        times = ResultSet(database.Prepare(CatalogSql::kHasFileTimes)).GetInt64(0) > 0
-                    ? CatalogSql::SearchTimes::Stored
-                    : CatalogSql::SearchTimes::Null;
+        times = database.QueryInt64(CatalogSql::kHasFileTimes) > 0 ? CatalogSql::SearchTimes::Stored
+                                                                   : CatalogSql::SearchTimes::Null;
     std::optional<std::vector<IdRange>> ranges = IndexedCandidates(database, nMode, strSearch);
     Statement statement = database.Prepare(CatalogSql::SearchSql(nMode, times, ranges.has_value()));
     const int nPattern = ranges ? 3 : 1;
