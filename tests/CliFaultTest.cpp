@@ -8,9 +8,7 @@
 #include <csignal>
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/mount.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 
@@ -45,15 +43,9 @@ protected:
 
     // Waits until a search of the catalog being built finds committed rows.
     bool WaitForCommittedRows(const std::string& strName, pid_t builder) {
-        for (int i = 0; i < 2000; ++i) {
-            if (m_cli.Run({"search", "--where", "files", "*", strName}).nExit == 0)
-                return true;
-            int nStatus = 0;
-            if (::waitpid(builder, &nStatus, WNOHANG) != 0)
-                return false;
-            ::usleep(2000);
-        }
-        return false;
+        return m_cli.WaitUntil(builder, [&] {
+            return m_cli.Run({"search", "--where", "files", "*", strName}).nExit == 0;
+        });
     }
 
     CliProcess m_cli;
@@ -97,10 +89,8 @@ TEST_F(CliFaultTest, ReadersNeverBreakABuild) {
     MakeSlowTree();
     const pid_t builder = m_cli.Start({"create", "Busy", m_tree.Root()});
     int nSearches = 0, nWithHits = 0;
-    int nStatus = 0;
-    while (!Exists(m_cli.CatalogPath("Busy")) && ::waitpid(builder, &nStatus, WNOHANG) == 0)
-        ::usleep(1000);
-    while (::waitpid(builder, &nStatus, WNOHANG) == 0) {
+    m_cli.WaitUntil(builder, [&] { return Exists(m_cli.CatalogPath("Busy")); });
+    while (m_cli.Running(builder)) {
         // Two readers at once, again and again, while the build goes on.
         const pid_t first = m_cli.Start({"search", "*", "Busy"});
         const pid_t second = m_cli.Start({"search", "--where", "dirs", "*", "Busy"});
@@ -114,8 +104,8 @@ TEST_F(CliFaultTest, ReadersNeverBreakABuild) {
                 EXPECT_TRUE(result.nExit == 0 || result.nExit == 1) << result.strErr;
         }
     }
-    ASSERT_TRUE(WIFEXITED(nStatus));
-    EXPECT_EQ(WEXITSTATUS(nStatus), 0) << "the build failed while being read";
+    const CliResult build = m_cli.Wait(builder);
+    EXPECT_EQ(build.nExit, 0) << "the build failed while being read: " << build.strErr;
     EXPECT_GT(nSearches, 4);
     EXPECT_GT(nWithHits, 0);
     const CliResult all = m_cli.Run({"search", "--where", "files", "*", "Busy"});
@@ -132,15 +122,7 @@ TEST_F(CliFaultTest, TheWalkNeverHangsAndSaysWhatItCouldNotRead) {
     EXPECT_EQ(QueryNumber(m_cli.CatalogPath("Proc"), "SELECT count(md5_checksum) FROM files"), 0);
 
     // 400 levels with descriptors for 48 open files: the whole tree is stored.
-    int fd = ::open(m_tree.Root().c_str(), O_RDONLY | O_DIRECTORY);
-    for (int i = 0; i < 400; ++i) {
-        ASSERT_EQ(::mkdirat(fd, "d", 0755), 0);
-        const int child = ::openat(fd, "d", O_RDONLY | O_DIRECTORY);
-        ::close(fd);
-        fd = child;
-    }
-    ::close(::openat(fd, "bottom", O_WRONLY | O_CREAT, 0644));
-    ::close(fd);
+    m_tree.MakeDeepFile("", 400, "d", "bottom", "");
     result =
         m_cli.Run({"create", "--checksum", "Deep", m_tree.Root()}, "ulimit -n 48 && exec \"$@\"");
     ASSERT_EQ(result.nExit, 0) << result.strErr;
@@ -257,12 +239,9 @@ TEST_F(CliFaultTest, TheListFileLosesNothing) {
 
     // On a full disk neither add nor delete changes anything, and they say so.
     TestTree small;
-    if (::mount("tmpfs", small.Root().c_str(), "tmpfs", 0, "size=256k") != 0)
+    const ScopedTmpfs mount(small.Root(), "256k");
+    if (!mount.Mounted())
         GTEST_SKIP() << "no tmpfs can be mounted here (needs root): full-disk part skipped";
-    struct Unmount {
-        std::string strPath;
-        ~Unmount() { ::umount2(strPath.c_str(), MNT_DETACH); }
-    } unmount{small.Root()};
     CliProcess cli;
     const std::string strData = cli.Home().Path("data");
     ASSERT_EQ(::symlink(small.Root().c_str(), strData.c_str()), 0);

@@ -4,6 +4,7 @@
 #include "catalog/ResultSet.h"
 
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <fcntl.h>
 #include <fstream>
@@ -91,10 +92,35 @@ pid_t CliProcess::Start(const std::vector<std::string>& args, const std::string&
     return pid;
 }
 
+bool CliProcess::Running(pid_t pid) {
+    if (m_statusOfEnded.count(pid))
+        return false;
+    int nStatus = 0;
+    if (::waitpid(pid, &nStatus, WNOHANG) != pid)
+        return true;
+    m_statusOfEnded[pid] = nStatus;
+    return false;
+}
+
+bool CliProcess::WaitUntil(pid_t pid, const std::function<bool()>& fnDone, int nMs) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(nMs);
+    while (!fnDone()) {
+        if (!Running(pid) || std::chrono::steady_clock::now() > deadline)
+            return false;
+        ::usleep(1000);
+    }
+    return true;
+}
+
 CliResult CliProcess::Wait(pid_t pid) {
     CliResult result;
     int nStatus = 0;
-    while (::waitpid(pid, &nStatus, 0) < 0 && errno == EINTR) {
+    if (const auto it = m_statusOfEnded.find(pid); it != m_statusOfEnded.end()) {
+        nStatus = it->second;
+        m_statusOfEnded.erase(it);
+    } else {
+        while (::waitpid(pid, &nStatus, 0) < 0 && errno == EINTR) {
+        }
     }
     result.nExit = WIFEXITED(nStatus)     ? WEXITSTATUS(nStatus)
                    : WIFSIGNALED(nStatus) ? 128 + WTERMSIG(nStatus)

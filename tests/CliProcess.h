@@ -3,6 +3,7 @@
 #include "TestTree.h"
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <string>
 #include <sys/types.h>
@@ -28,6 +29,11 @@ public:
     // Starts a run in the background; Wait collects it.
     pid_t Start(const std::vector<std::string>& args, const std::string& strShell = "");
     CliResult Wait(pid_t pid);
+    // Whether a started run is still going (one that ended stays for Wait).
+    bool Running(pid_t pid);
+    // Waits until fnDone holds, at most nMs, while the run goes on; false
+    // when the run ended (or the time ran out) first.
+    bool WaitUntil(pid_t pid, const std::function<bool()>& fnDone, int nMs = 60000);
 
     // Sets a variable for the runs to come; with bAppend a value it has
     // already is kept and strValue added after a ':'.
@@ -50,6 +56,7 @@ private:
     bool m_bDropRoot = false;
     int m_nRuns = 0;
     std::map<pid_t, int> m_runOfPid;
+    std::map<pid_t, int> m_statusOfEnded;
 };
 
 // Rows of a catalog file: the value of one SQL query of a single number.

@@ -11,10 +11,9 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <map>
+#include <optional>
 #include <set>
-#include <sys/mount.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <tuple>
 #include <unistd.h>
 
@@ -154,8 +153,7 @@ TEST_F(CliUpdateTest, AStoppedOrRefusedUpdateLeavesTheCatalogAsItWas) {
         const pid_t updater = m_cli.Start({"update", "Kept"});
         const std::string strNew =
             m_cli.DataFolder() + ".Kept.mdb.update-" + std::to_string(updater);
-        while (!Exists(strNew) && ::waitpid(updater, nullptr, WNOHANG) == 0)
-            ::usleep(1000);
+        m_cli.WaitUntil(updater, [&] { return Exists(strNew); });
         // The old catalog is searched meanwhile, as it was.
         const CliResult search = m_cli.Run({"search", "--where", "files", "f1", "Kept"});
         EXPECT_EQ(search.nExit, 0) << search.strErr;
@@ -226,9 +224,9 @@ TEST_F(CliUpdateTest, InfoTellsWhatEachKindOfCatalogKnows) {
         m_tree.WriteFile(Concat({"f", std::to_string(i)}), "");
     m_cli.InjectFaults("KESTREL_FAULT_READDIR_DELAY_US=150");
     const pid_t builder = m_cli.Start({"create", "Stopped", m_tree.Root()});
-    while (m_cli.Run({"search", "--where", "dirs", "*", "Stopped"}).nExit != 0 &&
-           ::waitpid(builder, nullptr, WNOHANG) == 0)
-        ::usleep(2000);
+    m_cli.WaitUntil(builder, [&] {
+        return m_cli.Run({"search", "--where", "dirs", "*", "Stopped"}).nExit == 0;
+    });
     ::kill(builder, SIGTERM);
     ASSERT_EQ(m_cli.Wait(builder).nExit, 143);
     EXPECT_EQ(InfoValue(m_cli.Run({"info", "Stopped"}).strOut, "Complete"), "no");
@@ -300,7 +298,8 @@ TEST_F(CliUpdateTest, ExcludesAndOneFileSystemAreKeptByUpdates) {
     // A file system mounted inside the tree: its mount point is stored, its
     // content not.
     m_tree.MakeDir("mnt");
-    if (::mount("tmpfs", m_tree.Path("mnt").c_str(), "tmpfs", 0, "size=64k") != 0)
+    std::optional<ScopedTmpfs> mount(std::in_place, m_tree.Path("mnt"), "64k");
+    if (!mount->Mounted())
         GTEST_SKIP() << "no tmpfs can be mounted here (needs root): --one-file-system skipped";
     m_tree.WriteFile("mnt/inside", "on another file system");
     CliResult result = m_cli.Run({"create", "--one-file-system", "Local", m_tree.Root()});
@@ -310,7 +309,7 @@ TEST_F(CliUpdateTest, ExcludesAndOneFileSystemAreKeptByUpdates) {
     ASSERT_EQ(m_cli.Run({"update", "Local"}).nExit, 0);
     const bool bInsideAfterUpdate =
         RowsOf(m_cli.CatalogPath("Local")).files.count(m_tree.Path("mnt/inside")) > 0;
-    ::umount2(m_tree.Path("mnt").c_str(), MNT_DETACH);
+    mount.reset();
     EXPECT_EQ(result.nExit, 0);
     EXPECT_TRUE(bMountStored);
     EXPECT_FALSE(bInsideStored);

@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <stdexcept>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -134,4 +135,13 @@ std::string Concat(std::initializer_list<std::string_view> texts) {
     for (std::string_view text : texts)
         strAll += text;
     return strAll;
+}
+
+ScopedTmpfs::ScopedTmpfs(const std::string& strPath, const char* pszSize)
+    : m_strPath(strPath), m_bMounted(::mount("tmpfs", strPath.c_str(), "tmpfs", 0,
+                                             (std::string("size=") + pszSize).c_str()) == 0) {}
+
+ScopedTmpfs::~ScopedTmpfs() {
+    if (m_bMounted)
+        ::umount2(m_strPath.c_str(), MNT_DETACH);
 }

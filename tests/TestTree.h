@@ -50,6 +50,21 @@ private:
     std::string m_strOldValue;
 };
 
+// A tmpfs of strSize ("64k") mounted on an existing folder for the life of
+// the object, where the tests may mount (as root); Mounted() says whether.
+class ScopedTmpfs {
+public:
+    ScopedTmpfs(const std::string& strPath, const char* pszSize);
+    ~ScopedTmpfs();
+    ScopedTmpfs(const ScopedTmpfs&) = delete;
+    ScopedTmpfs& operator=(const ScopedTmpfs&) = delete;
+    bool Mounted() const { return m_bMounted; }
+
+private:
+    std::string m_strPath;
+    bool m_bMounted;
+};
+
 // The content WriteSizedFile writes: nSize bytes of a repeating pattern.
 std::string PatternContent(uint64_t nSize);
 
