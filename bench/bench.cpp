@@ -1,14 +1,18 @@
 // Timed comparisons of Kestrel against the standard tools doing the same work
 // on the same input, in the same run. Each prints the ratio it is judged by.
 //
-//   kestrel-bench checksum [--mib N]          FileChecksum vs md5sum on one file
-//   kestrel-bench create [--files N]          kestrel-cli create vs find -printf
-//   kestrel-bench create-checksum             create --checksum (on every core) vs find -exec
-//   md5sum kestrel-bench search [--files N]          search vs plocate and grep -c -i kestrel-bench
-//   update                      update vs create --checksum, after small changes kestrel-bench
-//   audit [--files N]           diff and duplicates of two catalogs; json vs tsv kestrel-bench
-//   index [--files N]           reindex and indexed searches vs plocate-build and
-//                                             plocate, on the same paths; 20 catalogs at once
+//   kestrel-bench checksum [--mib N]   FileChecksum vs md5sum on one file
+//   kestrel-bench create [--files N]   kestrel-cli create vs find -printf
+//   kestrel-bench create-checksum      create --checksum (on every core) vs
+//                                      find -exec md5sum
+//   kestrel-bench search [--files N]   search vs plocate and grep -c -i
+//   kestrel-bench update               update vs create --checksum, after
+//                                      small changes
+//   kestrel-bench audit [--files N]    diff and duplicates of two catalogs;
+//                                      json vs tsv
+//   kestrel-bench index [--files N]    reindex and indexed searches vs
+//                                      plocate-build and plocate, on the same
+//                                      paths; 20 catalogs at once
 //
 // Inputs are generated in a temporary folder ($TMPDIR or /tmp) and removed
 // afterwards; every command runs once to warm the caches, then the best of
