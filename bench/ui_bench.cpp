@@ -219,7 +219,7 @@ int BenchSearch(uint64_t nFiles) {
                     QApplication::processEvents();
                 },
                 [&] {
-                    pSearchButton->click();
+                    QTest::mouseClick(pSearchButton, Qt::LeftButton);
                     result.m_list->viewport()->repaint();
                     QApplication::processEvents();
                 });
