@@ -38,8 +38,12 @@ std::string ChecksumText(const TreeSide::File& file) {
 
 // The path of a directory relative to the start directory: "" for the start
 // itself; a directory outside it (a catalog made elsewhere) keeps its path.
+// Only whole names count: /database is not below /data.
 std::string RelativeDir(const std::string& strDir, const std::string& strStart) {
     if (strDir.compare(0, strStart.size(), strStart) != 0)
+        return strDir;
+    if (strDir.size() != strStart.size() && strDir[strStart.size()] != '/' &&
+        (strStart.empty() || strStart.back() != '/'))
         return strDir;
     size_t nBegin = strStart.size();
     while (nBegin < strDir.size() && strDir[nBegin] == '/')
