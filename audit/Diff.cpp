@@ -53,7 +53,8 @@ std::string RelativeDir(const std::string& strDir, const std::string& strStart) 
 
 TreeSide ReadSide(Database& database) {
     TreeSide side;
-    const std::string strStart = ReadCatalogInfo(database).strStartDir.value_or("");
+    // Only the start directory is wanted: no pass over every file for totals.
+    const std::string strStart = ReadCatalogInfo(database, false).strStartDir.value_or("");
     std::unordered_map<int64_t, std::pair<std::string, std::string>> dirsById; // rel, full
     for (ResultSet rows(database.Prepare(CatalogSql::kAllDirs)); !rows.IsEOF(); rows.MoveNext()) {
         std::string strFull = rows.GetText(1);
