@@ -87,15 +87,12 @@ int RunDiffCommand(const std::vector<std::string>& args) {
         OpenCatalogForSearch(oldDb, strApp, cmd.operands[0]);
         OpenCatalogForSearch(newDb, strApp, cmd.operands[1]);
         if (cmd.Has("--content")) {
-            RecordWriter records(out.Sink(), format, {{"path", true}, {"size"}});
+            RecordWriter records(out.Sink(), format,
+                                 {{"path", true}, {.pszName = "size", .bInTsv = false}});
             const ContentCounts counts =
                 CheckContentCopied(oldDb, newDb, [&](const std::string& strPath, int64_t nSize) {
-                    if (format == OutputFormat::Tsv)
-                        records.Write({std::string_view(strPath)});
-                    else
-                        records.Write(
-                            {std::string_view(strPath),
-                             SizeValue(nSize >= 0 ? std::optional(nSize) : std::nullopt)});
+                    records.Write({std::string_view(strPath),
+                                   SizeValue(nSize >= 0 ? std::optional(nSize) : std::nullopt)});
                 });
             out.Flush();
             PrintNote(Plural(counts.nCopied, "file has", "files have") + " a copy in " +
@@ -105,21 +102,16 @@ int RunDiffCommand(const std::vector<std::string>& args) {
         }
         DiffCounts counts;
         const std::vector<DiffLine> lines = DiffCatalogs(oldDb, newDb, counts);
-        RecordWriter records(
-            out.Sink(), format,
-            format == OutputFormat::Tsv
-                ? std::vector<RecordField>{{"status"}, {"path"}}
-                : std::vector<RecordField>{
-                      {"status"}, {"path", true}, {"type"}, {"old_size"}, {"new_size"}});
-        for (const DiffLine& line : lines) {
-            const std::string_view status(&line.cStatus, 1);
-            if (format == OutputFormat::Tsv)
-                records.Write({status, std::string_view(line.strPath)});
-            else
-                records.Write({status, std::string_view(line.strPath),
-                               std::string_view(line.bDirectory ? "directory" : "file"),
-                               SizeValue(line.nOldSize), SizeValue(line.nNewSize)});
-        }
+        RecordWriter records(out.Sink(), format,
+                             {{"status"},
+                              {"path", true},
+                              {.pszName = "type", .bInTsv = false},
+                              {.pszName = "old_size", .bInTsv = false},
+                              {.pszName = "new_size", .bInTsv = false}});
+        for (const DiffLine& line : lines)
+            records.Write({std::string_view(&line.cStatus, 1), std::string_view(line.strPath),
+                           std::string_view(line.bDirectory ? "directory" : "file"),
+                           SizeValue(line.nOldSize), SizeValue(line.nNewSize)});
         out.Flush();
         PrintNote("files: " + std::to_string(counts.nFilesAdded) + " added, " +
                   std::to_string(counts.nFilesDeleted) + " deleted, " +
@@ -167,27 +159,21 @@ int RunDuplicatesCommand(const std::vector<std::string>& args) {
         const std::vector<std::unique_ptr<Database>> catalogs =
             OpenCatalogsForSearch(strApp, entries);
         const std::vector<DuplicateGroup> groups = FindDuplicates(catalogs, nMinSize);
-        RecordWriter records(
-            out.Sink(), format,
-            format == OutputFormat::Tsv
-                ? std::vector<RecordField>{{"path"}, {"size"}, {"md5"}, {"catalog"}}
-                : std::vector<RecordField>{
-                      {"group"}, {"path", true}, {"size"}, {"md5"}, {"catalog", true}});
+        RecordWriter records(out.Sink(), format,
+                             {{.pszName = "group", .bInTsv = false},
+                              {"path", true},
+                              {"size"},
+                              {"md5"},
+                              {"catalog", true}});
         uint64_t nFiles = 0, nWaste = 0;
         for (size_t g = 0; g < groups.size(); ++g) {
             const DuplicateGroup& group = groups[g];
             if (g > 0)
                 records.WriteSeparator();
-            const std::string strSize = std::to_string(group.nSize);
-            for (const DuplicateGroup::Member& member : group.members) {
-                const std::string_view catalog(entries[member.nCatalog]);
-                if (format == OutputFormat::Tsv)
-                    records.Write({std::string_view(member.strPath), std::string_view(strSize),
-                                   std::string_view(group.strChecksum), catalog});
-                else
-                    records.Write({static_cast<int64_t>(g + 1), std::string_view(member.strPath),
-                                   group.nSize, std::string_view(group.strChecksum), catalog});
-            }
+            for (const DuplicateGroup::Member& member : group.members)
+                records.Write({static_cast<int64_t>(g + 1), std::string_view(member.strPath),
+                               group.nSize, std::string_view(group.strChecksum),
+                               std::string_view(entries[member.nCatalog])});
             nFiles += group.members.size();
             nWaste += group.Waste();
         }

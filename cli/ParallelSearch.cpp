@@ -104,7 +104,7 @@ private:
             m_cv.notify_all();
         };
         RecordWriter records([&](std::string_view text) { strChunk.append(text); }, m_format.format,
-                             HitFields(m_format.format));
+                             HitFields());
         records.OmitHeader();
         try {
             Database database;
@@ -156,15 +156,11 @@ private:
             return;
         }
         const std::string_view checksum = bDirectory ? std::string_view() : hit.GetTextView(3);
-        const RecordValue size = nSize ? RecordValue(*nSize) : RecordValue();
-        if (m_format.format == OutputFormat::Tsv) {
-            records.Write({path, size, checksum, catalog});
-        } else {
-            const std::optional<int64_t> nMtimeNs = HitMtimeNs(hit, m_nMode);
-            records.Write({path, size, checksum.empty() ? RecordValue() : RecordValue(checksum),
-                           catalog, nMtimeNs ? RecordValue(TimeNs{*nMtimeNs}) : RecordValue(),
-                           std::string_view(bDirectory ? "directory" : "file")});
-        }
+        const std::optional<int64_t> nMtimeNs = HitMtimeNs(hit, m_nMode);
+        records.Write({path, nSize ? RecordValue(*nSize) : RecordValue(),
+                       checksum.empty() ? RecordValue() : RecordValue(checksum), catalog,
+                       nMtimeNs ? RecordValue(TimeNs{*nMtimeNs}) : RecordValue(),
+                       std::string_view(bDirectory ? "directory" : "file")});
     }
 
     const std::string& m_strAppPath;
@@ -182,10 +178,13 @@ private:
 
 } // namespace
 
-std::vector<RecordField> HitFields(OutputFormat format) {
-    if (format == OutputFormat::Tsv)
-        return {{"path"}, {"size"}, {"md5"}, {"catalog"}};
-    return {{"path", true}, {"size"}, {"md5"}, {"catalog", true}, {"mtime"}, {"type"}};
+std::vector<RecordField> HitFields() {
+    return {{"path", true},
+            {"size"},
+            {"md5"},
+            {"catalog", true},
+            {.pszName = "mtime", .bInTsv = false},
+            {.pszName = "type", .bInTsv = false}};
 }
 
 uint64_t SearchCatalogsInParallel(const std::string& strAppPath,

@@ -152,7 +152,7 @@ int RunSearchCommand(const std::vector<std::string>& args) {
         }
         if (format == OutputFormat::Csv && !hitFormat.bNulSeparated) {
             // The header, once for all catalogs.
-            RecordWriter header(out.Sink(), format, HitFields(format));
+            RecordWriter header(out.Sink(), format, HitFields());
             header.WriteHeader();
         }
         const uint64_t nHits =

@@ -225,20 +225,25 @@ void RecordWriter::Write(std::span<const RecordValue> values) {
     std::string strBytesColumns;
     if (m_format == OutputFormat::Json)
         m_strLine += '{';
-    size_t i = 0;
+    size_t i = 0, nWritten = 0;
     for (const RecordValue& value : values) {
         const RecordField& field = m_fields[i++];
+        const bool bTsv = m_format == OutputFormat::Tsv;
+        if (bTsv && !field.bInTsv)
+            continue;
         const auto* pText = std::get_if<std::string_view>(&value);
-        const bool bInvalid = pText && field.bBytes && !IsValidUtf8(*pText);
+        // tsv writes any bytes as they are: it need not know.
+        const bool bInvalid = !bTsv && pText && field.bBytes && !IsValidUtf8(*pText);
         if (m_format == OutputFormat::Json) {
-            if (i > 1)
+            if (nWritten > 0)
                 m_strLine += ',';
             m_strLine += '"';
             m_strLine += field.pszName;
             m_strLine += "\":";
-        } else if (i > 1) {
-            m_strLine += m_format == OutputFormat::Tsv ? '\t' : ',';
+        } else if (nWritten > 0) {
+            m_strLine += bTsv ? '\t' : ',';
         }
+        ++nWritten;
         if (std::holds_alternative<std::monostate>(value)) {
             if (m_format == OutputFormat::Json)
                 m_strLine += "null";

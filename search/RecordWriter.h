@@ -22,16 +22,19 @@ struct TimeNs {
 // One value of a record: none, text (any bytes), a whole number, yes/no, a time.
 using RecordValue = std::variant<std::monostate, std::string_view, int64_t, bool, TimeNs>;
 
-// A record's field: its name, and whether its text is a name from a file
-// system, whose bytes need not be UTF-8.
+// A record's field: its name, whether its text is a name from a file system,
+// whose bytes need not be UTF-8, and whether tsv has it (some fields are for
+// scripts only: csv and json).
 struct RecordField {
     const char* pszName;
     bool bBytes = false;
+    bool bInTsv = true;
 };
 
 // Writes records in one of three forms:
 // - tsv: the fields separated by tabs, one record a line, a tab, line feed,
 //   carriage return or backslash in a text written as \t, \n, \r or \\;
+//   fields not in tsv are left out;
 // - csv: RFC 4180 with a header line, CR LF line ends, fields quoted where
 //   needed;
 // - json: one JSON object a line (NDJSON) with the fields by name.
