@@ -70,6 +70,7 @@ private:
     std::vector<RecordField> m_fields;
     bool m_bHeaderWritten = false;
     std::string m_strLine;
+    std::string m_strBytesColumns; // csv: the <name>_bytes columns of the line being written
 };
 
 // A time in nanoseconds since 1970 as ISO 8601 UTC, with the fraction of the
