@@ -70,13 +70,10 @@ RecordValue SizeValue(const std::optional<int64_t>& nSize) {
 
 int RunDiffCommand(const std::vector<std::string>& args) {
     CommandLine cmd;
-    if (const int nExit = ParseCommand(args, kDiffHelp, {"--content"}, {"--format"}, cmd);
-        nExit >= 0)
+    OutputFormat format = OutputFormat::Tsv;
+    if (const int nExit = ParseCommand(args, kDiffHelp, {"--content"}, {}, cmd, format); nExit >= 0)
         return nExit;
     OutputWriter out;
-    OutputFormat format = OutputFormat::Tsv;
-    if (!ParseFormatOption(cmd, format))
-        return kExitUsage;
     if (cmd.operands.size() != 2) {
         PrintError("diff takes two catalogs, OLD and NEW (see kestrel-cli list)");
         return kExitUsage;
@@ -120,21 +117,17 @@ int RunDiffCommand(const std::vector<std::string>& args) {
                   std::to_string(counts.nDirsDeleted) + " deleted\n");
         return counts.Total() == 0 ? kExitOk : kExitFailed;
     } catch (const EngineError& error) {
-        out.Flush();
-        PrintError(error.what());
-        return kExitUsage;
+        return EngineFailure(out, error);
     }
 }
 
 int RunDuplicatesCommand(const std::vector<std::string>& args) {
     CommandLine cmd;
-    if (const int nExit = ParseCommand(args, kDuplicatesHelp, {}, {"--min-size", "--format"}, cmd);
+    OutputFormat format = OutputFormat::Tsv;
+    if (const int nExit = ParseCommand(args, kDuplicatesHelp, {}, {"--min-size"}, cmd, format);
         nExit >= 0)
         return nExit;
     OutputWriter out;
-    OutputFormat format = OutputFormat::Tsv;
-    if (!ParseFormatOption(cmd, format))
-        return kExitUsage;
     int64_t nMinSize = 0;
     if (auto it = cmd.values.find("--min-size"); it != cmd.values.end()) {
         SearchFilter bound;
@@ -183,8 +176,6 @@ int RunDuplicatesCommand(const std::vector<std::string>& args) {
                   ByteCountText(nWaste) + "\n");
         return groups.empty() ? kExitFailed : kExitOk;
     } catch (const EngineError& error) {
-        out.Flush();
-        PrintError(error.what());
-        return kExitUsage;
+        return EngineFailure(out, error);
     }
 }

@@ -189,11 +189,9 @@ std::vector<RecordValue> InfoValues(const std::string& strEntry, const std::stri
 
 int RunInfoCommand(const std::vector<std::string>& args) {
     CommandLine cmd;
-    if (const int nExit = ParseCommand(args, kInfoHelp, {}, {"--format"}, cmd); nExit >= 0)
-        return nExit;
     OutputFormat format = OutputFormat::Tsv;
-    if (!ParseFormatOption(cmd, format))
-        return kExitUsage;
+    if (const int nExit = ParseCommand(args, kInfoHelp, {}, {}, cmd, format); nExit >= 0)
+        return nExit;
     if (cmd.operands.empty()) {
         PrintError("info takes one or more ENTRY (see kestrel-cli list)");
         return kExitUsage;
@@ -225,9 +223,7 @@ int RunInfoCommand(const std::vector<std::string>& args) {
             out.Write(strText);
         }
     } catch (const EngineError& error) {
-        out.Flush();
-        PrintError(error.what());
-        return kExitUsage;
+        return EngineFailure(out, error);
     }
     out.Flush();
     return kExitOk;

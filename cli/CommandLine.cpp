@@ -76,6 +76,15 @@ int ParseCommand(const std::vector<std::string>& args, const char* pszHelp,
     return -1;
 }
 
+int ParseCommand(const std::vector<std::string>& args, const char* pszHelp,
+                 std::set<std::string> flags, std::set<std::string> valued, CommandLine& cmd,
+                 OutputFormat& format) {
+    valued.insert("--format");
+    if (const int nExit = ParseCommand(args, pszHelp, std::move(flags), valued, cmd); nExit >= 0)
+        return nExit;
+    return ParseFormatOption(cmd, format) ? -1 : kExitUsage;
+}
+
 bool ReadScanOptions(const CommandLine& cmd, ScanOptionValues& values) {
     if (auto it = cmd.values.find("--max-size"); it != cmd.values.end()) {
         int32_t nKb = 0;
@@ -139,4 +148,10 @@ void PrintNote(const std::string& strLine) {
 
 void PrintError(const std::string& strMessage) {
     std::fprintf(stderr, "kestrel-cli: %s\n", strMessage.c_str());
+}
+
+int EngineFailure(OutputWriter& out, const EngineError& error) {
+    out.Flush();
+    PrintError(error.what());
+    return kExitUsage;
 }
