@@ -130,14 +130,13 @@ int RunDuplicatesCommand(const std::vector<std::string>& args) {
     OutputWriter out;
     int64_t nMinSize = 0;
     if (auto it = cmd.values.find("--min-size"); it != cmd.values.end()) {
-        SearchFilter bound;
-        std::string strError;
-        if (!ParseSizeBound("+" + it->second, bound, strError)) {
+        const std::optional<int64_t> nBytes = ParseSize(it->second);
+        if (!nBytes) {
             PrintError("--min-size takes a whole number with an optional unit b, k, M, G or T: '" +
                        it->second + "'");
             return kExitUsage;
         }
-        nMinSize = *bound.nMinSize;
+        nMinSize = *nBytes;
     }
     try {
         const std::string strApp = DataFolder();
