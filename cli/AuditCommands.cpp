@@ -62,10 +62,6 @@ std::string Plural(uint64_t n, const char* pszOne, const char* pszMany) {
     return std::to_string(n) + " " + (n == 1 ? pszOne : pszMany);
 }
 
-RecordValue SizeValue(const std::optional<int64_t>& nSize) {
-    return nSize ? RecordValue(*nSize) : RecordValue();
-}
-
 } // namespace
 
 int RunDiffCommand(const std::vector<std::string>& args) {
@@ -89,7 +85,7 @@ int RunDiffCommand(const std::vector<std::string>& args) {
             const ContentCounts counts =
                 CheckContentCopied(oldDb, newDb, [&](const std::string& strPath, int64_t nSize) {
                     records.Write({std::string_view(strPath),
-                                   SizeValue(nSize >= 0 ? std::optional(nSize) : std::nullopt)});
+                                   NumberValue(nSize >= 0 ? std::optional(nSize) : std::nullopt)});
                 });
             out.Flush();
             PrintNote(Plural(counts.nCopied, "file has", "files have") + " a copy in " +
@@ -108,7 +104,7 @@ int RunDiffCommand(const std::vector<std::string>& args) {
         for (const DiffLine& line : lines)
             records.Write({std::string_view(&line.cStatus, 1), std::string_view(line.strPath),
                            std::string_view(line.bDirectory ? "directory" : "file"),
-                           SizeValue(line.nOldSize), SizeValue(line.nNewSize)});
+                           NumberValue(line.nOldSize), NumberValue(line.nNewSize)});
         out.Flush();
         PrintNote("files: " + std::to_string(counts.nFilesAdded) + " added, " +
                   std::to_string(counts.nFilesDeleted) + " deleted, " +

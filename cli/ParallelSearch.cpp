@@ -156,10 +156,8 @@ private:
             return;
         }
         const std::string_view checksum = bDirectory ? std::string_view() : hit.GetTextView(3);
-        const std::optional<int64_t> nMtimeNs = HitMtimeNs(hit, m_nMode);
-        records.Write({path, nSize ? RecordValue(*nSize) : RecordValue(),
-                       checksum.empty() ? RecordValue() : RecordValue(checksum), catalog,
-                       nMtimeNs ? RecordValue(TimeNs{*nMtimeNs}) : RecordValue(),
+        records.Write({path, NumberValue(nSize), TextValue(checksum), catalog,
+                       TimeValue(HitMtimeNs(hit, m_nMode)),
                        std::string_view(bDirectory ? "directory" : "file")});
     }
 

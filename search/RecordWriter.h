@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <functional>
 #include <initializer_list>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -21,6 +22,30 @@ struct TimeNs {
 
 // One value of a record: none, text (any bytes), a whole number, yes/no, a time.
 using RecordValue = std::variant<std::monostate, std::string_view, int64_t, bool, TimeNs>;
+
+// Values that may be missing, as record values: no value (empty in tsv and
+// csv, null in json) when absent; a text also when it is empty.
+inline RecordValue NumberValue(const std::optional<int64_t>& nValue) {
+    return nValue ? RecordValue(*nValue) : RecordValue();
+}
+inline RecordValue CountValue(const std::optional<uint64_t>& nCount) {
+    return nCount ? RecordValue(static_cast<int64_t>(*nCount)) : RecordValue();
+}
+inline RecordValue YesNoValue(const std::optional<bool>& bValue) {
+    return bValue ? RecordValue(*bValue) : RecordValue();
+}
+inline RecordValue TimeValue(const std::optional<int64_t>& nNs) {
+    return nNs ? RecordValue(TimeNs{*nNs}) : RecordValue();
+}
+inline RecordValue TextValue(std::string_view text) {
+    return text.empty() ? RecordValue() : RecordValue(text);
+}
+inline RecordValue TextValue(const std::string& strText) {
+    return TextValue(std::string_view(strText));
+}
+inline RecordValue TextValue(const std::optional<std::string>& strText) {
+    return strText ? TextValue(std::string_view(*strText)) : RecordValue();
+}
 
 // A record's field: its name, whether its text is a name from a file system,
 // whose bytes need not be UTF-8, and whether tsv has it (some fields are for
