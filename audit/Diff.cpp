@@ -38,8 +38,12 @@ std::string ChecksumText(const TreeSide::File& file) {
 
 // The path of a directory relative to the start directory: "" for the start
 // itself; a directory outside it (a catalog made elsewhere) keeps its path.
+// Only whole names count: /database is not below /data.
 std::string RelativeDir(const std::string& strDir, const std::string& strStart) {
     if (strDir.compare(0, strStart.size(), strStart) != 0)
+        return strDir;
+    if (strDir.size() != strStart.size() && strDir[strStart.size()] != '/' &&
+        (strStart.empty() || strStart.back() != '/'))
         return strDir;
     size_t nBegin = strStart.size();
     while (nBegin < strDir.size() && strDir[nBegin] == '/')
@@ -49,24 +53,32 @@ std::string RelativeDir(const std::string& strDir, const std::string& strStart) 
 
 TreeSide ReadSide(Database& database) {
     TreeSide side;
-    const std::string strStart = ReadCatalogInfo(database).strStartDir.value_or("");
-    std::unordered_map<int64_t, std::pair<std::string, std::string>> dirsById; // rel, full
+    // Only the start directory is wanted: no pass over every file for totals.
+    const std::string strStart = ReadCatalogInfo(database, false).strStartDir.value_or("");
+    struct DirRow {
+        std::string strRel, strFull;
+        int64_t nId;
+    };
+    std::vector<DirRow> dirRows;
+    std::unordered_map<int64_t, uint32_t> rankById; // the ranks are set once the paths are sorted
     for (ResultSet rows(database.Prepare(CatalogSql::kAllDirs)); !rows.IsEOF(); rows.MoveNext()) {
+        const int64_t nId = rows.GetInt64(0);
+        if (!rankById.emplace(nId, 0).second)
+            continue; // an id given twice (a catalog made elsewhere): its first row stands
         std::string strFull = rows.GetText(1);
         std::string strRel = RelativeDir(strFull, strStart);
-        dirsById.emplace(rows.GetInt64(0), std::pair(std::move(strRel), std::move(strFull)));
+        dirRows.push_back({std::move(strRel), std::move(strFull), nId});
     }
-    for (const auto& [nId, paths] : dirsById)
-        side.dirs.push_back(paths.first);
-    std::sort(side.dirs.begin(), side.dirs.end());
-    side.dirs.erase(std::unique(side.dirs.begin(), side.dirs.end()), side.dirs.end());
-    side.fullDirs.resize(side.dirs.size());
-    std::unordered_map<int64_t, uint32_t> rankById;
-    for (const auto& [nId, paths] : dirsById) {
-        const auto nRank = static_cast<uint32_t>(
-            std::lower_bound(side.dirs.begin(), side.dirs.end(), paths.first) - side.dirs.begin());
-        rankById[nId] = nRank;
-        side.fullDirs[nRank] = paths.second;
+    std::sort(dirRows.begin(), dirRows.end(), [](const DirRow& a, const DirRow& b) {
+        return a.strRel != b.strRel ? a.strRel < b.strRel : a.nId < b.nId;
+    });
+    // Rows that come to the same relative path share one rank.
+    for (DirRow& row : dirRows) {
+        if (side.dirs.empty() || side.dirs.back() != row.strRel) {
+            side.dirs.push_back(std::move(row.strRel));
+            side.fullDirs.push_back(std::move(row.strFull));
+        }
+        rankById[row.nId] = static_cast<uint32_t>(side.dirs.size() - 1);
     }
     for (ResultSet rows(database.Prepare(CatalogSql::kFilesOfDirs)); !rows.IsEOF();
          rows.MoveNext()) {
@@ -123,22 +135,20 @@ std::vector<DiffLine> DiffCatalogs(Database& oldDb, Database& newDb, DiffCounts&
         return line;
     };
     // Directories on one side only.
-    auto oldDir = oldSide.dirs.begin(), newDir = newSide.dirs.begin();
-    while (oldDir != oldSide.dirs.end() || newDir != newSide.dirs.end()) {
-        if (newDir == newSide.dirs.end() || (oldDir != oldSide.dirs.end() && *oldDir < *newDir)) {
-            if (!oldDir->empty()) {
-                DiffLine& line = addLine('D', *oldDir + "/", true);
-                line.strOldPath = oldSide.fullDirs[oldDir - oldSide.dirs.begin()];
-                ++counts.nDirsDeleted;
-            }
-            ++oldDir;
-        } else if (oldDir == oldSide.dirs.end() || *newDir < *oldDir) {
-            if (!newDir->empty()) {
-                DiffLine& line = addLine('A', *newDir + "/", true);
-                line.strNewPath = newSide.fullDirs[newDir - newSide.dirs.begin()];
-                ++counts.nDirsAdded;
-            }
-            ++newDir;
+    auto oneSidedDir = [&](const TreeSide& side, std::vector<std::string>::const_iterator dir,
+                           bool bOld) {
+        if (dir->empty())
+            return; // the start directory
+        DiffLine& line = addLine(bOld ? 'D' : 'A', *dir + "/", true);
+        (bOld ? line.strOldPath : line.strNewPath) = side.fullDirs[dir - side.dirs.begin()];
+        ++(bOld ? counts.nDirsDeleted : counts.nDirsAdded);
+    };
+    auto oldDir = oldSide.dirs.cbegin(), newDir = newSide.dirs.cbegin();
+    while (oldDir != oldSide.dirs.cend() || newDir != newSide.dirs.cend()) {
+        if (newDir == newSide.dirs.cend() || (oldDir != oldSide.dirs.cend() && *oldDir < *newDir)) {
+            oneSidedDir(oldSide, oldDir++, true);
+        } else if (oldDir == oldSide.dirs.cend() || *newDir < *oldDir) {
+            oneSidedDir(newSide, newDir++, false);
         } else {
             ++oldDir;
             ++newDir;
@@ -152,6 +162,14 @@ std::vector<DiffLine> DiffCatalogs(Database& oldDb, Database& newDb, DiffCounts&
     auto size = [](const TreeSide::File& file) {
         return file.nSize < 0 ? std::optional<int64_t>() : std::optional<int64_t>(file.nSize);
     };
+    auto oneSidedFile = [&](const TreeSide& side, const TreeSide::File& file, bool bOld) {
+        DiffLine& line =
+            addLine(bOld ? 'D' : 'A', JoinRelative(side.dirs[file.nDir], file.strName), false);
+        (bOld ? line.nOldSize : line.nNewSize) = size(file);
+        (bOld ? line.strOldPath : line.strNewPath) = side.FullPath(file);
+        (bOld ? line.strOldChecksum : line.strNewChecksum) = ChecksumText(file);
+        ++(bOld ? counts.nFilesDeleted : counts.nFilesAdded);
+    };
     size_t i = 0, j = 0;
     while (i < oldSide.files.size() || j < newSide.files.size()) {
         const bool bOldFirst = j == newSide.files.size() ||
@@ -161,21 +179,9 @@ std::vector<DiffLine> DiffCatalogs(Database& oldDb, Database& newDb, DiffCounts&
             !bOldFirst && (i == oldSide.files.size() ||
                            key(newSide, newSide.files[j]) < key(oldSide, oldSide.files[i]));
         if (bOldFirst) {
-            const auto& file = oldSide.files[i++];
-            DiffLine& line =
-                addLine('D', JoinRelative(oldSide.dirs[file.nDir], file.strName), false);
-            line.nOldSize = size(file);
-            line.strOldPath = oldSide.FullPath(file);
-            line.strOldChecksum = ChecksumText(file);
-            ++counts.nFilesDeleted;
+            oneSidedFile(oldSide, oldSide.files[i++], true);
         } else if (bNewFirst) {
-            const auto& file = newSide.files[j++];
-            DiffLine& line =
-                addLine('A', JoinRelative(newSide.dirs[file.nDir], file.strName), false);
-            line.nNewSize = size(file);
-            line.strNewPath = newSide.FullPath(file);
-            line.strNewChecksum = ChecksumText(file);
-            ++counts.nFilesAdded;
+            oneSidedFile(newSide, newSide.files[j++], false);
         } else {
             const auto& before = oldSide.files[i++];
             const auto& after = newSide.files[j++];

@@ -13,23 +13,10 @@
 #include <cstring>
 #include <fcntl.h>
 #include <optional>
-#include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
-
-bool IsSpace(char c) {
-    return c == ' ' || (c >= '\t' && c <= '\r');
-}
-
-std::string_view Trimmed(std::string_view text) {
-    while (!text.empty() && IsSpace(text.back()))
-        text.remove_suffix(1);
-    while (!text.empty() && IsSpace(text.front()))
-        text.remove_prefix(1);
-    return text;
-}
 
 [[noreturn]] void ThrowShortage(int nErr) {
     throw EngineError(std::string("The check ran out of system resources: ") + std::strerror(nErr));
@@ -93,7 +80,7 @@ VerifyResult CheckEntry(int nDirFd, const char* pszName, std::optional<int64_t> 
         return VerifyResult::NotFound;
     if (nStoredSize && *nStoredSize != st.st_size)
         return VerifyResult::Changed;
-    const std::string_view stored = Trimmed(storedChecksum);
+    const std::string_view stored = TrimmedChecksum(storedChecksum);
     if (!S_ISREG(st.st_mode) || stored.empty())
         return VerifyResult::NotChecked;
     static const uid_t kUid = ::geteuid();
@@ -110,10 +97,7 @@ VerifyResult CheckEntry(int nDirFd, const char* pszName, std::optional<int64_t> 
         // file that was catalogued, but nothing to compare either.
         return errno == 0 ? VerifyResult::Changed : VerifyResult::NotReadable;
     }
-    return current->size() == stored.size() &&
-                   ::strncasecmp(current->data(), stored.data(), stored.size()) == 0
-               ? VerifyResult::Unchanged
-               : VerifyResult::Changed;
+    return SameChecksum(*current, stored) ? VerifyResult::Unchanged : VerifyResult::Changed;
 }
 
 } // namespace

@@ -62,21 +62,14 @@ std::string Plural(uint64_t n, const char* pszOne, const char* pszMany) {
     return std::to_string(n) + " " + (n == 1 ? pszOne : pszMany);
 }
 
-RecordValue SizeValue(const std::optional<int64_t>& nSize) {
-    return nSize ? RecordValue(*nSize) : RecordValue();
-}
-
 } // namespace
 
 int RunDiffCommand(const std::vector<std::string>& args) {
     CommandLine cmd;
-    if (const int nExit = ParseCommand(args, kDiffHelp, {"--content"}, {"--format"}, cmd);
-        nExit >= 0)
+    OutputFormat format = OutputFormat::Tsv;
+    if (const int nExit = ParseCommand(args, kDiffHelp, {"--content"}, {}, cmd, format); nExit >= 0)
         return nExit;
     OutputWriter out;
-    OutputFormat format = OutputFormat::Tsv;
-    if (!ParseFormatOption(cmd, format))
-        return kExitUsage;
     if (cmd.operands.size() != 2) {
         PrintError("diff takes two catalogs, OLD and NEW (see kestrel-cli list)");
         return kExitUsage;
@@ -87,15 +80,12 @@ int RunDiffCommand(const std::vector<std::string>& args) {
         OpenCatalogForSearch(oldDb, strApp, cmd.operands[0]);
         OpenCatalogForSearch(newDb, strApp, cmd.operands[1]);
         if (cmd.Has("--content")) {
-            RecordWriter records(out.Sink(), format, {{"path", true}, {"size"}});
+            RecordWriter records(out.Sink(), format,
+                                 {{"path", true}, {.pszName = "size", .bInTsv = false}});
             const ContentCounts counts =
                 CheckContentCopied(oldDb, newDb, [&](const std::string& strPath, int64_t nSize) {
-                    if (format == OutputFormat::Tsv)
-                        records.Write({std::string_view(strPath)});
-                    else
-                        records.Write(
-                            {std::string_view(strPath),
-                             SizeValue(nSize >= 0 ? std::optional(nSize) : std::nullopt)});
+                    records.Write({std::string_view(strPath),
+                                   NumberValue(nSize >= 0 ? std::optional(nSize) : std::nullopt)});
                 });
             out.Flush();
             PrintNote(Plural(counts.nCopied, "file has", "files have") + " a copy in " +
@@ -105,21 +95,16 @@ int RunDiffCommand(const std::vector<std::string>& args) {
         }
         DiffCounts counts;
         const std::vector<DiffLine> lines = DiffCatalogs(oldDb, newDb, counts);
-        RecordWriter records(
-            out.Sink(), format,
-            format == OutputFormat::Tsv
-                ? std::vector<RecordField>{{"status"}, {"path"}}
-                : std::vector<RecordField>{
-                      {"status"}, {"path", true}, {"type"}, {"old_size"}, {"new_size"}});
-        for (const DiffLine& line : lines) {
-            const std::string_view status(&line.cStatus, 1);
-            if (format == OutputFormat::Tsv)
-                records.Write({status, std::string_view(line.strPath)});
-            else
-                records.Write({status, std::string_view(line.strPath),
-                               std::string_view(line.bDirectory ? "directory" : "file"),
-                               SizeValue(line.nOldSize), SizeValue(line.nNewSize)});
-        }
+        RecordWriter records(out.Sink(), format,
+                             {{"status"},
+                              {"path", true},
+                              {.pszName = "type", .bInTsv = false},
+                              {.pszName = "old_size", .bInTsv = false},
+                              {.pszName = "new_size", .bInTsv = false}});
+        for (const DiffLine& line : lines)
+            records.Write({std::string_view(&line.cStatus, 1), std::string_view(line.strPath),
+                           std::string_view(line.bDirectory ? "directory" : "file"),
+                           NumberValue(line.nOldSize), NumberValue(line.nNewSize)});
         out.Flush();
         PrintNote("files: " + std::to_string(counts.nFilesAdded) + " added, " +
                   std::to_string(counts.nFilesDeleted) + " deleted, " +
@@ -128,31 +113,26 @@ int RunDiffCommand(const std::vector<std::string>& args) {
                   std::to_string(counts.nDirsDeleted) + " deleted\n");
         return counts.Total() == 0 ? kExitOk : kExitFailed;
     } catch (const EngineError& error) {
-        out.Flush();
-        PrintError(error.what());
-        return kExitUsage;
+        return EngineFailure(out, error);
     }
 }
 
 int RunDuplicatesCommand(const std::vector<std::string>& args) {
     CommandLine cmd;
-    if (const int nExit = ParseCommand(args, kDuplicatesHelp, {}, {"--min-size", "--format"}, cmd);
+    OutputFormat format = OutputFormat::Tsv;
+    if (const int nExit = ParseCommand(args, kDuplicatesHelp, {}, {"--min-size"}, cmd, format);
         nExit >= 0)
         return nExit;
     OutputWriter out;
-    OutputFormat format = OutputFormat::Tsv;
-    if (!ParseFormatOption(cmd, format))
-        return kExitUsage;
     int64_t nMinSize = 0;
     if (auto it = cmd.values.find("--min-size"); it != cmd.values.end()) {
-        SearchFilter bound;
-        std::string strError;
-        if (!ParseSizeBound("+" + it->second, bound, strError)) {
+        const std::optional<int64_t> nBytes = ParseSize(it->second);
+        if (!nBytes) {
             PrintError("--min-size takes a whole number with an optional unit b, k, M, G or T: '" +
                        it->second + "'");
             return kExitUsage;
         }
-        nMinSize = *bound.nMinSize;
+        nMinSize = *nBytes;
     }
     try {
         const std::string strApp = DataFolder();
@@ -167,27 +147,21 @@ int RunDuplicatesCommand(const std::vector<std::string>& args) {
         const std::vector<std::unique_ptr<Database>> catalogs =
             OpenCatalogsForSearch(strApp, entries);
         const std::vector<DuplicateGroup> groups = FindDuplicates(catalogs, nMinSize);
-        RecordWriter records(
-            out.Sink(), format,
-            format == OutputFormat::Tsv
-                ? std::vector<RecordField>{{"path"}, {"size"}, {"md5"}, {"catalog"}}
-                : std::vector<RecordField>{
-                      {"group"}, {"path", true}, {"size"}, {"md5"}, {"catalog", true}});
+        RecordWriter records(out.Sink(), format,
+                             {{.pszName = "group", .bInTsv = false},
+                              {"path", true},
+                              {"size"},
+                              {"md5"},
+                              {"catalog", true}});
         uint64_t nFiles = 0, nWaste = 0;
         for (size_t g = 0; g < groups.size(); ++g) {
             const DuplicateGroup& group = groups[g];
             if (g > 0)
                 records.WriteSeparator();
-            const std::string strSize = std::to_string(group.nSize);
-            for (const DuplicateGroup::Member& member : group.members) {
-                const std::string_view catalog(entries[member.nCatalog]);
-                if (format == OutputFormat::Tsv)
-                    records.Write({std::string_view(member.strPath), std::string_view(strSize),
-                                   std::string_view(group.strChecksum), catalog});
-                else
-                    records.Write({static_cast<int64_t>(g + 1), std::string_view(member.strPath),
-                                   group.nSize, std::string_view(group.strChecksum), catalog});
-            }
+            for (const DuplicateGroup::Member& member : group.members)
+                records.Write({static_cast<int64_t>(g + 1), std::string_view(member.strPath),
+                               group.nSize, std::string_view(group.strChecksum),
+                               std::string_view(entries[member.nCatalog])});
             nFiles += group.members.size();
             nWaste += group.Waste();
         }
@@ -197,8 +171,6 @@ int RunDuplicatesCommand(const std::vector<std::string>& args) {
                   ByteCountText(nWaste) + "\n");
         return groups.empty() ? kExitFailed : kExitOk;
     } catch (const EngineError& error) {
-        out.Flush();
-        PrintError(error.what());
-        return kExitUsage;
+        return EngineFailure(out, error);
     }
 }

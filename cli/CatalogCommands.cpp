@@ -13,7 +13,6 @@
 
 #include <cctype>
 #include <chrono>
-#include <csignal>
 #include <cstdio>
 #include <optional>
 
@@ -140,18 +139,6 @@ const std::vector<RecordField> kInfoFields = {{"catalog", true},
 
 std::vector<RecordValue> InfoValues(const std::string& strEntry, const std::string& strPath,
                                     const CatalogInfo& info, std::string& strExcluded) {
-    auto text = [](const std::optional<std::string>& value) {
-        return value && !value->empty() ? RecordValue(std::string_view(*value)) : RecordValue();
-    };
-    auto plain = [](const std::string& strValue) {
-        return strValue.empty() ? RecordValue() : RecordValue(std::string_view(strValue));
-    };
-    auto count = [](const std::optional<uint64_t>& value) {
-        return value ? RecordValue(static_cast<int64_t>(*value)) : RecordValue();
-    };
-    auto yesNo = [](const std::optional<bool>& value) {
-        return value ? RecordValue(*value) : RecordValue();
-    };
     RecordValue limit;
     if (info.bChecksums.value_or(true) && info.nChecksumLimitKb)
         limit = *info.nChecksumLimitKb;
@@ -164,36 +151,34 @@ std::vector<RecordValue> InfoValues(const std::string& strEntry, const std::stri
     }
     return {std::string_view(strEntry),
             std::string_view(strPath),
-            text(info.strStartDir),
-            text(info.strStarted),
-            text(info.strFinished),
-            yesNo(info.bComplete),
-            count(info.nDirs),
-            count(info.nFiles),
-            count(info.nChecksums),
+            TextValue(info.strStartDir),
+            TextValue(info.strStarted),
+            TextValue(info.strFinished),
+            YesNoValue(info.bComplete),
+            CountValue(info.nDirs),
+            CountValue(info.nFiles),
+            CountValue(info.nChecksums),
             limit,
-            count(info.nTotalBytes),
+            CountValue(info.nTotalBytes),
             excluded,
-            yesNo(info.bOneFileSystem),
-            plain(info.volume.strFsType),
-            plain(info.volume.strUuid),
-            plain(info.volume.strLabel),
-            plain(info.volume.strMountPoint),
-            count(info.volume.nSize),
-            count(info.volume.nFree),
-            text(info.strMadeBy),
-            text(info.strHost)};
+            YesNoValue(info.bOneFileSystem),
+            TextValue(info.volume.strFsType),
+            TextValue(info.volume.strUuid),
+            TextValue(info.volume.strLabel),
+            TextValue(info.volume.strMountPoint),
+            CountValue(info.volume.nSize),
+            CountValue(info.volume.nFree),
+            TextValue(info.strMadeBy),
+            TextValue(info.strHost)};
 }
 
 } // namespace
 
 int RunInfoCommand(const std::vector<std::string>& args) {
     CommandLine cmd;
-    if (const int nExit = ParseCommand(args, kInfoHelp, {}, {"--format"}, cmd); nExit >= 0)
-        return nExit;
     OutputFormat format = OutputFormat::Tsv;
-    if (!ParseFormatOption(cmd, format))
-        return kExitUsage;
+    if (const int nExit = ParseCommand(args, kInfoHelp, {}, {}, cmd, format); nExit >= 0)
+        return nExit;
     if (cmd.operands.empty()) {
         PrintError("info takes one or more ENTRY (see kestrel-cli list)");
         return kExitUsage;
@@ -225,9 +210,7 @@ int RunInfoCommand(const std::vector<std::string>& args) {
             out.Write(strText);
         }
     } catch (const EngineError& error) {
-        out.Flush();
-        PrintError(error.what());
-        return kExitUsage;
+        return EngineFailure(out, error);
     }
     out.Flush();
     return kExitOk;
@@ -265,9 +248,8 @@ int RunUpdateCommand(const std::vector<std::string>& args) {
     const std::string strProblem = update.Finish();
     const ScanOutcome& outcome = update.Job().outcome;
     if (outcome.bStopped) {
-        PrintError(std::string("stopped by ") +
-                   (run.nStopSignal == SIGTERM ? "SIGTERM" : "SIGINT") + ": the catalog " +
-                   strPath + " was left as it was");
+        PrintError(StoppedByText(run.nStopSignal) + ": the catalog " + strPath +
+                   " was left as it was");
         return StoppedExitStatus(run.nStopSignal);
     }
     if (!strProblem.empty()) {

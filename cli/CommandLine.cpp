@@ -6,6 +6,7 @@
 
 #include <charconv>
 #include <cstdio>
+#include <limits>
 
 bool CommandLine::Parse(const std::vector<std::string>& args, const std::set<std::string>& strFlags,
                         const std::set<std::string>& strValued, std::string& strError) {
@@ -76,6 +77,15 @@ int ParseCommand(const std::vector<std::string>& args, const char* pszHelp,
     return -1;
 }
 
+int ParseCommand(const std::vector<std::string>& args, const char* pszHelp,
+                 std::set<std::string> flags, std::set<std::string> valued, CommandLine& cmd,
+                 OutputFormat& format) {
+    valued.insert("--format");
+    if (const int nExit = ParseCommand(args, pszHelp, std::move(flags), valued, cmd); nExit >= 0)
+        return nExit;
+    return ParseFormatOption(cmd, format) ? -1 : kExitUsage;
+}
+
 bool ReadScanOptions(const CommandLine& cmd, ScanOptionValues& values) {
     if (auto it = cmd.values.find("--max-size"); it != cmd.values.end()) {
         int32_t nKb = 0;
@@ -101,18 +111,25 @@ bool ReadScanOptions(const CommandLine& cmd, ScanOptionValues& values) {
     return true;
 }
 
-bool ParseMaxSizeKb(const std::string& strText, int32_t& nKb) {
+namespace {
+
+// The whole of strText as a number from nMin to nMax.
+template <typename Number>
+bool ParseWholeNumber(const std::string& strText, Number nMin, Number nMax, Number& nValue) {
     const char* pBegin = strText.data();
     const char* pEnd = pBegin + strText.size();
-    const auto [pStop, ec] = std::from_chars(pBegin, pEnd, nKb);
-    return ec == std::errc() && pStop == pEnd && nKb >= 0;
+    const auto [pStop, ec] = std::from_chars(pBegin, pEnd, nValue);
+    return ec == std::errc() && pStop == pEnd && nValue >= nMin && nValue <= nMax;
+}
+
+} // namespace
+
+bool ParseMaxSizeKb(const std::string& strText, int32_t& nKb) {
+    return ParseWholeNumber(strText, 0, std::numeric_limits<int32_t>::max(), nKb);
 }
 
 bool ParseJobs(const std::string& strText, unsigned& nJobs) {
-    const char* pBegin = strText.data();
-    const char* pEnd = pBegin + strText.size();
-    const auto [pStop, ec] = std::from_chars(pBegin, pEnd, nJobs);
-    return ec == std::errc() && pStop == pEnd && nJobs >= 1 && nJobs <= 256;
+    return ParseWholeNumber(strText, 1u, 256u, nJobs);
 }
 
 std::string PatternProblem(const std::string& strPattern) {
@@ -139,4 +156,10 @@ void PrintNote(const std::string& strLine) {
 
 void PrintError(const std::string& strMessage) {
     std::fprintf(stderr, "kestrel-cli: %s\n", strMessage.c_str());
+}
+
+int EngineFailure(OutputWriter& out, const EngineError& error) {
+    out.Flush();
+    PrintError(error.what());
+    return kExitUsage;
 }

@@ -9,6 +9,9 @@
 #include <string>
 #include <vector>
 
+class EngineError;
+class OutputWriter;
+
 // Exit statuses of kestrel-cli.
 inline constexpr int kExitOk = 0;
 inline constexpr int kExitFailed = 1; // the operation failed or was refused
@@ -42,6 +45,12 @@ private:
 int ParseCommand(const std::vector<std::string>& args, const char* pszHelp,
                  std::set<std::string> flags, const std::set<std::string>& valued,
                  CommandLine& cmd);
+// The same for a command that writes records: --format is known too, and
+// read into format (tsv when not given); a bad value is printed and ends
+// the command like a parse error.
+int ParseCommand(const std::vector<std::string>& args, const char* pszHelp,
+                 std::set<std::string> flags, std::set<std::string> valued, CommandLine& cmd,
+                 OutputFormat& format);
 
 // The options create and update share, as given.
 struct ScanOptionValues {
@@ -70,3 +79,7 @@ void PrintNote(const std::string& strLine);
 
 // Prints "kestrel-cli: " + strMessage on standard error.
 void PrintError(const std::string& strMessage);
+
+// A command that failed on an engine error: writes what out holds, prints
+// the error and returns the exit status for it.
+int EngineFailure(OutputWriter& out, const EngineError& error);

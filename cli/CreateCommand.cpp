@@ -8,7 +8,6 @@
 #include "scan/ScanJob.h"
 
 #include <charconv>
-#include <csignal>
 #include <cstdio>
 
 const char* const kCreateHelp =
@@ -117,9 +116,8 @@ int RunCreateCommand(const std::vector<std::string>& args) {
         return kExitFailed;
     }
     if (outcome.bStopped) {
-        PrintError(std::string("stopped by ") +
-                   (run.nStopSignal == SIGTERM ? "SIGTERM" : "SIGINT") + ": the catalog " +
-                   job.strCatalogPath + " is incomplete; it holds what was walked until then");
+        PrintError(StoppedByText(run.nStopSignal) + ": the catalog " + job.strCatalogPath +
+                   " is incomplete; it holds what was walked until then");
         return StoppedExitStatus(run.nStopSignal);
     }
     return kExitOk;

@@ -76,3 +76,7 @@ void WriteJobSummary(std::string strLine, const ScanJob& job) {
 int StoppedExitStatus(int nSignal) {
     return 128 + (nSignal != 0 ? nSignal : SIGINT);
 }
+
+std::string StoppedByText(int nSignal) {
+    return std::string("stopped by ") + (nSignal == SIGTERM ? "SIGTERM" : "SIGINT");
+}

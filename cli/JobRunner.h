@@ -21,3 +21,6 @@ void WriteJobSummary(std::string strLine, const ScanJob& job);
 
 // The exit status for a run stopped by nSignal: 128 + the signal's number.
 int StoppedExitStatus(int nSignal);
+// How such a run is told: "stopped by SIGTERM" or "stopped by SIGINT" (also
+// for no signal, as the exit status has it).
+std::string StoppedByText(int nSignal);

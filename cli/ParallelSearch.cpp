@@ -104,7 +104,7 @@ private:
             m_cv.notify_all();
         };
         RecordWriter records([&](std::string_view text) { strChunk.append(text); }, m_format.format,
-                             HitFields(m_format.format));
+                             HitFields());
         records.OmitHeader();
         try {
             Database database;
@@ -114,12 +114,15 @@ private:
             std::unique_ptr<ResultSet> hits =
                 OpenSearchHits(database, m_nMode, m_strPattern, bWithTimes);
             uint64_t nHits = 0;
+            const std::string_view catalog(m_entries[k]);
             for (; !hits->IsEOF(); hits->MoveNext()) {
-                const ResultRow row = HitToResultRow(*hits, m_nMode, m_entries[k]);
-                if (m_format.filter.IsActive() && !m_format.filter.Passes(row.nSize, row.nMtimeNs))
+                // The filter reads the stored values; only a hit it passes is written.
+                const std::optional<int64_t> nSize = HitSize(*hits, m_nMode);
+                if (m_format.filter.IsActive() &&
+                    !m_format.filter.Passes(nSize, HitMtimeNs(*hits, m_nMode)))
                     continue;
                 ++nHits;
-                Write(records, strChunk, row);
+                Write(records, strChunk, *hits, nSize, catalog);
                 if (strChunk.size() >= kChunkBytes) {
                     hand(false);
                     std::lock_guard lock(m_mutex);
@@ -136,22 +139,26 @@ private:
         hand(true);
     }
 
-    void Write(RecordWriter& records, std::string& strChunk, const ResultRow& row) const {
-        if (m_format.bNulSeparated) {
-            strChunk.append(row.strPath);
-            strChunk += '\0';
-        } else if (m_format.format == OutputFormat::Tsv) {
-            records.Write({row.strPath, row.strSize, row.strChecksum, row.strDatabase});
+    void Write(RecordWriter& records, std::string& strChunk, const ResultSet& hit,
+               std::optional<int64_t> nSize, std::string_view catalog) const {
+        const bool bDirectory = m_nMode == kSearchDirs;
+        std::string strPath;
+        std::string_view path;
+        if (bDirectory) {
+            path = hit.GetTextView(0);
         } else {
-            auto text = [](const std::string& str) -> RecordValue {
-                return str.empty() ? RecordValue() : RecordValue(std::string_view(str));
-            };
-            records.Write({std::string_view(row.strPath),
-                           row.nSize ? RecordValue(*row.nSize) : RecordValue(),
-                           text(row.strChecksum), std::string_view(row.strDatabase),
-                           row.nMtimeNs ? RecordValue(TimeNs{*row.nMtimeNs}) : RecordValue(),
-                           std::string_view(row.bDirectory ? "directory" : "file")});
+            strPath = FilePath(hit.GetTextView(0), hit.GetTextView(1));
+            path = strPath;
         }
+        if (m_format.bNulSeparated) {
+            strChunk.append(path);
+            strChunk += '\0';
+            return;
+        }
+        const std::string_view checksum = bDirectory ? std::string_view() : hit.GetTextView(3);
+        records.Write({path, NumberValue(nSize), TextValue(checksum), catalog,
+                       TimeValue(HitMtimeNs(hit, m_nMode)),
+                       std::string_view(bDirectory ? "directory" : "file")});
     }
 
     const std::string& m_strAppPath;
@@ -169,10 +176,13 @@ private:
 
 } // namespace
 
-std::vector<RecordField> HitFields(OutputFormat format) {
-    if (format == OutputFormat::Tsv)
-        return {{"path"}, {"size"}, {"md5"}, {"catalog"}};
-    return {{"path", true}, {"size"}, {"md5"}, {"catalog", true}, {"mtime"}, {"type"}};
+std::vector<RecordField> HitFields() {
+    return {{"path", true},
+            {"size"},
+            {"md5"},
+            {"catalog", true},
+            {.pszName = "mtime", .bInTsv = false},
+            {.pszName = "type", .bInTsv = false}};
 }
 
 uint64_t SearchCatalogsInParallel(const std::string& strAppPath,

@@ -16,8 +16,8 @@ struct HitFormat {
     SearchFilter filter;
 };
 
-// The record fields a search writes in format.
-std::vector<RecordField> HitFields(OutputFormat format);
+// The record fields of a search hit.
+std::vector<RecordField> HitFields();
 
 // Searches the catalogs of entries on as many threads as the machine has
 // cores (each catalog on one thread, with its own connection), and passes

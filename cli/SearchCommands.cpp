@@ -152,7 +152,7 @@ int RunSearchCommand(const std::vector<std::string>& args) {
         }
         if (format == OutputFormat::Csv && !hitFormat.bNulSeparated) {
             // The header, once for all catalogs.
-            RecordWriter header(out.Sink(), format, HitFields(format));
+            RecordWriter header(out.Sink(), format, HitFields());
             header.WriteHeader();
         }
         const uint64_t nHits =
@@ -160,20 +160,16 @@ int RunSearchCommand(const std::vector<std::string>& args) {
         out.Flush();
         return nHits > 0 ? kExitOk : kExitFailed;
     } catch (const EngineError& error) {
-        out.Flush();
-        PrintError(error.what());
-        return kExitUsage;
+        return EngineFailure(out, error);
     }
 }
 
 int RunVerifyCommand(const std::vector<std::string>& args) {
     CommandLine cmd;
-    if (const int nExit = ParseCommand(args, kVerifyHelp, {}, {"--format"}, cmd); nExit >= 0)
+    OutputFormat format = OutputFormat::Tsv;
+    if (const int nExit = ParseCommand(args, kVerifyHelp, {}, {}, cmd, format); nExit >= 0)
         return nExit;
     OutputWriter out;
-    OutputFormat format = OutputFormat::Tsv;
-    if (!ParseFormatOption(cmd, format))
-        return kExitUsage;
     if (cmd.operands.empty()) {
         PrintError("verify takes one or more ENTRY (see kestrel-cli list)");
         return kExitUsage;
@@ -214,9 +210,7 @@ int RunVerifyCommand(const std::vector<std::string>& args) {
         }
     } catch (const EngineError& error) {
         progress.Clear();
-        out.Flush();
-        PrintError(error.what());
-        return kExitUsage;
+        return EngineFailure(out, error);
     }
     progress.Clear();
     const std::string strSummary = std::to_string(counts.nUnchanged) + " unchanged, " +

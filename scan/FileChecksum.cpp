@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <fcntl.h>
+#include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -24,7 +25,24 @@ std::optional<std::string> ChecksumAndClose(int fd, uint64_t nMaxBytes) {
     return digest;
 }
 
+bool IsSpace(char c) {
+    return c == ' ' || (c >= '\t' && c <= '\r');
+}
+
 } // namespace
+
+std::string_view TrimmedChecksum(std::string_view stored) {
+    while (!stored.empty() && IsSpace(stored.back()))
+        stored.remove_suffix(1);
+    while (!stored.empty() && IsSpace(stored.front()))
+        stored.remove_prefix(1);
+    return stored;
+}
+
+bool SameChecksum(std::string_view computed, std::string_view stored) {
+    return computed.size() == stored.size() &&
+           ::strncasecmp(computed.data(), stored.data(), stored.size()) == 0;
+}
 
 std::optional<std::string> ChecksumOfOpenFile(int fd, uint64_t nMaxBytes) {
     struct stat st {};

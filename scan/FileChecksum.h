@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 
 // No cap on how much of a file a checksum reads.
 inline constexpr uint64_t kNoReadLimit = UINT64_MAX;
@@ -24,3 +25,11 @@ std::optional<std::string> FileChecksumAt(int nDirFd, const char* pszName, bool 
 // The same for a file the caller has open for reading (which stays open):
 // read from its current offset to its end.
 std::optional<std::string> ChecksumOfOpenFile(int fd, uint64_t nMaxBytes = kNoReadLimit);
+
+// A checksum as a catalog stores it, without the white space around it; empty
+// when it holds nothing else.
+std::string_view TrimmedChecksum(std::string_view stored);
+
+// True when a computed checksum and a trimmed stored one are the same digits,
+// whatever their letter case.
+bool SameChecksum(std::string_view computed, std::string_view stored);

@@ -4,17 +4,8 @@
 #include "scan/FileChecksum.h"
 
 #include <fcntl.h>
-#include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-namespace {
-
-bool IsSpace(char c) {
-    return c == ' ' || (c >= '\t' && c <= '\r');
-}
-
-} // namespace
 
 FileCheckResult CheckFile(const std::string& strPath, const std::string& strStoredChecksum,
                           std::optional<int64_t> nStoredSize) {
@@ -28,20 +19,14 @@ FileCheckResult CheckFile(const std::string& strPath, const std::string& strStor
     if (bStat && S_ISDIR(st.st_mode))
         return FileCheckResult::NotFound;
 
-    size_t nBegin = 0, nEnd = strStoredChecksum.size();
-    while (nEnd > nBegin && IsSpace(strStoredChecksum[nEnd - 1]))
-        --nEnd;
-    while (nBegin < nEnd && IsSpace(strStoredChecksum[nBegin]))
-        ++nBegin;
-    if (nBegin == nEnd)
+    const std::string_view stored = TrimmedChecksum(strStoredChecksum);
+    if (stored.empty())
         return FileCheckResult::NoChecksum;
-    const std::string strStored = strStoredChecksum.substr(nBegin, nEnd - nBegin);
 
     if (bStat && S_ISREG(st.st_mode) && nStoredSize && *nStoredSize != st.st_size)
         return FileCheckResult::Changed;
     const std::optional<std::string> current = ChecksumOfOpenFile(fd.Get());
     if (!current)
         return FileCheckResult::Unreadable;
-    return ::strcasecmp(current->c_str(), strStored.c_str()) == 0 ? FileCheckResult::Unchanged
-                                                                  : FileCheckResult::Changed;
+    return SameChecksum(*current, stored) ? FileCheckResult::Unchanged : FileCheckResult::Changed;
 }

@@ -24,14 +24,11 @@ bool IsValidUtf8(std::string_view text) {
     return true;
 }
 
-std::string HexOf(std::string_view bytes) {
-    std::string strHex;
-    strHex.reserve(bytes.size() * 2);
+void AppendHex(std::string& strLine, std::string_view bytes) {
     for (const char c : bytes) {
-        strHex += kHexDigits[static_cast<unsigned char>(c) >> 4];
-        strHex += kHexDigits[static_cast<unsigned char>(c) & 15];
+        strLine += kHexDigits[static_cast<unsigned char>(c) >> 4];
+        strLine += kHexDigits[static_cast<unsigned char>(c) & 15];
     }
-    return strHex;
 }
 
 // Text with every byte that is not part of valid UTF-8 passed to fnInvalid,
@@ -103,17 +100,22 @@ void AppendJsonString(std::string& strLine, std::string_view text) {
     strLine += '"';
 }
 
-void AppendCsvText(std::string& strLine, std::string_view text) {
+// bValid: the text is valid UTF-8, as the caller has made sure; otherwise
+// each invalid byte is written as U+FFFD.
+void AppendCsvText(std::string& strLine, std::string_view text, bool bValid) {
     std::string strValid;
-    SplitUtf8(
-        text, [&](std::string_view run) { strValid.append(run); },
-        [&](unsigned char) { strValid += "\xEF\xBF\xBD"; });
-    if (strValid.find_first_of(",\"\r\n") == std::string::npos) {
-        strLine += strValid;
+    if (!bValid) {
+        SplitUtf8(
+            text, [&](std::string_view run) { strValid.append(run); },
+            [&](unsigned char) { strValid += "\xEF\xBF\xBD"; });
+        text = strValid;
+    }
+    if (text.find_first_of(",\"\r\n") == std::string_view::npos) {
+        strLine.append(text);
         return;
     }
     strLine += '"';
-    for (const char c : strValid) {
+    for (const char c : text) {
         if (c == '"')
             strLine += '"';
         strLine += c;
@@ -160,7 +162,7 @@ bool ParseOutputFormat(const std::string& strText, OutputFormat& format) {
     return true;
 }
 
-std::string IsoTime(int64_t nNs) {
+void AppendIsoTime(std::string& strLine, int64_t nNs) {
     int64_t nSeconds = nNs / 1000000000;
     int64_t nFraction = nNs % 1000000000;
     if (nFraction < 0) {
@@ -179,15 +181,25 @@ std::string IsoTime(int64_t nNs) {
         s_strLastSeconds.assign(szText, nLength);
         s_nLastSeconds = nSeconds;
     }
-    std::string strText = s_strLastSeconds;
+    strLine += s_strLastSeconds;
     if (nFraction != 0) {
-        std::string strFraction = std::to_string(nFraction);
-        strFraction.insert(0, 9 - strFraction.size(), '0');
-        while (strFraction.back() == '0')
-            strFraction.pop_back();
-        strText += "." + strFraction;
+        // Nine digits, then without the zeros at the end.
+        char szFraction[9];
+        for (int n = 8; n >= 0; --n, nFraction /= 10)
+            szFraction[n] = static_cast<char>('0' + nFraction % 10);
+        size_t nLength = sizeof szFraction;
+        while (szFraction[nLength - 1] == '0')
+            --nLength;
+        strLine += '.';
+        strLine.append(szFraction, nLength);
     }
-    return strText + "Z";
+    strLine += 'Z';
+}
+
+std::string IsoTime(int64_t nNs) {
+    std::string strText;
+    AppendIsoTime(strText, nNs);
+    return strText;
 }
 
 RecordWriter::RecordWriter(std::function<void(std::string_view)> fnWrite, OutputFormat format,
@@ -222,23 +234,30 @@ void RecordWriter::Write(std::span<const RecordValue> values) {
     if (!m_bHeaderWritten)
         WriteHeader();
     m_strLine.clear();
-    std::string strBytesColumns;
+    m_strBytesColumns.clear();
     if (m_format == OutputFormat::Json)
         m_strLine += '{';
-    size_t i = 0;
+    size_t i = 0, nWritten = 0;
     for (const RecordValue& value : values) {
         const RecordField& field = m_fields[i++];
+        const bool bTsv = m_format == OutputFormat::Tsv;
+        if (bTsv && !field.bInTsv)
+            continue;
         const auto* pText = std::get_if<std::string_view>(&value);
-        const bool bInvalid = pText && field.bBytes && !IsValidUtf8(*pText);
+        // tsv writes any bytes as they are: it need not know. csv needs to
+        // know of every text, json only of names (its escapes take any).
+        const bool bInvalid = pText && !bTsv && (field.bBytes || m_format == OutputFormat::Csv) &&
+                              !IsValidUtf8(*pText);
         if (m_format == OutputFormat::Json) {
-            if (i > 1)
+            if (nWritten > 0)
                 m_strLine += ',';
             m_strLine += '"';
             m_strLine += field.pszName;
             m_strLine += "\":";
-        } else if (i > 1) {
-            m_strLine += m_format == OutputFormat::Tsv ? '\t' : ',';
+        } else if (nWritten > 0) {
+            m_strLine += bTsv ? '\t' : ',';
         }
+        ++nWritten;
         if (std::holds_alternative<std::monostate>(value)) {
             if (m_format == OutputFormat::Json)
                 m_strLine += "null";
@@ -246,7 +265,7 @@ void RecordWriter::Write(std::span<const RecordValue> values) {
             if (m_format == OutputFormat::Tsv)
                 AppendTsvField(m_strLine, *pText);
             else if (m_format == OutputFormat::Csv)
-                AppendCsvText(m_strLine, *pText);
+                AppendCsvText(m_strLine, *pText, !bInvalid);
             else
                 AppendJsonString(m_strLine, *pText);
         } else if (const auto* pNumber = std::get_if<int64_t>(&value)) {
@@ -257,30 +276,33 @@ void RecordWriter::Write(std::span<const RecordValue> values) {
             m_strLine +=
                 m_format == OutputFormat::Tsv ? (*pYes ? "yes" : "no") : (*pYes ? "true" : "false");
         } else if (const auto* pTime = std::get_if<TimeNs>(&value)) {
-            const std::string strTime = IsoTime(pTime->nNs);
+            // A time's text is plain ASCII: json quotes it as it is.
             if (m_format == OutputFormat::Json)
-                AppendJsonString(m_strLine, strTime);
-            else
-                m_strLine += strTime;
+                m_strLine += '"';
+            AppendIsoTime(m_strLine, pTime->nNs);
+            if (m_format == OutputFormat::Json)
+                m_strLine += '"';
         }
-        if (m_format == OutputFormat::Json && bInvalid) {
+        if (m_format == OutputFormat::Json && field.bBytes && bInvalid) {
             m_strLine += ",\"";
             m_strLine += field.pszName;
             m_strLine += "_bytes\":\"";
-            m_strLine += HexOf(*pText);
+            AppendHex(m_strLine, *pText);
             m_strLine += '"';
         }
         if (m_format == OutputFormat::Csv && field.bBytes) {
-            strBytesColumns += ',';
+            m_strBytesColumns += ',';
             if (bInvalid)
-                strBytesColumns += HexOf(*pText);
+                AppendHex(m_strBytesColumns, *pText);
         }
     }
-    if (m_format == OutputFormat::Json)
+    if (m_format == OutputFormat::Json) {
         m_strLine += "}\n";
-    else if (m_format == OutputFormat::Csv)
-        m_strLine += strBytesColumns + "\r\n";
-    else
+    } else if (m_format == OutputFormat::Csv) {
+        m_strLine += m_strBytesColumns;
+        m_strLine += "\r\n";
+    } else {
         m_strLine += '\n';
+    }
     m_fnWrite(m_strLine);
 }

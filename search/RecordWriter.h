@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <functional>
 #include <initializer_list>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -22,16 +23,43 @@ struct TimeNs {
 // One value of a record: none, text (any bytes), a whole number, yes/no, a time.
 using RecordValue = std::variant<std::monostate, std::string_view, int64_t, bool, TimeNs>;
 
-// A record's field: its name, and whether its text is a name from a file
-// system, whose bytes need not be UTF-8.
+// Values that may be missing, as record values: no value (empty in tsv and
+// csv, null in json) when absent; a text also when it is empty.
+inline RecordValue NumberValue(const std::optional<int64_t>& nValue) {
+    return nValue ? RecordValue(*nValue) : RecordValue();
+}
+inline RecordValue CountValue(const std::optional<uint64_t>& nCount) {
+    return nCount ? RecordValue(static_cast<int64_t>(*nCount)) : RecordValue();
+}
+inline RecordValue YesNoValue(const std::optional<bool>& bValue) {
+    return bValue ? RecordValue(*bValue) : RecordValue();
+}
+inline RecordValue TimeValue(const std::optional<int64_t>& nNs) {
+    return nNs ? RecordValue(TimeNs{*nNs}) : RecordValue();
+}
+inline RecordValue TextValue(std::string_view text) {
+    return text.empty() ? RecordValue() : RecordValue(text);
+}
+inline RecordValue TextValue(const std::string& strText) {
+    return TextValue(std::string_view(strText));
+}
+inline RecordValue TextValue(const std::optional<std::string>& strText) {
+    return strText ? TextValue(std::string_view(*strText)) : RecordValue();
+}
+
+// A record's field: its name, whether its text is a name from a file system,
+// whose bytes need not be UTF-8, and whether tsv has it (some fields are for
+// scripts only: csv and json).
 struct RecordField {
     const char* pszName;
     bool bBytes = false;
+    bool bInTsv = true;
 };
 
 // Writes records in one of three forms:
 // - tsv: the fields separated by tabs, one record a line, a tab, line feed,
 //   carriage return or backslash in a text written as \t, \n, \r or \\;
+//   fields not in tsv are left out;
 // - csv: RFC 4180 with a header line, CR LF line ends, fields quoted where
 //   needed;
 // - json: one JSON object a line (NDJSON) with the fields by name.
@@ -67,6 +95,7 @@ private:
     std::vector<RecordField> m_fields;
     bool m_bHeaderWritten = false;
     std::string m_strLine;
+    std::string m_strBytesColumns; // csv: the <name>_bytes columns of the line being written
 };
 
 // A time in nanoseconds since 1970 as ISO 8601 UTC, with the fraction of the

@@ -108,14 +108,24 @@ ResultRow HitToResultRow(const ResultSet& rows, int nMode, const std::string& st
         return row;
     }
     row.strPath = FilePath(rows.GetTextView(0), rows.GetTextView(1));
-    if (!rows.IsNull(2) && rows.GetInt64(2) >= 0) {
-        row.nSize = rows.GetInt64(2);
+    row.nSize = HitSize(rows, nMode);
+    if (row.nSize)
         row.strSize = std::to_string(*row.nSize);
-    }
     row.strChecksum = rows.GetText(3);
-    if (rows.FieldCount() > 4 && !rows.IsNull(4))
-        row.nMtimeNs = rows.GetInt64(4);
+    row.nMtimeNs = HitMtimeNs(rows, nMode);
     return row;
+}
+
+std::optional<int64_t> HitSize(const ResultSet& rows, int nMode) {
+    if (nMode == kSearchDirs || rows.IsNull(2) || rows.GetInt64(2) < 0)
+        return std::nullopt;
+    return rows.GetInt64(2);
+}
+
+std::optional<int64_t> HitMtimeNs(const ResultSet& rows, int nMode) {
+    if (nMode == kSearchDirs || rows.FieldCount() <= 4 || rows.IsNull(4))
+        return std::nullopt;
+    return rows.GetInt64(4);
 }
 
 bool SearchHitsPending() {

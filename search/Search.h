@@ -90,6 +90,13 @@ std::string FilePath(std::string_view dir, std::string_view name);
 // The row for the current hit of rows, from a query of nMode.
 ResultRow HitToResultRow(const ResultSet& rows, int nMode, const std::string& strDatabase);
 
+// The stored size of the current hit of rows, from a query of nMode; absent
+// for a directory, a negative and an unknown size.
+std::optional<int64_t> HitSize(const ResultSet& rows, int nMode);
+// Its modification time; absent for a directory, and when the query carried
+// no times or the catalog records none.
+std::optional<int64_t> HitMtimeNs(const ResultSet& rows, int nMode);
+
 // True when a hand-over is pending (action 1 or 2) and its result set is open.
 bool SearchHitsPending();
 

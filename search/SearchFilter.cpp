@@ -87,20 +87,15 @@ bool SearchFilter::Passes(std::optional<int64_t> nSize, std::optional<int64_t> n
     return true;
 }
 
-bool ParseSizeBound(const std::string& strText, SearchFilter& filter, std::string& strError) {
-    strError = "--size takes +SIZE or -SIZE, SIZE a whole number with an optional unit b, k, M, "
-               "G or T, as in +10M: '" +
-               strText + "'";
-    if (strText.size() < 2 || (strText[0] != '+' && strText[0] != '-'))
-        return false;
+std::optional<int64_t> ParseSize(const std::string& strText) {
     int64_t nValue = 0;
-    const size_t nDigits = ReadNumber(strText, 1, nValue);
+    const size_t nDigits = ReadNumber(strText, 0, nValue);
     if (nDigits == 0 || nValue < 0)
-        return false;
-    const std::string strUnit = strText.substr(1 + nDigits);
+        return std::nullopt;
+    const std::string strUnit = strText.substr(nDigits);
     int nShift = 0;
     if (strUnit.size() > 1)
-        return false;
+        return std::nullopt;
     if (!strUnit.empty()) {
         switch (std::tolower(static_cast<unsigned char>(strUnit[0]))) {
         case 'b':
@@ -118,16 +113,27 @@ bool ParseSizeBound(const std::string& strText, SearchFilter& filter, std::strin
             nShift = 40;
             break;
         default:
-            return false;
+            return std::nullopt;
         }
     }
     if (nShift > 0 && nValue > (INT64_MAX >> nShift))
+        return std::nullopt;
+    return nValue << nShift;
+}
+
+bool ParseSizeBound(const std::string& strText, SearchFilter& filter, std::string& strError) {
+    strError = "--size takes +SIZE or -SIZE, SIZE a whole number with an optional unit b, k, M, "
+               "G or T, as in +10M: '" +
+               strText + "'";
+    if (strText.size() < 2 || (strText[0] != '+' && strText[0] != '-'))
         return false;
-    const int64_t nBytes = nValue << nShift;
+    const std::optional<int64_t> nBytes = ParseSize(strText.substr(1));
+    if (!nBytes)
+        return false;
     if (strText[0] == '+')
-        filter.nMinSize = filter.nMinSize ? std::max(*filter.nMinSize, nBytes) : nBytes;
+        filter.nMinSize = filter.nMinSize ? std::max(*filter.nMinSize, *nBytes) : *nBytes;
     else
-        filter.nMaxSize = filter.nMaxSize ? std::min(*filter.nMaxSize, nBytes) : nBytes;
+        filter.nMaxSize = filter.nMaxSize ? std::min(*filter.nMaxSize, *nBytes) : *nBytes;
     strError.clear();
     return true;
 }

@@ -17,8 +17,11 @@ struct SearchFilter {
     bool Passes(std::optional<int64_t> nSize, std::optional<int64_t> nMtimeNs) const;
 };
 
-// "+SIZE" (at least) or "-SIZE" (at most), SIZE a whole number with an
-// optional unit b, k, M, G or T (powers of 1024, either letter case): sets
+// SIZE: a whole number with an optional unit b, k, M, G or T (powers of
+// 1024, either letter case), as bytes; nothing for anything else.
+std::optional<int64_t> ParseSize(const std::string& strText);
+
+// "+SIZE" (at least) or "-SIZE" (at most), SIZE as ParseSize reads it: sets
 // the bound into filter. False with a message for anything else.
 bool ParseSizeBound(const std::string& strText, SearchFilter& filter, std::string& strError);
 

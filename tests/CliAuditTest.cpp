@@ -100,6 +100,39 @@ TEST_F(CliAuditTest, DiffComparesByPathBelowTheStartAndByContent) {
     EXPECT_EQ(m_cli.Run({"diff", "--content", "Backup", "Backup"}).nExit, 0);
 }
 
+TEST_F(CliAuditTest, DiffTakesOnlyWholeDirectoriesBelowTheStart) {
+    // Catalogs made by another program: the start directory is the first
+    // directory row, and the rows after it need not lie below it.
+    auto craft = [&](const std::string& strName, const std::string& strStart,
+                     const std::string& strDir) {
+        const std::string strCatalog = m_tree.Path(strName + ".mdb");
+        Database db;
+        db.Create(strCatalog, "CREATE TABLE dirs (dir_id INTEGER PRIMARY KEY, dir_name TEXT);"
+                              "CREATE TABLE files (file_id INTEGER PRIMARY KEY, dir_id INTEGER, "
+                              "file_name TEXT, file_size INTEGER, md5_checksum TEXT);");
+        db.Execute("INSERT INTO dirs VALUES (1, '" + strStart + "');INSERT INTO dirs VALUES (2, '" +
+                   strDir + "');INSERT INTO files VALUES (1, 2, 'f', 1, NULL);");
+        return strCatalog;
+    };
+    const std::string strBeside = craft("beside", "/data", "/database/x");
+    const std::string strBelow = craft("below", "/data", "/data/base/x");
+    const std::string strSlashed = craft("slashed", "/data/", "/data/base/x");
+    const std::string strRoot = craft("root", "/", "/base/x");
+
+    // /database is no directory below /data: its path is kept whole.
+    CliResult result = m_cli.Run({"diff", strBeside, strBelow});
+    EXPECT_EQ(result.nExit, 1);
+    EXPECT_EQ(result.strOut, "D\t/database/x/\n"
+                             "D\t/database/x/f\n"
+                             "A\tbase/x/\n"
+                             "A\tbase/x/f\n");
+    // A start typed with a trailing slash, and the root, still take what lies below.
+    result = m_cli.Run({"diff", strBelow, strSlashed});
+    EXPECT_EQ(result.nExit, 0) << result.strOut;
+    result = m_cli.Run({"diff", strBelow, strRoot});
+    EXPECT_EQ(result.nExit, 0) << result.strOut;
+}
+
 TEST_F(CliAuditTest, DuplicatesAcrossCatalogsMostWastefulFirst) {
     for (const char* pszDir : {"one", "two", "three"})
         m_tree.MakeDir(pszDir);
