@@ -147,9 +147,8 @@ void CResult::OnOpenContainingFolder(int nRow) {
 
 void CResult::OnCopyPath() {
     std::string strPaths;
-    for (int nRow = m_list->GetFirstSelected(0); nRow >= 0;
-         nRow = m_list->GetFirstSelected(nRow + 1)) {
-        strPaths += m_list->GetItemText(nRow, 0);
+    for (const int nRow : m_list->SelectedRows()) {
+        strPaths += m_list->GetItemTextView(nRow, 0);
         strPaths += '\n';
     }
     if (!strPaths.empty())
