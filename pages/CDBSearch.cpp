@@ -19,8 +19,8 @@
 #include "search/Search.h"
 
 #include <QComboBox>
+#include <QDialogButtonBox>
 #include <QHelpEvent>
-#include <QInputDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -28,6 +28,7 @@
 #include <QPushButton>
 #include <QShowEvent>
 #include <QToolTip>
+#include <QVBoxLayout>
 #include <algorithm>
 #include <memory>
 
@@ -310,24 +311,29 @@ void CDBSearch::OnCompareWith(int nRow) {
         return;
     const std::string strOld = EntryAt(nRow);
     std::vector<std::string> others;
-    QStringList choices;
+    QDialog dialog(this);
+    dialog.setWindowTitle("Compare with");
+    auto* pCombo = new QComboBox(&dialog);
     for (int i = 0; i < m_listDatabases->count(); ++i) {
         if (i != nRow) {
             others.push_back(EntryAt(i));
-            choices << m_listDatabases->item(i)->text();
+            pCombo->addItem(m_listDatabases->item(i)->text());
         }
     }
-    QInputDialog dialog(this);
-    dialog.setWindowTitle("Compare with");
-    dialog.setLabelText("Compare '" + DisplayText(strOld) + "' with:");
-    dialog.setComboBoxItems(choices);
-    dialog.setComboBoxEditable(false);
+    auto* pButtons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
+    connect(pButtons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
+    connect(pButtons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+    auto* pLayout = new QVBoxLayout(&dialog);
+    pLayout->addWidget(new QLabel("Compare '" + DisplayText(strOld) + "' with:", &dialog));
+    pLayout->addWidget(pCombo);
+    pLayout->addWidget(pButtons);
     // Wide enough for its title and for catalog names.
     dialog.setMinimumWidth(DialogUnits(font()).X(180));
-    if (dialog.exec() != QDialog::Accepted)
+    // The choice is taken by its place: names that are not UTF-8 may show
+    // as the same text.
+    if (dialog.exec() != QDialog::Accepted || pCombo->currentIndex() < 0)
         return;
-    const QString strChoice = dialog.textValue();
-    const std::string strNew = others[static_cast<size_t>(choices.indexOf(strChoice))];
+    const std::string strNew = others[static_cast<size_t>(pCombo->currentIndex())];
     Database oldDb, newDb;
     OpenCatalogForSearch(oldDb, g_strAppPath, strOld);
     OpenCatalogForSearch(newDb, g_strAppPath, strNew);

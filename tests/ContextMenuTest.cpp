@@ -140,6 +140,46 @@ TEST_F(ContextMenuTest, ACatalogEntryIsUpdatedShownComparedAndSearchedForDuplica
     EXPECT_TRUE(TakeMessages().empty());
 }
 
+TEST_F(ContextMenuTest, CompareWithTakesTheChosenEntryWhenTwoShowTheSameText) {
+    m_tree.MakeDir("disk");
+    m_tree.WriteFile("disk/shared.txt", "shared");
+    MakeCatalog("Disk", m_tree.Path("disk"));
+    // Names that are not UTF-8: both show as the same replacement character.
+    const std::string strFirst = "\xff", strSecond = "\xfe";
+    m_tree.MakeDir("first");
+    m_tree.WriteFile("first/shared.txt", "shared");
+    m_tree.WriteFile("first/only in first.txt", "1");
+    MakeCatalog(strFirst, m_tree.Path("first"));
+    m_tree.MakeDir("second");
+    m_tree.WriteFile("second/shared.txt", "shared");
+    m_tree.WriteFile("second/only in second.txt", "2");
+    MakeCatalog(strSecond, m_tree.Path("second"));
+    Start();
+    const QListWidget& list = *SearchPage().m_listDatabases;
+    ASSERT_EQ(list.item(RowOfEntry(strFirst))->text(), list.item(RowOfEntry(strSecond))->text());
+
+    // The later of the two in the list is chosen: a choice found again by its
+    // text would be the earlier one.
+    const int nDisk = RowOfEntry("Disk");
+    const int nChosenRow = std::max(RowOfEntry(strFirst), RowOfEntry(strSecond));
+    const std::string strChosen = ListedEntries()[static_cast<size_t>(nChosenRow)];
+    const std::string strOther = strChosen == strFirst ? strSecond : strFirst;
+    const int nChoice = nChosenRow - (nDisk < nChosenRow ? 1 : 0);
+    WhenModalShows([&](QWidget& dialog) {
+        auto* pCombo = dialog.findChild<QComboBox*>();
+        ASSERT_NE(pCombo, nullptr);
+        ChooseInCombo(*pCombo, nChoice);
+        PressKey(Qt::Key_Return);
+    });
+    EntryMenu(nDisk, "Compare with...");
+    EXPECT_EQ(CurrentTab(), 1);
+    const std::string strOnly = m_tree.Path(strChosen == strFirst ? "first/only in first.txt"
+                                                                  : "second/only in second.txt");
+    EXPECT_EQ(ResultColumn(0), std::vector<std::string>{strOnly});
+    EXPECT_EQ(ResultColumn(3), std::vector<std::string>{strChosen});
+    EXPECT_TRUE(TakeMessages().empty());
+}
+
 TEST_F(ContextMenuTest, TheResultListOpensFoldersCopiesPathsAndExports) {
     MakeCatalogOfRows("Disk", {"/data", "/data/photos, 2024"},
                       {{"/data", "a.txt", 30, ""},
