@@ -55,25 +55,17 @@ void CResult::OnShowWindow(bool bShow) {
     }
     // A hand-over whose query never opened is dropped; the rows stay.
     if (SearchHitsPending()) {
-        const bool bNewSearch = g_nResultAction == 1;
-        if (bNewSearch)
-            m_list->DeleteAllRows();
-        m_list->SetRedraw(false);
-        std::string strError;
-        try {
-            TakeSearchHits([this](ResultRow&& row) {
-                m_list->AddRow({row.strPath, row.strSize, row.strChecksum, row.strDatabase});
-            });
-        } catch (const EngineError& error) {
-            strError = error.what();
-        }
-        m_list->SetRedraw(true);
         // A new search is read from its first row and column, wherever the
         // last one was scrolled to.
-        if (bNewSearch) {
-            m_list->scrollToTop();
-            m_list->horizontalScrollBar()->setValue(0);
-        }
+        const bool bNewSearch = g_nResultAction == 1;
+        std::string strError;
+        FillRows(bNewSearch, [&] {
+            try {
+                TakeSearchHits([this](ResultRow&& row) { AddRow(row); });
+            } catch (const EngineError& error) {
+                strError = error.what();
+            }
+        });
         // The rows read so far stay; the search goes on with its next catalog.
         if (!strError.empty())
             ReportError(this, strError);
@@ -94,13 +86,26 @@ void CResult::OnDblclkResultList() {
 }
 
 void CResult::ShowRows(const std::vector<ResultRow>& rows) {
-    m_list->DeleteAllRows();
+    FillRows(true, [&] {
+        for (const ResultRow& row : rows)
+            AddRow(row);
+    });
+}
+
+void CResult::FillRows(bool bReplace, const std::function<void()>& fnAdd) {
+    if (bReplace)
+        m_list->DeleteAllRows();
     m_list->SetRedraw(false);
-    for (const ResultRow& row : rows)
-        m_list->AddRow({row.strPath, row.strSize, row.strChecksum, row.strDatabase});
+    fnAdd();
     m_list->SetRedraw(true);
-    m_list->scrollToTop();
-    m_list->horizontalScrollBar()->setValue(0);
+    if (bReplace) {
+        m_list->scrollToTop();
+        m_list->horizontalScrollBar()->setValue(0);
+    }
+}
+
+void CResult::AddRow(const ResultRow& row) {
+    m_list->AddRow({row.strPath, row.strSize, row.strChecksum, row.strDatabase});
 }
 
 void CResult::OnListContextMenu(const QPoint& pt) {

@@ -2,6 +2,7 @@
 
 #include "pages/CPageDlg.h"
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -49,4 +50,11 @@ protected:
     void resizeEvent(QResizeEvent* pEvent) override;
     void accept() override {} // Enter neither closes nor hides the page
     void OnShowWindow(bool bShow) override;
+
+private:
+    // Runs fnAdd, which adds rows, with repainting held back until it ends;
+    // with bReplace the rows replace those listed and show from the top.
+    // fnAdd must not throw.
+    void FillRows(bool bReplace, const std::function<void()>& fnAdd);
+    void AddRow(const ResultRow& row);
 };
