@@ -392,8 +392,7 @@ void CDBSearch::OnFindDuplicates() {
 }
 
 void CDBSearch::ShowResultRows(const std::vector<ResultRow>& rows) {
-    // The rows are files, so the File check applies to them.
-    g_nSearchMode = kSearchFiles;
+    // No search hits left pending may be read over these rows when the page shows.
     g_nResultAction = 0;
     auto* pResult = static_cast<CResult*>(SendMainPage(kGetPageBase + kPageResult));
     pResult->ShowRows(rows);

@@ -58,6 +58,7 @@ void CResult::OnShowWindow(bool bShow) {
         // A new search is read from its first row and column, wherever the
         // last one was scrolled to.
         const bool bNewSearch = g_nResultAction == 1;
+        m_bDirectoryRows = g_nSearchMode == kSearchDirs;
         std::string strError;
         FillRows(bNewSearch, [&] {
             try {
@@ -86,6 +87,7 @@ void CResult::OnDblclkResultList() {
 }
 
 void CResult::ShowRows(const std::vector<ResultRow>& rows) {
+    m_bDirectoryRows = false;
     FillRows(true, [&] {
         for (const ResultRow& row : rows)
             AddRow(row);

@@ -180,6 +180,33 @@ TEST_F(ContextMenuTest, CompareWithTakesTheChosenEntryWhenTwoShowTheSameText) {
     EXPECT_TRUE(TakeMessages().empty());
 }
 
+TEST_F(ContextMenuTest, FileCheckWorksOnDuplicateRowsAfterASearchOfDirectories) {
+    m_tree.MakeDir("disk");
+    m_tree.WriteFile("disk/a.txt", "same");
+    m_tree.WriteFile("disk/b.txt", "same");
+    MakeCatalog("Disk", m_tree.Path("disk"));
+    Start();
+    Search("Disk", "*", kSearchDirs);
+    ClickRow(*ResultPage().m_list, 0);
+    Key(Qt::Key_E, Qt::ControlModifier);
+    EXPECT_TRUE(TakeMessages().empty()); // a directory: no check
+
+    ClickTab(0);
+    EntryMenu(RowOfEntry("Disk"), "Find duplicates");
+    ASSERT_EQ(CurrentTab(), 1);
+    ASSERT_EQ(ResultPage().m_list->GetItemCount(), 2);
+    ClickRow(*ResultPage().m_list, 0);
+    Key(Qt::Key_E, Qt::ControlModifier);
+    EXPECT_EQ(TakeMessageTexts(),
+              std::vector<std::string>{"File '" + ResultColumn(0)[0] + "' not changed"});
+
+    // The next search of directories is no file list again.
+    Search("Disk", "*", kSearchDirs);
+    ClickRow(*ResultPage().m_list, 0);
+    Key(Qt::Key_E, Qt::ControlModifier);
+    EXPECT_TRUE(TakeMessages().empty());
+}
+
 TEST_F(ContextMenuTest, TheResultListOpensFoldersCopiesPathsAndExports) {
     MakeCatalogOfRows("Disk", {"/data", "/data/photos, 2024"},
                       {{"/data", "a.txt", 30, ""},
