@@ -68,14 +68,10 @@ CDBSearch::CDBSearch(QWidget* pParent) : CPageDlg(pParent) {
     AddLabel("Where search:", 8, 38, 49, 11);
     AddLabel("Search for:", 19, 16, 38, 8);
 
-    connect(pAdd, &QPushButton::clicked, this,
-            [this] { RunCommand(this, [this] { OnAddDatabase(); }); });
-    connect(pDelete, &QPushButton::clicked, this,
-            [this] { RunCommand(this, [this] { OnDeleteDatabase(); }); });
-    connect(pUpdate, &QPushButton::clicked, this,
-            [this] { RunCommand(this, [this] { OnUpdateList(); }); });
-    connect(pSearch, &QPushButton::clicked, this,
-            [this] { RunCommand(this, [this] { OnSearch(); }); });
+    RunOnClick(pAdd, [this] { OnAddDatabase(); });
+    RunOnClick(pDelete, [this] { OnDeleteDatabase(); });
+    RunOnClick(pUpdate, [this] { OnUpdateList(); });
+    RunOnClick(pSearch, [this] { OnSearch(); });
 }
 
 CDBSearch::~CDBSearch() {
