@@ -6,6 +6,7 @@
 #include "app/Globals.h"
 #include "audit/Diff.h"
 #include "audit/Duplicates.h"
+#include "catalog/Catalog.h"
 #include "catalog/CatalogInfo.h"
 #include "catalog/Database.h"
 #include "catalog/ResultSet.h"
@@ -34,7 +35,9 @@
 
 namespace {
 
-constexpr int kEntryRole = Qt::UserRole; // the entry's bytes
+constexpr int kEntryRole = Qt::UserRole;            // the entry's bytes
+constexpr int kToolTipRole = Qt::UserRole + 1;      // the tooltip last read
+constexpr int kToolTipStateRole = Qt::UserRole + 2; // its catalog's file state then
 
 } // namespace
 
@@ -215,24 +218,40 @@ bool CDBSearch::eventFilter(QObject* pWatched, QEvent* pEvent) {
 }
 
 QString CDBSearch::EntryToolTip(int nRow) const {
+    // Read again only when the catalog changed: an old catalog without its
+    // own record of itself has all its files counted for it.
+    QListWidgetItem* pItem = m_listDatabases->item(nRow);
+    const std::string strState = CatalogFileState(CatalogPathOfEntry(g_strAppPath, EntryAt(nRow)));
+    const QByteArray state(strState.data(), static_cast<qsizetype>(strState.size()));
+    if (!state.isEmpty() && pItem->data(kToolTipStateRole).toByteArray() == state)
+        return pItem->data(kToolTipRole).toString();
     try {
-        Database database;
-        OpenCatalogForSearch(database, g_strAppPath, EntryAt(nRow));
-        const CatalogInfo info = ReadCatalogInfo(database, false);
-        const auto known = [](const std::optional<std::string>& value) {
-            return value && !value->empty() ? DisplayText(*value) : QString("unknown");
-        };
-        QString strTip = "Start directory: " + known(info.strStartDir);
-        strTip += "\nMade: " + known(info.strFinished ? info.strFinished : info.strStarted);
-        strTip += "\nFiles: " + (info.nFiles ? QString::number(*info.nFiles) : QString("unknown"));
-        strTip += "\nComplete: " +
-                  (info.bComplete ? QString(*info.bComplete ? "yes" : "no") : QString("unknown"));
-        if (!info.volume.strLabel.empty())
-            strTip += "\nVolume label: " + DisplayText(info.volume.strLabel);
+        const QString strTip = ReadEntryToolTip(nRow);
+        pItem->setData(kToolTipRole, strTip);
+        pItem->setData(kToolTipStateRole, state);
         return strTip;
     } catch (const std::exception& error) {
+        // Not kept: a catalog busy now may be readable at the next look.
+        pItem->setData(kToolTipStateRole, QByteArray());
         return QString("This catalog cannot be read: ") + DisplayText(error.what());
     }
+}
+
+QString CDBSearch::ReadEntryToolTip(int nRow) const {
+    Database database;
+    OpenCatalogForSearch(database, g_strAppPath, EntryAt(nRow));
+    const CatalogInfo info = ReadCatalogInfo(database, false);
+    const auto known = [](const std::optional<std::string>& value) {
+        return value && !value->empty() ? DisplayText(*value) : QString("unknown");
+    };
+    QString strTip = "Start directory: " + known(info.strStartDir);
+    strTip += "\nMade: " + known(info.strFinished ? info.strFinished : info.strStarted);
+    strTip += "\nFiles: " + (info.nFiles ? QString::number(*info.nFiles) : QString("unknown"));
+    strTip += "\nComplete: " +
+              (info.bComplete ? QString(*info.bComplete ? "yes" : "no") : QString("unknown"));
+    if (!info.volume.strLabel.empty())
+        strTip += "\nVolume label: " + DisplayText(info.volume.strLabel);
+    return strTip;
 }
 
 void CDBSearch::OnListContextMenu(const QPoint& pt) {

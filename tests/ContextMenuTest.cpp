@@ -19,6 +19,7 @@
 #include <QListWidget>
 #include <fstream>
 #include <sstream>
+#include <unistd.h>
 
 namespace {
 
@@ -138,6 +139,43 @@ TEST_F(ContextMenuTest, ACatalogEntryIsUpdatedShownComparedAndSearchedForDuplica
                                                m_tree.Path("disk/docs/report.txt")}));
     EXPECT_EQ(ResultColumn(1), std::vector<std::string>(3, "10"));
     EXPECT_TRUE(TakeMessages().empty());
+}
+
+TEST_F(ContextMenuTest, AnEntrysTooltipFollowsItsCatalogWhenTheFileChanges) {
+    m_tree.MakeDir("disk");
+    m_tree.WriteFile("disk/one.txt", "1");
+    MakeCatalog("Disk", m_tree.Path("disk"));
+    MakeCatalog("Other", m_tree.Path("disk"));
+    Start();
+    QListWidget& list = *SearchPage().m_listDatabases;
+    const int nDisk = RowOfEntry("Disk");
+    // Rests on the entry, after the mouse was on the other one.
+    auto tip = [&] {
+        ToolTipAt(*list.viewport(), MiddleOfRow(list, 1 - nDisk));
+        return ToolTipAt(*list.viewport(), MiddleOfRow(list, nDisk)).toStdString();
+    };
+    std::string strTip = tip();
+    EXPECT_NE(strTip.find("Files: 1 "), std::string::npos) << strTip;
+    strTip = tip();
+    EXPECT_NE(strTip.find("Files: 1 "), std::string::npos) << strTip;
+
+    // Made again with one more file, while the list stays as it was.
+    m_tree.WriteFile("disk/two.txt", "2");
+    ASSERT_EQ(::unlink((m_strData + "Disk.mdb").c_str()), 0);
+    MakeCatalog("Disk", m_tree.Path("disk"));
+    strTip = tip();
+    EXPECT_NE(strTip.find("Files: 2 "), std::string::npos) << strTip;
+
+    // A file that is no catalog says so, and the catalog is read again once
+    // it is back.
+    m_tree.WriteFile("garbage", std::string(4096, 'x'));
+    ASSERT_EQ(::rename(m_tree.Path("garbage").c_str(), (m_strData + "Disk.mdb").c_str()), 0);
+    strTip = tip();
+    EXPECT_NE(strTip.find("This catalog cannot be read"), std::string::npos) << strTip;
+    ASSERT_EQ(::unlink((m_strData + "Disk.mdb").c_str()), 0);
+    MakeCatalog("Disk", m_tree.Path("disk"));
+    strTip = tip();
+    EXPECT_NE(strTip.find("Files: 2 "), std::string::npos) << strTip;
 }
 
 TEST_F(ContextMenuTest, CompareWithTakesTheChosenEntryWhenTwoShowTheSameText) {
