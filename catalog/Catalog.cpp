@@ -3,6 +3,7 @@
 #include "catalog/Database.h"
 
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -41,6 +42,20 @@ CREATE TABLE catalog_info (
 // What a writer may leave beside a catalog file.
 const char* const kCompanionSuffixes[] = {"-journal", "-wal", "-shm"};
 
+// Appends a file's device, inode, size and modification time to strState;
+// false when there is no such file.
+bool AppendFileState(const std::string& strFile, std::string& strState) {
+    struct stat st {};
+    if (::stat(strFile.c_str(), &st) != 0)
+        return false;
+    for (const int64_t nValue :
+         {static_cast<int64_t>(st.st_dev), static_cast<int64_t>(st.st_ino),
+          static_cast<int64_t>(st.st_size), static_cast<int64_t>(st.st_mtim.tv_sec),
+          static_cast<int64_t>(st.st_mtim.tv_nsec)})
+        strState += std::to_string(nValue) + ' ';
+    return true;
+}
+
 } // namespace
 
 bool CreateCatalog(Database& database, const std::string& strPath) {
@@ -63,6 +78,13 @@ bool CreateCatalog(Database& database, const std::string& strPath) {
 bool CatalogPathTaken(const std::string& strPath) {
     struct stat st {};
     return ::lstat(strPath.c_str(), &st) == 0;
+}
+
+std::string CatalogFileState(const std::string& strPath) {
+    std::string strState;
+    if (AppendFileState(strPath, strState))
+        AppendFileState(strPath + "-wal", strState);
+    return strState;
 }
 
 std::string RemoveCatalog(const std::string& strPath) {

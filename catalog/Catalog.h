@@ -18,6 +18,11 @@ bool CreateCatalog(Database& database, const std::string& strPath);
 // True when anything (file, folder, link) stands at strPath.
 bool CatalogPathTaken(const std::string& strPath);
 
+// A text that changes whenever the catalog file at strPath, or the log beside
+// it where a writer's latest rows may wait, changes: their device, inode,
+// size and modification time. Empty when there is no file at strPath.
+std::string CatalogFileState(const std::string& strPath);
+
 // Removes the catalog file at strPath with the journal or log a writer may
 // have left beside it. A missing file is no error. Returns the reason when
 // the file is there but could not be removed, else an empty text.

@@ -92,10 +92,14 @@ int CSortListCtrl::GetItemCount() const {
 }
 
 std::string CSortListCtrl::GetItemText(int nRow, int nColumn) const {
+    return std::string(GetItemTextView(nRow, nColumn));
+}
+
+std::string_view CSortListCtrl::GetItemTextView(int nRow, int nColumn) const {
     if (nRow < 0 || nRow >= GetItemCount())
         return {};
     const RowData* pRow = m_pModel->Row(nRow);
-    return pRow ? std::string(pRow->Text(nColumn)) : std::string();
+    return pRow ? pRow->Text(nColumn) : std::string_view();
 }
 
 int CSortListCtrl::GetFirstSelected(int nStart) const {
@@ -111,6 +115,18 @@ int CSortListCtrl::GetFirstSelected(int nStart) const {
             nFirst = nRow;
     }
     return nFirst;
+}
+
+std::vector<int> CSortListCtrl::SelectedRows() const {
+    std::vector<int> rows;
+    const int nCount = GetItemCount();
+    for (const QItemSelectionRange& range : selectionModel()->selection())
+        for (int nRow = range.top(); nRow <= range.bottom() && nRow < nCount; ++nRow)
+            rows.push_back(nRow);
+    // Ranges come in the order they were selected and may overlap.
+    std::sort(rows.begin(), rows.end());
+    rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
+    return rows;
 }
 
 void CSortListCtrl::SetRedraw(bool bRedraw) {

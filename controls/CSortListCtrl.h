@@ -4,6 +4,7 @@
 #include <initializer_list>
 #include <string>
 #include <string_view>
+#include <vector>
 
 class CSortHeaderCtrl;
 class SortListModel;
@@ -44,8 +45,13 @@ public:
     int GetItemCount() const;
     // The row's text in a column, the bytes it was added with.
     std::string GetItemText(int nRow, int nColumn) const;
+    // The row's text in a column as a view of the row's own bytes; valid
+    // until rows are added, freed or removed. Empty for no such row or column.
+    std::string_view GetItemTextView(int nRow, int nColumn) const;
     // The first selected row at or after nStart, or -1.
     int GetFirstSelected(int nStart) const;
+    // Every selected row, in ascending order, each once.
+    std::vector<int> SelectedRows() const;
 
     // With false, added rows are held back and shown all at once, with one
     // repaint, when it is called with true.

@@ -77,10 +77,8 @@ CDBControl::CDBControl(QWidget* pParent) : CPageDlg(pParent) {
     AddLabel("Database name", 18, 42, 59, 8);
     pGroup->lower();
 
-    connect(pCreate, &QPushButton::clicked, this,
-            [this] { RunCommand(this, [this] { OnCreate(); }); });
-    connect(pBrowse, &QPushButton::clicked, this,
-            [this] { RunCommand(this, [this] { OnBrowse(); }); });
+    RunOnClick(pCreate, [this] { OnCreate(); });
+    RunOnClick(pBrowse, [this] { OnBrowse(); });
     connect(m_checkChecksum, &QCheckBox::clicked, this, &CDBControl::OnChecksumClicked);
     connect(m_spinMaxFileSize, &CSpinButtonCtrl::DeltaPos, this,
             &CDBControl::OnDeltaPosMaxFileSize);

@@ -6,6 +6,7 @@
 #include "app/Globals.h"
 #include "audit/Diff.h"
 #include "audit/Duplicates.h"
+#include "catalog/Catalog.h"
 #include "catalog/CatalogInfo.h"
 #include "catalog/Database.h"
 #include "catalog/ResultSet.h"
@@ -19,8 +20,8 @@
 #include "search/Search.h"
 
 #include <QComboBox>
+#include <QDialogButtonBox>
 #include <QHelpEvent>
-#include <QInputDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -28,12 +29,15 @@
 #include <QPushButton>
 #include <QShowEvent>
 #include <QToolTip>
+#include <QVBoxLayout>
 #include <algorithm>
 #include <memory>
 
 namespace {
 
-constexpr int kEntryRole = Qt::UserRole; // the entry's bytes
+constexpr int kEntryRole = Qt::UserRole;            // the entry's bytes
+constexpr int kToolTipRole = Qt::UserRole + 1;      // the tooltip last read
+constexpr int kToolTipStateRole = Qt::UserRole + 2; // its catalog's file state then
 
 } // namespace
 
@@ -67,14 +71,10 @@ CDBSearch::CDBSearch(QWidget* pParent) : CPageDlg(pParent) {
     AddLabel("Where search:", 8, 38, 49, 11);
     AddLabel("Search for:", 19, 16, 38, 8);
 
-    connect(pAdd, &QPushButton::clicked, this,
-            [this] { RunCommand(this, [this] { OnAddDatabase(); }); });
-    connect(pDelete, &QPushButton::clicked, this,
-            [this] { RunCommand(this, [this] { OnDeleteDatabase(); }); });
-    connect(pUpdate, &QPushButton::clicked, this,
-            [this] { RunCommand(this, [this] { OnUpdateList(); }); });
-    connect(pSearch, &QPushButton::clicked, this,
-            [this] { RunCommand(this, [this] { OnSearch(); }); });
+    RunOnClick(pAdd, [this] { OnAddDatabase(); });
+    RunOnClick(pDelete, [this] { OnDeleteDatabase(); });
+    RunOnClick(pUpdate, [this] { OnUpdateList(); });
+    RunOnClick(pSearch, [this] { OnSearch(); });
 }
 
 CDBSearch::~CDBSearch() {
@@ -218,24 +218,40 @@ bool CDBSearch::eventFilter(QObject* pWatched, QEvent* pEvent) {
 }
 
 QString CDBSearch::EntryToolTip(int nRow) const {
+    // Read again only when the catalog changed: an old catalog without its
+    // own record of itself has all its files counted for it.
+    QListWidgetItem* pItem = m_listDatabases->item(nRow);
+    const std::string strState = CatalogFileState(CatalogPathOfEntry(g_strAppPath, EntryAt(nRow)));
+    const QByteArray state(strState.data(), static_cast<qsizetype>(strState.size()));
+    if (!state.isEmpty() && pItem->data(kToolTipStateRole).toByteArray() == state)
+        return pItem->data(kToolTipRole).toString();
     try {
-        Database database;
-        OpenCatalogForSearch(database, g_strAppPath, EntryAt(nRow));
-        const CatalogInfo info = ReadCatalogInfo(database, false);
-        const auto known = [](const std::optional<std::string>& value) {
-            return value && !value->empty() ? DisplayText(*value) : QString("unknown");
-        };
-        QString strTip = "Start directory: " + known(info.strStartDir);
-        strTip += "\nMade: " + known(info.strFinished ? info.strFinished : info.strStarted);
-        strTip += "\nFiles: " + (info.nFiles ? QString::number(*info.nFiles) : QString("unknown"));
-        strTip += "\nComplete: " +
-                  (info.bComplete ? QString(*info.bComplete ? "yes" : "no") : QString("unknown"));
-        if (!info.volume.strLabel.empty())
-            strTip += "\nVolume label: " + DisplayText(info.volume.strLabel);
+        const QString strTip = ReadEntryToolTip(nRow);
+        pItem->setData(kToolTipRole, strTip);
+        pItem->setData(kToolTipStateRole, state);
         return strTip;
     } catch (const std::exception& error) {
+        // Not kept: a catalog busy now may be readable at the next look.
+        pItem->setData(kToolTipStateRole, QByteArray());
         return QString("This catalog cannot be read: ") + DisplayText(error.what());
     }
+}
+
+QString CDBSearch::ReadEntryToolTip(int nRow) const {
+    Database database;
+    OpenCatalogForSearch(database, g_strAppPath, EntryAt(nRow));
+    const CatalogInfo info = ReadCatalogInfo(database, false);
+    const auto known = [](const std::optional<std::string>& value) {
+        return value && !value->empty() ? DisplayText(*value) : QString("unknown");
+    };
+    QString strTip = "Start directory: " + known(info.strStartDir);
+    strTip += "\nMade: " + known(info.strFinished ? info.strFinished : info.strStarted);
+    strTip += "\nFiles: " + (info.nFiles ? QString::number(*info.nFiles) : QString("unknown"));
+    strTip += "\nComplete: " +
+              (info.bComplete ? QString(*info.bComplete ? "yes" : "no") : QString("unknown"));
+    if (!info.volume.strLabel.empty())
+        strTip += "\nVolume label: " + DisplayText(info.volume.strLabel);
+    return strTip;
 }
 
 void CDBSearch::OnListContextMenu(const QPoint& pt) {
@@ -310,24 +326,29 @@ void CDBSearch::OnCompareWith(int nRow) {
         return;
     const std::string strOld = EntryAt(nRow);
     std::vector<std::string> others;
-    QStringList choices;
+    QDialog dialog(this);
+    dialog.setWindowTitle("Compare with");
+    auto* pCombo = new QComboBox(&dialog);
     for (int i = 0; i < m_listDatabases->count(); ++i) {
         if (i != nRow) {
             others.push_back(EntryAt(i));
-            choices << m_listDatabases->item(i)->text();
+            pCombo->addItem(m_listDatabases->item(i)->text());
         }
     }
-    QInputDialog dialog(this);
-    dialog.setWindowTitle("Compare with");
-    dialog.setLabelText("Compare '" + DisplayText(strOld) + "' with:");
-    dialog.setComboBoxItems(choices);
-    dialog.setComboBoxEditable(false);
+    auto* pButtons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
+    connect(pButtons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
+    connect(pButtons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+    auto* pLayout = new QVBoxLayout(&dialog);
+    pLayout->addWidget(new QLabel("Compare '" + DisplayText(strOld) + "' with:", &dialog));
+    pLayout->addWidget(pCombo);
+    pLayout->addWidget(pButtons);
     // Wide enough for its title and for catalog names.
     dialog.setMinimumWidth(DialogUnits(font()).X(180));
-    if (dialog.exec() != QDialog::Accepted)
+    // The choice is taken by its place: names that are not UTF-8 may show
+    // as the same text.
+    if (dialog.exec() != QDialog::Accepted || pCombo->currentIndex() < 0)
         return;
-    const QString strChoice = dialog.textValue();
-    const std::string strNew = others[static_cast<size_t>(choices.indexOf(strChoice))];
+    const std::string strNew = others[static_cast<size_t>(pCombo->currentIndex())];
     Database oldDb, newDb;
     OpenCatalogForSearch(oldDb, g_strAppPath, strOld);
     OpenCatalogForSearch(newDb, g_strAppPath, strNew);
@@ -386,8 +407,7 @@ void CDBSearch::OnFindDuplicates() {
 }
 
 void CDBSearch::ShowResultRows(const std::vector<ResultRow>& rows) {
-    // The rows are files, so the File check applies to them.
-    g_nSearchMode = kSearchFiles;
+    // No search hits left pending may be read over these rows when the page shows.
     g_nResultAction = 0;
     auto* pResult = static_cast<CResult*>(SendMainPage(kGetPageBase + kPageResult));
     pResult->ShowRows(rows);

@@ -72,8 +72,11 @@ protected:
 private:
     std::string EntryAt(int nRow) const;
     // The tooltip of an entry: where and when its catalog was made, its
-    // files, whether it is complete, its volume's label.
+    // files, whether it is complete, its volume's label. Kept with the entry
+    // and read again from the catalog only when its file has changed.
     QString EntryToolTip(int nRow) const;
+    // The tooltip read from the catalog; raises EngineError.
+    QString ReadEntryToolTip(int nRow) const;
     // Puts rows that answer a question on the Result page and shows it.
     void ShowResultRows(const std::vector<ResultRow>& rows);
     void AddEntry(const std::string& strEntry);

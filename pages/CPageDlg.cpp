@@ -1,5 +1,6 @@
 #include "pages/CPageDlg.h"
 
+#include "app/Desktop.h"
 #include "controls/DialogUnits.h"
 
 #include <QLabel>
@@ -51,4 +52,9 @@ QPushButton* CPageDlg::AddButton(const char* pszText, const char* pszName, int x
     pButton->setGeometry(DialogUnits(font()).Rect(x, y, cx, cy));
     pButton->setAutoDefault(false);
     return pButton;
+}
+
+void CPageDlg::RunOnClick(QPushButton* pButton, std::function<void()> fnCommand) {
+    connect(pButton, &QPushButton::clicked, this,
+            [this, fnCommand = std::move(fnCommand)] { RunCommand(this, fnCommand); });
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QDialog>
+#include <functional>
 
 class QLabel;
 class QLineEdit;
@@ -32,4 +33,7 @@ protected:
     QLabel* AddLabel(const char* pszText, int x, int y, int cx, int cy);
     QLineEdit* AddEdit(const char* pszName, int x, int y, int cx, int cy);
     QPushButton* AddButton(const char* pszText, const char* pszName, int x, int y, int cx, int cy);
+    // Runs fnCommand as a command of this page (see RunCommand) each time
+    // the button is clicked.
+    void RunOnClick(QPushButton* pButton, std::function<void()> fnCommand);
 };

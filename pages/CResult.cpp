@@ -7,19 +7,16 @@
 #include "catalog/EngineError.h"
 #include "controls/CSortListCtrl.h"
 #include "controls/DialogUnits.h"
-#include "search/Search.h"
-
+#include "search/FileReplacement.h"
 #include "search/RecordWriter.h"
+#include "search/Search.h"
 
 #include <QClipboard>
 #include <QGuiApplication>
 #include <QMenu>
 #include <QResizeEvent>
 #include <QScrollBar>
-#include <cerrno>
 #include <cstring>
-#include <sys/stat.h>
-#include <unistd.h>
 
 CResult::CResult(QWidget* pParent) : CPageDlg(pParent), m_list(new CSortListCtrl(this)) {
     setObjectName("IDD_RESULT");
@@ -58,25 +55,18 @@ void CResult::OnShowWindow(bool bShow) {
     }
     // A hand-over whose query never opened is dropped; the rows stay.
     if (SearchHitsPending()) {
-        const bool bNewSearch = g_nResultAction == 1;
-        if (bNewSearch)
-            m_list->DeleteAllRows();
-        m_list->SetRedraw(false);
-        std::string strError;
-        try {
-            TakeSearchHits([this](ResultRow&& row) {
-                m_list->AddRow({row.strPath, row.strSize, row.strChecksum, row.strDatabase});
-            });
-        } catch (const EngineError& error) {
-            strError = error.what();
-        }
-        m_list->SetRedraw(true);
         // A new search is read from its first row and column, wherever the
         // last one was scrolled to.
-        if (bNewSearch) {
-            m_list->scrollToTop();
-            m_list->horizontalScrollBar()->setValue(0);
-        }
+        const bool bNewSearch = g_nResultAction == 1;
+        m_bDirectoryRows = g_nSearchMode == kSearchDirs;
+        std::string strError;
+        FillRows(bNewSearch, [&] {
+            try {
+                TakeSearchHits([this](ResultRow&& row) { AddRow(row); });
+            } catch (const EngineError& error) {
+                strError = error.what();
+            }
+        });
         // The rows read so far stay; the search goes on with its next catalog.
         if (!strError.empty())
             ReportError(this, strError);
@@ -97,13 +87,27 @@ void CResult::OnDblclkResultList() {
 }
 
 void CResult::ShowRows(const std::vector<ResultRow>& rows) {
-    m_list->DeleteAllRows();
+    m_bDirectoryRows = false;
+    FillRows(true, [&] {
+        for (const ResultRow& row : rows)
+            AddRow(row);
+    });
+}
+
+void CResult::FillRows(bool bReplace, const std::function<void()>& fnAdd) {
+    if (bReplace)
+        m_list->DeleteAllRows();
     m_list->SetRedraw(false);
-    for (const ResultRow& row : rows)
-        m_list->AddRow({row.strPath, row.strSize, row.strChecksum, row.strDatabase});
+    fnAdd();
     m_list->SetRedraw(true);
-    m_list->scrollToTop();
-    m_list->horizontalScrollBar()->setValue(0);
+    if (bReplace) {
+        m_list->scrollToTop();
+        m_list->horizontalScrollBar()->setValue(0);
+    }
+}
+
+void CResult::AddRow(const ResultRow& row) {
+    m_list->AddRow({row.strPath, row.strSize, row.strChecksum, row.strDatabase});
 }
 
 void CResult::OnListContextMenu(const QPoint& pt) {
@@ -147,9 +151,8 @@ void CResult::OnOpenContainingFolder(int nRow) {
 
 void CResult::OnCopyPath() {
     std::string strPaths;
-    for (int nRow = m_list->GetFirstSelected(0); nRow >= 0;
-         nRow = m_list->GetFirstSelected(nRow + 1)) {
-        strPaths += m_list->GetItemText(nRow, 0);
+    for (const int nRow : m_list->SelectedRows()) {
+        strPaths += m_list->GetItemTextView(nRow, 0);
         strPaths += '\n';
     }
     if (!strPaths.empty())
@@ -160,45 +163,18 @@ void CResult::OnExportList() {
     const std::optional<std::string> file = PickSaveFile(this, "Export list");
     if (!file)
         return;
+    std::string strText;
+    RecordWriter records([&strText](std::string_view text) { strText.append(text); },
+                         OutputFormat::Csv, {{"path", true}, {"size"}, {"md5"}, {"catalog", true}});
+    auto text = [](std::string_view str) -> RecordValue {
+        return str.empty() ? RecordValue() : RecordValue(str);
+    };
+    for (int nRow = 0; nRow < m_list->GetItemCount(); ++nRow)
+        records.Write({m_list->GetItemTextView(nRow, 0), text(m_list->GetItemTextView(nRow, 1)),
+                       text(m_list->GetItemTextView(nRow, 2)), m_list->GetItemTextView(nRow, 3)});
     // Written whole beside the file, then put in its place: a failure leaves
     // no half list and no file overwritten with one.
-    std::string strTemp = *file + ".XXXXXX";
-    const int fd = ::mkstemp(strTemp.data());
-    int nError = fd < 0 ? errno : 0;
-    if (fd >= 0) {
-        std::string strText;
-        RecordWriter records([&strText](std::string_view text) { strText.append(text); },
-                             OutputFormat::Csv,
-                             {{"path", true}, {"size"}, {"md5"}, {"catalog", true}});
-        for (int nRow = 0; nRow < m_list->GetItemCount(); ++nRow) {
-            const std::string strSize = m_list->GetItemText(nRow, 1);
-            const std::string strChecksum = m_list->GetItemText(nRow, 2);
-            auto text = [](const std::string& str) -> RecordValue {
-                return str.empty() ? RecordValue() : RecordValue(std::string_view(str));
-            };
-            const std::string strPath = m_list->GetItemText(nRow, 0);
-            const std::string strCatalog = m_list->GetItemText(nRow, 3);
-            records.Write({std::string_view(strPath), text(strSize), text(strChecksum),
-                           std::string_view(strCatalog)});
-        }
-        for (size_t nDone = 0; nError == 0 && nDone < strText.size();) {
-            const ssize_t n = ::write(fd, strText.data() + nDone, strText.size() - nDone);
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n <= 0)
-                nError = n < 0 ? errno : EIO;
-            else
-                nDone += static_cast<size_t>(n);
-        }
-        if (nError == 0 && ::fchmod(fd, 0644) != 0)
-            nError = errno;
-        if (::close(fd) != 0 && nError == 0)
-            nError = errno;
-        if (nError == 0 && ::rename(strTemp.c_str(), file->c_str()) != 0)
-            nError = errno;
-        if (nError != 0)
-            ::unlink(strTemp.c_str());
-    }
+    const int nError = ReplaceFileWhole(*file, strText, false);
     if (nError != 0)
         ShowMessage(this, "Cannot write '" + *file + "': " + std::strerror(nError), "Export list",
                     MessageIcon::Critical);

@@ -2,6 +2,7 @@
 
 #include "pages/CPageDlg.h"
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -30,6 +31,9 @@ public:
     // question other than a search (a comparison, duplicates). The sort mark
     // stays; the rows stand in the order given.
     void ShowRows(const std::vector<ResultRow>& rows);
+    // True while the rows are the hits of a search of directories, which
+    // have no file to check.
+    bool HasDirectoryRows() const { return m_bDirectoryRows; }
 
     // The right-click menu's commands: the folder holding the row under the
     // mouse opened by the desktop; every selected row's path, one a line, on
@@ -49,4 +53,13 @@ protected:
     void resizeEvent(QResizeEvent* pEvent) override;
     void accept() override {} // Enter neither closes nor hides the page
     void OnShowWindow(bool bShow) override;
+
+private:
+    // Runs fnAdd, which adds rows, with repainting held back until it ends;
+    // with bReplace the rows replace those listed and show from the top.
+    // fnAdd must not throw.
+    void FillRows(bool bReplace, const std::function<void()>& fnAdd);
+    void AddRow(const ResultRow& row);
+
+    bool m_bDirectoryRows = false;
 };

@@ -5,7 +5,6 @@
 #include "controls/RowCompare.h"
 #include "pages/CResult.h"
 #include "search/FileCheck.h"
-#include "search/Search.h"
 
 namespace {
 
@@ -16,7 +15,7 @@ constexpr const char* kCaption = "File check";
 void CheckSelectedResult(CResult& page) {
     const CSortListCtrl& list = *page.m_list;
     const int nRow = list.GetFirstSelected(0);
-    if (nRow < 0 || g_nSearchMode == kSearchDirs)
+    if (nRow < 0 || page.HasDirectoryRows())
         return;
     const std::string strPath = list.GetItemText(nRow, 0);
     const std::string strSize = list.GetItemText(nRow, 1);

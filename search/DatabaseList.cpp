@@ -4,6 +4,7 @@
 #include "catalog/CatalogSql.h"
 #include "catalog/Database.h"
 #include "catalog/ResultSet.h"
+#include "search/FileReplacement.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -81,19 +82,6 @@ std::vector<std::string> ReadListFile(const std::string& strListPath, int& nErro
     return lines;
 }
 
-bool WriteAll(int fd, const std::string& strText) {
-    size_t nDone = 0;
-    while (nDone < strText.size()) {
-        const ssize_t n = ::write(fd, strText.data() + nDone, strText.size() - nDone);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        nDone += static_cast<size_t>(n);
-    }
-    return true;
-}
-
 // Holds the data folder's lock, so that programs changing the list file at
 // the same time take turns and none loses another's line.
 class ListLock {
@@ -115,55 +103,10 @@ private:
     int m_fd;
 };
 
-// A new list file, written whole beside the old one; Commit puts it in the
-// old one's place in one step, so the list is either as it was or wholly new.
-class ListReplacement {
-public:
-    ListReplacement(const std::string& strListPath, const std::string& strContent)
-        : m_strListPath(strListPath), m_strTemp(strListPath + ".XXXXXX") {
-        const int fd = ::mkstemp(m_strTemp.data());
-        if (fd < 0) {
-            m_nError = errno;
-            m_strTemp.clear();
-            return;
-        }
-        m_bWritten = WriteAll(fd, strContent) && ::fchmod(fd, 0644) == 0 && ::fsync(fd) == 0;
-        if (!m_bWritten)
-            m_nError = errno;
-        if (::close(fd) != 0 && m_bWritten) {
-            m_nError = errno;
-            m_bWritten = false;
-        }
-    }
-    ~ListReplacement() {
-        if (!m_strTemp.empty())
-            ::unlink(m_strTemp.c_str());
-    }
-    ListReplacement(const ListReplacement&) = delete;
-    ListReplacement& operator=(const ListReplacement&) = delete;
-
-    bool IsWritten() const { return m_bWritten; }
-    bool Commit() {
-        if (!m_bWritten)
-            return false;
-        if (::rename(m_strTemp.c_str(), m_strListPath.c_str()) != 0) {
-            m_nError = errno;
-            return false;
-        }
-        m_strTemp.clear();
-        return true;
-    }
-    // Why writing or committing failed.
-    std::string Problem() const {
-        return "Cannot write " + m_strListPath + ": " + std::strerror(m_nError);
-    }
-
-private:
-    std::string m_strListPath;
-    std::string m_strTemp;
-    bool m_bWritten = false;
-    int m_nError = 0;
-};
+// Why writing the new list or putting it in place failed.
+std::string ListProblem(const std::string& strListPath, const FileReplacement& replacement) {
+    return "Cannot write " + strListPath + ": " + std::strerror(replacement.Error());
+}
 
 } // namespace
 
@@ -219,8 +162,9 @@ AddResult AddDatabase(const std::string& strAppPath, const std::string& strPath,
     if (!strContent.empty() && strContent.back() != '\n')
         strContent += '\n';
     strContent += strPath + "\n";
-    ListReplacement replacement(strListPath, strContent);
-    return replacement.Commit() ? AddResult::Added : AddResult::ListNotWritten;
+    // On the disk before it replaces the list: a crash must not leave an empty list.
+    return ReplaceFileWhole(strListPath, strContent, true) == 0 ? AddResult::Added
+                                                                : AddResult::ListNotWritten;
 }
 
 std::string DeleteQuestion(const std::string& strEntry) {
@@ -244,13 +188,13 @@ std::string DeleteDatabase(const std::string& strAppPath, const std::string& str
         if (strLine != strEntry)
             strKept += strLine + "\n";
     // The new list is written first: when it cannot be, nothing is deleted.
-    ListReplacement replacement(strListPath, strKept);
+    FileReplacement replacement(strListPath, strKept, true);
     if (!replacement.IsWritten())
-        return replacement.Problem();
+        return ListProblem(strListPath, replacement);
     if (std::string strProblem = RemoveCatalog(strCatalog); !strProblem.empty())
         return strProblem;
     if (!replacement.Commit())
         return "The catalog was deleted, but the list could not be updated. " +
-               replacement.Problem();
+               ListProblem(strListPath, replacement);
     return {};
 }

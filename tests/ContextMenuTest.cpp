@@ -19,6 +19,7 @@
 #include <QListWidget>
 #include <fstream>
 #include <sstream>
+#include <unistd.h>
 
 namespace {
 
@@ -137,6 +138,110 @@ TEST_F(ContextMenuTest, ACatalogEntryIsUpdatedShownComparedAndSearchedForDuplica
                                                m_tree.Path("disk/docs/copy of report.txt"),
                                                m_tree.Path("disk/docs/report.txt")}));
     EXPECT_EQ(ResultColumn(1), std::vector<std::string>(3, "10"));
+    EXPECT_TRUE(TakeMessages().empty());
+}
+
+TEST_F(ContextMenuTest, AnEntrysTooltipFollowsItsCatalogWhenTheFileChanges) {
+    m_tree.MakeDir("disk");
+    m_tree.WriteFile("disk/one.txt", "1");
+    MakeCatalog("Disk", m_tree.Path("disk"));
+    MakeCatalog("Other", m_tree.Path("disk"));
+    Start();
+    QListWidget& list = *SearchPage().m_listDatabases;
+    const int nDisk = RowOfEntry("Disk");
+    // Rests on the entry, after the mouse was on the other one.
+    auto tip = [&] {
+        ToolTipAt(*list.viewport(), MiddleOfRow(list, 1 - nDisk));
+        return ToolTipAt(*list.viewport(), MiddleOfRow(list, nDisk)).toStdString();
+    };
+    std::string strTip = tip();
+    EXPECT_NE(strTip.find("Files: 1 "), std::string::npos) << strTip;
+    strTip = tip();
+    EXPECT_NE(strTip.find("Files: 1 "), std::string::npos) << strTip;
+
+    // Made again with one more file, while the list stays as it was.
+    m_tree.WriteFile("disk/two.txt", "2");
+    ASSERT_EQ(::unlink((m_strData + "Disk.mdb").c_str()), 0);
+    MakeCatalog("Disk", m_tree.Path("disk"));
+    strTip = tip();
+    EXPECT_NE(strTip.find("Files: 2 "), std::string::npos) << strTip;
+
+    // A file that is no catalog says so, and the catalog is read again once
+    // it is back.
+    m_tree.WriteFile("garbage", std::string(4096, 'x'));
+    ASSERT_EQ(::rename(m_tree.Path("garbage").c_str(), (m_strData + "Disk.mdb").c_str()), 0);
+    strTip = tip();
+    EXPECT_NE(strTip.find("This catalog cannot be read"), std::string::npos) << strTip;
+    ASSERT_EQ(::unlink((m_strData + "Disk.mdb").c_str()), 0);
+    MakeCatalog("Disk", m_tree.Path("disk"));
+    strTip = tip();
+    EXPECT_NE(strTip.find("Files: 2 "), std::string::npos) << strTip;
+}
+
+TEST_F(ContextMenuTest, CompareWithTakesTheChosenEntryWhenTwoShowTheSameText) {
+    m_tree.MakeDir("disk");
+    m_tree.WriteFile("disk/shared.txt", "shared");
+    MakeCatalog("Disk", m_tree.Path("disk"));
+    // Names that are not UTF-8: both show as the same replacement character.
+    const std::string strFirst = "\xff", strSecond = "\xfe";
+    m_tree.MakeDir("first");
+    m_tree.WriteFile("first/shared.txt", "shared");
+    m_tree.WriteFile("first/only in first.txt", "1");
+    MakeCatalog(strFirst, m_tree.Path("first"));
+    m_tree.MakeDir("second");
+    m_tree.WriteFile("second/shared.txt", "shared");
+    m_tree.WriteFile("second/only in second.txt", "2");
+    MakeCatalog(strSecond, m_tree.Path("second"));
+    Start();
+    const QListWidget& list = *SearchPage().m_listDatabases;
+    ASSERT_EQ(list.item(RowOfEntry(strFirst))->text(), list.item(RowOfEntry(strSecond))->text());
+
+    // The later of the two in the list is chosen: a choice found again by its
+    // text would be the earlier one.
+    const int nDisk = RowOfEntry("Disk");
+    const int nChosenRow = std::max(RowOfEntry(strFirst), RowOfEntry(strSecond));
+    const std::string strChosen = ListedEntries()[static_cast<size_t>(nChosenRow)];
+    const std::string strOther = strChosen == strFirst ? strSecond : strFirst;
+    const int nChoice = nChosenRow - (nDisk < nChosenRow ? 1 : 0);
+    WhenModalShows([&](QWidget& dialog) {
+        auto* pCombo = dialog.findChild<QComboBox*>();
+        ASSERT_NE(pCombo, nullptr);
+        ChooseInCombo(*pCombo, nChoice);
+        PressKey(Qt::Key_Return);
+    });
+    EntryMenu(nDisk, "Compare with...");
+    EXPECT_EQ(CurrentTab(), 1);
+    const std::string strOnly = m_tree.Path(strChosen == strFirst ? "first/only in first.txt"
+                                                                  : "second/only in second.txt");
+    EXPECT_EQ(ResultColumn(0), std::vector<std::string>{strOnly});
+    EXPECT_EQ(ResultColumn(3), std::vector<std::string>{strChosen});
+    EXPECT_TRUE(TakeMessages().empty());
+}
+
+TEST_F(ContextMenuTest, FileCheckWorksOnDuplicateRowsAfterASearchOfDirectories) {
+    m_tree.MakeDir("disk");
+    m_tree.WriteFile("disk/a.txt", "same");
+    m_tree.WriteFile("disk/b.txt", "same");
+    MakeCatalog("Disk", m_tree.Path("disk"));
+    Start();
+    Search("Disk", "*", kSearchDirs);
+    ClickRow(*ResultPage().m_list, 0);
+    Key(Qt::Key_E, Qt::ControlModifier);
+    EXPECT_TRUE(TakeMessages().empty()); // a directory: no check
+
+    ClickTab(0);
+    EntryMenu(RowOfEntry("Disk"), "Find duplicates");
+    ASSERT_EQ(CurrentTab(), 1);
+    ASSERT_EQ(ResultPage().m_list->GetItemCount(), 2);
+    ClickRow(*ResultPage().m_list, 0);
+    Key(Qt::Key_E, Qt::ControlModifier);
+    EXPECT_EQ(TakeMessageTexts(),
+              std::vector<std::string>{"File '" + ResultColumn(0)[0] + "' not changed"});
+
+    // The next search of directories is no file list again.
+    Search("Disk", "*", kSearchDirs);
+    ClickRow(*ResultPage().m_list, 0);
+    Key(Qt::Key_E, Qt::ControlModifier);
     EXPECT_TRUE(TakeMessages().empty());
 }
 

@@ -96,7 +96,8 @@ TEST_F(MainWindowTest, MenuHasTheCommandsTextsAndKeys) {
 TEST_F(MainWindowTest, PageRequestsShowHideAndHandOutPages) {
     Start();
     ShowCounter result(ResultPage()), search(SearchPage());
-    EXPECT_EQ(Main().OnMainPage(1), &ResultPage());
+    // View > Result by its key.
+    Key(Qt::Key_R, Qt::ControlModifier);
     EXPECT_EQ(CurrentTab(), 1);
     EXPECT_EQ(search.nHides, 1);
     EXPECT_EQ(result.nShows, 1);
@@ -104,7 +105,7 @@ TEST_F(MainWindowTest, PageRequestsShowHideAndHandOutPages) {
     EXPECT_FALSE(g_pMainMenu->IsEnabled(ID_FILE_ADD_DATABASE));
 
     // The visible page asked for again is hidden and shown again.
-    EXPECT_EQ(Main().OnMainPage(1), &ResultPage());
+    Key(Qt::Key_R, Qt::ControlModifier);
     EXPECT_EQ(result.nHides, 1);
     EXPECT_EQ(result.nShows, 2);
     EXPECT_EQ(CurrentTab(), 1);
@@ -119,11 +120,17 @@ TEST_F(MainWindowTest, PageRequestsShowHideAndHandOutPages) {
     EXPECT_EQ(result.nShows, 2);
     EXPECT_EQ(Main().OnMainPage(7), nullptr);
 
-    Main().OnMainPage(2);
+    // View > Create Database by its key.
+    Key(Qt::Key_D, Qt::ControlModifier);
+    EXPECT_EQ(CurrentTab(), 2);
     EXPECT_TRUE(CreatePage().isVisible());
     EXPECT_FALSE(ResultPage().isVisible());
     EXPECT_FALSE(g_pMainMenu->IsEnabled(ID_RESULT_CHECK));
     EXPECT_FALSE(g_pMainMenu->IsEnabled(ID_FILE_ADD_DATABASE));
+
+    // A show request, as the pages make it, also hands out the page it shows.
+    EXPECT_EQ(Main().OnMainPage(1), &ResultPage());
+    EXPECT_EQ(CurrentTab(), 1);
 }
 
 TEST_F(MainWindowTest, SwitchingTabsKeepsTheSearchTextModeAndSelection) {

@@ -281,6 +281,30 @@ TEST(SortListCtrlTest, GetFirstSelectedFindsTheLowestSelectedRowFromAStart) {
     EXPECT_EQ(list.GetFirstSelected(10), -1);
 }
 
+TEST(SortListCtrlTest, SelectedRowsListsEverySelectedRowOnceInOrder) {
+    CSortListCtrl list;
+    list.SetColumns("A,50");
+    for (int i = 0; i < 10; ++i)
+        list.AddRow({std::to_string(9 - i)});
+    ShowList(list);
+    EXPECT_TRUE(list.SelectedRows().empty());
+    // A run by Shift+click, a row taken out of it and one added by Ctrl+click.
+    ClickRow(list, 6);
+    ClickRow(list, 2, Qt::ShiftModifier);
+    ClickRow(list, 4, Qt::ControlModifier);
+    ClickRow(list, 9, Qt::ControlModifier);
+    EXPECT_EQ(list.SelectedRows(), (std::vector<int>{2, 3, 5, 6, 9}));
+    // After a sort the selection follows its rows, as GetFirstSelected sees it.
+    ClickHeader(list, 0);
+    std::vector<int> walked;
+    for (int nRow = list.GetFirstSelected(0); nRow >= 0; nRow = list.GetFirstSelected(nRow + 1))
+        walked.push_back(nRow);
+    EXPECT_EQ(list.SelectedRows(), walked);
+    EXPECT_EQ(list.SelectedRows(), (std::vector<int>{0, 3, 4, 6, 7}));
+    EXPECT_EQ(list.GetItemTextView(3, 0), "3");
+    EXPECT_EQ(list.GetItemTextView(10, 0), "");
+}
+
 TEST(SortListCtrlTest, ColumnWidthsAreStoredAsCountAndWidths) {
     {
         CSortListCtrl list;
