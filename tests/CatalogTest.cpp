@@ -20,11 +20,6 @@ std::vector<std::string> Column(Database& db, const std::string& strSql, int nFi
     return values;
 }
 
-bool Exists(const std::string& strPath) {
-    struct stat st {};
-    return ::lstat(strPath.c_str(), &st) == 0;
-}
-
 class CatalogTest : public ::testing::Test {
 protected:
     void SetUp() override { ASSERT_TRUE(CreateCatalog(m_db, m_tree.Path("c.mdb"))); }

@@ -16,11 +16,6 @@ namespace {
 
 constexpr int kTreeFiles = 12000;
 
-bool Exists(const std::string& strPath) {
-    struct stat st {};
-    return ::lstat(strPath.c_str(), &st) == 0;
-}
-
 size_t CountLines(const std::string& strText) {
     return static_cast<size_t>(std::count(strText.begin(), strText.end(), '\n'));
 }

@@ -13,17 +13,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-namespace {
-
-std::string ReadAll(const std::string& strPath) {
-    std::ifstream in(strPath, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-} // namespace
-
 CliProcess::CliProcess()
     : m_env{"XDG_DATA_HOME=" + m_home.Path("data"), "XDG_CONFIG_HOME=" + m_home.Path("config"),
             "HOME=" + m_home.Path("home"), "PATH=/usr/bin:/bin"} {
@@ -127,8 +116,8 @@ CliResult CliProcess::Wait(pid_t pid) {
                                           : -1;
     const std::string strRun = std::to_string(m_runOfPid[pid]);
     m_runOfPid.erase(pid);
-    result.strOut = ReadAll(m_home.Path("stdout." + strRun));
-    result.strErr = ReadAll(m_home.Path("stderr." + strRun));
+    result.strOut = ReadFile(m_home.Path("stdout." + strRun));
+    result.strErr = ReadFile(m_home.Path("stderr." + strRun));
     return result;
 }
 

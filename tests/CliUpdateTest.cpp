@@ -19,11 +19,6 @@
 
 namespace {
 
-bool Exists(const std::string& strPath) {
-    struct stat st {};
-    return ::lstat(strPath.c_str(), &st) == 0;
-}
-
 // Every row of a catalog as text, directories and files, for comparing two
 // catalogs of the same tree: path, size, checksum and time of each file.
 struct CatalogRows {

@@ -27,17 +27,7 @@ protected:
         ASSERT_TRUE(CreateCatalog(db, strPath));
     }
 
-    std::string ListFile() {
-        std::ifstream in(m_strApp + kListFileName, std::ios::binary);
-        std::ostringstream text;
-        text << in.rdbuf();
-        return text.str();
-    }
-
-    bool Exists(const std::string& strPath) {
-        struct stat st {};
-        return ::lstat(strPath.c_str(), &st) == 0;
-    }
+    std::string ListFile() { return ReadFile(m_strApp + kListFileName); }
 
     TestTree m_tree;
     std::string m_strApp;

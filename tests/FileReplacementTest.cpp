@@ -12,13 +12,6 @@
 
 namespace {
 
-std::string ReadFile(const std::string& strPath) {
-    std::ifstream in(strPath, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
 // The names in a folder, "." and ".." left out.
 std::vector<std::string> Names(const std::string& strDir) {
     std::vector<std::string> names;

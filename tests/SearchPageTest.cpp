@@ -46,17 +46,7 @@ protected:
         Click(SearchPage(), "IDC_SEARCH");
     }
 
-    std::string ListFile() {
-        std::ifstream in(m_strData + kListFileName, std::ios::binary);
-        std::ostringstream text;
-        text << in.rdbuf();
-        return text.str();
-    }
-
-    static bool Exists(const std::string& strPath) {
-        struct stat st {};
-        return ::lstat(strPath.c_str(), &st) == 0;
-    }
+    std::string ListFile() { return ReadFile(m_strData + kListFileName); }
 };
 
 } // namespace

@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <stdexcept>
 #include <sys/mount.h>
 #include <sys/stat.h>
@@ -144,4 +146,16 @@ ScopedTmpfs::ScopedTmpfs(const std::string& strPath, const char* pszSize)
 ScopedTmpfs::~ScopedTmpfs() {
     if (m_bMounted)
         ::umount2(m_strPath.c_str(), MNT_DETACH);
+}
+
+bool Exists(const std::string& strPath) {
+    struct stat st {};
+    return ::lstat(strPath.c_str(), &st) == 0;
+}
+
+std::string ReadFile(const std::string& strPath) {
+    std::ifstream in(strPath, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
 }

@@ -65,6 +65,12 @@ private:
     bool m_bMounted;
 };
 
+// Whether anything (file, folder, link) stands at strPath.
+bool Exists(const std::string& strPath);
+
+// A file's whole content; empty when it cannot be read.
+std::string ReadFile(const std::string& strPath);
+
 // The content WriteSizedFile writes: nSize bytes of a repeating pattern.
 std::string PatternContent(uint64_t nSize);
 
