@@ -14,12 +14,10 @@
 #include "search/Search.h"
 
 #include <QApplication>
-#include <QElapsedTimer>
 #include <QListWidget>
 #include <QPushButton>
 #include <QTabWidget>
 #include <QTest>
-#include <QTimer>
 
 DesktopTest::DesktopTest() : m_dataHome("XDG_DATA_HOME", m_tree.Path("home")) {
     m_strData = m_tree.Path("home") + "/kestrel/";
@@ -129,27 +127,24 @@ void DesktopTest::ChooseWhere(int nMode) {
 }
 
 void DesktopTest::WhenModalShows(std::function<void(QWidget&)> fnAct) {
-    auto* pPoll = new QTimer(m_pMain.get());
-    auto* pWaited = new QElapsedTimer();
-    pWaited->start();
-    QObject::connect(pPoll, &QTimer::timeout, pPoll, [pPoll, pWaited, fnAct = std::move(fnAct)] {
-        QWidget* pModal = QApplication::activeModalWidget();
-        const bool bUp =
-            pModal && pModal->isActiveWindow() && KeyTarget() && pModal->isAncestorOf(KeyTarget());
-        if (!bUp && pWaited->elapsed() < 5000)
-            return;
-        pPoll->stop();
-        pPoll->deleteLater();
-        delete pWaited;
-        if (!bUp) {
+    WhenShows(
+        m_pMain.get(),
+        []() -> QWidget* {
+            // Up: active, and holding the keyboard focus.
+            QWidget* pModal = QApplication::activeModalWidget();
+            const bool bUp = pModal && pModal->isActiveWindow() && KeyTarget() &&
+                             pModal->isAncestorOf(KeyTarget());
+            return bUp ? pModal : nullptr;
+        },
+        [fnAct = std::move(fnAct)](QWidget* pModal) {
+            if (pModal) {
+                fnAct(*pModal);
+                return;
+            }
             ADD_FAILURE() << "no modal window came up";
-            if (pModal)
-                pModal->close();
-            return;
-        }
-        fnAct(*pModal);
-    });
-    pPoll->start(5);
+            if (QWidget* pStuck = QApplication::activeModalWidget())
+                pStuck->close();
+        });
 }
 
 void DesktopTest::MakeCatalog(const std::string& strName, const std::string& strStartDir,

@@ -6,7 +6,7 @@
 #include <QAbstractItemView>
 #include <QApplication>
 #include <QComboBox>
-#include <QElapsedTimer>
+#include <QDeadlineTimer>
 #include <QLineEdit>
 #include <QMenu>
 #include <QStyle>
@@ -56,32 +56,41 @@ void RightClickAt(QWidget& widget, QPoint pt) {
                       widget.mapTo(pWindow, pt));
 }
 
+void WhenShows(QObject* pOwner, std::function<QWidget*()> fnFind,
+               std::function<void(QWidget*)> fnAct) {
+    auto* pPoll = new QTimer(pOwner ? pOwner : qApp);
+    const QDeadlineTimer deadline(5000);
+    QObject::connect(pPoll, &QTimer::timeout, pPoll,
+                     [pPoll, deadline, fnFind = std::move(fnFind), fnAct = std::move(fnAct)] {
+                         QWidget* pShown = fnFind();
+                         if (!pShown && !deadline.hasExpired())
+                             return;
+                         pPoll->stop();
+                         pPoll->deleteLater();
+                         fnAct(pShown);
+                     });
+    pPoll->start(5);
+}
+
 void WhenMenuShowsChoose(const QString& strText) {
-    auto* pPoll = new QTimer();
-    auto* pWaited = new QElapsedTimer();
-    pWaited->start();
-    QObject::connect(pPoll, &QTimer::timeout, [pPoll, pWaited, strText] {
-        auto* pMenu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
-        if (!pMenu && pWaited->elapsed() < 5000)
-            return;
-        pPoll->stop();
-        pPoll->deleteLater();
-        delete pWaited;
-        if (!pMenu) {
-            ADD_FAILURE() << "no menu came up";
-            return;
-        }
-        for (QAction* pAction : pMenu->actions()) {
-            if (pAction->text() == strText) {
-                EXPECT_TRUE(pAction->isEnabled()) << strText.toStdString();
-                ClickAt(*pMenu, pMenu->actionGeometry(pAction).center());
+    WhenShows(
+        nullptr, [] { return qobject_cast<QMenu*>(QApplication::activePopupWidget()); },
+        [strText](QWidget* pShown) {
+            auto* pMenu = static_cast<QMenu*>(pShown);
+            if (!pMenu) {
+                ADD_FAILURE() << "no menu came up";
                 return;
             }
-        }
-        ADD_FAILURE() << "the menu has no entry " << strText.toStdString();
-        pMenu->close();
-    });
-    pPoll->start(5);
+            for (QAction* pAction : pMenu->actions()) {
+                if (pAction->text() == strText) {
+                    EXPECT_TRUE(pAction->isEnabled()) << strText.toStdString();
+                    ClickAt(*pMenu, pMenu->actionGeometry(pAction).center());
+                    return;
+                }
+            }
+            ADD_FAILURE() << "the menu has no entry " << strText.toStdString();
+            pMenu->close();
+        });
 }
 
 void ClickWidget(QWidget& widget, Qt::KeyboardModifiers modifiers) {

@@ -5,6 +5,7 @@
 #include <QSize>
 #include <QString>
 #include <Qt>
+#include <functional>
 #include <ostream>
 
 class CSortListCtrl;
@@ -12,6 +13,7 @@ class QAbstractItemView;
 class QComboBox;
 class QLineEdit;
 class QTabWidget;
+class QObject;
 class QWidget;
 
 // Input as a person gives it: mouse clicks where a person clicks, keys on the
@@ -55,6 +57,12 @@ void RightClickAt(QWidget& widget, QPoint pt);
 // from a click or key given after this call, and may run its own loop).
 // A test failure when no menu opens or it has no such entry.
 void WhenMenuShowsChoose(const QString& strText);
+
+// For what a click opens and runs modally: polls every 5 ms until fnFind
+// gives a widget, then runs fnAct on it; after 5 s without one, fnAct gets
+// nullptr (it reports the failure). The polling ends with pOwner, if given.
+void WhenShows(QObject* pOwner, std::function<QWidget*()> fnFind,
+               std::function<void(QWidget*)> fnAct);
 
 // Rests the mouse on a point of a widget until the tooltip's time has come
 // (the widget gets its tooltip request); the text of the tooltip then
