@@ -274,7 +274,7 @@ void CDBSearch::OnListContextMenu(const QPoint& pt) {
     else if (pChosen == pCompare)
         RunCommand(this, [this, nRow] { OnCompareWith(nRow); });
     else if (pChosen == pDuplicates)
-        RunCommand(this, [this] { OnFindDuplicates(); });
+        RunCommand(this, [this, nRow] { OnFindDuplicates(nRow); });
 }
 
 void CDBSearch::OnUpdateCatalog(int nRow) {
@@ -379,8 +379,11 @@ void CDBSearch::OnCompareWith(int nRow) {
     ShowResultRows(rows);
 }
 
-void CDBSearch::OnFindDuplicates() {
-    const std::vector<std::string> selected = SelectedEntries();
+void CDBSearch::OnFindDuplicates(int nRow) {
+    std::vector<std::string> selected = SelectedEntries();
+    // Nothing selected: the catalog the menu was opened on.
+    if (selected.empty() && nRow >= 0 && nRow < m_listDatabases->count())
+        selected.push_back(EntryAt(nRow));
     if (selected.empty()) {
         ShowMessage(this, kMsgSelectDatabases, "Warning", MessageIcon::Warning);
         return;

@@ -47,11 +47,12 @@ public:
     // list again; "Properties..." shows what the catalog records of itself;
     // "Compare with..." asks for a second catalog and shows the files that
     // differ on the Result page; "Find duplicates" shows the duplicate files
-    // of the selected catalogs there, each group's rows together.
+    // of the selected catalogs there (of the one at nRow when none is
+    // selected), each group's rows together.
     void OnUpdateCatalog(int nRow);
     void OnCatalogProperties(int nRow);
     void OnCompareWith(int nRow);
-    void OnFindDuplicates();
+    void OnFindDuplicates(int nRow);
 
     // Appends the catalog list's entries to the list box.
     void LoadDatabaseList();

@@ -222,7 +222,9 @@ TEST_F(ContextMenuTest, FileCheckWorksOnDuplicateRowsAfterASearchOfDirectories) 
     Key(Qt::Key_E, Qt::ControlModifier);
     EXPECT_TRUE(TakeMessages().empty()); // a directory: no check
 
+    // With no catalog selected, the one clicked is searched.
     ClickTab(0);
+    SelectEntries({});
     EntryMenu(RowOfEntry("Disk"), "Find duplicates");
     ASSERT_EQ(CurrentTab(), 1);
     ASSERT_EQ(ResultPage().m_list->GetItemCount(), 2);
