@@ -392,7 +392,9 @@ void CDBSearch::OnFindDuplicates(int nRow) {
         OpenCatalogsForSearch(g_strAppPath, selected);
     const std::vector<DuplicateGroup> groups = FindDuplicates(catalogs, 1);
     if (groups.empty()) {
-        ShowMessage(this, "No duplicate files in the selected catalogs", "Find duplicates",
+        const std::string strWhere =
+            selected.size() == 1 ? "'" + selected[0] + "'" : "the selected catalogs";
+        ShowMessage(this, "No duplicate files in " + strWhere, "Find duplicates",
                     MessageIcon::Information);
         return;
     }
