@@ -58,10 +58,11 @@ bool AppendFileState(const std::string& strFile, std::string& strState) {
 
 } // namespace
 
-bool CreateCatalog(Database& database, const std::string& strPath) {
+bool CreateCatalog(Database& database, const std::string& strPath,
+                   const std::function<void(Database&)>& fnFirstRows) {
     if (strPath.empty())
         return false;
-    database.Create(strPath, kSchema);
+    database.Create(strPath, kSchema, fnFirstRows);
     try {
         // The log lets searches read the rows committed so far while the
         // catalog is being written, without ever holding the writer up.

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <string>
 
 class Database;
@@ -13,7 +14,10 @@ class Database;
 // plain single file again. Returns false and does nothing when strPath is
 // empty. Raises EngineError when the file exists already or the engine
 // fails; a file it made is removed again then.
-bool CreateCatalog(Database& database, const std::string& strPath);
+// fnFirstRows, when given, writes rows that the file holds from the moment
+// it appears (what the catalog records of itself before its walk).
+bool CreateCatalog(Database& database, const std::string& strPath,
+                   const std::function<void(Database&)>& fnFirstRows = {});
 
 // True when anything (file, folder, link) stands at strPath.
 bool CatalogPathTaken(const std::string& strPath);

@@ -101,7 +101,8 @@ void Database::Open(const std::string& strPath, OpenMode mode) {
     }
 }
 
-void Database::Create(const std::string& strPath, const std::string& strSchemaSql) {
+void Database::Create(const std::string& strPath, const std::string& strSchemaSql,
+                      const std::function<void(Database&)>& fnFirstRows) {
     Close();
     auto fail = [&](int nErr) {
         throw EngineError("Cannot create database file '" + strPath + "': " + std::strerror(nErr));
@@ -117,7 +118,10 @@ void Database::Create(const std::string& strPath, const std::string& strSchemaSq
     ::close(fd);
     try {
         Open(strTemp, OpenMode::ReadWrite);
-        Execute("BEGIN;" + strSchemaSql + "COMMIT;");
+        Execute("BEGIN;" + strSchemaSql);
+        if (fnFirstRows)
+            fnFirstRows(*this);
+        Execute("COMMIT");
         Close();
     } catch (...) {
         Close();

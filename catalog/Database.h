@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -31,8 +32,11 @@ public:
     // Creates a new database file at strPath holding what strSchemaSql makes,
     // and opens it for writing. The file is made whole beside strPath and
     // then put in place, so no reader ever finds it without its tables.
-    // Fails when anything exists at strPath already.
-    void Create(const std::string& strPath, const std::string& strSchemaSql = {});
+    // Fails when anything exists at strPath already. fnFirstRows, when given,
+    // writes rows into the new file before it is put in place, in the same
+    // transaction as the tables, so no reader finds the file without them.
+    void Create(const std::string& strPath, const std::string& strSchemaSql = {},
+                const std::function<void(Database&)>& fnFirstRows = {});
     // Closes the connection (a no-op when closed). A connection that wrote
     // leaves the file whole, with no log beside it, where it can. Statements
     // still alive are finalised when they are destroyed.

@@ -1,6 +1,7 @@
 #include "cli/CatalogCommands.h"
 
 #include "catalog/CatalogInfo.h"
+#include "catalog/CatalogLock.h"
 #include "catalog/DataFolder.h"
 #include "catalog/Database.h"
 #include "catalog/EngineError.h"
@@ -86,8 +87,10 @@ int RunReindexCommand(const std::vector<std::string>& args) {
         const std::string strPath = CatalogPathOfEntry(strApp, strEntry);
         try {
             const auto tStart = std::chrono::steady_clock::now();
+            const CatalogLock lock(strPath, WaitForOtherWriter(strPath));
+            lock.RemoveLeftovers();
             Database database;
-            database.Open(strPath, Database::OpenMode::ReadWrite);
+            database.Open(lock.CatalogPath(), Database::OpenMode::ReadWrite);
             // The catalog's own rows are at stake here, so every commit
             // reaches the disk before it counts as done.
             database.BeginTransaction();
@@ -238,7 +241,7 @@ int RunUpdateCommand(const std::vector<std::string>& args) {
     if (!given.excludes.empty())
         options.excludes = given.excludes;
     const std::string strPath = CatalogPathOfEntry(DataFolder(), cmd.operands[0]);
-    CatalogUpdate update(strPath, options);
+    CatalogUpdate update(strPath, options, WaitForOtherWriter(strPath));
     if (const std::string strProblem = update.StartProblem(); !strProblem.empty()) {
         PrintError(strProblem);
         return kExitFailed;

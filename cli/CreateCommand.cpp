@@ -2,13 +2,17 @@
 
 #include "catalog/Catalog.h"
 #include "catalog/DataFolder.h"
+#include "catalog/EngineError.h"
 #include "cli/CommandLine.h"
 #include "cli/JobRunner.h"
 #include "cli/Output.h"
+#include "scan/CatalogBuild.h"
 #include "scan/ScanJob.h"
+#include "scan/StartDirectory.h"
 
 #include <charconv>
 #include <cstdio>
+#include <memory>
 
 const char* const kCreateHelp =
     "Usage: kestrel-cli create [--checksum] [--max-size KB] [--exclude PATTERN]...\n"
@@ -16,7 +20,8 @@ const char* const kCreateHelp =
     "\n"
     "Builds the catalog NAME, the file <data folder>/NAME.mdb, from the directory\n"
     "tree below START_DIR: the path of every directory, and the name and size of\n"
-    "every file. START_DIR is stored exactly as given. Symbolic links are recorded\n"
+    "every file. An absolute START_DIR is stored exactly as given, a relative one\n"
+    "as the absolute path it names (links resolved). Symbolic links are recorded\n"
     "as files and never followed; hidden files are included.\n"
     "\n"
     "Options:\n"
@@ -34,8 +39,9 @@ const char* const kCreateHelp =
     "                  machine has cores, or one when START_DIR lies on a spinning\n"
     "                  disk (reading two files at once makes it seek). The rows are\n"
     "                  the same whatever N is.\n"
-    "  --force         replace an existing catalog of that name (the old file is\n"
-    "                  deleted first)\n"
+    "  --force         replace an existing catalog of that name: the new one takes\n"
+    "                  its place when it is complete; until then, and for good\n"
+    "                  when the build fails or is stopped, the old one stays\n"
     "  -h, --help      show this text\n"
     "\n"
     "The data folder is $XDG_DATA_HOME/kestrel/, by default ~/.local/share/kestrel/,\n"
@@ -47,10 +53,15 @@ const char* const kCreateHelp =
     "their rows with what could be read, and the summary counts them.\n"
     "\n"
     "Ctrl-C (SIGINT) or SIGTERM stops the walk: what was walked until then is\n"
-    "kept, and the catalog is said to be incomplete.\n"
+    "kept, and the catalog is said to be incomplete (with --force over an\n"
+    "existing catalog: the old one stays as it was).\n"
     "\n"
-    "Exit status: 0 when the catalog is built; 1 when it could not be (the\n"
-    "engine's message on standard error; the catalog keeps what was written);\n"
+    "While another program writes the catalog (create, update, reindex, delete),\n"
+    "create waits for it to finish.\n"
+    "\n"
+    "Exit status: 0 when the catalog is built; 1 when it could not be (a start\n"
+    "directory that is missing, no directory or cannot be read, or the engine's\n"
+    "message on standard error; the catalog keeps what was written);\n"
     "2 for a wrong command line, an empty, invalid or too long name, an empty\n"
     "start directory, or an existing catalog without --force; 130 or 143 when\n"
     "stopped by SIGINT or SIGTERM.\n";
@@ -82,20 +93,27 @@ int RunCreateCommand(const std::vector<std::string>& args) {
         return kExitUsage;
     }
 
-    ScanJob job;
-    job.strCatalogPath = strFolder + strName + ".mdb";
-    if (CatalogPathTaken(job.strCatalogPath)) {
-        if (!cmd.Has("--force")) {
-            PrintError("Database with the same name already exists: " + job.strCatalogPath +
-                       " (--force replaces it)");
-            return kExitUsage;
-        }
-        if (const std::string strProblem = RemoveCatalog(job.strCatalogPath); !strProblem.empty()) {
-            PrintError(strProblem);
-            return kExitFailed;
-        }
+    // Nothing is touched for a start directory that cannot be walked: a typo
+    // must not cost the catalog it meant to refresh.
+    if (const std::string strProblem = StartDirectoryProblem(strStartDir); !strProblem.empty()) {
+        PrintError(strProblem);
+        return kExitFailed;
     }
-    job.strStartDir = strStartDir;
+    const std::string strCatalogPath = strFolder + strName + ".mdb";
+    std::unique_ptr<CatalogBuild> pBuild;
+    try {
+        pBuild = std::make_unique<CatalogBuild>(strCatalogPath, WaitForOtherWriter(strCatalogPath));
+    } catch (const EngineError& error) {
+        PrintError(error.what());
+        return kExitFailed;
+    }
+    if (pBuild->Replaces() && !cmd.Has("--force")) {
+        PrintError("Database with the same name already exists: " + strCatalogPath +
+                   " (--force replaces it)");
+        return kExitUsage;
+    }
+    ScanJob& job = pBuild->Job();
+    job.strStartDir = AbsoluteStartDirectory(strStartDir);
     job.bChecksum = cmd.Has("--checksum");
     job.nMaxFileSizeKb = options.nMaxFileSizeKb.value_or(100);
     job.excludes = options.excludes;
@@ -110,15 +128,29 @@ int RunCreateCommand(const std::vector<std::string>& args) {
                   static_cast<unsigned long long>(outcome.nDirs),
                   static_cast<unsigned long long>(outcome.nFiles),
                   static_cast<unsigned long long>(outcome.nChecksums), run.dSeconds);
-    WriteJobSummary(job.strCatalogPath + szSummary, job);
+    const std::string strProblem = pBuild->Finish();
+    const bool bOldKept = pBuild->Replaces() && !IsCompleteBuild(outcome);
+    if (!bOldKept && strProblem.empty())
+        WriteJobSummary(strCatalogPath + szSummary, job);
     if (outcome.bFailed) {
-        PrintError(outcome.strError);
+        PrintError(outcome.strError + (bOldKept ? " (the catalog was left as it was)" : ""));
         return kExitFailed;
     }
     if (outcome.bStopped) {
-        PrintError(StoppedByText(run.nStopSignal) + ": the catalog " + job.strCatalogPath +
-                   " is incomplete; it holds what was walked until then");
+        PrintError(StoppedByText(run.nStopSignal) + ": the catalog " + strCatalogPath +
+                   (bOldKept ? " was left as it was"
+                             : " is incomplete; it holds what was walked until then"));
         return StoppedExitStatus(run.nStopSignal);
+    }
+    if (!strProblem.empty()) {
+        PrintError(strProblem + " (the catalog was left as it was)");
+        return kExitFailed;
+    }
+    if (outcome.bStartUnread) {
+        PrintError("The start directory '" + job.strStartDir +
+                   "' could not be read: the catalog holds its row only" +
+                   (bOldKept ? "; the catalog was left as it was" : ""));
+        return kExitFailed;
     }
     return kExitOk;
 }

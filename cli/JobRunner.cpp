@@ -1,5 +1,6 @@
 #include "cli/JobRunner.h"
 
+#include "cli/CommandLine.h"
 #include "cli/Output.h"
 #include "scan/ScanJob.h"
 
@@ -9,6 +10,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <unistd.h>
 
 namespace {
 
@@ -79,4 +81,15 @@ int StoppedExitStatus(int nSignal) {
 
 std::string StoppedByText(int nSignal) {
     return std::string("stopped by ") + (nSignal == SIGTERM ? "SIGTERM" : "SIGINT");
+}
+
+CatalogLock::Wait WaitForOtherWriter(const std::string& strCatalogPath) {
+    CatalogLock::Wait wait;
+    wait.bWait = true;
+    wait.fnWaiting = [strCatalogPath] {
+        if (::isatty(STDERR_FILENO))
+            PrintError("waiting for another program writing " + strCatalogPath +
+                       " to finish (Ctrl-C gives up)");
+    };
+    return wait;
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "catalog/CatalogLock.h"
+
 #include <string>
 
 struct ScanJob;
@@ -24,3 +26,7 @@ int StoppedExitStatus(int nSignal);
 // How such a run is told: "stopped by SIGTERM" or "stopped by SIGINT" (also
 // for no signal, as the exit status has it).
 std::string StoppedByText(int nSignal);
+
+// How kestrel-cli takes a catalog's writer lock: it waits for the program
+// that holds it, and says so on standard error when that is a terminal.
+CatalogLock::Wait WaitForOtherWriter(const std::string& strCatalogPath);

@@ -3,6 +3,7 @@
 #include "catalog/DataFolder.h"
 #include "catalog/EngineError.h"
 #include "cli/CommandLine.h"
+#include "cli/JobRunner.h"
 #include "cli/Output.h"
 #include "search/DatabaseList.h"
 
@@ -123,7 +124,9 @@ int RunDeleteCommand(const std::vector<std::string>& args) {
         if (!AskYes(strQuestion))
             return kExitFailed;
     }
-    if (const std::string strProblem = DeleteDatabase(strApp, strEntry); !strProblem.empty()) {
+    if (const std::string strProblem = DeleteDatabase(
+            strApp, strEntry, WaitForOtherWriter(CatalogPathOfEntry(strApp, strEntry)));
+        !strProblem.empty()) {
         PrintError(strProblem);
         return kExitFailed;
     }

@@ -3,10 +3,13 @@
 #include "app/Desktop.h"
 #include "app/Globals.h"
 #include "catalog/Catalog.h"
+#include "catalog/EngineError.h"
 #include "controls/CSpinButtonCtrl.h"
 #include "controls/DialogUnits.h"
 #include "pages/ScanProgress.h"
+#include "scan/CatalogBuild.h"
 #include "scan/ScanJob.h"
+#include "scan/StartDirectory.h"
 
 #include <QCheckBox>
 #include <QGroupBox>
@@ -128,25 +131,42 @@ void CDBControl::OnCreate() {
         return;
     }
     const std::string strCatalogPath = g_strAppPath + m_strDatabaseName + ".mdb";
-    // Any file there is asked about, also one that cannot be read: it would
-    // be deleted next.
-    if (CatalogPathTaken(strCatalogPath) &&
-        ShowMessage(this, kMsgOverwrite, "Database", MessageIcon::Question,
-                    MessageButtons::YesNo) != MessageAnswer::Yes)
+    // The window never waits for another program writing the catalog: it
+    // says so, and the user tries again.
+    m_pBuild.reset();
+    try {
+        m_pBuild = std::make_unique<CatalogBuild>(strCatalogPath, CatalogLock::Wait{});
+    } catch (const EngineError& error) {
+        ShowMessage(this, error.what(), "Database", MessageIcon::Warning);
         return;
-    // A file that cannot be deleted stays; creating the catalog then fails,
-    // and the job says why.
-    RemoveCatalog(strCatalogPath);
+    }
+    // Any file there is asked about, also one that cannot be read. The old
+    // catalog stays until the new one is complete.
+    if (m_pBuild->Replaces() && ShowMessage(this, kMsgOverwrite, "Database", MessageIcon::Question,
+                                            MessageButtons::YesNo) != MessageAnswer::Yes) {
+        m_pBuild.reset();
+        return;
+    }
 
-    m_pJob = std::make_unique<ScanJob>();
-    m_pJob->strCatalogPath = strCatalogPath;
-    m_pJob->strStartDir = m_strStartDir;
-    m_pJob->bChecksum = m_bChecksum;
-    m_pJob->nMaxFileSizeKb = m_nMaxFileSizeKb;
-    RunScanJobModal(this, *m_pJob);
-
-    if (m_pJob->outcome.bFailed)
-        ShowMessage(this, m_pJob->outcome.strError, "Database", MessageIcon::Critical);
+    ScanJob& job = m_pBuild->Job();
+    job.strStartDir = AbsoluteStartDirectory(m_strStartDir);
+    job.bChecksum = m_bChecksum;
+    job.nMaxFileSizeKb = m_nMaxFileSizeKb;
+    RunScanJobModal(this, job);
+    const std::string strProblem = m_pBuild->Finish();
+    const bool bOldKept = m_pBuild->Replaces() && !IsCompleteBuild(job.outcome);
+    const std::string strKept = bOldKept ? " The old catalog was left as it was." : "";
+    if (job.outcome.bFailed)
+        ShowMessage(this, job.outcome.strError + strKept, "Database", MessageIcon::Critical);
+    else if (!strProblem.empty())
+        ShowMessage(this, strProblem + " The old catalog was left as it was.", "Database",
+                    MessageIcon::Critical);
+    else if (job.outcome.bStartUnread)
+        ShowMessage(this,
+                    "The start directory '" + job.strStartDir +
+                        "' could not be read: the catalog holds only its row." + strKept,
+                    "Database", MessageIcon::Warning);
+    m_pBuild.reset(); // lets go of the catalog's lock
     UpdateData(false);
 }
 

@@ -10,7 +10,7 @@
 class CSpinButtonCtrl;
 class QCheckBox;
 class QLineEdit;
-struct ScanJob;
+class CatalogBuild;
 
 // The Create database page: a start directory, a catalog name, whether to
 // store checksums and up to which file size. "Create" builds the catalog in
@@ -68,5 +68,5 @@ private:
     // The max size field as an integer, or nothing (after the message).
     bool ReadMaxFileSize(int32_t& nValue);
 
-    std::unique_ptr<ScanJob> m_pJob; // the last job, kept until the next
+    std::unique_ptr<CatalogBuild> m_pBuild; // the last build, kept until the next
 };

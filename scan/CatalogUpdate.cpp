@@ -2,6 +2,7 @@
 
 #include "catalog/Catalog.h"
 #include "catalog/Database.h"
+#include "scan/StartDirectory.h"
 #include "scan/Volume.h"
 
 #include <cerrno>
@@ -10,11 +11,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-CatalogUpdate::CatalogUpdate(const std::string& strCatalogPath, const UpdateOptions& options)
-    : m_strCatalogPath(strCatalogPath), m_pJob(std::make_unique<ScanJob>()) {
+CatalogUpdate::CatalogUpdate(const std::string& strCatalogPath, const UpdateOptions& options,
+                             const CatalogLock::Wait& wait)
+    : m_pLock(std::make_unique<CatalogLock>(strCatalogPath, wait)),
+      m_strCatalogPath(m_pLock->CatalogPath()), m_pJob(std::make_unique<ScanJob>()) {
+    m_pLock->RemoveLeftovers();
     {
         Database database;
-        database.Open(strCatalogPath, Database::OpenMode::ReadOnly);
+        database.Open(m_strCatalogPath, Database::OpenMode::ReadOnly);
         m_info = ReadCatalogInfo(database);
         m_pPrevious = std::make_unique<PreviousCatalog>(database, m_info.bHasFileTimes);
     }
@@ -27,14 +31,7 @@ CatalogUpdate::CatalogUpdate(const std::string& strCatalogPath, const UpdateOpti
         settings.excludes = *options.excludes;
     if (options.bOneFileSystem)
         settings.bOneFileSystem = *options.bOneFileSystem;
-    // Beside the old one, under a name no catalog list shows.
-    const size_t nSlash = strCatalogPath.rfind('/');
-    const std::string strFolder =
-        nSlash == std::string::npos ? std::string() : strCatalogPath.substr(0, nSlash + 1);
-    const std::string strName =
-        nSlash == std::string::npos ? strCatalogPath : strCatalogPath.substr(nSlash + 1);
-    m_pJob->strCatalogPath = strFolder + "." + strName + ".update-" + std::to_string(::getpid());
-    RemoveCatalog(m_pJob->strCatalogPath); // left by an update of this process id that was killed
+    m_pJob->strCatalogPath = m_pLock->BuildPath();
     m_pJob->strStartDir = settings.strStartDir;
     m_pJob->bChecksum = settings.bChecksum;
     m_pJob->nMaxFileSizeKb = settings.nMaxFileSizeKb;
@@ -71,12 +68,21 @@ bool OnAnotherVolume(const VolumeInfo& recorded, const VolumeInfo& now) {
 
 std::string CatalogUpdate::StartProblem() const {
     const std::string& strStart = m_pJob->strStartDir;
-    if (strStart.empty())
-        return "The catalog '" + m_strCatalogPath + "' records no start directory to walk";
     const std::string strKept = " The catalog is left as it was.";
+    if (strStart.empty())
+        return "The catalog '" + m_strCatalogPath + "' records no start directory to walk." +
+               strKept;
+    if (IsRelativeStartDirectory(strStart))
+        return "The catalog '" + m_strCatalogPath + "' records its start directory as '" +
+               strStart +
+               "', relative to a folder it does not name: it cannot be told where to "
+               "walk." +
+               strKept + " Create a new catalog of the directory.";
     const std::string strVolume = VolumeName(m_info.volume);
     struct stat st {};
-    if (::stat(strStart.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+    if (::stat(strStart.c_str(), &st) == 0 && !S_ISDIR(st.st_mode))
+        return "The start directory '" + strStart + "' is now a file, not a directory." + strKept;
+    if (::stat(strStart.c_str(), &st) != 0) {
         std::string strProblem = "The start directory '" + strStart + "' is not there";
         if (!strVolume.empty())
             strProblem += ": is its volume (" + strVolume + ") plugged in and mounted?";
@@ -106,10 +112,5 @@ std::string CatalogUpdate::Finish() {
         RemoveCatalog(m_pJob->strCatalogPath);
         return outcome.bFailed ? outcome.strError : std::string();
     }
-    if (::rename(m_pJob->strCatalogPath.c_str(), m_strCatalogPath.c_str()) != 0) {
-        const int nErr = errno;
-        RemoveCatalog(m_pJob->strCatalogPath);
-        return "Cannot replace '" + m_strCatalogPath + "': " + std::strerror(nErr);
-    }
-    return {};
+    return ReplaceCatalog(m_pJob->strCatalogPath, m_strCatalogPath);
 }

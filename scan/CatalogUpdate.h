@@ -1,6 +1,7 @@
 #pragma once
 
 #include "catalog/CatalogInfo.h"
+#include "catalog/CatalogLock.h"
 #include "scan/PreviousCatalog.h"
 #include "scan/ScanJob.h"
 
@@ -25,9 +26,12 @@ struct UpdateOptions {
 // it was, searchable throughout.
 class CatalogUpdate {
 public:
-    // Reads the catalog at strCatalogPath and what it needs of it; raises
-    // EngineError when it cannot be read.
-    CatalogUpdate(const std::string& strCatalogPath, const UpdateOptions& options);
+    // Locks the catalog at strCatalogPath for writing (see CatalogLock),
+    // removes what updates of it that are gone left behind, and reads what
+    // it needs of it; raises EngineError when another program writes it (and
+    // wait says not to wait), or it cannot be locked or read.
+    CatalogUpdate(const std::string& strCatalogPath, const UpdateOptions& options,
+                  const CatalogLock::Wait& wait = {});
 
     // Empty when the start directory is there to walk and lies on the volume
     // the catalog was made of; otherwise why the update cannot run, naming
@@ -39,13 +43,16 @@ public:
     ScanJob& Job() { return *m_pJob; }
 
     // After the job has ended: puts the new catalog in place when the walk
-    // completed, else removes it. The reason of a failure, else empty.
+    // completed (with the old file's mode and owner; through a link, the
+    // link's target is replaced), else removes it. The reason of a failure,
+    // else empty.
     std::string Finish();
 
     const PreviousCatalog& Previous() const { return *m_pPrevious; }
     const CatalogInfo& Info() const { return m_info; }
 
 private:
+    std::unique_ptr<CatalogLock> m_pLock;
     std::string m_strCatalogPath;
     CatalogInfo m_info;
     std::unique_ptr<PreviousCatalog> m_pPrevious;

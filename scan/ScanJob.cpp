@@ -266,6 +266,7 @@ public:
         root.fd = OpenRelieving(0, [&] { return DirectoryReader::OpenStart(m_strStartPath); });
         if (!root.fd.IsValid()) {
             ++m_job.outcome.nUnreadDirs;
+            m_job.outcome.bStartUnread = true;
             return;
         }
         struct stat st {};
@@ -538,7 +539,10 @@ void RecordEnd(Database& database, const ScanJob& job) {
     SetCatalogInfo(database, Key::kChecksumCount, std::to_string(outcome.nChecksums));
     SetCatalogInfo(database, Key::kTotalBytes, std::to_string(outcome.nTotalBytes));
     SetCatalogInfo(database, Key::kUnreadDirs, std::to_string(outcome.nUnreadDirs));
-    SetCatalogInfo(database, Key::kComplete, YesNo(!outcome.bStopped && !outcome.bFailed));
+    // A catalog of a start directory that could not be read holds nothing of
+    // its tree: it never says it is complete.
+    SetCatalogInfo(database, Key::kComplete,
+                   YesNo(!outcome.bStopped && !outcome.bFailed && !outcome.bStartUnread));
     database.Commit();
 }
 
@@ -546,14 +550,16 @@ void BuildCatalog(Database& database, ScanJob& job, bool& bCreated) {
     // Patterns that cannot be parsed end the job before anything is made.
     for (const std::string& strPattern : job.excludes)
         LikeMatcher check(strPattern);
-    if (!CreateCatalog(database, job.strCatalogPath))
+    // The catalog appears with its settings and "complete: no", so one killed
+    // at any moment tells where it was made from and can be updated.
+    if (!CreateCatalog(database, job.strCatalogPath,
+                       [&](Database& created) { RecordStart(created, job); }))
         throw EngineError("No catalog path was given.");
     bCreated = true;
     // A new catalog whose content can be walked again: no disk flush per
     // commit. The file is flushed once when it is closed.
     database.Execute(CatalogSql::kNoFlushPerCommit);
     CatalogWriter writer(database, job, HashThreads(job));
-    RecordStart(database, job);
     const int64_t nStartId = writer.StoreDirectory(job.strStartDir);
     TreeWalk(writer, job, job.strStartDir).Run(nStartId);
     writer.Finish();

@@ -26,6 +26,9 @@ struct ScanOutcome {
     // Directories that could not be listed, or not to their end (no access,
     // a read error part way): their rows stand, with what could be read.
     uint64_t nUnreadDirs = 0;
+    // The start directory itself could not be read: the catalog holds its
+    // row only, and does not say it is complete.
+    bool bStartUnread = false;
     bool bStopped = false; // stopped on request: the catalog holds what was walked
     bool bFailed = false;  // the engine or the system failed; the catalog holds what was committed
     std::string strError;  // the reason when bFailed

@@ -3,6 +3,7 @@
 #include "catalog/Catalog.h"
 #include "catalog/CatalogSql.h"
 #include "catalog/Database.h"
+#include "catalog/EngineError.h"
 #include "catalog/ResultSet.h"
 #include "search/FileReplacement.h"
 
@@ -11,6 +12,7 @@
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
+#include <optional>
 #include <strings.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -171,8 +173,17 @@ std::string DeleteQuestion(const std::string& strEntry) {
     return "Delete database '" + strEntry + "'? Its file will be removed from disk.";
 }
 
-std::string DeleteDatabase(const std::string& strAppPath, const std::string& strEntry) {
+std::string DeleteDatabase(const std::string& strAppPath, const std::string& strEntry,
+                           const CatalogLock::Wait& wait) {
     const std::string strCatalog = CatalogPathOfEntry(strAppPath, strEntry);
+    // A delete during a build or update would be undone by its end.
+    std::optional<CatalogLock> writerLock;
+    try {
+        writerLock.emplace(strCatalog, wait);
+    } catch (const EngineError& error) {
+        return error.what();
+    }
+    writerLock->RemoveLeftovers();
     if (!IsFullPathEntry(strEntry))
         return RemoveCatalog(strCatalog);
     const std::string strListPath = strAppPath + kListFileName;

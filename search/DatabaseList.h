@@ -1,5 +1,7 @@
 #pragma once
 
+#include "catalog/CatalogLock.h"
+
 #include <string>
 #include <string_view>
 #include <vector>
@@ -52,5 +54,8 @@ std::string DeleteQuestion(const std::string& strEntry);
 // written before the file is deleted and put in place after: when either
 // step fails nothing changes (save a list that could not be put in place
 // after the file went, which is said). A missing file is no error. Does not
-// ask. Returns the reason of a failure, else an empty text.
-std::string DeleteDatabase(const std::string& strAppPath, const std::string& strEntry);
+// ask. The catalog's writer lock is held meanwhile (see CatalogLock): while
+// another program writes the catalog, it waits or, as wait says, returns
+// why not. Returns the reason of a failure, else an empty text.
+std::string DeleteDatabase(const std::string& strAppPath, const std::string& strEntry,
+                           const CatalogLock::Wait& wait = {});

@@ -146,8 +146,7 @@ TEST_F(CliUpdateTest, AStoppedOrRefusedUpdateLeavesTheCatalogAsItWas) {
     m_cli.InjectFaults("KESTREL_FAULT_READDIR_DELAY_US=150");
     for (const int nSignal : {SIGINT, SIGKILL}) {
         const pid_t updater = m_cli.Start({"update", "Kept"});
-        const std::string strNew =
-            m_cli.DataFolder() + ".Kept.mdb.update-" + std::to_string(updater);
+        const std::string strNew = m_cli.DataFolder() + ".Kept.mdb.new";
         m_cli.WaitUntil(updater, [&] { return Exists(strNew); });
         // The old catalog is searched meanwhile, as it was.
         const CliResult search = m_cli.Run({"search", "--where", "files", "f1", "Kept"});

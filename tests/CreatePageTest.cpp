@@ -147,6 +147,33 @@ TEST_F(CreatePageTest, AnExistingCatalogIsReplacedOnlyAfterYes) {
     EXPECT_EQ(TakeMessageTexts(), std::vector<std::string>{CDBControl::kMsgOverwrite});
     EXPECT_EQ(CountRows(strCatalog, "dirs"), 2);
 
+    // A start directory that cannot be read replaces nothing: the old
+    // catalog stays, and the user is told. Under a new name, the catalog
+    // holds its row only and does not say it is complete.
+    const std::string strMissing = m_tree.Path("no such dir");
+    for (const char* pszName : {"Old", "Fresh"}) {
+        Type(*CreatePage().m_editStartDir, strMissing);
+        Type(*CreatePage().m_editDatabaseName, pszName);
+        m_answers = {MessageAnswer::Yes};
+        Create();
+        const std::vector<std::string> texts = TakeMessageTexts();
+        ASSERT_FALSE(texts.empty());
+        EXPECT_NE(texts.back().find("'" + strMissing + "' could not be read"), std::string::npos)
+            << texts.back();
+        EXPECT_EQ(texts.back().find("left as it was") != std::string::npos,
+                  std::string(pszName) == "Old")
+            << texts.back();
+    }
+    EXPECT_EQ(CountRows(strCatalog, "dirs"), 2);
+    EXPECT_EQ(CountRows(m_strData + "Fresh.mdb", "dirs"), 1);
+    {
+        Database database;
+        database.Open(m_strData + "Fresh.mdb", Database::OpenMode::ReadOnly);
+        ResultSet complete(database.Prepare("SELECT value FROM catalog_info WHERE key='complete'"));
+        ASSERT_FALSE(complete.IsEOF());
+        EXPECT_EQ(complete.GetText(0), "no");
+    }
+
     // Also a file that cannot be read is asked about before it is deleted.
     ::chmod(strCatalog.c_str(), 0);
     m_answers = {MessageAnswer::No};

@@ -1,0 +1,174 @@
+#include "catalog/CatalogLock.h"
+
+#include "catalog/Catalog.h"
+#include "catalog/EngineError.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+// Links followed at most, as the kernel does, so a loop ends.
+constexpr int kMaxLinks = 40;
+
+std::string FolderOf(const std::string& strPath) {
+    const size_t nSlash = strPath.rfind('/');
+    return nSlash == std::string::npos ? std::string() : strPath.substr(0, nSlash + 1);
+}
+
+std::string NameOf(const std::string& strPath) {
+    const size_t nSlash = strPath.rfind('/');
+    return nSlash == std::string::npos ? strPath : strPath.substr(nSlash + 1);
+}
+
+// A file name beside the catalog: "." + its name + strSuffix, or, when that
+// (with the longest companion a writer adds, "-journal") would not fit in a
+// file name, one made of a hash of the name, so every catalog name that fits
+// can be locked and rebuilt.
+std::string SideName(const std::string& strCatalogPath, const char* pszSuffix) {
+    const std::string strFolder = FolderOf(strCatalogPath);
+    const std::string strName = NameOf(strCatalogPath);
+    long nNameMax = ::pathconf(strFolder.empty() ? "." : strFolder.c_str(), _PC_NAME_MAX);
+    if (nNameMax <= 0)
+        nNameMax = NAME_MAX;
+    std::string strSide = "." + strName + pszSuffix;
+    if (strSide.size() + std::strlen("-journal") <= static_cast<size_t>(nNameMax))
+        return strFolder + strSide;
+    uint64_t nHash = 14695981039346656037ull; // FNV-1a
+    for (const unsigned char c : strName)
+        nHash = (nHash ^ c) * 1099511628211ull;
+    char szHash[17];
+    std::snprintf(szHash, sizeof szHash, "%016llx", static_cast<unsigned long long>(nHash));
+    return strFolder + ".kestrel-" + szHash + pszSuffix;
+}
+
+bool SameFile(const struct stat& a, const struct stat& b) {
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+} // namespace
+
+std::string ResolveCatalogLink(const std::string& strPath) {
+    std::string strResolved = strPath;
+    for (int i = 0; i < kMaxLinks; ++i) {
+        struct stat st {};
+        if (::lstat(strResolved.c_str(), &st) != 0 || !S_ISLNK(st.st_mode))
+            return strResolved;
+        std::string strTarget(PATH_MAX, '\0');
+        const ssize_t nLength = ::readlink(strResolved.c_str(), strTarget.data(), strTarget.size());
+        if (nLength <= 0 || static_cast<size_t>(nLength) >= strTarget.size())
+            return strResolved;
+        strTarget.resize(static_cast<size_t>(nLength));
+        strResolved = strTarget[0] == '/' ? strTarget : FolderOf(strResolved) + strTarget;
+    }
+    return strResolved;
+}
+
+CatalogLock::CatalogLock(const std::string& strCatalogPath, const Wait& wait)
+    : m_strCatalogPath(ResolveCatalogLink(strCatalogPath)),
+      m_strLockPath(SideName(m_strCatalogPath, ".lock")),
+      m_strBuildPath(SideName(m_strCatalogPath, ".new")) {
+    bool bToldWaiting = false;
+    for (;;) {
+        const int fd =
+            ::open(m_strLockPath.c_str(), O_RDONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
+        if (fd < 0) {
+            const int nErr = errno;
+            throw EngineError("Cannot lock '" + m_strCatalogPath +
+                              "' for writing: " + std::strerror(nErr));
+        }
+        int rc = ::flock(fd, LOCK_EX | LOCK_NB);
+        if (rc != 0 && errno == EWOULDBLOCK) {
+            if (!wait.bWait) {
+                ::close(fd);
+                throw EngineError("The catalog '" + m_strCatalogPath +
+                                  "' is being written by another program (a create, update, "
+                                  "reindex or delete); try again when it has finished.");
+            }
+            if (!bToldWaiting && wait.fnWaiting)
+                wait.fnWaiting();
+            bToldWaiting = true;
+            while ((rc = ::flock(fd, LOCK_EX)) != 0 && errno == EINTR) {
+            }
+        }
+        if (rc != 0) {
+            const int nErr = errno;
+            ::close(fd);
+            throw EngineError("Cannot lock '" + m_strCatalogPath +
+                              "' for writing: " + std::strerror(nErr));
+        }
+        // The holder before may have removed the lock file as it let go:
+        // a lock on a file no longer there locks nothing.
+        struct stat stHeld {};
+        struct stat stNamed {};
+        if (::fstat(fd, &stHeld) == 0 && ::lstat(m_strLockPath.c_str(), &stNamed) == 0 &&
+            SameFile(stHeld, stNamed)) {
+            m_fd = fd;
+            return;
+        }
+        ::close(fd);
+    }
+}
+
+CatalogLock::~CatalogLock() {
+    // Removed while still held, so a waiter sees that its lock is stale.
+    ::unlink(m_strLockPath.c_str());
+    ::close(m_fd);
+}
+
+void CatalogLock::RemoveLeftovers() const {
+    RemoveCatalog(m_strBuildPath);
+    // Updates of earlier versions built under ".NAME.update-PID".
+    const std::string strFolder = FolderOf(m_strCatalogPath);
+    const std::string strPrefix = "." + NameOf(m_strCatalogPath) + ".update-";
+    DIR* pDir = ::opendir(strFolder.empty() ? "." : strFolder.c_str());
+    if (!pDir)
+        return;
+    while (const dirent* pEntry = ::readdir(pDir))
+        if (std::strncmp(pEntry->d_name, strPrefix.c_str(), strPrefix.size()) == 0)
+            ::unlink((strFolder + pEntry->d_name).c_str());
+    ::closedir(pDir);
+}
+
+namespace {
+
+void SyncPath(const std::string& strPath, int nFlags) {
+    const int fd = ::open(strPath.c_str(), nFlags | O_CLOEXEC);
+    if (fd >= 0) {
+        ::fsync(fd);
+        ::close(fd);
+    }
+}
+
+} // namespace
+
+std::string ReplaceCatalog(const std::string& strBuildPath, const std::string& strCatalogPath) {
+    struct stat stOld {};
+    if (::stat(strCatalogPath.c_str(), &stOld) == 0 && S_ISREG(stOld.st_mode)) {
+        // The catalog keeps who may read it: a private one stays private.
+        ::chmod(strBuildPath.c_str(), stOld.st_mode & 07777);
+        if (::chown(strBuildPath.c_str(), stOld.st_uid, stOld.st_gid) != 0)
+            ::chown(strBuildPath.c_str(), static_cast<uid_t>(-1), stOld.st_gid);
+    }
+    SyncPath(strBuildPath, O_RDONLY);
+    // A log left beside the old file by a writer that is gone would be read
+    // into the new one.
+    for (const char* pszSuffix : {"-journal", "-wal", "-shm"})
+        ::unlink((strCatalogPath + pszSuffix).c_str());
+    if (::rename(strBuildPath.c_str(), strCatalogPath.c_str()) != 0) {
+        const int nErr = errno;
+        RemoveCatalog(strBuildPath);
+        return "Cannot replace '" + strCatalogPath + "': " + std::strerror(nErr);
+    }
+    const std::string strFolder = FolderOf(strCatalogPath);
+    SyncPath(strFolder.empty() ? "." : strFolder, O_RDONLY | O_DIRECTORY);
+    return {};
+}
