@@ -128,6 +128,12 @@ void VerifyCatalog(Database& database,
     for (ResultSet rows(database.Prepare(CatalogSql::kAllFiles)); !rows.IsEOF(); rows.MoveNext()) {
         const std::string strDir = rows.GetText(0);
         const std::string strName = rows.GetText(1);
+        // Rows stored relative to a folder the catalog does not name would
+        // be checked against whatever the working directory holds.
+        if (!strDir.empty() && strDir[0] != '/')
+            throw EngineError("The catalog records its paths relative to a folder it does not "
+                              "name ('" +
+                              strDir + "'): they cannot be checked against the disk");
         std::optional<int64_t> nSize;
         if (!rows.IsNull(2))
             nSize = rows.GetInt64(2);

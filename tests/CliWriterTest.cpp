@@ -113,12 +113,16 @@ TEST_F(CliWriterTest, ARelativeStartDirectoryIsStoredAsTheFolderItNamed) {
 
     // A catalog that recorded a relative start (an earlier version, another
     // program) is not walked against today's working directory.
-    const std::string strSql = "UPDATE catalog_info SET value='t1' WHERE key='start_dir'";
+    const std::string strSql = "UPDATE catalog_info SET value='t1' WHERE key='start_dir'; "
+                               "UPDATE dirs SET dir_name='t1' WHERE dir_id=1";
     ASSERT_EQ(std::system(("python3 -c \"import sqlite3,sys; c=sqlite3.connect(sys.argv[1]); "
-                           "c.execute(sys.argv[2]); c.commit()\" '" +
+                           "c.executescript(sys.argv[2]); c.commit()\" '" +
                            m_cli.CatalogPath("T") + "' \"" + strSql + "\"")
                               .c_str()),
               0);
+    const CliResult verify = m_cli.Run({"verify", "T"}, strIn);
+    EXPECT_EQ(verify.nExit, 2) << verify.strOut;
+    EXPECT_NE(verify.strErr.find("relative"), std::string::npos) << verify.strErr;
     const auto digest = FileChecksum(m_cli.CatalogPath("T"));
     const CliResult refused = m_cli.Run({"update", "T"}, strIn);
     EXPECT_EQ(refused.nExit, 1);
