@@ -147,9 +147,9 @@ int RunCreateCommand(const std::vector<std::string>& args) {
         return kExitFailed;
     }
     if (outcome.bStartUnread) {
-        PrintError("The start directory '" + job.strStartDir +
-                   "' could not be read: the catalog holds its row only" +
-                   (bOldKept ? "; the catalog was left as it was" : ""));
+        PrintError(
+            "The start directory '" + job.strStartDir + "' could not be read" +
+            (bOldKept ? " (the catalog was left as it was)" : ": the catalog holds its row only"));
         return kExitFailed;
     }
     return kExitOk;

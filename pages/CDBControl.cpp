@@ -163,8 +163,8 @@ void CDBControl::OnCreate() {
                     MessageIcon::Critical);
     else if (job.outcome.bStartUnread)
         ShowMessage(this,
-                    "The start directory '" + job.strStartDir +
-                        "' could not be read: the catalog holds only its row." + strKept,
+                    "The start directory '" + job.strStartDir + "' could not be read" +
+                        (bOldKept ? "." + strKept : ": the catalog holds only its row."),
                     "Database", MessageIcon::Warning);
     m_pBuild.reset(); // lets go of the catalog's lock
     UpdateData(false);
