@@ -1,6 +1,7 @@
 #include "catalog/CatalogLock.h"
 
 #include "catalog/Catalog.h"
+#include "catalog/Database.h"
 #include "catalog/EngineError.h"
 
 #include <cerrno>
@@ -10,9 +11,11 @@
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
+#include <string_view>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -69,7 +72,7 @@ std::string ResolveCatalogLink(const std::string& strPath) {
         strTarget.resize(static_cast<size_t>(nLength));
         strResolved = strTarget[0] == '/' ? strTarget : FolderOf(strResolved) + strTarget;
     }
-    return strResolved;
+    throw EngineError("Cannot write '" + strPath + "': " + std::strerror(ELOOP));
 }
 
 CatalogLock::CatalogLock(const std::string& strCatalogPath, const Wait& wait)
@@ -124,18 +127,44 @@ CatalogLock::~CatalogLock() {
     ::close(m_fd);
 }
 
+namespace {
+
+// Whether strRest is empty or the suffix of a file a writer keeps beside a
+// catalog.
+bool IsCompanionSuffix(std::string_view rest) {
+    return rest.empty() || rest == "-journal" || rest == "-wal" || rest == "-shm";
+}
+
+// ".NAME.update-PID" with a companion suffix, as updates of earlier versions
+// named their builds: the prefix, then digits only.
+bool IsOldUpdateBuild(std::string_view name, std::string_view prefix) {
+    if (name.substr(0, prefix.size()) != prefix)
+        return false;
+    name.remove_prefix(prefix.size());
+    size_t nDigits = 0;
+    while (nDigits < name.size() && name[nDigits] >= '0' && name[nDigits] <= '9')
+        ++nDigits;
+    return nDigits > 0 && IsCompanionSuffix(name.substr(nDigits));
+}
+
+} // namespace
+
 void CatalogLock::RemoveLeftovers() const {
     RemoveCatalog(m_strBuildPath);
-    // Updates of earlier versions built under ".NAME.update-PID".
     const std::string strFolder = FolderOf(m_strCatalogPath);
     const std::string strPrefix = "." + NameOf(m_strCatalogPath) + ".update-";
     DIR* pDir = ::opendir(strFolder.empty() ? "." : strFolder.c_str());
     if (!pDir)
         return;
-    while (const dirent* pEntry = ::readdir(pDir))
-        if (std::strncmp(pEntry->d_name, strPrefix.c_str(), strPrefix.size()) == 0)
-            ::unlink((strFolder + pEntry->d_name).c_str());
+    std::vector<std::string> leftovers;
+    while (const dirent* pEntry = ::readdir(pDir)) {
+        const std::string_view name = pEntry->d_name;
+        if (IsOldUpdateBuild(name, strPrefix) || IsAbandonedNewDatabase(strFolder, name))
+            leftovers.emplace_back(name);
+    }
     ::closedir(pDir);
+    for (const std::string& strName : leftovers)
+        ::unlink((strFolder + strName).c_str());
 }
 
 namespace {
@@ -151,6 +180,16 @@ void SyncPath(const std::string& strPath, int nFlags) {
 } // namespace
 
 std::string ReplaceCatalog(const std::string& strBuildPath, const std::string& strCatalogPath) {
+    // A log still beside the build holds rows its file lacks: closing could
+    // not write them into it (a full disk), and the file alone is no catalog.
+    for (const char* pszSuffix : {"-wal", "-journal"}) {
+        struct stat stLog {};
+        if (::lstat((strBuildPath + pszSuffix).c_str(), &stLog) == 0) {
+            RemoveCatalog(strBuildPath);
+            return "Cannot finish the new catalog of '" + strCatalogPath +
+                   "': its log could not be written into it (is the disk full?)";
+        }
+    }
     struct stat stOld {};
     if (::stat(strCatalogPath.c_str(), &stOld) == 0 && S_ISREG(stOld.st_mode)) {
         // The catalog keeps who may read it: a private one stays private.

@@ -8,8 +8,10 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <fcntl.h>
 #include <sqlite3.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <utility>
@@ -19,6 +21,13 @@ namespace {
 // How long a statement waits for another connection's write to end. A
 // catalog being built commits often, so a reader never waits long.
 constexpr int kBusyTimeoutMs = 5000;
+
+// The temporary files Create makes are named this, and six more characters.
+constexpr const char* kNewDatabasePrefix = ".kestrel-new-";
+constexpr size_t kNewDatabaseNameLength = 13 + 6;
+// How old a temporary file of Create must be before it counts as abandoned:
+// between making it and locking it its maker holds no lock yet.
+constexpr time_t kAbandonedAfterSeconds = 10;
 
 bool Exists(const std::string& strPath) {
     struct stat st {};
@@ -110,12 +119,18 @@ void Database::Create(const std::string& strPath, const std::string& strSchemaSq
     const size_t nSlash = strPath.rfind('/');
     std::string strTemp =
         (nSlash == std::string::npos ? std::string() : strPath.substr(0, nSlash + 1)) +
-        ".kestrel-new-XXXXXX";
+        kNewDatabasePrefix + "XXXXXX";
     const int fd = ::mkstemp(strTemp.data());
     if (fd < 0)
         fail(errno);
+    // Held until the file is in place, so a writer cleaning up after killed
+    // programs can tell this file from one whose maker is gone.
+    ::flock(fd, LOCK_EX | LOCK_NB);
     ::fchmod(fd, 0644);
-    ::close(fd);
+    struct CloseLater {
+        int fd;
+        ~CloseLater() { ::close(fd); }
+    } holder{fd};
     try {
         Open(strTemp, OpenMode::ReadWrite);
         Execute("BEGIN;" + strSchemaSql);
@@ -207,4 +222,24 @@ bool Database::InTransaction() const {
 int64_t Database::LastInsertId() const {
     RequireOpen();
     return sqlite3_last_insert_rowid(m_pDb);
+}
+
+bool IsAbandonedNewDatabase(const std::string& strFolder, std::string_view name) {
+    if (name.size() < kNewDatabaseNameLength || name.substr(0, 13) != kNewDatabasePrefix)
+        return false;
+    const std::string_view rest = name.substr(kNewDatabaseNameLength);
+    if (!rest.empty() && rest != "-journal")
+        return false;
+    const std::string strFile = strFolder + std::string(name);
+    struct stat st {};
+    if (::lstat(strFile.c_str(), &st) != 0 || !S_ISREG(st.st_mode) ||
+        st.st_mtime > ::time(nullptr) - kAbandonedAfterSeconds)
+        return false;
+    const std::string strMain = strFolder + std::string(name.substr(0, kNewDatabaseNameLength));
+    const int fd = ::open(strMain.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0)
+        return errno == ENOENT; // a journal whose file is gone
+    const bool bHeld = ::flock(fd, LOCK_SH | LOCK_NB) != 0;
+    ::close(fd);
+    return !bHeld;
 }

@@ -76,3 +76,8 @@ private:
 
 // The text of an engine failure of result code rc, with the engine's message.
 std::string EngineMessage(int rc, const char* pszEngineMessage);
+
+// Whether the file strName in strFolder is one Database::Create was making
+// when its program ended (its temporary file, or that file's journal): no
+// live program holds it, and it is older than a few seconds.
+bool IsAbandonedNewDatabase(const std::string& strFolder, std::string_view name);

@@ -149,7 +149,11 @@ void CDBControl::OnCreate() {
     }
 
     ScanJob& job = m_pBuild->Job();
+    // A relative folder that is not there is walked (and found unreadable)
+    // as typed.
     job.strStartDir = AbsoluteStartDirectory(m_strStartDir);
+    if (job.strStartDir.empty())
+        job.strStartDir = m_strStartDir;
     job.bChecksum = m_bChecksum;
     job.nMaxFileSizeKb = m_nMaxFileSizeKb;
     RunScanJobModal(this, job);

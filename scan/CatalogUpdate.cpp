@@ -2,6 +2,7 @@
 
 #include "catalog/Catalog.h"
 #include "catalog/Database.h"
+#include "scan/CatalogBuild.h"
 #include "scan/StartDirectory.h"
 #include "scan/Volume.h"
 
@@ -90,6 +91,9 @@ std::string CatalogUpdate::StartProblem() const {
             strProblem += ": is its disk plugged in and mounted?";
         return strProblem + strKept;
     }
+    // A tree that cannot be read would replace the catalog with an empty one.
+    if (const std::string strProblem = StartDirectoryProblem(strStart); !strProblem.empty())
+        return strProblem + "." + strKept;
     // Walking another volume would replace the record of the catalogued one,
     // which may be all that is left of it.
     const VolumeInfo now = DescribeVolume(strStart);
@@ -108,9 +112,13 @@ std::string CatalogUpdate::StartProblem() const {
 
 std::string CatalogUpdate::Finish() {
     const ScanOutcome& outcome = m_pJob->outcome;
-    if (outcome.bFailed || outcome.bStopped) {
+    if (!IsCompleteBuild(outcome)) {
         RemoveCatalog(m_pJob->strCatalogPath);
-        return outcome.bFailed ? outcome.strError : std::string();
+        if (outcome.bFailed)
+            return outcome.strError;
+        if (outcome.bStartUnread)
+            return "The start directory '" + m_pJob->strStartDir + "' could not be read";
+        return {};
     }
     return ReplaceCatalog(m_pJob->strCatalogPath, m_strCatalogPath);
 }

@@ -29,6 +29,9 @@ std::string StartDirectoryProblem(const std::string& strStartDir) {
         const int nErr = errno;
         return strQuoted + "cannot be entered: " + std::strerror(nErr);
     }
+    if (AbsoluteStartDirectory(strStartDir).empty())
+        return strQuoted + "cannot be told as an absolute path (was the working directory "
+                           "removed?)";
     return {};
 }
 
@@ -37,7 +40,7 @@ std::string AbsoluteStartDirectory(const std::string& strStartDir) {
         return strStartDir;
     char* pszResolved = ::realpath(strStartDir.c_str(), nullptr);
     if (!pszResolved)
-        return strStartDir;
+        return {};
     std::string strResolved(pszResolved);
     std::free(pszResolved);
     return strResolved;

@@ -177,13 +177,20 @@ std::string DeleteDatabase(const std::string& strAppPath, const std::string& str
                            const CatalogLock::Wait& wait) {
     const std::string strCatalog = CatalogPathOfEntry(strAppPath, strEntry);
     // A delete during a build or update would be undone by its end.
+    // A catalog whose folder is gone (its disk unplugged) has no writer to
+    // wait for, and its entry can still leave the list.
     std::optional<CatalogLock> writerLock;
-    try {
-        writerLock.emplace(strCatalog, wait);
-    } catch (const EngineError& error) {
-        return error.what();
+    const size_t nSlash = strCatalog.rfind('/');
+    struct stat stFolder {};
+    if (nSlash == std::string::npos ||
+        ::stat(strCatalog.substr(0, nSlash + 1).c_str(), &stFolder) == 0) {
+        try {
+            writerLock.emplace(strCatalog, wait);
+        } catch (const EngineError& error) {
+            return error.what();
+        }
+        writerLock->RemoveLeftovers();
     }
-    writerLock->RemoveLeftovers();
     if (!IsFullPathEntry(strEntry))
         return RemoveCatalog(strCatalog);
     const std::string strListPath = strAppPath + kListFileName;
