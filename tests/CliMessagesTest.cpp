@@ -19,8 +19,9 @@ protected:
     // Runs a Python script (as another program editing or reading the
     // catalogs) and returns what it printed; strArg is its one argument.
     std::string Python(const std::string& strScript, const std::string& strArg = "") {
-        const std::string strPath = m_cli.Home().Path("script" + std::to_string(++m_nScripts));
-        m_cli.Home().WriteFile("script" + std::to_string(m_nScripts), strScript);
+        const std::string strPath =
+            m_cli.Home().Path(Concat({"script", std::to_string(++m_nScripts)}));
+        m_cli.Home().WriteFile(Concat({"script", std::to_string(m_nScripts)}), strScript);
         FILE* pPipe = ::popen(("python3 '" + strPath + "' '" + strArg + "'").c_str(), "r");
         std::string strOut;
         char buffer[4096];
@@ -194,7 +195,8 @@ TEST_F(CliMessagesTest, FailuresNameTheCatalogTheyCameFrom) {
     m_tree.WriteFile("photo.jpg", "p");
     for (int n = 0; n < 9; ++n)
         ASSERT_EQ(
-            m_cli.Run({"create", "--checksum", "Disk" + std::to_string(n), m_tree.Root()}).nExit,
+            m_cli.Run({"create", "--checksum", Concat({"Disk", std::to_string(n)}), m_tree.Root()})
+                .nExit,
             0);
     // A tenth catalog that another program made without the sizes.
     const std::string strOdd = m_cli.CatalogPath("Odd");
@@ -257,9 +259,8 @@ TEST_F(CliMessagesTest, FailuresNameTheCatalogTheyCameFrom) {
     // Searching them all stops at the empty one and says which it is.
     const CliResult all = m_cli.Run({"search", "*"});
     EXPECT_EQ(all.nExit, 2);
-    EXPECT_NE(all.strErr.find("'" + m_cli.CatalogPath("Empty") +
-                              "' is not a catalog: the file is "
-                              "empty"),
+    EXPECT_NE(all.strErr.find(Concat(
+                  {"'", m_cli.CatalogPath("Empty"), "' is not a catalog: the file is empty"})),
               std::string::npos)
         << all.strErr;
 }
@@ -271,12 +272,11 @@ TEST_F(CliMessagesTest, OutputFormsStayWholeForEveryCommand) {
                         "--exclude", "bad\xff", "Line\nBreak", m_tree.Root()})
                   .nExit,
               0);
-    const std::string strPath = m_cli.CatalogPath("Line\nBreak");
     // A name holding a line break stays on its line.
     EXPECT_EQ(m_cli.Run({"list"}).strOut, "Line\\nBreak\n");
     const CliResult info = m_cli.Run({"info", "Line\nBreak"});
     EXPECT_EQ(info.strOut.substr(0, info.strOut.find('\n') + 1),
-              "Catalog: Line\\nBreak (" + m_cli.DataFolder() + "Line\\nBreak.mdb)\n")
+              Concat({"Catalog: Line\\nBreak (", m_cli.DataFolder(), "Line\\nBreak.mdb)\n"}))
         << info.strOut;
 
     // csv has its header also when there is nothing to list.
