@@ -1,5 +1,7 @@
 #pragma once
 
+#include "catalog/ByteTotal.h"
+
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -18,7 +20,7 @@ struct DuplicateGroup {
     std::vector<Member> members; // in catalog order, then in each catalog's order
 
     // The bytes that removing all but one copy would free.
-    uint64_t Waste() const { return static_cast<uint64_t>(nSize) * (members.size() - 1); }
+    ByteTotal Waste() const { return static_cast<ByteTotal>(nSize) * (members.size() - 1); }
 };
 
 // The groups of duplicate files across the open catalogs, the group that

@@ -3,6 +3,7 @@
 #include "catalog/CatalogSql.h"
 #include "catalog/Database.h"
 #include "catalog/ResultSet.h"
+#include "catalog/Statement.h"
 
 #include <charconv>
 #include <cstdio>
@@ -82,7 +83,7 @@ CatalogInfo ReadCatalogInfo(Database& database, bool bDeriveTotals) {
             else if (strKey == Key::kChecksumCount)
                 info.nChecksums = ParseCount(strValue);
             else if (strKey == Key::kTotalBytes)
-                info.nTotalBytes = ParseCount(strValue);
+                info.nTotalBytes = ParseByteTotal(strValue);
             else if (strKey == Key::kFsType)
                 info.volume.strFsType = strValue;
             else if (strKey == Key::kFsUuid)
@@ -119,15 +120,23 @@ CatalogInfo ReadCatalogInfo(Database& database, bool bDeriveTotals) {
     if (!info.nChecksums && bDeriveTotals)
         info.nChecksums = CountOf(database, CatalogSql::kCountChecksums);
     if (!info.nTotalBytes && bDeriveTotals)
-        info.nTotalBytes = CountOf(database, CatalogSql::kTotalBytes);
+        info.nTotalBytes = TotalFileBytes(database);
     return info;
 }
 
-std::string ByteCountText(uint64_t nBytes) {
-    std::string strText = std::to_string(nBytes) + (nBytes == 1 ? " byte" : " bytes");
+ByteTotal TotalFileBytes(Database& database) {
+    Statement statement = database.Prepare(CatalogSql::kTotalBytes);
+    if (!statement.Step())
+        return 0;
+    return (static_cast<ByteTotal>(statement.Int64(0)) << 32) +
+           static_cast<ByteTotal>(statement.Int64(1));
+}
+
+std::string ByteCountText(ByteTotal nBytes) {
+    std::string strText = DecimalText(nBytes) + (nBytes == 1 ? " byte" : " bytes");
     if (nBytes < 1024)
         return strText;
-    const char* const kUnits[] = {"KiB", "MiB", "GiB", "TiB", "PiB", "EiB"};
+    const char* const kUnits[] = {"KiB", "MiB", "GiB", "TiB", "PiB", "EiB", "ZiB", "YiB"};
     double dValue = static_cast<double>(nBytes) / 1024;
     size_t nUnit = 0;
     while (dValue >= 1024 && nUnit + 1 < std::size(kUnits)) {
@@ -164,7 +173,7 @@ std::vector<std::pair<std::string, std::string>> InfoLines(const CatalogInfo& in
         if (strExcluded.empty())
             strExcluded = "nothing";
     }
-    auto bytes = [&](const std::optional<uint64_t>& value) {
+    auto bytes = [&](const std::optional<ByteTotal>& value) {
         return value ? ByteCountText(*value) : kUnknown;
     };
     auto optionalText = [&](const std::string& strValue) {

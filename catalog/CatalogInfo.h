@@ -1,5 +1,7 @@
 #pragma once
 
+#include "catalog/ByteTotal.h"
+
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -66,7 +68,8 @@ struct CatalogInfo {
     std::optional<int64_t> nChecksumLimitKb;
     std::optional<std::vector<std::string>> excludes;
     std::optional<bool> bOneFileSystem;
-    std::optional<uint64_t> nDirs, nFiles, nChecksums, nTotalBytes, nUnreadDirs;
+    std::optional<uint64_t> nDirs, nFiles, nChecksums, nUnreadDirs;
+    std::optional<ByteTotal> nTotalBytes;
     VolumeInfo volume;
     std::optional<std::string> strMadeBy, strHost;
 
@@ -81,7 +84,11 @@ struct CatalogInfo {
 std::vector<std::pair<std::string, std::string>> InfoLines(const CatalogInfo& info);
 
 // A byte count for people: "41234567 bytes (39.3 MiB)".
-std::string ByteCountText(uint64_t nBytes);
+std::string ByteCountText(ByteTotal nBytes);
+
+// The sum of the stored file sizes of the open catalog, negative ones (no
+// size) left out; raises EngineError.
+ByteTotal TotalFileBytes(Database& database);
 
 // Reads the open catalog's information; raises EngineError. Without
 // bDeriveTotals the checksum count and total size a catalog does not record

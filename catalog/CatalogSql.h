@@ -27,7 +27,12 @@ inline constexpr const char* kHasTable =
 inline constexpr const char* kHasFileTimes =
     "SELECT count(*) FROM pragma_table_info('files') WHERE name = 'file_mtime'";
 inline constexpr const char* kFirstDir = "SELECT dir_name FROM dirs ORDER BY dir_id LIMIT 1";
-inline constexpr const char* kTotalBytes = "SELECT coalesce(sum(file_size), 0) FROM files";
+// The sum of the sizes in two halves, each far from the engine's 64-bit
+// limit: the high and the low 32 bits of every size. A negative size is no
+// size (older programs stored the low 32 bits of large ones).
+inline constexpr const char* kTotalBytes =
+    "SELECT coalesce(sum(file_size >> 32), 0), coalesce(sum(file_size & 4294967295), 0) "
+    "FROM files WHERE file_size > 0";
 
 // Counts of what a catalog holds.
 inline constexpr const char* kCountDirs = "SELECT count(*) FROM dirs";

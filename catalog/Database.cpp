@@ -60,8 +60,14 @@ std::string EngineMessage(int rc, const char* pszEngineMessage) {
     return pszEngineMessage ? pszEngineMessage : "unknown database engine error";
 }
 
+std::string CatalogOfConnection(sqlite3* pDb) {
+    const char* pszFile = pDb ? sqlite3_db_filename(pDb, "main") : nullptr;
+    return pszFile ? pszFile : "";
+}
+
 void ThrowEngineError(sqlite3* pDb, int rc) {
-    throw EngineError(EngineMessage(rc, pDb ? sqlite3_errmsg(pDb) : sqlite3_errstr(rc)), rc);
+    throw EngineError(EngineMessage(rc, pDb ? sqlite3_errmsg(pDb) : sqlite3_errstr(rc)), rc,
+                      CatalogOfConnection(pDb));
 }
 
 Database::~Database() {
@@ -86,7 +92,7 @@ void Database::Open(const std::string& strPath, OpenMode mode) {
     // Opening a FIFO or a device would wait for a writer that never comes.
     struct stat st {};
     if (::stat(strPath.c_str(), &st) == 0 && !S_ISREG(st.st_mode))
-        throw EngineError("'" + strPath + "' is not a catalog file", SQLITE_CANTOPEN);
+        throw EngineError("'" + strPath + "' is not a catalog file", SQLITE_CANTOPEN, strPath);
     if (mode == OpenMode::ReadOnly)
         FinishInterruptedWrite(strPath);
     const int nFlags = (mode == OpenMode::ReadOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE) |
@@ -96,7 +102,7 @@ void Database::Open(const std::string& strPath, OpenMode mode) {
     if (rc != SQLITE_OK) {
         std::string strMessage = EngineMessage(rc, pDb ? sqlite3_errmsg(pDb) : sqlite3_errstr(rc));
         sqlite3_close_v2(pDb);
-        throw EngineError(strMessage + ": '" + strPath + "'", rc);
+        throw EngineError(strMessage + ": '" + strPath + "'", rc, strPath);
     }
     m_pDb = pDb;
     m_bWritable = mode == OpenMode::ReadWrite;
@@ -187,7 +193,7 @@ void Database::Execute(const std::string& strSql) {
     if (rc != SQLITE_OK) {
         std::string strMessage = EngineMessage(rc, pszError ? pszError : sqlite3_errstr(rc));
         sqlite3_free(pszError);
-        throw EngineError(strMessage, rc);
+        throw EngineError(strMessage, rc, CatalogOfConnection(m_pDb));
     }
 }
 

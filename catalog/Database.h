@@ -74,6 +74,10 @@ private:
 // plain words.
 [[noreturn]] void ThrowEngineError(sqlite3* pDb, int rc);
 
+// The file a connection has open ("" for none, or one in memory), as the
+// engine names it.
+std::string CatalogOfConnection(sqlite3* pDb);
+
 // The text of an engine failure of result code rc, with the engine's message.
 std::string EngineMessage(int rc, const char* pszEngineMessage);
 

@@ -96,7 +96,7 @@ bool Statement::Step() {
     const int nCode = sqlite3_extended_errcode(m_pDb);
     std::string strMessage = EngineMessage(nCode, sqlite3_errmsg(m_pDb));
     sqlite3_reset(m_pStmt);
-    throw EngineError(strMessage, nCode);
+    throw EngineError(strMessage, nCode, CatalogOfConnection(m_pDb));
 }
 
 bool Statement::IsNull(int nField) const {

@@ -87,6 +87,7 @@ int RunDiffCommand(const std::vector<std::string>& args) {
                     records.Write({std::string_view(strPath),
                                    NumberValue(nSize >= 0 ? std::optional(nSize) : std::nullopt)});
                 });
+            records.WriteHeader(); // also when every file has a copy
             out.Flush();
             PrintNote(Plural(counts.nCopied, "file has", "files have") + " a copy in " +
                       cmd.operands[1] + ", " + Plural(counts.nMissing, "has", "have") + " none, " +
@@ -105,6 +106,7 @@ int RunDiffCommand(const std::vector<std::string>& args) {
             records.Write({std::string_view(&line.cStatus, 1), std::string_view(line.strPath),
                            std::string_view(line.bDirectory ? "directory" : "file"),
                            NumberValue(line.nOldSize), NumberValue(line.nNewSize)});
+        records.WriteHeader(); // also when nothing differs
         out.Flush();
         PrintNote("files: " + std::to_string(counts.nFilesAdded) + " added, " +
                   std::to_string(counts.nFilesDeleted) + " deleted, " +
@@ -153,7 +155,8 @@ int RunDuplicatesCommand(const std::vector<std::string>& args) {
                               {"size"},
                               {"md5"},
                               {"catalog", true}});
-        uint64_t nFiles = 0, nWaste = 0;
+        uint64_t nFiles = 0;
+        ByteTotal nWaste = 0;
         for (size_t g = 0; g < groups.size(); ++g) {
             const DuplicateGroup& group = groups[g];
             if (g > 0)
@@ -165,6 +168,7 @@ int RunDuplicatesCommand(const std::vector<std::string>& args) {
             nFiles += group.members.size();
             nWaste += group.Waste();
         }
+        records.WriteHeader(); // also when there are no duplicates
         out.Flush();
         PrintNote(Plural(groups.size(), "group", "groups") + " of duplicates, " +
                   Plural(nFiles, "file", "files") + "; keeping one copy of each would free " +

@@ -11,6 +11,7 @@
 #include "cli/Output.h"
 #include "scan/CatalogUpdate.h"
 #include "search/DatabaseList.h"
+#include "search/Search.h"
 
 #include <cctype>
 #include <chrono>
@@ -33,6 +34,7 @@ const char* const kInfoHelp =
     "complete, directories, files, checksums, checksum_limit_kb, total_bytes,\n"
     "excluded, one_file_system, file_system, uuid, label, mount_point,\n"
     "volume_bytes, free_bytes, made_by, host; unknown values empty or null.\n"
+    "The excluded patterns are an array in json, joined by ', ' otherwise.\n"
     "Exit status: 0, or 2 when a catalog cannot be read.\n";
 
 const char* const kUpdateHelp =
@@ -141,17 +143,13 @@ const std::vector<RecordField> kInfoFields = {{"catalog", true},
                                               {"host"}};
 
 std::vector<RecordValue> InfoValues(const std::string& strEntry, const std::string& strPath,
-                                    const CatalogInfo& info, std::string& strExcluded) {
+                                    const CatalogInfo& info) {
     RecordValue limit;
     if (info.bChecksums.value_or(true) && info.nChecksumLimitKb)
         limit = *info.nChecksumLimitKb;
     RecordValue excluded;
-    if (info.excludes) {
-        strExcluded.clear();
-        for (const std::string& strPattern : *info.excludes)
-            strExcluded += (strExcluded.empty() ? "" : ", ") + strPattern;
-        excluded = std::string_view(strExcluded);
-    }
+    if (info.excludes)
+        excluded = TextList{&*info.excludes};
     return {std::string_view(strEntry),
             std::string_view(strPath),
             TextValue(info.strStartDir),
@@ -192,19 +190,23 @@ int RunInfoCommand(const std::vector<std::string>& args) {
         const std::string strApp = DataFolder();
         bool bFirst = true;
         for (const std::string& strEntry : cmd.operands) {
-            const std::string strPath = CatalogPathOfEntry(strApp, strEntry);
             Database database;
-            database.Open(strPath, Database::OpenMode::ReadOnly);
+            const std::string strPath = OpenCatalogForSearch(database, strApp, strEntry);
             const CatalogInfo info = ReadCatalogInfo(database);
             if (format != OutputFormat::Tsv) {
-                std::string strExcluded;
-                records.Write(InfoValues(strEntry, strPath, info, strExcluded));
+                records.Write(InfoValues(strEntry, strPath, info));
                 continue;
             }
             std::string strText = bFirst ? "" : "\n";
             bFirst = false;
-            strText +=
-                "Catalog: " + strEntry + (strPath != strEntry ? " (" + strPath + ")" : "") + "\n";
+            strText += "Catalog: ";
+            AppendTsvField(strText, strEntry);
+            if (strPath != strEntry) {
+                strText += " (";
+                AppendTsvField(strText, strPath);
+                strText += ")";
+            }
+            strText += "\n";
             for (const auto& [strKey, strValue] : InfoLines(info)) {
                 strText += strKey + ": ";
                 AppendTsvField(strText, strValue);

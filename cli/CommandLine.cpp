@@ -160,6 +160,6 @@ void PrintError(const std::string& strMessage) {
 
 int EngineFailure(OutputWriter& out, const EngineError& error) {
     out.Flush();
-    PrintError(error.what());
+    PrintError(error.Describe());
     return kExitUsage;
 }

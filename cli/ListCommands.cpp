@@ -6,6 +6,7 @@
 #include "cli/JobRunner.h"
 #include "cli/Output.h"
 #include "search/DatabaseList.h"
+#include "search/RecordWriter.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -18,7 +19,8 @@ const char* const kListHelp =
     "\n"
     "Prints the catalog list, one entry a line, in list order: the\n"
     "catalogs of the data folder by name, then the full paths added with\n"
-    "'kestrel-cli add'.\n";
+    "'kestrel-cli add'. A tab, line break, carriage return or backslash in an\n"
+    "entry is written as \\t, \\n, \\r or \\\\, so every line is one entry.\n";
 
 const char* const kAddHelp =
     "Usage: kestrel-cli add PATH\n"
@@ -57,8 +59,13 @@ int RunListCommand(const std::vector<std::string>& args) {
         return kExitUsage;
     }
     OutputWriter out;
-    for (const std::string& strEntry : LoadDatabaseList(DataFolder()))
-        out.Write(strEntry + "\n");
+    std::string strLine;
+    for (const std::string& strEntry : LoadDatabaseList(DataFolder())) {
+        strLine.clear();
+        AppendTsvField(strLine, strEntry);
+        strLine += '\n';
+        out.Write(strLine);
+    }
     out.Flush();
     return kExitOk;
 }

@@ -42,6 +42,10 @@ const char* const kSearchHelp =
     "  --changed-before WHEN   modified before WHEN\n"
     "                 WHEN: a duration back from now (2weeks, 3d, 12h, 90min,\n"
     "                 1y) or a local date (2024-06-30, '2024-06-30 12:00:00').\n"
+    "                 Units: s, min, h, d, w, months, y; years 0000 to 9999.\n"
+    "                 A catalog holds times from 1677 to 2262; a WHEN outside\n"
+    "                 them is still that moment: --changed-before 2300-01-01\n"
+    "                 passes every file with a time, --changed-within 1000y too.\n"
     "                 Files whose catalog records no time never pass.\n"
     "\n"
     "  --format tsv   one hit a line: path, size, checksum and catalog,\n"
@@ -55,7 +59,7 @@ const char* const kSearchHelp =
     "                 exact bytes in hexadecimal in <field>_bytes (json writes\n"
     "                 the text with \\udcXX escapes, as Python's surrogateescape).\n"
     "  -0, --null     print only the paths, each ended by a NUL byte (for\n"
-    "                 xargs -0)\n"
+    "                 xargs -0); not with --format csv or json\n"
     "\n"
     "A malformed pattern is refused before any catalog is read.\n"
     "Exit status: 0 with hits, 1 without, 2 on an error (also when the output\n"
@@ -100,6 +104,10 @@ int RunSearchCommand(const std::vector<std::string>& args) {
     OutputFormat format = OutputFormat::Tsv;
     if (!ParseFormatOption(cmd, format))
         return kExitUsage;
+    if ((cmd.Has("-0") || cmd.Has("--null")) && format != OutputFormat::Tsv) {
+        PrintError("-0 prints only the paths: not with --format csv or json");
+        return kExitUsage;
+    }
     SearchFilter filter;
     std::string strError;
     for (const std::string& strBound : cmd.All("--size")) {
@@ -208,6 +216,7 @@ int RunVerifyCommand(const std::vector<std::string>& args) {
                 }
             });
         }
+        records.WriteHeader(); // also when no file is listed
     } catch (const EngineError& error) {
         progress.Clear();
         return EngineFailure(out, error);

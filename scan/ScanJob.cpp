@@ -205,7 +205,8 @@ private:
         FieldValue size;
         if (nSize) {
             size = *nSize;
-            m_job.outcome.nTotalBytes += static_cast<uint64_t>(*nSize);
+            if (*nSize > 0)
+                m_job.outcome.nTotalBytes += static_cast<ByteTotal>(*nSize);
         }
         FieldValue md5;
         if (checksum) {
@@ -474,7 +475,7 @@ void CountStoredRows(Database& database, ScanOutcome& outcome) {
         outcome.nDirs = count(CatalogSql::kCountDirs);
         outcome.nFiles = count(CatalogSql::kCountFiles);
         outcome.nChecksums = count(CatalogSql::kCountChecksums);
-        outcome.nTotalBytes = count(CatalogSql::kTotalBytes);
+        outcome.nTotalBytes = TotalFileBytes(database);
     } catch (const std::exception&) {
     }
 }
@@ -537,7 +538,7 @@ void RecordEnd(Database& database, const ScanJob& job) {
     SetCatalogInfo(database, Key::kDirs, std::to_string(outcome.nDirs));
     SetCatalogInfo(database, Key::kFiles, std::to_string(outcome.nFiles));
     SetCatalogInfo(database, Key::kChecksumCount, std::to_string(outcome.nChecksums));
-    SetCatalogInfo(database, Key::kTotalBytes, std::to_string(outcome.nTotalBytes));
+    SetCatalogInfo(database, Key::kTotalBytes, DecimalText(outcome.nTotalBytes));
     SetCatalogInfo(database, Key::kUnreadDirs, std::to_string(outcome.nUnreadDirs));
     // A catalog of a start directory that could not be read holds nothing of
     // its tree: it never says it is complete.

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "catalog/ByteTotal.h"
+
 #include <atomic>
 #include <cstdint>
 #include <functional>
@@ -22,7 +24,7 @@ struct ScanOutcome {
     uint64_t nFiles = 0;         // rows in files
     uint64_t nChecksums = 0;     // files stored with a checksum
     uint64_t nChecksumsRead = 0; // of them, those computed by reading the file
-    uint64_t nTotalBytes = 0;    // the sum of the file sizes stored
+    ByteTotal nTotalBytes = 0;   // the sum of the file sizes stored
     // Directories that could not be listed, or not to their end (no access,
     // a read error part way): their rows stand, with what could be read.
     uint64_t nUnreadDirs = 0;

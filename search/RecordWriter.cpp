@@ -244,10 +244,20 @@ void RecordWriter::Write(std::span<const RecordValue> values) {
         if (bTsv && !field.bInTsv)
             continue;
         const auto* pText = std::get_if<std::string_view>(&value);
+        const auto* pList = std::get_if<TextList>(&value);
+        std::string_view joined;
+        if (pList && m_format != OutputFormat::Json) {
+            m_strJoined.clear();
+            for (const std::string& strItem : *pList->pItems)
+                m_strJoined += (m_strJoined.empty() ? "" : ", ") + strItem;
+            joined = m_strJoined;
+            pText = &joined;
+        }
         // tsv writes any bytes as they are: it need not know. csv needs to
         // know of every text, json only of names (its escapes take any).
         const bool bInvalid = pText && !bTsv && (field.bBytes || m_format == OutputFormat::Csv) &&
                               !IsValidUtf8(*pText);
+        bool bInvalidItem = false;
         if (m_format == OutputFormat::Json) {
             if (nWritten > 0)
                 m_strLine += ',';
@@ -268,6 +278,17 @@ void RecordWriter::Write(std::span<const RecordValue> values) {
                 AppendCsvText(m_strLine, *pText, !bInvalid);
             else
                 AppendJsonString(m_strLine, *pText);
+        } else if (pList) {
+            m_strLine += '[';
+            for (const std::string& strItem : *pList->pItems) {
+                if (&strItem != pList->pItems->data())
+                    m_strLine += ',';
+                AppendJsonString(m_strLine, strItem);
+                bInvalidItem = bInvalidItem || (field.bBytes && !IsValidUtf8(strItem));
+            }
+            m_strLine += ']';
+        } else if (const auto* pWide = std::get_if<UnsignedNumber>(&value)) {
+            m_strLine += DecimalText(pWide->n);
         } else if (const auto* pNumber = std::get_if<int64_t>(&value)) {
             char szNumber[24];
             const auto [pEnd, ec] = std::to_chars(szNumber, szNumber + sizeof szNumber, *pNumber);
@@ -289,6 +310,24 @@ void RecordWriter::Write(std::span<const RecordValue> values) {
             m_strLine += "_bytes\":\"";
             AppendHex(m_strLine, *pText);
             m_strLine += '"';
+        }
+        if (bInvalidItem) {
+            // Each pattern's exact bytes, null where its text is valid.
+            m_strLine += ",\"";
+            m_strLine += field.pszName;
+            m_strLine += "_bytes\":[";
+            for (const std::string& strItem : *pList->pItems) {
+                if (&strItem != pList->pItems->data())
+                    m_strLine += ',';
+                if (IsValidUtf8(strItem)) {
+                    m_strLine += "null";
+                } else {
+                    m_strLine += '"';
+                    AppendHex(m_strLine, strItem);
+                    m_strLine += '"';
+                }
+            }
+            m_strLine += ']';
         }
         if (m_format == OutputFormat::Csv && field.bBytes) {
             m_strBytesColumns += ',';

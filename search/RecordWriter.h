@@ -1,5 +1,7 @@
 #pragma once
 
+#include "catalog/ByteTotal.h"
+
 #include <cstdint>
 #include <functional>
 #include <initializer_list>
@@ -20,16 +22,29 @@ struct TimeNs {
     int64_t nNs;
 };
 
-// One value of a record: none, text (any bytes), a whole number, yes/no, a time.
-using RecordValue = std::variant<std::monostate, std::string_view, int64_t, bool, TimeNs>;
+// A whole number that may pass the range of int64_t: a count or a sum of sizes.
+struct UnsignedNumber {
+    ByteTotal n;
+};
+
+// Texts that make one value (patterns): tsv and csv join them with ", ",
+// json writes an array. The caller keeps them alive while the record is written.
+struct TextList {
+    const std::vector<std::string>* pItems;
+};
+
+// One value of a record: none, text (any bytes), a whole number, yes/no, a
+// time, a large whole number, a list of texts.
+using RecordValue =
+    std::variant<std::monostate, std::string_view, int64_t, bool, TimeNs, UnsignedNumber, TextList>;
 
 // Values that may be missing, as record values: no value (empty in tsv and
 // csv, null in json) when absent; a text also when it is empty.
 inline RecordValue NumberValue(const std::optional<int64_t>& nValue) {
     return nValue ? RecordValue(*nValue) : RecordValue();
 }
-inline RecordValue CountValue(const std::optional<uint64_t>& nCount) {
-    return nCount ? RecordValue(static_cast<int64_t>(*nCount)) : RecordValue();
+inline RecordValue CountValue(const std::optional<ByteTotal>& nCount) {
+    return nCount ? RecordValue(UnsignedNumber{*nCount}) : RecordValue();
 }
 inline RecordValue YesNoValue(const std::optional<bool>& bValue) {
     return bValue ? RecordValue(*bValue) : RecordValue();
@@ -62,7 +77,9 @@ struct RecordField {
 //   fields not in tsv are left out;
 // - csv: RFC 4180 with a header line, CR LF line ends, fields quoted where
 //   needed;
-// - json: one JSON object a line (NDJSON) with the fields by name.
+// - json: one JSON object a line (NDJSON) with the fields by name; a list of
+//   texts is an array (its "<name>_bytes" an array too, of the hexadecimal
+//   bytes of each invalid text and null for the others).
 // A text field of file-system bytes that is not valid UTF-8 is kept exactly:
 // json writes each invalid byte XX as the escape \udcXX (as Python's
 // surrogateescape reads it) and adds "<name>_bytes" with the bytes in
@@ -96,6 +113,7 @@ private:
     bool m_bHeaderWritten = false;
     std::string m_strLine;
     std::string m_strBytesColumns; // csv: the <name>_bytes columns of the line being written
+    std::string m_strJoined;       // tsv and csv: the text of a list of texts
 };
 
 // A time in nanoseconds since 1970 as ISO 8601 UTC, with the fraction of the

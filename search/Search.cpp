@@ -2,11 +2,16 @@
 
 #include "catalog/CatalogSql.h"
 #include "catalog/Database.h"
+#include "catalog/EngineError.h"
 #include "catalog/LikeMatcher.h"
 #include "catalog/NameIndex.h"
 #include "catalog/ResultSet.h"
 #include "scan/Paths.h"
 #include "search/DatabaseList.h"
+
+#include <algorithm>
+#include <sqlite3.h>
+#include <sys/stat.h>
 
 std::unique_ptr<ResultSet> g_pSearchRecordset;
 int g_nSearchMode = 0;
@@ -27,9 +32,37 @@ OpenCatalogsForSearch(const std::string& strAppPath, const std::vector<std::stri
     return catalogs;
 }
 
-void OpenCatalogForSearch(Database& database, const std::string& strAppPath,
-                          const std::string& strEntry) {
-    database.Open(CatalogPathOfEntry(strAppPath, strEntry), Database::OpenMode::ReadOnly);
+std::string OpenCatalogForSearch(Database& database, const std::string& strAppPath,
+                                 const std::string& strEntry) {
+    const std::string strPath = CatalogPathOfEntry(strAppPath, strEntry);
+    struct stat st {};
+    if (::stat(strPath.c_str(), &st) != 0) {
+        const std::vector<std::string> entries = LoadDatabaseList(strAppPath);
+        if (std::find(entries.begin(), entries.end(), strEntry) == entries.end())
+            throw EngineError("'" + strEntry + "' is not in the catalog list", SQLITE_CANTOPEN);
+    }
+    database.Open(strPath, Database::OpenMode::ReadOnly);
+    auto notCatalog = [&](const std::string& strWhy, int nCode) {
+        database.Close();
+        return EngineError("'" + strPath + "' is not a catalog: " + strWhy, nCode, strPath);
+    };
+    // The engine takes an empty file for an empty database, and any database
+    // opens: only its tables tell a catalog.
+    const char* pszMissing = nullptr;
+    try {
+        for (const char* pszTable : {"dirs", "files"})
+            if (!pszMissing && !database.HasTable(pszTable))
+                pszMissing = pszTable;
+    } catch (const EngineError& error) {
+        if ((error.Code() & 0xFF) != SQLITE_NOTADB)
+            throw;
+        throw notCatalog("it is no SQLite database", error.Code());
+    }
+    if (pszMissing)
+        throw notCatalog(st.st_size == 0 ? std::string("the file is empty")
+                                         : std::string("it has no table ") + pszMissing,
+                         SQLITE_NOTADB);
+    return strPath;
 }
 
 std::optional<std::vector<IdRange>> IndexedCandidates(Database& database, int nMode,

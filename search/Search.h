@@ -42,9 +42,13 @@ OpenCatalogsForSearch(const std::string& strAppPath, const std::vector<std::stri
 // pattern, so a search can refuse it before it opens any catalog.
 void CheckSearchPattern(const std::string& strSearch);
 
-// Opens the catalog of an entry read-only; raises EngineError.
-void OpenCatalogForSearch(Database& database, const std::string& strAppPath,
-                          const std::string& strEntry);
+// Opens the catalog of an entry read-only and returns its file's path.
+// Raises EngineError: for an entry whose file is missing and that is not in
+// the catalog list ("'NAME' is not in the catalog list"), for a file that is
+// no catalog ("'PATH' is not a catalog: ..."; an empty file or a database
+// without the tables dirs and files), and for what the engine reports.
+std::string OpenCatalogForSearch(Database& database, const std::string& strAppPath,
+                                 const std::string& strEntry);
 
 // The rows a search of nMode for strSearch need read, found through the
 // catalog's name index (file ids, or directory ids for nMode 2); nothing when

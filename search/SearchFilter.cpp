@@ -1,5 +1,6 @@
 #include "search/SearchFilter.h"
 
+#include <algorithm>
 #include <cctype>
 #include <charconv>
 #include <chrono>
@@ -38,11 +39,12 @@ std::optional<int64_t> SecondsOfUnit(const std::string& strUnit) {
     return std::nullopt;
 }
 
-std::optional<int64_t> ParseLocalDate(const std::string& strText) {
+std::optional<MomentNs> ParseLocalDate(const std::string& strText) {
     int nYear = 0, nMonth = 0, nDay = 0, nHour = 0, nMinute = 0, nSecond = 0;
     char cSeparator = 0;
     int nRead = 0;
-    if (std::sscanf(strText.c_str(), "%4d-%2d-%2d%n", &nYear, &nMonth, &nDay, &nRead) != 3)
+    if (strText.empty() || !std::isdigit(static_cast<unsigned char>(strText[0])) ||
+        std::sscanf(strText.c_str(), "%4d-%2d-%2d%n", &nYear, &nMonth, &nDay, &nRead) != 3)
         return std::nullopt;
     if (static_cast<size_t>(nRead) != strText.size()) {
         int nRest = 0;
@@ -52,8 +54,8 @@ std::optional<int64_t> ParseLocalDate(const std::string& strText) {
             static_cast<size_t>(nRead + nRest) != strText.size())
             return std::nullopt;
     }
-    if (nMonth < 1 || nMonth > 12 || nDay < 1 || nDay > 31 || nHour > 23 || nMinute > 59 ||
-        nSecond > 60)
+    if (nMonth < 1 || nMonth > 12 || nDay < 1 || nDay > 31 || nHour < 0 || nHour > 23 ||
+        nMinute < 0 || nMinute > 59 || nSecond < 0 || nSecond > 60)
         return std::nullopt;
     std::tm local{};
     local.tm_year = nYear - 1900;
@@ -63,10 +65,13 @@ std::optional<int64_t> ParseLocalDate(const std::string& strText) {
     local.tm_min = nMinute;
     local.tm_sec = nSecond;
     local.tm_isdst = -1; // the local rule of that day
+    // mktime's -1 is also the second before 1970: only an untouched
+    // tm_wday tells a failure.
+    local.tm_wday = -1;
     const std::time_t tTime = std::mktime(&local);
-    if (tTime == static_cast<std::time_t>(-1) || local.tm_mday != nDay)
+    if (local.tm_wday < 0 || local.tm_mday != nDay)
         return std::nullopt;
-    return static_cast<int64_t>(tTime) * kNsPerSecond;
+    return static_cast<MomentNs>(tTime) * kNsPerSecond;
 }
 
 } // namespace
@@ -80,9 +85,9 @@ bool SearchFilter::Passes(std::optional<int64_t> nSize, std::optional<int64_t> n
         return false;
     if (NeedsTimes() && !nMtimeNs)
         return false;
-    if (nChangedSinceNs && *nMtimeNs < *nChangedSinceNs)
+    if (nChangedSinceNs && MomentNs(*nMtimeNs) < *nChangedSinceNs)
         return false;
-    if (nChangedBeforeNs && *nMtimeNs >= *nChangedBeforeNs)
+    if (nChangedBeforeNs && MomentNs(*nMtimeNs) >= *nChangedBeforeNs)
         return false;
     return true;
 }
@@ -138,35 +143,40 @@ bool ParseSizeBound(const std::string& strText, SearchFilter& filter, std::strin
     return true;
 }
 
-std::optional<int64_t> ParseMoment(const std::string& strText, int64_t nNowNs,
-                                   std::string& strError) {
+std::optional<MomentNs> ParseMoment(const std::string& strText, int64_t nNowNs,
+                                    std::string& strError) {
     if (const auto date = ParseLocalDate(strText))
         return date;
-    // A duration: number and unit, one or more times.
-    int64_t nSeconds = 0;
-    size_t nPos = 0;
-    while (nPos < strText.size()) {
-        int64_t nValue = 0;
-        const size_t nDigits = ReadNumber(strText, nPos, nValue);
-        size_t nUnitEnd = nPos + nDigits;
+    // A duration: number and unit, one or more times. Numbers of any size
+    // are taken: past kFarSeconds every moment lies before all stored times.
+    constexpr MomentNs kFarSeconds = MomentNs(1) << 80;
+    MomentNs nSeconds = 0;
+    bool bValid = !strText.empty();
+    for (size_t nPos = 0; bValid && nPos < strText.size();) {
+        MomentNs nValue = 0;
+        size_t nUnitBegin = nPos;
+        for (; nUnitBegin < strText.size() &&
+               std::isdigit(static_cast<unsigned char>(strText[nUnitBegin]));
+             ++nUnitBegin)
+            nValue = std::min(nValue * 10 + (strText[nUnitBegin] - '0'), kFarSeconds);
+        size_t nUnitEnd = nUnitBegin;
         while (nUnitEnd < strText.size() &&
                std::isalpha(static_cast<unsigned char>(strText[nUnitEnd])))
             ++nUnitEnd;
-        const auto unit = SecondsOfUnit(strText.substr(nPos + nDigits, nUnitEnd - nPos - nDigits));
-        if (nDigits == 0 || nValue < 0 || !unit || nValue > INT64_MAX / kNsPerSecond / *unit) {
-            nSeconds = -1;
-            break;
-        }
-        nSeconds += nValue * *unit;
+        const auto unit = SecondsOfUnit(strText.substr(nUnitBegin, nUnitEnd - nUnitBegin));
+        bValid = nUnitBegin > nPos && unit;
+        if (bValid)
+            nSeconds = std::min(nSeconds + nValue * *unit, kFarSeconds);
         nPos = nUnitEnd;
     }
-    if (strText.empty() || nSeconds < 0 || nSeconds > INT64_MAX / kNsPerSecond) {
+    if (!bValid) {
         strError = "'" + strText +
-                   "' is neither a duration such as 2weeks, 3d or 12h nor a date such as "
-                   "2024-06-30 or '2024-06-30 12:00:00'";
+                   "' is neither a duration such as 2weeks, 3d or 12h (whole numbers with the "
+                   "units s, min, h, d, w, months, y) nor a date such as 2024-06-30 or "
+                   "'2024-06-30 12:00:00' (years 0000 to 9999)";
         return std::nullopt;
     }
-    return nNowNs - nSeconds * kNsPerSecond;
+    return MomentNs(nNowNs) - nSeconds * kNsPerSecond;
 }
 
 int64_t NowNs() {

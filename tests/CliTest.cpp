@@ -186,7 +186,7 @@ TEST_F(CliTest, SearchPrintsHitsLikeGrep) {
         {{"search", ""}, "Enter text to search"},
         {{"search", "[a"}, "no closing ']'"},
         {{"search", "--where", "everywhere", "*"}, "--where"},
-        {{"search", "*", "One", "Gone", "Two"}, "Gone.mdb"},
+        {{"search", "*", "One", "Gone", "Two"}, "'Gone' is not in the catalog list"},
     };
     for (const auto& c : kErrors) {
         result = Run(c.args);
