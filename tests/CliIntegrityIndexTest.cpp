@@ -1,6 +1,7 @@
 // A catalog's rows stay the truth: rows another program changes are found
 // as they are now, not as the name index last saw them; reindex covers every
-// row whatever its id.
+// row whatever its id; and one catalog file is listed once, however its path
+// is spelled.
 #include "CliProcess.h"
 #include "TestTree.h"
 
@@ -192,4 +193,65 @@ for i, old in enumerate(walrus):
     for (size_t i = 0; i < searches.size(); ++i)
         EXPECT_EQ(Search(searches[i].first, searches[i].second, "Ids"), before[i])
             << searches[i].first << " " << searches[i].second;
+}
+
+TEST_F(CliIntegrityIndexTest, OneCatalogFileIsListedOnceHoweverItsPathIsSpelled) {
+    m_tree.MakeDir("t/sub");
+    m_tree.WriteFile("t/sub/one_of_a_kind.txt", "x");
+    ASSERT_EQ(m_cli.Run({"create", "Photos", m_tree.Path("t")}).nExit, 0);
+    const std::string strOwn = m_cli.CatalogPath("Photos");
+    m_tree.MakeDir("else");
+    namespace fs = std::filesystem;
+    for (const char* pszName : {"Out.mdb", "A.mdb", "a.mdb", "C.mdb"})
+        fs::copy_file(strOwn, m_tree.Path(std::string("else/") + pszName));
+    fs::create_symlink(strOwn, m_tree.Path("else/own-link.mdb"));
+    fs::create_symlink(m_tree.Path("else/Out.mdb"), m_tree.Path("else/out-link.mdb"));
+    fs::create_hard_link(m_tree.Path("else/Out.mdb"), m_tree.Path("else/out-hard.mdb"));
+    fs::create_hard_link(m_tree.Path("else/C.mdb"), m_tree.Path("else/c-hard.mdb"));
+    fs::create_symlink(m_tree.Path("else/C.mdb"), m_tree.Path("else/c-link.mdb"));
+
+    auto add = [&](const std::string& strPath) { return m_cli.Run({"add", strPath}); };
+    // The data folder's own catalog by its full path, with "..", by a link.
+    for (const std::string& strPath :
+         {strOwn, m_cli.DataFolder() + "../kestrel/Photos.mdb", m_cli.DataFolder() + "./Photos.mdb",
+          m_tree.Path("else/own-link.mdb")}) {
+        const CliResult result = add(strPath);
+        EXPECT_EQ(result.nExit, 1) << strPath;
+        EXPECT_NE(result.strErr.find("Database already in list"), std::string::npos)
+            << strPath << ": " << result.strErr;
+    }
+    ASSERT_EQ(add(m_tree.Path("else/Out.mdb")).nExit, 0);
+    for (const std::string& strPath :
+         {m_tree.Path("else/out-link.mdb"), m_tree.Path("else/out-hard.mdb"),
+          m_tree.Path("else/../else/Out.mdb"), m_tree.Path("else//Out.mdb")}) {
+        const CliResult result = add(strPath);
+        EXPECT_EQ(result.nExit, 1) << strPath;
+        EXPECT_NE(result.strErr.find("Database already in list"), std::string::npos)
+            << strPath << ": " << result.strErr;
+    }
+    // Names that differ only in letter case are two files here: both listed.
+    EXPECT_EQ(add(m_tree.Path("else/A.mdb")).nExit, 0);
+    EXPECT_EQ(add(m_tree.Path("else/a.mdb")).nExit, 0);
+
+    // Five spellings of one file added at the same moment: one wins.
+    std::vector<pid_t> pids;
+    for (const std::string& strPath :
+         {m_tree.Path("else/C.mdb"), m_tree.Path("else/./C.mdb"), m_tree.Path("else/c-hard.mdb"),
+          m_tree.Path("else/c-link.mdb"), m_tree.Path("t/../else/C.mdb")})
+        pids.push_back(m_cli.Start({"add", strPath}));
+    int nAdded = 0;
+    for (const pid_t pid : pids) {
+        const CliResult result = m_cli.Wait(pid);
+        if (result.nExit == 0)
+            ++nAdded;
+        else
+            EXPECT_NE(result.strErr.find("Database already in list"), std::string::npos)
+                << result.strErr;
+    }
+    EXPECT_EQ(nAdded, 1);
+
+    // Each listed file once: Photos, Out, A, a and C.
+    const CliResult list = m_cli.Run({"list"});
+    EXPECT_EQ(LineCount(list.strOut), 5u) << list.strOut;
+    EXPECT_EQ(LineCount(m_cli.Run({"search", "*one_of_a_kind*"}).strOut), 5u);
 }
