@@ -84,9 +84,17 @@ inline constexpr const char* kPathsByFileId =
     "SELECT f.file_id, d.dir_name, f.file_name FROM files f, dirs d "
     "WHERE d.dir_id = f.dir_id ORDER BY f.file_id";
 
-// The name index: its tables (made anew when it is built), its postings, the
-// files of its directories, its description.
+// The name index: its tables (made anew when it is built, with the triggers
+// that count changes to the rows it describes), its postings, the files of
+// its directories, its description. The triggers go first: they name
+// name_index_meta, and writes to dirs and files fail while it is missing.
 inline constexpr const char* kCreateNameIndex = R"sql(
+DROP TRIGGER IF EXISTS name_index_dirs_insert;
+DROP TRIGGER IF EXISTS name_index_dirs_delete;
+DROP TRIGGER IF EXISTS name_index_dirs_update;
+DROP TRIGGER IF EXISTS name_index_files_insert;
+DROP TRIGGER IF EXISTS name_index_files_delete;
+DROP TRIGGER IF EXISTS name_index_files_update;
 DROP TABLE IF EXISTS name_index_meta;
 DROP TABLE IF EXISTS name_index_files;
 DROP TABLE IF EXISTS name_index_dirs;
@@ -96,6 +104,43 @@ CREATE TABLE name_index_files (trigram INTEGER PRIMARY KEY, blocks BLOB NOT NULL
 CREATE TABLE name_index_dirs (trigram INTEGER PRIMARY KEY, blocks BLOB NOT NULL);
 CREATE TABLE name_index_dir_files (dir_id INTEGER PRIMARY KEY, ranges BLOB NOT NULL);
 )sql";
+
+// A trigger that counts, in name_index_meta's "changes", each row of table
+// added, deleted, or changed in a field the index is made of. The index
+// holds only while all of them are in place, exactly as made, and the count
+// is 0.
+struct NameIndexTrigger {
+    const char* pszName;
+    const char* pszTable;
+    const char* pszSql;
+};
+inline constexpr NameIndexTrigger kNameIndexTriggers[] = {
+    {"name_index_dirs_insert", "dirs",
+     "CREATE TRIGGER name_index_dirs_insert AFTER INSERT ON dirs BEGIN "
+     "UPDATE name_index_meta SET value = value + 1 WHERE key = 'changes'; END"},
+    {"name_index_dirs_delete", "dirs",
+     "CREATE TRIGGER name_index_dirs_delete AFTER DELETE ON dirs BEGIN "
+     "UPDATE name_index_meta SET value = value + 1 WHERE key = 'changes'; END"},
+    {"name_index_dirs_update", "dirs",
+     "CREATE TRIGGER name_index_dirs_update AFTER UPDATE ON dirs "
+     "WHEN OLD.dir_id IS NOT NEW.dir_id OR OLD.dir_name IS NOT NEW.dir_name BEGIN "
+     "UPDATE name_index_meta SET value = value + 1 WHERE key = 'changes'; END"},
+    {"name_index_files_insert", "files",
+     "CREATE TRIGGER name_index_files_insert AFTER INSERT ON files BEGIN "
+     "UPDATE name_index_meta SET value = value + 1 WHERE key = 'changes'; END"},
+    {"name_index_files_delete", "files",
+     "CREATE TRIGGER name_index_files_delete AFTER DELETE ON files BEGIN "
+     "UPDATE name_index_meta SET value = value + 1 WHERE key = 'changes'; END"},
+    {"name_index_files_update", "files",
+     "CREATE TRIGGER name_index_files_update AFTER UPDATE ON files "
+     "WHEN OLD.file_id IS NOT NEW.file_id OR OLD.dir_id IS NOT NEW.dir_id "
+     "OR OLD.file_name IS NOT NEW.file_name BEGIN "
+     "UPDATE name_index_meta SET value = value + 1 WHERE key = 'changes'; END"},
+};
+// 1 when the trigger (name, table, text) is in place as made.
+inline constexpr const char* kHasTrigger = "SELECT count(*) FROM sqlite_schema "
+                                           "WHERE type = 'trigger' AND name = ? AND tbl_name = ? "
+                                           "AND sql = ?";
 inline constexpr const char* kInsertFilePostings =
     "INSERT INTO name_index_files(trigram, blocks) VALUES (?, ?)";
 inline constexpr const char* kInsertDirPostings =
@@ -110,7 +155,13 @@ inline constexpr const char* kFilePostings =
 inline constexpr const char* kDirPostings = "SELECT blocks FROM name_index_dirs WHERE trigram = ?";
 inline constexpr const char* kDirFilesBetween =
     "SELECT ranges FROM name_index_dir_files WHERE dir_id BETWEEN ? AND ?";
+// The id ends of the rows (0 and 0 for none): an index no trigger told of a
+// change must still agree with them.
+// (One end a statement: the engine reads an end of the row id's b-tree only
+// for a lone min or max.)
+inline constexpr const char* kMinFileId = "SELECT coalesce(min(file_id), 0) FROM files";
 inline constexpr const char* kMaxFileId = "SELECT coalesce(max(file_id), 0) FROM files";
+inline constexpr const char* kMinDirId = "SELECT coalesce(min(dir_id), 0) FROM dirs";
 inline constexpr const char* kMaxDirId = "SELECT coalesce(max(dir_id), 0) FROM dirs";
 inline constexpr const char* kFilesForIndex =
     "SELECT file_id, dir_id, file_name FROM files ORDER BY file_id";

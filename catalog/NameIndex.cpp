@@ -3,6 +3,7 @@
 #include "catalog/CaseFold.h"
 #include "catalog/CatalogSql.h"
 #include "catalog/Database.h"
+#include "catalog/EngineError.h"
 #include "catalog/LikeMatcher.h"
 #include "catalog/Ranges.h"
 #include "catalog/ResultSet.h"
@@ -16,7 +17,8 @@ namespace {
 // Rows a posting stands for: 32 consecutive ids. Names in one folder share
 // most of their trigrams, so a block costs far less than its rows would.
 constexpr int kBlockBits = 5;
-constexpr int64_t kIndexVersion = 1;
+// 2: kept honest by the counting triggers.
+constexpr int64_t kIndexVersion = 2;
 constexpr uint32_t kTrigramSpace = 1u << 24;
 
 void AppendVarint(std::string& strBytes, uint64_t nValue) {
@@ -97,16 +99,35 @@ template <typename Fn> void ForEachTrigram(std::string_view folded, Fn fn) {
            uint32_t(static_cast<unsigned char>(folded[i + 2])));
 }
 
+// Ids may take the whole signed 64-bit range (another program chose them),
+// so the gaps between them are taken modulo 2^64: a step down from -1 to a
+// negative block, or a step across the whole range, is one gap like any
+// other.
+uint64_t Gap(int64_t nFrom, int64_t nTo) {
+    return static_cast<uint64_t>(nTo) - static_cast<uint64_t>(nFrom);
+}
+
+int64_t Step(int64_t nFrom, uint64_t nGap) {
+    return static_cast<int64_t>(static_cast<uint64_t>(nFrom) + nGap);
+}
+
 std::vector<int64_t> DecodeBlocks(std::string_view bytes) {
     std::vector<int64_t> blocks;
     int64_t nLast = -1;
     size_t nPos = 0;
     uint64_t nDelta = 0;
     while (ReadVarint(bytes, nPos, nDelta)) {
-        nLast += static_cast<int64_t>(nDelta);
+        nLast = Step(nLast, nDelta);
         blocks.push_back(nLast);
     }
     return blocks;
+}
+
+// The ids a block stands for. A block number lies within plus or minus
+// 2^58, so neither end overflows.
+IdRange BlockIds(int64_t nBlock) {
+    const int64_t nLow = nBlock * (int64_t(1) << kBlockBits);
+    return {nLow, nLow + ((int64_t(1) << kBlockBits) - 1)};
 }
 
 } // namespace
@@ -135,7 +156,8 @@ std::vector<IdRange> MergeRanges(std::vector<IdRange> ranges) {
 // of them, which the system gives zeroed and untouched until used.
 struct NameIndexBuilder::Side {
     struct Postings {
-        int64_t nLast = -1;
+        bool bAny = false;
+        int64_t nLast = -1; // the gap of the first posting is counted from here
         std::string bytes;
     };
 
@@ -149,7 +171,14 @@ struct NameIndexBuilder::Side {
     // Ids come in growing order, so a trigram's last posting tells whether
     // the block holds it already.
     void Add(int64_t nId, std::string_view text) {
-        const int64_t nBlock = nId >> kBlockBits;
+        const int64_t nBlock = nId >> kBlockBits; // rounds down, below 0 too
+        if (nRows == 0)
+            nMinId = nId;
+        if (nRows == 0 || nBlock != nLastBlock)
+            ++nBlocks;
+        nLastBlock = nBlock;
+        nMaxId = nId;
+        ++nRows;
         auto post = [&](uint32_t t) {
             uint32_t& nSlot = pSlots[t];
             if (nSlot == 0) {
@@ -158,10 +187,11 @@ struct NameIndexBuilder::Side {
                 used.push_back(t);
             }
             Postings& postings = lists[nSlot];
-            if (postings.nLast == nBlock)
+            if (postings.bAny && postings.nLast == nBlock)
                 return;
-            AppendVarint(postings.bytes, static_cast<uint64_t>(nBlock - postings.nLast));
+            AppendVarint(postings.bytes, Gap(postings.nLast, nBlock));
             postings.nLast = nBlock;
+            postings.bAny = true;
         };
         if (IsAscii(text)) {
             // Most names: folding is lowering letters, byte by byte.
@@ -189,6 +219,12 @@ struct NameIndexBuilder::Side {
     std::vector<Postings> lists;
     std::vector<uint32_t> used;
     std::string strFolded;
+    // What the index records of the rows: their count, the blocks they
+    // take, their id ends.
+    int64_t nRows = 0;
+    int64_t nBlocks = 0;
+    int64_t nLastBlock = 0;
+    int64_t nMinId = 0;
     int64_t nMaxId = 0;
 };
 
@@ -211,7 +247,6 @@ NameIndexBuilder::~NameIndexBuilder() = default;
 
 void NameIndexBuilder::AddFile(int64_t nFileId, int64_t nDirId, std::string_view name) {
     m_files->Add(nFileId, name);
-    m_files->nMaxId = std::max(m_files->nMaxId, nFileId);
     // Ids grow, so a directory's stretch can only go on in the last one.
     auto& stretches = m_dirFiles->stretches;
     if (!stretches.empty() && stretches.back().nDirId == nDirId &&
@@ -223,7 +258,6 @@ void NameIndexBuilder::AddFile(int64_t nFileId, int64_t nDirId, std::string_view
 
 void NameIndexBuilder::AddDirectory(int64_t nDirId, std::string_view path) {
     m_dirs->Add(nDirId, path);
-    m_dirs->nMaxId = std::max(m_dirs->nMaxId, nDirId);
 }
 
 void NameIndexBuilder::Write(Database& database) {
@@ -242,8 +276,8 @@ void NameIndexBuilder::Write(Database& database) {
         int64_t nEnd = 0;
         for (; i < stretches.size() && stretches[i].nDirId == nDirId; ++i) {
             const IdRange& range = stretches[i].ids;
-            AppendVarint(strBytes, static_cast<uint64_t>(range.nLow - nEnd));
-            AppendVarint(strBytes, static_cast<uint64_t>(range.nHigh - range.nLow));
+            AppendVarint(strBytes, Gap(nEnd, range.nLow));
+            AppendVarint(strBytes, Gap(range.nLow, range.nHigh));
             nEnd = range.nHigh;
         }
         insert.BindInt64(1, nDirId);
@@ -253,23 +287,60 @@ void NameIndexBuilder::Write(Database& database) {
     Statement meta = database.Prepare(CatalogSql::kInsertIndexMeta);
     const std::pair<const char*, int64_t> values[] = {{"version", kIndexVersion},
                                                       {"block_bits", kBlockBits},
+                                                      {"changes", 0},
+                                                      {"files", m_files->nRows},
+                                                      {"file_blocks", m_files->nBlocks},
+                                                      {"min_file_id", m_files->nMinId},
                                                       {"max_file_id", m_files->nMaxId},
+                                                      {"dirs", m_dirs->nRows},
+                                                      {"dir_blocks", m_dirs->nBlocks},
+                                                      {"min_dir_id", m_dirs->nMinId},
                                                       {"max_dir_id", m_dirs->nMaxId}};
     for (const auto& [pszKey, nValue] : values) {
         meta.BindText(1, pszKey);
         meta.BindInt64(2, nValue);
         meta.Run();
     }
+    // Last, once the rows are all in: from here on every change to them counts.
+    for (const CatalogSql::NameIndexTrigger& trigger : CatalogSql::kNameIndexTriggers)
+        database.Execute(trigger.pszSql);
 }
+
+namespace {
+
+// Rows are indexed by their ids, in growing order: a catalog of another
+// program whose ids are missing or repeat cannot be.
+class IdOrder {
+public:
+    explicit IdOrder(const char* pszTable) : m_pszTable(pszTable) {}
+    int64_t Next(const ResultSet& rows) {
+        const int64_t nId = rows.GetInt64(0);
+        if (rows.IsNull(0) || (m_bAny && nId <= m_nLast))
+            throw EngineError(std::string("The ids of the table ") + m_pszTable +
+                              " are not distinct whole numbers: it cannot be indexed.");
+        m_bAny = true;
+        m_nLast = nId;
+        return nId;
+    }
+
+private:
+    const char* m_pszTable;
+    bool m_bAny = false;
+    int64_t m_nLast = 0;
+};
+
+} // namespace
 
 void RebuildNameIndex(Database& database) {
     NameIndexBuilder builder;
+    IdOrder dirIds("dirs");
     for (ResultSet rows(database.Prepare(CatalogSql::kDirsForIndex)); !rows.IsEOF();
          rows.MoveNext())
-        builder.AddDirectory(rows.GetInt64(0), rows.GetTextView(1));
+        builder.AddDirectory(dirIds.Next(rows), rows.GetTextView(1));
+    IdOrder fileIds("files");
     for (ResultSet rows(database.Prepare(CatalogSql::kFilesForIndex)); !rows.IsEOF();
          rows.MoveNext())
-        builder.AddFile(rows.GetInt64(0), rows.GetInt64(1), rows.GetTextView(2));
+        builder.AddFile(fileIds.Next(rows), rows.GetInt64(1), rows.GetTextView(2));
     builder.Write(database);
 }
 
@@ -278,29 +349,58 @@ std::optional<NameIndex> NameIndex::Open(Database& database) {
         return std::nullopt;
     NameIndex index(database);
     int64_t nVersion = 0, nBlockBits = 0;
+    std::optional<int64_t> nChanges;
+    int64_t nMinFileId = 0, nMaxFileId = 0, nMinDirId = 0, nMaxDirId = 0;
     for (ResultSet rows(database.Prepare(CatalogSql::kReadIndexMeta)); !rows.IsEOF();
          rows.MoveNext()) {
         const std::string_view key = rows.GetTextView(0);
+        const int64_t nValue = rows.GetInt64(1);
         if (key == "version")
-            nVersion = rows.GetInt64(1);
+            nVersion = nValue;
         else if (key == "block_bits")
-            nBlockBits = rows.GetInt64(1);
+            nBlockBits = nValue;
+        else if (key == "changes" && !rows.IsNull(1))
+            nChanges = nValue;
+        else if (key == "files")
+            index.m_nFiles = nValue;
+        else if (key == "file_blocks")
+            index.m_nFileBlocks = nValue;
+        else if (key == "dir_blocks")
+            index.m_nDirBlocks = nValue;
+        else if (key == "min_file_id")
+            nMinFileId = nValue;
         else if (key == "max_file_id")
-            index.m_nMaxFileId = rows.GetInt64(1);
+            nMaxFileId = nValue;
+        else if (key == "min_dir_id")
+            nMinDirId = nValue;
         else if (key == "max_dir_id")
-            index.m_nMaxDirId = rows.GetInt64(1);
+            nMaxDirId = nValue;
     }
-    // Rows added since (by another program) would be missing from it.
-    if (nVersion != kIndexVersion || nBlockBits != kBlockBits ||
-        database.QueryInt64(CatalogSql::kMaxFileId) != index.m_nMaxFileId ||
-        database.QueryInt64(CatalogSql::kMaxDirId) != index.m_nMaxDirId)
+    if (nVersion != kIndexVersion || nBlockBits != kBlockBits || nChanges != 0)
+        return std::nullopt;
+    // Without every trigger, as made, a change could have gone uncounted.
+    Statement trigger = database.Prepare(CatalogSql::kHasTrigger);
+    for (const CatalogSql::NameIndexTrigger& expected : CatalogSql::kNameIndexTriggers) {
+        trigger.BindText(1, expected.pszName);
+        trigger.BindText(2, expected.pszTable);
+        trigger.BindText(3, expected.pszSql);
+        if (!trigger.Step() || trigger.Int64(0) != 1)
+            return std::nullopt;
+        trigger.Reset();
+    }
+    // A connection may run with triggers switched off: rows it added at
+    // either end still show.
+    if (database.QueryInt64(CatalogSql::kMinFileId) != nMinFileId ||
+        database.QueryInt64(CatalogSql::kMaxFileId) != nMaxFileId ||
+        database.QueryInt64(CatalogSql::kMinDirId) != nMinDirId ||
+        database.QueryInt64(CatalogSql::kMaxDirId) != nMaxDirId)
         return std::nullopt;
     return index;
 }
 
 std::optional<std::vector<IdRange>> NameIndex::Candidates(const char* pszSql,
                                                           const std::vector<uint32_t>& trigrams,
-                                                          int64_t nMaxId) const {
+                                                          int64_t nBlocks) const {
     if (trigrams.empty())
         return std::nullopt;
     Statement lookup = m_pDatabase->Prepare(pszSql);
@@ -317,7 +417,7 @@ std::optional<std::vector<IdRange>> NameIndex::Candidates(const char* pszSql,
               [](const std::string& a, const std::string& b) { return a.size() < b.size(); });
     std::vector<int64_t> blocks = DecodeBlocks(lists[0]);
     // Past a quarter of all rows, reading them all is as quick.
-    const size_t nTooMany = static_cast<size_t>((nMaxId >> kBlockBits) / 4 + 1);
+    const size_t nTooMany = static_cast<size_t>(std::max<int64_t>(nBlocks, 0) / 4 + 1);
     for (size_t i = 1; i < lists.size() && !blocks.empty(); ++i) {
         std::vector<int64_t> kept;
         size_t nPos = 0;
@@ -325,7 +425,7 @@ std::optional<std::vector<IdRange>> NameIndex::Candidates(const char* pszSql,
         uint64_t nDelta = 0;
         auto it = blocks.begin();
         while (it != blocks.end() && ReadVarint(lists[i], nPos, nDelta)) {
-            nBlock += static_cast<int64_t>(nDelta);
+            nBlock = Step(nBlock, nDelta);
             while (it != blocks.end() && *it < nBlock)
                 ++it;
             if (it != blocks.end() && *it == nBlock)
@@ -337,8 +437,8 @@ std::optional<std::vector<IdRange>> NameIndex::Candidates(const char* pszSql,
         return std::nullopt;
     std::vector<IdRange> ranges;
     for (const int64_t nBlock : blocks) {
-        const IdRange range{nBlock << kBlockBits, ((nBlock + 1) << kBlockBits) - 1};
-        if (!ranges.empty() && ranges.back().nHigh + 1 == range.nLow)
+        const IdRange range = BlockIds(nBlock);
+        if (!ranges.empty() && ranges.back().nHigh == range.nLow - 1)
             ranges.back().nHigh = range.nHigh;
         else
             ranges.push_back(range);
@@ -348,19 +448,21 @@ std::optional<std::vector<IdRange>> NameIndex::Candidates(const char* pszSql,
 
 std::optional<std::vector<IdRange>>
 NameIndex::FileCandidates(const std::vector<uint32_t>& trigrams) const {
-    return Candidates(CatalogSql::kFilePostings, trigrams, m_nMaxFileId);
+    return Candidates(CatalogSql::kFilePostings, trigrams, m_nFileBlocks);
 }
 
 std::optional<std::vector<IdRange>>
 NameIndex::DirCandidates(const std::vector<uint32_t>& trigrams) const {
-    return Candidates(CatalogSql::kDirPostings, trigrams, m_nMaxDirId);
+    return Candidates(CatalogSql::kDirPostings, trigrams, m_nDirBlocks);
 }
 
 bool NameIndex::CoversTooManyFiles(const std::vector<IdRange>& files) const {
-    int64_t nCovered = 0;
+    // Ids need not be dense: a stretch may cover more ids than rows, and
+    // its length may not fit a signed number.
+    double dCovered = 0;
     for (const IdRange& range : files)
-        nCovered += range.nHigh - range.nLow + 1;
-    return nCovered > m_nMaxFileId / 4 + (int64_t(1) << kBlockBits);
+        dCovered += static_cast<double>(Gap(range.nLow, range.nHigh)) + 1;
+    return dCovered > static_cast<double>(m_nFiles / 4 + (int64_t(1) << kBlockBits));
 }
 
 std::vector<IdRange> NameIndex::FilesOfDirs(const std::vector<IdRange>& dirs) const {
@@ -375,8 +477,8 @@ std::vector<IdRange> NameIndex::FilesOfDirs(const std::vector<IdRange>& dirs) co
             int64_t nEnd = 0;
             uint64_t nGap = 0, nLength = 0;
             while (ReadVarint(bytes, nPos, nGap) && ReadVarint(bytes, nPos, nLength)) {
-                const int64_t nLow = nEnd + static_cast<int64_t>(nGap);
-                nEnd = nLow + static_cast<int64_t>(nLength);
+                const int64_t nLow = Step(nEnd, nGap);
+                nEnd = Step(nLow, nLength);
                 files.push_back({nLow, nEnd});
             }
         }

@@ -41,7 +41,8 @@ public:
     void AddFile(int64_t nFileId, int64_t nDirId, std::string_view name);
     void AddDirectory(int64_t nDirId, std::string_view path);
 
-    // Replaces the catalog's index with the one gathered (in the caller's
+    // Replaces the catalog's index with the one gathered, and makes the
+    // triggers that count later changes to the rows (in the caller's
     // transaction). Raises EngineError.
     void Write(Database& database);
 
@@ -53,15 +54,18 @@ private:
     std::unique_ptr<DirFiles> m_dirFiles;
 };
 
-// Builds (or builds anew) the index of an open catalog from its rows.
-// Raises EngineError.
+// Builds (or builds anew) the index of an open catalog from its rows, and
+// the triggers that count later changes to them. Raises EngineError, also
+// when the ids of a table are not distinct whole numbers.
 void RebuildNameIndex(Database& database);
 
 // The index of an open catalog, when it has one that covers all its rows.
 class NameIndex {
 public:
-    // Nothing when the catalog has no index, or rows were added after it was
-    // built (by another program). Raises EngineError.
+    // Nothing when the catalog has no index, or its rows may have changed
+    // since it was built: a change counted by its triggers, a trigger
+    // missing (an index of an earlier Kestrel, or dropped), rows beyond the
+    // ids it covers. Raises EngineError.
     static std::optional<NameIndex> Open(Database& database);
 
     // The rows whose file names, or directory paths, may hold every trigram:
@@ -78,11 +82,12 @@ public:
 private:
     explicit NameIndex(Database& database) : m_pDatabase(&database) {}
     std::optional<std::vector<IdRange>>
-    Candidates(const char* pszSql, const std::vector<uint32_t>& trigrams, int64_t nMaxId) const;
+    Candidates(const char* pszSql, const std::vector<uint32_t>& trigrams, int64_t nBlocks) const;
 
     Database* m_pDatabase;
-    int64_t m_nMaxFileId = 0;
-    int64_t m_nMaxDirId = 0;
+    int64_t m_nFiles = 0;      // file rows
+    int64_t m_nFileBlocks = 0; // blocks holding at least one file row
+    int64_t m_nDirBlocks = 0;
 };
 
 // Merges overlapping or touching stretches; the result is sorted and disjoint.

@@ -12,7 +12,8 @@ template <typename Iterator> Iterator JoinTouchingRanges(Iterator begin, Iterato
     std::sort(begin, end, [](const auto& a, const auto& b) { return a.nLow < b.nLow; });
     Iterator last = begin;
     for (Iterator it = std::next(begin); it != end; ++it) {
-        if (it->nLow <= last->nHigh + 1)
+        // Written so that no end overflows, whatever its type's range.
+        if (it->nLow <= last->nHigh || it->nLow - 1 == last->nHigh)
             last->nHigh = std::max(last->nHigh, it->nHigh);
         else
             *++last = *it;

@@ -66,9 +66,11 @@ const char* const kReindexHelp =
     "\n"
     "Builds, or builds anew, the name index of each catalog: tables beside its\n"
     "own that let a search for a piece of a name read only the rows that may\n"
-    "hold it, instead of every row. Catalogs made by this Kestrel have one;\n"
-    "catalogs made by an earlier Kestrel or another program are searched row\n"
-    "by row until they get one. A search finds the same hits either way.\n"
+    "hold it, instead of every row. Catalogs made by this Kestrel have one.\n"
+    "Catalogs made by an earlier Kestrel or another program, and catalogs\n"
+    "whose dirs or files rows were changed since the index was built (by any\n"
+    "program), are searched row by row until they are indexed anew. A search\n"
+    "finds the same hits either way.\n"
     "The catalog's folder must be writable. Exit status: 0, or 1 when a\n"
     "catalog could not be indexed.\n";
 

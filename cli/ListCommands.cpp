@@ -27,8 +27,9 @@ const char* const kAddHelp =
     "\n"
     "Adds the catalog file PATH (made absolute) to the catalog list, the file\n"
     "dblist.txt in the data folder. Refused, with exit status 1, when the file\n"
-    "is no catalog or is listed already, or when the list cannot be written\n"
-    "(it is then left exactly as it was).\n";
+    "is no catalog or is listed already (the same file under any path: by its\n"
+    "name in the data folder, through a link, with .. in it), or when the list\n"
+    "cannot be written (it is then left exactly as it was).\n";
 
 const char* const kDeleteHelp =
     "Usage: kestrel-cli delete [--yes] ENTRY\n"

@@ -105,6 +105,25 @@ private:
     int m_fd;
 };
 
+// Whether strPath, read through its links, is the very file one of the
+// entries names (the same device and inode): the data folder's own catalog
+// by its full path, a path with "..", a symbolic or hard link. Names equal
+// as texts count too, so an entry whose file is gone still holds its place.
+bool ListedAlready(const std::string& strAppPath, const std::string& strPath,
+                   const std::vector<std::string>& entries) {
+    struct stat file {};
+    const bool bFile = ::stat(strPath.c_str(), &file) == 0;
+    for (const std::string& strEntry : entries) {
+        if (strEntry == strPath)
+            return true;
+        struct stat listed {};
+        if (bFile && ::stat(CatalogPathOfEntry(strAppPath, strEntry).c_str(), &listed) == 0 &&
+            listed.st_dev == file.st_dev && listed.st_ino == file.st_ino)
+            return true;
+    }
+    return false;
+}
+
 // Why writing the new list or putting it in place failed.
 std::string ListProblem(const std::string& strListPath, const FileReplacement& replacement) {
     return "Cannot write " + strListPath + ": " + std::strerror(replacement.Error());
@@ -149,14 +168,17 @@ AddResult AddDatabase(const std::string& strAppPath, const std::string& strPath,
         if (!database.HasTable("dirs"))
             return AddResult::NotValid;
     }
-    for (const std::string& strEntry : entries)
-        if (strEntry == strPath)
-            return AddResult::AlreadyListed;
+    if (ListedAlready(strAppPath, strPath, entries))
+        return AddResult::AlreadyListed;
     if (strPath.find_first_of("\r\n") != std::string::npos)
         return AddResult::HasLineBreak;
 
     const std::string strListPath = strAppPath + kListFileName;
     ListLock lock(strAppPath);
+    // Asked again under the lock: another program may have listed the same
+    // file, under another name, since the caller read the list.
+    if (ListedAlready(strAppPath, strPath, LoadDatabaseList(strAppPath)))
+        return AddResult::AlreadyListed;
     std::string strContent;
     if (const int nError = ReadWholeFile(strListPath, strContent); nError != 0 && nError != ENOENT)
         return AddResult::ListNotWritten;

@@ -33,13 +33,15 @@ std::vector<std::string> LoadDatabaseList(const std::string& strAppPath);
 enum class AddResult {
     Added,          // appended to dblist.txt; the caller lists it at the end
     NotValid,       // kMsgNotValidDatabase: no table named dirs
-    AlreadyListed,  // kMsgAlreadyInList: an entry equal to the path exists
+    AlreadyListed,  // kMsgAlreadyInList: an entry names the same file (device
+                    // and inode, through links) or is equal to the path
     HasLineBreak,   // kMsgPathHasLineBreak
     ListNotWritten, // dblist.txt could not be written; list it until the next load
 };
 
 // Tests the file at strPath and appends it to dblist.txt, keeping the
-// file's lines: the list is rewritten whole and put in place in one step,
+// file's lines, unless entries (or the list as it is now) name that file
+// already, under any path: the list is rewritten whole and put in place in one step,
 // so a failure leaves it exactly as it was, and programs that change it at
 // the same time take turns. Raises EngineError when the file is no database,
 // is damaged, or is no regular file.
