@@ -81,12 +81,18 @@ CatalogLock::CatalogLock(const std::string& strCatalogPath, const Wait& wait)
       m_strBuildPath(SideName(m_strCatalogPath, ".new")) {
     bool bToldWaiting = false;
     for (;;) {
-        const int fd =
-            ::open(m_strLockPath.c_str(), O_RDONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
-        if (fd < 0) {
-            const int nErr = errno;
-            throw EngineError("Cannot lock '" + m_strCatalogPath +
-                              "' for writing: " + std::strerror(nErr));
+        // Non-blocking, so a FIFO put where the lock goes cannot hold us up.
+        const int fd = ::open(m_strLockPath.c_str(),
+                              O_RDONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0644);
+        struct stat stOpened {};
+        if (fd < 0 || ::fstat(fd, &stOpened) != 0 || !S_ISREG(stOpened.st_mode)) {
+            const int nErr = fd < 0 ? errno : 0;
+            if (fd >= 0)
+                ::close(fd);
+            throw EngineError(
+                "Cannot lock '" + m_strCatalogPath + "' for writing: " + m_strLockPath + ": " +
+                (nErr == 0 ? std::string("something other than a lock file stands there")
+                           : std::string(std::strerror(nErr))));
         }
         int rc = ::flock(fd, LOCK_EX | LOCK_NB);
         if (rc != 0 && errno == EWOULDBLOCK) {
@@ -106,7 +112,7 @@ CatalogLock::CatalogLock(const std::string& strCatalogPath, const Wait& wait)
             const int nErr = errno;
             ::close(fd);
             throw EngineError("Cannot lock '" + m_strCatalogPath +
-                              "' for writing: " + std::strerror(nErr));
+                              "' for writing: " + m_strLockPath + ": " + std::strerror(nErr));
         }
         // The holder before may have removed the lock file as it let go:
         // a lock on a file no longer there locks nothing.

@@ -91,6 +91,7 @@ int RunReindexCommand(const std::vector<std::string>& args) {
         const std::string strPath = CatalogPathOfEntry(strApp, strEntry);
         try {
             const auto tStart = std::chrono::steady_clock::now();
+            CatalogPathOfKnownEntry(strApp, strEntry);
             const CatalogLock lock(strPath, WaitForOtherWriter(strPath));
             lock.RemoveLeftovers();
             Database database;
@@ -244,7 +245,7 @@ int RunUpdateCommand(const std::vector<std::string>& args) {
     options.nMaxFileSizeKb = given.nMaxFileSizeKb;
     if (!given.excludes.empty())
         options.excludes = given.excludes;
-    const std::string strPath = CatalogPathOfEntry(DataFolder(), cmd.operands[0]);
+    const std::string strPath = CatalogPathOfKnownEntry(DataFolder(), cmd.operands[0]);
     CatalogUpdate update(strPath, options, WaitForOtherWriter(strPath));
     if (const std::string strProblem = update.StartProblem(); !strProblem.empty()) {
         PrintError(strProblem);

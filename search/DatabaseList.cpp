@@ -7,12 +7,14 @@
 #include "catalog/ResultSet.h"
 #include "search/FileReplacement.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
 #include <optional>
+#include <sqlite3.h>
 #include <strings.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -146,6 +148,17 @@ std::string CatalogPathOfEntry(const std::string& strAppPath, const std::string&
         if (strName.size() == strEntry.size() + 4 &&
             strName.compare(0, strEntry.size(), strEntry) == 0)
             return strAppPath + strName;
+    return strPath;
+}
+
+std::string CatalogPathOfKnownEntry(const std::string& strAppPath, const std::string& strEntry) {
+    const std::string strPath = CatalogPathOfEntry(strAppPath, strEntry);
+    struct stat st {};
+    if (::stat(strPath.c_str(), &st) != 0) {
+        const std::vector<std::string> entries = LoadDatabaseList(strAppPath);
+        if (std::find(entries.begin(), entries.end(), strEntry) == entries.end())
+            throw EngineError("'" + strEntry + "' is not in the catalog list", SQLITE_CANTOPEN);
+    }
     return strPath;
 }
 

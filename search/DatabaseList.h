@@ -24,6 +24,10 @@ bool IsFullPathEntry(std::string_view entry);
 // case (Music.MDB) resolves to that real file.
 std::string CatalogPathOfEntry(const std::string& strAppPath, const std::string& strEntry);
 
+// CatalogPathOfEntry for an entry whose file is there or that the list
+// holds; raises EngineError ("'X' is not in the catalog list") otherwise.
+std::string CatalogPathOfKnownEntry(const std::string& strAppPath, const std::string& strEntry);
+
 // The entries in list order: each file of strAppPath whose name ends in
 // ".mdb" in any letter case, without those four characters, in the order the
 // folder lists them; then the non-blank lines of dblist.txt in file order

@@ -34,14 +34,10 @@ OpenCatalogsForSearch(const std::string& strAppPath, const std::vector<std::stri
 
 std::string OpenCatalogForSearch(Database& database, const std::string& strAppPath,
                                  const std::string& strEntry) {
-    const std::string strPath = CatalogPathOfEntry(strAppPath, strEntry);
-    struct stat st {};
-    if (::stat(strPath.c_str(), &st) != 0) {
-        const std::vector<std::string> entries = LoadDatabaseList(strAppPath);
-        if (std::find(entries.begin(), entries.end(), strEntry) == entries.end())
-            throw EngineError("'" + strEntry + "' is not in the catalog list", SQLITE_CANTOPEN);
-    }
+    const std::string strPath = CatalogPathOfKnownEntry(strAppPath, strEntry);
     database.Open(strPath, Database::OpenMode::ReadOnly);
+    struct stat st {};
+    ::stat(strPath.c_str(), &st);
     auto notCatalog = [&](const std::string& strWhy, int nCode) {
         database.Close();
         return EngineError("'" + strPath + "' is not a catalog: " + strWhy, nCode, strPath);

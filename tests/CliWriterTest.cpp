@@ -8,10 +8,13 @@
 
 #include <csignal>
 #include <cstdlib>
+#include <ctime>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 
 namespace {
 
@@ -207,4 +210,104 @@ TEST_F(CliWriterTest, EveryNameCreateAcceptsCanBeUpdatedAndReindexed) {
         EXPECT_EQ(reindex.nExit, 0) << nLength << reindex.strErr;
     }
     EXPECT_EQ(m_cli.Run({"create", std::string(244, 'n'), m_tree.Path("disk")}).nExit, 2);
+}
+
+TEST_F(CliWriterTest, WhatOthersLeaveBesideACatalogNeitherHangsNorMisleadsAWriter) {
+    m_tree.MakeDir("disk");
+    m_tree.WriteFile("disk/one", "1");
+    const std::string strData = m_cli.DataFolder();
+    ASSERT_EQ(m_cli.Run({"create", "a", m_tree.Path("disk")}).nExit, 0);
+    ASSERT_EQ(m_cli.Run({"create", "a.mdb.update-1", m_tree.Path("disk")}).nExit, 0);
+
+    // Leftovers of killed writers go; files of other catalogs and fresh
+    // files of a build in progress stay.
+    for (const char* pszName :
+         {".a.mdb.update-77", ".a.mdb.update-77-wal", ".a.mdb.new", ".kestrel-new-AbCdEf",
+          ".kestrel-new-AbCdEf-journal", ".kestrel-new-Fresh1", ".a.mdb.update-1.mdb.lock"})
+        m_cli.Home().WriteFile(Concat({"data/kestrel/", pszName}), "left");
+    const timespec old[2] = {{0, UTIME_OMIT}, {::time(nullptr) - 3600, 0}};
+    for (const char* pszName : {".kestrel-new-AbCdEf", ".kestrel-new-AbCdEf-journal"})
+        ::utimensat(AT_FDCWD, Concat({strData, pszName}).c_str(), old, 0);
+    ASSERT_EQ(m_cli.Run({"update", "a"}).nExit, 0);
+    for (const char* pszGone : {".a.mdb.update-77", ".a.mdb.update-77-wal", ".a.mdb.new",
+                                ".kestrel-new-AbCdEf", ".kestrel-new-AbCdEf-journal"})
+        EXPECT_FALSE(Exists(strData + pszGone)) << pszGone;
+    for (const char* pszKept : {".kestrel-new-Fresh1", ".a.mdb.update-1.mdb.lock"})
+        EXPECT_TRUE(Exists(strData + pszKept)) << pszKept;
+    ::unlink((strData + ".a.mdb.update-1.mdb.lock").c_str());
+
+    // A FIFO where the lock goes is refused, not waited on for ever.
+    ASSERT_EQ(::mkfifo((strData + ".a.mdb.lock").c_str(), 0644), 0);
+    const CliResult fifo = m_cli.Run({"update", "a"}, "timeout 20 \"$@\"");
+    EXPECT_EQ(fifo.nExit, 1) << fifo.strErr;
+    EXPECT_NE(fifo.strErr.find(".a.mdb.lock"), std::string::npos) << fifo.strErr;
+    ::unlink((strData + ".a.mdb.lock").c_str());
+
+    // A loop of links is no catalog to write through.
+    for (const auto& [pszLink, pszTarget] :
+         {std::pair{"L1.mdb", "L2.mdb"}, std::pair{"L2.mdb", "L3.mdb"},
+          std::pair{"L3.mdb", "L1.mdb"}})
+        ASSERT_EQ(::symlink(pszTarget, (strData + pszLink).c_str()), 0);
+    EXPECT_EQ(m_cli.Run({"create", "--force", "L2", m_tree.Path("disk")}).nExit, 1);
+    struct stat st {};
+    for (const char* pszLink : {"L1.mdb", "L2.mdb", "L3.mdb"})
+        EXPECT_TRUE(::lstat((strData + pszLink).c_str(), &st) == 0 && S_ISLNK(st.st_mode));
+
+    // A start directory whose absolute path cannot be told is refused.
+    const CliResult removed =
+        m_cli.Run({"create", "Doom", "."}, "mkdir '" + m_tree.Path("gone") + "' && cd '" +
+                                               m_tree.Path("gone") + "' && rmdir '" +
+                                               m_tree.Path("gone") + "' && \"$@\"");
+    EXPECT_EQ(removed.nExit, 1) << removed.strErr;
+    EXPECT_FALSE(Exists(m_cli.CatalogPath("Doom")));
+
+    // The entry of a catalog whose folder has gone with its disk can be deleted.
+    m_tree.MakeDir("card");
+    ASSERT_EQ(::rename(m_cli.CatalogPath("a").c_str(), m_tree.Path("card/a.mdb").c_str()), 0);
+    ASSERT_EQ(m_cli.Run({"add", m_tree.Path("card/a.mdb")}).nExit, 0);
+    ::unlink(m_tree.Path("card/a.mdb").c_str());
+    ASSERT_EQ(::rmdir(m_tree.Path("card").c_str()), 0);
+    EXPECT_EQ(m_cli.Run({"delete", "--yes", m_tree.Path("card/a.mdb")}).nExit, 0);
+    EXPECT_EQ(m_cli.Run({"list"}).strOut.find("card"), std::string::npos);
+}
+
+TEST_F(CliWriterTest, AFullDiskOrAnUnreadableTreeNeverReplacesACatalog) {
+    MakeLargeTree("big", 12000);
+    m_tree.MakeDir("small");
+    m_tree.WriteFile("small/one", "1");
+    // Disks that fill up at different moments of the build and its close.
+    for (int nKb = 1500; nKb <= 3500; nKb += 250) {
+        CliProcess cli;
+        TestTree disk;
+        const ScopedTmpfs mount(disk.Root(), (std::to_string(nKb) + "k").c_str());
+        if (!mount.Mounted())
+            GTEST_SKIP() << "no tmpfs can be mounted here (needs root)";
+        ASSERT_EQ(::symlink(disk.Root().c_str(), cli.Home().Path("data").c_str()), 0);
+        ASSERT_EQ(cli.Run({"create", "F", m_tree.Path("small")}).nExit, 0);
+        const auto digest = FileChecksum(cli.CatalogPath("F"));
+        const CliResult forced =
+            cli.Run({"create", "--force", "--checksum", "F", m_tree.Path("big")});
+        const CliResult info = cli.Run({"info", "F"});
+        EXPECT_EQ(info.nExit, 0) << nKb << "k: " << info.strErr;
+        if (forced.nExit == 0)
+            EXPECT_EQ(QueryNumber(cli.CatalogPath("F"), "SELECT count(*) FROM files"), 12000)
+                << nKb << "k";
+        else
+            EXPECT_EQ(FileChecksum(cli.CatalogPath("F")), digest) << nKb << "k";
+    }
+
+    // An ordinary user's update of a tree it can no longer read or enter
+    // keeps the catalog.
+    ASSERT_EQ(m_cli.Run({"create", "U", m_tree.Path("small")}).nExit, 0);
+    ::chmod(m_tree.Root().c_str(), 0755);
+    ASSERT_EQ(std::system(("chown -R 65534:65534 '" + m_cli.DataFolder() + "'").c_str()), 0);
+    const auto digest = FileChecksum(m_cli.CatalogPath("U"));
+    m_cli.DropRoot(true);
+    for (const mode_t nMode : {0000, 0644}) {
+        ::chmod(m_tree.Path("small").c_str(), nMode);
+        const CliResult update = m_cli.Run({"update", "U"});
+        EXPECT_EQ(update.nExit, 1) << update.strOut;
+        EXPECT_EQ(FileChecksum(m_cli.CatalogPath("U")), digest);
+    }
+    ::chmod(m_tree.Path("small").c_str(), 0755);
 }
