@@ -117,25 +117,25 @@ struct NameIndexTrigger {
 inline constexpr NameIndexTrigger kNameIndexTriggers[] = {
     {"name_index_dirs_insert", "dirs",
      "CREATE TRIGGER name_index_dirs_insert AFTER INSERT ON dirs BEGIN "
-     "UPDATE name_index_meta SET value = value + 1 WHERE key = 'changes'; END"},
+     "UPDATE name_index_meta SET value = max(value, 0) + 1 WHERE key = 'changes'; END"},
     {"name_index_dirs_delete", "dirs",
      "CREATE TRIGGER name_index_dirs_delete AFTER DELETE ON dirs BEGIN "
-     "UPDATE name_index_meta SET value = value + 1 WHERE key = 'changes'; END"},
+     "UPDATE name_index_meta SET value = max(value, 0) + 1 WHERE key = 'changes'; END"},
     {"name_index_dirs_update", "dirs",
      "CREATE TRIGGER name_index_dirs_update AFTER UPDATE ON dirs "
      "WHEN OLD.dir_id IS NOT NEW.dir_id OR OLD.dir_name IS NOT NEW.dir_name BEGIN "
-     "UPDATE name_index_meta SET value = value + 1 WHERE key = 'changes'; END"},
+     "UPDATE name_index_meta SET value = max(value, 0) + 1 WHERE key = 'changes'; END"},
     {"name_index_files_insert", "files",
      "CREATE TRIGGER name_index_files_insert AFTER INSERT ON files BEGIN "
-     "UPDATE name_index_meta SET value = value + 1 WHERE key = 'changes'; END"},
+     "UPDATE name_index_meta SET value = max(value, 0) + 1 WHERE key = 'changes'; END"},
     {"name_index_files_delete", "files",
      "CREATE TRIGGER name_index_files_delete AFTER DELETE ON files BEGIN "
-     "UPDATE name_index_meta SET value = value + 1 WHERE key = 'changes'; END"},
+     "UPDATE name_index_meta SET value = max(value, 0) + 1 WHERE key = 'changes'; END"},
     {"name_index_files_update", "files",
      "CREATE TRIGGER name_index_files_update AFTER UPDATE ON files "
      "WHEN OLD.file_id IS NOT NEW.file_id OR OLD.dir_id IS NOT NEW.dir_id "
      "OR OLD.file_name IS NOT NEW.file_name BEGIN "
-     "UPDATE name_index_meta SET value = value + 1 WHERE key = 'changes'; END"},
+     "UPDATE name_index_meta SET value = max(value, 0) + 1 WHERE key = 'changes'; END"},
 };
 // 1 when the trigger (name, table, text) is in place as made.
 inline constexpr const char* kHasTrigger = "SELECT count(*) FROM sqlite_schema "

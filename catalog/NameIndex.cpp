@@ -359,8 +359,8 @@ std::optional<NameIndex> NameIndex::Open(Database& database) {
             nVersion = nValue;
         else if (key == "block_bits")
             nBlockBits = nValue;
-        else if (key == "changes" && !rows.IsNull(1))
-            nChanges = nValue;
+        else if (key == "changes" && rows.GetTextView(1) == "0")
+            nChanges = 0; // a value set by hand (negative, a fraction) is never trusted
         else if (key == "files")
             index.m_nFiles = nValue;
         else if (key == "file_blocks")

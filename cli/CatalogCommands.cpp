@@ -91,7 +91,10 @@ int RunReindexCommand(const std::vector<std::string>& args) {
         const std::string strPath = CatalogPathOfEntry(strApp, strEntry);
         try {
             const auto tStart = std::chrono::steady_clock::now();
-            CatalogPathOfKnownEntry(strApp, strEntry);
+            {
+                Database check; // an entry that is no catalog is said to be none
+                OpenCatalogForSearch(check, strApp, strEntry);
+            }
             const CatalogLock lock(strPath, WaitForOtherWriter(strPath));
             lock.RemoveLeftovers();
             Database database;
@@ -111,7 +114,9 @@ int RunReindexCommand(const std::vector<std::string>& args) {
                       szSeconds + " seconds\n");
         } catch (const EngineError& error) {
             out.Flush();
-            PrintError(strPath + ": " + error.what());
+            const std::string strText = error.what();
+            PrintError(strText.find(strPath) != std::string::npos ? strText
+                                                                  : strPath + ": " + strText);
             nExit = kExitFailed;
         }
     }
@@ -246,6 +251,10 @@ int RunUpdateCommand(const std::vector<std::string>& args) {
     if (!given.excludes.empty())
         options.excludes = given.excludes;
     const std::string strPath = CatalogPathOfKnownEntry(DataFolder(), cmd.operands[0]);
+    {
+        Database check; // an entry that is no catalog is said to be none
+        OpenCatalogForSearch(check, DataFolder(), cmd.operands[0]);
+    }
     CatalogUpdate update(strPath, options, WaitForOtherWriter(strPath));
     if (const std::string strProblem = update.StartProblem(); !strProblem.empty()) {
         PrintError(strProblem);

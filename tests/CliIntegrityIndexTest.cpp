@@ -94,6 +94,13 @@ TEST_F(CliIntegrityIndexTest, RowsChangedByAnotherProgramAreFoundAsTheyAreNow) {
     EXPECT_EQ(Search("files", "misc_1005.dat", "Disk"), "");
     Reindex("Disk");
     EXPECT_EQ(LineCount(Search("files", "*zebra*", "Disk")), 1u);
+    // A count of changes set below zero by hand is not brought back to
+    // "unchanged" by the next change.
+    Sql(strCatalog,
+        "UPDATE name_index_meta SET value = -1 WHERE key = 'changes'; "
+        "UPDATE files SET file_name = 'quagga.txt' WHERE file_name = 'zebra_crossing.txt'");
+    EXPECT_EQ(LineCount(Search("files", "*quagga*", "Disk")), 1u);
+    Reindex("Disk");
 
     // A file moved to another directory by its dir_id: the directory's
     // path now finds it too.
