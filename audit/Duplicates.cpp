@@ -7,6 +7,8 @@
 #include "search/Search.h"
 
 #include <algorithm>
+#include <numeric>
+#include <string_view>
 
 namespace {
 
@@ -19,33 +21,56 @@ struct Candidate {
     int64_t nFileId;
 };
 
-// The groups' paths are read for this many members at a time.
-constexpr size_t kBatchMembers = 1 << 16;
+// The paths of a batch of members, one after another in one buffer.
+struct BatchPaths {
+    std::string strText;
+    std::vector<std::pair<size_t, size_t>> spans; // begin and length, by slot
 
-// Reads the paths of the wanted files of one catalog: (file id, slot in
-// paths) pairs, sorted by id.
-void ReadPaths(Database& database, bool bById, std::vector<std::pair<int64_t, size_t>>& wanted,
-               std::vector<std::string>& paths) {
-    if (bById) {
+    void Set(size_t nSlot, std::string_view dir, std::string_view name) {
+        const std::string strPath = FilePath(dir, name);
+        spans[nSlot] = {strText.size(), strPath.size()};
+        strText.append(strPath);
+    }
+    std::string Take(size_t nSlot) const {
+        return strText.substr(spans[nSlot].first, spans[nSlot].second);
+    }
+};
+
+// The paths of a batch of groups take about this much memory: the members
+// in a batch are as many as fit, by the length of the paths read before.
+constexpr size_t kBatchBytes = 32 << 20;
+constexpr size_t kFirstBatchMembers = 1 << 18;
+// Looking up one file by its id costs about as much as reading this many
+// rows in a pass over the catalog.
+constexpr size_t kLookupRows = 32;
+
+// Reads the paths of the wanted files of one catalog ((file id, slot) pairs,
+// sorted by id) into paths: each looked up by its id when they are few and
+// the id is the row id, else in one pass over the catalog.
+void ReadPaths(Database& database, bool bById, uint64_t nRows,
+               const std::vector<std::pair<int64_t, size_t>>& wanted, BatchPaths& paths) {
+    if (bById && wanted.size() * kLookupRows < nRows) {
         // The ids come in order, so the lookups walk the table forward.
         Statement lookup = database.Prepare(CatalogSql::kPathOfFileId);
         for (const auto& [nId, nSlot] : wanted) {
             lookup.BindInt64(1, nId);
             if (lookup.Step())
-                paths[nSlot] = FilePath(lookup.Text(0), lookup.Text(1));
+                paths.Set(nSlot, lookup.Text(0), lookup.Text(1));
             lookup.Reset();
         }
         return;
     }
-    // No index on the id (a catalog made elsewhere): one pass in id order.
+    Statement statement = database.Prepare(CatalogSql::kPathsOfFileIds);
+    statement.BindInt64(1, wanted.front().first);
+    statement.BindInt64(2, wanted.back().first);
     auto next = wanted.begin();
-    for (ResultSet rows(database.Prepare(CatalogSql::kPathsByFileId));
-         !rows.IsEOF() && next != wanted.end(); rows.MoveNext()) {
+    for (ResultSet rows(std::move(statement)); !rows.IsEOF() && next != wanted.end();
+         rows.MoveNext()) {
         const int64_t nId = rows.GetInt64(0);
         while (next != wanted.end() && next->first < nId)
             ++next;
         for (; next != wanted.end() && next->first == nId; ++next)
-            paths[next->second] = FilePath(rows.GetTextView(1), rows.GetTextView(2));
+            paths.Set(next->second, rows.GetTextView(1), rows.GetTextView(2));
     }
 }
 
@@ -54,11 +79,11 @@ void ReadPaths(Database& database, bool bById, std::vector<std::pair<int64_t, si
 uint64_t FindDuplicates(const std::vector<std::unique_ptr<Database>>& catalogs, int64_t nMinSize,
                         const std::function<void(const DuplicateGroup&)>& fnGroup) {
     // Room for every file at once: pages that stay unused are never touched.
-    uint64_t nRows = 0;
+    std::vector<uint64_t> rowCounts;
     for (const auto& pCatalog : catalogs)
-        nRows += static_cast<uint64_t>(pCatalog->QueryInt64(CatalogSql::kCountFiles));
+        rowCounts.push_back(static_cast<uint64_t>(pCatalog->QueryInt64(CatalogSql::kCountFiles)));
     std::vector<Candidate> candidates;
-    candidates.reserve(nRows);
+    candidates.reserve(std::accumulate(rowCounts.begin(), rowCounts.end(), uint64_t{0}));
     for (size_t k = 0; k < catalogs.size(); ++k) {
         Statement statement = catalogs[k]->Prepare(CatalogSql::kFilesWithChecksums);
         statement.BindInt64(1, std::max<int64_t>(nMinSize, 1));
@@ -112,16 +137,18 @@ uint64_t FindDuplicates(const std::vector<std::unique_ptr<Database>>& catalogs, 
     for (size_t k = 0; k < catalogs.size(); ++k)
         byId[k] = catalogs[k]->QueryInt64(CatalogSql::kFileIdIsRowId) > 0;
     std::vector<std::vector<std::pair<int64_t, size_t>>> wanted(catalogs.size());
-    std::vector<std::string> paths;
+    BatchPaths paths;
+    size_t nBatchMembers = kFirstBatchMembers;
     DuplicateGroup group;
     for (size_t nFirst = 0; nFirst < spans.size();) {
         // A batch of groups, their paths read one catalog at a time.
         size_t nLast = nFirst, nMembers = 0;
-        while (nLast < spans.size() && (nMembers == 0 || nMembers < kBatchMembers)) {
+        while (nLast < spans.size() && (nMembers == 0 || nMembers < nBatchMembers)) {
             nMembers += spans[nLast].nEnd - spans[nLast].nBegin;
             ++nLast;
         }
-        paths.assign(nMembers, std::string());
+        paths.strText.clear();
+        paths.spans.assign(nMembers, {0, 0});
         size_t nSlot = 0;
         for (size_t g = nFirst; g < nLast; ++g)
             for (size_t m = spans[g].nBegin; m < spans[g].nEnd; ++m)
@@ -130,7 +157,7 @@ uint64_t FindDuplicates(const std::vector<std::unique_ptr<Database>>& catalogs, 
             if (wanted[k].empty())
                 continue;
             std::sort(wanted[k].begin(), wanted[k].end());
-            ReadPaths(*catalogs[k], byId[k], wanted[k], paths);
+            ReadPaths(*catalogs[k], byId[k], rowCounts[k], wanted[k], paths);
             wanted[k].clear();
         }
         nSlot = 0;
@@ -140,9 +167,11 @@ uint64_t FindDuplicates(const std::vector<std::unique_ptr<Database>>& catalogs, 
             group.strChecksum = DigestToHex(candidates[span.nBegin].digest);
             group.members.clear();
             for (size_t m = span.nBegin; m < span.nEnd; ++m)
-                group.members.push_back({candidates[m].nCatalog, std::move(paths[nSlot++])});
+                group.members.push_back({candidates[m].nCatalog, paths.Take(nSlot++)});
             fnGroup(group);
         }
+        const size_t nPathBytes = std::max<size_t>(paths.strText.size() / nMembers, 1);
+        nBatchMembers = std::max<size_t>(kBatchBytes / nPathBytes, 1024);
         nFirst = nLast;
     }
     return spans.size();

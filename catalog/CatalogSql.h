@@ -75,11 +75,12 @@ inline constexpr const char* kFilesOfDirs =
 inline constexpr const char* kFilesWithChecksums =
     "SELECT file_id, file_size, md5_checksum FROM files "
     "WHERE md5_checksum IS NOT NULL AND file_size >= ?";
-inline constexpr const char* kPathsByFileId =
+// The paths of the files whose ids lie between two ids, in id order; the path
+// of one file by its id, and whether that id is the table's row id (so that
+// the lookup is quick: a catalog made elsewhere may lack it).
+inline constexpr const char* kPathsOfFileIds =
     "SELECT f.file_id, d.dir_name, f.file_name FROM files f, dirs d "
-    "WHERE d.dir_id = f.dir_id ORDER BY f.file_id";
-// The path of one file by its id, and whether that id is the table's row id
-// (so that the lookup is quick: a catalog made elsewhere may lack it).
+    "WHERE f.file_id BETWEEN ? AND ? AND d.dir_id = f.dir_id ORDER BY f.file_id";
 inline constexpr const char* kPathOfFileId = "SELECT d.dir_name, f.file_name FROM files f, dirs d "
                                              "WHERE f.file_id = ? AND d.dir_id = f.dir_id";
 inline constexpr const char* kFileIdIsRowId =
