@@ -182,6 +182,16 @@ public:
         return Entry().bHasChecksum &&
                HexToDigest(m_pBlock->Text(Entry().nChecksum, Entry().nChecksumLength), digest);
     }
+    // Whether both hold checksums that tell different contents.
+    bool OtherChecksum(const SideCursor& other) const {
+        if (!Entry().bHasChecksum || !other.Entry().bHasChecksum)
+            return false;
+        const std::string_view mine = m_pBlock->Text(Entry().nChecksum, Entry().nChecksumLength);
+        if (mine == other.m_pBlock->Text(other.Entry().nChecksum, other.Entry().nChecksumLength))
+            return false; // the same text: no need to read it
+        Md5Digest digest, otherDigest;
+        return Digest(digest) && other.Digest(otherDigest) && digest != otherDigest;
+    }
     void ChecksumText(std::string& strChecksum) const {
         Md5Digest digest;
         if (Digest(digest))
@@ -253,10 +263,7 @@ DiffCounts DiffCatalogs(Database& oldDb, Database& newDb, bool bWithFullPaths,
             continue;
         }
         if (!before.IsDirectory() && !after.IsDirectory()) {
-            Md5Digest oldDigest, newDigest;
-            const bool bModified =
-                before.Size() != after.Size() ||
-                (before.Digest(oldDigest) && after.Digest(newDigest) && oldDigest != newDigest);
+            const bool bModified = before.Size() != after.Size() || before.OtherChecksum(after);
             if (bModified) {
                 line.cStatus = 'M';
                 line.strPath.assign(after.Path());

@@ -170,8 +170,11 @@ uint64_t FindDuplicates(const std::vector<std::unique_ptr<Database>>& catalogs, 
                 group.members.push_back({candidates[m].nCatalog, paths.Take(nSlot++)});
             fnGroup(group);
         }
+        // The next batch by the length of these paths, its buffer made once
+        // (grown by appending, it could take twice what it holds).
         const size_t nPathBytes = std::max<size_t>(paths.strText.size() / nMembers, 1);
         nBatchMembers = std::max<size_t>(kBatchBytes / nPathBytes, 1024);
+        paths.strText.reserve(kBatchBytes + kBatchBytes / 8);
         nFirst = nLast;
     }
     return spans.size();
