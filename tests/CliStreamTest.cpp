@@ -52,7 +52,7 @@ CREATE TABLE catalog_info (key TEXT NOT NULL, value TEXT);""")
 db.execute("INSERT INTO catalog_info VALUES (?, ?)", ("start_dir", start))
 db.execute("INSERT INTO dirs VALUES (1, ?)", (start,))
 db.executemany("INSERT INTO dirs VALUES (?, ?)",
-               ((2 + d, "%s/%s folder %d" % (start, prefix, d)) for d in range(n // 20)))
+               ((2 + d, "%s/%s folder %d" % (start, prefix, d)) for d in range((n + 19) // 20)))
 db.executemany("INSERT INTO files VALUES (?, ?, ?, 4096, ?, ?)",
                ((i + 1, 2 + i // 20, "%s file %d.dat" % (prefix, i), "%032x" % (i * 2654435761), i)
                 for i in range(n)))
@@ -203,5 +203,15 @@ TEST_F(CliStreamTest, SearchDiffAndDuplicatesWriteAsTheyFindWithinLittleMemory) 
             << i;
     EXPECT_NE(result.strErr.find("300000 groups of duplicates, 600000 files"), std::string::npos)
         << result.strErr;
+    // A few copies of a large catalog's files: their paths are found by their ids.
+    ASSERT_TRUE(WriteCatalog(m_tree, m_cli.CatalogPath("Few"), "/mnt/few", "few", 2));
+    result = m_cli.Run({"duplicates", "Few", "Disk"}, strLimit + "exec \"$@\"");
+    EXPECT_EQ(result.nExit, 0) << result.strErr;
+    const std::string strSecond = "\t4096\t" + std::string(24, '0') + "9e3779b1\t";
+    EXPECT_EQ(result.strOut,
+              "/mnt/few/few folder 0/few file 0.dat\t4096\t" + std::string(32, '0') + "\tFew\n" +
+                  "/media/disk/disk folder 0/disk file 0.dat\t4096\t" + std::string(32, '0') +
+                  "\tDisk\n\n" + "/mnt/few/few folder 0/few file 1.dat" + strSecond + "Few\n" +
+                  "/media/disk/disk folder 0/disk file 1.dat" + strSecond + "Disk\n");
 }
 #endif
