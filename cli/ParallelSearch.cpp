@@ -21,7 +21,7 @@ constexpr size_t kChunkBytes = 1 << 16;
 // waits when they are more. At most kCatalogsAhead + 1 catalogs are searched
 // at once, so what waits stays small whatever the catalogs and however slow
 // the reader is.
-constexpr size_t kQueuedBytesPerCatalog = 8 << 20;
+constexpr size_t kQueuedBytesPerCatalog = 4 << 20;
 constexpr size_t kCatalogsAhead = 3;
 
 // What the search of one catalog has written so far, and how it ended.
