@@ -3,207 +3,287 @@
 #include "catalog/CatalogInfo.h"
 #include "catalog/CatalogSql.h"
 #include "catalog/Database.h"
+#include "catalog/PathBelowFunction.h"
 #include "catalog/ResultSet.h"
 #include "scan/Md5.h"
 #include "search/Search.h"
 
 #include <algorithm>
+#include <condition_variable>
+#include <deque>
+#include <exception>
+#include <memory>
+#include <mutex>
 #include <thread>
-#include <unordered_map>
+#include <vector>
 
 namespace {
 
-// A catalog's files as paths below its start directory, ordered so that two
-// catalogs can be walked side by side: by directory, then by name.
-struct TreeSide {
-    struct File {
-        uint32_t nDir; // rank of its directory in dirs
-        std::string strName;
-        int64_t nSize; // -1 when unknown
-        bool bHasDigest;
-        Md5Digest digest;
+// A stretch of one catalog's rows, in the order of their paths below its
+// start directory; the texts lie in one buffer.
+struct Block {
+    struct Entry {
+        uint32_t nPath, nPathLength;
+        uint32_t nStored, nStoredLength; // the full path as stored (when asked for)
+        uint32_t nChecksum, nChecksumLength;
+        int64_t nSize;
+        bool bHasSize, bHasChecksum, bDirectory;
     };
-    std::vector<std::string> dirs;     // relative paths, sorted; "" is the start directory
-    std::vector<std::string> fullDirs; // each one's path as stored
-    std::vector<File> files;           // sorted by (nDir, strName)
+    std::string strText;
+    std::vector<Entry> entries;
 
-    std::string FullPath(const File& file) const {
-        return FilePath(fullDirs[file.nDir], file.strName);
+    std::string_view Text(uint32_t nBegin, uint32_t nLength) const {
+        return std::string_view(strText).substr(nBegin, nLength);
+    }
+    uint32_t Append(std::string_view text) {
+        const auto nBegin = static_cast<uint32_t>(strText.size());
+        strText.append(text);
+        return nBegin;
     }
 };
 
-std::string ChecksumText(const TreeSide::File& file) {
-    return file.bHasDigest ? DigestToHex(file.digest) : std::string();
-}
+constexpr size_t kBlockEntries = 4096;
+constexpr size_t kBlockBytes = 1 << 20;
+constexpr size_t kBlocksAhead = 4;
 
-// The path of a directory relative to the start directory: "" for the start
-// itself; a directory outside it (a catalog made elsewhere) keeps its path.
-// Only whole names count: /database is not below /data.
-std::string RelativeDir(const std::string& strDir, const std::string& strStart) {
-    if (strDir.compare(0, strStart.size(), strStart) != 0)
-        return strDir;
-    if (strDir.size() != strStart.size() && strDir[strStart.size()] != '/' &&
-        (strStart.empty() || strStart.back() != '/'))
-        return strDir;
-    size_t nBegin = strStart.size();
-    while (nBegin < strDir.size() && strDir[nBegin] == '/')
-        ++nBegin;
-    return strDir.substr(nBegin);
-}
-
-TreeSide ReadSide(Database& database) {
-    TreeSide side;
-    // Only the start directory is wanted: no pass over every file for totals.
-    const std::string strStart = ReadCatalogInfo(database, false).strStartDir.value_or("");
-    struct DirRow {
-        std::string strRel, strFull;
-        int64_t nId;
-    };
-    std::vector<DirRow> dirRows;
-    std::unordered_map<int64_t, uint32_t> rankById; // the ranks are set once the paths are sorted
-    for (ResultSet rows(database.Prepare(CatalogSql::kAllDirs)); !rows.IsEOF(); rows.MoveNext()) {
-        const int64_t nId = rows.GetInt64(0);
-        if (!rankById.emplace(nId, 0).second)
-            continue; // an id given twice (a catalog made elsewhere): its first row stands
-        std::string strFull = rows.GetText(1);
-        std::string strRel = RelativeDir(strFull, strStart);
-        dirRows.push_back({std::move(strRel), std::move(strFull), nId});
-    }
-    std::sort(dirRows.begin(), dirRows.end(), [](const DirRow& a, const DirRow& b) {
-        return a.strRel != b.strRel ? a.strRel < b.strRel : a.nId < b.nId;
-    });
-    // Rows that come to the same relative path share one rank.
-    for (DirRow& row : dirRows) {
-        if (side.dirs.empty() || side.dirs.back() != row.strRel) {
-            side.dirs.push_back(std::move(row.strRel));
-            side.fullDirs.push_back(std::move(row.strFull));
+// Reads one catalog's directories and files on a thread of its own, in the
+// order of their paths below its start directory, and hands them over a few
+// blocks at a time, so that the engine's reading of each catalog runs beside
+// the comparison and what is held stays small.
+class SideReader {
+public:
+    // bWithNames reads the stored paths too.
+    SideReader(Database& database, bool bWithNames)
+        : m_database(database), m_bWithNames(bWithNames), m_thread([this] { Run(); }) {}
+    ~SideReader() {
+        {
+            std::lock_guard lock(m_mutex);
+            m_bStop = true;
         }
-        rankById[row.nId] = static_cast<uint32_t>(side.dirs.size() - 1);
+        m_cv.notify_all();
+        m_thread.join();
     }
-    for (ResultSet rows(database.Prepare(CatalogSql::kFilesOfDirs)); !rows.IsEOF();
-         rows.MoveNext()) {
-        const auto it = rankById.find(rows.GetInt64(0));
-        if (it == rankById.end())
-            continue; // a file of no directory: no path to compare by
-        TreeSide::File file{
-            it->second, rows.GetText(1), rows.IsNull(2) ? -1 : rows.GetInt64(2), false, {}};
-        if (!rows.IsNull(3))
-            file.bHasDigest = HexToDigest(rows.GetTextView(3), file.digest);
-        side.files.push_back(std::move(file));
-    }
-    std::sort(side.files.begin(), side.files.end(), [](const auto& a, const auto& b) {
-        return a.nDir != b.nDir ? a.nDir < b.nDir : a.strName < b.strName;
-    });
-    return side;
-}
+    SideReader(const SideReader&) = delete;
+    SideReader& operator=(const SideReader&) = delete;
 
-std::string JoinRelative(const std::string& strDir, const std::string& strName) {
-    return strDir.empty() ? strName : strDir + "/" + strName;
-}
+    // The next block, or null at the end; raises the error the reading met.
+    std::unique_ptr<Block> Next() {
+        std::unique_lock lock(m_mutex);
+        m_cv.wait(lock, [&] { return !m_blocks.empty() || m_bDone; });
+        if (m_blocks.empty()) {
+            if (m_error)
+                std::rethrow_exception(m_error);
+            return nullptr;
+        }
+        std::unique_ptr<Block> pBlock = std::move(m_blocks.front());
+        m_blocks.pop_front();
+        m_cv.notify_all();
+        return pBlock;
+    }
+
+private:
+    void Run() {
+        try {
+            Read();
+        } catch (...) {
+            std::lock_guard lock(m_mutex);
+            m_error = std::current_exception();
+        }
+        std::lock_guard lock(m_mutex);
+        m_bDone = true;
+        m_cv.notify_all();
+    }
+
+    void Read() {
+        RegisterPathBelowFunction(m_database);
+        // Only the start directory is wanted: no pass over every file for totals.
+        const std::string strStart = ReadCatalogInfo(m_database, false).strStartDir.value_or("");
+        Statement statement =
+            m_database.Prepare(m_bWithNames ? CatalogSql::kEntriesWithNamesByPathBelow
+                                            : CatalogSql::kEntriesByPathBelow);
+        statement.BindText(1, strStart);
+        std::string strLast;
+        bool bHasLast = false;
+        auto pBlock = std::make_unique<Block>();
+        for (ResultSet rows(std::move(statement)); !rows.IsEOF(); rows.MoveNext()) {
+            // The start directory has no path; two rows that come to the same
+            // path (a catalog made elsewhere) are one, the first standing.
+            if (rows.IsNull(0))
+                continue;
+            const std::string_view path = rows.GetTextView(0);
+            if (bHasLast && path == strLast)
+                continue;
+            strLast.assign(path);
+            bHasLast = true;
+            Block::Entry entry{};
+            entry.nPathLength = static_cast<uint32_t>(path.size());
+            entry.nPath = pBlock->Append(path);
+            entry.bDirectory = rows.GetInt64(1) != 0;
+            entry.bHasSize = !rows.IsNull(2);
+            entry.nSize = entry.bHasSize ? rows.GetInt64(2) : 0;
+            entry.bHasChecksum = !rows.IsNull(3);
+            if (entry.bHasChecksum) {
+                const std::string_view checksum = rows.GetTextView(3);
+                entry.nChecksumLength = static_cast<uint32_t>(checksum.size());
+                entry.nChecksum = pBlock->Append(checksum);
+            }
+            if (m_bWithNames) {
+                const std::string strStored =
+                    entry.bDirectory ? rows.GetText(5)
+                                     : FilePath(rows.GetTextView(5), rows.GetTextView(6));
+                entry.nStoredLength = static_cast<uint32_t>(strStored.size());
+                entry.nStored = pBlock->Append(strStored);
+            }
+            pBlock->entries.push_back(entry);
+            if (pBlock->entries.size() >= kBlockEntries || pBlock->strText.size() >= kBlockBytes) {
+                if (!Hand(std::move(pBlock)))
+                    return;
+                pBlock = std::make_unique<Block>();
+            }
+        }
+        if (!pBlock->entries.empty())
+            Hand(std::move(pBlock));
+    }
+
+    // False when the comparison was given up.
+    bool Hand(std::unique_ptr<Block> pBlock) {
+        std::unique_lock lock(m_mutex);
+        m_cv.wait(lock, [&] { return m_bStop || m_blocks.size() < kBlocksAhead; });
+        if (m_bStop)
+            return false;
+        m_blocks.push_back(std::move(pBlock));
+        m_cv.notify_all();
+        return true;
+    }
+
+    Database& m_database;
+    const bool m_bWithNames;
+    std::mutex m_mutex;
+    std::condition_variable m_cv;
+    std::deque<std::unique_ptr<Block>> m_blocks;
+    bool m_bDone = false, m_bStop = false;
+    std::exception_ptr m_error;
+    std::thread m_thread; // last: it starts once everything else is there
+};
+
+// The comparison's place in one catalog's rows.
+class SideCursor {
+public:
+    explicit SideCursor(SideReader& reader) : m_reader(reader) { Load(); }
+
+    bool AtEnd() const { return !m_pBlock; }
+    std::string_view Path() const { return m_pBlock->Text(Entry().nPath, Entry().nPathLength); }
+    bool IsDirectory() const { return Entry().bDirectory; }
+    std::optional<int64_t> Size() const {
+        return Entry().bHasSize ? std::optional<int64_t>(Entry().nSize) : std::nullopt;
+    }
+    // The stored checksum as a digest; false when there is none (or no valid one).
+    bool Digest(Md5Digest& digest) const {
+        return Entry().bHasChecksum &&
+               HexToDigest(m_pBlock->Text(Entry().nChecksum, Entry().nChecksumLength), digest);
+    }
+    // Whether both hold checksums that tell different contents.
+    bool OtherChecksum(const SideCursor& other) const {
+        if (!Entry().bHasChecksum || !other.Entry().bHasChecksum)
+            return false;
+        const std::string_view mine = m_pBlock->Text(Entry().nChecksum, Entry().nChecksumLength);
+        if (mine == other.m_pBlock->Text(other.Entry().nChecksum, other.Entry().nChecksumLength))
+            return false; // the same text: no need to read it
+        Md5Digest digest, otherDigest;
+        return Digest(digest) && other.Digest(otherDigest) && digest != otherDigest;
+    }
+    void ChecksumText(std::string& strChecksum) const {
+        Md5Digest digest;
+        if (Digest(digest))
+            strChecksum = DigestToHex(digest);
+        else
+            strChecksum.clear();
+    }
+    void FullPath(std::string& strPath) const {
+        strPath.assign(m_pBlock->Text(Entry().nStored, Entry().nStoredLength));
+    }
+    void Next() {
+        if (++m_nEntry == m_pBlock->entries.size())
+            Load();
+    }
+
+private:
+    const Block::Entry& Entry() const { return m_pBlock->entries[m_nEntry]; }
+    void Load() {
+        m_pBlock = m_reader.Next();
+        m_nEntry = 0;
+    }
+
+    SideReader& m_reader;
+    std::unique_ptr<Block> m_pBlock;
+    size_t m_nEntry = 0;
+};
 
 } // namespace
 
-std::vector<DiffLine> DiffCatalogs(Database& oldDb, Database& newDb, DiffCounts& counts) {
-    counts = DiffCounts{};
-    // The two catalogs are read and sorted side by side.
-    TreeSide newSide;
-    std::exception_ptr newError;
-    std::thread reader([&] {
-        try {
-            newSide = ReadSide(newDb);
-        } catch (...) {
-            newError = std::current_exception();
-        }
-    });
-    TreeSide oldSide;
-    try {
-        oldSide = ReadSide(oldDb);
-    } catch (...) {
-        reader.join();
-        throw;
-    }
-    reader.join();
-    if (newError)
-        std::rethrow_exception(newError);
+DiffCounts DiffCatalogs(Database& oldDb, Database& newDb, bool bWithFullPaths,
+                        const std::function<void(const DiffLine&)>& fnLine) {
+    DiffCounts counts;
+    // Both catalogs are sorted and read at once, each on its own thread.
+    SideReader oldReader(oldDb, bWithFullPaths), newReader(newDb, bWithFullPaths);
+    SideCursor before(oldReader), after(newReader);
 
-    std::vector<DiffLine> lines;
-    auto addLine = [&](char cStatus, std::string strPath, bool bDirectory) -> DiffLine& {
-        DiffLine& line = lines.emplace_back();
-        line.cStatus = cStatus;
-        line.strPath = std::move(strPath);
-        line.bDirectory = bDirectory;
-        return line;
-    };
-    // Directories on one side only.
-    auto oneSidedDir = [&](const TreeSide& side, std::vector<std::string>::const_iterator dir,
-                           bool bOld) {
-        if (dir->empty())
-            return; // the start directory
-        DiffLine& line = addLine(bOld ? 'D' : 'A', *dir + "/", true);
-        (bOld ? line.strOldPath : line.strNewPath) = side.fullDirs[dir - side.dirs.begin()];
-        ++(bOld ? counts.nDirsDeleted : counts.nDirsAdded);
-    };
-    auto oldDir = oldSide.dirs.cbegin(), newDir = newSide.dirs.cbegin();
-    while (oldDir != oldSide.dirs.cend() || newDir != newSide.dirs.cend()) {
-        if (newDir == newSide.dirs.cend() || (oldDir != oldSide.dirs.cend() && *oldDir < *newDir)) {
-            oneSidedDir(oldSide, oldDir++, true);
-        } else if (oldDir == oldSide.dirs.cend() || *newDir < *oldDir) {
-            oneSidedDir(newSide, newDir++, false);
-        } else {
-            ++oldDir;
-            ++newDir;
+    DiffLine line;
+    auto oneSided = [&](const SideCursor& side, bool bOld) {
+        line.cStatus = bOld ? 'D' : 'A';
+        line.strPath.assign(side.Path());
+        line.bDirectory = side.IsDirectory();
+        line.nOldSize = line.nNewSize = std::nullopt;
+        if (!line.bDirectory)
+            (bOld ? line.nOldSize : line.nNewSize) = side.Size();
+        if (bWithFullPaths) {
+            side.FullPath(bOld ? line.strOldPath : line.strNewPath);
+            (bOld ? line.strNewPath : line.strOldPath).clear();
+            side.ChecksumText(bOld ? line.strOldChecksum : line.strNewChecksum);
+            (bOld ? line.strNewChecksum : line.strOldChecksum).clear();
         }
-    }
-    // Files, by (directory path, name) on both sides.
-    auto key = [](const TreeSide& side, const TreeSide::File& file) {
-        return std::pair<const std::string&, const std::string&>(side.dirs[file.nDir],
-                                                                 file.strName);
+        if (line.bDirectory)
+            ++(bOld ? counts.nDirsDeleted : counts.nDirsAdded);
+        else
+            ++(bOld ? counts.nFilesDeleted : counts.nFilesAdded);
+        fnLine(line);
     };
-    auto size = [](const TreeSide::File& file) {
-        return file.nSize < 0 ? std::optional<int64_t>() : std::optional<int64_t>(file.nSize);
-    };
-    auto oneSidedFile = [&](const TreeSide& side, const TreeSide::File& file, bool bOld) {
-        DiffLine& line =
-            addLine(bOld ? 'D' : 'A', JoinRelative(side.dirs[file.nDir], file.strName), false);
-        (bOld ? line.nOldSize : line.nNewSize) = size(file);
-        (bOld ? line.strOldPath : line.strNewPath) = side.FullPath(file);
-        (bOld ? line.strOldChecksum : line.strNewChecksum) = ChecksumText(file);
-        ++(bOld ? counts.nFilesDeleted : counts.nFilesAdded);
-    };
-    size_t i = 0, j = 0;
-    while (i < oldSide.files.size() || j < newSide.files.size()) {
-        const bool bOldFirst = j == newSide.files.size() ||
-                               (i < oldSide.files.size() &&
-                                key(oldSide, oldSide.files[i]) < key(newSide, newSide.files[j]));
-        const bool bNewFirst =
-            !bOldFirst && (i == oldSide.files.size() ||
-                           key(newSide, newSide.files[j]) < key(oldSide, oldSide.files[i]));
-        if (bOldFirst) {
-            oneSidedFile(oldSide, oldSide.files[i++], true);
-        } else if (bNewFirst) {
-            oneSidedFile(newSide, newSide.files[j++], false);
-        } else {
-            const auto& before = oldSide.files[i++];
-            const auto& after = newSide.files[j++];
-            const bool bModified =
-                before.nSize != after.nSize ||
-                (before.bHasDigest && after.bHasDigest && before.digest != after.digest);
+    while (!before.AtEnd() || !after.AtEnd()) {
+        const int nOrder = before.AtEnd()  ? 1
+                           : after.AtEnd() ? -1
+                                           : before.Path().compare(after.Path());
+        if (nOrder < 0) {
+            oneSided(before, true);
+            before.Next();
+            continue;
+        }
+        if (nOrder > 0) {
+            oneSided(after, false);
+            after.Next();
+            continue;
+        }
+        if (!before.IsDirectory() && !after.IsDirectory()) {
+            const bool bModified = before.Size() != after.Size() || before.OtherChecksum(after);
             if (bModified) {
-                DiffLine& line =
-                    addLine('M', JoinRelative(newSide.dirs[after.nDir], after.strName), false);
-                line.nOldSize = size(before);
-                line.nNewSize = size(after);
-                line.strOldPath = oldSide.FullPath(before);
-                line.strNewPath = newSide.FullPath(after);
-                line.strOldChecksum = ChecksumText(before);
-                line.strNewChecksum = ChecksumText(after);
+                line.cStatus = 'M';
+                line.strPath.assign(after.Path());
+                line.bDirectory = false;
+                line.nOldSize = before.Size();
+                line.nNewSize = after.Size();
+                if (bWithFullPaths) {
+                    before.FullPath(line.strOldPath);
+                    after.FullPath(line.strNewPath);
+                    before.ChecksumText(line.strOldChecksum);
+                    after.ChecksumText(line.strNewChecksum);
+                }
                 ++counts.nFilesModified;
+                fnLine(line);
             }
         }
+        before.Next();
+        after.Next();
     }
-    std::sort(lines.begin(), lines.end(),
-              [](const DiffLine& a, const DiffLine& b) { return a.strPath < b.strPath; });
-    return lines;
+    return counts;
 }
 
 ContentCounts

@@ -4,7 +4,6 @@
 #include <functional>
 #include <optional>
 #include <string>
-#include <vector>
 
 class Database;
 
@@ -17,7 +16,8 @@ struct DiffLine {
     bool bDirectory = false;
     std::optional<int64_t> nOldSize, nNewSize; // files only
     // Where it is on each side: the full paths as the catalogs hold them
-    // (empty on the side it is missing from), and the stored checksums.
+    // (empty on the side it is missing from), and the stored checksums; only
+    // when asked for.
     std::string strOldPath, strNewPath;
     std::string strOldChecksum, strNewChecksum;
 };
@@ -30,11 +30,17 @@ struct DiffCounts {
     }
 };
 
-// Compares the open catalogs oldDb and newDb. A file is modified when its
-// size differs, or both catalogs hold a checksum for it and they differ.
-// Directories that exist on one side only are differences too. The lines
-// come sorted by path. Raises EngineError.
-std::vector<DiffLine> DiffCatalogs(Database& oldDb, Database& newDb, DiffCounts& counts);
+// Compares the open catalogs oldDb and newDb and passes fnLine each
+// difference as it is found, in the byte order of the paths (the line lasts
+// only for the call; its full paths and checksums are filled in only with
+// bWithFullPaths). Paths are compared in their normal form (NormalPath),
+// so start directories typed as "/t/x", "//t/x" or "/t/x/" compare alike. A
+// file is modified when its size differs, or both catalogs hold a checksum
+// for it and they differ. Directories that exist on one side only are
+// differences too. Holds no more than a row of each catalog at a time.
+// Raises EngineError (also from fnLine).
+DiffCounts DiffCatalogs(Database& oldDb, Database& newDb, bool bWithFullPaths,
+                        const std::function<void(const DiffLine&)>& fnLine);
 
 // What "is everything of the old catalog somewhere in the new one?" found.
 struct ContentCounts {

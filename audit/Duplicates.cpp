@@ -7,6 +7,8 @@
 #include "search/Search.h"
 
 #include <algorithm>
+#include <numeric>
+#include <string_view>
 
 namespace {
 
@@ -19,11 +21,69 @@ struct Candidate {
     int64_t nFileId;
 };
 
+// The paths of a batch of members, one after another in one buffer.
+struct BatchPaths {
+    std::string strText;
+    std::vector<std::pair<size_t, size_t>> spans; // begin and length, by slot
+
+    void Set(size_t nSlot, std::string_view dir, std::string_view name) {
+        const std::string strPath = FilePath(dir, name);
+        spans[nSlot] = {strText.size(), strPath.size()};
+        strText.append(strPath);
+    }
+    std::string Take(size_t nSlot) const {
+        return strText.substr(spans[nSlot].first, spans[nSlot].second);
+    }
+};
+
+// The paths of a batch of groups take about this much memory: the members
+// in a batch are as many as fit, by the length of the paths read before.
+constexpr size_t kBatchBytes = 32 << 20;
+constexpr size_t kFirstBatchMembers = 1 << 18;
+// Looking up one file by its id costs about as much as reading this many
+// rows in a pass over the catalog.
+constexpr size_t kLookupRows = 32;
+
+// Reads the paths of the wanted files of one catalog ((file id, slot) pairs,
+// sorted by id) into paths: each looked up by its id when they are few and
+// the id is the row id, else in one pass over the catalog.
+void ReadPaths(Database& database, bool bById, uint64_t nRows,
+               const std::vector<std::pair<int64_t, size_t>>& wanted, BatchPaths& paths) {
+    if (bById && wanted.size() * kLookupRows < nRows) {
+        // The ids come in order, so the lookups walk the table forward.
+        Statement lookup = database.Prepare(CatalogSql::kPathOfFileId);
+        for (const auto& [nId, nSlot] : wanted) {
+            lookup.BindInt64(1, nId);
+            if (lookup.Step())
+                paths.Set(nSlot, lookup.Text(0), lookup.Text(1));
+            lookup.Reset();
+        }
+        return;
+    }
+    Statement statement = database.Prepare(CatalogSql::kPathsOfFileIds);
+    statement.BindInt64(1, wanted.front().first);
+    statement.BindInt64(2, wanted.back().first);
+    auto next = wanted.begin();
+    for (ResultSet rows(std::move(statement)); !rows.IsEOF() && next != wanted.end();
+         rows.MoveNext()) {
+        const int64_t nId = rows.GetInt64(0);
+        while (next != wanted.end() && next->first < nId)
+            ++next;
+        for (; next != wanted.end() && next->first == nId; ++next)
+            paths.Set(next->second, rows.GetTextView(1), rows.GetTextView(2));
+    }
+}
+
 } // namespace
 
-std::vector<DuplicateGroup> FindDuplicates(const std::vector<std::unique_ptr<Database>>& catalogs,
-                                           int64_t nMinSize) {
+uint64_t FindDuplicates(const std::vector<std::unique_ptr<Database>>& catalogs, int64_t nMinSize,
+                        const std::function<void(const DuplicateGroup&)>& fnGroup) {
+    // Room for every file at once: pages that stay unused are never touched.
+    std::vector<uint64_t> rowCounts;
+    for (const auto& pCatalog : catalogs)
+        rowCounts.push_back(static_cast<uint64_t>(pCatalog->QueryInt64(CatalogSql::kCountFiles)));
     std::vector<Candidate> candidates;
+    candidates.reserve(std::accumulate(rowCounts.begin(), rowCounts.end(), uint64_t{0}));
     for (size_t k = 0; k < catalogs.size(); ++k) {
         Statement statement = catalogs[k]->Prepare(CatalogSql::kFilesWithChecksums);
         statement.BindInt64(1, std::max<int64_t>(nMinSize, 1));
@@ -44,53 +104,78 @@ std::vector<DuplicateGroup> FindDuplicates(const std::vector<std::unique_ptr<Dat
         return a.nCatalog != b.nCatalog ? a.nCatalog < b.nCatalog : a.nFileId < b.nFileId;
     });
 
-    // The groups, by the candidates they hold; the paths are read after.
-    std::vector<std::pair<size_t, size_t>> spans;
+    // Only the members of groups stay, each group as a stretch of them.
+    struct Span {
+        size_t nBegin, nEnd;
+        uint64_t Waste(const std::vector<Candidate>& members) const {
+            return static_cast<uint64_t>(members[nBegin].nSize) * (nEnd - nBegin - 1);
+        }
+    };
+    std::vector<Span> spans;
+    size_t nKept = 0;
     for (size_t i = 0; i < candidates.size();) {
         size_t nEnd = i + 1;
         while (nEnd < candidates.size() && sameContent(candidates[i], candidates[nEnd]))
             ++nEnd;
-        if (nEnd - i > 1)
-            spans.emplace_back(i, nEnd);
+        if (nEnd - i > 1) {
+            spans.push_back({nKept, nKept + (nEnd - i)});
+            for (size_t m = i; m < nEnd; ++m)
+                candidates[nKept++] = candidates[m];
+        }
         i = nEnd;
     }
-    // One pass over each catalog's files in their order picks the paths of
-    // the members: far cheaper than a lookup each when there are many.
+    candidates.resize(nKept);
+    // By waste, then by size; a stable sort keeps the checksums in order.
+    std::stable_sort(spans.begin(), spans.end(), [&](const Span& a, const Span& b) {
+        const uint64_t nWasteA = a.Waste(candidates), nWasteB = b.Waste(candidates);
+        if (nWasteA != nWasteB)
+            return nWasteA > nWasteB;
+        return candidates[a.nBegin].nSize > candidates[b.nBegin].nSize;
+    });
+
+    std::vector<bool> byId(catalogs.size());
+    for (size_t k = 0; k < catalogs.size(); ++k)
+        byId[k] = catalogs[k]->QueryInt64(CatalogSql::kFileIdIsRowId) > 0;
     std::vector<std::vector<std::pair<int64_t, size_t>>> wanted(catalogs.size());
-    for (const auto& [nBegin, nEnd] : spans)
-        for (size_t m = nBegin; m < nEnd; ++m)
-            wanted[candidates[m].nCatalog].emplace_back(candidates[m].nFileId, m);
-    std::vector<std::string> paths(candidates.size());
-    for (size_t k = 0; k < catalogs.size(); ++k) {
-        std::vector<std::pair<int64_t, size_t>>& ids = wanted[k];
-        if (ids.empty())
-            continue;
-        std::sort(ids.begin(), ids.end());
-        auto next = ids.begin();
-        for (ResultSet rows(catalogs[k]->Prepare(CatalogSql::kPathsByFileId));
-             !rows.IsEOF() && next != ids.end(); rows.MoveNext()) {
-            const int64_t nId = rows.GetInt64(0);
-            while (next != ids.end() && next->first < nId)
-                ++next;
-            for (; next != ids.end() && next->first == nId; ++next)
-                paths[next->second] = FilePath(rows.GetTextView(1), rows.GetTextView(2));
+    BatchPaths paths;
+    size_t nBatchMembers = kFirstBatchMembers;
+    DuplicateGroup group;
+    for (size_t nFirst = 0; nFirst < spans.size();) {
+        // A batch of groups, their paths read one catalog at a time.
+        size_t nLast = nFirst, nMembers = 0;
+        while (nLast < spans.size() && (nMembers == 0 || nMembers < nBatchMembers)) {
+            nMembers += spans[nLast].nEnd - spans[nLast].nBegin;
+            ++nLast;
         }
+        paths.strText.clear();
+        paths.spans.assign(nMembers, {0, 0});
+        size_t nSlot = 0;
+        for (size_t g = nFirst; g < nLast; ++g)
+            for (size_t m = spans[g].nBegin; m < spans[g].nEnd; ++m)
+                wanted[candidates[m].nCatalog].emplace_back(candidates[m].nFileId, nSlot++);
+        for (size_t k = 0; k < catalogs.size(); ++k) {
+            if (wanted[k].empty())
+                continue;
+            std::sort(wanted[k].begin(), wanted[k].end());
+            ReadPaths(*catalogs[k], byId[k], rowCounts[k], wanted[k], paths);
+            wanted[k].clear();
+        }
+        nSlot = 0;
+        for (size_t g = nFirst; g < nLast; ++g) {
+            const Span& span = spans[g];
+            group.nSize = candidates[span.nBegin].nSize;
+            group.strChecksum = DigestToHex(candidates[span.nBegin].digest);
+            group.members.clear();
+            for (size_t m = span.nBegin; m < span.nEnd; ++m)
+                group.members.push_back({candidates[m].nCatalog, paths.Take(nSlot++)});
+            fnGroup(group);
+        }
+        // The next batch by the length of these paths, its buffer made once
+        // (grown by appending, it could take twice what it holds).
+        const size_t nPathBytes = std::max<size_t>(paths.strText.size() / nMembers, 1);
+        nBatchMembers = std::max<size_t>(kBatchBytes / nPathBytes, 1024);
+        paths.strText.reserve(kBatchBytes + kBatchBytes / 8);
+        nFirst = nLast;
     }
-    std::vector<DuplicateGroup> groups;
-    groups.reserve(spans.size());
-    for (const auto& [nBegin, nEnd] : spans) {
-        DuplicateGroup group;
-        group.nSize = candidates[nBegin].nSize;
-        group.strChecksum = DigestToHex(candidates[nBegin].digest);
-        for (size_t m = nBegin; m < nEnd; ++m)
-            group.members.push_back({candidates[m].nCatalog, std::move(paths[m])});
-        groups.push_back(std::move(group));
-    }
-    std::stable_sort(
-        groups.begin(), groups.end(), [](const DuplicateGroup& a, const DuplicateGroup& b) {
-            if (a.Waste() != b.Waste())
-                return a.Waste() > b.Waste();
-            return a.nSize != b.nSize ? a.nSize > b.nSize : a.strChecksum < b.strChecksum;
-        });
-    return groups;
+    return spans.size();
 }

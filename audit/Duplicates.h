@@ -3,6 +3,7 @@
 #include "catalog/ByteTotal.h"
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -23,9 +24,13 @@ struct DuplicateGroup {
     ByteTotal Waste() const { return static_cast<ByteTotal>(nSize) * (members.size() - 1); }
 };
 
-// The groups of duplicate files across the open catalogs, the group that
-// wastes most first (then by size, then checksum). Files without a checksum
-// are never duplicates, and files smaller than nMinSize bytes (or empty,
-// which free nothing) are left out. Raises EngineError.
-std::vector<DuplicateGroup> FindDuplicates(const std::vector<std::unique_ptr<Database>>& catalogs,
-                                           int64_t nMinSize);
+// Finds the groups of duplicate files across the open catalogs and passes
+// them to fnGroup one at a time, the group that wastes most first (then by
+// size, then checksum); a group lasts only for the call. Files without a
+// checksum are never duplicates, and files smaller than nMinSize bytes (or
+// empty, which free nothing) are left out. The paths are read a batch of
+// groups at a time, so what is held is a few dozen bytes a file with a
+// checksum. Returns the number of groups. Raises EngineError (also from
+// fnGroup).
+uint64_t FindDuplicates(const std::vector<std::unique_ptr<Database>>& catalogs, int64_t nMinSize,
+                        const std::function<void(const DuplicateGroup&)>& fnGroup);

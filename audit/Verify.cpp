@@ -6,6 +6,7 @@
 #include "catalog/ResultSet.h"
 #include "scan/DirectoryReader.h"
 #include "scan/FileChecksum.h"
+#include "scan/Paths.h"
 #include "search/Search.h"
 
 #include <cerrno>
@@ -52,12 +53,14 @@ VerifyResult ResultOfMissing(int nErr) {
 // The directory whose files are being checked, opened once for all of them.
 class DirectoryAtHand {
 public:
-    // The open directory strPath; -1 with the errno of the failure.
-    int Get(const std::string& strPath) {
+    // The open directory strPath (in its normal form, so every spelling of
+    // one directory opens it once); -1 with the errno of the failure.
+    int Get(std::string_view path) {
+        std::string strPath = NormalPath(path);
         if (!m_bOpened || strPath != m_strPath) {
-            m_strPath = strPath;
+            m_strPath = std::move(strPath);
             m_bOpened = true;
-            m_fd = OpenDirectoryPath(strPath);
+            m_fd = OpenDirectoryPath(m_strPath);
             m_nError = m_fd.IsValid() ? 0 : errno;
         }
         errno = m_nError;

@@ -13,6 +13,15 @@
 //   kestrel-bench index [--files N]    reindex and indexed searches vs
 //                                      plocate-build and plocate, on the same
 //                                      paths; 20 catalogs at once
+//   kestrel-bench slow-reader          peak memory of search --format json '*'
+//                [--files N] [--sleep S] into a pipe read only after S
+//                                      seconds, 1 and 5 catalogs, vs the same
+//                                      search into /dev/null
+//   kestrel-bench diff-all [--files N] diff of two catalogs that differ in
+//                                      every path vs sort + comm of the lists
+//   kestrel-bench duplicates-all       duplicates of two catalogs holding
+//                [--files N]           the same contents, all of one size, vs
+//                                      one sqlite3 SELECT over the same rows
 //
 // Inputs are generated in a temporary folder ($TMPDIR or /tmp) and removed
 // afterwards; every command runs once to warm the caches, then the best of
@@ -27,6 +36,7 @@
 #include "scan/FileChecksum.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -43,6 +53,7 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
+#include <tuple>
 #include <unistd.h>
 #include <vector>
 
@@ -647,6 +658,219 @@ int BenchIndex(uint64_t nFiles) {
     return 0;
 }
 
+// A catalog of nFiles files below strStart, written directly, in folders of
+// 20 within areas of 1000 folders: folder and file names begin with
+// strPrefix. Each file has nSize bytes (0: sizes vary) and the checksum of its
+// number. When pList is given, the files' paths below the start go there, one
+// a line, in the order written.
+void MakeStreamCatalog(const std::string& strPath, uint64_t nFiles, const std::string& strStart,
+                       const std::string& strPrefix, int64_t nSize, FILE* pList = nullptr) {
+    Database database;
+    CreateCatalog(database, strPath);
+    database.Execute("PRAGMA synchronous=OFF");
+    database.BeginTransaction();
+    SetCatalogInfo(database, CatalogInfoKey::kStartDir, strStart);
+    RowAppender dirs(database, CatalogSql::kInsertDir);
+    RowAppender files(database, CatalogSql::kInsertFile);
+    dirs.Append({std::string_view(strStart)});
+    int64_t nDirId = 0;
+    std::string strRel;
+    char szHex[33];
+    for (uint64_t i = 0; i < nFiles; ++i) {
+        if (i % 20000 == 0)
+            dirs.Append({std::string_view(strStart + "/" + strPrefix + " area " +
+                                          std::to_string(i / 20000))});
+        if (i % 20 == 0) {
+            strRel = strPrefix + " area " + std::to_string(i / 20000) + "/" + strPrefix +
+                     " folder " + std::to_string(i / 20);
+            nDirId = dirs.Append({std::string_view(strStart + "/" + strRel)});
+        }
+        std::snprintf(szHex, sizeof szHex, "%016llx%016llx",
+                      static_cast<unsigned long long>(i * 0x9E3779B97F4A7C15ull),
+                      static_cast<unsigned long long>(i));
+        const std::string strName = strPrefix + " file " + std::to_string(i) + ".dat";
+        files.Append({nDirId, std::string_view(strName),
+                      nSize > 0 ? nSize : static_cast<int64_t>(i % 100000) + 1,
+                      std::string_view(szHex), static_cast<int64_t>(i)});
+        if (pList)
+            std::fprintf(pList, "%s/%s\n", strRel.c_str(), strName.c_str());
+    }
+    database.Commit();
+}
+
+// Runs a command whose output goes into a pipe that is read only after
+// dSleep seconds, as by a reader that is busy; returns time, peak memory,
+// status, and the bytes read through nBytes.
+RunResult RunIntoSlowReader(const std::vector<std::string>& args,
+                            const std::vector<std::string>& env, double dSleep, uint64_t& nBytes) {
+    int fds[2];
+    if (::pipe(fds) != 0)
+        Die("pipe failed");
+    const auto tStart = std::chrono::steady_clock::now();
+    const pid_t pid = ::fork();
+    if (pid < 0)
+        Die("fork failed");
+    if (pid == 0) {
+        ::dup2(fds[1], STDOUT_FILENO);
+        ::close(fds[0]);
+        ::close(fds[1]);
+        const int nNull = ::open("/dev/null", O_WRONLY);
+        ::dup2(nNull, STDERR_FILENO);
+        for (const std::string& strVar : env)
+            ::putenv(const_cast<char*>(strVar.c_str()));
+        std::vector<char*> argv;
+        for (const std::string& strArg : args)
+            argv.push_back(const_cast<char*>(strArg.c_str()));
+        argv.push_back(nullptr);
+        ::execvp(argv[0], argv.data());
+        std::_Exit(127);
+    }
+    ::close(fds[1]);
+    std::this_thread::sleep_for(std::chrono::duration<double>(dSleep));
+    std::vector<char> buffer(1 << 20);
+    nBytes = 0;
+    for (ssize_t n; (n = ::read(fds[0], buffer.data(), buffer.size())) != 0;) {
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            Die("reading the pipe failed");
+        nBytes += static_cast<uint64_t>(n);
+    }
+    ::close(fds[0]);
+    int nStatus = 0;
+    rusage usage{};
+    ::wait4(pid, &nStatus, 0, &usage);
+    RunResult result;
+    result.dSeconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - tStart).count();
+    result.nPeakKb = usage.ru_maxrss;
+    result.nExit = WIFEXITED(nStatus) ? WEXITSTATUS(nStatus) : -1;
+    return result;
+}
+
+int BenchSlowReader(uint64_t nFiles, double dSleep) {
+    const std::string strWork = MakeTempDir("kestrel-bench");
+    const auto env = CliEnv(strWork);
+    const std::string strData = strWork + "/data/kestrel";
+    std::filesystem::create_directories(strData);
+    std::printf("making a catalog of %llu files...\n", static_cast<unsigned long long>(nFiles));
+    std::fflush(stdout);
+    MakeStreamCatalog(strData + "/c0.mdb", nFiles, "/media/disk", "item", 0);
+    for (int k = 1; k < 5; ++k)
+        std::filesystem::copy_file(strData + "/c0.mdb",
+                                   strData + "/c" + std::to_string(k) + ".mdb");
+    double dWorstMiB = 0;
+    for (const int nCatalogs : {1, 5}) {
+        std::vector<std::string> command = {KESTREL_CLI_PATH, "search", "--format", "json", "*"};
+        for (int k = 0; k < nCatalogs; ++k)
+            command.push_back("c" + std::to_string(k));
+        const std::string strWhat = "search --format json '*', " + std::to_string(nCatalogs) +
+                                    (nCatalogs == 1 ? " catalog" : " catalogs");
+        const RunResult fast =
+            Best(strWhat + " > /dev/null", [&] { return RunCommand(command, env); });
+        uint64_t nBytes = 0;
+        const RunResult slow = RunIntoSlowReader(command, env, dSleep, nBytes);
+        if (slow.nExit != 0)
+            Die("the search into a slow reader failed with status " + std::to_string(slow.nExit));
+        const double dSlowMiB = slow.nPeakKb / 1024.0;
+        std::printf("  %-52s %8.3f s  peak %7.1f MiB\n",
+                    (strWhat + " | (sleep " + std::to_string(int(dSleep)) + "; cat)").c_str(),
+                    slow.dSeconds, dSlowMiB);
+        std::printf("    %.1f MiB of output; peak ratio to the same search into /dev/null: %.2f; "
+                    "to the target of 64 MiB: %.3f\n",
+                    nBytes / 1048576.0, slow.nPeakKb / double(std::max(fast.nPeakKb, 1L)),
+                    dSlowMiB / 64.0);
+        dWorstMiB = std::max(dWorstMiB, dSlowMiB);
+    }
+    std::printf("largest peak into a slow reader: %.1f MiB  (target <= 64)\n", dWorstMiB);
+    std::filesystem::remove_all(strWork);
+    return 0;
+}
+
+int BenchDiffAll(uint64_t nFiles) {
+    const std::string strWork = MakeTempDir("kestrel-bench");
+    const auto env = CliEnv(strWork);
+    const std::string strData = strWork + "/data/kestrel";
+    std::filesystem::create_directories(strData);
+    std::printf("making two catalogs of %llu files with no path in common...\n",
+                static_cast<unsigned long long>(nFiles));
+    std::fflush(stdout);
+    const std::string strOldList = strWork + "/old.txt", strNewList = strWork + "/new.txt";
+    for (const auto& [pszName, pszStart, pszPrefix, strList] :
+         {std::tuple{"old", "/media/disk", "old", strOldList},
+          std::tuple{"new", "/backup/disk", "new", strNewList}}) {
+        FILE* pList = std::fopen(strList.c_str(), "w");
+        if (!pList)
+            Die("cannot write " + strList);
+        MakeStreamCatalog(strData + "/" + pszName + ".mdb", nFiles, pszStart, pszPrefix, 0, pList);
+        std::fclose(pList);
+    }
+    const std::string strOut = strWork + "/diff.txt";
+    const RunResult ours = Best(
+        "kestrel-cli diff old new",
+        [&] {
+            return RunCommand({KESTREL_CLI_PATH, "diff", "old", "new"}, env, strOut);
+        },
+        1);
+    const uint64_t nLines =
+        std::count(std::istreambuf_iterator<char>(std::ifstream(strOut).rdbuf()),
+                   std::istreambuf_iterator<char>(), '\n');
+    const std::string strSortComm = "export LC_ALL=C; sort '" + strOldList + "' > '" + strWork +
+                                    "/old.s' && sort '" + strNewList + "' > '" + strWork +
+                                    "/new.s' && comm -3 '" + strWork + "/old.s' '" + strWork +
+                                    "/new.s'";
+    const RunResult peer = Best("sort + sort + comm -3 of the two path lists", [&] {
+        return RunCommand({"sh", "-c", strSortComm});
+    });
+    std::printf("    %llu lines of differences\n", static_cast<unsigned long long>(nLines));
+    std::printf("time ratio (Kestrel / sort+comm): %.3f; to the target of 3 s: %.3f\n",
+                ours.dSeconds / peer.dSeconds, ours.dSeconds / 3.0);
+    std::printf("peak memory: Kestrel %.1f MiB, sort+comm %.1f MiB; to the target of 100 MiB: "
+                "%.3f\n",
+                ours.nPeakKb / 1024.0, peer.nPeakKb / 1024.0, ours.nPeakKb / 1024.0 / 100.0);
+    std::filesystem::remove_all(strWork);
+    return 0;
+}
+
+int BenchDuplicatesAll(uint64_t nFiles) {
+    const std::string strWork = MakeTempDir("kestrel-bench");
+    const auto env = CliEnv(strWork);
+    const std::string strData = strWork + "/data/kestrel";
+    std::filesystem::create_directories(strData);
+    std::printf("making two catalogs of %llu files of 4096 bytes, each content in both...\n",
+                static_cast<unsigned long long>(nFiles));
+    std::fflush(stdout);
+    MakeStreamCatalog(strData + "/disk.mdb", nFiles, "/media/disk", "disk", 4096);
+    MakeStreamCatalog(strData + "/copy.mdb", nFiles, "/backup/copy", "copy", 4096);
+    const std::string strOut = strWork + "/groups.txt";
+    const RunResult ours = Best("kestrel-cli duplicates disk copy", [&] {
+        return RunCommand({KESTREL_CLI_PATH, "duplicates", "disk", "copy"}, env, strOut);
+    });
+    const uint64_t nLines =
+        std::count(std::istreambuf_iterator<char>(std::ifstream(strOut).rdbuf()),
+                   std::istreambuf_iterator<char>(), '\n');
+    // The same groups, in the same order, from one SELECT.
+    const std::string strSql =
+        "WITH f AS (SELECT 0 AS c, f.file_id AS i, f.file_size AS s, f.md5_checksum AS m, "
+        "d.dir_name || '/' || f.file_name AS p FROM a.files f JOIN a.dirs d USING (dir_id) "
+        "WHERE m IS NOT NULL AND s > 0 UNION ALL SELECT 1, f.file_id, f.file_size, "
+        "f.md5_checksum, d.dir_name || '/' || f.file_name FROM b.files f JOIN b.dirs d "
+        "USING (dir_id) WHERE f.md5_checksum IS NOT NULL AND f.file_size > 0) "
+        "SELECT p, s, m, c FROM (SELECT *, count(*) OVER (PARTITION BY s, m) AS n FROM f) "
+        "WHERE n > 1 ORDER BY (n - 1) * s DESC, s DESC, m, c, i";
+    const RunResult peer = Best("sqlite3: the same groups from one SELECT", [&] {
+        return RunCommand({"sqlite3", "-cmd", "ATTACH '" + strData + "/disk.mdb' AS a", "-cmd",
+                           "ATTACH '" + strData + "/copy.mdb' AS b", ":memory:", strSql});
+    });
+    std::printf("    %llu lines of groups\n", static_cast<unsigned long long>(nLines));
+    std::printf("time ratio (Kestrel / sqlite3): %.3f\n", ours.dSeconds / peer.dSeconds);
+    std::printf("peak memory: Kestrel %.1f MiB, sqlite3 %.1f MiB; to the target of 256 MiB: "
+                "%.3f\n",
+                ours.nPeakKb / 1024.0, peer.nPeakKb / 1024.0, ours.nPeakKb / 1024.0 / 256.0);
+    std::filesystem::remove_all(strWork);
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -665,8 +889,16 @@ int main(int argc, char** argv) {
         return BenchAudit(OptionValue(argc, argv, "--files", 1000000));
     if (strMode == "index")
         return BenchIndex(OptionValue(argc, argv, "--files", 10000000));
+    if (strMode == "slow-reader")
+        return BenchSlowReader(OptionValue(argc, argv, "--files", 1000000),
+                               static_cast<double>(OptionValue(argc, argv, "--sleep", 10)));
+    if (strMode == "diff-all")
+        return BenchDiffAll(OptionValue(argc, argv, "--files", 1000000));
+    if (strMode == "duplicates-all")
+        return BenchDuplicatesAll(OptionValue(argc, argv, "--files", 1000000));
     std::fprintf(stderr, "usage: kestrel-bench checksum [--mib N] | create [--files N] | "
                          "create-checksum | search [--files N] | update | audit [--files N] | "
-                         "index [--files N]\n");
+                         "index [--files N] | slow-reader [--files N] [--sleep S] | "
+                         "diff-all [--files N] | duplicates-all [--files N]\n");
     return 2;
 }

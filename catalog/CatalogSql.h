@@ -80,9 +80,33 @@ inline constexpr const char* kFilesOfDirs =
 inline constexpr const char* kFilesWithChecksums =
     "SELECT file_id, file_size, md5_checksum FROM files "
     "WHERE md5_checksum IS NOT NULL AND file_size >= ?";
-inline constexpr const char* kPathsByFileId =
+// The paths of the files whose ids lie between two ids, in id order; the path
+// of one file by its id, and whether that id is the table's row id (so that
+// the lookup is quick: a catalog made elsewhere may lack it).
+inline constexpr const char* kPathsOfFileIds =
     "SELECT f.file_id, d.dir_name, f.file_name FROM files f, dirs d "
-    "WHERE d.dir_id = f.dir_id ORDER BY f.file_id";
+    "WHERE f.file_id BETWEEN ? AND ? AND d.dir_id = f.dir_id ORDER BY f.file_id";
+inline constexpr const char* kPathOfFileId = "SELECT d.dir_name, f.file_name FROM files f, dirs d "
+                                             "WHERE f.file_id = ? AND d.dir_id = f.dir_id";
+inline constexpr const char* kFileIdIsRowId =
+    "SELECT count(*) FROM pragma_table_info('files') WHERE name = 'file_id' AND pk = 1 AND "
+    "upper(type) = 'INTEGER' AND (SELECT count(*) FROM pragma_table_info('files') WHERE pk > 0) "
+    "= 1";
+
+// Every directory and file of a catalog by its path below the start
+// directory (the first parameter; path_below must be registered), in the
+// order of those paths: path, whether it is a directory, size, checksum, row
+// id. The start directory itself has no path (NULL) and comes first. The
+// second form also gives the directory as stored and the file's name.
+inline constexpr const char* kEntriesByPathBelow =
+    "SELECT path_below(?1, dir_name), 1, NULL, NULL, dir_id FROM dirs "
+    "UNION ALL SELECT path_below(?1, d.dir_name, f.file_name), 0, f.file_size, f.md5_checksum, "
+    "f.file_id FROM files f, dirs d WHERE d.dir_id = f.dir_id ORDER BY 1, 2, 5";
+inline constexpr const char* kEntriesWithNamesByPathBelow =
+    "SELECT path_below(?1, dir_name), 1, NULL, NULL, dir_id, dir_name, NULL FROM dirs "
+    "UNION ALL SELECT path_below(?1, d.dir_name, f.file_name), 0, f.file_size, f.md5_checksum, "
+    "f.file_id, d.dir_name, f.file_name FROM files f, dirs d WHERE d.dir_id = f.dir_id "
+    "ORDER BY 1, 2, 5";
 
 // The name index: its tables (made anew when it is built, with the triggers
 // that count changes to the rows it describes), its postings, the files of

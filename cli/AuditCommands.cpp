@@ -94,18 +94,17 @@ int RunDiffCommand(const std::vector<std::string>& args) {
                       Plural(counts.nNotComparable, "has", "have") + " no checksum to compare\n");
             return counts.nMissing + counts.nNotComparable == 0 ? kExitOk : kExitFailed;
         }
-        DiffCounts counts;
-        const std::vector<DiffLine> lines = DiffCatalogs(oldDb, newDb, counts);
         RecordWriter records(out.Sink(), format,
                              {{"status"},
                               {"path", true},
                               {.pszName = "type", .bInTsv = false},
                               {.pszName = "old_size", .bInTsv = false},
                               {.pszName = "new_size", .bInTsv = false}});
-        for (const DiffLine& line : lines)
+        const DiffCounts counts = DiffCatalogs(oldDb, newDb, false, [&](const DiffLine& line) {
             records.Write({std::string_view(&line.cStatus, 1), std::string_view(line.strPath),
                            std::string_view(line.bDirectory ? "directory" : "file"),
                            NumberValue(line.nOldSize), NumberValue(line.nNewSize)});
+        });
         records.WriteHeader(); // also when nothing differs
         out.Flush();
         PrintNote("files: " + std::to_string(counts.nFilesAdded) + " added, " +
@@ -148,32 +147,30 @@ int RunDuplicatesCommand(const std::vector<std::string>& args) {
         }
         const std::vector<std::unique_ptr<Database>> catalogs =
             OpenCatalogsForSearch(strApp, entries);
-        const std::vector<DuplicateGroup> groups = FindDuplicates(catalogs, nMinSize);
         RecordWriter records(out.Sink(), format,
                              {{.pszName = "group", .bInTsv = false},
                               {"path", true},
                               {"size"},
                               {"md5"},
                               {"catalog", true}});
-        uint64_t nFiles = 0;
+        uint64_t nGroups = 0, nFiles = 0;
         ByteTotal nWaste = 0;
-        for (size_t g = 0; g < groups.size(); ++g) {
-            const DuplicateGroup& group = groups[g];
-            if (g > 0)
+        FindDuplicates(catalogs, nMinSize, [&](const DuplicateGroup& group) {
+            if (nGroups++ > 0)
                 records.WriteSeparator();
             for (const DuplicateGroup::Member& member : group.members)
-                records.Write({static_cast<int64_t>(g + 1), std::string_view(member.strPath),
+                records.Write({static_cast<int64_t>(nGroups), std::string_view(member.strPath),
                                group.nSize, std::string_view(group.strChecksum),
                                std::string_view(entries[member.nCatalog])});
             nFiles += group.members.size();
             nWaste += group.Waste();
-        }
+        });
         records.WriteHeader(); // also when there are no duplicates
         out.Flush();
-        PrintNote(Plural(groups.size(), "group", "groups") + " of duplicates, " +
+        PrintNote(Plural(nGroups, "group", "groups") + " of duplicates, " +
                   Plural(nFiles, "file", "files") + "; keeping one copy of each would free " +
                   ByteCountText(nWaste) + "\n");
-        return groups.empty() ? kExitFailed : kExitOk;
+        return nGroups == 0 ? kExitFailed : kExitOk;
     } catch (const EngineError& error) {
         return EngineFailure(out, error);
     }

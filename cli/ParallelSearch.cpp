@@ -17,10 +17,17 @@ namespace {
 
 // Written hits are handed over in pieces of about this size.
 constexpr size_t kChunkBytes = 1 << 16;
+// The most written hits of one catalog that wait for the reader; its search
+// waits when they are more. At most kCatalogsAhead + 1 catalogs are searched
+// at once, so what waits stays small whatever the catalogs and however slow
+// the reader is.
+constexpr size_t kQueuedBytesPerCatalog = 4 << 20;
+constexpr size_t kCatalogsAhead = 3;
 
 // What the search of one catalog has written so far, and how it ended.
 struct CatalogOutput {
     std::deque<std::string> chunks;
+    size_t nQueuedBytes = 0; // the memory the chunks take
     bool bDone = false;
     std::exception_ptr error;
     uint64_t nHits = 0;
@@ -51,6 +58,8 @@ public:
                         break;
                     std::string strChunk = std::move(output.chunks.front());
                     output.chunks.pop_front();
+                    output.nQueuedBytes -= strChunk.capacity();
+                    m_cv.notify_all(); // its search may go on
                     lock.unlock();
                     fnWrite(strChunk);
                     lock.lock();
@@ -83,7 +92,7 @@ private:
                 std::unique_lock lock(m_mutex);
                 // No more than a few catalogs ahead of the one being written,
                 // so waiting output stays small.
-                m_cv.wait(lock, [&] { return m_bStop || m_nNext < m_nHead + 4; });
+                m_cv.wait(lock, [&] { return m_bStop || m_nNext < m_nHead + kCatalogsAhead + 1; });
                 if (m_bStop || m_nNext >= m_entries.size())
                     return;
                 k = m_nNext++;
@@ -96,12 +105,19 @@ private:
         CatalogOutput& output = m_outputs[k];
         std::string strChunk;
         auto hand = [&](bool bLast) {
-            std::lock_guard lock(m_mutex);
-            if (!strChunk.empty())
+            std::unique_lock lock(m_mutex);
+            if (!strChunk.empty()) {
+                output.nQueuedBytes += strChunk.capacity();
                 output.chunks.push_back(std::move(strChunk));
-            strChunk.clear();
+            }
+            strChunk = std::string();
             output.bDone = bLast;
             m_cv.notify_all();
+            // A slow reader holds the search back here, until it has taken
+            // enough or the search is given up.
+            if (!bLast)
+                m_cv.wait(lock,
+                          [&] { return m_bStop || output.nQueuedBytes < kQueuedBytesPerCatalog; });
         };
         RecordWriter records([&](std::string_view text) { strChunk.append(text); }, m_format.format,
                              HitFields());

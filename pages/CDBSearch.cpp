@@ -352,13 +352,6 @@ void CDBSearch::OnCompareWith(int nRow) {
     Database oldDb, newDb;
     OpenCatalogForSearch(oldDb, g_strAppPath, strOld);
     OpenCatalogForSearch(newDb, g_strAppPath, strNew);
-    DiffCounts counts;
-    const std::vector<DiffLine> lines = DiffCatalogs(oldDb, newDb, counts);
-    if (lines.empty()) {
-        ShowMessage(this, "'" + strOld + "' and '" + strNew + "' hold the same files",
-                    "Compare with", MessageIcon::Information);
-        return;
-    }
     // Each difference as the rows of the files it is about, with the
     // catalog each comes from: a modified file shows both.
     std::vector<ResultRow> rows;
@@ -370,11 +363,16 @@ void CDBSearch::OnCompareWith(int nRow) {
         row.strChecksum = strChecksum;
         row.strDatabase = strCatalog;
     };
-    for (const DiffLine& line : lines) {
+    const DiffCounts counts = DiffCatalogs(oldDb, newDb, true, [&](const DiffLine& line) {
         if (!line.strOldPath.empty())
             addRow(line.strOldPath, line.nOldSize, line.strOldChecksum, strOld);
         if (!line.strNewPath.empty())
             addRow(line.strNewPath, line.nNewSize, line.strNewChecksum, strNew);
+    });
+    if (counts.Total() == 0) {
+        ShowMessage(this, "'" + strOld + "' and '" + strNew + "' hold the same files",
+                    "Compare with", MessageIcon::Information);
+        return;
     }
     ShowResultRows(rows);
 }
@@ -390,16 +388,8 @@ void CDBSearch::OnFindDuplicates(int nRow) {
     }
     const std::vector<std::unique_ptr<Database>> catalogs =
         OpenCatalogsForSearch(g_strAppPath, selected);
-    const std::vector<DuplicateGroup> groups = FindDuplicates(catalogs, 1);
-    if (groups.empty()) {
-        const std::string strWhere =
-            selected.size() == 1 ? "'" + selected[0] + "'" : "the selected catalogs";
-        ShowMessage(this, "No duplicate files in " + strWhere, "Find duplicates",
-                    MessageIcon::Information);
-        return;
-    }
     std::vector<ResultRow> rows;
-    for (const DuplicateGroup& group : groups) {
+    const uint64_t nGroups = FindDuplicates(catalogs, 1, [&](const DuplicateGroup& group) {
         for (const DuplicateGroup::Member& member : group.members) {
             ResultRow& row = rows.emplace_back();
             row.strPath = member.strPath;
@@ -407,6 +397,13 @@ void CDBSearch::OnFindDuplicates(int nRow) {
             row.strChecksum = group.strChecksum;
             row.strDatabase = selected[member.nCatalog];
         }
+    });
+    if (nGroups == 0) {
+        const std::string strWhere =
+            selected.size() == 1 ? "'" + selected[0] + "'" : "the selected catalogs";
+        ShowMessage(this, "No duplicate files in " + strWhere, "Find duplicates",
+                    MessageIcon::Information);
+        return;
     }
     ShowResultRows(rows);
 }

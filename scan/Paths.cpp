@@ -21,3 +21,26 @@ std::string JoinPath(std::string_view parent, std::string_view name) {
         return strJoined;
     return CollapseSeparatorPairs(strJoined);
 }
+
+std::string NormalPath(std::string_view path) {
+    std::string strNormal;
+    strNormal.reserve(path.size());
+    for (const char c : path)
+        if (c != '/' || strNormal.empty() || strNormal.back() != '/')
+            strNormal += c;
+    if (strNormal.size() > 1 && strNormal.back() == '/')
+        strNormal.pop_back();
+    return strNormal;
+}
+
+std::string_view PathBelow(std::string_view normalPath, std::string_view normalStart) {
+    if (normalPath.substr(0, normalStart.size()) != normalStart)
+        return normalPath;
+    if (normalPath.size() == normalStart.size())
+        return {};
+    if (normalStart == "/")
+        return normalPath.substr(1);
+    if (normalPath[normalStart.size()] != '/')
+        return normalPath;
+    return normalPath.substr(normalStart.size() + 1);
+}

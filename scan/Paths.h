@@ -10,3 +10,13 @@ std::string CollapseSeparatorPairs(std::string_view path);
 // parent + '/' + name, with every pair "//" (left to right, not overlapping)
 // made one '/': "/" and "usr" give "/usr", "/data/" and "x" give "/data/x".
 std::string JoinPath(std::string_view parent, std::string_view name);
+
+// The form in which paths are compared, across catalogs and with the disk:
+// every run of '/' is one '/', and none ends the path but the root's. So
+// "//t/x", "/t/x/" and "/t/x//" are all "/t/x", as the system reads them.
+std::string NormalPath(std::string_view path);
+
+// The path of normalPath below normalStart (both in the normal form): "" for
+// the start itself; a path that is not below it (only whole names count:
+// /database is not below /data) is returned whole.
+std::string_view PathBelow(std::string_view normalPath, std::string_view normalStart);

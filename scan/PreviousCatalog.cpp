@@ -8,11 +8,17 @@
 
 #include <algorithm>
 #include <functional>
+#include <string>
 
 namespace {
 
+// The hash of the path's normal form (NormalPath), so that a file is met
+// again however separators were doubled in the start directory it was
+// catalogued below.
 uint64_t HashPath(std::string_view path) {
-    return std::hash<std::string_view>{}(path);
+    if (path.find("//") == std::string_view::npos && (path.size() < 2 || path.back() != '/'))
+        return std::hash<std::string_view>{}(path);
+    return std::hash<std::string>{}(NormalPath(path));
 }
 
 } // namespace
@@ -21,8 +27,6 @@ PreviousCatalog::PreviousCatalog(Database& database, bool bHasTimes) : m_bHasTim
     for (ResultSet rows(database.Prepare(m_bHasTimes ? CatalogSql::kFilesWithTimes
                                                      : CatalogSql::kFilesWithoutTimes));
          !rows.IsEOF(); rows.MoveNext()) {
-        // The path exactly as the walk builds it, so the same file is found
-        // again also below a start directory typed with a trailing '/'.
         const std::string strPath = JoinPath(rows.GetTextView(0), rows.GetTextView(1));
         Entry entry{HashPath(strPath),
                     rows.IsNull(2) ? -1 : rows.GetInt64(2),

@@ -24,7 +24,8 @@ public:
     // all read again.
     PreviousCatalog(Database& database, bool bHasTimes);
 
-    // Looks up the file at strPath as the new walk found it, and marks it met.
+    // Looks up the file at path as the new walk found it, and marks it met.
+    // Paths are compared in their normal form (NormalPath).
     // checksum gets the stored checksum of an unchanged file that has one.
     Match Find(std::string_view path, std::optional<int64_t> nSize, std::optional<int64_t> nMtimeNs,
                std::optional<std::string>& checksum);

@@ -2,6 +2,7 @@
 
 #include "scan/DirectoryReader.h"
 #include "scan/FileChecksum.h"
+#include "scan/Paths.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -10,7 +11,8 @@
 FileCheckResult CheckFile(const std::string& strPath, const std::string& strStoredChecksum,
                           std::optional<int64_t> nStoredSize) {
     // The file is opened once: what it is, and its digest, come from the same open.
-    const UniqueFd fd(::open(strPath.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+    const UniqueFd fd(
+        ::open(NormalPath(strPath).c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
     if (!fd.IsValid())
         return FileCheckResult::NotFound;
     struct stat st {};

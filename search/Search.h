@@ -86,9 +86,10 @@ struct ResultRow {
     std::optional<int64_t> nMtimeNs; // the modification time, when searched with times and known
 };
 
-// A file's path from its directory's stored path and its name: the directory,
-// '/', the name; a short directory path such as the root "/" loses the
-// doubled separator this makes.
+// A file's path as a result row shows it, from its directory's stored path
+// and its name: the directory, '/', the name; a short directory path such as
+// the root "/" loses the doubled separator this makes, a longer one ending in
+// '/' keeps it. Paths are compared in their normal form instead (NormalPath).
 std::string FilePath(std::string_view dir, std::string_view name);
 
 // The row for the current hit of rows, from a query of nMode.
