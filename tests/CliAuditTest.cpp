@@ -189,20 +189,7 @@ TEST_F(CliAuditTest, FiltersNarrowHitsAtTheirEdges) {
     auto names = [&](std::vector<std::string> args) {
         args.insert(args.begin(), "search");
         args.insert(args.end(), {"--where", "files", "*", "Sizes"});
-        std::vector<std::string> found;
-        const std::string strOut = m_cli.Run(args).strOut;
-        for (size_t nPos = 0; nPos < strOut.size();) {
-            const size_t nEnd = strOut.find('\n', nPos);
-            const std::string strLine = strOut.substr(nPos, nEnd - nPos);
-            const std::string strPath = strLine.substr(0, strLine.find('\t'));
-            found.push_back(strPath.substr(strPath.rfind('/') + 1));
-            nPos = nEnd + 1;
-        }
-        std::sort(found.begin(), found.end());
-        std::string strNames;
-        for (const std::string& strName : found)
-            strNames += (strNames.empty() ? "" : ",") + strName;
-        return strNames;
+        return HitNames(m_cli.Run(args).strOut);
     };
     EXPECT_EQ(names({"--size", "+1k"}), "exactly 1k,one byte more");
     EXPECT_EQ(names({"--size", "-1k"}), "exactly 1k,one byte less");

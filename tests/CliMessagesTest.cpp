@@ -33,21 +33,7 @@ protected:
         return strOut;
     }
 
-    // The names of the files a search prints, sorted, separated by commas.
-    std::string Names(const std::string& strOut) {
-        std::vector<std::string> found;
-        for (size_t nPos = 0; nPos < strOut.size();) {
-            const size_t nEnd = strOut.find('\n', nPos);
-            const std::string strPath = strOut.substr(nPos, strOut.find('\t', nPos) - nPos);
-            found.push_back(strPath.substr(strPath.rfind('/') + 1));
-            nPos = nEnd + 1;
-        }
-        std::sort(found.begin(), found.end());
-        std::string strNames;
-        for (const std::string& strName : found)
-            strNames += (strNames.empty() ? "" : ",") + strName;
-        return strNames;
-    }
+    std::string Names(const std::string& strOut) { return HitNames(strOut); }
 
     CliProcess m_cli;
     TestTree m_tree;

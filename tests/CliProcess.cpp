@@ -1,5 +1,7 @@
 #include "CliProcess.h"
 
+#include <algorithm>
+
 #include "catalog/Database.h"
 #include "catalog/ResultSet.h"
 
@@ -130,4 +132,19 @@ int64_t QueryNumber(const std::string& strCatalog, const std::string& strSql) {
     db.Open(strCatalog, Database::OpenMode::ReadOnly);
     ResultSet rows(db.Prepare(strSql));
     return rows.GetInt64(0);
+}
+
+std::string HitNames(const std::string& strOut) {
+    std::vector<std::string> found;
+    for (size_t nPos = 0; nPos < strOut.size();) {
+        const size_t nEnd = strOut.find('\n', nPos);
+        const std::string strPath = strOut.substr(nPos, strOut.find('\t', nPos) - nPos);
+        found.push_back(strPath.substr(strPath.rfind('/') + 1));
+        nPos = nEnd == std::string::npos ? strOut.size() : nEnd + 1;
+    }
+    std::sort(found.begin(), found.end());
+    std::string strNames;
+    for (const std::string& strName : found)
+        strNames += (strNames.empty() ? "" : ",") + strName;
+    return strNames;
 }

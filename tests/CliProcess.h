@@ -61,3 +61,7 @@ private:
 
 // Rows of a catalog file: the value of one SQL query of a single number.
 int64_t QueryNumber(const std::string& strCatalog, const std::string& strSql);
+
+// The file names of the hits a search printed (tsv), sorted, separated by
+// commas: "a.txt,b.txt".
+std::string HitNames(const std::string& strOut);
