@@ -763,7 +763,7 @@ int BenchSlowReader(uint64_t nFiles, double dSleep) {
     for (const int nCatalogs : {1, 5}) {
         std::vector<std::string> command = {KESTREL_CLI_PATH, "search", "--format", "json", "*"};
         for (int k = 0; k < nCatalogs; ++k)
-            command.push_back("c" + std::to_string(k));
+            command.push_back(std::string(1, 'c').append(std::to_string(k)));
         const std::string strWhat = "search --format json '*', " + std::to_string(nCatalogs) +
                                     (nCatalogs == 1 ? " catalog" : " catalogs");
         const RunResult fast =

@@ -158,7 +158,11 @@ bool IsOldUpdateBuild(std::string_view name, std::string_view prefix) {
 void CatalogLock::RemoveLeftovers() const {
     RemoveCatalog(m_strBuildPath);
     const std::string strFolder = FolderOf(m_strCatalogPath);
-    const std::string strPrefix = "." + NameOf(m_strCatalogPath) + ".update-";
+    // Appended, not "." + a temporary: g++ 12 at -O3 takes that for an
+    // overlapping copy and warns.
+    std::string strPrefix = ".";
+    strPrefix += NameOf(m_strCatalogPath);
+    strPrefix += ".update-";
     DIR* pDir = ::opendir(strFolder.empty() ? "." : strFolder.c_str());
     if (!pDir)
         return;
