@@ -36,8 +36,6 @@ std::string OpenCatalogForSearch(Database& database, const std::string& strAppPa
                                  const std::string& strEntry) {
     const std::string strPath = CatalogPathOfKnownEntry(strAppPath, strEntry);
     database.Open(strPath, Database::OpenMode::ReadOnly);
-    struct stat st {};
-    ::stat(strPath.c_str(), &st);
     auto notCatalog = [&](const std::string& strWhy, int nCode) {
         database.Close();
         return EngineError("'" + strPath + "' is not a catalog: " + strWhy, nCode, strPath);
@@ -54,9 +52,11 @@ std::string OpenCatalogForSearch(Database& database, const std::string& strAppPa
             throw;
         throw notCatalog("it is no SQLite database", error.Code());
     }
+    struct stat st {};
     if (pszMissing)
-        throw notCatalog(st.st_size == 0 ? std::string("the file is empty")
-                                         : std::string("it has no table ") + pszMissing,
+        throw notCatalog(::stat(strPath.c_str(), &st) == 0 && st.st_size == 0
+                             ? std::string("the file is empty")
+                             : std::string("it has no table ") + pszMissing,
                          SQLITE_NOTADB);
     return strPath;
 }

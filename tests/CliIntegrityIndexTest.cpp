@@ -24,19 +24,12 @@ protected:
     // code sees the open sqlite3 connection as c, and is committed after.
     // Returns Python's exit status with what it printed.
     std::pair<int, std::string> Python(const std::string& strCatalog, const std::string& strCode) {
-        const std::string strScript = m_tree.Path("edit.py");
-        m_tree.WriteFile("edit.py", "import sqlite3, sys\nc = sqlite3.connect(sys.argv[1])\n" +
-                                        strCode + "\nc.commit()\nc.close()\n");
-        FILE* pPipe =
-            ::popen(("python3 '" + strScript + "' '" + strCatalog + "' 2>&1").c_str(), "r");
-        std::string strOut;
-        if (!pPipe)
-            return {-1, strOut};
-        char buffer[4096];
-        while (size_t n = std::fread(buffer, 1, sizeof buffer, pPipe))
-            strOut.append(buffer, n);
-        const int nStatus = ::pclose(pPipe);
-        return {WIFEXITED(nStatus) ? WEXITSTATUS(nStatus) : -1, strOut};
+        const CliResult result =
+            RunPython(m_tree,
+                      "import sqlite3, sys\nc = sqlite3.connect(sys.argv[1])\n" + strCode +
+                          "\nc.commit()\nc.close()\n",
+                      {strCatalog});
+        return {result.nExit, result.strOut};
     }
 
     void Sql(const std::string& strCatalog, const std::string& strSql) {

@@ -19,25 +19,15 @@ protected:
     // Runs a Python script (as another program editing or reading the
     // catalogs) and returns what it printed; strArg is its one argument.
     std::string Python(const std::string& strScript, const std::string& strArg = "") {
-        const std::string strPath =
-            m_cli.Home().Path(Concat({"script", std::to_string(++m_nScripts)}));
-        m_cli.Home().WriteFile(Concat({"script", std::to_string(m_nScripts)}), strScript);
-        FILE* pPipe = ::popen(("python3 '" + strPath + "' '" + strArg + "'").c_str(), "r");
-        std::string strOut;
-        char buffer[4096];
-        size_t nRead;
-        while (pPipe && (nRead = std::fread(buffer, 1, sizeof buffer, pPipe)) > 0)
-            strOut.append(buffer, nRead);
-        const int nStatus = pPipe ? ::pclose(pPipe) : -1;
-        EXPECT_EQ(nStatus, 0) << strScript << "\n" << strOut;
-        return strOut;
+        const CliResult result = RunPython(m_cli.Home(), strScript, {strArg});
+        EXPECT_EQ(result.nExit, 0) << strScript << "\n" << result.strOut;
+        return result.strOut;
     }
 
     std::string Names(const std::string& strOut) { return HitNames(strOut); }
 
     CliProcess m_cli;
     TestTree m_tree;
-    int m_nScripts = 0;
 };
 
 } // namespace

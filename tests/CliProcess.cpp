@@ -1,12 +1,12 @@
 #include "CliProcess.h"
 
-#include <algorithm>
-
 #include "catalog/Database.h"
 #include "catalog/ResultSet.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
 #include <fstream>
@@ -147,4 +147,28 @@ std::string HitNames(const std::string& strOut) {
     for (const std::string& strName : found)
         strNames += (strNames.empty() ? "" : ",") + strName;
     return strNames;
+}
+
+CliResult RunPython(const TestTree& tree, const std::string& strProgram,
+                    const std::vector<std::string>& args) {
+    static int nPrograms = 0;
+    const std::string strName = Concat({"program", std::to_string(++nPrograms), ".py"});
+    tree.WriteFile(strName, strProgram);
+    std::string strCommand = "python3 '" + tree.Path(strName) + "'";
+    for (const std::string& strArg : args) {
+        strCommand += " '";
+        for (const char c : strArg)
+            strCommand += c == '\'' ? std::string("'\\''") : std::string(1, c);
+        strCommand += "'";
+    }
+    CliResult result;
+    FILE* pPipe = ::popen((strCommand + " 2>&1").c_str(), "r");
+    if (!pPipe)
+        return result;
+    char buffer[4096];
+    while (size_t n = std::fread(buffer, 1, sizeof buffer, pPipe))
+        result.strOut.append(buffer, n);
+    const int nStatus = ::pclose(pPipe);
+    result.nExit = WIFEXITED(nStatus) ? WEXITSTATUS(nStatus) : -1;
+    return result;
 }

@@ -65,3 +65,10 @@ int64_t QueryNumber(const std::string& strCatalog, const std::string& strSql);
 // The file names of the hits a search printed (tsv), sorted, separated by
 // commas: "a.txt,b.txt".
 std::string HitNames(const std::string& strOut);
+
+// Runs strProgram with python3, as another program reading or editing the
+// catalogs, with args as its arguments; the program is written to a file in
+// tree. nExit is its exit status (-1 when it did not run), strOut what it
+// wrote on standard output and standard error.
+CliResult RunPython(const TestTree& tree, const std::string& strProgram,
+                    const std::vector<std::string>& args = {});

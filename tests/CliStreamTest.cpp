@@ -23,16 +23,12 @@ protected:
     TestTree m_tree;
 };
 
-// Runs a Python program (written to a file in tree) with its arguments; true
-// when it succeeded.
-bool RunPython(const TestTree& tree, const std::string& strProgram,
-               const std::vector<std::string>& args) {
-    const std::string strScript = tree.Path("program.py");
-    tree.WriteFile("program.py", strProgram);
-    std::string strCommand = "python3 '" + strScript + "'";
-    for (const std::string& strArg : args)
-        strCommand += " '" + strArg + "'";
-    return std::system(strCommand.c_str()) == 0;
+// Runs a Python program with its arguments; true when it succeeded.
+bool RunPythonOk(const TestTree& tree, const std::string& strProgram,
+                 const std::vector<std::string>& args) {
+    const CliResult result = RunPython(tree, strProgram, args);
+    EXPECT_EQ(result.nExit, 0) << result.strOut;
+    return result.nExit == 0;
 }
 
 // Writes a catalog of nFiles files of 4096 bytes below strStart, in folders of
@@ -41,7 +37,7 @@ bool RunPython(const TestTree& tree, const std::string& strProgram,
 // the same contents under other paths.
 bool WriteCatalog(const TestTree& tree, const std::string& strPath, const std::string& strStart,
                   const std::string& strPrefix, int nFiles) {
-    return RunPython(tree, R"py(
+    return RunPythonOk(tree, R"py(
 import sqlite3, sys
 path, start, prefix, n = sys.argv[1], sys.argv[2], sys.argv[3], int(sys.argv[4])
 db = sqlite3.connect(path)
@@ -58,7 +54,7 @@ db.executemany("INSERT INTO files VALUES (?, ?, ?, 4096, ?, ?)",
                 for i in range(n)))
 db.commit()
 )py",
-                     {strPath, strStart, strPrefix, std::to_string(nFiles)});
+                       {strPath, strStart, strPrefix, std::to_string(nFiles)});
 }
 
 std::vector<std::string> Lines(const std::string& strText) {
@@ -115,13 +111,13 @@ TEST_F(CliStreamTest, StartDirectoriesTypedWithDoubledOrTrailingSeparatorsCompar
     // while its rows have none (another program wrote it so), is brought up
     // to date by meeting every file again: none is read anew.
     ASSERT_EQ(m_cli.Run({"create", "--checksum", "Respelled", strStart}).nExit, 0);
-    ASSERT_TRUE(RunPython(m_tree,
-                          "import sqlite3, sys\n"
-                          "db = sqlite3.connect(sys.argv[1])\n"
-                          "db.execute(\"UPDATE catalog_info SET value = ? WHERE key = "
-                          "'start_dir'\", (sys.argv[2],))\n"
-                          "db.commit()\n",
-                          {m_cli.CatalogPath("Respelled"), strStart + "//"}));
+    ASSERT_TRUE(RunPythonOk(m_tree,
+                            "import sqlite3, sys\n"
+                            "db = sqlite3.connect(sys.argv[1])\n"
+                            "db.execute(\"UPDATE catalog_info SET value = ? WHERE key = "
+                            "'start_dir'\", (sys.argv[2],))\n"
+                            "db.commit()\n",
+                            {m_cli.CatalogPath("Respelled"), strStart + "//"}));
     result = m_cli.Run({"update", "Respelled"});
     EXPECT_EQ(result.nExit, 0) << result.strErr;
     EXPECT_NE(result.strOut.find(": 0 added, 0 removed, 0 changed, 4 unchanged files, 0 checksums "

@@ -118,11 +118,11 @@ TEST_F(CliWriterTest, ARelativeStartDirectoryIsStoredAsTheFolderItNamed) {
     // program) is not walked against today's working directory.
     const std::string strSql = "UPDATE catalog_info SET value='t1' WHERE key='start_dir'; "
                                "UPDATE dirs SET dir_name='t1' WHERE dir_id=1";
-    ASSERT_EQ(std::system(("python3 -c \"import sqlite3,sys; c=sqlite3.connect(sys.argv[1]); "
-                           "c.executescript(sys.argv[2]); c.commit()\" '" +
-                           m_cli.CatalogPath("T") + "' \"" + strSql + "\"")
-                              .c_str()),
-              0);
+    const CliResult edit = RunPython(m_tree,
+                                     "import sqlite3, sys\nc = sqlite3.connect(sys.argv[1])\n"
+                                     "c.executescript(sys.argv[2])\nc.commit()\n",
+                                     {m_cli.CatalogPath("T"), strSql});
+    ASSERT_EQ(edit.nExit, 0) << edit.strOut;
     const CliResult verify = m_cli.Run({"verify", "T"}, strIn);
     EXPECT_EQ(verify.nExit, 2) << verify.strOut;
     EXPECT_NE(verify.strErr.find("relative"), std::string::npos) << verify.strErr;
