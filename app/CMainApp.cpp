@@ -5,21 +5,12 @@
 #include "app/CommandIds.h"
 #include "app/Desktop.h"
 #include "app/Globals.h"
+#include "catalog/PathExists.h"
 #include "pages/CDBSearch.h"
 #include "pages/CResult.h"
 #include "pages/ResultCheck.h"
 
 #include <QCoreApplication>
-#include <sys/stat.h>
-
-namespace {
-
-bool IsFile(const std::string& strPath) {
-    struct stat st {};
-    return ::stat(strPath.c_str(), &st) == 0 && S_ISREG(st.st_mode);
-}
-
-} // namespace
 
 CMainApp::CMainApp() {
     m_strHelpFile = FindHelpFile(BytesOf(QCoreApplication::applicationDirPath()));
@@ -28,7 +19,7 @@ CMainApp::CMainApp() {
 std::string CMainApp::FindHelpFile(const std::string& strProgramDir) {
     const std::string strBuilt = strProgramDir + "/help/kestrel.htm";
     const std::string strInstalled = strProgramDir + "/../share/kestrel/help/kestrel.htm";
-    return !IsFile(strBuilt) && IsFile(strInstalled) ? strInstalled : strBuilt;
+    return !IsRegularFile(strBuilt) && IsRegularFile(strInstalled) ? strInstalled : strBuilt;
 }
 
 int CMainApp::InitInstance() {
@@ -71,7 +62,7 @@ void CMainApp::OnCommand(int nCommandId) {
 }
 
 void CMainApp::OnHelpHelp() {
-    if (!IsFile(m_strHelpFile) || !OpenWithDesktop(m_strHelpFile))
+    if (!IsRegularFile(m_strHelpFile) || !OpenWithDesktop(m_strHelpFile))
         ShowMessage(g_hMainWnd, "Help file not found. Reinstall application", "Error",
                     MessageIcon::Critical);
 }

@@ -6,7 +6,7 @@
 #include "catalog/PathBelowFunction.h"
 #include "catalog/ResultSet.h"
 #include "scan/Md5.h"
-#include "search/Search.h"
+#include "scan/Paths.h"
 
 #include <algorithm>
 #include <condition_variable>

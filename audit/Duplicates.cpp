@@ -4,7 +4,7 @@
 #include "catalog/Database.h"
 #include "catalog/ResultSet.h"
 #include "scan/Md5.h"
-#include "search/Search.h"
+#include "scan/Paths.h"
 
 #include <algorithm>
 #include <numeric>

@@ -7,7 +7,6 @@
 #include "scan/DirectoryReader.h"
 #include "scan/FileChecksum.h"
 #include "scan/Paths.h"
-#include "search/Search.h"
 
 #include <cerrno>
 #include <climits>

@@ -76,11 +76,6 @@ bool CreateCatalog(Database& database, const std::string& strPath,
     return true;
 }
 
-bool CatalogPathTaken(const std::string& strPath) {
-    struct stat st {};
-    return ::lstat(strPath.c_str(), &st) == 0;
-}
-
 std::string CatalogFileState(const std::string& strPath) {
     std::string strState;
     if (AppendFileState(strPath, strState))

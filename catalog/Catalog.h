@@ -19,9 +19,6 @@ class Database;
 bool CreateCatalog(Database& database, const std::string& strPath,
                    const std::function<void(Database&)>& fnFirstRows = {});
 
-// True when anything (file, folder, link) stands at strPath.
-bool CatalogPathTaken(const std::string& strPath);
-
 // A text that changes whenever the catalog file at strPath, or the log beside
 // it where a writer's latest rows may wait, changes: their device, inode,
 // size and modification time. Empty when there is no file at strPath.

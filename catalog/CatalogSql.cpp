@@ -1,12 +1,12 @@
 #include "catalog/CatalogSql.h"
 
-std::string CatalogSql::SearchSql(int nMode, SearchTimes times, bool bRanges) {
-    if (nMode == 2)
+std::string CatalogSql::SearchSql(SearchMode mode, SearchTimes times, bool bRanges) {
+    if (mode == ::kSearchDirs)
         return bRanges ? "SELECT dir_name FROM dirs WHERE dir_id BETWEEN ? AND ? AND "
                          "dir_name LIKE ? ORDER BY dir_id"
                        : kSearchDirs;
     if (times == SearchTimes::None && !bRanges)
-        return nMode == 1 ? kSearchFiles : kSearchBoth;
+        return mode == ::kSearchFiles ? kSearchFiles : kSearchBoth;
     std::string strSql = "SELECT d.dir_name, f.file_name, f.file_size, f.md5_checksum";
     if (times == SearchTimes::Stored)
         strSql += ", f.file_mtime";
@@ -15,7 +15,8 @@ std::string CatalogSql::SearchSql(int nMode, SearchTimes times, bool bRanges) {
     strSql += " FROM files f, dirs d WHERE ";
     if (bRanges)
         strSql += "f.file_id BETWEEN ? AND ? AND ";
-    strSql += nMode == 1 ? "f.file_name LIKE ?" : "(f.file_name LIKE ? OR d.dir_name LIKE ?)";
+    strSql +=
+        mode == ::kSearchFiles ? "f.file_name LIKE ?" : "(f.file_name LIKE ? OR d.dir_name LIKE ?)";
     strSql += " AND d.dir_id = f.dir_id";
     if (bRanges)
         strSql += " ORDER BY f.file_id";

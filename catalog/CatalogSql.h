@@ -1,5 +1,7 @@
 #pragma once
 
+#include "catalog/SearchMode.h"
+
 #include <string>
 
 // Every SQL statement Kestrel runs against a catalog. Values always go in as
@@ -51,12 +53,12 @@ inline constexpr const char* kSearchDirs = "SELECT dir_name FROM dirs WHERE dir_
 // How a search statement is made, for SearchSql.
 enum class SearchTimes { None, Stored, Null }; // no fifth field; file_mtime; NULL in its place
 
-// The search of nMode (0 both, 1 files, 2 directories), with file times as a
+// The search of mode, with file times as a
 // fifth field of file hits (Stored, or Null for a catalog that has none), and,
 // with bRanges, only over rows whose id lies between the first two
 // parameters, in id order; the pattern's parameters follow. Without times and
 // ranges it is the plain statement above.
-std::string SearchSql(int nMode, SearchTimes times, bool bRanges);
+std::string SearchSql(SearchMode mode, SearchTimes times, bool bRanges);
 
 // Every file with its directory, in the order the catalog stored them.
 inline constexpr const char* kAllFiles =

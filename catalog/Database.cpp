@@ -3,6 +3,7 @@
 #include "catalog/CatalogSql.h"
 #include "catalog/EngineError.h"
 #include "catalog/LikeMatcher.h"
+#include "catalog/PathExists.h"
 #include "catalog/Statement.h"
 
 #include <cerrno>
@@ -29,11 +30,6 @@ constexpr size_t kNewDatabaseNameLength = 13 + 6;
 // between making it and locking it its maker holds no lock yet.
 constexpr time_t kAbandonedAfterSeconds = 10;
 
-bool Exists(const std::string& strPath) {
-    struct stat st {};
-    return ::lstat(strPath.c_str(), &st) == 0;
-}
-
 // A writer that was killed leaves a rollback journal (which a read-only
 // connection cannot roll back, so every read would fail) or a write-ahead
 // log (which holds committed rows). One read-write connection puts either
@@ -41,7 +37,7 @@ bool Exists(const std::string& strPath) {
 // gives up at once when a live writer holds the catalog, which readers may
 // read as it is; and where the folder is read-only, reading goes on anyway.
 void FinishInterruptedWrite(const std::string& strPath) {
-    if (!Exists(strPath + "-journal") && !Exists(strPath + "-wal"))
+    if (!PathExists(strPath + "-journal") && !PathExists(strPath + "-wal"))
         return;
     sqlite3* pDb = nullptr;
     if (sqlite3_open_v2(strPath.c_str(), &pDb, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX,

@@ -3,18 +3,13 @@
 #include "catalog/CaseFold.h"
 #include "catalog/EngineError.h"
 #include "catalog/Ranges.h"
+#include "catalog/Utf8.h"
 
 #include <algorithm>
 #include <sqlite3.h>
 #include <string>
 
 namespace {
-
-constexpr uint32_t kInvalidByteBase = 0x110000;
-
-bool IsContinuation(unsigned char c) {
-    return (c & 0xC0) == 0x80;
-}
 
 // Quotes at most the first 100 characters: a pattern may be as long as a path,
 // and the message has to stay readable in one line or one message box.
@@ -36,40 +31,6 @@ std::string PatternError(std::string_view pattern, const char* pszWhat) {
 }
 
 } // namespace
-
-uint32_t DecodeUtf8(std::string_view text, size_t& nLength) {
-    const auto* p = reinterpret_cast<const unsigned char*>(text.data());
-    const size_t nSize = text.size();
-    const unsigned char c0 = p[0];
-    nLength = 1;
-    if (c0 < 0x80)
-        return c0;
-    if (c0 >= 0xC2 && c0 <= 0xDF) {
-        if (nSize >= 2 && IsContinuation(p[1])) {
-            nLength = 2;
-            return (uint32_t(c0 & 0x1F) << 6) | (p[1] & 0x3F);
-        }
-    } else if (c0 >= 0xE0 && c0 <= 0xEF) {
-        // Excludes overlong forms (E0 80..9F) and surrogates (ED A0..BF).
-        const unsigned char nLow = c0 == 0xE0 ? 0xA0 : 0x80;
-        const unsigned char nHigh = c0 == 0xED ? 0x9F : 0xBF;
-        if (nSize >= 3 && p[1] >= nLow && p[1] <= nHigh && IsContinuation(p[2])) {
-            nLength = 3;
-            return (uint32_t(c0 & 0x0F) << 12) | (uint32_t(p[1] & 0x3F) << 6) | (p[2] & 0x3F);
-        }
-    } else if (c0 >= 0xF0 && c0 <= 0xF4) {
-        // Excludes overlong forms (F0 80..8F) and values past U+10FFFF.
-        const unsigned char nLow = c0 == 0xF0 ? 0x90 : 0x80;
-        const unsigned char nHigh = c0 == 0xF4 ? 0x8F : 0xBF;
-        if (nSize >= 4 && p[1] >= nLow && p[1] <= nHigh && IsContinuation(p[2]) &&
-            IsContinuation(p[3])) {
-            nLength = 4;
-            return (uint32_t(c0 & 0x07) << 18) | (uint32_t(p[1] & 0x3F) << 12) |
-                   (uint32_t(p[2] & 0x3F) << 6) | (p[3] & 0x3F);
-        }
-    }
-    return kInvalidByteBase + c0;
-}
 
 LikeMatcher::LikeMatcher(std::string_view pattern) {
     size_t nPos = 0;

@@ -62,11 +62,6 @@ private:
     std::vector<Range> m_ranges;
 };
 
-// Decodes the UTF-8 character at the start of text (which must not be empty).
-// Returns its code point and sets nLength to its byte count; a byte that does
-// not begin a valid sequence gives 0x110000 + the byte, with length 1.
-uint32_t DecodeUtf8(std::string_view text, size_t& nLength);
-
 // Installs like(pattern, text) on the connection, so that "x LIKE y" follows
 // the catalog pattern rules. A malformed pattern fails the statement with the
 // matcher's message. Raises EngineError when the engine refuses.

@@ -7,6 +7,7 @@
 #include "catalog/LikeMatcher.h"
 #include "catalog/Ranges.h"
 #include "catalog/ResultSet.h"
+#include "catalog/Utf8.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -53,28 +54,6 @@ unsigned char LowerAscii(char c) {
     return static_cast<unsigned char>(FoldCase(static_cast<unsigned char>(c)));
 }
 
-// A folded character as the folded text holds it: UTF-8, or the byte itself
-// for a byte that was no valid UTF-8 (the matcher's 0x110000 + byte).
-void AppendFoldedCharacter(uint32_t f, std::string& strOut) {
-    if (f < 0x80) {
-        strOut += static_cast<char>(f);
-    } else if (f >= 0x110000) {
-        strOut += static_cast<char>(f - 0x110000);
-    } else if (f < 0x800) {
-        strOut += static_cast<char>(0xC0 | (f >> 6));
-        strOut += static_cast<char>(0x80 | (f & 0x3F));
-    } else if (f < 0x10000) {
-        strOut += static_cast<char>(0xE0 | (f >> 12));
-        strOut += static_cast<char>(0x80 | ((f >> 6) & 0x3F));
-        strOut += static_cast<char>(0x80 | (f & 0x3F));
-    } else {
-        strOut += static_cast<char>(0xF0 | (f >> 18));
-        strOut += static_cast<char>(0x80 | ((f >> 12) & 0x3F));
-        strOut += static_cast<char>(0x80 | ((f >> 6) & 0x3F));
-        strOut += static_cast<char>(0x80 | (f & 0x3F));
-    }
-}
-
 // A text as the index sees it: each character folded as the matcher folds
 // it, written back as UTF-8.
 void AppendFolded(std::string_view text, std::string& strOut) {
@@ -88,7 +67,7 @@ void AppendFolded(std::string_view text, std::string& strOut) {
         size_t nLength = 0;
         const uint32_t c = DecodeUtf8(text.substr(nPos), nLength);
         nPos += nLength;
-        AppendFoldedCharacter(FoldCase(c), strOut);
+        AppendUtf8(FoldCase(c), strOut);
     }
 }
 
@@ -138,17 +117,12 @@ std::vector<uint32_t> TrigramsOfRuns(const std::vector<std::vector<uint32_t>>& r
     for (const std::vector<uint32_t>& run : runs) {
         strFolded.clear();
         for (const uint32_t f : run) // the run holds foldings already
-            AppendFoldedCharacter(f, strFolded);
+            AppendUtf8(f, strFolded);
         ForEachTrigram(strFolded, [&](uint32_t t) { trigrams.push_back(t); });
     }
     std::sort(trigrams.begin(), trigrams.end());
     trigrams.erase(std::unique(trigrams.begin(), trigrams.end()), trigrams.end());
     return trigrams;
-}
-
-std::vector<IdRange> MergeRanges(std::vector<IdRange> ranges) {
-    ranges.erase(JoinTouchingRanges(ranges.begin(), ranges.end()), ranges.end());
-    return ranges;
 }
 
 // The postings of one kind of text: for each trigram, the blocks holding it,

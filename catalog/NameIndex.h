@@ -1,5 +1,7 @@
 #pragma once
 
+#include "catalog/Ranges.h"
+
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -17,12 +19,6 @@ class Database;
 // in tables of its own beside the catalog's (name_index_files,
 // name_index_dirs, name_index_dir_files, name_index_meta); a catalog without
 // them is searched row by row, as any catalog can be.
-
-// A stretch of row ids, both ends included.
-struct IdRange {
-    int64_t nLow;
-    int64_t nHigh;
-};
 
 // The trigrams every text matching the runs holds (LikeMatcher::LiteralRuns),
 // sorted and distinct; empty when the runs are too short to have any.
@@ -89,6 +85,3 @@ private:
     int64_t m_nFileBlocks = 0; // blocks holding at least one file row
     int64_t m_nDirBlocks = 0;
 };
-
-// Merges overlapping or touching stretches; the result is sorted and disjoint.
-std::vector<IdRange> MergeRanges(std::vector<IdRange> ranges);

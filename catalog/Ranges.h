@@ -1,7 +1,15 @@
 #pragma once
 
 #include <algorithm>
+#include <cstdint>
 #include <iterator>
+#include <vector>
+
+// A stretch of row ids, both ends included.
+struct IdRange {
+    int64_t nLow;
+    int64_t nHigh;
+};
 
 // Sorts the ranges [begin, end) (anything with nLow and nHigh, both
 // inclusive) and joins those that overlap or touch, in place. Returns the
@@ -19,4 +27,10 @@ template <typename Iterator> Iterator JoinTouchingRanges(Iterator begin, Iterato
             *++last = *it;
     }
     return std::next(last);
+}
+
+// Merges overlapping or touching stretches; the result is sorted and disjoint.
+inline std::vector<IdRange> MergeRanges(std::vector<IdRange> ranges) {
+    ranges.erase(JoinTouchingRanges(ranges.begin(), ranges.end()), ranges.end());
+    return ranges;
 }

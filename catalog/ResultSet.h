@@ -1,6 +1,6 @@
 #pragma once
 
-#include "catalog/NameIndex.h"
+#include "catalog/Ranges.h"
 #include "catalog/Statement.h"
 
 #include <cstdint>

@@ -8,10 +8,11 @@
 #include "catalog/EngineError.h"
 #include "cli/CommandLine.h"
 #include "cli/Output.h"
+#include "search/CatalogOpen.h"
 #include "search/DatabaseList.h"
 #include "search/RecordWriter.h"
-#include "search/Search.h"
 #include "search/SearchFilter.h"
+#include "search/SearchMessages.h"
 
 #include <memory>
 

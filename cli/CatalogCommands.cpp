@@ -10,8 +10,8 @@
 #include "cli/JobRunner.h"
 #include "cli/Output.h"
 #include "scan/CatalogUpdate.h"
+#include "search/CatalogOpen.h"
 #include "search/DatabaseList.h"
-#include "search/Search.h"
 
 #include <cctype>
 #include <chrono>

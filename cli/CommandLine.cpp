@@ -2,7 +2,7 @@
 
 #include "catalog/EngineError.h"
 #include "cli/Output.h"
-#include "search/Search.h"
+#include "search/CatalogOpen.h"
 
 #include <charconv>
 #include <cstdio>

@@ -6,11 +6,11 @@
 #include "catalog/EngineError.h"
 #include "cli/CommandLine.h"
 #include "cli/Output.h"
-#include "cli/ParallelSearch.h"
+#include "search/CatalogOpen.h"
 #include "search/DatabaseList.h"
-#include "search/RecordWriter.h"
-#include "search/Search.h"
-#include "search/SearchFilter.h"
+#include "search/HitRecord.h"
+#include "search/SearchDriver.h"
+#include "search/SearchMessages.h"
 
 #include <optional>
 
@@ -90,12 +90,12 @@ int RunSearchCommand(const std::vector<std::string>& args) {
         nExit >= 0)
         return nExit;
     OutputWriter out;
-    int nMode = kSearchBoth;
+    SearchQuery query;
     if (auto it = cmd.values.find("--where"); it != cmd.values.end()) {
         if (it->second == "files")
-            nMode = kSearchFiles;
+            query.mode = kSearchFiles;
         else if (it->second == "dirs")
-            nMode = kSearchDirs;
+            query.mode = kSearchDirs;
         else if (it->second != "both") {
             PrintError("--where takes both, files or dirs");
             return kExitUsage;
@@ -108,7 +108,7 @@ int RunSearchCommand(const std::vector<std::string>& args) {
         PrintError("-0 prints only the paths: not with --format csv or json");
         return kExitUsage;
     }
-    SearchFilter filter;
+    SearchFilter& filter = query.filter;
     std::string strError;
     for (const std::string& strBound : cmd.All("--size")) {
         if (!ParseSizeBound(strBound, filter, strError)) {
@@ -128,7 +128,7 @@ int RunSearchCommand(const std::vector<std::string>& args) {
             }
         }
     }
-    if (filter.IsActive() && nMode == kSearchDirs) {
+    if (filter.IsActive() && query.mode == kSearchDirs) {
         PrintError("--size, --changed-within and --changed-before filter files: not with "
                    "--where dirs");
         return kExitUsage;
@@ -137,18 +137,16 @@ int RunSearchCommand(const std::vector<std::string>& args) {
         PrintError("search takes a PATTERN (see kestrel-cli search --help)");
         return kExitUsage;
     }
-    const std::string strPattern = cmd.operands[0];
-    if (strPattern.empty()) {
+    query.strPattern = cmd.operands[0];
+    if (query.strPattern.empty()) {
         PrintError(kMsgEnterSearchText);
         return kExitUsage;
     }
-    HitFormat hitFormat;
-    hitFormat.format = format;
-    hitFormat.bNulSeparated = cmd.Has("-0") || cmd.Has("--null");
-    hitFormat.filter = filter;
+    const bool bNulSeparated = cmd.Has("-0") || cmd.Has("--null");
+    query.bWithTimes = format != OutputFormat::Tsv;
     try {
         // A malformed pattern is refused before any catalog is opened.
-        CheckSearchPattern(strPattern);
+        CheckSearchPattern(query.strPattern);
         const std::string strApp = DataFolder();
         std::vector<std::string> entries(cmd.operands.begin() + 1, cmd.operands.end());
         if (entries.empty()) {
@@ -158,13 +156,20 @@ int RunSearchCommand(const std::vector<std::string>& args) {
                 return kExitUsage;
             }
         }
-        if (format == OutputFormat::Csv && !hitFormat.bNulSeparated) {
-            // The header, once for all catalogs.
-            RecordWriter header(out.Sink(), format, HitFields());
-            header.WriteHeader();
-        }
-        const uint64_t nHits =
-            SearchCatalogsInParallel(strApp, entries, nMode, strPattern, hitFormat, out.Sink());
+        RecordWriter records(out.Sink(), format, HitFields());
+        if (!bNulSeparated)
+            records.WriteHeader(); // once for all catalogs
+        uint64_t nHits = 0;
+        RunSearch(strApp, entries, query, [&](size_t, std::unique_ptr<HitStream> hits) {
+            for (; !hits->IsEOF(); hits->MoveNext(), ++nHits) {
+                if (!bNulSeparated) {
+                    WriteHit(records, hits->Hit());
+                    continue;
+                }
+                out.Write(hits->Hit().path);
+                out.Write(std::string_view("\0", 1));
+            }
+        });
         out.Flush();
         return nHits > 0 ? kExitOk : kExitFailed;
     } catch (const EngineError& error) {

@@ -3,6 +3,6 @@
 #include <QPaintDevice>
 
 CMemDC::CMemDC(QPaintDevice* pTarget, const QRect& rcClipBox)
-    : m_painter(pTarget), m_rcClipBox(rcClipBox), m_nBitsPerPixel(pTarget->depth()) {
+    : m_painter(pTarget), m_nBitsPerPixel(pTarget->depth()) {
     m_painter.setClipRect(rcClipBox);
 }

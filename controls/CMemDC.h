@@ -16,12 +16,10 @@ public:
     CMemDC& operator=(const CMemDC&) = delete;
 
     QPainter& Painter() { return m_painter; }
-    const QRect& ClipBox() const { return m_rcClipBox; }
     // Colour depth of the target; below 8 a colour ramp is drawn flat.
     int BitsPerPixel() const { return m_nBitsPerPixel; }
 
 private:
     QPainter m_painter;
-    QRect m_rcClipBox;
     int m_nBitsPerPixel;
 };

@@ -23,7 +23,6 @@ public:
 
     // The control's identifier, the name of its stored widths.
     void SetDlgCtrlID(int nId) { m_nCtrlId = nId; }
-    int GetDlgCtrlID() const { return m_nCtrlId; }
 
     // Appends the columns of a spec "Heading,width;Heading,width[;]": an
     // entry without ',' ends it, only the first ',' of an entry separates,

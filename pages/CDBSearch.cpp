@@ -4,6 +4,7 @@
 #include "app/CommandIds.h"
 #include "app/Desktop.h"
 #include "app/Globals.h"
+#include "app/SearchHandover.h"
 #include "audit/Diff.h"
 #include "audit/Duplicates.h"
 #include "catalog/Catalog.h"
@@ -16,8 +17,11 @@
 #include "pages/ScanProgress.h"
 #include "scan/CatalogUpdate.h"
 #include "scan/ScanJob.h"
+#include "search/CatalogOpen.h"
 #include "search/DatabaseList.h"
-#include "search/Search.h"
+#include "search/HitStream.h"
+#include "search/ResultRow.h"
+#include "search/SearchMessages.h"
 
 #include <QComboBox>
 #include <QDialogButtonBox>
@@ -199,8 +203,8 @@ void CDBSearch::OnSearch() {
         ShowMessage(this, kMsgSelectDatabases, "Warning", MessageIcon::Warning);
         return;
     }
-    const int nMode = std::max(0, m_comboWhere->currentIndex());
-    SearchCatalogs(g_strAppPath, selected, nMode, m_strSearch, [] { SendMainPage(kPageResult); });
+    const auto mode = static_cast<SearchMode>(std::clamp(m_comboWhere->currentIndex(), 0, 2));
+    SearchCatalogs(g_strAppPath, selected, mode, m_strSearch, [] { SendMainPage(kPageResult); });
 }
 
 bool CDBSearch::eventFilter(QObject* pWatched, QEvent* pEvent) {
@@ -355,20 +359,8 @@ void CDBSearch::OnCompareWith(int nRow) {
     // Each difference as the rows of the files it is about, with the
     // catalog each comes from: a modified file shows both.
     std::vector<ResultRow> rows;
-    auto addRow = [&](const std::string& strPath, const std::optional<int64_t>& nSize,
-                      const std::string& strChecksum, const std::string& strCatalog) {
-        ResultRow& row = rows.emplace_back();
-        row.strPath = strPath;
-        row.strSize = nSize ? std::to_string(*nSize) : std::string();
-        row.strChecksum = strChecksum;
-        row.strDatabase = strCatalog;
-    };
-    const DiffCounts counts = DiffCatalogs(oldDb, newDb, true, [&](const DiffLine& line) {
-        if (!line.strOldPath.empty())
-            addRow(line.strOldPath, line.nOldSize, line.strOldChecksum, strOld);
-        if (!line.strNewPath.empty())
-            addRow(line.strNewPath, line.nNewSize, line.strNewChecksum, strNew);
-    });
+    const DiffCounts counts = DiffCatalogs(
+        oldDb, newDb, true, [&](const DiffLine& line) { AddDiffRows(line, strOld, strNew, rows); });
     if (counts.Total() == 0) {
         ShowMessage(this, "'" + strOld + "' and '" + strNew + "' hold the same files",
                     "Compare with", MessageIcon::Information);
@@ -389,15 +381,8 @@ void CDBSearch::OnFindDuplicates(int nRow) {
     const std::vector<std::unique_ptr<Database>> catalogs =
         OpenCatalogsForSearch(g_strAppPath, selected);
     std::vector<ResultRow> rows;
-    const uint64_t nGroups = FindDuplicates(catalogs, 1, [&](const DuplicateGroup& group) {
-        for (const DuplicateGroup::Member& member : group.members) {
-            ResultRow& row = rows.emplace_back();
-            row.strPath = member.strPath;
-            row.strSize = std::to_string(group.nSize);
-            row.strChecksum = group.strChecksum;
-            row.strDatabase = selected[member.nCatalog];
-        }
-    });
+    const uint64_t nGroups = FindDuplicates(
+        catalogs, 1, [&](const DuplicateGroup& group) { AddDuplicateRows(group, selected, rows); });
     if (nGroups == 0) {
         const std::string strWhere =
             selected.size() == 1 ? "'" + selected[0] + "'" : "the selected catalogs";

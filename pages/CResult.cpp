@@ -4,12 +4,14 @@
 #include "app/CommandIds.h"
 #include "app/Desktop.h"
 #include "app/Globals.h"
+#include "app/SearchHandover.h"
 #include "catalog/EngineError.h"
 #include "controls/CSortListCtrl.h"
 #include "controls/DialogUnits.h"
 #include "search/FileReplacement.h"
+#include "search/HitStream.h"
 #include "search/RecordWriter.h"
-#include "search/Search.h"
+#include "search/ResultRow.h"
 
 #include <QClipboard>
 #include <QGuiApplication>

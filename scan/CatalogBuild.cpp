@@ -1,11 +1,12 @@
 #include "scan/CatalogBuild.h"
 
 #include "catalog/Catalog.h"
+#include "catalog/PathExists.h"
 
 CatalogBuild::CatalogBuild(const std::string& strCatalogPath, const CatalogLock::Wait& wait)
     : m_lock(strCatalogPath, wait), m_pJob(std::make_unique<ScanJob>()) {
     m_lock.RemoveLeftovers();
-    m_bReplaces = CatalogPathTaken(m_lock.CatalogPath());
+    m_bReplaces = PathExists(m_lock.CatalogPath());
     m_pJob->strCatalogPath = m_bReplaces ? m_lock.BuildPath() : m_lock.CatalogPath();
 }
 

@@ -22,6 +22,18 @@ std::string JoinPath(std::string_view parent, std::string_view name) {
     return CollapseSeparatorPairs(strJoined);
 }
 
+std::string FilePath(std::string_view dir, std::string_view name) {
+    std::string strPath;
+    strPath.reserve(dir.size() + 1 + name.size());
+    strPath.append(dir);
+    strPath += '/';
+    // The root stored as "/" would give "//": short paths lose a doubled separator.
+    if (strPath.size() <= 4)
+        strPath = CollapseSeparatorPairs(strPath);
+    strPath.append(name);
+    return strPath;
+}
+
 std::string NormalPath(std::string_view path) {
     std::string strNormal;
     strNormal.reserve(path.size());

@@ -7,9 +7,18 @@
 // '/': a run of n separators becomes n/2 rounded up.
 std::string CollapseSeparatorPairs(std::string_view path);
 
-// parent + '/' + name, with every pair "//" (left to right, not overlapping)
-// made one '/': "/" and "usr" give "/usr", "/data/" and "x" give "/data/x".
+// Joining a directory's path and an entry's name. Both rules are kept
+// because paths already stored were made by them:
+// JoinPath, how the walk makes the paths it stores: parent + '/' + name, with
+// every pair "//" (left to right, not overlapping) made one '/': "/" and
+// "usr" give "/usr", "/data/" and "x" give "/data/x".
 std::string JoinPath(std::string_view parent, std::string_view name);
+// FilePath, a file's path as results show it, from its directory's stored
+// path and its name: the directory, '/', the name; a short directory path
+// such as the root "/" loses the doubled separator this makes, a longer one
+// ending in '/' keeps it. Paths are compared in their normal form instead
+// (NormalPath).
+std::string FilePath(std::string_view dir, std::string_view name);
 
 // The form in which paths are compared, across catalogs and with the disk:
 // every run of '/' is one '/', and none ends the path but the root's. So

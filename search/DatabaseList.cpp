@@ -4,6 +4,7 @@
 #include "catalog/CatalogSql.h"
 #include "catalog/Database.h"
 #include "catalog/EngineError.h"
+#include "catalog/PathExists.h"
 #include "catalog/ResultSet.h"
 #include "search/FileReplacement.h"
 
@@ -24,11 +25,6 @@ namespace {
 
 bool HasCatalogExtension(std::string_view name) {
     return name.size() > 4 && ::strncasecmp(name.data() + name.size() - 4, ".mdb", 4) == 0;
-}
-
-bool Exists(const std::string& strPath) {
-    struct stat st {};
-    return ::stat(strPath.c_str(), &st) == 0;
 }
 
 // The names of the data folder's catalog files, in the folder's order.
@@ -141,7 +137,7 @@ std::string CatalogPathOfEntry(const std::string& strAppPath, const std::string&
     if (IsFullPathEntry(strEntry))
         return strEntry;
     const std::string strPath = strAppPath + strEntry + ".mdb";
-    if (Exists(strPath))
+    if (PathExists(strPath, true))
         return strPath;
     // The name came from a file such as Music.MDB: find that file.
     for (const std::string& strName : CatalogFileNames(strAppPath))

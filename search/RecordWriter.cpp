@@ -1,6 +1,6 @@
 #include "search/RecordWriter.h"
 
-#include "catalog/LikeMatcher.h"
+#include "catalog/Utf8.h"
 
 #include <charconv>
 #include <climits>
@@ -9,20 +9,6 @@
 namespace {
 
 constexpr const char* kHexDigits = "0123456789abcdef";
-
-bool IsValidUtf8(std::string_view text) {
-    for (size_t nPos = 0; nPos < text.size();) {
-        if (static_cast<unsigned char>(text[nPos]) < 0x80) {
-            ++nPos;
-            continue;
-        }
-        size_t nLength = 0;
-        if (DecodeUtf8(text.substr(nPos), nLength) >= 0x110000)
-            return false;
-        nPos += nLength;
-    }
-    return true;
-}
 
 void AppendHex(std::string& strLine, std::string_view bytes) {
     for (const char c : bytes) {
@@ -42,7 +28,7 @@ void SplitUtf8(std::string_view text, Valid fnValid, Invalid fnInvalid) {
             continue;
         }
         size_t nLength = 0;
-        if (DecodeUtf8(text.substr(nPos), nLength) < 0x110000) {
+        if (DecodeUtf8(text.substr(nPos), nLength) < kInvalidUtf8Base) {
             nPos += nLength;
             continue;
         }

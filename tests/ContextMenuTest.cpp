@@ -5,12 +5,14 @@
 #include "DesktopFixture.h"
 #include "UserInput.h"
 #include "app/CMainDlg.h"
+#include "app/SearchHandover.h"
 #include "catalog/Database.h"
 #include "catalog/ResultSet.h"
 #include "controls/CSortListCtrl.h"
 #include "pages/CDBSearch.h"
 #include "pages/CResult.h"
-#include "search/Search.h"
+#include "search/HitStream.h"
+#include "search/SearchMessages.h"
 
 #include <QApplication>
 #include <QClipboard>

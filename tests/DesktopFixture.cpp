@@ -2,6 +2,7 @@
 #include "UserInput.h"
 
 #include "app/CMainDlg.h"
+#include "app/SearchHandover.h"
 #include "catalog/Catalog.h"
 #include "catalog/Database.h"
 #include "catalog/ResultSet.h"
@@ -11,7 +12,8 @@
 #include "pages/CDBSearch.h"
 #include "pages/CResult.h"
 #include "scan/ScanJob.h"
-#include "search/Search.h"
+#include "search/HitStream.h"
+#include "search/SearchMessages.h"
 
 #include <QApplication>
 #include <QListWidget>

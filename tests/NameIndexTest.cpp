@@ -7,7 +7,8 @@
 #include "catalog/ResultSet.h"
 #include "catalog/RowAppender.h"
 #include "scan/ScanJob.h"
-#include "search/Search.h"
+#include "search/CatalogHits.h"
+#include "search/SearchDriver.h"
 
 #include <filesystem>
 #include <gtest/gtest.h>
@@ -69,16 +70,21 @@ protected:
     std::vector<std::string> Hits(const std::string& strCatalog, int nMode,
                                   const std::string& strPattern) {
         std::vector<std::string> hits;
-        SearchCatalogs(m_tree.Root() + "/", {m_tree.Path(strCatalog)}, nMode, strPattern, [&] {
-            TakeSearchHits([&](ResultRow&& row) { hits.push_back(row.strPath); });
-        });
+        SearchQuery query;
+        query.mode = static_cast<SearchMode>(nMode);
+        query.strPattern = strPattern;
+        RunSearch(m_tree.Root() + "/", {m_tree.Path(strCatalog)}, query,
+                  [&](size_t, std::unique_ptr<HitStream> stream) {
+                      for (; !stream->IsEOF(); stream->MoveNext())
+                          hits.push_back(std::string(stream->Hit().path));
+                  });
         return hits;
     }
 
     bool UsesIndex(int nMode, const std::string& strPattern) {
         Database db;
         db.Open(m_tree.Path("indexed.mdb"), Database::OpenMode::ReadOnly);
-        return IndexedCandidates(db, nMode, strPattern).has_value();
+        return IndexedCandidates(db, static_cast<SearchMode>(nMode), strPattern).has_value();
     }
 
     TestTree m_tree;

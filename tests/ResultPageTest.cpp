@@ -5,13 +5,15 @@
 #include "app/CMainMenu.h"
 #include "app/CommandIds.h"
 #include "app/Globals.h"
+#include "app/SearchHandover.h"
 #include "catalog/ResultSet.h"
 #include "controls/CSortListCtrl.h"
 #include "controls/DialogUnits.h"
 #include "pages/CDBControl.h"
 #include "pages/CDBSearch.h"
 #include "pages/CResult.h"
-#include "search/Search.h"
+#include "search/HitStream.h"
+#include "search/SearchMessages.h"
 
 #include <QApplication>
 #include <QComboBox>

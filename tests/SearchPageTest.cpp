@@ -4,13 +4,15 @@
 #include "app/CMainMenu.h"
 #include "app/CommandIds.h"
 #include "app/Globals.h"
+#include "app/SearchHandover.h"
 #include "catalog/Database.h"
 #include "catalog/ResultSet.h"
 #include "controls/CSortListCtrl.h"
 #include "pages/CDBSearch.h"
 #include "pages/CResult.h"
 #include "search/DatabaseList.h"
-#include "search/Search.h"
+#include "search/HitStream.h"
+#include "search/SearchMessages.h"
 
 #include <QComboBox>
 #include <QLineEdit>

@@ -1,0 +1,14 @@
+#pragma once
+
+#include "search/RecordWriter.h"
+
+#include <vector>
+
+struct SearchHit;
+
+// The fields of a search hit's record: path, size, md5, catalog, and for
+// scripts (csv and json) mtime and type.
+std::vector<RecordField> HitFields();
+
+// Writes the hit as one record of HitFields().
+void WriteHit(RecordWriter& records, const SearchHit& hit);
