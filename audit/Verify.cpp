@@ -4,50 +4,12 @@
 #include "catalog/Database.h"
 #include "catalog/EngineError.h"
 #include "catalog/ResultSet.h"
-#include "scan/DirectoryReader.h"
-#include "scan/FileChecksum.h"
 #include "scan/Paths.h"
 
 #include <cerrno>
-#include <climits>
-#include <cstring>
-#include <fcntl.h>
 #include <optional>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace {
-
-[[noreturn]] void ThrowShortage(int nErr) {
-    throw EngineError(std::string("The check ran out of system resources: ") + std::strerror(nErr));
-}
-
-// A directory path opened for looking at its entries: whole when the system
-// takes it, else one component at a time, so paths past PATH_MAX work too.
-UniqueFd OpenDirectoryPath(const std::string& strPath) {
-    if (strPath.size() < PATH_MAX) {
-        UniqueFd fd(::open(strPath.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-        if (fd.IsValid() || errno != ENAMETOOLONG)
-            return fd;
-    }
-    UniqueFd dir(::open(strPath[0] == '/' ? "/" : ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    size_t nPos = 0;
-    while (dir.IsValid() && nPos < strPath.size()) {
-        const size_t nEnd = std::min(strPath.find('/', nPos), strPath.size());
-        const std::string strPart = strPath.substr(nPos, nEnd - nPos);
-        nPos = nEnd + 1;
-        if (strPart.empty())
-            continue;
-        dir = UniqueFd(::openat(dir.Get(), strPart.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    }
-    return dir;
-}
-
-VerifyResult ResultOfMissing(int nErr) {
-    if (IsResourceShortage(nErr))
-        ThrowShortage(nErr);
-    return nErr == ENOENT || nErr == ENOTDIR ? VerifyResult::NotFound : VerifyResult::NotReadable;
-}
 
 // The directory whose files are being checked, opened once for all of them.
 class DirectoryAtHand {
@@ -72,35 +34,6 @@ private:
     UniqueFd m_fd;
     int m_nError = 0;
 };
-
-VerifyResult CheckEntry(int nDirFd, const char* pszName, std::optional<int64_t> nStoredSize,
-                        std::string_view storedChecksum) {
-    struct stat st {};
-    if (::fstatat(nDirFd, pszName, &st, AT_SYMLINK_NOFOLLOW) != 0)
-        return ResultOfMissing(errno);
-    if (S_ISDIR(st.st_mode))
-        return VerifyResult::NotFound;
-    if (nStoredSize && *nStoredSize != st.st_size)
-        return VerifyResult::Changed;
-    const std::string_view stored = TrimmedChecksum(storedChecksum);
-    if (!S_ISREG(st.st_mode) || stored.empty())
-        return VerifyResult::NotChecked;
-    static const uid_t kUid = ::geteuid();
-    const bool bOwned = kUid == 0 || st.st_uid == kUid;
-    errno = 0;
-    const std::optional<std::string> current =
-        FileChecksumAt(nDirFd, pszName, bOwned, static_cast<uint64_t>(st.st_size));
-    if (!current) {
-        if (errno == ENOENT)
-            return VerifyResult::NotFound;
-        if (IsResourceShortage(errno))
-            ThrowShortage(errno);
-        // Unreadable, or it grew past its size while being read: not the
-        // file that was catalogued, but nothing to compare either.
-        return errno == 0 ? VerifyResult::Changed : VerifyResult::NotReadable;
-    }
-    return SameChecksum(*current, stored) ? VerifyResult::Unchanged : VerifyResult::Changed;
-}
 
 } // namespace
 
@@ -140,9 +73,7 @@ void VerifyCatalog(Database& database,
         if (!rows.IsNull(2))
             nSize = rows.GetInt64(2);
         const int nDirFd = directory.Get(strDir);
-        const VerifyResult result =
-            nDirFd < 0 ? ResultOfMissing(errno)
-                       : CheckEntry(nDirFd, strName.c_str(), nSize, rows.GetTextView(3));
-        fnReport(FilePath(strDir, strName), result);
+        fnReport(FilePath(strDir, strName),
+                 CheckFileAt(nDirFd, strName.c_str(), nSize, rows.GetTextView(3)));
     }
 }

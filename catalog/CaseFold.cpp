@@ -1,5 +1,7 @@
 #include "catalog/CaseFold.h"
 
+#include "catalog/Utf8.h"
+
 #include <algorithm>
 
 namespace {
@@ -28,4 +30,13 @@ std::span<const CaseFolding> FoldingsBetween(uint32_t nLow, uint32_t nHigh) {
     const CaseFolding* pEnd =
         nHigh == UINT32_MAX ? std::end(kFoldings) : FirstFoldingFrom(nHigh + 1);
     return {pBegin, pEnd};
+}
+
+void AppendFoldedText(std::string_view text, std::string& strOut) {
+    for (size_t nPos = 0; nPos < text.size();) {
+        size_t nLength = 1;
+        const auto b = static_cast<unsigned char>(text[nPos]);
+        AppendUtf8(FoldCase(b < 0x80 ? b : DecodeUtf8(text.substr(nPos), nLength)), strOut);
+        nPos += nLength;
+    }
 }

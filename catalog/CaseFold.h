@@ -2,6 +2,8 @@
 
 #include <cstdint>
 #include <span>
+#include <string>
+#include <string_view>
 
 // FoldCase for code points from 128 on.
 uint32_t FoldCaseBeyondAscii(uint32_t nCodePoint);
@@ -15,6 +17,10 @@ inline uint32_t FoldCase(uint32_t nCodePoint) {
         return nCodePoint >= 'A' && nCodePoint <= 'Z' ? nCodePoint + ('a' - 'A') : nCodePoint;
     return FoldCaseBeyondAscii(nCodePoint);
 }
+
+// Appends text with each character folded as FoldCase folds it, as UTF-8; a
+// byte that is no valid UTF-8 stays itself.
+void AppendFoldedText(std::string_view text, std::string& strOut);
 
 // A code point that folds to another one, and its folding.
 struct CaseFolding {

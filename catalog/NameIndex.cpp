@@ -54,23 +54,6 @@ unsigned char LowerAscii(char c) {
     return static_cast<unsigned char>(FoldCase(static_cast<unsigned char>(c)));
 }
 
-// A text as the index sees it: each character folded as the matcher folds
-// it, written back as UTF-8.
-void AppendFolded(std::string_view text, std::string& strOut) {
-    for (size_t nPos = 0; nPos < text.size();) {
-        const auto b = static_cast<unsigned char>(text[nPos]);
-        if (b < 0x80) {
-            strOut += static_cast<char>(LowerAscii(static_cast<char>(b)));
-            ++nPos;
-            continue;
-        }
-        size_t nLength = 0;
-        const uint32_t c = DecodeUtf8(text.substr(nPos), nLength);
-        nPos += nLength;
-        AppendUtf8(FoldCase(c), strOut);
-    }
-}
-
 template <typename Fn> void ForEachTrigram(std::string_view folded, Fn fn) {
     for (size_t i = 0; i + 3 <= folded.size(); ++i)
         fn((uint32_t(static_cast<unsigned char>(folded[i])) << 16) |
@@ -175,7 +158,7 @@ struct NameIndexBuilder::Side {
             return;
         }
         strFolded.clear();
-        AppendFolded(text, strFolded);
+        AppendFoldedText(text, strFolded);
         ForEachTrigram(strFolded, post);
     }
 
