@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <functional>
 #include <initializer_list>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
@@ -12,9 +13,16 @@
 #include <variant>
 #include <vector>
 
-enum class OutputFormat { Tsv, Csv, Json };
+// The output formats, each as FORMAT(enumerator, name). Each is written by a
+// RecordFormat in a file of its own, search/<enumerator>Records.cpp, that
+// defines Make<enumerator>Records(): a new format is that file and one entry here.
+#define KESTREL_OUTPUT_FORMATS(FORMAT) FORMAT(Tsv, "tsv") FORMAT(Csv, "csv") FORMAT(Json, "json")
 
-// "tsv", "csv" or "json"; false for anything else.
+#define KESTREL_FORMAT_ENUMERATOR(id, name) id,
+enum class OutputFormat { KESTREL_OUTPUT_FORMATS(KESTREL_FORMAT_ENUMERATOR) };
+#undef KESTREL_FORMAT_ENUMERATOR
+
+// The format of that name ("tsv", "csv", "json"); false for anything else.
 bool ParseOutputFormat(const std::string& strText, OutputFormat& format);
 
 // A moment as nanoseconds since 1970 UTC, written as ISO 8601.
@@ -86,11 +94,14 @@ struct RecordField {
 // hexadecimal; csv writes U+FFFD for each invalid byte and has a column
 // "<name>_bytes" for every such field, holding the hexadecimal bytes when
 // the text is not valid UTF-8 and empty otherwise.
+class RecordFormat;
+
 class RecordWriter {
 public:
     // fnWrite takes each piece of text written (it may raise to stop).
     RecordWriter(std::function<void(std::string_view)> fnWrite, OutputFormat format,
                  std::vector<RecordField> fields);
+    ~RecordWriter();
 
     // Writes one record, values in the order of the fields.
     void Write(std::initializer_list<RecordValue> values) {
@@ -110,10 +121,9 @@ private:
     std::function<void(std::string_view)> m_fnWrite;
     OutputFormat m_format;
     std::vector<RecordField> m_fields;
+    std::unique_ptr<RecordFormat> m_pFormat;
     bool m_bHeaderWritten = false;
     std::string m_strLine;
-    std::string m_strBytesColumns; // csv: the <name>_bytes columns of the line being written
-    std::string m_strJoined;       // tsv and csv: the text of a list of texts
 };
 
 // A time in nanoseconds since 1970 as ISO 8601 UTC, with the fraction of the
