@@ -1,11 +1,12 @@
 #include "cli/CommandTable.h"
 
+// clang-format off
 // The help of each command follows its usage lines and a blank line.
 const std::vector<CliCommand> kCommands = {
-    {"create",
+    {"create", RunCreateCommand, {"--checksum", "--force", "--one-file-system"},
+     {"--max-size", "--exclude", "--jobs"}, "walk START_DIR into the new catalog NAME",
      "[--checksum] [--max-size KB] [--exclude PATTERN]... [--one-file-system] [--jobs N] [--force] "
      "NAME START_DIR",
-     "walk START_DIR into the new catalog NAME",
      "Builds the catalog NAME, the file <data folder>/NAME.mdb, from the directory\n"
      "tree below START_DIR: the path of every directory, and the name and size of\n"
      "every file. An absolute START_DIR is stored exactly as given, a relative one\n"
@@ -52,13 +53,11 @@ const std::vector<CliCommand> kCommands = {
      "message on standard error; the catalog keeps what was written);\n"
      "2 for a wrong command line, an empty, invalid or too long name, an empty\n"
      "start directory, or an existing catalog without --force; 130 or 143 when\n"
-     "stopped by SIGINT or SIGTERM.\n",
-     {"--checksum", "--force", "--one-file-system"},
+     "stopped by SIGINT or SIGTERM.\n"},
+    {"update", RunUpdateCommand, {"--checksum", "--one-file-system"},
      {"--max-size", "--exclude", "--jobs"},
-     RunCreateCommand},
-    {"update",
-     "[--checksum] [--max-size KB] [--exclude PATTERN]... [--one-file-system] [--jobs N] ENTRY",
      "bring a catalog up to date, reading only new and changed files",
+     "[--checksum] [--max-size KB] [--exclude PATTERN]... [--one-file-system] [--jobs N] ENTRY",
      "Brings the catalog of the list entry ENTRY up to date: its start directory\n"
      "is walked again into a new catalog, in which every file with the same\n"
      "path, size and modification time as before keeps its checksum without\n"
@@ -77,13 +76,9 @@ const std::vector<CliCommand> kCommands = {
      "At the end one line tells the files added, removed, changed and unchanged,\n"
      "the checksums computed and the seconds taken. Exit status as create's: 0\n"
      "when updated, 1 when it could not be, 2 for a wrong command line, 130 or\n"
-     "143 when stopped.\n",
-     {"--checksum", "--one-file-system"},
-     {"--max-size", "--exclude", "--jobs"},
-     RunUpdateCommand},
-    {"reindex",
-     "ENTRY...",
-     "build the name index that makes searches for a piece of a name fast",
+     "143 when stopped.\n"},
+    {"reindex", RunReindexCommand, {}, {},
+     "build the name index that makes searches for a piece of a name fast", "ENTRY...",
      "Builds, or builds anew, the name index of each catalog: tables beside its\n"
      "own that let a search for a piece of a name read only the rows that may\n"
      "hold it, instead of every row. Catalogs made by this Kestrel have one.\n"
@@ -92,13 +87,10 @@ const std::vector<CliCommand> kCommands = {
      "program), are searched row by row until they are indexed anew. A search\n"
      "finds the same hits either way.\n"
      "The catalog's folder must be writable. Exit status: 0, or 1 when a\n"
-     "catalog could not be indexed.\n",
-     {},
-     {},
-     RunReindexCommand},
-    {"info",
-     "[--format tsv|csv|json] ENTRY...",
+     "catalog could not be indexed.\n"},
+    {"info", RunInfoCommand, {}, {"--format"},
      "print what catalogs record of themselves: when, where, how",
+     "[--format tsv|csv|json] ENTRY...",
      "Prints what each catalog records of itself, one 'Key: value' line each:\n"
      "its start directory, when its scan started and finished and whether it\n"
      "completed, its counts, the options it was made with, and the volume its\n"
@@ -111,46 +103,30 @@ const std::vector<CliCommand> kCommands = {
      "excluded, one_file_system, file_system, uuid, label, mount_point,\n"
      "volume_bytes, free_bytes, made_by, host; unknown values empty or null.\n"
      "The excluded patterns are an array in json, joined by ', ' otherwise.\n"
-     "Exit status: 0, or 2 when a catalog cannot be read.\n",
-     {},
-     {"--format"},
-     RunInfoCommand},
-    {"list",
-     "",
-     "print the catalog list, one entry a line",
+     "Exit status: 0, or 2 when a catalog cannot be read.\n"},
+    {"list", RunListCommand, {}, {}, "print the catalog list, one entry a line", "",
      "Prints the catalog list, one entry a line, in list order: the\n"
      "catalogs of the data folder by name, then the full paths added with\n"
      "'kestrel-cli add'. A tab, line break, carriage return or backslash in an\n"
-     "entry is written as \\t, \\n, \\r or \\\\, so every line is one entry.\n",
-     {},
-     {},
-     RunListCommand},
-    {"add",
-     "PATH",
-     "add a catalog file from elsewhere to the list",
+     "entry is written as \\t, \\n, \\r or \\\\, so every line is one entry.\n"},
+    {"add", RunAddCommand, {}, {}, "add a catalog file from elsewhere to the list", "PATH",
      "Adds the catalog file PATH (made absolute) to the catalog list, the file\n"
      "dblist.txt in the data folder. Refused, with exit status 1, when the file\n"
      "is no catalog or is listed already (the same file under any path: by its\n"
      "name in the data folder, through a link, with .. in it), or when the list\n"
-     "cannot be written (it is then left exactly as it was).\n",
-     {},
-     {},
-     RunAddCommand},
-    {"delete",
+     "cannot be written (it is then left exactly as it was).\n"},
+    {"delete", RunDeleteCommand, {"--yes"}, {}, "delete a listed catalog's file and its list entry",
      "[--yes] ENTRY",
-     "delete a listed catalog's file and its list entry",
      "Deletes the catalog of the list entry ENTRY (a name or a full path as\n"
      "'kestrel-cli list' prints it): its file is removed from disk, and a full\n"
      "path also leaves dblist.txt. Asks first on a terminal; --yes is needed\n"
      "otherwise. Exit status 1 when refused, or when the file or the list could\n"
-     "not be changed (then nothing is).\n",
-     {"--yes"},
-     {},
-     RunDeleteCommand},
-    {"search",
+     "not be changed (then nothing is).\n"},
+    {"search", RunSearchCommand, {"-0", "--null"},
+     {"--where", "--format", "--size", "--changed-within", "--changed-before"},
+     "search the named catalogs, or all listed ones",
      "[--where both|files|dirs] [--size +SIZE|-SIZE]... [--changed-within WHEN] [--changed-before "
      "WHEN] [--format tsv|csv|json] [-0] PATTERN [ENTRY...]",
-     "search the named catalogs, or all listed ones",
      "Searches the named catalog list entries, or every listed catalog, in list\n"
      "order. PATTERN covers the whole name or path and ignores letter case:\n"
      "  *  any run of characters      ?  one character      #  one digit\n"
@@ -193,13 +169,9 @@ const std::vector<CliCommand> kCommands = {
      "\n"
      "A malformed pattern is refused before any catalog is read.\n"
      "Exit status: 0 with hits, 1 without, 2 on an error (also when the output\n"
-     "cannot be written).\n",
-     {"-0", "--null"},
-     {"--where", "--format", "--size", "--changed-within", "--changed-before"},
-     RunSearchCommand},
-    {"verify",
+     "cannot be written).\n"},
+    {"verify", RunVerifyCommand, {}, {"--format"}, "check every catalogued file for changes",
      "[--format tsv|csv|json] ENTRY...",
-     "check every catalogued file for changes",
      "Checks every file of the catalogs against what was catalogued: a file\n"
      "whose size differs has changed; otherwise its MD5 is computed again and\n"
      "compared with the stored one. Files are looked at without following links;\n"
@@ -210,13 +182,10 @@ const std::vector<CliCommand> kCommands = {
      "With --format csv or json each such file is a record (path, result,\n"
      "catalog) and the summary goes to standard error.\n"
      "Exit status: 0 when nothing changed, vanished or could not be read, 1\n"
-     "otherwise, 2 on an error.\n",
-     {},
-     {"--format"},
-     RunVerifyCommand},
-    {"diff",
-     "[--content] [--format tsv|csv|json] OLD NEW",
+     "otherwise, 2 on an error.\n"},
+    {"diff", RunDiffCommand, {"--content"}, {"--format"},
      "what changed between two catalogs, or what of OLD has no copy in NEW",
+     "[--content] [--format tsv|csv|json] OLD NEW",
      "Compares two catalogs (list entries) by each file's path below its\n"
      "catalog's start directory, so a disk mounted elsewhere, or a backup in\n"
      "another folder, compares by what is inside. One line a difference, as git\n"
@@ -233,13 +202,10 @@ const std::vector<CliCommand> kCommands = {
      "             new_size; with --content: path, size)\n"
      "\n"
      "Exit status: 0 when nothing differs (with --content: every file of OLD has\n"
-     "a copy in NEW), 1 when something does, 2 on an error.\n",
-     {"--content"},
-     {"--format"},
-     RunDiffCommand},
-    {"duplicates",
-     "[--min-size SIZE] [--format tsv|csv|json] [ENTRY...]",
+     "a copy in NEW), 1 when something does, 2 on an error.\n"},
+    {"duplicates", RunDuplicatesCommand, {}, {"--min-size", "--format"},
      "files with the same size and checksum, the most wasteful first",
+     "[--min-size SIZE] [--format tsv|csv|json] [ENTRY...]",
      "Finds files with the same size and the same checksum across the named\n"
      "catalogs (all listed ones by default). Each group's files are printed as\n"
      "search hits (path, size, checksum, catalog), groups separated by an empty\n"
@@ -254,8 +220,6 @@ const std::vector<CliCommand> kCommands = {
      "                   catalog)\n"
      "\n"
      "Exit status: 0 when there are duplicates, 1 when there are none, 2 on an\n"
-     "error.\n",
-     {},
-     {"--min-size", "--format"},
-     RunDuplicatesCommand},
+     "error.\n"},
 };
+// clang-format on

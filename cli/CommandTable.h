@@ -11,19 +11,18 @@ struct CommandLine;
 // synopsis and summary its part of "kestrel-cli --help".
 struct CliCommand {
     const char* pszName;
-    const char* pszSynopsis; // what follows the name, on one line
-    const char* pszSummary;
-    const char* pszHelp;                  // the text after the usage lines and a blank line
+    int (*fnRun)(const CommandLine& cmd); // runs the parsed command; returns the exit status
     std::set<std::string> flags;          // the options without a value (--help aside)
     std::set<std::string> valued;         // the options that take a value
-    int (*fnRun)(const CommandLine& cmd); // runs the parsed command; returns the exit status
+    const char* pszSummary;
+    const char* pszSynopsis; // what follows the name, on one line
+    const char* pszHelp;     // the text after the usage lines and a blank line
 };
 
 // Every command, in the order "kestrel-cli --help" lists them.
 extern const std::vector<CliCommand> kCommands;
 
-// The commands' handlers (in AuditCommands.cpp, CatalogCommands.cpp,
-// CreateCommand.cpp, ListCommands.cpp and SearchCommands.cpp).
+// The commands' handlers, in the files cli/*Command*.cpp.
 int RunCreateCommand(const CommandLine& cmd);
 int RunUpdateCommand(const CommandLine& cmd);
 int RunReindexCommand(const CommandLine& cmd);

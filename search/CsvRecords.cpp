@@ -51,7 +51,7 @@ private:
             m_strValid.clear();
             SplitUtf8(
                 text, [&](std::string_view run) { m_strValid.append(run); },
-                [&](unsigned char) { m_strValid += "\xEF\xBF\xBD"; });
+                [&](std::string_view) { m_strValid += "\xEF\xBF\xBD"; });
             text = m_strValid;
         }
         if (text.find_first_of(",\"\r\n") == std::string_view::npos) {

@@ -1,5 +1,7 @@
 #include "search/RecordFormat.h"
 
+#include <algorithm>
+
 namespace {
 
 // One JSON object a line (NDJSON). A text of file-system bytes that is not
@@ -42,29 +44,25 @@ private:
     static void AppendList(std::string& strLine, const RecordField& field,
                            const std::vector<std::string>& items) {
         strLine += '[';
+        std::string strBytes; // each text's exact bytes, null where it is valid
         bool bInvalid = false;
         for (const std::string& strItem : items) {
-            if (&strItem != items.data())
-                strLine += ',';
+            const char* pszComma = &strItem != items.data() ? "," : "";
+            strLine += pszComma;
             AppendString(strLine, strItem);
-            bInvalid = bInvalid || (field.bBytes && !IsValidUtf8(strItem));
-        }
-        strLine += ']';
-        if (!bInvalid)
-            return;
-        strLine += std::string(",\"") + field.pszName + "_bytes\":[";
-        for (const std::string& strItem : items) {
-            if (&strItem != items.data())
-                strLine += ',';
-            if (IsValidUtf8(strItem)) {
-                strLine += "null";
+            strBytes += pszComma;
+            if (field.bBytes && !IsValidUtf8(strItem)) {
+                bInvalid = true;
+                strBytes += '"';
+                AppendHex(strBytes, strItem);
+                strBytes += '"';
             } else {
-                strLine += '"';
-                AppendHex(strLine, strItem);
-                strLine += '"';
+                strBytes += "null";
             }
         }
         strLine += ']';
+        if (bInvalid)
+            strLine += std::string(",\"") + field.pszName + "_bytes\":[" + strBytes + "]";
     }
 
     static void AppendString(std::string& strLine, std::string_view text) {
@@ -78,15 +76,8 @@ private:
                 }
                 for (const char c : run) {
                     const auto u = static_cast<unsigned char>(c);
-                    if (c == '"' || c == '\\') {
-                        strLine += '\\';
-                        strLine += c;
-                    } else if (c == '\n') {
-                        strLine += "\\n";
-                    } else if (c == '\r') {
-                        strLine += "\\r";
-                    } else if (c == '\t') {
-                        strLine += "\\t";
+                    if (const char* pszEscape = BackslashEscape(c)) {
+                        strLine += pszEscape;
                     } else if (u < 0x20 || u == 0x7F) {
                         strLine += "\\u00";
                         AppendHex(strLine, std::string_view(&c, 1));
@@ -95,21 +86,16 @@ private:
                     }
                 }
             },
-            [&](unsigned char u) {
+            [&](std::string_view byte) {
                 strLine += "\\udc";
-                const char c = static_cast<char>(u);
-                AppendHex(strLine, std::string_view(&c, 1));
+                AppendHex(strLine, byte);
             });
         strLine += '"';
     }
 
     static bool IsPlain(std::string_view text) {
-        for (const char c : text) {
-            const auto u = static_cast<unsigned char>(c);
-            if (u < 0x20 || u >= 0x7F || c == '"' || c == '\\')
-                return false;
-        }
-        return true;
+        return std::all_of(text.begin(), text.end(),
+                           [](char c) { return c >= 0x20 && c != 0x7F && c != '"' && c != '\\'; });
     }
 };
 

@@ -35,11 +35,13 @@ void AppendHex(std::string& strLine, std::string_view bytes);
 // for no value. Texts and lists are the format's own.
 void AppendPlainValue(std::string& strLine, const RecordValue& value, const char* pszYes,
                       const char* pszNo);
+// The escape of c in tsv and json: \\t, \\n, \\r, \\\\ and \\"; null for other bytes.
+const char* BackslashEscape(char c);
 // A list's texts joined by ", ", in strJoined.
 std::string_view JoinTexts(const TextList& list, std::string& strJoined);
 
-// Text with every byte that is not part of valid UTF-8 passed to fnInvalid,
-// the valid runs to fnValid.
+// Text with each byte that is not part of valid UTF-8 passed to fnInvalid (as
+// a text of that byte), the valid runs to fnValid.
 template <typename Valid, typename Invalid>
 void SplitUtf8(std::string_view text, Valid fnValid, Invalid fnInvalid) {
     size_t nRun = 0, nPos = 0;
@@ -54,7 +56,7 @@ void SplitUtf8(std::string_view text, Valid fnValid, Invalid fnInvalid) {
             continue;
         }
         fnValid(text.substr(nRun, nPos - nRun));
-        fnInvalid(static_cast<unsigned char>(text[nPos]));
+        fnInvalid(text.substr(nPos, 1));
         nRun = ++nPos;
     }
     fnValid(text.substr(nRun));

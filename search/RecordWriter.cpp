@@ -3,7 +3,6 @@
 #include "search/RecordFormat.h"
 
 #include <charconv>
-#include <climits>
 #include <ctime>
 #include <iterator>
 
@@ -99,6 +98,15 @@ void AppendPlainValue(std::string& strLine, const RecordValue& value, const char
     } else if (const auto* pTime = std::get_if<TimeNs>(&value)) {
         AppendIsoTime(strLine, pTime->nNs);
     }
+}
+
+const char* BackslashEscape(char c) {
+    return c == '\t'   ? "\\t"
+           : c == '\n' ? "\\n"
+           : c == '\r' ? "\\r"
+           : c == '\\' ? "\\\\"
+           : c == '"'  ? "\\\""
+                       : nullptr;
 }
 
 std::string_view JoinTexts(const TextList& list, std::string& strJoined) {

@@ -79,21 +79,11 @@ struct RecordField {
     bool bInTsv = true;
 };
 
-// Writes records in one of three forms:
-// - tsv: the fields separated by tabs, one record a line, a tab, line feed,
-//   carriage return or backslash in a text written as \t, \n, \r or \\;
-//   fields not in tsv are left out;
-// - csv: RFC 4180 with a header line, CR LF line ends, fields quoted where
-//   needed;
-// - json: one JSON object a line (NDJSON) with the fields by name; a list of
-//   texts is an array (its "<name>_bytes" an array too, of the hexadecimal
-//   bytes of each invalid text and null for the others).
-// A text field of file-system bytes that is not valid UTF-8 is kept exactly:
-// json writes each invalid byte XX as the escape \udcXX (as Python's
-// surrogateescape reads it) and adds "<name>_bytes" with the bytes in
-// hexadecimal; csv writes U+FFFD for each invalid byte and has a column
-// "<name>_bytes" for every such field, holding the hexadecimal bytes when
-// the text is not valid UTF-8 and empty otherwise.
+// Writes records in an output format: tsv (one record a line, escaped as
+// AppendTsvField does, fields not in tsv left out), csv (RFC 4180 with a
+// header line) or json (one object a line). csv and json keep the exact bytes
+// of a file-system text that is not valid UTF-8 in hexadecimal, in
+// "<name>_bytes"; each format's file tells how it writes what.
 class RecordFormat;
 
 class RecordWriter {

@@ -41,21 +41,9 @@ void AppendTsvField(std::string& strLine, std::string_view field) {
         return;
     }
     for (const char c : field) {
-        switch (c) {
-        case '\t':
-            strLine += "\\t";
-            break;
-        case '\n':
-            strLine += "\\n";
-            break;
-        case '\r':
-            strLine += "\\r";
-            break;
-        case '\\':
-            strLine += "\\\\";
-            break;
-        default:
+        if (const char* pszEscape = BackslashEscape(c); pszEscape && c != '"')
+            strLine += pszEscape;
+        else
             strLine += c;
-        }
     }
 }
