@@ -1,12 +1,12 @@
-#include "cli/AuditCommands.h"
-
 #include "audit/Diff.h"
 #include "audit/Duplicates.h"
+#include "audit/Verify.h"
 #include "catalog/CatalogInfo.h"
 #include "catalog/DataFolder.h"
 #include "catalog/Database.h"
 #include "catalog/EngineError.h"
 #include "cli/CommandLine.h"
+#include "cli/CommandTable.h"
 #include "cli/Output.h"
 #include "search/CatalogOpen.h"
 #include "search/DatabaseList.h"
@@ -18,58 +18,16 @@
 
 namespace {
 
-const char* const kDiffHelp =
-    "Usage: kestrel-cli diff [--content] [--format tsv|csv|json] OLD NEW\n"
-    "\n"
-    "Compares two catalogs (list entries) by each file's path below its\n"
-    "catalog's start directory, so a disk mounted elsewhere, or a backup in\n"
-    "another folder, compares by what is inside. One line a difference, as git\n"
-    "diff --name-status writes them: A (only in NEW), D (only in OLD) or M\n"
-    "(another size, or both have checksums and they differ), a tab, the path.\n"
-    "Directories on one side only are listed with a trailing '/'. A summary goes\n"
-    "to standard error.\n"
-    "\n"
-    "  --content  answer instead: is everything of OLD somewhere in NEW? Prints\n"
-    "             the full path of each file of OLD that has no file of the\n"
-    "             same size and checksum anywhere in NEW. Files of OLD without\n"
-    "             a checksum are counted apart: they are never called safe.\n"
-    "  --format   tsv (default), csv or json (status, path, type, old_size,\n"
-    "             new_size; with --content: path, size)\n"
-    "\n"
-    "Exit status: 0 when nothing differs (with --content: every file of OLD has\n"
-    "a copy in NEW), 1 when something does, 2 on an error.\n";
-
-const char* const kDuplicatesHelp =
-    "Usage: kestrel-cli duplicates [--min-size SIZE] [--format tsv|csv|json]\n"
-    "                              [ENTRY...]\n"
-    "\n"
-    "Finds files with the same size and the same checksum across the named\n"
-    "catalogs (all listed ones by default). Each group's files are printed as\n"
-    "search hits (path, size, checksum, catalog), groups separated by an empty\n"
-    "line, the group that wastes the most bytes first. A summary on standard\n"
-    "error tells the groups, the files, and the bytes that keeping one copy of\n"
-    "each would free. Files without a checksum are never called duplicates;\n"
-    "empty files free nothing and are left out.\n"
-    "\n"
-    "  --min-size SIZE  leave out files smaller than SIZE (a whole number with\n"
-    "                   an optional unit b, k, M, G, T: powers of 1024)\n"
-    "  --format         tsv (default), csv or json (group, path, size, md5,\n"
-    "                   catalog)\n"
-    "\n"
-    "Exit status: 0 when there are duplicates, 1 when there are none, 2 on an\n"
-    "error.\n";
-
 std::string Plural(uint64_t n, const char* pszOne, const char* pszMany) {
     return std::to_string(n) + " " + (n == 1 ? pszOne : pszMany);
 }
 
 } // namespace
 
-int RunDiffCommand(const std::vector<std::string>& args) {
-    CommandLine cmd;
-    OutputFormat format = OutputFormat::Tsv;
-    if (const int nExit = ParseCommand(args, kDiffHelp, {"--content"}, {}, cmd, format); nExit >= 0)
-        return nExit;
+int RunDiffCommand(const CommandLine& cmd) {
+    OutputFormat format;
+    if (!ParseFormatOption(cmd, format))
+        return kExitUsage;
     OutputWriter out;
     if (cmd.operands.size() != 2) {
         PrintError("diff takes two catalogs, OLD and NEW (see kestrel-cli list)");
@@ -93,7 +51,7 @@ int RunDiffCommand(const std::vector<std::string>& args) {
             PrintNote(Plural(counts.nCopied, "file has", "files have") + " a copy in " +
                       cmd.operands[1] + ", " + Plural(counts.nMissing, "has", "have") + " none, " +
                       Plural(counts.nNotComparable, "has", "have") + " no checksum to compare\n");
-            return counts.nMissing + counts.nNotComparable == 0 ? kExitOk : kExitFailed;
+            return counts.nMissing + counts.nNotComparable == 0 ? kExitOk : kExitDiffers;
         }
         RecordWriter records(out.Sink(), format,
                              {{"status"},
@@ -113,18 +71,16 @@ int RunDiffCommand(const std::vector<std::string>& args) {
                   std::to_string(counts.nFilesModified) +
                   " modified; directories: " + std::to_string(counts.nDirsAdded) + " added, " +
                   std::to_string(counts.nDirsDeleted) + " deleted\n");
-        return counts.Total() == 0 ? kExitOk : kExitFailed;
+        return counts.Total() == 0 ? kExitOk : kExitDiffers;
     } catch (const EngineError& error) {
         return EngineFailure(out, error);
     }
 }
 
-int RunDuplicatesCommand(const std::vector<std::string>& args) {
-    CommandLine cmd;
-    OutputFormat format = OutputFormat::Tsv;
-    if (const int nExit = ParseCommand(args, kDuplicatesHelp, {}, {"--min-size"}, cmd, format);
-        nExit >= 0)
-        return nExit;
+int RunDuplicatesCommand(const CommandLine& cmd) {
+    OutputFormat format;
+    if (!ParseFormatOption(cmd, format))
+        return kExitUsage;
     OutputWriter out;
     int64_t nMinSize = 0;
     if (auto it = cmd.values.find("--min-size"); it != cmd.values.end()) {
@@ -143,7 +99,7 @@ int RunDuplicatesCommand(const std::vector<std::string>& args) {
             entries = LoadDatabaseList(strApp);
             if (entries.empty()) {
                 PrintError(kMsgNoDatabases);
-                return kExitUsage;
+                return kExitError;
             }
         }
         const std::vector<std::unique_ptr<Database>> catalogs =
@@ -171,8 +127,72 @@ int RunDuplicatesCommand(const std::vector<std::string>& args) {
         PrintNote(Plural(nGroups, "group", "groups") + " of duplicates, " +
                   Plural(nFiles, "file", "files") + "; keeping one copy of each would free " +
                   ByteCountText(nWaste) + "\n");
-        return nGroups == 0 ? kExitFailed : kExitOk;
+        return nGroups == 0 ? kExitNoMatch : kExitOk;
     } catch (const EngineError& error) {
         return EngineFailure(out, error);
     }
+}
+
+int RunVerifyCommand(const CommandLine& cmd) {
+    OutputFormat format;
+    if (!ParseFormatOption(cmd, format))
+        return kExitUsage;
+    OutputWriter out;
+    if (cmd.operands.empty()) {
+        PrintError("verify takes one or more ENTRY (see kestrel-cli list)");
+        return kExitUsage;
+    }
+    RecordWriter records(out.Sink(), format, {{"path", true}, {"result"}, {"catalog", true}});
+    ProgressLine progress;
+    VerifyCounts counts;
+    uint64_t nSeen = 0;
+    std::string strLine;
+    try {
+        const std::string strApp = DataFolder();
+        for (const std::string& strEntry : cmd.operands) {
+            Database database;
+            OpenCatalogForSearch(database, strApp, strEntry);
+            VerifyCatalog(database, [&](const std::string& strPath, VerifyResult result) {
+                counts.Add(result);
+                const char* pszWhat = result == VerifyResult::Changed       ? "changed"
+                                      : result == VerifyResult::NotFound    ? "not found"
+                                      : result == VerifyResult::NotReadable ? "not readable"
+                                                                            : nullptr;
+                if (pszWhat && format != OutputFormat::Tsv) {
+                    records.Write({std::string_view(strPath), std::string_view(pszWhat),
+                                   std::string_view(strEntry)});
+                } else if (pszWhat) {
+                    strLine = "File '";
+                    AppendTsvField(strLine, strPath);
+                    strLine += result == VerifyResult::Changed    ? "' was changed\n"
+                               : result == VerifyResult::NotFound ? "' not found\n"
+                                                                  : "' cannot be read\n";
+                    out.Write(strLine);
+                }
+                ++nSeen;
+                if (progress.IsDue()) {
+                    out.Flush(); // the lines so far come before the count
+                    progress.Show(std::to_string(nSeen) + " files checked");
+                }
+            });
+        }
+        records.WriteHeader(); // also when no file is listed
+    } catch (const EngineError& error) {
+        progress.Clear();
+        return EngineFailure(out, error);
+    }
+    progress.Clear();
+    const std::string strSummary = std::to_string(counts.nUnchanged) + " unchanged, " +
+                                   std::to_string(counts.nChanged) + " changed, " +
+                                   std::to_string(counts.nNotFound) + " not found, " +
+                                   std::to_string(counts.nNotReadable) + " not readable, " +
+                                   std::to_string(counts.nNotChecked) + " not checked\n";
+    if (format == OutputFormat::Tsv) {
+        out.Write(strSummary);
+        out.Flush();
+    } else {
+        out.Flush();
+        PrintNote(strSummary);
+    }
+    return counts.AllPresent() ? kExitOk : kExitDiffers;
 }

@@ -1,5 +1,3 @@
-#include "cli/CatalogCommands.h"
-
 #include "catalog/CatalogInfo.h"
 #include "catalog/CatalogLock.h"
 #include "catalog/DataFolder.h"
@@ -7,6 +5,7 @@
 #include "catalog/EngineError.h"
 #include "catalog/NameIndex.h"
 #include "cli/CommandLine.h"
+#include "cli/CommandTable.h"
 #include "cli/JobRunner.h"
 #include "cli/Output.h"
 #include "scan/CatalogUpdate.h"
@@ -18,68 +17,7 @@
 #include <cstdio>
 #include <optional>
 
-namespace {
-
-const char* const kInfoHelp =
-    "Usage: kestrel-cli info [--format tsv|csv|json] ENTRY...\n"
-    "\n"
-    "Prints what each catalog records of itself, one 'Key: value' line each:\n"
-    "its start directory, when its scan started and finished and whether it\n"
-    "completed, its counts, the options it was made with, and the volume its\n"
-    "start directory lay on (file system, UUID, label, mount point, size, free\n"
-    "space). What a catalog does not record reads 'unknown'; of a catalog made\n"
-    "by an earlier Kestrel or another program, what its rows tell is shown.\n"
-    "Catalogs are separated by a blank line. With --format csv or json each\n"
-    "catalog is one record: catalog, path, start_directory, started, finished,\n"
-    "complete, directories, files, checksums, checksum_limit_kb, total_bytes,\n"
-    "excluded, one_file_system, file_system, uuid, label, mount_point,\n"
-    "volume_bytes, free_bytes, made_by, host; unknown values empty or null.\n"
-    "The excluded patterns are an array in json, joined by ', ' otherwise.\n"
-    "Exit status: 0, or 2 when a catalog cannot be read.\n";
-
-const char* const kUpdateHelp =
-    "Usage: kestrel-cli update [--checksum] [--max-size KB] [--exclude PATTERN]...\n"
-    "                          [--one-file-system] [--jobs N] ENTRY\n"
-    "\n"
-    "Brings the catalog of the list entry ENTRY up to date: its start directory\n"
-    "is walked again into a new catalog, in which every file with the same\n"
-    "path, size and modification time as before keeps its checksum without\n"
-    "being read; only new and changed files are read. The new catalog takes the\n"
-    "old one's place only when it is complete: an update that fails or is\n"
-    "stopped (Ctrl-C) leaves the old catalog exactly as it was.\n"
-    "\n"
-    "The options default to those the catalog was made with; given ones replace\n"
-    "them (--exclude replaces all recorded patterns). See 'kestrel-cli create\n"
-    "--help' for their meaning. A catalog made by an earlier Kestrel records no\n"
-    "times: it is updated as a full rebuild.\n"
-    "\n"
-    "When the start directory is not there (its disk is not plugged in) the\n"
-    "update refuses and names the volume it was on.\n"
-    "\n"
-    "At the end one line tells the files added, removed, changed and unchanged,\n"
-    "the checksums computed and the seconds taken. Exit status as create's: 0\n"
-    "when updated, 1 when it could not be, 2 for a wrong command line, 130 or\n"
-    "143 when stopped.\n";
-
-const char* const kReindexHelp =
-    "Usage: kestrel-cli reindex ENTRY...\n"
-    "\n"
-    "Builds, or builds anew, the name index of each catalog: tables beside its\n"
-    "own that let a search for a piece of a name read only the rows that may\n"
-    "hold it, instead of every row. Catalogs made by this Kestrel have one.\n"
-    "Catalogs made by an earlier Kestrel or another program, and catalogs\n"
-    "whose dirs or files rows were changed since the index was built (by any\n"
-    "program), are searched row by row until they are indexed anew. A search\n"
-    "finds the same hits either way.\n"
-    "The catalog's folder must be writable. Exit status: 0, or 1 when a\n"
-    "catalog could not be indexed.\n";
-
-} // namespace
-
-int RunReindexCommand(const std::vector<std::string>& args) {
-    CommandLine cmd;
-    if (const int nExit = ParseCommand(args, kReindexHelp, {}, {}, cmd); nExit >= 0)
-        return nExit;
+int RunReindexCommand(const CommandLine& cmd) {
     OutputWriter out;
     if (cmd.operands.empty()) {
         PrintError("reindex takes one or more ENTRY (see kestrel-cli list)");
@@ -183,11 +121,10 @@ std::vector<RecordValue> InfoValues(const std::string& strEntry, const std::stri
 
 } // namespace
 
-int RunInfoCommand(const std::vector<std::string>& args) {
-    CommandLine cmd;
-    OutputFormat format = OutputFormat::Tsv;
-    if (const int nExit = ParseCommand(args, kInfoHelp, {}, {}, cmd, format); nExit >= 0)
-        return nExit;
+int RunInfoCommand(const CommandLine& cmd) {
+    OutputFormat format;
+    if (!ParseFormatOption(cmd, format))
+        return kExitUsage;
     if (cmd.operands.empty()) {
         PrintError("info takes one or more ENTRY (see kestrel-cli list)");
         return kExitUsage;
@@ -229,12 +166,7 @@ int RunInfoCommand(const std::vector<std::string>& args) {
     return kExitOk;
 }
 
-int RunUpdateCommand(const std::vector<std::string>& args) {
-    CommandLine cmd;
-    if (const int nExit = ParseCommand(args, kUpdateHelp, {"--checksum", "--one-file-system"},
-                                       {"--max-size", "--exclude", "--jobs"}, cmd);
-        nExit >= 0)
-        return nExit;
+int RunUpdateCommand(const CommandLine& cmd) {
     if (cmd.operands.size() != 1) {
         PrintError("update takes one ENTRY (see kestrel-cli list)");
         return kExitUsage;

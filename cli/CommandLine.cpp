@@ -59,33 +59,6 @@ std::vector<std::string> CommandLine::All(const std::string& strOption) const {
     return all;
 }
 
-int ParseCommand(const std::vector<std::string>& args, const char* pszHelp,
-                 std::set<std::string> flags, const std::set<std::string>& valued,
-                 CommandLine& cmd) {
-    std::string strError;
-    flags.insert("--help");
-    if (!cmd.Parse(args, flags, valued, strError)) {
-        PrintError(strError + " (see --help)");
-        return kExitUsage;
-    }
-    if (cmd.Has("--help")) {
-        OutputWriter out;
-        out.Write(pszHelp);
-        out.Flush();
-        return kExitOk;
-    }
-    return -1;
-}
-
-int ParseCommand(const std::vector<std::string>& args, const char* pszHelp,
-                 std::set<std::string> flags, std::set<std::string> valued, CommandLine& cmd,
-                 OutputFormat& format) {
-    valued.insert("--format");
-    if (const int nExit = ParseCommand(args, pszHelp, std::move(flags), valued, cmd); nExit >= 0)
-        return nExit;
-    return ParseFormatOption(cmd, format) ? -1 : kExitUsage;
-}
-
 bool ReadScanOptions(const CommandLine& cmd, ScanOptionValues& values) {
     if (auto it = cmd.values.find("--max-size"); it != cmd.values.end()) {
         int32_t nKb = 0;
@@ -161,5 +134,5 @@ void PrintError(const std::string& strMessage) {
 int EngineFailure(OutputWriter& out, const EngineError& error) {
     out.Flush();
     PrintError(error.Describe());
-    return kExitUsage;
+    return kExitError;
 }

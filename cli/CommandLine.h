@@ -12,10 +12,13 @@
 class EngineError;
 class OutputWriter;
 
-// Exit statuses of kestrel-cli.
+// Exit statuses of kestrel-cli, named by what they mean; several share a number.
 inline constexpr int kExitOk = 0;
-inline constexpr int kExitFailed = 1; // the operation failed or was refused
-inline constexpr int kExitUsage = 2;  // the command line is wrong
+inline constexpr int kExitFailed = 1;  // the operation failed or was refused
+inline constexpr int kExitNoMatch = 1; // the search or duplicates found nothing
+inline constexpr int kExitDiffers = 1; // verify or diff found a change
+inline constexpr int kExitUsage = 2;   // the command line is wrong
+inline constexpr int kExitError = 2;   // an engine or system error (or an unwritable output)
 
 // A command's arguments split into options and operands. Options come as
 // "--name" or, for options that take a value, "--name VALUE" / "--name=VALUE";
@@ -38,19 +41,6 @@ struct CommandLine {
 private:
     std::vector<std::pair<std::string, std::string>> m_allValues;
 };
-
-// Parses a command's arguments with its options (--help is always known):
-// prints the error, or the help text pszHelp, and returns the exit status
-// then; returns -1 when the command is to go on.
-int ParseCommand(const std::vector<std::string>& args, const char* pszHelp,
-                 std::set<std::string> flags, const std::set<std::string>& valued,
-                 CommandLine& cmd);
-// The same for a command that writes records: --format is known too, and
-// read into format (tsv when not given); a bad value is printed and ends
-// the command like a parse error.
-int ParseCommand(const std::vector<std::string>& args, const char* pszHelp,
-                 std::set<std::string> flags, std::set<std::string> valued, CommandLine& cmd,
-                 OutputFormat& format);
 
 // The options create and update share, as given.
 struct ScanOptionValues {

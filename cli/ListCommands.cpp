@@ -1,8 +1,7 @@
-#include "cli/ListCommands.h"
-
 #include "catalog/DataFolder.h"
 #include "catalog/EngineError.h"
 #include "cli/CommandLine.h"
+#include "cli/CommandTable.h"
 #include "cli/JobRunner.h"
 #include "cli/Output.h"
 #include "search/DatabaseList.h"
@@ -13,32 +12,6 @@
 #include <unistd.h>
 
 namespace {
-
-const char* const kListHelp =
-    "Usage: kestrel-cli list\n"
-    "\n"
-    "Prints the catalog list, one entry a line, in list order: the\n"
-    "catalogs of the data folder by name, then the full paths added with\n"
-    "'kestrel-cli add'. A tab, line break, carriage return or backslash in an\n"
-    "entry is written as \\t, \\n, \\r or \\\\, so every line is one entry.\n";
-
-const char* const kAddHelp =
-    "Usage: kestrel-cli add PATH\n"
-    "\n"
-    "Adds the catalog file PATH (made absolute) to the catalog list, the file\n"
-    "dblist.txt in the data folder. Refused, with exit status 1, when the file\n"
-    "is no catalog or is listed already (the same file under any path: by its\n"
-    "name in the data folder, through a link, with .. in it), or when the list\n"
-    "cannot be written (it is then left exactly as it was).\n";
-
-const char* const kDeleteHelp =
-    "Usage: kestrel-cli delete [--yes] ENTRY\n"
-    "\n"
-    "Deletes the catalog of the list entry ENTRY (a name or a full path as\n"
-    "'kestrel-cli list' prints it): its file is removed from disk, and a full\n"
-    "path also leaves dblist.txt. Asks first on a terminal; --yes is needed\n"
-    "otherwise. Exit status 1 when refused, or when the file or the list could\n"
-    "not be changed (then nothing is).\n";
 
 bool AskYes(const std::string& strQuestion) {
     std::fprintf(stderr, "%s [y/N] ", strQuestion.c_str());
@@ -51,10 +24,7 @@ bool AskYes(const std::string& strQuestion) {
 
 } // namespace
 
-int RunListCommand(const std::vector<std::string>& args) {
-    CommandLine cmd;
-    if (const int nExit = ParseCommand(args, kListHelp, {}, {}, cmd); nExit >= 0)
-        return nExit;
+int RunListCommand(const CommandLine& cmd) {
     if (!cmd.operands.empty()) {
         PrintError("list takes no arguments");
         return kExitUsage;
@@ -71,10 +41,7 @@ int RunListCommand(const std::vector<std::string>& args) {
     return kExitOk;
 }
 
-int RunAddCommand(const std::vector<std::string>& args) {
-    CommandLine cmd;
-    if (const int nExit = ParseCommand(args, kAddHelp, {}, {}, cmd); nExit >= 0)
-        return nExit;
+int RunAddCommand(const CommandLine& cmd) {
     if (cmd.operands.size() != 1 || cmd.operands[0].empty()) {
         PrintError("add takes one PATH");
         return kExitUsage;
@@ -108,10 +75,7 @@ int RunAddCommand(const std::vector<std::string>& args) {
     return kExitFailed;
 }
 
-int RunDeleteCommand(const std::vector<std::string>& args) {
-    CommandLine cmd;
-    if (const int nExit = ParseCommand(args, kDeleteHelp, {"--yes"}, {}, cmd); nExit >= 0)
-        return nExit;
+int RunDeleteCommand(const CommandLine& cmd) {
     if (cmd.operands.size() != 1) {
         PrintError("delete takes one ENTRY");
         return kExitUsage;

@@ -1,65 +1,94 @@
-#include "cli/AuditCommands.h"
-#include "cli/CatalogCommands.h"
 #include "cli/CommandLine.h"
-#include "cli/CreateCommand.h"
-#include "cli/ListCommands.h"
+#include "cli/CommandTable.h"
 #include "cli/Output.h"
-#include "cli/SearchCommands.h"
 
 #include "scan/OpenFileLimit.h"
 
 #include <cstdio>
-#include <cstring>
 #include <exception>
 #include <new>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace {
 
-const char* const kHelp =
-    "Usage: kestrel-cli COMMAND [ARGUMENTS]\n"
-    "       kestrel-cli --help | --version\n"
-    "\n"
-    "Kestrel catalogues directory trees and searches the catalogues, also when the\n"
-    "disks they describe are not mounted.\n"
-    "\n"
-    "Commands:\n"
-    "  create [--checksum] [--max-size KB] [--exclude PATTERN]... [--one-file-system]\n"
-    "         [--jobs N] [--force] NAME START_DIR\n"
-    "        walk START_DIR into the new catalog NAME\n"
-    "  update [--checksum] [--max-size KB] [--exclude PATTERN]... [--one-file-system]\n"
-    "         [--jobs N] ENTRY\n"
-    "        bring a catalog up to date, reading only new and changed files\n"
-    "  reindex ENTRY...\n"
-    "        build the name index that makes searches for a piece of a name fast\n"
-    "  info [--format tsv|csv|json] ENTRY...\n"
-    "        print what catalogs record of themselves: when, where, how\n"
-    "  list\n"
-    "        print the catalog list, one entry a line\n"
-    "  add PATH\n"
-    "        add a catalog file from elsewhere to the list\n"
-    "  delete [--yes] ENTRY\n"
-    "        delete a listed catalog's file and its list entry\n"
-    "  search [--where both|files|dirs] [--size +SIZE|-SIZE]... [--changed-within WHEN]\n"
-    "         [--changed-before WHEN] [--format tsv|csv|json] [-0] PATTERN [ENTRY...]\n"
-    "        search the named catalogs, or all listed ones\n"
-    "  verify [--format tsv|csv|json] ENTRY...\n"
-    "        check every catalogued file for changes\n"
-    "  diff [--content] [--format tsv|csv|json] OLD NEW\n"
-    "        what changed between two catalogs, or what of OLD has no copy in NEW\n"
-    "  duplicates [--min-size SIZE] [--format tsv|csv|json] [ENTRY...]\n"
-    "        files with the same size and checksum, the most wasteful first\n"
-    "\n"
-    "Catalogs live in the data folder $XDG_DATA_HOME/kestrel/ (by default\n"
-    "~/.local/share/kestrel/) as NAME.mdb. 'kestrel-cli COMMAND --help' tells\n"
-    "more of each command.\n";
+// strFirst and the words of synopsis (a [...] group is one word), as many a
+// line as fit in nWidth characters, each further line indented by nIndent.
+std::string WrapSynopsis(const std::string& strFirst, std::string_view synopsis, size_t nWidth,
+                         size_t nIndent) {
+    std::string strText = strFirst;
+    size_t nLineStart = 0, nDepth = 0, nWord = 0;
+    for (size_t i = 0; i <= synopsis.size(); ++i) {
+        if (i < synopsis.size() && (synopsis[i] != ' ' || nDepth > 0)) {
+            nDepth += synopsis[i] == '[';
+            nDepth -= synopsis[i] == ']';
+            continue;
+        }
+        const std::string_view word = synopsis.substr(nWord, i - nWord);
+        nWord = i + 1;
+        if (word.empty())
+            continue;
+        if (strText.size() == strFirst.size() ||
+            strText.size() - nLineStart + 1 + word.size() <= nWidth) {
+            strText += ' ';
+        } else {
+            strText += '\n';
+            nLineStart = strText.size();
+            strText.append(nIndent, ' ');
+        }
+        strText += word;
+    }
+    return strText;
+}
+
+std::string GeneralHelp() {
+    std::string strText =
+        "Usage: kestrel-cli COMMAND [ARGUMENTS]\n"
+        "       kestrel-cli --help | --version\n"
+        "\n"
+        "Kestrel catalogues directory trees and searches the catalogues, also when the\n"
+        "disks they describe are not mounted.\n"
+        "\n"
+        "Commands:\n";
+    for (const CliCommand& command : kCommands)
+        strText += WrapSynopsis(std::string("  ") + command.pszName, command.pszSynopsis, 82, 9) +
+                   "\n        " + command.pszSummary + "\n";
+    return strText + "\n"
+                     "Catalogs live in the data folder $XDG_DATA_HOME/kestrel/ (by default\n"
+                     "~/.local/share/kestrel/) as NAME.mdb. 'kestrel-cli COMMAND --help' tells\n"
+                     "more of each command.\n";
+}
+
+void WriteOut(const std::string& strText) {
+    OutputWriter out;
+    out.Write(strText);
+    out.Flush();
+}
+
+// Parses the command's arguments with its options and runs it, or prints
+// its help for --help.
+int RunCommand(const CliCommand& command, const std::vector<std::string>& args) {
+    CommandLine cmd;
+    std::set<std::string> flags = command.flags;
+    flags.insert("--help");
+    if (std::string strError; !cmd.Parse(args, flags, command.valued, strError)) {
+        PrintError(strError + " (see --help)");
+        return kExitUsage;
+    }
+    if (!cmd.Has("--help"))
+        return command.fnRun(cmd);
+    const std::string strFirst = std::string("Usage: kestrel-cli ") + command.pszName;
+    WriteOut(WrapSynopsis(strFirst, command.pszSynopsis, 81, strFirst.size() + 1) + "\n\n" +
+             command.pszHelp);
+    return kExitOk;
+}
 
 } // namespace
 
 int main(int argc, char** argv) {
     if (argc < 2) {
-        std::fputs(kHelp, stderr);
+        std::fputs(GeneralHelp().c_str(), stderr);
         return kExitUsage;
     }
     const std::string strCommand = argv[1];
@@ -67,42 +96,31 @@ int main(int argc, char** argv) {
     RaiseOpenFileLimit();
     try {
         if (strCommand == "--help" || strCommand == "-h" || strCommand == "help") {
-            OutputWriter out;
-            out.Write(kHelp);
-            out.Flush();
+            WriteOut(GeneralHelp());
             return kExitOk;
         }
         if (strCommand == "--version") {
-            OutputWriter out;
-            out.Write("kestrel-cli " KESTREL_VERSION "\n");
-            out.Flush();
+            WriteOut("kestrel-cli " KESTREL_VERSION "\n");
             return kExitOk;
         }
-        if (strCommand == "create")
-            return RunCreateCommand(args);
-        if (strCommand == "list")
-            return RunListCommand(args);
-        if (strCommand == "add")
-            return RunAddCommand(args);
-        if (strCommand == "delete")
-            return RunDeleteCommand(args);
-        if (strCommand == "search")
-            return RunSearchCommand(args);
-        if (strCommand == "verify")
-            return RunVerifyCommand(args);
-        if (strCommand == "info")
-            return RunInfoCommand(args);
-        if (strCommand == "diff")
-            return RunDiffCommand(args);
-        if (strCommand == "duplicates")
-            return RunDuplicatesCommand(args);
-        if (strCommand == "update")
-            return RunUpdateCommand(args);
-        if (strCommand == "reindex")
-            return RunReindexCommand(args);
+        if (strCommand == "--command-table") { // for the tests: each command and its options
+            std::string strTable;
+            for (const CliCommand& command : kCommands) {
+                strTable += command.pszName;
+                for (const auto* pOptions : {&command.flags, &command.valued})
+                    for (const std::string& strOption : *pOptions)
+                        strTable += " " + strOption;
+                strTable += "\n";
+            }
+            WriteOut(strTable);
+            return kExitOk;
+        }
+        for (const CliCommand& command : kCommands)
+            if (strCommand == command.pszName)
+                return RunCommand(command, args);
     } catch (const OutputError& error) {
         PrintError(error.what());
-        return kExitUsage;
+        return kExitError;
     } catch (const std::bad_alloc&) {
         PrintError("out of memory");
         return kExitFailed;

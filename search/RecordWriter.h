@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <functional>
 #include <initializer_list>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
@@ -12,9 +13,16 @@
 #include <variant>
 #include <vector>
 
-enum class OutputFormat { Tsv, Csv, Json };
+// The output formats, each as FORMAT(enumerator, name). Each is written by a
+// RecordFormat in a file of its own, search/<enumerator>Records.cpp, that
+// defines Make<enumerator>Records(): a new format is that file and one entry here.
+#define KESTREL_OUTPUT_FORMATS(FORMAT) FORMAT(Tsv, "tsv") FORMAT(Csv, "csv") FORMAT(Json, "json")
 
-// "tsv", "csv" or "json"; false for anything else.
+#define KESTREL_FORMAT_ENUMERATOR(id, name) id,
+enum class OutputFormat { KESTREL_OUTPUT_FORMATS(KESTREL_FORMAT_ENUMERATOR) };
+#undef KESTREL_FORMAT_ENUMERATOR
+
+// The format of that name ("tsv", "csv", "json"); false for anything else.
 bool ParseOutputFormat(const std::string& strText, OutputFormat& format);
 
 // A moment as nanoseconds since 1970 UTC, written as ISO 8601.
@@ -71,26 +79,19 @@ struct RecordField {
     bool bInTsv = true;
 };
 
-// Writes records in one of three forms:
-// - tsv: the fields separated by tabs, one record a line, a tab, line feed,
-//   carriage return or backslash in a text written as \t, \n, \r or \\;
-//   fields not in tsv are left out;
-// - csv: RFC 4180 with a header line, CR LF line ends, fields quoted where
-//   needed;
-// - json: one JSON object a line (NDJSON) with the fields by name; a list of
-//   texts is an array (its "<name>_bytes" an array too, of the hexadecimal
-//   bytes of each invalid text and null for the others).
-// A text field of file-system bytes that is not valid UTF-8 is kept exactly:
-// json writes each invalid byte XX as the escape \udcXX (as Python's
-// surrogateescape reads it) and adds "<name>_bytes" with the bytes in
-// hexadecimal; csv writes U+FFFD for each invalid byte and has a column
-// "<name>_bytes" for every such field, holding the hexadecimal bytes when
-// the text is not valid UTF-8 and empty otherwise.
+// Writes records in an output format: tsv (one record a line, escaped as
+// AppendTsvField does, fields not in tsv left out), csv (RFC 4180 with a
+// header line) or json (one object a line). csv and json keep the exact bytes
+// of a file-system text that is not valid UTF-8 in hexadecimal, in
+// "<name>_bytes"; each format's file tells how it writes what.
+class RecordFormat;
+
 class RecordWriter {
 public:
     // fnWrite takes each piece of text written (it may raise to stop).
     RecordWriter(std::function<void(std::string_view)> fnWrite, OutputFormat format,
                  std::vector<RecordField> fields);
+    ~RecordWriter();
 
     // Writes one record, values in the order of the fields.
     void Write(std::initializer_list<RecordValue> values) {
@@ -110,10 +111,9 @@ private:
     std::function<void(std::string_view)> m_fnWrite;
     OutputFormat m_format;
     std::vector<RecordField> m_fields;
+    std::unique_ptr<RecordFormat> m_pFormat;
     bool m_bHeaderWritten = false;
     std::string m_strLine;
-    std::string m_strBytesColumns; // csv: the <name>_bytes columns of the line being written
-    std::string m_strJoined;       // tsv and csv: the text of a list of texts
 };
 
 // A time in nanoseconds since 1970 as ISO 8601 UTC, with the fraction of the

@@ -96,6 +96,45 @@ expect "$work/tree/sub dir $work/tree/sub2" kestrel-cli create Name "$work/tree/
 expect "$work/tree/file" kestrel-cli add "$work/tree/f"
 expect "" kestrel-cli list ""
 
+# Both completions offer exactly the commands of kestrel-cli's command table
+# and, for each command, exactly the options it takes.
+sorted() { printf '%s\n' "$@" | sed '/^$/d' | LC_ALL=C sort | paste -sd ' '; }
+# The text of command $1's part of the zsh completion, the arrays it uses
+# written out.
+zsh_part() {
+    awk -v want="$1" '
+        /^ *[a-z]+=\(/ { name = $0; sub(/^ */, "", name); sub(/=.*/, "", name); array = name; text[name] = "" }
+        array != "" { text[array] = text[array] " " $0; if ($0 ~ /\)$/) array = ""; next }
+        /^ *[a-z][a-z |]*\)$/ { line = $0; gsub(/[ )]/, "", line); n = split(line, names, "|")
+                                inside = 0; for (i = 1; i <= n; i++) if (names[i] == want) inside = 1; next }
+        inside { part = part " " $0; if ($0 ~ /;;/) inside = 0 }
+        END { for (name in text) gsub("\\$" name, text[name], part); print part }' "$zsh_script"
+}
+table=$(kestrel-cli --command-table) || {
+    echo "FAIL: kestrel-cli --command-table failed" >&2
+    failures=$((failures + 1))
+}
+table_commands=$(cut -d' ' -f1 <<<"$table")
+expect "$(sorted $table_commands --help --version)" kestrel-cli ""
+if [ -n "$zsh_script" ]; then
+    zsh_commands=$(awk '/commands=\($/ { inside = 1; next } inside && /^ *\)$/ { inside = 0 }
+                        inside' "$zsh_script" | sed -E "s/^ *'([a-z-]+):.*/\1/")
+    [ "$(sorted $zsh_commands)" = "$(sorted $table_commands)" ] || {
+        echo "FAIL: the zsh completion offers the commands '$(sorted $zsh_commands)', kestrel-cli runs '$(sorted $table_commands)'" >&2
+        failures=$((failures + 1))
+    }
+fi
+while read -r command options; do
+    expect "$(sorted $options --help)" kestrel-cli "$command" -
+    [ -n "$zsh_script" ] || continue
+    zsh_options=$(zsh_part "$command" | sed "s/\\[[^]]*\\]//g; s/'([^)]*)'//g" |
+        grep -oE -- "(^|[^[:alnum:]-])(--[a-z][a-z0-9-]*[a-z0-9]|-[a-z0-9])" | grep -oE -- '-.*')
+    [ "$(sorted $zsh_options)" = "$(sorted $options -h --help)" ] || {
+        echo "FAIL: the zsh completion offers '$(sorted $zsh_options)' for $command, which takes '$(sorted $options -h --help)'" >&2
+        failures=$((failures + 1))
+    }
+done <<<"$table"
+
 # The completion knows every command and every option kestrel-cli's help
 # shows in its usage lines.
 mapfile -t commands < <(kestrel-cli --help | sed -n 's/^  \([a-z][a-z-]*\)\( .*\)\{0,1\}$/\1/p')

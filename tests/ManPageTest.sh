@@ -4,6 +4,10 @@
 #     command's part of kestrel-cli(1), and every option of `kestrel-cli --help`
 #     somewhere in the page;
 #   - every command the page describes is one kestrel-cli runs;
+#   - the page's COMMANDS and SYNOPSIS have exactly the commands of
+#     kestrel-cli's command table (`kestrel-cli --command-table`), each
+#     option a command takes is told in its part, and its SYNOPSIS line names
+#     no option the command does not take;
 #   - each page carries the version the program prints;
 #   - groff and mandoc, where installed, render the pages without a warning.
 #
@@ -93,6 +97,27 @@ for command in "${described[@]}"; do
     grep -qxF -- "$command" <<<"$(printf '%s\n' "${commands[@]}")" ||
         fail "the page describes '$command', which kestrel-cli does not run"
 done
+
+sorted() { printf '%s\n' "$@" | LC_ALL=C sort | paste -sd ' '; }
+table=$("$cli" --command-table) || fail "kestrel-cli --command-table failed"
+mapfile -t table_commands < <(cut -d' ' -f1 <<<"$table")
+[ "$(sorted "${described[@]}")" = "$(sorted "${table_commands[@]}")" ] ||
+    fail "the page's COMMANDS describe '${described[*]}', kestrel-cli runs '${table_commands[*]}'"
+synopsis=$(awk '/^\.SH / { inside = ($0 == ".SH SYNOPSIS"); next } inside' "$cli_page" |
+    plain /dev/stdin | awk '/^\.B kestrel-cli [a-z]/ { command = $3; print command; next }
+                            /^\.br/ { command = "" } command { print command, $0 }')
+mapfile -t synopsis_commands < <(awk 'NF == 1' <<<"$synopsis")
+[ "$(sorted "${synopsis_commands[@]}")" = "$(sorted "${table_commands[@]}")" ] ||
+    fail "the page's SYNOPSIS has '${synopsis_commands[*]}', kestrel-cli runs '${table_commands[*]}'"
+while read -r command options; do
+    part=$(part_of "$page" "$command")
+    for option in $options; do
+        has_word "$part" "$option" || fail "$command takes $option, the page's part on $command does not tell it"
+    done
+    for option in $(awk -v c="$command" '$1 == c { $1 = ""; print }' <<<"$synopsis" | options_in); do
+        has_word "$options" "$option" || fail "the page's SYNOPSIS gives $command $option, which it does not take"
+    done
+done <<<"$table"
 
 check_version "$cli" "$cli_page"
 check_rendering "$cli_page"

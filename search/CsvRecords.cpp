@@ -1,0 +1,79 @@
+#include "search/RecordFormat.h"
+
+#include <optional>
+
+namespace {
+
+// RFC 4180 with a header line and CR LF line ends. A text that is not valid
+// UTF-8 is written with U+FFFD for each invalid byte; each field of
+// file-system bytes has a <name>_bytes column after all others, holding the
+// exact bytes in hexadecimal when they are not valid UTF-8.
+class CsvRecords : public RecordFormat {
+public:
+    void AppendHeader(std::string& strLine, std::span<const RecordField> fields) override {
+        for (const RecordField& field : fields)
+            strLine += std::string(strLine.empty() ? "" : ",") + field.pszName;
+        for (const RecordField& field : fields)
+            if (field.bBytes)
+                strLine += std::string(",") + field.pszName + "_bytes";
+        strLine += "\r\n";
+    }
+
+    void AppendRecord(std::string& strLine, std::span<const RecordField> fields,
+                      std::span<const RecordValue> values) override {
+        m_strBytesColumns.clear();
+        for (size_t i = 0; i < values.size(); ++i) {
+            if (i > 0)
+                strLine += ',';
+            std::optional<std::string_view> text;
+            if (const auto* pText = std::get_if<std::string_view>(&values[i]))
+                text = *pText;
+            else if (const auto* pList = std::get_if<TextList>(&values[i]))
+                text = JoinTexts(*pList, m_strJoined);
+            else
+                AppendPlainValue(strLine, values[i], "true", "false");
+            const bool bInvalid = text && !IsValidUtf8(*text);
+            if (text)
+                AppendText(strLine, *text, bInvalid);
+            if (fields[i].bBytes) {
+                m_strBytesColumns += ',';
+                if (bInvalid)
+                    AppendHex(m_strBytesColumns, *text);
+            }
+        }
+        strLine += m_strBytesColumns;
+        strLine += "\r\n";
+    }
+
+private:
+    void AppendText(std::string& strLine, std::string_view text, bool bInvalid) {
+        if (bInvalid) {
+            m_strValid.clear();
+            SplitUtf8(
+                text, [&](std::string_view run) { m_strValid.append(run); },
+                [&](std::string_view) { m_strValid += "\xEF\xBF\xBD"; });
+            text = m_strValid;
+        }
+        if (text.find_first_of(",\"\r\n") == std::string_view::npos) {
+            strLine.append(text);
+            return;
+        }
+        strLine += '"';
+        for (const char c : text) {
+            if (c == '"')
+                strLine += '"';
+            strLine += c;
+        }
+        strLine += '"';
+    }
+
+    std::string m_strBytesColumns; // the <name>_bytes columns of the line being written
+    std::string m_strJoined;
+    std::string m_strValid;
+};
+
+} // namespace
+
+std::unique_ptr<RecordFormat> MakeCsvRecords() {
+    return std::make_unique<CsvRecords>();
+}
