@@ -33,11 +33,7 @@ CatalogUpdate::CatalogUpdate(const std::string& strCatalogPath, const UpdateOpti
     if (options.bOneFileSystem)
         settings.bOneFileSystem = *options.bOneFileSystem;
     m_pJob->strCatalogPath = m_pLock->BuildPath();
-    m_pJob->strStartDir = settings.strStartDir;
-    m_pJob->bChecksum = settings.bChecksum;
-    m_pJob->nMaxFileSizeKb = settings.nMaxFileSizeKb;
-    m_pJob->excludes = settings.excludes;
-    m_pJob->bOneFileSystem = settings.bOneFileSystem;
+    ApplySettings(*m_pJob, settings);
     m_pJob->pPrevious = m_pPrevious.get();
 }
 
@@ -108,6 +104,13 @@ std::string CatalogUpdate::StartProblem() const {
            ") than the one catalogued (" + describe(m_info.volume) +
            "): is the right disk mounted?" + strKept +
            " To catalog what is there now, create a new catalog.";
+}
+
+std::string CatalogUpdate::ChangesText() const {
+    const PreviousCatalog& previous = *m_pPrevious;
+    return std::to_string(previous.Added()) + " added, " + std::to_string(previous.Removed()) +
+           " removed, " + std::to_string(previous.Changed()) + " changed, " +
+           std::to_string(previous.Unchanged()) + " unchanged files";
 }
 
 std::string CatalogUpdate::Finish() {

@@ -48,8 +48,9 @@ public:
     // else empty.
     std::string Finish();
 
-    const PreviousCatalog& Previous() const { return *m_pPrevious; }
-    const CatalogInfo& Info() const { return m_info; }
+    // What the walk found against the catalog's files, as both front ends
+    // tell it: "3 added, 1 removed, 0 changed, 12 unchanged files".
+    std::string ChangesText() const;
 
 private:
     std::unique_ptr<CatalogLock> m_pLock;

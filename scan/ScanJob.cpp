@@ -130,6 +130,14 @@ void BuildCatalog(Database& database, ScanJob& job, bool& bCreated) {
 
 } // namespace
 
+void ApplySettings(ScanJob& job, const ScanSettings& settings) {
+    job.strStartDir = settings.strStartDir;
+    job.bChecksum = settings.bChecksum;
+    job.nMaxFileSizeKb = settings.nMaxFileSizeKb;
+    job.excludes = settings.excludes;
+    job.bOneFileSystem = settings.bOneFileSystem;
+}
+
 void ScanDirectory(Database& database, ScanJob& job, const std::string& strPath, int64_t nDirId) {
     CatalogWriter writer(database, job, HashThreads(job), nDirId, strPath);
     TreeWalk(writer, job, strPath).Run(nDirId);

@@ -10,6 +10,7 @@
 
 class Database;
 class PreviousCatalog;
+struct ScanSettings;
 
 // Counts a running job keeps up to date, for a live display on another thread.
 struct ScanProgress {
@@ -65,6 +66,10 @@ struct ScanJob {
     ScanProgress progress; // written by the worker while it runs
     ScanOutcome outcome;   // valid once fnOnEnd is called
 };
+
+// Sets the job's start directory and what it stores from settings, as a new
+// build and an update both take them.
+void ApplySettings(ScanJob& job, const ScanSettings& settings);
 
 // True when a catalog may have been added since the catalog list was loaded:
 // true at start-up, set by every scan job before its end hook, cleared by
