@@ -22,8 +22,8 @@ constexpr size_t kMaxWaiting = 16384;
 
 } // namespace
 
-CatalogWriter::CatalogWriter(Database& database, ScanJob& job, unsigned nHashThreads,
-                             int64_t nTopDirId, std::string_view topPath)
+CatalogWriter::CatalogWriter(Database& database, ScanJob& job, int64_t nTopDirId,
+                             std::string_view topPath)
     : m_database(database), m_job(job), m_dirs(database, CatalogSql::kInsertDir),
       m_files(database, CatalogSql::kInsertFile) {
     if (!m_database.InTransaction())
@@ -34,8 +34,11 @@ CatalogWriter::CatalogWriter(Database& database, ScanJob& job, unsigned nHashThr
     // 10 may equal it. A file that reads longer than that gets no checksum.
     const auto nLimit = static_cast<uint32_t>(m_job.nMaxFileSizeKb);
     m_nMaxChecksumBytes = nLimit == 0 ? kNoReadLimit : (uint64_t(nLimit) + 1) * 1024 - 1;
-    if (m_job.bChecksum && nHashThreads > 1)
-        m_pPool = std::make_unique<ChecksumPool>(nHashThreads);
+    const unsigned nThreads = !m_job.bChecksum  ? 1
+                              : m_job.nJobs > 0 ? m_job.nJobs
+                                                : ChecksumThreadsFor(m_job.strStartDir);
+    if (nThreads > 1)
+        m_pPool = std::make_unique<ChecksumPool>(nThreads);
 }
 
 int64_t CatalogWriter::StoreDirectory(const std::string& strPath) {

@@ -17,12 +17,10 @@ struct ScanJob;
 // one thread gives.
 class CatalogWriter {
 public:
-    // Writes below the directory nTopDirId at strTopPath, whose row is stored
-    // already, in the caller's open transaction or one it begins. Checksums
-    // are hashed on nHashThreads threads (one: on the walk's own). Raises
-    // EngineError.
-    CatalogWriter(Database& database, ScanJob& job, unsigned nHashThreads, int64_t nTopDirId,
-                  std::string_view topPath);
+    // Writes below the directory nTopDirId at topPath, whose row is stored
+    // already, in the caller's open transaction or one it begins, with the
+    // job's settings. Raises EngineError.
+    CatalogWriter(Database& database, ScanJob& job, int64_t nTopDirId, std::string_view topPath);
 
     // Stores a directory row; returns its id.
     int64_t StoreDirectory(const std::string& strPath);

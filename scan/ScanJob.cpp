@@ -20,12 +20,6 @@ std::atomic<bool> g_bReloadDatabaseList{true};
 
 namespace {
 
-unsigned HashThreads(const ScanJob& job) {
-    if (!job.bChecksum)
-        return 1;
-    return job.nJobs > 0 ? job.nJobs : ChecksumThreadsFor(job.strStartDir);
-}
-
 // After a failure the counts must say what the catalog really holds: rows of
 // a transaction the engine rolled back are not in it.
 void CountStoredRows(Database& database, ScanOutcome& outcome) {
@@ -139,7 +133,7 @@ void ApplySettings(ScanJob& job, const ScanSettings& settings) {
 }
 
 void ScanDirectory(Database& database, ScanJob& job, const std::string& strPath, int64_t nDirId) {
-    CatalogWriter writer(database, job, HashThreads(job), nDirId, strPath);
+    CatalogWriter writer(database, job, nDirId, strPath);
     TreeWalk(writer, job, strPath).Run(nDirId);
     writer.Finish();
 }
