@@ -74,11 +74,7 @@ inline constexpr const char* kFilesWithoutTimes =
     "SELECT d.dir_name, f.file_name, f.file_size, NULL, f.md5_checksum "
     "FROM files f, dirs d WHERE d.dir_id = f.dir_id";
 
-// What comparing catalogs reads: every directory, every file by its
-// directory, and the files that have checksums.
-inline constexpr const char* kAllDirs = "SELECT dir_id, dir_name FROM dirs";
-inline constexpr const char* kFilesOfDirs =
-    "SELECT dir_id, file_name, file_size, md5_checksum FROM files";
+// What comparing catalogs and finding duplicates read: the files with checksums.
 inline constexpr const char* kFilesWithChecksums =
     "SELECT file_id, file_size, md5_checksum FROM files "
     "WHERE md5_checksum IS NOT NULL AND file_size >= ?";

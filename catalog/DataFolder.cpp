@@ -63,7 +63,11 @@ std::string CatalogNameProblem(const std::string& strFolder, const std::string& 
     if (nNameMax <= 0)
         nNameMax = NAME_MAX;
     // The longest name the catalog brings: NAME.mdb-journal.
-    if (strName.size() + std::strlen(".mdb-journal") > static_cast<size_t>(nNameMax))
+    if (CatalogPathOf("", strName).size() + std::strlen("-journal") > static_cast<size_t>(nNameMax))
         return kMsgNameTooLong;
     return {};
+}
+
+std::string CatalogPathOf(const std::string& strFolder, const std::string& strName) {
+    return strFolder + strName + ".mdb";
 }

@@ -17,3 +17,7 @@ inline constexpr const char* kMsgNameTooLong = "Database name is too long";
 // catalog's file (or the journal beside it) could not be named. Empty when
 // the name will do.
 std::string CatalogNameProblem(const std::string& strFolder, const std::string& strName);
+
+// The file of the catalog strName in the folder strFolder (which ends with
+// '/'): the name as given, with ".mdb" always appended.
+std::string CatalogPathOf(const std::string& strFolder, const std::string& strName);

@@ -36,7 +36,6 @@ public:
     std::string_view GetTextView(int nField) const;
     std::string GetText(int nField) const { return std::string(GetTextView(nField)); }
     int64_t GetInt64(int nField) const;
-    int32_t GetInt32(int nField) const { return static_cast<int32_t>(GetInt64(nField)); }
 
 private:
     void RequireRow() const;

@@ -205,16 +205,9 @@ int RunUpdateCommand(const CommandLine& cmd) {
         PrintError(strProblem + " (the catalog was left as it was)");
         return kExitFailed;
     }
-    const PreviousCatalog& previous = update.Previous();
-    char szSummary[256];
-    std::snprintf(szSummary, sizeof szSummary,
-                  ": %llu added, %llu removed, %llu changed, %llu unchanged files, %llu checksums "
-                  "computed, %.2f seconds",
-                  static_cast<unsigned long long>(previous.Added()),
-                  static_cast<unsigned long long>(previous.Removed()),
-                  static_cast<unsigned long long>(previous.Changed()),
-                  static_cast<unsigned long long>(previous.Unchanged()),
+    char szRest[128];
+    std::snprintf(szRest, sizeof szRest, ", %llu checksums computed, %.2f seconds",
                   static_cast<unsigned long long>(outcome.nChecksumsRead), run.dSeconds);
-    WriteJobSummary(strPath + szSummary, update.Job());
+    WriteJobSummary(strPath + ": " + update.ChangesText() + szRest, update.Job());
     return kExitOk;
 }

@@ -1,4 +1,4 @@
-#include "catalog/Catalog.h"
+#include "catalog/CatalogInfo.h"
 #include "catalog/DataFolder.h"
 #include "catalog/EngineError.h"
 #include "cli/CommandLine.h"
@@ -40,7 +40,7 @@ int RunCreateCommand(const CommandLine& cmd) {
         PrintError(strProblem);
         return kExitFailed;
     }
-    const std::string strCatalogPath = strFolder + strName + ".mdb";
+    const std::string strCatalogPath = CatalogPathOf(strFolder, strName);
     std::unique_ptr<CatalogBuild> pBuild;
     try {
         pBuild = std::make_unique<CatalogBuild>(strCatalogPath, WaitForOtherWriter(strCatalogPath));
@@ -54,12 +54,12 @@ int RunCreateCommand(const CommandLine& cmd) {
         return kExitUsage;
     }
     ScanJob& job = pBuild->Job();
-    job.strStartDir = AbsoluteStartDirectory(strStartDir);
-    job.bChecksum = cmd.Has("--checksum");
-    job.nMaxFileSizeKb = options.nMaxFileSizeKb.value_or(100);
-    job.excludes = options.excludes;
+    ApplySettings(job, {.strStartDir = AbsoluteStartDirectory(strStartDir),
+                        .bChecksum = cmd.Has("--checksum"),
+                        .nMaxFileSizeKb = options.nMaxFileSizeKb.value_or(100),
+                        .excludes = options.excludes,
+                        .bOneFileSystem = cmd.Has("--one-file-system")});
     job.nJobs = options.nJobs;
-    job.bOneFileSystem = cmd.Has("--one-file-system");
     const JobRun run = RunScanJob(job);
 
     const ScanOutcome& outcome = job.outcome;
@@ -70,7 +70,7 @@ int RunCreateCommand(const CommandLine& cmd) {
                   static_cast<unsigned long long>(outcome.nFiles),
                   static_cast<unsigned long long>(outcome.nChecksums), run.dSeconds);
     const std::string strProblem = pBuild->Finish();
-    const bool bOldKept = pBuild->Replaces() && !IsCompleteBuild(outcome);
+    const bool bOldKept = pBuild->KeepsOld();
     if (!bOldKept && strProblem.empty())
         WriteJobSummary(strCatalogPath + szSummary, job);
     if (outcome.bFailed) {

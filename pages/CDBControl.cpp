@@ -2,7 +2,8 @@
 
 #include "app/Desktop.h"
 #include "app/Globals.h"
-#include "catalog/Catalog.h"
+#include "catalog/CatalogInfo.h"
+#include "catalog/DataFolder.h"
 #include "catalog/EngineError.h"
 #include "controls/CSpinButtonCtrl.h"
 #include "controls/DialogUnits.h"
@@ -130,7 +131,7 @@ void CDBControl::OnCreate() {
         ShowMessage(this, strProblem, "Error", MessageIcon::Warning);
         return;
     }
-    const std::string strCatalogPath = g_strAppPath + m_strDatabaseName + ".mdb";
+    const std::string strCatalogPath = CatalogPathOf(g_strAppPath, m_strDatabaseName);
     // The window never waits for another program writing the catalog: it
     // says so, and the user tries again.
     m_pBuild.reset();
@@ -151,14 +152,14 @@ void CDBControl::OnCreate() {
     ScanJob& job = m_pBuild->Job();
     // A relative folder that is not there is walked (and found unreadable)
     // as typed.
-    job.strStartDir = AbsoluteStartDirectory(m_strStartDir);
-    if (job.strStartDir.empty())
-        job.strStartDir = m_strStartDir;
-    job.bChecksum = m_bChecksum;
-    job.nMaxFileSizeKb = m_nMaxFileSizeKb;
+    ApplySettings(job, {.strStartDir = AbsoluteStartDirectory(m_strStartDir),
+                        .bChecksum = m_bChecksum,
+                        .nMaxFileSizeKb = m_nMaxFileSizeKb,
+                        .excludes = {},
+                        .bOneFileSystem = false});
     RunScanJobModal(this, job);
     const std::string strProblem = m_pBuild->Finish();
-    const bool bOldKept = m_pBuild->Replaces() && !IsCompleteBuild(job.outcome);
+    const bool bOldKept = m_pBuild->KeepsOld();
     const std::string strKept = bOldKept ? " The old catalog was left as it was." : "";
     if (job.outcome.bFailed)
         ShowMessage(this, job.outcome.strError + strKept, "Database", MessageIcon::Critical);

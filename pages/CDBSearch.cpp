@@ -296,13 +296,8 @@ void CDBSearch::OnUpdateCatalog(int nRow) {
                     MessageIcon::Critical);
         return;
     }
-    const PreviousCatalog& previous = update.Previous();
-    ShowMessage(this,
-                "'" + strEntry + "' is up to date: " + std::to_string(previous.Added()) +
-                    " added, " + std::to_string(previous.Removed()) + " removed, " +
-                    std::to_string(previous.Changed()) + " changed, " +
-                    std::to_string(previous.Unchanged()) + " unchanged files",
-                "Update", MessageIcon::Information);
+    ShowMessage(this, "'" + strEntry + "' is up to date: " + update.ChangesText(), "Update",
+                MessageIcon::Information);
     // The list is read again, as after any scan, but what the user selected
     // stays selected, and no second reload waits for the next showing.
     const std::vector<std::string> selected = SelectedEntries();

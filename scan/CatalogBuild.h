@@ -6,6 +6,10 @@
 #include <memory>
 #include <string>
 
+// True when a finished job walked its whole tree: it neither failed nor was
+// stopped, and its start directory could be read.
+bool IsCompleteBuild(const ScanOutcome& outcome);
+
 // A new catalog built under its writer's lock. Where no catalog stands at
 // its path it is built in place, so searches read it as it grows; where one
 // stands, it is built beside it and takes the old one's place only when it
@@ -28,13 +32,12 @@ public:
     // catalog's place; an incomplete one is removed. The reason of a
     // failure, else an empty text.
     std::string Finish();
+    // After the job has ended: true when it replaces a catalog but did not
+    // complete, so the old catalog stays as it was.
+    bool KeepsOld() const { return m_bReplaces && !IsCompleteBuild(m_pJob->outcome); }
 
 private:
     CatalogLock m_lock;
     bool m_bReplaces = false;
     std::unique_ptr<ScanJob> m_pJob;
 };
-
-// True when a finished job walked its whole tree: it neither failed nor was
-// stopped, and its start directory could be read.
-bool IsCompleteBuild(const ScanOutcome& outcome);

@@ -1,8 +1,6 @@
 #include "scan/CatalogUpdate.h"
 
-#include "catalog/Catalog.h"
 #include "catalog/Database.h"
-#include "scan/CatalogBuild.h"
 #include "scan/StartDirectory.h"
 #include "scan/Volume.h"
 
@@ -14,12 +12,10 @@
 
 CatalogUpdate::CatalogUpdate(const std::string& strCatalogPath, const UpdateOptions& options,
                              const CatalogLock::Wait& wait)
-    : m_pLock(std::make_unique<CatalogLock>(strCatalogPath, wait)),
-      m_strCatalogPath(m_pLock->CatalogPath()), m_pJob(std::make_unique<ScanJob>()) {
-    m_pLock->RemoveLeftovers();
+    : m_build(strCatalogPath, wait) {
     {
         Database database;
-        database.Open(m_strCatalogPath, Database::OpenMode::ReadOnly);
+        database.Open(m_build.CatalogPath(), Database::OpenMode::ReadOnly);
         m_info = ReadCatalogInfo(database);
         m_pPrevious = std::make_unique<PreviousCatalog>(database, m_info.bHasFileTimes);
     }
@@ -32,13 +28,8 @@ CatalogUpdate::CatalogUpdate(const std::string& strCatalogPath, const UpdateOpti
         settings.excludes = *options.excludes;
     if (options.bOneFileSystem)
         settings.bOneFileSystem = *options.bOneFileSystem;
-    m_pJob->strCatalogPath = m_pLock->BuildPath();
-    m_pJob->strStartDir = settings.strStartDir;
-    m_pJob->bChecksum = settings.bChecksum;
-    m_pJob->nMaxFileSizeKb = settings.nMaxFileSizeKb;
-    m_pJob->excludes = settings.excludes;
-    m_pJob->bOneFileSystem = settings.bOneFileSystem;
-    m_pJob->pPrevious = m_pPrevious.get();
+    ApplySettings(Job(), settings);
+    Job().pPrevious = m_pPrevious.get();
 }
 
 namespace {
@@ -68,13 +59,13 @@ bool OnAnotherVolume(const VolumeInfo& recorded, const VolumeInfo& now) {
 } // namespace
 
 std::string CatalogUpdate::StartProblem() const {
-    const std::string& strStart = m_pJob->strStartDir;
+    const std::string strStart = m_info.strStartDir.value_or("");
     const std::string strKept = " The catalog is left as it was.";
     if (strStart.empty())
-        return "The catalog '" + m_strCatalogPath + "' records no start directory to walk." +
+        return "The catalog '" + m_build.CatalogPath() + "' records no start directory to walk." +
                strKept;
     if (IsRelativeStartDirectory(strStart))
-        return "The catalog '" + m_strCatalogPath + "' records its start directory as '" +
+        return "The catalog '" + m_build.CatalogPath() + "' records its start directory as '" +
                strStart +
                "', relative to a folder it does not name: it cannot be told where to "
                "walk." +
@@ -110,15 +101,19 @@ std::string CatalogUpdate::StartProblem() const {
            " To catalog what is there now, create a new catalog.";
 }
 
+std::string CatalogUpdate::ChangesText() const {
+    const PreviousCatalog& previous = *m_pPrevious;
+    return std::to_string(previous.Added()) + " added, " + std::to_string(previous.Removed()) +
+           " removed, " + std::to_string(previous.Changed()) + " changed, " +
+           std::to_string(previous.Unchanged()) + " unchanged files";
+}
+
 std::string CatalogUpdate::Finish() {
-    const ScanOutcome& outcome = m_pJob->outcome;
-    if (!IsCompleteBuild(outcome)) {
-        RemoveCatalog(m_pJob->strCatalogPath);
-        if (outcome.bFailed)
-            return outcome.strError;
-        if (outcome.bStartUnread)
-            return "The start directory '" + m_pJob->strStartDir + "' could not be read";
-        return {};
-    }
-    return ReplaceCatalog(m_pJob->strCatalogPath, m_strCatalogPath);
+    const ScanOutcome& outcome = Job().outcome;
+    const std::string strProblem = m_build.Finish();
+    if (outcome.bFailed)
+        return outcome.strError;
+    if (outcome.bStartUnread)
+        return "The start directory '" + Job().strStartDir + "' could not be read";
+    return strProblem;
 }

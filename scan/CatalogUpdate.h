@@ -1,9 +1,8 @@
 #pragma once
 
 #include "catalog/CatalogInfo.h"
-#include "catalog/CatalogLock.h"
+#include "scan/CatalogBuild.h"
 #include "scan/PreviousCatalog.h"
-#include "scan/ScanJob.h"
 
 #include <memory>
 #include <optional>
@@ -40,7 +39,7 @@ public:
 
     // The job to run on a worker thread with ScanThreadProc, as a new build;
     // its fnOnEnd may be set. Its catalog path is the new catalog's.
-    ScanJob& Job() { return *m_pJob; }
+    ScanJob& Job() { return m_build.Job(); }
 
     // After the job has ended: puts the new catalog in place when the walk
     // completed (with the old file's mode and owner; through a link, the
@@ -48,13 +47,12 @@ public:
     // else empty.
     std::string Finish();
 
-    const PreviousCatalog& Previous() const { return *m_pPrevious; }
-    const CatalogInfo& Info() const { return m_info; }
+    // What the walk found against the catalog's files, as both front ends
+    // tell it: "3 added, 1 removed, 0 changed, 12 unchanged files".
+    std::string ChangesText() const;
 
 private:
-    std::unique_ptr<CatalogLock> m_pLock;
-    std::string m_strCatalogPath;
+    CatalogBuild m_build;
     CatalogInfo m_info;
     std::unique_ptr<PreviousCatalog> m_pPrevious;
-    std::unique_ptr<ScanJob> m_pJob;
 };

@@ -1,5 +1,7 @@
 #include "scan/DirectoryReader.h"
 
+#include "catalog/EngineError.h"
+
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -28,6 +30,11 @@ void UniqueFd::Reset() {
 
 bool IsResourceShortage(int nErrno) {
     return nErrno == EMFILE || nErrno == ENFILE || nErrno == ENOMEM;
+}
+
+void ThrowShortage(int nErrno, const char* pszWork) {
+    throw EngineError(std::string("The ") + pszWork +
+                      " ran out of system resources: " + std::strerror(nErrno));
 }
 
 UniqueFd DirectoryReader::OpenStart(const std::string& strPath) {

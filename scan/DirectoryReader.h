@@ -45,6 +45,9 @@ struct DirectoryEntry {
 // shares (descriptors, memory) rather than meeting the directory's own state
 // (no access, gone, not a directory, a failing disk).
 bool IsResourceShortage(int nErrno);
+// Ends a walk (or what pszWork names) that ran out of them: raises
+// EngineError naming nErrno.
+[[noreturn]] void ThrowShortage(int nErrno, const char* pszWork = "walk");
 
 // Reads the entries of one open directory in the file system's order,
 // without "." and "..". A symbolic link is reported as the link itself.

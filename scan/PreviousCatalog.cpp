@@ -51,9 +51,8 @@ PreviousCatalog::PreviousCatalog(Database& database, bool bHasTimes) : m_bHasTim
     }
 }
 
-PreviousCatalog::Match PreviousCatalog::Find(std::string_view path, std::optional<int64_t> nSize,
-                                             std::optional<int64_t> nMtimeNs,
-                                             std::optional<std::string>& checksum) {
+void PreviousCatalog::Find(std::string_view path, std::optional<int64_t> nSize,
+                           std::optional<int64_t> nMtimeNs, std::optional<std::string>& checksum) {
     checksum.reset();
     const uint64_t nHash = HashPath(path);
     const auto it = std::lower_bound(
@@ -61,7 +60,7 @@ PreviousCatalog::Match PreviousCatalog::Find(std::string_view path, std::optiona
         [](const Entry& entry, uint64_t nValue) { return entry.nPathHash < nValue; });
     if (it == m_entries.end() || it->nPathHash != nHash) {
         ++m_nAdded;
-        return Match::New;
+        return;
     }
     Entry& entry = *it;
     if (!entry.bMet) {
@@ -72,10 +71,9 @@ PreviousCatalog::Match PreviousCatalog::Find(std::string_view path, std::optiona
     const bool bSameTime = !m_bHasTimes || (nMtimeNs && *nMtimeNs == entry.nMtimeNs);
     if (entry.bAmbiguous || !bSameSize || !bSameTime) {
         ++m_nChanged;
-        return Match::Changed;
+        return;
     }
     ++m_nUnchanged;
     if (entry.nChecksum != kNoChecksum)
         checksum = DigestToHex(m_checksums[entry.nChecksum]);
-    return Match::Unchanged;
 }

@@ -16,22 +16,19 @@ class Database;
 // the same keeps its checksum without being read.
 class PreviousCatalog {
 public:
-    enum class Match { New, Changed, Unchanged };
-
     // Reads every file of the open catalog; raises EngineError. bHasTimes
     // tells whether its files carry modification times: a catalog without
     // them compares by size alone, and lends no checksum, so its files are
     // all read again.
     PreviousCatalog(Database& database, bool bHasTimes);
 
-    // Looks up the file at path as the new walk found it, and marks it met.
+    // Looks up the file at path as the new walk found it, counts it as new,
+    // changed or unchanged, and marks it met.
     // Paths are compared in their normal form (NormalPath).
     // checksum gets the stored checksum of an unchanged file that has one.
-    Match Find(std::string_view path, std::optional<int64_t> nSize, std::optional<int64_t> nMtimeNs,
-               std::optional<std::string>& checksum);
+    void Find(std::string_view path, std::optional<int64_t> nSize, std::optional<int64_t> nMtimeNs,
+              std::optional<std::string>& checksum);
 
-    bool HasTimes() const { return m_bHasTimes; }
-    uint64_t FileCount() const { return m_entries.size(); }
     // Counts of the walk so far.
     uint64_t Added() const { return m_nAdded; }
     uint64_t Changed() const { return m_nChanged; }

@@ -10,6 +10,7 @@
 
 class Database;
 class PreviousCatalog;
+struct ScanSettings;
 
 // Counts a running job keeps up to date, for a live display on another thread.
 struct ScanProgress {
@@ -66,6 +67,10 @@ struct ScanJob {
     ScanOutcome outcome;   // valid once fnOnEnd is called
 };
 
+// Sets the job's start directory and what it stores from settings, as a new
+// build and an update both take them.
+void ApplySettings(ScanJob& job, const ScanSettings& settings);
+
 // True when a catalog may have been added since the catalog list was loaded:
 // true at start-up, set by every scan job before its end hook, cleared by
 // whoever reloads the list.
@@ -82,7 +87,9 @@ unsigned ScanThreadProc(ScanJob* pJob);
 // Walks the directory strPath, whose dirs row (id nDirId) is stored already,
 // and everything below it, depth-first: each directory's subdirectory rows,
 // then its files, then each subdirectory's subtree in turn. Links are never
-// followed. Rows are committed in batches and at the end. A directory that
-// cannot be read is data, counted in the outcome; raises EngineError when
-// the engine fails or the system runs out of memory or descriptors.
+// followed. Rows are committed in batches and at the end, with the name
+// index of strPath's row and those stored below it (all of a new catalog's,
+// when strPath is its start directory). A directory that cannot be read is
+// data, counted in the outcome; raises EngineError when the engine fails or
+// the system runs out of memory or descriptors.
 void ScanDirectory(Database& database, ScanJob& job, const std::string& strPath, int64_t nDirId);

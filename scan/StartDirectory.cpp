@@ -29,7 +29,7 @@ std::string StartDirectoryProblem(const std::string& strStartDir) {
         const int nErr = errno;
         return strQuoted + "cannot be entered: " + std::strerror(nErr);
     }
-    if (AbsoluteStartDirectory(strStartDir).empty())
+    if (IsRelativeStartDirectory(AbsoluteStartDirectory(strStartDir)))
         return strQuoted + "cannot be told as an absolute path (was the working directory "
                            "removed?)";
     return {};
@@ -40,7 +40,7 @@ std::string AbsoluteStartDirectory(const std::string& strStartDir) {
         return strStartDir;
     char* pszResolved = ::realpath(strStartDir.c_str(), nullptr);
     if (!pszResolved)
-        return {};
+        return strStartDir;
     std::string strResolved(pszResolved);
     std::free(pszResolved);
     return strResolved;

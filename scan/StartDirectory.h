@@ -8,8 +8,8 @@ std::string StartDirectoryProblem(const std::string& strStartDir);
 
 // The start directory to store: an absolute one exactly as typed, a
 // relative one as the absolute path it names now (links resolved), so no
-// later command reads it against another working directory. Empty when a
-// relative one cannot be resolved (the working directory was removed).
+// later command reads it against another working directory. A relative one
+// that cannot be resolved (the working directory was removed) stays as given.
 std::string AbsoluteStartDirectory(const std::string& strStartDir);
 
 // True for a start directory recorded relative to a folder the catalog

@@ -1,25 +1,19 @@
 #include "search/FileCheck.h"
 
-#include "catalog/EngineError.h"
 #include "scan/FileChecksum.h"
 #include "scan/Paths.h"
 
 #include <cerrno>
 #include <climits>
-#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
 
-[[noreturn]] void ThrowShortage(int nErr) {
-    throw EngineError(std::string("The check ran out of system resources: ") + std::strerror(nErr));
-}
-
 VerifyResult ResultOfMissing(int nErr) {
     if (IsResourceShortage(nErr))
-        ThrowShortage(nErr);
+        ThrowShortage(nErr, "check");
     return nErr == ENOENT || nErr == ENOTDIR ? VerifyResult::NotFound : VerifyResult::NotReadable;
 }
 
@@ -65,7 +59,7 @@ VerifyResult CheckFileAt(int nDirFd, const char* pszName, std::optional<int64_t>
         if (errno == ENOENT)
             return VerifyResult::NotFound;
         if (IsResourceShortage(errno))
-            ThrowShortage(errno);
+            ThrowShortage(errno, "check");
         // Unreadable, or it grew past its size while being read: not the
         // file that was catalogued, but nothing to compare either.
         return errno == 0 ? VerifyResult::Changed : VerifyResult::NotReadable;

@@ -136,7 +136,7 @@ TEST(Database, ReadOnlyConnectionsAndResultSetsNeverWrite) {
     EXPECT_THROW(ResultSet(db.Prepare("DELETE FROM dirs")), EngineError);
     ResultSet rows(db.Prepare("SELECT dir_id, dir_name FROM dirs"));
     ASSERT_FALSE(rows.IsEOF());
-    EXPECT_EQ(rows.GetInt32(0), 1);
+    EXPECT_EQ(rows.GetInt64(0), 1);
     EXPECT_EQ(rows.GetText(1), "/x");
     rows.MoveNext();
     EXPECT_TRUE(rows.IsEOF());

@@ -1,0 +1,176 @@
+#include "scan/TreeWalk.h"
+
+#include "scan/CatalogWriter.h"
+#include "scan/Paths.h"
+#include "scan/ScanJob.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <sys/stat.h>
+
+TreeWalk::TreeWalk(CatalogWriter& writer, ScanJob& job, const std::string& strStartPath)
+    : m_writer(writer), m_job(job), m_strStartPath(strStartPath), m_excludes(job.excludes) {}
+
+void TreeWalk::Run(int64_t nStartId) {
+    Level root;
+    root.strPath = m_strStartPath;
+    root.fd = OpenRelieving(0, [&] { return DirectoryReader::OpenStart(m_strStartPath); });
+    if (!root.fd.IsValid()) {
+        ++m_job.outcome.nUnreadDirs;
+        m_job.outcome.bStartUnread = true;
+        return;
+    }
+    struct stat st {};
+    if (::fstat(root.fd.Get(), &st) == 0)
+        m_nStartDevice = st.st_dev;
+    m_levels.push_back(std::move(root));
+    ListDirectory(0, nStartId);
+    while (!m_levels.empty() && !Stopped()) {
+        const size_t nTop = m_levels.size() - 1;
+        Level& top = m_levels[nTop];
+        if (top.nNext == top.subdirectories.size()) {
+            m_levels.pop_back();
+            continue;
+        }
+        const Level::Subdirectory sub = top.subdirectories[top.nNext++];
+        Level child;
+        child.strName = top.strNames.substr(sub.nNameOffset, sub.nNameLength);
+        const int nParentFd = LevelFd(nTop);
+        if (nParentFd >= 0)
+            child.fd = OpenRelieving(
+                nTop, [&] { return DirectoryReader::OpenChild(nParentFd, child.strName.c_str()); });
+        if (!child.fd.IsValid()) {
+            ++m_job.outcome.nUnreadDirs; // its row stays, with no files and no children
+            continue;
+        }
+        child.strPath = JoinPath(top.strPath, child.strName);
+        m_levels.push_back(std::move(child));
+        ListDirectory(nTop + 1, sub.nDirId);
+    }
+}
+
+// True for a subdirectory on another file system than the start's.
+bool TreeWalk::IsOtherFileSystem(int nDirFd, const char* pszName) const {
+    struct stat st {};
+    return ::fstatat(nDirFd, pszName, &st, AT_SYMLINK_NOFOLLOW) == 0 && st.st_dev != m_nStartDevice;
+}
+
+bool TreeWalk::Stopped() {
+    if (m_job.bStopRequested.load(std::memory_order_relaxed))
+        m_job.outcome.bStopped = true;
+    return m_job.outcome.bStopped;
+}
+
+// Closes the descriptors of the levels above nKeep (they can be opened
+// again); false when there was none to close.
+bool TreeWalk::ReleaseDescriptors(size_t nKeep) {
+    bool bReleased = false;
+    for (size_t i = 0; i < nKeep && i < m_levels.size(); ++i) {
+        if (m_levels[i].fd.IsValid()) {
+            m_levels[i].fd.Reset();
+            bReleased = true;
+        }
+    }
+    return bReleased;
+}
+
+// Runs fnOpen, and again after closing spare descriptors while the system
+// has none left. An invalid result (errno says why) is the directory's
+// own state; running out of memory, or of descriptors with none to spare,
+// ends the walk.
+template <typename Open> UniqueFd TreeWalk::OpenRelieving(size_t nKeep, Open fnOpen) {
+    for (;;) {
+        UniqueFd fd = fnOpen();
+        if (fd.IsValid())
+            return fd;
+        const int nErr = errno;
+        if (!IsResourceShortage(nErr)) {
+            errno = nErr;
+            return fd;
+        }
+        if (nErr == ENOMEM || !ReleaseDescriptors(nKeep))
+            ThrowShortage(nErr);
+    }
+}
+
+// The descriptor of level i, opened again from the nearest open level
+// above it when it was closed; -1 when the directory cannot be reached
+// any more (removed or replaced since it was listed).
+int TreeWalk::LevelFd(size_t i) {
+    if (m_levels[i].fd.IsValid())
+        return m_levels[i].fd.Get();
+    size_t nFirst = i;
+    while (nFirst > 0 && !m_levels[nFirst - 1].fd.IsValid())
+        --nFirst;
+    for (size_t k = nFirst; k <= i; ++k) {
+        if (k == 0) {
+            m_levels[0].fd =
+                OpenRelieving(0, [&] { return DirectoryReader::OpenStart(m_strStartPath); });
+        } else {
+            const int nParentFd = m_levels[k - 1].fd.Get();
+            const char* pszName = m_levels[k].strName.c_str();
+            m_levels[k].fd = OpenRelieving(
+                k - 1, [&] { return DirectoryReader::OpenChild(nParentFd, pszName); });
+        }
+        if (!m_levels[k].fd.IsValid())
+            return -1;
+    }
+    return m_levels[i].fd.Get();
+}
+
+// Stores the rows of level i's entries; its subdirectories are kept in
+// the level for walking later.
+void TreeWalk::ListDirectory(size_t i, int64_t nDirId) {
+    Level& level = m_levels[i];
+    const int nDirFd = level.fd.Get();
+    const std::function<bool()> fnRelieve = [this, i] { return ReleaseDescriptors(i); };
+    std::optional<DirectoryReader> reader;
+    for (;;) {
+        reader.emplace(nDirFd);
+        if (reader->IsOpen() || !IsResourceShortage(reader->Error()))
+            break;
+        if (reader->Error() == ENOMEM || !fnRelieve())
+            ThrowShortage(reader->Error());
+    }
+    const bool bPseudo = m_job.bChecksum && DirectoryReader::IsOnPseudoFileSystem(nDirFd);
+    // The directory's descriptor for the hashing threads, made when its
+    // first file needs one and kept by its files until they are hashed.
+    std::shared_ptr<UniqueFd> sharedDir;
+    const std::function<std::shared_ptr<UniqueFd>()> fnSharedDir = [&] {
+        for (int nTry = 0; !sharedDir && nTry < 2; ++nTry) {
+            UniqueFd fd(::fcntl(nDirFd, F_DUPFD_CLOEXEC, 0));
+            if (fd.IsValid()) {
+                sharedDir = std::make_shared<UniqueFd>(std::move(fd));
+            } else if (IsResourceShortage(errno) && errno != ENOMEM) {
+                // The files waiting give theirs back, and the levels above.
+                m_writer.StoreWaiting();
+                ReleaseDescriptors(i);
+            } else {
+                break;
+            }
+        }
+        return sharedDir; // null: hashed by the walk itself
+    };
+    DirectoryEntry entry;
+    while (!Stopped() && reader->Next(entry)) {
+        if (m_excludes.Excludes(entry.name, level.strPath))
+            continue;
+        if (entry.bIsDirectory) {
+            const int64_t nChildId = m_writer.StoreDirectory(JoinPath(level.strPath, entry.name));
+            if (m_job.bOneFileSystem && IsOtherFileSystem(nDirFd, entry.pszName))
+                continue; // stored, not entered
+            level.subdirectories.push_back({level.strNames.size(), entry.name.size(), nChildId});
+            level.strNames.append(entry.name);
+        } else {
+            m_writer.StoreFile(nDirFd, nDirId, level.strPath, entry, bPseudo, fnRelieve,
+                               fnSharedDir);
+        }
+    }
+    if (reader->Error() == ENOMEM)
+        ThrowShortage(ENOMEM);
+    if (reader->Error() != 0)
+        ++m_job.outcome.nUnreadDirs; // what was read before the failure stands
+}

@@ -1,0 +1,63 @@
+#pragma once
+
+#include "scan/DirectoryReader.h"
+#include "scan/ExcludeList.h"
+
+#include <cstdint>
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+class CatalogWriter;
+struct ScanJob;
+
+// The depth-first walk below a stored start directory: each directory's
+// subdirectory rows, then its files, then each subdirectory's subtree in
+// turn. It keeps one open directory per level on its way down, and copes
+// with few descriptors: when the system has none left it closes those of the
+// levels above, which it opens again by name (never through a link) when it
+// comes back to them.
+class TreeWalk {
+public:
+    // Walks below strStartPath into writer, with the job's settings; both stay
+    // the caller's. Raises EngineError for a malformed exclude pattern.
+    TreeWalk(CatalogWriter& writer, ScanJob& job, const std::string& strStartPath);
+
+    // Walks the tree below the directory whose row has the id nStartId.
+    // Directories that cannot be read are counted in the job's outcome;
+    // raises EngineError when the system runs out of memory or descriptors.
+    void Run(int64_t nStartId);
+
+private:
+    // A directory whose subtree is being walked: its descriptor (closed when
+    // descriptors run short, and opened again by name when needed), its name
+    // in the directory above, its stored path, and its subdirectories (names
+    // back to back, with the ids their rows were given) still to walk.
+    struct Level {
+        struct Subdirectory {
+            size_t nNameOffset;
+            size_t nNameLength;
+            int64_t nDirId;
+        };
+        UniqueFd fd;
+        std::string strName;
+        std::string strPath;
+        std::string strNames;
+        std::vector<Subdirectory> subdirectories;
+        size_t nNext = 0;
+    };
+
+    bool IsOtherFileSystem(int nDirFd, const char* pszName) const;
+    bool Stopped();
+    bool ReleaseDescriptors(size_t nKeep);
+    template <typename Open> UniqueFd OpenRelieving(size_t nKeep, Open fnOpen);
+    int LevelFd(size_t i);
+    void ListDirectory(size_t i, int64_t nDirId);
+
+    CatalogWriter& m_writer;
+    ScanJob& m_job;
+    const std::string& m_strStartPath;
+    ExcludeList m_excludes;
+    dev_t m_nStartDevice = 0;
+    std::vector<Level> m_levels;
+};
