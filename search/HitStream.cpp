@@ -28,16 +28,6 @@ size_t HitStream::Batch::Memory() const {
     return strBytes.capacity() + hits.capacity() * sizeof(Packed);
 }
 
-void HitStream::Queue::Opened(std::exception_ptr error) {
-    std::lock_guard lock(m_mutex);
-    m_bOpened = true;
-    if (error) {
-        m_error = error;
-        m_bEnded = true;
-    }
-    m_cv.notify_all();
-}
-
 bool HitStream::Queue::Put(Batch&& batch) {
     std::unique_lock lock(m_mutex);
     m_cv.wait(lock, [&] { return m_bGivenUp || m_nMemory < kQueuedBytesPerCatalog; });
@@ -58,12 +48,6 @@ void HitStream::Queue::End(Batch&& last, std::exception_ptr error) {
     m_error = error;
     m_bEnded = true;
     m_cv.notify_all();
-}
-
-std::exception_ptr HitStream::Queue::WaitOpened() {
-    std::unique_lock lock(m_mutex);
-    m_cv.wait(lock, [&] { return m_bOpened; });
-    return m_bEnded ? m_error : nullptr;
 }
 
 bool HitStream::Queue::Take(Batch& batch, std::exception_ptr& error) {

@@ -31,19 +31,16 @@ public:
         size_t Memory() const;
     };
 
-    // What passes between the two threads. The reader opens the catalog,
-    // says so (or why it could not), puts batches and ends; the taker waits
-    // for each. It holds a bounded amount: a reader with enough waiting waits.
+    // What passes between the two threads: the reader puts batches and ends
+    // (with the error that ended it, if one did); the taker waits for each.
+    // It holds a bounded amount: a reader with enough waiting waits.
     class Queue {
     public:
         // Reader's side. Put returns false once the taker has given up the
         // catalog: the reader then stops.
-        void Opened(std::exception_ptr error = nullptr);
         bool Put(Batch&& batch);
         void End(Batch&& last, std::exception_ptr error);
-        // Taker's side.
-        std::exception_ptr WaitOpened();
-        // The next batch, or false at the end (error set when reading failed).
+        // Taker's side. The next batch, or false at the end (error set when reading failed).
         bool Take(Batch& batch, std::exception_ptr& error);
         void GiveUp();
 
@@ -52,14 +49,14 @@ public:
         std::condition_variable m_cv;
         std::deque<Batch> m_batches;
         size_t m_nMemory = 0;
-        bool m_bOpened = false;
         bool m_bEnded = false;
         bool m_bGivenUp = false;
         std::exception_ptr m_error;
     };
 
     // Stands on the first hit, waiting for it; raises what reading raised
-    // when the catalog had no hit to give before it failed.
+    // when the catalog failed before it had a hit to give (it could not be
+    // opened or searched).
     HitStream(std::shared_ptr<Queue> queue, SearchMode mode, std::string strCatalog);
     ~HitStream();
     HitStream(const HitStream&) = delete;

@@ -102,15 +102,9 @@ std::string_view JoinTexts(const TextList& list, std::string& strJoined) {
     return strJoined;
 }
 
-std::string IsoTime(int64_t nNs) {
-    std::string strText;
-    AppendIsoTime(strText, nNs);
-    return strText;
-}
-
 RecordWriter::RecordWriter(std::function<void(std::string_view)> fnWrite, OutputFormat format,
                            std::vector<RecordField> fields)
-    : m_fnWrite(std::move(fnWrite)), m_format(format), m_fields(std::move(fields)),
+    : m_fnWrite(std::move(fnWrite)), m_fields(std::move(fields)),
       m_pFormat(kFormats[static_cast<size_t>(format)].fnMake()) {}
 
 RecordWriter::~RecordWriter() = default;

@@ -100,25 +100,16 @@ public:
     void Write(std::span<const RecordValue> values);
     // In tsv, an empty line (groups of records); nothing in csv and json.
     void WriteSeparator();
-    // Writes no csv header: another writer of the same output wrote it.
-    void OmitHeader() { m_bHeaderWritten = true; }
     // Writes the csv header now, if not yet; the first record does otherwise.
     void WriteHeader();
 
-    OutputFormat Format() const { return m_format; }
-
 private:
     std::function<void(std::string_view)> m_fnWrite;
-    OutputFormat m_format;
     std::vector<RecordField> m_fields;
     std::unique_ptr<RecordFormat> m_pFormat;
     bool m_bHeaderWritten = false;
     std::string m_strLine;
 };
-
-// A time in nanoseconds since 1970 as ISO 8601 UTC, with the fraction of the
-// second when there is one: "2024-06-30T12:00:00.5Z".
-std::string IsoTime(int64_t nNs);
 
 // Appends one field of a tab-separated line: tab, line feed, carriage return
 // and backslash are written as \t, \n, \r and \\, so a line stays one record

@@ -32,8 +32,6 @@ public:
         std::exception_ptr error;
         try {
             for (size_t k = 0; k < m_entries.size(); ++k) {
-                if (const std::exception_ptr failed = m_queues[k]->WaitOpened())
-                    std::rethrow_exception(failed);
                 fnCatalog(k, std::make_unique<HitStream>(m_queues[k], m_query.mode, m_entries[k]));
                 m_queues[k]->GiveUp();
                 std::lock_guard lock(m_mutex);
@@ -73,13 +71,10 @@ private:
 
     void SearchOne(size_t k, HitStream::Queue& queue) {
         HitStream::Batch batch;
-        bool bOpened = false;
         try {
             Database database;
             OpenCatalogForSearch(database, m_strAppPath, m_entries[k]);
             CatalogHits hits(database, m_query, m_entries[k]);
-            bOpened = true;
-            queue.Opened();
             for (; !hits.IsEOF(); hits.MoveNext()) {
                 batch.Add(hits.Hit());
                 if (batch.strBytes.size() + batch.hits.size() * sizeof(HitStream::Batch::Packed) >=
@@ -91,10 +86,7 @@ private:
             }
             queue.End(std::move(batch), nullptr);
         } catch (...) {
-            if (bOpened)
-                queue.End(std::move(batch), std::current_exception());
-            else
-                queue.Opened(std::current_exception());
+            queue.End(std::move(batch), std::current_exception());
         }
     }
 
