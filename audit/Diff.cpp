@@ -3,17 +3,14 @@
 #include "catalog/CatalogInfo.h"
 #include "catalog/CatalogSql.h"
 #include "catalog/Database.h"
+#include "catalog/HandOver.h"
 #include "catalog/PathBelowFunction.h"
 #include "catalog/ResultSet.h"
 #include "scan/Md5.h"
 #include "scan/Paths.h"
 
 #include <algorithm>
-#include <condition_variable>
-#include <deque>
-#include <exception>
 #include <memory>
-#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -56,11 +53,7 @@ public:
     SideReader(Database& database, bool bWithNames)
         : m_database(database), m_bWithNames(bWithNames), m_thread([this] { Run(); }) {}
     ~SideReader() {
-        {
-            std::lock_guard lock(m_mutex);
-            m_bStop = true;
-        }
-        m_cv.notify_all();
+        m_blocks.GiveUp();
         m_thread.join();
     }
     SideReader(const SideReader&) = delete;
@@ -68,16 +61,8 @@ public:
 
     // The next block, or null at the end; raises the error the reading met.
     std::unique_ptr<Block> Next() {
-        std::unique_lock lock(m_mutex);
-        m_cv.wait(lock, [&] { return !m_blocks.empty() || m_bDone; });
-        if (m_blocks.empty()) {
-            if (m_error)
-                std::rethrow_exception(m_error);
-            return nullptr;
-        }
-        std::unique_ptr<Block> pBlock = std::move(m_blocks.front());
-        m_blocks.pop_front();
-        m_cv.notify_all();
+        std::unique_ptr<Block> pBlock;
+        m_blocks.Take(pBlock);
         return pBlock;
     }
 
@@ -85,13 +70,10 @@ private:
     void Run() {
         try {
             Read();
+            m_blocks.End();
         } catch (...) {
-            std::lock_guard lock(m_mutex);
-            m_error = std::current_exception();
+            m_blocks.End(std::current_exception());
         }
-        std::lock_guard lock(m_mutex);
-        m_bDone = true;
-        m_cv.notify_all();
     }
 
     void Read() {
@@ -136,33 +118,18 @@ private:
             }
             pBlock->entries.push_back(entry);
             if (pBlock->entries.size() >= kBlockEntries || pBlock->strText.size() >= kBlockBytes) {
-                if (!Hand(std::move(pBlock)))
+                if (!m_blocks.Put(std::move(pBlock)))
                     return;
                 pBlock = std::make_unique<Block>();
             }
         }
         if (!pBlock->entries.empty())
-            Hand(std::move(pBlock));
-    }
-
-    // False when the comparison was given up.
-    bool Hand(std::unique_ptr<Block> pBlock) {
-        std::unique_lock lock(m_mutex);
-        m_cv.wait(lock, [&] { return m_bStop || m_blocks.size() < kBlocksAhead; });
-        if (m_bStop)
-            return false;
-        m_blocks.push_back(std::move(pBlock));
-        m_cv.notify_all();
-        return true;
+            m_blocks.Put(std::move(pBlock));
     }
 
     Database& m_database;
     const bool m_bWithNames;
-    std::mutex m_mutex;
-    std::condition_variable m_cv;
-    std::deque<std::unique_ptr<Block>> m_blocks;
-    bool m_bDone = false, m_bStop = false;
-    std::exception_ptr m_error;
+    HandOver<std::unique_ptr<Block>> m_blocks{kBlocksAhead};
     std::thread m_thread; // last: it starts once everything else is there
 };
 

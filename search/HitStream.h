@@ -1,13 +1,10 @@
 #pragma once
 
+#include "catalog/HandOver.h"
 #include "search/SearchQuery.h"
 
-#include <condition_variable>
 #include <cstdint>
-#include <deque>
-#include <exception>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -31,28 +28,10 @@ public:
         size_t Memory() const;
     };
 
-    // What passes between the two threads: the reader puts batches and ends
-    // (with the error that ended it, if one did); the taker waits for each.
-    // It holds a bounded amount: a reader with enough waiting waits.
-    class Queue {
-    public:
-        // Reader's side. Put returns false once the taker has given up the
-        // catalog: the reader then stops.
-        bool Put(Batch&& batch);
-        void End(Batch&& last, std::exception_ptr error);
-        // Taker's side. The next batch, or false at the end (error set when reading failed).
-        bool Take(Batch& batch, std::exception_ptr& error);
-        void GiveUp();
-
-    private:
-        std::mutex m_mutex;
-        std::condition_variable m_cv;
-        std::deque<Batch> m_batches;
-        size_t m_nMemory = 0;
-        bool m_bEnded = false;
-        bool m_bGivenUp = false;
-        std::exception_ptr m_error;
-    };
+    // What passes between the two threads, weighed by the memory it takes.
+    using Queue = HandOver<Batch>;
+    // The memory the waiting batches of one catalog may take.
+    static constexpr size_t kQueueBytes = 4 << 20;
 
     // Stands on the first hit, waiting for it; raises what reading raised
     // when the catalog failed before it had a hit to give (it could not be

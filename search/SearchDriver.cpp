@@ -20,7 +20,7 @@ public:
            const SearchQuery& query)
         : m_strAppPath(strAppPath), m_entries(entries), m_query(query) {
         for (size_t k = 0; k < entries.size(); ++k)
-            m_queues.push_back(std::make_shared<HitStream::Queue>());
+            m_queues.push_back(std::make_shared<HitStream::Queue>(HitStream::kQueueBytes));
     }
 
     void Run(const std::function<void(size_t, std::unique_ptr<HitStream>)>& fnCatalog) {
@@ -71,22 +71,27 @@ private:
 
     void SearchOne(size_t k, HitStream::Queue& queue) {
         HitStream::Batch batch;
+        // False when the hits are no longer wanted.
+        auto put = [&] {
+            const size_t nMemory = batch.Memory();
+            const bool bWanted = batch.hits.empty() || queue.Put(std::move(batch), nMemory);
+            batch = HitStream::Batch();
+            return bWanted;
+        };
         try {
             Database database;
             OpenCatalogForSearch(database, m_strAppPath, m_entries[k]);
             CatalogHits hits(database, m_query, m_entries[k]);
             for (; !hits.IsEOF(); hits.MoveNext()) {
                 batch.Add(hits.Hit());
-                if (batch.strBytes.size() + batch.hits.size() * sizeof(HitStream::Batch::Packed) >=
-                    kBatchBytes) {
-                    if (!queue.Put(std::move(batch)))
-                        return; // the hits are no longer wanted
-                    batch = HitStream::Batch();
-                }
+                if (batch.Memory() >= kBatchBytes && !put())
+                    return;
             }
-            queue.End(std::move(batch), nullptr);
+            put();
+            queue.End();
         } catch (...) {
-            queue.End(std::move(batch), std::current_exception());
+            put();
+            queue.End(std::current_exception());
         }
     }
 
