@@ -85,6 +85,14 @@ TEST_F(AuditTest, DiffGoesInByteOrderAndTellsAFileFromTheDirectoryThatReplacedIt
     m_tree.WriteFile("new/m", "22");
     m_tree.WriteFile("old/n", "same size");
     m_tree.WriteFile("new/n", "SAME SIZE");
+    // One side's name comes first by bytes, the other's when case is folded
+    // or bytes are taken as signed.
+    m_tree.MakeDir("old/s");
+    m_tree.MakeDir("new/s");
+    m_tree.WriteFile("old/s/Q", "q");
+    m_tree.WriteFile("old/s/\xff", "f");
+    m_tree.WriteFile("new/s/b", "b");
+    m_tree.WriteFile("new/s/z", "z");
     m_tree.WriteFile("old/x", "a file");
     m_tree.MakeDir("new/x");
     m_tree.WriteFile("new/x/in", "in");
@@ -99,11 +107,12 @@ TEST_F(AuditTest, DiffGoesInByteOrderAndTellsAFileFromTheDirectoryThatReplacedIt
     DiffCounts counts;
     std::vector<DiffLine> lines;
     EXPECT_EQ(Diff(*pOld, *pNew, &counts, &lines),
-              (std::vector<std::string>{"D B only", "D a b", "A a only", "A a.b", "A b/", "A b/in",
-                                        "M m", "M n", "D x", "A x/", "A x/in", "A y", "D y/",
-                                        "D y/in", "D \xc3\xa9-old", "A \xff-new"}));
-    EXPECT_EQ(counts.nFilesAdded, 6u);
-    EXPECT_EQ(counts.nFilesDeleted, 5u);
+              (std::vector<std::string>{
+                  "D B only", "D a b", "A a only", "A a.b",  "A b/",           "A b/in",    "M m",
+                  "M n",      "D s/Q", "A s/b",    "A s/z",  "D s/\xff",       "D x",       "A x/",
+                  "A x/in",   "A y",   "D y/",     "D y/in", "D \xc3\xa9-old", "A \xff-new"}));
+    EXPECT_EQ(counts.nFilesAdded, 8u);
+    EXPECT_EQ(counts.nFilesDeleted, 7u);
     EXPECT_EQ(counts.nFilesModified, 2u);
     EXPECT_EQ(counts.nDirsAdded, 2u);
     EXPECT_EQ(counts.nDirsDeleted, 1u);
@@ -135,9 +144,10 @@ TEST_F(AuditTest, DiffGoesInByteOrderAndTellsAFileFromTheDirectoryThatReplacedIt
 
     // Reversed, every A is a D and the order stays.
     EXPECT_EQ(Diff(*pNew, *pOld),
-              (std::vector<std::string>{"A B only", "A a b", "D a only", "D a.b", "D b/", "D b/in",
-                                        "M m", "M n", "A x", "D x/", "D x/in", "D y", "A y/",
-                                        "A y/in", "A \xc3\xa9-old", "D \xff-new"}));
+              (std::vector<std::string>{
+                  "A B only", "A a b", "D a only", "D a.b",  "D b/",           "D b/in",    "M m",
+                  "M n",      "A s/Q", "D s/b",    "D s/z",  "A s/\xff",       "A x",       "D x/",
+                  "D x/in",   "D y",   "A y/",     "A y/in", "A \xc3\xa9-old", "D \xff-new"}));
     // Other spellings of the same start directory compare alike.
     auto pOldSlashed = Catalog("/" + m_tree.Path("old") + "/");
     EXPECT_EQ(Diff(*pOld, *pOldSlashed), std::vector<std::string>{});
