@@ -3,12 +3,16 @@
 
 #include <cctype>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 TEST(CheckFile, TheAnswersOfAFileCheck) {
     TestTree tree;
     tree.WriteFile("file", "content");
     tree.MakeDir("dir");
     tree.MakeFifo("fifo");
+    // Links are looked at, not followed: one of the file's own size to it is not read.
+    ASSERT_EQ(::symlink("abcdefg", tree.Path("link").c_str()), 0);
+    ASSERT_EQ(::symlink("file", tree.Path("abcdefg").c_str()), 0);
     const std::string strDigest = Md5OfText("content");
     std::string strUpper = strDigest;
     for (char& c : strUpper)
@@ -30,6 +34,10 @@ TEST(CheckFile, TheAnswersOfAFileCheck) {
         {tree.Path("missing"), strDigest, 7, FileCheckResult::NotFound},
         {tree.Path("dir"), strDigest, std::nullopt, FileCheckResult::NotFound},
         {tree.Path("fifo"), strDigest, std::nullopt, FileCheckResult::Unreadable},
+        {tree.Path("link"), strDigest, 7, FileCheckResult::Unreadable},
+        {tree.Path("link"), strDigest, 8, FileCheckResult::Changed},
+        {tree.Path("link"), "", 8, FileCheckResult::NoChecksum},
+        {tree.Path("dir") + "/../file", strDigest, 7, FileCheckResult::Unchanged},
     };
     for (const auto& c : kCases)
         EXPECT_EQ(CheckFile(c.strPath, c.strStored, c.nSize), c.expected)
