@@ -37,6 +37,15 @@ std::map<std::string, std::string> ChecksumsByPath(const std::string& strPath,
     return checksums;
 }
 
+// Builds a catalog of strStart with every file's checksum.
+void BuildWithChecksums(ScanJob& job, const std::string& strCatalog, const std::string& strStart) {
+    job.strCatalogPath = strCatalog;
+    job.strStartDir = strStart;
+    job.bChecksum = true;
+    job.nMaxFileSizeKb = 0;
+    ScanThreadProc(&job);
+}
+
 // An update counts each file of the tree against the catalog by its path,
 // size and time, lends the checksum of an unchanged file unread, reads the
 // rest, and puts the new catalog in place.
@@ -50,11 +59,7 @@ TEST(CatalogUpdate, CountsEachFileAndReadsOnlyWhatChanged) {
     tree.WriteFile("d/one", "1");
     tree.WriteFile("d/two", "2");
     ScanJob job;
-    job.strCatalogPath = out.Path("c.mdb");
-    job.strStartDir = tree.Root();
-    job.bChecksum = true;
-    job.nMaxFileSizeKb = 0;
-    ScanThreadProc(&job);
+    BuildWithChecksums(job, out.Path("c.mdb"), tree.Root());
     ASSERT_FALSE(job.outcome.bFailed) << job.outcome.strError;
 
     // Same size and time, other bytes: taken as unchanged, so not read.
@@ -95,11 +100,7 @@ TEST(CatalogUpdate, GivenSettingsDecideWhichChecksumsStay) {
     tree.WriteSizedFile("small", 1000);
     tree.WriteSizedFile("large", 3 * 1024);
     ScanJob job;
-    job.strCatalogPath = out.Path("c.mdb");
-    job.strStartDir = tree.Root();
-    job.bChecksum = true;
-    job.nMaxFileSizeKb = 0;
-    ScanThreadProc(&job);
+    BuildWithChecksums(job, out.Path("c.mdb"), tree.Root());
     ASSERT_EQ(job.outcome.nChecksums, 2u);
 
     UpdateOptions options;
