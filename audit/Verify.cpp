@@ -38,23 +38,9 @@ private:
 } // namespace
 
 void VerifyCounts::Add(VerifyResult result) {
-    switch (result) {
-    case VerifyResult::Unchanged:
-        ++nUnchanged;
-        break;
-    case VerifyResult::Changed:
-        ++nChanged;
-        break;
-    case VerifyResult::NotFound:
-        ++nNotFound;
-        break;
-    case VerifyResult::NotReadable:
-        ++nNotReadable;
-        break;
-    case VerifyResult::NotChecked:
-        ++nNotChecked;
-        break;
-    }
+    // In the order of the results.
+    uint64_t* const counts[] = {&nUnchanged, &nChanged, &nNotFound, &nNotReadable, &nNotChecked};
+    ++*counts[static_cast<size_t>(result)];
 }
 
 void VerifyCatalog(Database& database,
