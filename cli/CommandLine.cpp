@@ -131,8 +131,12 @@ void PrintError(const std::string& strMessage) {
     std::fprintf(stderr, "kestrel-cli: %s\n", strMessage.c_str());
 }
 
+int Fail(int nExit, const std::string& strMessage) {
+    PrintError(strMessage);
+    return nExit;
+}
+
 int EngineFailure(OutputWriter& out, const EngineError& error) {
     out.Flush();
-    PrintError(error.Describe());
-    return kExitError;
+    return Fail(kExitError, error.Describe());
 }

@@ -69,6 +69,9 @@ void PrintNote(const std::string& strLine);
 
 // Prints "kestrel-cli: " + strMessage on standard error.
 void PrintError(const std::string& strMessage);
+// Prints strMessage as PrintError does and returns nExit, for a command that
+// ends on it.
+int Fail(int nExit, const std::string& strMessage);
 
 // A command that failed on an engine error: writes what out holds, prints
 // the error and returns the exit status for it.
