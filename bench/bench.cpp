@@ -53,13 +53,14 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
-#include <tuple>
 #include <unistd.h>
 #include <vector>
 
 namespace {
 
 constexpr int kRuns = 3;
+
+using Clock = std::chrono::steady_clock;
 
 struct RunResult {
     double dSeconds = 0;
@@ -72,38 +73,50 @@ struct RunResult {
     std::exit(1);
 }
 
+double SecondsSince(Clock::time_point tStart) {
+    return std::chrono::duration<double>(Clock::now() - tStart).count();
+}
+
+// Starts args in a child process with env added; fnStdout runs in the child
+// first to set up its standard output.
+pid_t StartChild(const std::vector<std::string>& args, const std::vector<std::string>& env,
+                 const std::function<void()>& fnStdout) {
+    const pid_t pid = ::fork();
+    if (pid < 0)
+        Die("fork failed");
+    if (pid > 0)
+        return pid;
+    fnStdout();
+    // Summaries on standard error would only clutter the report.
+    const int nNull = ::open("/dev/null", O_WRONLY);
+    ::dup2(nNull, STDERR_FILENO);
+    for (const std::string& strVar : env)
+        ::putenv(const_cast<char*>(strVar.c_str()));
+    std::vector<char*> argv;
+    for (const std::string& strArg : args)
+        argv.push_back(const_cast<char*>(strArg.c_str()));
+    argv.push_back(nullptr);
+    ::execvp(argv[0], argv.data());
+    std::_Exit(127);
+}
+
+// Waits for the child started at tStart; returns time, peak memory, status.
+RunResult Reap(pid_t pid, Clock::time_point tStart) {
+    int nStatus = 0;
+    rusage usage{};
+    ::wait4(pid, &nStatus, 0, &usage);
+    return {SecondsSince(tStart), usage.ru_maxrss, WIFEXITED(nStatus) ? WEXITSTATUS(nStatus) : -1};
+}
+
 // Runs a command with its output sent to strOut (by default thrown away);
 // returns time, peak memory, status.
 RunResult RunCommand(const std::vector<std::string>& args, const std::vector<std::string>& env = {},
                      const std::string& strOut = "/dev/null") {
-    const auto tStart = std::chrono::steady_clock::now();
-    const pid_t pid = ::fork();
-    if (pid < 0)
-        Die("fork failed");
-    if (pid == 0) {
-        const int fd = ::open(strOut.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        ::dup2(fd, STDOUT_FILENO);
-        // Summaries on standard error would only clutter the report.
-        const int nNull = ::open("/dev/null", O_WRONLY);
-        ::dup2(nNull, STDERR_FILENO);
-        for (const std::string& strVar : env)
-            ::putenv(const_cast<char*>(strVar.c_str()));
-        std::vector<char*> argv;
-        for (const std::string& strArg : args)
-            argv.push_back(const_cast<char*>(strArg.c_str()));
-        argv.push_back(nullptr);
-        ::execvp(argv[0], argv.data());
-        std::_Exit(127);
-    }
-    int nStatus = 0;
-    rusage usage{};
-    ::wait4(pid, &nStatus, 0, &usage);
-    RunResult result;
-    result.dSeconds =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - tStart).count();
-    result.nPeakKb = usage.ru_maxrss;
-    result.nExit = WIFEXITED(nStatus) ? WEXITSTATUS(nStatus) : -1;
-    return result;
+    const auto tStart = Clock::now();
+    const pid_t pid = StartChild(args, env, [&] {
+        ::dup2(::open(strOut.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), STDOUT_FILENO);
+    });
+    return Reap(pid, tStart);
 }
 
 // One warm-up, then the best of kRuns; a run that exits above nMaxExit ends
@@ -126,6 +139,35 @@ RunResult Best(const std::string& strLabel, const std::function<RunResult()>& ru
     return best;
 }
 
+// Best of RunCommand(args, env, strOut).
+RunResult BestRun(const std::string& strLabel, const std::vector<std::string>& args,
+                  const std::vector<std::string>& env = {}, int nMaxExit = 0,
+                  const std::string& strOut = "/dev/null") {
+    return Best(
+        strLabel, [&] { return RunCommand(args, env, strOut); }, nMaxExit);
+}
+
+uint64_t CountLines(const std::string& strPath) {
+    return std::count(std::istreambuf_iterator<char>(std::ifstream(strPath).rdbuf()),
+                      std::istreambuf_iterator<char>(), '\n');
+}
+
+// One benchmark's temporary folder, with the profile kestrel-cli is pointed
+// at through env; removed when the benchmark ends (not when it dies).
+struct Workspace {
+    const std::string strDir = MakeTempDir("kestrel-bench");
+    const std::vector<std::string> env = {"XDG_DATA_HOME=" + strDir + "/data",
+                                          "XDG_CONFIG_HOME=" + strDir + "/config"};
+
+    ~Workspace() { std::filesystem::remove_all(strDir); }
+    std::string Path(const std::string& strName) const { return strDir + "/" + strName; }
+    // Path(strName), made as a folder.
+    std::string Folder(const std::string& strName) const {
+        std::filesystem::create_directories(Path(strName));
+        return Path(strName);
+    }
+};
+
 void WriteFileOfSize(const std::string& strPath, uint64_t nSize, std::mt19937_64& random) {
     const int fd = ::open(strPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     if (fd < 0)
@@ -143,13 +185,33 @@ void WriteFileOfSize(const std::string& strPath, uint64_t nSize, std::mt19937_64
     ::close(fd);
 }
 
-std::vector<std::string> CliEnv(const std::string& strWork) {
-    return {"XDG_DATA_HOME=" + strWork + "/data", "XDG_CONFIG_HOME=" + strWork + "/config"};
+// Writes a new catalog of strStart straight through its inserts, without a
+// scan: fnRows appends the rows, all in one transaction.
+void WriteCatalog(const std::string& strPath, const std::string& strStart,
+                  const std::function<void(RowAppender& dirs, RowAppender& files)>& fnRows) {
+    Database database;
+    CreateCatalog(database, strPath);
+    database.Execute("PRAGMA synchronous=OFF");
+    database.BeginTransaction();
+    SetCatalogInfo(database, CatalogInfoKey::kStartDir, strStart);
+    RowAppender dirs(database, CatalogSql::kInsertDir);
+    RowAppender files(database, CatalogSql::kInsertFile);
+    fnRows(dirs, files);
+    database.Commit();
+}
+
+// A made-up checksum of content number n, the same for the same n.
+std::string ContentChecksum(uint64_t n) {
+    char szHex[33];
+    std::snprintf(szHex, sizeof szHex, "%016llx%016llx",
+                  static_cast<unsigned long long>(n * 0x9E3779B97F4A7C15ull),
+                  static_cast<unsigned long long>(n));
+    return szHex;
 }
 
 int BenchChecksum(uint64_t nMiB) {
-    const std::string strWork = MakeTempDir("kestrel-bench");
-    const std::string strFile = strWork + "/big.bin";
+    const Workspace work;
+    const std::string strFile = work.Path("big.bin");
     std::mt19937_64 random(1);
     WriteFileOfSize(strFile, nMiB << 20, random);
     std::printf("FileChecksum against md5sum on one file of %llu MiB\n",
@@ -158,21 +220,19 @@ int BenchChecksum(uint64_t nMiB) {
     std::string strDigest;
     const RunResult ours = Best("FileChecksum", [&] {
         RunResult result;
-        const auto tStart = std::chrono::steady_clock::now();
+        const auto tStart = Clock::now();
         const auto digest = FileChecksum(strFile);
-        result.dSeconds =
-            std::chrono::duration<double>(std::chrono::steady_clock::now() - tStart).count();
+        result.dSeconds = SecondsSince(tStart);
         result.nExit = digest ? 0 : 1;
         strDigest = digest.value_or("");
         return result;
     });
-    const RunResult peer = Best("md5sum", [&] { return RunCommand({"md5sum", strFile}); });
+    const RunResult peer = BestRun("md5sum", {"md5sum", strFile});
     const double dOurs = static_cast<double>(nMiB) / ours.dSeconds;
     const double dPeer = static_cast<double>(nMiB) / peer.dSeconds;
     std::printf("digest %s\nthroughput: Kestrel %.0f MiB/s, md5sum %.0f MiB/s\n", strDigest.c_str(),
                 dOurs, dPeer);
     std::printf("ratio (Kestrel / md5sum throughput): %.3f  (target >= 0.95)\n", dOurs / dPeer);
-    std::filesystem::remove_all(strWork);
     return 0;
 }
 
@@ -202,24 +262,20 @@ void MakeNameTree(const std::string& strRoot, uint64_t nFiles) {
 }
 
 int BenchCreate(uint64_t nFiles) {
-    const std::string strWork = MakeTempDir("kestrel-bench");
-    const std::string strTree = strWork + "/tree";
-    ::mkdir(strTree.c_str(), 0755);
+    const Workspace work;
+    const std::string strTree = work.Folder("tree");
     MakeNameTree(strTree, nFiles);
     std::printf("kestrel-cli create against find -printf on %llu files in %llu directories\n",
                 static_cast<unsigned long long>(nFiles),
                 static_cast<unsigned long long>(std::max<uint64_t>(1, nFiles / 10)));
-    const RunResult ours = Best("kestrel-cli create --force bench TREE", [&] {
-        return RunCommand({KESTREL_CLI_PATH, "create", "--force", "bench", strTree},
-                          CliEnv(strWork));
-    });
-    const RunResult peer = Best("find TREE -printf '%s %p\\n' >/dev/null", [&] {
-        return RunCommand({"find", strTree, "-printf", "%s %p\n"});
-    });
+    const RunResult ours =
+        BestRun("kestrel-cli create --force bench TREE",
+                {KESTREL_CLI_PATH, "create", "--force", "bench", strTree}, work.env);
+    const RunResult peer =
+        BestRun("find TREE -printf '%s %p\\n' >/dev/null", {"find", strTree, "-printf", "%s %p\n"});
     std::printf("time ratio (Kestrel / find): %.3f  (target <= 1.5)\n",
                 ours.dSeconds / peer.dSeconds);
     std::printf("Kestrel peak memory: %.1f MiB  (target <= 64)\n", ours.nPeakKb / 1024.0);
-    std::filesystem::remove_all(strWork);
     return 0;
 }
 
@@ -242,34 +298,29 @@ std::vector<std::string> MakeMixedTree(const std::string& strRoot, std::mt19937_
 }
 
 int BenchCreateChecksum() {
-    const std::string strWork = MakeTempDir("kestrel-bench");
-    const std::string strTree = strWork + "/tree";
-    ::mkdir(strTree.c_str(), 0755);
+    const Workspace work;
+    const std::string strTree = work.Folder("tree");
     std::mt19937_64 random(3);
     const std::vector<std::string> files = MakeMixedTree(strTree, random);
     const unsigned nCores = std::max(1u, std::thread::hardware_concurrency());
     std::printf("kestrel-cli create --checksum --max-size 0 against find -exec md5sum\n"
                 "on %zu files holding 1 GiB (one of 512 MiB, 100 of 4 MiB, 10 000 of 10 KiB)\n",
                 files.size());
-    const RunResult chosen = Best("kestrel-cli create --checksum --max-size 0", [&] {
-        return RunCommand({KESTREL_CLI_PATH, "create", "--checksum", "--max-size", "0", "--force",
-                           "bench", strTree},
-                          CliEnv(strWork));
-    });
+    const RunResult chosen = BestRun(
+        "kestrel-cli create --checksum --max-size 0",
+        {KESTREL_CLI_PATH, "create", "--checksum", "--max-size", "0", "--force", "bench", strTree},
+        work.env);
     const std::string strJobs = std::to_string(nCores);
-    const RunResult all = Best("kestrel-cli create --checksum --max-size 0 --jobs " + strJobs, [&] {
-        return RunCommand({KESTREL_CLI_PATH, "create", "--checksum", "--max-size", "0", "--jobs",
-                           strJobs, "--force", "bench", strTree},
-                          CliEnv(strWork));
-    });
-    const RunResult peer = Best("find TREE -type f -exec md5sum {} + >/dev/null", [&] {
-        return RunCommand({"find", strTree, "-type", "f", "-exec", "md5sum", "{}", "+"});
-    });
+    const RunResult all = BestRun("kestrel-cli create --checksum --max-size 0 --jobs " + strJobs,
+                                  {KESTREL_CLI_PATH, "create", "--checksum", "--max-size", "0",
+                                   "--jobs", strJobs, "--force", "bench", strTree},
+                                  work.env);
+    const RunResult peer = BestRun("find TREE -type f -exec md5sum {} + >/dev/null",
+                                   {"find", strTree, "-type", "f", "-exec", "md5sum", "{}", "+"});
     std::printf("time ratio, threads chosen by the device (Kestrel / find+md5sum): %.3f\n",
                 chosen.dSeconds / peer.dSeconds);
     std::printf("time ratio, %u threads (Kestrel / find+md5sum): %.3f  (target <= 0.6)\n", nCores,
                 all.dSeconds / peer.dSeconds);
-    std::filesystem::remove_all(strWork);
     return 0;
 }
 
@@ -299,21 +350,19 @@ void MakeSearchTree(const std::string& strRoot, uint64_t nFiles) {
 }
 
 int BenchSearch(uint64_t nFiles) {
-    const std::string strWork = MakeTempDir("kestrel-bench");
-    const std::string strTree = strWork + "/tree";
-    ::mkdir(strTree.c_str(), 0755);
+    const Workspace work;
+    const std::string strTree = work.Folder("tree");
     std::printf("making a tree of %llu files...\n", static_cast<unsigned long long>(nFiles));
     std::fflush(stdout);
     MakeSearchTree(strTree, nFiles);
-    const auto env = CliEnv(strWork);
-    if (RunCommand({KESTREL_CLI_PATH, "create", "bench", strTree}, env).nExit != 0)
+    if (RunCommand({KESTREL_CLI_PATH, "create", "bench", strTree}, work.env).nExit != 0)
         Die("kestrel-cli create failed");
-    const std::string strLocateDb = strWork + "/plocate.db";
+    const std::string strLocateDb = work.Path("plocate.db");
     if (RunCommand({"updatedb", "-U", strTree, "-o", strLocateDb, "-l", "no", "--prunepaths", "",
                     "--prunenames", "", "--prunefs", ""})
             .nExit != 0)
         Die("updatedb (package plocate) failed");
-    const std::string strPaths = strWork + "/paths.txt";
+    const std::string strPaths = work.Path("paths.txt");
     if (std::system(("find '" + strTree + "' > '" + strPaths + "'").c_str()) != 0)
         Die("find failed");
 
@@ -325,51 +374,36 @@ int BenchSearch(uint64_t nFiles) {
     double dWorst = 0;
     for (const auto& p : kPatterns) {
         std::printf("pattern %s\n", p.pszPattern);
-        const RunResult locate = Best(
-            std::string("plocate -i ") + p.pszPattern,
-            [&] {
-                return RunCommand({"plocate", "-d", strLocateDb, "-i", p.pszPattern});
-            },
-            1);
-        const RunResult grep = Best(
-            std::string("grep -c -i ") + p.pszRegex,
-            [&] {
-                // GNU grep stops at the first match when its output is /dev/null.
-                return RunCommand({"grep", "-c", "-i", p.pszRegex, strPaths}, {},
-                                  strWork + "/grep.out");
-            },
-            1);
+        const RunResult locate = BestRun(std::string("plocate -i ") + p.pszPattern,
+                                         {"plocate", "-d", strLocateDb, "-i", p.pszPattern}, {}, 1);
+        // GNU grep stops at the first match when its output is /dev/null.
+        const RunResult grep =
+            BestRun(std::string("grep -c -i ") + p.pszRegex,
+                    {"grep", "-c", "-i", p.pszRegex, strPaths}, {}, 1, work.Path("grep.out"));
         for (const char* pszMode : kModes) {
-            const RunResult ours = Best(
+            const RunResult ours = BestRun(
                 std::string("kestrel-cli search --where ") + pszMode,
-                [&] {
-                    return RunCommand(
-                        {KESTREL_CLI_PATH, "search", "--where", pszMode, p.pszPattern}, env);
-                },
-                1);
+                {KESTREL_CLI_PATH, "search", "--where", pszMode, p.pszPattern}, work.env, 1);
             dWorst = std::max(dWorst, ours.dSeconds);
             std::printf("    ratio to plocate %.2f, to grep %.2f\n",
                         ours.dSeconds / locate.dSeconds, ours.dSeconds / grep.dSeconds);
         }
     }
     std::printf("slowest Kestrel search: %.3f s  (target < 0.5)\n", dWorst);
-    std::filesystem::remove_all(strWork);
     return 0;
 }
 
 int BenchUpdate() {
-    const std::string strWork = MakeTempDir("kestrel-bench");
-    const std::string strTree = strWork + "/tree";
-    ::mkdir(strTree.c_str(), 0755);
+    const Workspace work;
+    const std::string strTree = work.Folder("tree");
     std::mt19937_64 random(4);
     std::vector<std::string> files = MakeMixedTree(strTree, random);
-    const auto env = CliEnv(strWork);
-    const std::string strCatalog = strWork + "/data/kestrel/bench.mdb";
+    const std::string strCatalog = work.Path("data/kestrel/bench.mdb");
     if (RunCommand({KESTREL_CLI_PATH, "create", "--checksum", "--max-size", "0", "bench", strTree},
-                   env)
+                   work.env)
             .nExit != 0)
         Die("kestrel-cli create failed");
-    const std::string strBaseline = strWork + "/baseline.mdb";
+    const std::string strBaseline = work.Path("baseline.mdb");
     std::filesystem::copy_file(strCatalog, strBaseline);
     // A day's changes: 1 % of the files rewritten, 10 added, 10 removed.
     uint64_t nRewritten = 0;
@@ -385,16 +419,14 @@ int BenchUpdate() {
     const RunResult update = Best("kestrel-cli update (from the same catalog each run)", [&] {
         std::filesystem::copy_file(strBaseline, strCatalog,
                                    std::filesystem::copy_options::overwrite_existing);
-        return RunCommand({KESTREL_CLI_PATH, "update", "bench"}, env);
+        return RunCommand({KESTREL_CLI_PATH, "update", "bench"}, work.env);
     });
-    const RunResult create = Best("kestrel-cli create --checksum --max-size 0", [&] {
-        return RunCommand({KESTREL_CLI_PATH, "create", "--checksum", "--max-size", "0", "--force",
-                           "fresh", strTree},
-                          env);
-    });
+    const RunResult create = BestRun(
+        "kestrel-cli create --checksum --max-size 0",
+        {KESTREL_CLI_PATH, "create", "--checksum", "--max-size", "0", "--force", "fresh", strTree},
+        work.env);
     std::printf("time ratio (update / create): %.3f  (target <= 0.15)\n",
                 update.dSeconds / create.dSeconds);
-    std::filesystem::remove_all(strWork);
     return 0;
 }
 
@@ -404,46 +436,37 @@ int BenchUpdate() {
 // catalog: their sizes grow; the last nChange / 10 % are missing and as many
 // new ones are there.
 void MakeAuditCatalog(const std::string& strPath, uint64_t nFiles, int nChange) {
-    Database database;
-    CreateCatalog(database, strPath);
-    database.Execute("PRAGMA synchronous=OFF");
-    database.BeginTransaction();
-    SetCatalogInfo(database, CatalogInfoKey::kStartDir, "/media/disk");
-    RowAppender dirs(database, CatalogSql::kInsertDir);
-    RowAppender files(database, CatalogSql::kInsertFile);
-    std::mt19937_64 random(5);
-    int64_t nDirId = 0;
-    const uint64_t nMissingFrom = nFiles - nFiles * static_cast<uint64_t>(nChange) / 1000;
-    char szHex[33];
-    for (uint64_t i = 0; i < nFiles; ++i) {
-        if (i % 20 == 0)
-            nDirId = dirs.Append({std::string_view("/media/disk/area " + std::to_string(i / 20000) +
-                                                   "/folder " + std::to_string(i / 20))});
-        const uint64_t nContent = i % 10 == 9 ? random() % (i + 1) : i;
-        int64_t nSize = static_cast<int64_t>(nContent % 100000) + 1;
-        std::snprintf(szHex, sizeof szHex, "%016llx%016llx",
-                      static_cast<unsigned long long>(nContent * 0x9E3779B97F4A7C15ull),
-                      static_cast<unsigned long long>(nContent));
-        const uint64_t nRandom = random();
-        if (nChange > 0 && nRandom % 100 < static_cast<uint64_t>(nChange))
-            nSize += 1;
-        std::string strName = "file " + std::to_string(i) + ".dat";
-        if (i >= nMissingFrom)
-            strName = "new " + strName;
-        files.Append({nDirId, std::string_view(strName), nSize, std::string_view(szHex),
-                      static_cast<int64_t>(i)});
-    }
-    database.Commit();
+    WriteCatalog(strPath, "/media/disk", [&](RowAppender& dirs, RowAppender& files) {
+        std::mt19937_64 random(5);
+        int64_t nDirId = 0;
+        const uint64_t nMissingFrom = nFiles - nFiles * static_cast<uint64_t>(nChange) / 1000;
+        for (uint64_t i = 0; i < nFiles; ++i) {
+            if (i % 20 == 0)
+                nDirId =
+                    dirs.Append({std::string_view("/media/disk/area " + std::to_string(i / 20000) +
+                                                  "/folder " + std::to_string(i / 20))});
+            const uint64_t nContent = i % 10 == 9 ? random() % (i + 1) : i;
+            int64_t nSize = static_cast<int64_t>(nContent % 100000) + 1;
+            const std::string strChecksum = ContentChecksum(nContent);
+            const uint64_t nRandom = random();
+            if (nChange > 0 && nRandom % 100 < static_cast<uint64_t>(nChange))
+                nSize += 1;
+            std::string strName = "file " + std::to_string(i) + ".dat";
+            if (i >= nMissingFrom)
+                strName = "new " + strName;
+            files.Append({nDirId, std::string_view(strName), nSize, std::string_view(strChecksum),
+                          static_cast<int64_t>(i)});
+        }
+    });
 }
 
 int BenchAudit(uint64_t nFiles) {
-    const std::string strWork = MakeTempDir("kestrel-bench");
-    const auto env = CliEnv(strWork);
-    std::filesystem::create_directories(strWork + "/data/kestrel");
+    const Workspace work;
+    const std::string strData = work.Folder("data/kestrel");
     std::printf("making two catalogs of %llu files...\n", static_cast<unsigned long long>(nFiles));
     std::fflush(stdout);
-    MakeAuditCatalog(strWork + "/data/kestrel/old.mdb", nFiles, 0);
-    MakeAuditCatalog(strWork + "/data/kestrel/new.mdb", nFiles, 1);
+    MakeAuditCatalog(strData + "/old.mdb", nFiles, 0);
+    MakeAuditCatalog(strData + "/new.mdb", nFiles, 1);
     double dWorst = 0;
     for (const std::vector<std::string>& args :
          {std::vector<std::string>{"diff", "old", "new"},
@@ -454,24 +477,21 @@ int BenchAudit(uint64_t nFiles) {
         std::string strLabel = "kestrel-cli";
         for (const std::string& strArg : args)
             strLabel += " " + strArg;
-        const RunResult run = Best(
-            strLabel, [&] { return RunCommand(command, env); }, 1);
+        const RunResult run = BestRun(strLabel, command, work.env, 1);
         std::printf("    ratio to the target of 5 s: %.3f\n", run.dSeconds / 5.0);
         dWorst = std::max(dWorst, run.dSeconds);
     }
     // A search with about 200 000 hits: *1.dat and *5.dat... in its form.
     const char* pszPattern = "*[05].dat";
-    const RunResult tsv = Best("kestrel-cli search --where files (tsv)", [&] {
-        return RunCommand({KESTREL_CLI_PATH, "search", "--where", "files", pszPattern, "old"}, env);
-    });
-    const RunResult json = Best("kestrel-cli search --where files --format json", [&] {
-        return RunCommand(
-            {KESTREL_CLI_PATH, "search", "--where", "files", "--format", "json", pszPattern, "old"},
-            env);
-    });
+    const RunResult tsv =
+        BestRun("kestrel-cli search --where files (tsv)",
+                {KESTREL_CLI_PATH, "search", "--where", "files", pszPattern, "old"}, work.env);
+    const RunResult json = BestRun(
+        "kestrel-cli search --where files --format json",
+        {KESTREL_CLI_PATH, "search", "--where", "files", "--format", "json", pszPattern, "old"},
+        work.env);
     std::printf("slowest of diff, diff --content, duplicates: %.3f s  (target < 5)\n", dWorst);
     std::printf("time ratio (json / tsv): %.3f  (target <= 1.5)\n", json.dSeconds / tsv.dSeconds);
-    std::filesystem::remove_all(strWork);
     return 0;
 }
 
@@ -483,11 +503,14 @@ struct IndexTree {
     uint64_t nFiles;
 
     uint64_t Folders() const { return (nFiles + 19) / 20; }
+    uint64_t Areas() const { return (Folders() + 999) / 1000; }
+    std::string AreaPath(uint64_t a) const {
+        return std::string(kRoot) + "/area_" + std::to_string(a);
+    }
     std::string FolderPath(uint64_t d) const {
         static const char* const kWords[] = {"holiday", "work", "music", "scans", "backup",
                                              "photos",  "mail", "games", "books", "src"};
-        return std::string(kRoot) + "/area_" + std::to_string(d / 1000) + "/" + kWords[d % 10] +
-               "_" + std::to_string(d);
+        return AreaPath(d / 1000) + "/" + kWords[d % 10] + "_" + std::to_string(d);
     }
     std::string FileName(uint64_t i) const {
         static const char* const kWords[] = {
@@ -504,26 +527,19 @@ struct IndexTree {
 
 // Writes the tree's rows straight into a new catalog, without its index.
 void MakeIndexCatalog(const std::string& strPath, const IndexTree& tree) {
-    Database database;
-    CreateCatalog(database, strPath);
-    database.Execute("PRAGMA synchronous=OFF");
-    database.BeginTransaction();
-    SetCatalogInfo(database, CatalogInfoKey::kStartDir, IndexTree::kRoot);
-    RowAppender dirs(database, CatalogSql::kInsertDir);
-    RowAppender files(database, CatalogSql::kInsertFile);
-    dirs.Append({std::string_view(IndexTree::kRoot)});
-    for (uint64_t a = 0; a * 1000 < tree.Folders(); ++a)
-        dirs.Append(
-            {std::string_view(std::string(IndexTree::kRoot) + "/area_" + std::to_string(a))});
-    for (uint64_t d = 0; d < tree.Folders(); ++d) {
-        const int64_t nDirId = dirs.Append({std::string_view(tree.FolderPath(d))});
-        for (uint64_t i = d * 20; i < std::min(tree.nFiles, d * 20 + 20); ++i) {
-            const std::string strName = tree.FileName(i);
-            files.Append({nDirId, std::string_view(strName), static_cast<int64_t>(i % 100000),
-                          FieldValue{}, static_cast<int64_t>(i)});
+    WriteCatalog(strPath, IndexTree::kRoot, [&](RowAppender& dirs, RowAppender& files) {
+        dirs.Append({std::string_view(IndexTree::kRoot)});
+        for (uint64_t a = 0; a < tree.Areas(); ++a)
+            dirs.Append({std::string_view(tree.AreaPath(a))});
+        for (uint64_t d = 0; d < tree.Folders(); ++d) {
+            const int64_t nDirId = dirs.Append({std::string_view(tree.FolderPath(d))});
+            for (uint64_t i = d * 20; i < std::min(tree.nFiles, d * 20 + 20); ++i) {
+                const std::string strName = tree.FileName(i);
+                files.Append({nDirId, std::string_view(strName), static_cast<int64_t>(i % 100000),
+                              FieldValue{}, static_cast<int64_t>(i)});
+            }
         }
-    }
-    database.Commit();
+    });
 }
 
 // The same paths as an mlocate database, which plocate-build reads: a
@@ -545,22 +561,22 @@ void WriteMlocateDb(const std::string& strPath, const IndexTree& tree) {
         strOut.append(strName);
         strOut += '\0';
     };
-    const uint64_t nAreas = (tree.Folders() + 999) / 1000;
     directory(IndexTree::kRoot);
-    for (uint64_t a = 0; a < nAreas; ++a)
+    for (uint64_t a = 0; a < tree.Areas(); ++a)
         entry(1, "area_" + std::to_string(a));
     strOut += '\2';
     FILE* pFile = std::fopen(strPath.c_str(), "wb");
     if (!pFile)
         Die("cannot write " + strPath);
-    for (uint64_t a = 0; a < nAreas; ++a) {
-        directory(std::string(IndexTree::kRoot) + "/area_" + std::to_string(a));
-        for (uint64_t d = a * 1000; d < std::min(tree.Folders(), a * 1000 + 1000); ++d) {
+    for (uint64_t a = 0; a < tree.Areas(); ++a) {
+        directory(tree.AreaPath(a));
+        const uint64_t nEnd = std::min(tree.Folders(), a * 1000 + 1000);
+        for (uint64_t d = a * 1000; d < nEnd; ++d) {
             const std::string strFolder = tree.FolderPath(d);
             entry(1, strFolder.substr(strFolder.rfind('/') + 1));
         }
         strOut += '\2';
-        for (uint64_t d = a * 1000; d < std::min(tree.Folders(), a * 1000 + 1000); ++d) {
+        for (uint64_t d = a * 1000; d < nEnd; ++d) {
             directory(tree.FolderPath(d));
             for (uint64_t i = d * 20; i < std::min(tree.nFiles, d * 20 + 20); ++i)
                 entry(0, tree.FileName(i));
@@ -572,33 +588,26 @@ void WriteMlocateDb(const std::string& strPath, const IndexTree& tree) {
     std::fclose(pFile);
 }
 
-uint64_t FileBytes(const std::string& strPath) {
-    return std::filesystem::file_size(strPath);
-}
-
 int BenchIndex(uint64_t nFiles) {
-    const std::string strWork = MakeTempDir("kestrel-bench");
-    const auto env = CliEnv(strWork);
-    std::filesystem::create_directories(strWork + "/data/kestrel");
+    const Workspace work;
+    const std::string strData = work.Folder("data/kestrel");
     const IndexTree tree{nFiles};
-    const std::string strCatalog = strWork + "/data/kestrel/big.mdb";
+    const std::string strCatalog = strData + "/big.mdb";
     std::printf("making a catalog of %llu files in %llu folders...\n",
                 static_cast<unsigned long long>(nFiles),
                 static_cast<unsigned long long>(tree.Folders()));
     std::fflush(stdout);
     MakeIndexCatalog(strCatalog, tree);
-    const uint64_t nBefore = FileBytes(strCatalog);
-    const std::string strMlocate = strWork + "/mlocate.db", strPlocate = strWork + "/plocate.db";
+    const uint64_t nBefore = std::filesystem::file_size(strCatalog);
+    const std::string strMlocate = work.Path("mlocate.db"), strPlocate = work.Path("plocate.db");
     WriteMlocateDb(strMlocate, tree);
 
     std::printf("building the index\n");
-    const RunResult reindex = Best("kestrel-cli reindex big", [&] {
-        return RunCommand({KESTREL_CLI_PATH, "reindex", "big"}, env);
-    });
-    const RunResult build = Best("plocate-build mlocate.db plocate.db", [&] {
-        return RunCommand({"plocate-build", strMlocate, strPlocate});
-    });
-    const uint64_t nAfter = FileBytes(strCatalog);
+    const RunResult reindex =
+        BestRun("kestrel-cli reindex big", {KESTREL_CLI_PATH, "reindex", "big"}, work.env);
+    const RunResult build =
+        BestRun("plocate-build mlocate.db plocate.db", {"plocate-build", strMlocate, strPlocate});
+    const uint64_t nAfter = std::filesystem::file_size(strCatalog);
     std::printf("time ratio (reindex / plocate-build): %.3f  (target <= 1.5)\n",
                 reindex.dSeconds / build.dSeconds);
     std::printf("catalog: %.1f bytes per file without the index, %.1f with it: the index "
@@ -606,7 +615,7 @@ int BenchIndex(uint64_t nFiles) {
                 "path\n",
                 double(nBefore) / double(nFiles), double(nAfter) / double(nFiles),
                 double(nAfter - nBefore) / double(nFiles),
-                double(FileBytes(strPlocate)) / double(nFiles + tree.Folders()));
+                double(std::filesystem::file_size(strPlocate)) / double(nFiles + tree.Folders()));
 
     const struct {
         const char* pszMode;
@@ -616,24 +625,15 @@ int BenchIndex(uint64_t nFiles) {
         {"files", "*holiday_99*"},        {"files", "*.pdf"},     {"both", "*holiday*"}};
     double dWorstSelective = 0;
     for (const auto& search : kSearches) {
-        const std::string strHits = strWork + "/hits.txt";
-        const RunResult ours = Best(
+        const std::string strHits = work.Path("hits.txt");
+        const RunResult ours = BestRun(
             std::string("kestrel-cli search --where ") + search.pszMode + " " + search.pszPattern,
-            [&] {
-                return RunCommand({KESTREL_CLI_PATH, "search", "--where", search.pszMode,
-                                   search.pszPattern, "big"},
-                                  env, strHits);
-            },
-            1);
-        const uint64_t nHits =
-            std::count(std::istreambuf_iterator<char>(std::ifstream(strHits).rdbuf()),
-                       std::istreambuf_iterator<char>(), '\n');
-        const RunResult peer = Best(
-            std::string("plocate -i ") + search.pszPattern,
-            [&] {
-                return RunCommand({"plocate", "-d", strPlocate, "-i", search.pszPattern});
-            },
-            1);
+            {KESTREL_CLI_PATH, "search", "--where", search.pszMode, search.pszPattern, "big"},
+            work.env, 1, strHits);
+        const uint64_t nHits = CountLines(strHits);
+        const RunResult peer =
+            BestRun(std::string("plocate -i ") + search.pszPattern,
+                    {"plocate", "-d", strPlocate, "-i", search.pszPattern}, {}, 1);
         std::printf("    %llu hits; ratio to plocate %.2f\n",
                     static_cast<unsigned long long>(nHits), ours.dSeconds / peer.dSeconds);
         if (nHits < 1000)
@@ -644,17 +644,16 @@ int BenchIndex(uint64_t nFiles) {
 
     // Twenty catalogs of 500 000 files, searched at once for a piece of a name.
     const IndexTree part{500000};
-    MakeIndexCatalog(strWork + "/part.mdb", part);
-    if (RunCommand({KESTREL_CLI_PATH, "reindex", strWork + "/part.mdb"}, env).nExit != 0)
+    MakeIndexCatalog(work.Path("part.mdb"), part);
+    if (RunCommand({KESTREL_CLI_PATH, "reindex", work.Path("part.mdb")}, work.env).nExit != 0)
         Die("reindex failed");
     for (int k = 0; k < 20; ++k)
-        std::filesystem::copy_file(strWork + "/part.mdb",
-                                   strWork + "/data/kestrel/part" + std::to_string(k) + ".mdb");
-    const RunResult many = Best("kestrel-cli search --where files *_12345* (20 catalogs)", [&] {
-        return RunCommand({KESTREL_CLI_PATH, "search", "--where", "files", "*_12345*"}, env);
-    });
+        std::filesystem::copy_file(work.Path("part.mdb"),
+                                   strData + "/part" + std::to_string(k) + ".mdb");
+    const RunResult many =
+        BestRun("kestrel-cli search --where files *_12345* (20 catalogs)",
+                {KESTREL_CLI_PATH, "search", "--where", "files", "*_12345*"}, work.env);
     std::printf("20 catalogs of 500 000 files: %.3f s  (target < 0.3)\n", many.dSeconds);
-    std::filesystem::remove_all(strWork);
     return 0;
 }
 
@@ -665,37 +664,27 @@ int BenchIndex(uint64_t nFiles) {
 // a line, in the order written.
 void MakeStreamCatalog(const std::string& strPath, uint64_t nFiles, const std::string& strStart,
                        const std::string& strPrefix, int64_t nSize, FILE* pList = nullptr) {
-    Database database;
-    CreateCatalog(database, strPath);
-    database.Execute("PRAGMA synchronous=OFF");
-    database.BeginTransaction();
-    SetCatalogInfo(database, CatalogInfoKey::kStartDir, strStart);
-    RowAppender dirs(database, CatalogSql::kInsertDir);
-    RowAppender files(database, CatalogSql::kInsertFile);
-    dirs.Append({std::string_view(strStart)});
-    int64_t nDirId = 0;
-    std::string strRel;
-    char szHex[33];
-    for (uint64_t i = 0; i < nFiles; ++i) {
-        if (i % 20000 == 0)
-            dirs.Append({std::string_view(strStart + "/" + strPrefix + " area " +
-                                          std::to_string(i / 20000))});
-        if (i % 20 == 0) {
-            strRel = strPrefix + " area " + std::to_string(i / 20000) + "/" + strPrefix +
-                     " folder " + std::to_string(i / 20);
-            nDirId = dirs.Append({std::string_view(strStart + "/" + strRel)});
+    WriteCatalog(strPath, strStart, [&](RowAppender& dirs, RowAppender& files) {
+        dirs.Append({std::string_view(strStart)});
+        int64_t nDirId = 0;
+        std::string strRel;
+        for (uint64_t i = 0; i < nFiles; ++i) {
+            const std::string strArea = strPrefix + " area " + std::to_string(i / 20000);
+            if (i % 20000 == 0)
+                dirs.Append({std::string_view(strStart + "/" + strArea)});
+            if (i % 20 == 0) {
+                strRel = strArea + "/" + strPrefix + " folder " + std::to_string(i / 20);
+                nDirId = dirs.Append({std::string_view(strStart + "/" + strRel)});
+            }
+            const std::string strChecksum = ContentChecksum(i);
+            const std::string strName = strPrefix + " file " + std::to_string(i) + ".dat";
+            files.Append({nDirId, std::string_view(strName),
+                          nSize > 0 ? nSize : static_cast<int64_t>(i % 100000) + 1,
+                          std::string_view(strChecksum), static_cast<int64_t>(i)});
+            if (pList)
+                std::fprintf(pList, "%s/%s\n", strRel.c_str(), strName.c_str());
         }
-        std::snprintf(szHex, sizeof szHex, "%016llx%016llx",
-                      static_cast<unsigned long long>(i * 0x9E3779B97F4A7C15ull),
-                      static_cast<unsigned long long>(i));
-        const std::string strName = strPrefix + " file " + std::to_string(i) + ".dat";
-        files.Append({nDirId, std::string_view(strName),
-                      nSize > 0 ? nSize : static_cast<int64_t>(i % 100000) + 1,
-                      std::string_view(szHex), static_cast<int64_t>(i)});
-        if (pList)
-            std::fprintf(pList, "%s/%s\n", strRel.c_str(), strName.c_str());
-    }
-    database.Commit();
+    });
 }
 
 // Runs a command whose output goes into a pipe that is read only after
@@ -706,25 +695,12 @@ RunResult RunIntoSlowReader(const std::vector<std::string>& args,
     int fds[2];
     if (::pipe(fds) != 0)
         Die("pipe failed");
-    const auto tStart = std::chrono::steady_clock::now();
-    const pid_t pid = ::fork();
-    if (pid < 0)
-        Die("fork failed");
-    if (pid == 0) {
+    const auto tStart = Clock::now();
+    const pid_t pid = StartChild(args, env, [&] {
         ::dup2(fds[1], STDOUT_FILENO);
         ::close(fds[0]);
         ::close(fds[1]);
-        const int nNull = ::open("/dev/null", O_WRONLY);
-        ::dup2(nNull, STDERR_FILENO);
-        for (const std::string& strVar : env)
-            ::putenv(const_cast<char*>(strVar.c_str()));
-        std::vector<char*> argv;
-        for (const std::string& strArg : args)
-            argv.push_back(const_cast<char*>(strArg.c_str()));
-        argv.push_back(nullptr);
-        ::execvp(argv[0], argv.data());
-        std::_Exit(127);
-    }
+    });
     ::close(fds[1]);
     std::this_thread::sleep_for(std::chrono::duration<double>(dSleep));
     std::vector<char> buffer(1 << 20);
@@ -737,22 +713,12 @@ RunResult RunIntoSlowReader(const std::vector<std::string>& args,
         nBytes += static_cast<uint64_t>(n);
     }
     ::close(fds[0]);
-    int nStatus = 0;
-    rusage usage{};
-    ::wait4(pid, &nStatus, 0, &usage);
-    RunResult result;
-    result.dSeconds =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - tStart).count();
-    result.nPeakKb = usage.ru_maxrss;
-    result.nExit = WIFEXITED(nStatus) ? WEXITSTATUS(nStatus) : -1;
-    return result;
+    return Reap(pid, tStart);
 }
 
 int BenchSlowReader(uint64_t nFiles, double dSleep) {
-    const std::string strWork = MakeTempDir("kestrel-bench");
-    const auto env = CliEnv(strWork);
-    const std::string strData = strWork + "/data/kestrel";
-    std::filesystem::create_directories(strData);
+    const Workspace work;
+    const std::string strData = work.Folder("data/kestrel");
     std::printf("making a catalog of %llu files...\n", static_cast<unsigned long long>(nFiles));
     std::fflush(stdout);
     MakeStreamCatalog(strData + "/c0.mdb", nFiles, "/media/disk", "item", 0);
@@ -766,10 +732,9 @@ int BenchSlowReader(uint64_t nFiles, double dSleep) {
             command.push_back(std::string(1, 'c').append(std::to_string(k)));
         const std::string strWhat = "search --format json '*', " + std::to_string(nCatalogs) +
                                     (nCatalogs == 1 ? " catalog" : " catalogs");
-        const RunResult fast =
-            Best(strWhat + " > /dev/null", [&] { return RunCommand(command, env); });
+        const RunResult fast = BestRun(strWhat + " > /dev/null", command, work.env);
         uint64_t nBytes = 0;
-        const RunResult slow = RunIntoSlowReader(command, env, dSleep, nBytes);
+        const RunResult slow = RunIntoSlowReader(command, work.env, dSleep, nBytes);
         if (slow.nExit != 0)
             Die("the search into a slow reader failed with status " + std::to_string(slow.nExit));
         const double dSlowMiB = slow.nPeakKb / 1024.0;
@@ -783,72 +748,61 @@ int BenchSlowReader(uint64_t nFiles, double dSleep) {
         dWorstMiB = std::max(dWorstMiB, dSlowMiB);
     }
     std::printf("largest peak into a slow reader: %.1f MiB  (target <= 64)\n", dWorstMiB);
-    std::filesystem::remove_all(strWork);
     return 0;
 }
 
+// Prints the peak memory of Kestrel's run and its peer's, and Kestrel's
+// ratio to its target of nTargetMiB.
+void PrintPeaks(const RunResult& ours, const char* pszPeer, const RunResult& peer, int nTargetMiB) {
+    std::printf("peak memory: Kestrel %.1f MiB, %s %.1f MiB; to the target of %d MiB: %.3f\n",
+                ours.nPeakKb / 1024.0, pszPeer, peer.nPeakKb / 1024.0, nTargetMiB,
+                ours.nPeakKb / 1024.0 / nTargetMiB);
+}
+
 int BenchDiffAll(uint64_t nFiles) {
-    const std::string strWork = MakeTempDir("kestrel-bench");
-    const auto env = CliEnv(strWork);
-    const std::string strData = strWork + "/data/kestrel";
-    std::filesystem::create_directories(strData);
+    const Workspace work;
+    const std::string strData = work.Folder("data/kestrel");
     std::printf("making two catalogs of %llu files with no path in common...\n",
                 static_cast<unsigned long long>(nFiles));
     std::fflush(stdout);
-    const std::string strOldList = strWork + "/old.txt", strNewList = strWork + "/new.txt";
-    for (const auto& [pszName, pszStart, pszPrefix, strList] :
-         {std::tuple{"old", "/media/disk", "old", strOldList},
-          std::tuple{"new", "/backup/disk", "new", strNewList}}) {
+    for (const auto& [pszName, pszStart] :
+         {std::pair{"old", "/media/disk"}, std::pair{"new", "/backup/disk"}}) {
+        const std::string strList = work.Path(std::string(pszName) + ".txt");
         FILE* pList = std::fopen(strList.c_str(), "w");
         if (!pList)
             Die("cannot write " + strList);
-        MakeStreamCatalog(strData + "/" + pszName + ".mdb", nFiles, pszStart, pszPrefix, 0, pList);
+        MakeStreamCatalog(strData + "/" + pszName + ".mdb", nFiles, pszStart, pszName, 0, pList);
         std::fclose(pList);
     }
-    const std::string strOut = strWork + "/diff.txt";
-    const RunResult ours = Best(
-        "kestrel-cli diff old new",
-        [&] {
-            return RunCommand({KESTREL_CLI_PATH, "diff", "old", "new"}, env, strOut);
-        },
-        1);
-    const uint64_t nLines =
-        std::count(std::istreambuf_iterator<char>(std::ifstream(strOut).rdbuf()),
-                   std::istreambuf_iterator<char>(), '\n');
-    const std::string strSortComm = "export LC_ALL=C; sort '" + strOldList + "' > '" + strWork +
-                                    "/old.s' && sort '" + strNewList + "' > '" + strWork +
-                                    "/new.s' && comm -3 '" + strWork + "/old.s' '" + strWork +
-                                    "/new.s'";
-    const RunResult peer = Best("sort + sort + comm -3 of the two path lists", [&] {
-        return RunCommand({"sh", "-c", strSortComm});
-    });
-    std::printf("    %llu lines of differences\n", static_cast<unsigned long long>(nLines));
+    const std::string strOut = work.Path("diff.txt");
+    const RunResult ours = BestRun("kestrel-cli diff old new",
+                                   {KESTREL_CLI_PATH, "diff", "old", "new"}, work.env, 1, strOut);
+    const std::string strOld = work.Path("old"), strNew = work.Path("new");
+    const std::string strSortComm = "export LC_ALL=C; sort '" + strOld + ".txt' > '" + strOld +
+                                    ".s' && sort '" + strNew + ".txt' > '" + strNew +
+                                    ".s' && comm -3 '" + strOld + ".s' '" + strNew + ".s'";
+    const RunResult peer =
+        BestRun("sort + sort + comm -3 of the two path lists", {"sh", "-c", strSortComm});
+    std::printf("    %llu lines of differences\n",
+                static_cast<unsigned long long>(CountLines(strOut)));
     std::printf("time ratio (Kestrel / sort+comm): %.3f; to the target of 3 s: %.3f\n",
                 ours.dSeconds / peer.dSeconds, ours.dSeconds / 3.0);
-    std::printf("peak memory: Kestrel %.1f MiB, sort+comm %.1f MiB; to the target of 100 MiB: "
-                "%.3f\n",
-                ours.nPeakKb / 1024.0, peer.nPeakKb / 1024.0, ours.nPeakKb / 1024.0 / 100.0);
-    std::filesystem::remove_all(strWork);
+    PrintPeaks(ours, "sort+comm", peer, 100);
     return 0;
 }
 
 int BenchDuplicatesAll(uint64_t nFiles) {
-    const std::string strWork = MakeTempDir("kestrel-bench");
-    const auto env = CliEnv(strWork);
-    const std::string strData = strWork + "/data/kestrel";
-    std::filesystem::create_directories(strData);
+    const Workspace work;
+    const std::string strData = work.Folder("data/kestrel");
     std::printf("making two catalogs of %llu files of 4096 bytes, each content in both...\n",
                 static_cast<unsigned long long>(nFiles));
     std::fflush(stdout);
     MakeStreamCatalog(strData + "/disk.mdb", nFiles, "/media/disk", "disk", 4096);
     MakeStreamCatalog(strData + "/copy.mdb", nFiles, "/backup/copy", "copy", 4096);
-    const std::string strOut = strWork + "/groups.txt";
-    const RunResult ours = Best("kestrel-cli duplicates disk copy", [&] {
-        return RunCommand({KESTREL_CLI_PATH, "duplicates", "disk", "copy"}, env, strOut);
-    });
-    const uint64_t nLines =
-        std::count(std::istreambuf_iterator<char>(std::ifstream(strOut).rdbuf()),
-                   std::istreambuf_iterator<char>(), '\n');
+    const std::string strOut = work.Path("groups.txt");
+    const RunResult ours =
+        BestRun("kestrel-cli duplicates disk copy",
+                {KESTREL_CLI_PATH, "duplicates", "disk", "copy"}, work.env, 0, strOut);
     // The same groups, in the same order, from one SELECT.
     const std::string strSql =
         "WITH f AS (SELECT 0 AS c, f.file_id AS i, f.file_size AS s, f.md5_checksum AS m, "
@@ -858,16 +812,13 @@ int BenchDuplicatesAll(uint64_t nFiles) {
         "USING (dir_id) WHERE f.md5_checksum IS NOT NULL AND f.file_size > 0) "
         "SELECT p, s, m, c FROM (SELECT *, count(*) OVER (PARTITION BY s, m) AS n FROM f) "
         "WHERE n > 1 ORDER BY (n - 1) * s DESC, s DESC, m, c, i";
-    const RunResult peer = Best("sqlite3: the same groups from one SELECT", [&] {
-        return RunCommand({"sqlite3", "-cmd", "ATTACH '" + strData + "/disk.mdb' AS a", "-cmd",
-                           "ATTACH '" + strData + "/copy.mdb' AS b", ":memory:", strSql});
-    });
-    std::printf("    %llu lines of groups\n", static_cast<unsigned long long>(nLines));
+    const RunResult peer =
+        BestRun("sqlite3: the same groups from one SELECT",
+                {"sqlite3", "-cmd", "ATTACH '" + strData + "/disk.mdb' AS a", "-cmd",
+                 "ATTACH '" + strData + "/copy.mdb' AS b", ":memory:", strSql});
+    std::printf("    %llu lines of groups\n", static_cast<unsigned long long>(CountLines(strOut)));
     std::printf("time ratio (Kestrel / sqlite3): %.3f\n", ours.dSeconds / peer.dSeconds);
-    std::printf("peak memory: Kestrel %.1f MiB, sqlite3 %.1f MiB; to the target of 256 MiB: "
-                "%.3f\n",
-                ours.nPeakKb / 1024.0, peer.nPeakKb / 1024.0, ours.nPeakKb / 1024.0 / 256.0);
-    std::filesystem::remove_all(strWork);
+    PrintPeaks(ours, "sqlite3", peer, 256);
     return 0;
 }
 

@@ -19,7 +19,7 @@
 #include "catalog/Catalog.h"
 #include "catalog/CatalogSql.h"
 #include "catalog/Database.h"
-#include "catalog/Statement.h"
+#include "catalog/RowAppender.h"
 #include "controls/CSortHeaderCtrl.h"
 #include "controls/CSortListCtrl.h"
 #include "pages/CDBSearch.h"
@@ -156,29 +156,25 @@ void MakeCatalog(const std::string& strPath, uint64_t nFiles) {
     Database database;
     CreateCatalog(database, strPath);
     database.BeginTransaction();
-    Statement insertDir = database.Prepare(CatalogSql::kInsertDir);
-    Statement insertFile = database.Prepare(CatalogSql::kInsertFile);
+    RowAppender dirs(database, CatalogSql::kInsertDir);
+    RowAppender files(database, CatalogSql::kInsertFile);
     std::mt19937_64 random(7);
     const char* const kExtensions[] = {".txt", ".jpg", ".flac", ".pdf", ".c"};
     int64_t nDirId = 0;
     for (uint64_t i = 0; i < nFiles; ++i) {
-        if (i % 50 == 0) {
-            insertDir.BindText(1, "/media/backup/projects/area" + std::to_string(i / 5000) +
-                                      "/folder" + std::to_string(i / 50));
-            insertDir.Run();
-            nDirId = database.LastInsertId();
-        }
+        if (i % 50 == 0)
+            nDirId = dirs.Append(
+                {std::string_view("/media/backup/projects/area" + std::to_string(i / 5000) +
+                                  "/folder" + std::to_string(i / 50))});
         const std::string strName = "file_" + std::to_string(random() % 1000000) + "_" +
                                     std::to_string(i) + kExtensions[i % 5];
         char szHex[33];
         std::snprintf(szHex, sizeof szHex, "%016llx%016llx",
                       static_cast<unsigned long long>(random()),
                       static_cast<unsigned long long>(random()));
-        insertFile.BindInt64(1, nDirId);
-        insertFile.BindText(2, strName);
-        insertFile.BindInt64(3, static_cast<int64_t>(random() % 10000000000ULL));
-        insertFile.BindText(4, szHex);
-        insertFile.Run();
+        files.Append({nDirId, std::string_view(strName),
+                      static_cast<int64_t>(random() % 10000000000ULL), std::string_view(szHex),
+                      FieldValue{}});
     }
     database.Commit();
 }

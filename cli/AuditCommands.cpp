@@ -29,10 +29,8 @@ int RunDiffCommand(const CommandLine& cmd) {
     if (!ParseFormatOption(cmd, format))
         return kExitUsage;
     OutputWriter out;
-    if (cmd.operands.size() != 2) {
-        PrintError("diff takes two catalogs, OLD and NEW (see kestrel-cli list)");
-        return kExitUsage;
-    }
+    if (cmd.operands.size() != 2)
+        return Fail(kExitUsage, "diff takes two catalogs, OLD and NEW (see kestrel-cli list)");
     try {
         const std::string strApp = DataFolder();
         Database oldDb, newDb;
@@ -85,11 +83,10 @@ int RunDuplicatesCommand(const CommandLine& cmd) {
     int64_t nMinSize = 0;
     if (auto it = cmd.values.find("--min-size"); it != cmd.values.end()) {
         const std::optional<int64_t> nBytes = ParseSize(it->second);
-        if (!nBytes) {
-            PrintError("--min-size takes a whole number with an optional unit b, k, M, G or T: '" +
-                       it->second + "'");
-            return kExitUsage;
-        }
+        if (!nBytes)
+            return Fail(kExitUsage,
+                        "--min-size takes a whole number with an optional unit b, k, M, G or T: '" +
+                            it->second + "'");
         nMinSize = *nBytes;
     }
     try {
@@ -97,10 +94,8 @@ int RunDuplicatesCommand(const CommandLine& cmd) {
         std::vector<std::string> entries = cmd.operands;
         if (entries.empty()) {
             entries = LoadDatabaseList(strApp);
-            if (entries.empty()) {
-                PrintError(kMsgNoDatabases);
-                return kExitError;
-            }
+            if (entries.empty())
+                return Fail(kExitError, kMsgNoDatabases);
         }
         const std::vector<std::unique_ptr<Database>> catalogs =
             OpenCatalogsForSearch(strApp, entries);
@@ -138,10 +133,8 @@ int RunVerifyCommand(const CommandLine& cmd) {
     if (!ParseFormatOption(cmd, format))
         return kExitUsage;
     OutputWriter out;
-    if (cmd.operands.empty()) {
-        PrintError("verify takes one or more ENTRY (see kestrel-cli list)");
-        return kExitUsage;
-    }
+    if (cmd.operands.empty())
+        return Fail(kExitUsage, "verify takes one or more ENTRY (see kestrel-cli list)");
     RecordWriter records(out.Sink(), format, {{"path", true}, {"result"}, {"catalog", true}});
     ProgressLine progress;
     VerifyCounts counts;

@@ -19,10 +19,8 @@
 
 int RunReindexCommand(const CommandLine& cmd) {
     OutputWriter out;
-    if (cmd.operands.empty()) {
-        PrintError("reindex takes one or more ENTRY (see kestrel-cli list)");
-        return kExitUsage;
-    }
+    if (cmd.operands.empty())
+        return Fail(kExitUsage, "reindex takes one or more ENTRY (see kestrel-cli list)");
     const std::string strApp = DataFolder();
     int nExit = kExitOk;
     for (const std::string& strEntry : cmd.operands) {
@@ -125,10 +123,8 @@ int RunInfoCommand(const CommandLine& cmd) {
     OutputFormat format;
     if (!ParseFormatOption(cmd, format))
         return kExitUsage;
-    if (cmd.operands.empty()) {
-        PrintError("info takes one or more ENTRY (see kestrel-cli list)");
-        return kExitUsage;
-    }
+    if (cmd.operands.empty())
+        return Fail(kExitUsage, "info takes one or more ENTRY (see kestrel-cli list)");
     OutputWriter out;
     RecordWriter records(out.Sink(), format, kInfoFields);
     try {
@@ -167,10 +163,8 @@ int RunInfoCommand(const CommandLine& cmd) {
 }
 
 int RunUpdateCommand(const CommandLine& cmd) {
-    if (cmd.operands.size() != 1) {
-        PrintError("update takes one ENTRY (see kestrel-cli list)");
-        return kExitUsage;
-    }
+    if (cmd.operands.size() != 1)
+        return Fail(kExitUsage, "update takes one ENTRY (see kestrel-cli list)");
     ScanOptionValues given;
     if (!ReadScanOptions(cmd, given))
         return kExitUsage;
@@ -188,23 +182,18 @@ int RunUpdateCommand(const CommandLine& cmd) {
         OpenCatalogForSearch(check, DataFolder(), cmd.operands[0]);
     }
     CatalogUpdate update(strPath, options, WaitForOtherWriter(strPath));
-    if (const std::string strProblem = update.StartProblem(); !strProblem.empty()) {
-        PrintError(strProblem);
-        return kExitFailed;
-    }
+    if (const std::string strProblem = update.StartProblem(); !strProblem.empty())
+        return Fail(kExitFailed, strProblem);
     update.Job().nJobs = given.nJobs;
     const JobRun run = RunScanJob(update.Job());
     const std::string strProblem = update.Finish();
     const ScanOutcome& outcome = update.Job().outcome;
-    if (outcome.bStopped) {
-        PrintError(StoppedByText(run.nStopSignal) + ": the catalog " + strPath +
-                   " was left as it was");
-        return StoppedExitStatus(run.nStopSignal);
-    }
-    if (!strProblem.empty()) {
-        PrintError(strProblem + " (the catalog was left as it was)");
-        return kExitFailed;
-    }
+    if (outcome.bStopped)
+        return Fail(StoppedExitStatus(run.nStopSignal), StoppedByText(run.nStopSignal) +
+                                                            ": the catalog " + strPath +
+                                                            " was left as it was");
+    if (!strProblem.empty())
+        return Fail(kExitFailed, strProblem + " (the catalog was left as it was)");
     char szRest[128];
     std::snprintf(szRest, sizeof szRest, ", %llu checksums computed, %.2f seconds",
                   static_cast<unsigned long long>(outcome.nChecksumsRead), run.dSeconds);

@@ -59,31 +59,6 @@ std::vector<std::string> CommandLine::All(const std::string& strOption) const {
     return all;
 }
 
-bool ReadScanOptions(const CommandLine& cmd, ScanOptionValues& values) {
-    if (auto it = cmd.values.find("--max-size"); it != cmd.values.end()) {
-        int32_t nKb = 0;
-        if (!ParseMaxSizeKb(it->second, nKb)) {
-            PrintError("--max-size takes a whole number of KB from 0 to 2147483647");
-            return false;
-        }
-        values.nMaxFileSizeKb = nKb;
-    }
-    values.excludes = cmd.All("--exclude");
-    for (const std::string& strPattern : values.excludes) {
-        if (std::string strProblem = PatternProblem(strPattern); !strProblem.empty()) {
-            PrintError(strProblem);
-            return false;
-        }
-    }
-    if (auto it = cmd.values.find("--jobs"); it != cmd.values.end()) {
-        if (!ParseJobs(it->second, values.nJobs)) {
-            PrintError("--jobs takes a whole number of threads from 1 to 256");
-            return false;
-        }
-    }
-    return true;
-}
-
 namespace {
 
 // The whole of strText as a number from nMin to nMax.
@@ -97,21 +72,30 @@ bool ParseWholeNumber(const std::string& strText, Number nMin, Number nMax, Numb
 
 } // namespace
 
-bool ParseMaxSizeKb(const std::string& strText, int32_t& nKb) {
-    return ParseWholeNumber(strText, 0, std::numeric_limits<int32_t>::max(), nKb);
-}
-
-bool ParseJobs(const std::string& strText, unsigned& nJobs) {
-    return ParseWholeNumber(strText, 1u, 256u, nJobs);
-}
-
-std::string PatternProblem(const std::string& strPattern) {
-    try {
-        CheckSearchPattern(strPattern);
-    } catch (const EngineError& error) {
-        return error.what();
+bool ReadScanOptions(const CommandLine& cmd, ScanOptionValues& values) {
+    if (auto it = cmd.values.find("--max-size"); it != cmd.values.end()) {
+        int32_t nKb = 0;
+        if (!ParseWholeNumber(it->second, 0, std::numeric_limits<int32_t>::max(), nKb)) {
+            PrintError("--max-size takes a whole number of KB from 0 to 2147483647");
+            return false;
+        }
+        values.nMaxFileSizeKb = nKb;
     }
-    return {};
+    values.excludes = cmd.All("--exclude");
+    try {
+        for (const std::string& strPattern : values.excludes)
+            CheckSearchPattern(strPattern);
+    } catch (const EngineError& error) {
+        PrintError(error.what());
+        return false;
+    }
+    if (auto it = cmd.values.find("--jobs"); it != cmd.values.end()) {
+        if (!ParseWholeNumber(it->second, 1u, 256u, values.nJobs)) {
+            PrintError("--jobs takes a whole number of threads from 1 to 256");
+            return false;
+        }
+    }
+    return true;
 }
 
 bool ParseFormatOption(const CommandLine& cmd, OutputFormat& format) {
@@ -131,8 +115,12 @@ void PrintError(const std::string& strMessage) {
     std::fprintf(stderr, "kestrel-cli: %s\n", strMessage.c_str());
 }
 
+int Fail(int nExit, const std::string& strMessage) {
+    PrintError(strMessage);
+    return nExit;
+}
+
 int EngineFailure(OutputWriter& out, const EngineError& error) {
     out.Flush();
-    PrintError(error.Describe());
-    return kExitError;
+    return Fail(kExitError, error.Describe());
 }

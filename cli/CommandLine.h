@@ -51,15 +51,6 @@ struct ScanOptionValues {
 // Reads them; prints what is wrong and returns false for a bad value.
 bool ReadScanOptions(const CommandLine& cmd, ScanOptionValues& values);
 
-// A --max-size value: a whole number of KB from 0 to 2147483647.
-bool ParseMaxSizeKb(const std::string& strText, int32_t& nKb);
-
-// A --jobs value: a whole number from 1 to 256.
-bool ParseJobs(const std::string& strText, unsigned& nJobs);
-
-// What is wrong with a pattern, as the message to print; empty when it is fine.
-std::string PatternProblem(const std::string& strPattern);
-
 // Reads --format into format (tsv when not given); prints the error and
 // returns false for a value other than tsv, csv or json.
 bool ParseFormatOption(const CommandLine& cmd, OutputFormat& format);
@@ -69,6 +60,9 @@ void PrintNote(const std::string& strLine);
 
 // Prints "kestrel-cli: " + strMessage on standard error.
 void PrintError(const std::string& strMessage);
+// Prints strMessage as PrintError does and returns nExit, for a command that
+// ends on it.
+int Fail(int nExit, const std::string& strMessage);
 
 // A command that failed on an engine error: writes what out holds, prints
 // the error and returns the exit status for it.

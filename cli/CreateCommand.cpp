@@ -14,45 +14,34 @@
 #include <memory>
 
 int RunCreateCommand(const CommandLine& cmd) {
-    if (cmd.operands.size() != 2) {
-        PrintError("create takes a NAME and a START_DIR (see kestrel-cli create --help)");
-        return kExitUsage;
-    }
+    if (cmd.operands.size() != 2)
+        return Fail(kExitUsage,
+                    "create takes a NAME and a START_DIR (see kestrel-cli create --help)");
     const std::string& strName = cmd.operands[0];
     const std::string& strStartDir = cmd.operands[1];
     ScanOptionValues options;
     if (!ReadScanOptions(cmd, options))
         return kExitUsage;
     const std::string strFolder = DataFolder();
-    if (const std::string strProblem = CatalogNameProblem(strFolder, strName);
-        !strProblem.empty()) {
-        PrintError(strProblem);
-        return kExitUsage;
-    }
-    if (strStartDir.empty()) {
-        PrintError("Enter start directory");
-        return kExitUsage;
-    }
+    if (const std::string strProblem = CatalogNameProblem(strFolder, strName); !strProblem.empty())
+        return Fail(kExitUsage, strProblem);
+    if (strStartDir.empty())
+        return Fail(kExitUsage, "Enter start directory");
 
     // Nothing is touched for a start directory that cannot be walked: a typo
     // must not cost the catalog it meant to refresh.
-    if (const std::string strProblem = StartDirectoryProblem(strStartDir); !strProblem.empty()) {
-        PrintError(strProblem);
-        return kExitFailed;
-    }
+    if (const std::string strProblem = StartDirectoryProblem(strStartDir); !strProblem.empty())
+        return Fail(kExitFailed, strProblem);
     const std::string strCatalogPath = CatalogPathOf(strFolder, strName);
     std::unique_ptr<CatalogBuild> pBuild;
     try {
         pBuild = std::make_unique<CatalogBuild>(strCatalogPath, WaitForOtherWriter(strCatalogPath));
     } catch (const EngineError& error) {
-        PrintError(error.what());
-        return kExitFailed;
+        return Fail(kExitFailed, error.what());
     }
-    if (pBuild->Replaces() && !cmd.Has("--force")) {
-        PrintError("Database with the same name already exists: " + strCatalogPath +
-                   " (--force replaces it)");
-        return kExitUsage;
-    }
+    if (pBuild->Replaces() && !cmd.Has("--force"))
+        return Fail(kExitUsage, "Database with the same name already exists: " + strCatalogPath +
+                                    " (--force replaces it)");
     ScanJob& job = pBuild->Job();
     ApplySettings(job, {.strStartDir = AbsoluteStartDirectory(strStartDir),
                         .bChecksum = cmd.Has("--checksum"),
@@ -73,25 +62,19 @@ int RunCreateCommand(const CommandLine& cmd) {
     const bool bOldKept = pBuild->KeepsOld();
     if (!bOldKept && strProblem.empty())
         WriteJobSummary(strCatalogPath + szSummary, job);
-    if (outcome.bFailed) {
-        PrintError(outcome.strError + (bOldKept ? " (the catalog was left as it was)" : ""));
-        return kExitFailed;
-    }
-    if (outcome.bStopped) {
-        PrintError(StoppedByText(run.nStopSignal) + ": the catalog " + strCatalogPath +
-                   (bOldKept ? " was left as it was"
-                             : " is incomplete; it holds what was walked until then"));
-        return StoppedExitStatus(run.nStopSignal);
-    }
-    if (!strProblem.empty()) {
-        PrintError(strProblem + " (the catalog was left as it was)");
-        return kExitFailed;
-    }
-    if (outcome.bStartUnread) {
-        PrintError(
-            "The start directory '" + job.strStartDir + "' could not be read" +
-            (bOldKept ? " (the catalog was left as it was)" : ": the catalog holds its row only"));
-        return kExitFailed;
-    }
+    if (outcome.bFailed)
+        return Fail(kExitFailed,
+                    outcome.strError + (bOldKept ? " (the catalog was left as it was)" : ""));
+    if (outcome.bStopped)
+        return Fail(StoppedExitStatus(run.nStopSignal),
+                    StoppedByText(run.nStopSignal) + ": the catalog " + strCatalogPath +
+                        (bOldKept ? " was left as it was"
+                                  : " is incomplete; it holds what was walked until then"));
+    if (!strProblem.empty())
+        return Fail(kExitFailed, strProblem + " (the catalog was left as it was)");
+    if (outcome.bStartUnread)
+        return Fail(kExitFailed, "The start directory '" + job.strStartDir + "' could not be read" +
+                                     (bOldKept ? " (the catalog was left as it was)"
+                                               : ": the catalog holds its row only"));
     return kExitOk;
 }

@@ -25,10 +25,8 @@ bool AskYes(const std::string& strQuestion) {
 } // namespace
 
 int RunListCommand(const CommandLine& cmd) {
-    if (!cmd.operands.empty()) {
-        PrintError("list takes no arguments");
-        return kExitUsage;
-    }
+    if (!cmd.operands.empty())
+        return Fail(kExitUsage, "list takes no arguments");
     OutputWriter out;
     std::string strLine;
     for (const std::string& strEntry : LoadDatabaseList(DataFolder())) {
@@ -42,17 +40,13 @@ int RunListCommand(const CommandLine& cmd) {
 }
 
 int RunAddCommand(const CommandLine& cmd) {
-    if (cmd.operands.size() != 1 || cmd.operands[0].empty()) {
-        PrintError("add takes one PATH");
-        return kExitUsage;
-    }
+    if (cmd.operands.size() != 1 || cmd.operands[0].empty())
+        return Fail(kExitUsage, "add takes one PATH");
     std::string strPath = cmd.operands[0];
     if (strPath[0] != '/') {
         char szCwd[4096];
-        if (!::getcwd(szCwd, sizeof szCwd)) {
-            PrintError("cannot tell the current folder");
-            return kExitFailed;
-        }
+        if (!::getcwd(szCwd, sizeof szCwd))
+            return Fail(kExitFailed, "cannot tell the current folder");
         strPath = std::string(szCwd) + "/" + strPath;
     }
     const std::string strApp = DataFolder();
@@ -76,31 +70,23 @@ int RunAddCommand(const CommandLine& cmd) {
 }
 
 int RunDeleteCommand(const CommandLine& cmd) {
-    if (cmd.operands.size() != 1) {
-        PrintError("delete takes one ENTRY");
-        return kExitUsage;
-    }
+    if (cmd.operands.size() != 1)
+        return Fail(kExitUsage, "delete takes one ENTRY");
     const std::string& strEntry = cmd.operands[0];
     const std::string strApp = DataFolder();
     const std::vector<std::string> entries = LoadDatabaseList(strApp);
-    if (std::find(entries.begin(), entries.end(), strEntry) == entries.end()) {
-        PrintError("No database '" + strEntry + "' in the list");
-        return kExitFailed;
-    }
+    if (std::find(entries.begin(), entries.end(), strEntry) == entries.end())
+        return Fail(kExitFailed, "No database '" + strEntry + "' in the list");
     if (!cmd.Has("--yes")) {
         const std::string strQuestion = DeleteQuestion(strEntry);
-        if (!::isatty(STDIN_FILENO)) {
-            PrintError(strQuestion + " Not asked without a terminal: add --yes");
-            return kExitFailed;
-        }
+        if (!::isatty(STDIN_FILENO))
+            return Fail(kExitFailed, strQuestion + " Not asked without a terminal: add --yes");
         if (!AskYes(strQuestion))
             return kExitFailed;
     }
     if (const std::string strProblem = DeleteDatabase(
             strApp, strEntry, WaitForOtherWriter(CatalogPathOfEntry(strApp, strEntry)));
-        !strProblem.empty()) {
-        PrintError(strProblem);
-        return kExitFailed;
-    }
+        !strProblem.empty())
+        return Fail(kExitFailed, strProblem);
     return kExitOk;
 }

@@ -5,11 +5,7 @@
 #include <cstring>
 #include <unistd.h>
 
-namespace {
-
 constexpr size_t kBufferSize = 1 << 16;
-
-} // namespace
 
 OutputWriter::OutputWriter() {
     m_strBuffer.reserve(kBufferSize);

@@ -20,52 +20,38 @@ int RunSearchCommand(const CommandLine& cmd) {
             query.mode = kSearchFiles;
         else if (it->second == "dirs")
             query.mode = kSearchDirs;
-        else if (it->second != "both") {
-            PrintError("--where takes both, files or dirs");
-            return kExitUsage;
-        }
+        else if (it->second != "both")
+            return Fail(kExitUsage, "--where takes both, files or dirs");
     }
     OutputFormat format = OutputFormat::Tsv;
     if (!ParseFormatOption(cmd, format))
         return kExitUsage;
-    if ((cmd.Has("-0") || cmd.Has("--null")) && format != OutputFormat::Tsv) {
-        PrintError("-0 prints only the paths: not with --format csv or json");
-        return kExitUsage;
-    }
+    if ((cmd.Has("-0") || cmd.Has("--null")) && format != OutputFormat::Tsv)
+        return Fail(kExitUsage, "-0 prints only the paths: not with --format csv or json");
     SearchFilter& filter = query.filter;
     std::string strError;
-    for (const std::string& strBound : cmd.All("--size")) {
-        if (!ParseSizeBound(strBound, filter, strError)) {
-            PrintError(strError);
-            return kExitUsage;
-        }
-    }
+    for (const std::string& strBound : cmd.All("--size"))
+        if (!ParseSizeBound(strBound, filter, strError))
+            return Fail(kExitUsage, strError);
     const int64_t nNow = NowNs();
     for (const auto& [pszOption, pBound] :
          {std::pair{"--changed-within", &filter.nChangedSinceNs},
           std::pair{"--changed-before", &filter.nChangedBeforeNs}}) {
         if (auto it = cmd.values.find(pszOption); it != cmd.values.end()) {
             *pBound = ParseMoment(it->second, nNow, strError);
-            if (!*pBound) {
-                PrintError(std::string(pszOption) + ": " + strError);
-                return kExitUsage;
-            }
+            if (!*pBound)
+                return Fail(kExitUsage, std::string(pszOption) + ": " + strError);
         }
     }
-    if (filter.IsActive() && query.mode == kSearchDirs) {
-        PrintError("--size, --changed-within and --changed-before filter files: not with "
-                   "--where dirs");
-        return kExitUsage;
-    }
-    if (cmd.operands.empty()) {
-        PrintError("search takes a PATTERN (see kestrel-cli search --help)");
-        return kExitUsage;
-    }
+    if (filter.IsActive() && query.mode == kSearchDirs)
+        return Fail(kExitUsage,
+                    "--size, --changed-within and --changed-before filter files: not with "
+                    "--where dirs");
+    if (cmd.operands.empty())
+        return Fail(kExitUsage, "search takes a PATTERN (see kestrel-cli search --help)");
     query.strPattern = cmd.operands[0];
-    if (query.strPattern.empty()) {
-        PrintError(kMsgEnterSearchText);
-        return kExitUsage;
-    }
+    if (query.strPattern.empty())
+        return Fail(kExitUsage, kMsgEnterSearchText);
     const bool bNulSeparated = cmd.Has("-0") || cmd.Has("--null");
     query.bWithTimes = format != OutputFormat::Tsv;
     try {
@@ -75,10 +61,8 @@ int RunSearchCommand(const CommandLine& cmd) {
         std::vector<std::string> entries(cmd.operands.begin() + 1, cmd.operands.end());
         if (entries.empty()) {
             entries = LoadDatabaseList(strApp);
-            if (entries.empty()) {
-                PrintError(kMsgNoDatabases);
-                return kExitError;
-            }
+            if (entries.empty())
+                return Fail(kExitError, kMsgNoDatabases);
         }
         RecordWriter records(out.Sink(), format, HitFields());
         if (!bNulSeparated)

@@ -72,10 +72,8 @@ int RunCommand(const CliCommand& command, const std::vector<std::string>& args) 
     CommandLine cmd;
     std::set<std::string> flags = command.flags;
     flags.insert("--help");
-    if (std::string strError; !cmd.Parse(args, flags, command.valued, strError)) {
-        PrintError(strError + " (see --help)");
-        return kExitUsage;
-    }
+    if (std::string strError; !cmd.Parse(args, flags, command.valued, strError))
+        return Fail(kExitUsage, strError + " (see --help)");
     if (!cmd.Has("--help"))
         return command.fnRun(cmd);
     const std::string strFirst = std::string("Usage: kestrel-cli ") + command.pszName;
@@ -119,15 +117,11 @@ int main(int argc, char** argv) {
             if (strCommand == command.pszName)
                 return RunCommand(command, args);
     } catch (const OutputError& error) {
-        PrintError(error.what());
-        return kExitError;
+        return Fail(kExitError, error.what());
     } catch (const std::bad_alloc&) {
-        PrintError("out of memory");
-        return kExitFailed;
+        return Fail(kExitFailed, "out of memory");
     } catch (const std::exception& error) {
-        PrintError(error.what());
-        return kExitFailed;
+        return Fail(kExitFailed, error.what());
     }
-    PrintError("unknown command '" + strCommand + "' (see kestrel-cli --help)");
-    return kExitUsage;
+    return Fail(kExitUsage, "unknown command '" + strCommand + "' (see kestrel-cli --help)");
 }

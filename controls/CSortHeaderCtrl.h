@@ -14,7 +14,6 @@ class CSortHeaderCtrl : public QHeaderView {
 
 public:
     // Bits of a header item's format.
-    static constexpr int HDF_LEFT = 0x0000;
     static constexpr int HDF_RIGHT = 0x0001;
     static constexpr int HDF_CENTER = 0x0002;
     static constexpr int HDF_OWNERDRAW = 0x8000;

@@ -31,11 +31,6 @@ CTextProgressCtrl::CTextProgressCtrl(QWidget* pParent) : QFrame(pParent) {
     setAttribute(Qt::WA_OpaquePaintEvent);
 }
 
-void CTextProgressCtrl::GetRange(int& nLower, int& nUpper) const {
-    nLower = m_nLower;
-    nUpper = m_nUpper;
-}
-
 void CTextProgressCtrl::SetRange(int nLower, int nUpper) {
     m_nLower = nLower;
     m_nUpper = nUpper;

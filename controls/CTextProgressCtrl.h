@@ -69,7 +69,6 @@ public:
     int m_nStepSize = 10; // the snake's step
 
     int GetPos() const { return m_nPos; }
-    void GetRange(int& nLower, int& nUpper) const;
     // Sets the range (nLower below nUpper), keeping the position inside it.
     void SetRange(int nLower, int nUpper);
     uint32_t GetStyle() const { return m_nStyle; }

@@ -22,7 +22,6 @@ public:
 
     // Appends a column with its heading (bytes); returns its index.
     int AppendColumn(std::string strHeading);
-    const std::string& Heading(int nColumn) const { return m_headings[nColumn]; }
 
     // Appends a row; returns its index. Rows appended while deferred are
     // counted here at once and shown when SetDeferred(false) is called.
