@@ -61,17 +61,3 @@ void AppendUtf8(uint32_t c, std::string& strOut) {
         strOut += static_cast<char>(0x80 | (c & 0x3F));
     }
 }
-
-bool IsValidUtf8(std::string_view text) {
-    for (size_t nPos = 0; nPos < text.size();) {
-        if (static_cast<unsigned char>(text[nPos]) < 0x80) {
-            ++nPos;
-            continue;
-        }
-        size_t nLength = 0;
-        if (DecodeUtf8(text.substr(nPos), nLength) >= kInvalidUtf8Base)
-            return false;
-        nPos += nLength;
-    }
-    return true;
-}

@@ -38,25 +38,3 @@ void AppendPlainValue(std::string& strLine, const RecordValue& value, const char
 const char* BackslashEscape(char c);
 // A list's texts joined by ", ", in strJoined.
 std::string_view JoinTexts(const TextList& list, std::string& strJoined);
-
-// Text with each byte that is not part of valid UTF-8 passed to fnInvalid (as
-// a text of that byte), the valid runs to fnValid.
-template <typename Valid, typename Invalid>
-void SplitUtf8(std::string_view text, Valid fnValid, Invalid fnInvalid) {
-    size_t nRun = 0, nPos = 0;
-    while (nPos < text.size()) {
-        if (static_cast<unsigned char>(text[nPos]) < 0x80) {
-            ++nPos;
-            continue;
-        }
-        size_t nLength = 0;
-        if (DecodeUtf8(text.substr(nPos), nLength) < kInvalidUtf8Base) {
-            nPos += nLength;
-            continue;
-        }
-        fnValid(text.substr(nRun, nPos - nRun));
-        fnInvalid(text.substr(nPos, 1));
-        nRun = ++nPos;
-    }
-    fnValid(text.substr(nRun));
-}
