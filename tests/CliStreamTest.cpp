@@ -35,8 +35,9 @@ bool RunPythonOk(const TestTree& tree, const std::string& strProgram,
 // 20, as another program would: folder and file names begin with strPrefix,
 // and file number i has the checksum of content i, so two such catalogs hold
 // the same contents under other paths.
-bool WriteCatalog(const TestTree& tree, const std::string& strPath, const std::string& strStart,
-                  const std::string& strPrefix, int nFiles) {
+[[maybe_unused]] bool WriteCatalog(const TestTree& tree, const std::string& strPath,
+                                   const std::string& strStart, const std::string& strPrefix,
+                                   int nFiles) {
     return RunPythonOk(tree, R"py(
 import sqlite3, sys
 path, start, prefix, n = sys.argv[1], sys.argv[2], sys.argv[3], int(sys.argv[4])
@@ -57,7 +58,7 @@ db.commit()
                        {strPath, strStart, strPrefix, std::to_string(nFiles)});
 }
 
-std::vector<std::string> Lines(const std::string& strText) {
+[[maybe_unused]] std::vector<std::string> Lines(const std::string& strText) {
     std::vector<std::string> lines;
     std::istringstream stream(strText);
     for (std::string strLine; std::getline(stream, strLine);)
