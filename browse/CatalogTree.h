@@ -1,0 +1,73 @@
+#pragma once
+
+#include "catalog/ByteTotal.h"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+class Database;
+
+// What lies below a directory, itself not counted: the stored sizes of its
+// files summed (a negative or unknown size counts as none), the files and
+// directories, and the newest time of a file, where the catalog records times.
+struct TreeTotals {
+    ByteTotal nBytes = 0;
+    uint64_t nFiles = 0;
+    uint64_t nDirs = 0;
+    std::optional<int64_t> nNewestMtimeNs;
+};
+
+// A directory of the tree: its row, its place, what lies below it.
+struct TreeDir {
+    int64_t nId = 0;
+    std::string strPath;              // as stored
+    std::optional<int64_t> nParentId; // none for the top of the tree
+    TreeTotals totals;
+};
+
+// A file of a directory, with its stored fields.
+struct TreeFile {
+    int64_t nId = 0;
+    std::string strName;
+    std::optional<int64_t> nSize;        // none when unknown or negative
+    std::optional<std::string> checksum; // none when not stored
+    std::optional<int64_t> nMtimeNs;     // none when not recorded
+};
+
+// The folders of an open catalog as a tree, made from its dirs and files
+// rows, so it holds for any catalog. A directory's parent is the directory
+// stored under its path without its last name (paths compared in their
+// normal form); one whose parent is not stored hangs below the nearest
+// stored directory above it, and one with none above is a top of the tree.
+// Of two rows of the same normal path the first is the directory the
+// others' children hang below. Reads every directory row and a sum of the
+// files of each once, when made; a directory's files are read when asked.
+class CatalogTree {
+public:
+    // Raises EngineError when the catalog cannot be read.
+    explicit CatalogTree(Database& database);
+
+    // The directories without a parent, in id order: the start directory,
+    // for a catalog Kestrel made.
+    std::vector<int64_t> Tops() const { return m_tops; }
+    // The directory of that id, or of a path (any spelling of it); null when none.
+    const TreeDir* DirById(int64_t nId) const;
+    const TreeDir* DirByPath(std::string_view path) const;
+    // The directories right below nId, in id order.
+    std::vector<const TreeDir*> Subdirectories(int64_t nId) const;
+    // The files of nId, in stored order. Raises EngineError.
+    std::vector<TreeFile> Files(int64_t nId) const;
+
+private:
+    Database& m_database;
+    bool m_bTimes = false;
+    std::vector<TreeDir> m_dirs; // in id order
+    std::unordered_map<int64_t, size_t> m_byId;
+    std::unordered_map<std::string, size_t> m_byPath; // normal path: the first of its rows
+    std::unordered_map<int64_t, std::vector<size_t>> m_children;
+    std::vector<int64_t> m_tops;
+};

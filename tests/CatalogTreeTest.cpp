@@ -1,0 +1,146 @@
+#include "browse/CatalogTree.h"
+#include "TestTree.h"
+#include "catalog/Catalog.h"
+#include "catalog/CatalogSql.h"
+#include "catalog/Database.h"
+#include "catalog/RowAppender.h"
+#include "scan/ScanJob.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <map>
+#include <set>
+#include <sys/stat.h>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// What the file system says of a folder: the lstat sizes of the
+// non-directories below it, their number, the folders below it, and the
+// names of its own entries.
+struct DiskTotals {
+    uint64_t nBytes = 0, nFiles = 0, nDirs = 0;
+    std::set<std::string> subdirectories, files;
+};
+
+std::map<std::string, DiskTotals> WalkDisk(const std::string& strRoot) {
+    std::map<std::string, DiskTotals> totals;
+    totals[strRoot];
+    for (const fs::directory_entry& entry : fs::recursive_directory_iterator(strRoot)) {
+        struct stat st {};
+        EXPECT_EQ(::lstat(entry.path().c_str(), &st), 0);
+        const std::string strParent = entry.path().parent_path().string();
+        if (S_ISDIR(st.st_mode)) {
+            totals[entry.path().string()];
+            totals[strParent].subdirectories.insert(entry.path().filename().string());
+        } else {
+            totals[strParent].files.insert(entry.path().filename().string());
+        }
+        // Every folder above it counts it.
+        for (fs::path above = entry.path().parent_path(); above.string().size() >= strRoot.size();
+             above = above.parent_path()) {
+            DiskTotals& up = totals[above.string()];
+            if (S_ISDIR(st.st_mode)) {
+                ++up.nDirs;
+            } else {
+                ++up.nFiles;
+                up.nBytes += static_cast<uint64_t>(st.st_size);
+            }
+            if (above.string() == strRoot)
+                break;
+        }
+    }
+    return totals;
+}
+
+} // namespace
+
+// Every folder of a catalog of an awkward tree has the children and totals
+// the disk has.
+TEST(CatalogTree, FoldersAndTotalsAreWhatTheDiskSays) {
+    TestTree tree, out;
+    tree.MakeDir("tree/empty");
+    tree.MakeDir("tree/a/b/c");
+    tree.WriteSizedFile("tree/a/b/c/deep", 5000);
+    tree.WriteSizedFile("tree/a/one", 1);
+    tree.WriteFile("tree/a/b/zero", "");
+    tree.WriteFile("tree/with\nnewline", "x");
+    tree.WriteFile("tree/bad\xff name", "yy");
+    tree.MakeDir("tree/A");
+    tree.WriteSizedFile("tree/A/upper", 70000);
+    tree.MakeSymlink("a", "tree/link to a");
+    tree.MakeSymlink("nowhere", "tree/a/dangling");
+    tree.MakeFifo("tree/a/b/fifo");
+    ScanJob job;
+    job.strCatalogPath = out.Path("c.mdb");
+    job.strStartDir = tree.Path("tree");
+    ScanThreadProc(&job);
+    ASSERT_FALSE(job.outcome.bFailed) << job.outcome.strError;
+
+    Database database;
+    database.Open(job.strCatalogPath, Database::OpenMode::ReadOnly);
+    const CatalogTree catalog(database);
+    const std::map<std::string, DiskTotals> disk = WalkDisk(tree.Path("tree"));
+    ASSERT_EQ(catalog.Tops().size(), 1u);
+    EXPECT_EQ(catalog.DirById(catalog.Tops()[0])->strPath, tree.Path("tree"));
+    for (const auto& [strPath, expected] : disk) {
+        const TreeDir* pDir = catalog.DirByPath(strPath);
+        ASSERT_NE(pDir, nullptr) << strPath;
+        EXPECT_EQ(pDir, catalog.DirByPath(strPath + "//")) << "another spelling";
+        EXPECT_EQ(pDir->totals.nBytes, expected.nBytes) << strPath;
+        EXPECT_EQ(pDir->totals.nFiles, expected.nFiles) << strPath;
+        EXPECT_EQ(pDir->totals.nDirs, expected.nDirs) << strPath;
+        std::set<std::string> subdirectories, files;
+        for (const TreeDir* pSub : catalog.Subdirectories(pDir->nId)) {
+            EXPECT_EQ(*pSub->nParentId, pDir->nId);
+            subdirectories.insert(fs::path(pSub->strPath).filename().string());
+        }
+        for (const TreeFile& file : catalog.Files(pDir->nId))
+            files.insert(file.strName);
+        EXPECT_EQ(subdirectories, expected.subdirectories) << strPath;
+        EXPECT_EQ(files, expected.files) << strPath;
+    }
+    EXPECT_EQ(catalog.DirByPath(tree.Path("tree/missing")), nullptr);
+}
+
+// A catalog of another program: parents missing, a path stored twice,
+// negative and unknown sizes, no file times.
+TEST(CatalogTree, RowsOfOtherProgramsMakeATreeToo) {
+    TestTree out;
+    {
+        Database db;
+        ASSERT_TRUE(CreateCatalog(db, out.Path("other.mdb")));
+        db.Execute("ALTER TABLE files DROP COLUMN file_mtime");
+        RowAppender dirs(db, CatalogSql::kInsertDir);
+        RowAppender files(db, "INSERT INTO files(dir_id, file_name, file_size, md5_checksum) "
+                              "VALUES (?, ?, ?, ?)");
+        const int64_t nTop = dirs.Append({std::string_view("/m")});
+        const int64_t nDeep = dirs.Append({std::string_view("/m/x/y")}); // /m/x is not stored
+        const int64_t nTwice = dirs.Append({std::string_view("/m/x/y/")});
+        const int64_t nAlone = dirs.Append({std::string_view("/elsewhere")});
+        files.Append({nTop, std::string_view("f"), int64_t{10}, std::string_view("abc")});
+        files.Append({nDeep, std::string_view("g"), int64_t{-4}, FieldValue{}});
+        files.Append({nTwice, std::string_view("h"), int64_t{6442450944}, FieldValue{}});
+        files.Append({nAlone, std::string_view("i"), FieldValue{}, FieldValue{}});
+    }
+    Database database;
+    database.Open(out.Path("other.mdb"), Database::OpenMode::ReadOnly);
+    const CatalogTree catalog(database);
+    ASSERT_EQ(catalog.Tops().size(), 2u);
+    const TreeDir& top = *catalog.DirByPath("/m");
+    EXPECT_EQ(top.totals.nBytes, ByteTotal{10} + 6442450944);
+    EXPECT_EQ(top.totals.nFiles, 3u);
+    EXPECT_EQ(top.totals.nDirs, 2u);
+    EXPECT_FALSE(top.totals.nNewestMtimeNs);
+    const std::vector<const TreeDir*> below = catalog.Subdirectories(top.nId);
+    ASSERT_EQ(below.size(), 2u); // both rows of /m/x/y hang below /m
+    EXPECT_EQ(catalog.DirByPath("/m/x/y")->strPath, "/m/x/y");
+    const std::vector<TreeFile> files = catalog.Files(top.nId);
+    ASSERT_EQ(files.size(), 1u);
+    EXPECT_EQ(files[0].checksum, "abc");
+    EXPECT_EQ(files[0].nSize, 10);
+    EXPECT_FALSE(catalog.Files(catalog.DirByPath("/m/x/y")->nId)[0].nSize);
+    EXPECT_EQ(catalog.DirByPath("/elsewhere")->totals.nFiles, 1u);
+}
