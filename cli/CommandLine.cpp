@@ -21,8 +21,8 @@ bool CommandLine::Parse(const std::vector<std::string>& args, const std::set<std
             bOptionsEnded = true;
             continue;
         }
-        if (strArg == "-h")
-            strArg = "--help";
+        if (strArg == "-h" && !strFlags.count(strArg))
+            strArg = "--help"; // unless the command has a -h of its own
         std::string strValue;
         bool bHasValue = false;
         if (const size_t nEqual = strArg.find('=');
@@ -104,6 +104,20 @@ bool ParseFormatOption(const CommandLine& cmd, OutputFormat& format) {
     if (it == cmd.values.end() || ParseOutputFormat(it->second, format))
         return true;
     PrintError("--format takes tsv, csv or json");
+    return false;
+}
+
+bool ReadCountOption(const CommandLine& cmd, const char* pszOption, uint64_t nMax,
+                     std::optional<uint64_t>& nValue) {
+    const auto it = cmd.values.find(pszOption);
+    if (it == cmd.values.end())
+        return true;
+    uint64_t n = 0;
+    if (ParseWholeNumber(it->second, uint64_t{0}, nMax, n)) {
+        nValue = n;
+        return true;
+    }
+    PrintError(std::string(pszOption) + " takes a whole number from 0 to " + std::to_string(nMax));
     return false;
 }
 

@@ -55,6 +55,11 @@ bool ReadScanOptions(const CommandLine& cmd, ScanOptionValues& values);
 // returns false for a value other than tsv, csv or json.
 bool ParseFormatOption(const CommandLine& cmd, OutputFormat& format);
 
+// Reads the option pszOption, when given, into nValue as a whole number from
+// 0 to nMax; prints the error and returns false for anything else.
+bool ReadCountOption(const CommandLine& cmd, const char* pszOption, uint64_t nMax,
+                     std::optional<uint64_t>& nValue);
+
 // Prints a summary line (which ends with its own line feed) on standard error.
 void PrintNote(const std::string& strLine);
 

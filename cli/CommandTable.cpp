@@ -221,5 +221,46 @@ const std::vector<CliCommand> kCommands = {
      "\n"
      "Exit status: 0 when there are duplicates, 1 when there are none, 2 on an\n"
      "error.\n"},
+    {"ls", RunLsCommand, {"-l"}, {"--format"},
+     "list the entries of one folder of a catalog", "[-l] [--format tsv|csv|json] ENTRY [PATH]",
+     "Lists the entries of one folder of the catalog of ENTRY, as they were\n"
+     "catalogued: PATH as the catalog stores it (an absolute path), or relative\n"
+     "to its start directory; the start directory without PATH. Directories come\n"
+     "first, then files, each by name (byte order). A tab, line break, carriage\n"
+     "return or backslash in a name is written as \\t, \\n, \\r or \\\\.\n"
+     "\n"
+     "  -l        each entry as kind (directory or file), size, modification time\n"
+     "            (ISO 8601 UTC), checksum and name, separated by tabs; a\n"
+     "            directory's size is the sum of the stored sizes below it, its\n"
+     "            time that of the newest file below it\n"
+     "  --format  tsv (default), csv or json: always the fields of -l (kind,\n"
+     "            size, mtime, md5, name, and name_bytes)\n"
+     "\n"
+     "Exit status: 0, 1 when PATH is no folder of the catalog, 2 on an error.\n"},
+    {"tree", RunTreeCommand, {}, {"--depth"},
+     "print the folders of a catalog as an indented tree, with their totals",
+     "[--depth N] ENTRY [PATH]",
+     "Prints the folders below one folder of the catalog of ENTRY (PATH as for\n"
+     "ls; the start directory without it), each on a line indented by two spaces\n"
+     "a level, subfolders by name, with the size of everything below it (as du -h\n"
+     "writes sizes) and its number of files.\n"
+     "\n"
+     "  --depth N  no folders more than N levels below the first\n"
+     "\n"
+     "Exit status: 0, 1 when PATH is no folder of the catalog, 2 on an error.\n"},
+    {"du", RunDuCommand, {"-h"}, {"--depth", "--sort", "--top"},
+     "print how many bytes lie below each folder of a catalog",
+     "[--depth N] [-h] [--sort size|name] [--top N] ENTRY [PATH]",
+     "Prints, for one folder of the catalog of ENTRY (PATH as for ls; the start\n"
+     "directory without it) and every folder below it, the sum of the stored\n"
+     "sizes of the files below it, in bytes, a tab and its path as stored, one\n"
+     "folder a line, each folder after the folders below it.\n"
+     "\n"
+     "  --depth N        only the folders at most N levels below the first\n"
+     "  -h               sizes as du -h writes them: 512, 4.0K, 15M, 1.2G\n"
+     "  --sort size      the largest first; --sort name: by path (byte order)\n"
+     "  --top N          only the N largest (by size, unless --sort name)\n"
+     "\n"
+     "Exit status: 0, 1 when PATH is no folder of the catalog, 2 on an error.\n"},
 };
 // clang-format on

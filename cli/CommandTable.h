@@ -34,3 +34,6 @@ int RunSearchCommand(const CommandLine& cmd);
 int RunVerifyCommand(const CommandLine& cmd);
 int RunDiffCommand(const CommandLine& cmd);
 int RunDuplicatesCommand(const CommandLine& cmd);
+int RunLsCommand(const CommandLine& cmd);
+int RunTreeCommand(const CommandLine& cmd);
+int RunDuCommand(const CommandLine& cmd);

@@ -49,7 +49,7 @@ _kestrel_cli() {
         cli=kestrel-cli
     fi
 
-    local commands="create update info list add delete search verify diff duplicates reindex"
+    local commands="create update info list add delete search verify diff duplicates ls tree du reindex"
     if ((COMP_CWORD == 1)); then
         mapfile -t COMPREPLY < <(compgen -W "$commands --help --version" -- "$cur")
         return
@@ -68,6 +68,11 @@ _kestrel_cli() {
         diff) flags="--content"
               valued="--format" ;;
         duplicates) valued="--min-size --format" ;;
+        ls) flags="-l"
+            valued="--format" ;;
+        tree) valued="--depth" ;;
+        du) flags="-h"
+            valued="--depth --sort --top" ;;
         list | add | reindex) ;;
         *) return ;;
     esac
@@ -78,6 +83,9 @@ _kestrel_cli() {
             return ;;
         --format)
             mapfile -t COMPREPLY < <(compgen -W "tsv csv json" -- "$cur")
+            return ;;
+        --sort)
+            mapfile -t COMPREPLY < <(compgen -W "size name" -- "$cur")
             return ;;
     esac
     if [[ " $valued " == *" $prev "* ]]; then
@@ -119,8 +127,8 @@ _kestrel_cli() {
                 compopt -o filenames 2>/dev/null
                 mapfile -t COMPREPLY < <(compgen -f -- "$(_kestrel_cli_unquote "$cur")")
             fi ;;
-        update | delete)
-            ((operand == 0)) && _kestrel_cli_entries "$cur" "$cli" ;;
+        update | delete | ls | tree | du)
+            ((operand == 0)) && _kestrel_cli_entries "$cur" "$cli" ;; # then PATH: nothing to offer
         diff)
             ((operand < 2)) && _kestrel_cli_entries "$cur" "$cli" ;;
         search)

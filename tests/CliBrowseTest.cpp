@@ -1,0 +1,137 @@
+#include "CliProcess.h"
+
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <map>
+#include <sstream>
+#include <sys/stat.h>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// The lines of a tsv output, each split at its first tab.
+std::map<std::string, std::string> DuLines(const std::string& strOut,
+                                           std::vector<std::string>* pOrder = nullptr) {
+    std::map<std::string, std::string> lines;
+    std::istringstream in(strOut);
+    for (std::string strLine; std::getline(in, strLine);) {
+        const size_t nTab = strLine.find('\t');
+        lines[strLine.substr(nTab + 1)] = strLine.substr(0, nTab);
+        if (pOrder)
+            pOrder->push_back(strLine.substr(nTab + 1));
+    }
+    return lines;
+}
+
+} // namespace
+
+// du, ls and tree over an awkward tree say what the file system says: du the
+// sum of the lstat sizes of the non-directories below each folder, each
+// folder after those below it; ls the entries of a folder; tree the folders.
+TEST(CliBrowseTest, DuLsAndTreeAgreeWithTheDisk) {
+    TestTree tree;
+    CliProcess cli;
+    tree.MakeDir("t/empty");
+    tree.MakeDir("t/a/b/c");
+    tree.WriteSizedFile("t/a/b/c/deep", 123456);
+    tree.WriteSizedFile("t/a/one", 1);
+    tree.WriteFile("t/a/b/zero", "");
+    tree.WriteFile("t/bad\xff", "yy");
+    tree.WriteFile("t/tab\there", "z");
+    tree.MakeDir("t/B");
+    tree.WriteSizedFile("t/B/big", 70000);
+    tree.MakeSymlink("a", "t/link");
+    tree.MakeFifo("t/a/fifo");
+    const std::string strRoot = tree.Path("t");
+    ASSERT_EQ(cli.Run({"create", "T", strRoot}).nExit, 0);
+
+    std::map<std::string, uint64_t> expected = {{strRoot, 0}};
+    for (const fs::directory_entry& entry : fs::recursive_directory_iterator(strRoot)) {
+        struct stat st {};
+        ASSERT_EQ(::lstat(entry.path().c_str(), &st), 0);
+        if (S_ISDIR(st.st_mode)) {
+            expected[entry.path().string()] += 0;
+            continue;
+        }
+        for (fs::path above = entry.path().parent_path(); above.string().size() >= strRoot.size();
+             above = above.parent_path())
+            expected[above.string()] += static_cast<uint64_t>(st.st_size);
+    }
+    std::vector<std::string> order;
+    const CliResult du = cli.Run({"du", "T"});
+    ASSERT_EQ(du.nExit, 0) << du.strErr;
+    const std::map<std::string, std::string> lines = DuLines(du.strOut, &order);
+    ASSERT_EQ(lines.size(), expected.size()) << du.strOut;
+    for (const auto& [strPath, nBytes] : expected)
+        EXPECT_EQ(lines.count(strPath) ? lines.at(strPath) : "missing", std::to_string(nBytes))
+            << strPath;
+    // Every folder after the folders below it, subfolders by name.
+    EXPECT_EQ(order.back(), strRoot);
+    EXPECT_EQ(order.front(), strRoot + "/B");
+    EXPECT_EQ(cli.Run({"du", "--depth", "1", "--sort", "name", "T"}).strOut,
+              std::to_string(expected[strRoot]) + "\t" + strRoot + "\n" +
+                  std::to_string(expected[strRoot + "/B"]) + "\t" + strRoot + "/B\n" +
+                  std::to_string(expected[strRoot + "/a"]) + "\t" + strRoot + "/a\n" + "0\t" +
+                  strRoot + "/empty\n");
+    EXPECT_EQ(cli.Run({"du", "--top", "2", "-h", "T", "a"}).strOut,
+              "121K\t" + strRoot + "/a\n121K\t" + strRoot + "/a/b\n");
+
+    // ls: directories, then files, by name; names byte-exact.
+    EXPECT_EQ(cli.Run({"ls", "T"}).strOut, "B\na\nempty\nbad\xff\nlink\ntab\\there\n");
+    EXPECT_EQ(cli.Run({"ls", "-l", "T", strRoot + "/a/b"}).strOut.substr(0, 17),
+              "directory\t123456\t");
+    const CliResult json = cli.Run({"ls", "--format", "json", "T", "a/b/c"});
+    EXPECT_NE(json.strOut.find("\"kind\":\"file\",\"size\":123456"), std::string::npos)
+        << json.strOut;
+    const CliResult bytes = cli.Run({"ls", "--format", "json", "T"});
+    EXPECT_NE(bytes.strOut.find("\"name_bytes\":\"626164ff\""), std::string::npos) << bytes.strOut;
+
+    // tree: the folders, indented, with their totals; the first by its path.
+    EXPECT_EQ(cli.Run({"tree", "--depth", "2", "T", "a"}).strOut,
+              strRoot + "/a/ (121K in 4 files)\n  b/ (121K in 2 files)\n    c/ (121K in 1 file)\n");
+
+    // A folder the catalog does not have, and a catalog that is not there.
+    const CliResult none = cli.Run({"ls", "T", "nowhere"});
+    EXPECT_EQ(none.nExit, 1);
+    EXPECT_NE(none.strErr.find("'nowhere' is no folder of the catalog 'T'"), std::string::npos);
+    EXPECT_EQ(cli.Run({"du", "Gone"}).nExit, 2);
+    EXPECT_EQ(cli.Run({"du", "--sort", "age", "T"}).nExit, 2);
+}
+
+// A catalog made by another program: folders whose parents are not stored
+// hang below the nearest one that is; sizes as du -h writes them.
+TEST(CliBrowseTest, CatalogsOfOtherProgramsAndSizesAsDuWritesThem) {
+    TestTree tree;
+    CliProcess cli;
+    const std::string strCatalog = cli.CatalogPath("Other");
+    fs::create_directories(cli.DataFolder());
+    const CliResult made = RunPython(tree, R"py(
+import sqlite3, sys
+db = sqlite3.connect(sys.argv[1])
+db.execute("CREATE TABLE dirs(dir_id INTEGER PRIMARY KEY, dir_name TEXT)")
+db.execute("CREATE TABLE files(file_id INTEGER PRIMARY KEY, dir_id INTEGER, file_name TEXT, "
+           "file_size INTEGER, md5_checksum TEXT)")
+db.execute("INSERT INTO dirs VALUES (1, '/m')")
+sizes = [0, 1023, 1024, 1025, 10239, 10240, 10241, 1048575, 1048576, 5 * 2**40]
+for i, size in enumerate(sizes):
+    db.execute("INSERT INTO dirs VALUES (?, ?)", (i + 2, "/m/x/%02d" % i))
+    db.execute("INSERT INTO files(dir_id, file_name, file_size) VALUES (?, 'f', ?)", (i + 2, size))
+db.commit()
+)py",
+                                     {strCatalog});
+    ASSERT_EQ(made.nExit, 0) << made.strOut;
+    const CliResult du = cli.Run({"du", "-h", "Other"});
+    ASSERT_EQ(du.nExit, 0) << du.strErr;
+    const std::map<std::string, std::string> lines = DuLines(du.strOut);
+    const char* const kExpected[] = {"0",   "1023", "1.0K", "1.1K", "10K",
+                                     "10K", "11K",  "1.0M", "1.0M", "5.0T"};
+    for (size_t i = 0; i < std::size(kExpected); ++i) {
+        char szPath[16];
+        std::snprintf(szPath, sizeof szPath, "/m/x/%02zu", i);
+        EXPECT_EQ(lines.count(szPath) ? lines.at(szPath) : "missing", kExpected[i]) << szPath;
+    }
+    EXPECT_EQ(lines.at("/m"), "5.1T");
+    EXPECT_EQ(cli.Run({"ls", "Other"}).strOut, "x/00\nx/01\nx/02\nx/03\nx/04\nx/05\nx/06\nx/07\n"
+                                               "x/08\nx/09\n");
+}
