@@ -9,13 +9,21 @@
 
 namespace {
 
-// The path above a normal path: "/a/b" gives "/a", "/a" gives "/"; nothing
-// above the root or a single relative name.
-std::optional<std::string> PathAbove(const std::string& strNormal) {
-    const size_t nSlash = strNormal.find_last_of('/');
-    if (nSlash == std::string::npos || strNormal == "/")
-        return std::nullopt;
-    return nSlash == 0 ? std::string("/") : strNormal.substr(0, nSlash);
+// Whether the normal path above is a folder above path: whole names only,
+// /data is not above /database.
+bool IsAbove(std::string_view above, std::string_view path) {
+    return !above.empty() && path.size() > above.size() && path.substr(0, above.size()) == above &&
+           (above == "/" || path[above.size()] == '/');
+}
+
+// Byte order with '/' before every other byte, so that everything below a
+// folder comes right after it.
+bool TreeOrder(const std::string& a, const std::string& b) {
+    return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
+        const int nX = x == '/' ? -1 : static_cast<unsigned char>(x);
+        const int nY = y == '/' ? -1 : static_cast<unsigned char>(y);
+        return nX < nY;
+    });
 }
 
 } // namespace
@@ -24,22 +32,39 @@ CatalogTree::CatalogTree(Database& database) : m_database(database) {
     m_bTimes = database.QueryInt64(CatalogSql::kHasFileTimes) > 0;
     std::vector<std::string> normals;
     for (ResultSet rows(database.Prepare(CatalogSql::kTreeDirs)); !rows.IsEOF(); rows.MoveNext()) {
+        const int64_t nId = rows.GetInt64(0);
+        // Of two rows of one id (a table without a key) the first stands.
+        if (m_byId.count(nId))
+            continue;
+        std::string strNormal = NormalPath(rows.GetTextView(1));
+        // Another spelling of a stored folder is that folder: its files are its files.
+        if (const auto it = m_byPath.find(strNormal); it != m_byPath.end()) {
+            m_byId.emplace(nId, it->second);
+            m_aliases[it->second].push_back(nId);
+            continue;
+        }
         TreeDir& dir = m_dirs.emplace_back();
-        dir.nId = rows.GetInt64(0);
+        dir.nId = nId;
         dir.strPath = rows.GetText(1);
-        m_byId.emplace(dir.nId, m_dirs.size() - 1);
-        normals.push_back(NormalPath(dir.strPath));
-        m_byPath.emplace(normals.back(), m_dirs.size() - 1);
+        m_byId.emplace(nId, m_dirs.size() - 1);
+        m_byPath.emplace(strNormal, m_dirs.size() - 1);
+        normals.push_back(std::move(strNormal));
+    }
+    // Each folder's parent is the nearest folder above it: walked in tree
+    // order, the folders above the one at hand are those on the stack.
+    std::vector<size_t> order(m_dirs.size()), stack;
+    for (size_t i = 0; i < order.size(); ++i)
+        order[i] = i;
+    std::sort(order.begin(), order.end(),
+              [&](size_t a, size_t b) { return TreeOrder(normals[a], normals[b]); });
+    for (const size_t i : order) {
+        while (!stack.empty() && !IsAbove(normals[stack.back()], normals[i]))
+            stack.pop_back();
+        if (!stack.empty())
+            m_dirs[i].nParentId = m_dirs[stack.back()].nId;
+        stack.push_back(i);
     }
     for (size_t i = 0; i < m_dirs.size(); ++i) {
-        // A second row of a path hangs where the first does.
-        std::optional<std::string> above = PathAbove(normals[i]);
-        for (; above; above = PathAbove(*above)) {
-            if (const auto it = m_byPath.find(*above); it != m_byPath.end()) {
-                m_dirs[i].nParentId = m_dirs[it->second].nId;
-                break;
-            }
-        }
         if (m_dirs[i].nParentId)
             m_children[*m_dirs[i].nParentId].push_back(i);
         else
@@ -52,24 +77,15 @@ CatalogTree::CatalogTree(Database& database) : m_database(database) {
         if (it == m_byId.end())
             continue; // files of a directory the catalog does not hold
         TreeTotals& totals = m_dirs[it->second].totals;
-        totals.nFiles = static_cast<uint64_t>(rows.GetInt64(1));
-        totals.nBytes = (static_cast<ByteTotal>(rows.GetInt64(2)) << 32) +
-                        static_cast<ByteTotal>(rows.GetInt64(3));
+        totals.nFiles += static_cast<uint64_t>(rows.GetInt64(1));
+        totals.nBytes += (static_cast<ByteTotal>(rows.GetInt64(2)) << 32) +
+                         static_cast<ByteTotal>(rows.GetInt64(3));
         if (!rows.IsNull(4))
-            totals.nNewestMtimeNs = rows.GetInt64(4);
+            totals.nNewestMtimeNs =
+                std::max(totals.nNewestMtimeNs.value_or(INT64_MIN), rows.GetInt64(4));
     }
-    // Each directory's totals into its parent's, deepest first: the order
-    // of a walk from the tops, backwards.
-    std::vector<size_t> order, stack;
-    for (const int64_t nTop : m_tops)
-        stack.push_back(m_byId.at(nTop));
-    while (!stack.empty()) {
-        const size_t i = stack.back();
-        stack.pop_back();
-        order.push_back(i);
-        if (const auto it = m_children.find(m_dirs[i].nId); it != m_children.end())
-            stack.insert(stack.end(), it->second.begin(), it->second.end());
-    }
+    // Each directory's totals into its parent's, deepest first: the tree
+    // order has every folder before those below it.
     for (auto it = order.rbegin(); it != order.rend(); ++it) {
         const TreeDir& dir = m_dirs[*it];
         if (!dir.nParentId)
@@ -103,20 +119,28 @@ std::vector<const TreeDir*> CatalogTree::Subdirectories(int64_t nId) const {
 }
 
 std::vector<TreeFile> CatalogTree::Files(int64_t nId) const {
-    Statement statement =
-        m_database.Prepare(m_bTimes ? CatalogSql::kTreeFiles : CatalogSql::kTreeFilesWithoutTimes);
-    statement.BindInt64(1, nId);
     std::vector<TreeFile> files;
-    for (ResultSet rows(std::move(statement)); !rows.IsEOF(); rows.MoveNext()) {
-        TreeFile& file = files.emplace_back();
-        file.nId = rows.GetInt64(0);
-        file.strName = rows.GetText(1);
-        if (!rows.IsNull(2) && rows.GetInt64(2) >= 0)
-            file.nSize = rows.GetInt64(2);
-        if (!rows.IsNull(3))
-            file.checksum = rows.GetText(3);
-        if (!rows.IsNull(4))
-            file.nMtimeNs = rows.GetInt64(4);
+    const auto it = m_byId.find(nId);
+    if (it == m_byId.end())
+        return files;
+    std::vector<int64_t> ids = {m_dirs[it->second].nId};
+    if (const auto aliases = m_aliases.find(it->second); aliases != m_aliases.end())
+        ids.insert(ids.end(), aliases->second.begin(), aliases->second.end());
+    for (const int64_t nRowId : ids) {
+        Statement statement = m_database.Prepare(m_bTimes ? CatalogSql::kTreeFiles
+                                                          : CatalogSql::kTreeFilesWithoutTimes);
+        statement.BindInt64(1, nRowId);
+        for (ResultSet rows(std::move(statement)); !rows.IsEOF(); rows.MoveNext()) {
+            TreeFile& file = files.emplace_back();
+            file.nId = rows.GetInt64(0);
+            file.strName = rows.GetText(1);
+            if (!rows.IsNull(2) && rows.GetInt64(2) >= 0)
+                file.nSize = rows.GetInt64(2);
+            if (!rows.IsNull(3))
+                file.checksum = rows.GetText(3);
+            if (!rows.IsNull(4))
+                file.nMtimeNs = rows.GetInt64(4);
+        }
     }
     return files;
 }

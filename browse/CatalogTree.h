@@ -43,9 +43,9 @@ struct TreeFile {
 // stored under its path without its last name (paths compared in their
 // normal form); one whose parent is not stored hangs below the nearest
 // stored directory above it, and one with none above is a top of the tree.
-// Of two rows of the same normal path the first is the directory the
-// others' children hang below. Reads every directory row and a sum of the
-// files of each once, when made; a directory's files are read when asked.
+// Rows of one path (in any spelling) are one directory, the first row's,
+// holding the files of all; of two rows of one id the first stands. Reads every directory row and a
+// sum of the files of each once, when made; a directory's files are read when asked.
 class CatalogTree {
 public:
     // Raises EngineError when the catalog cannot be read.
@@ -54,12 +54,13 @@ public:
     // The directories without a parent, in id order: the start directory,
     // for a catalog Kestrel made.
     std::vector<int64_t> Tops() const { return m_tops; }
-    // The directory of that id, or of a path (any spelling of it); null when none.
+    // The directory of that id (of any of its rows), or of a path (any
+    // spelling of it); null when none.
     const TreeDir* DirById(int64_t nId) const;
     const TreeDir* DirByPath(std::string_view path) const;
     // The directories right below nId, in id order.
     std::vector<const TreeDir*> Subdirectories(int64_t nId) const;
-    // The files of nId, in stored order. Raises EngineError.
+    // The files of nId, in stored order (of each of its rows in turn). Raises EngineError.
     std::vector<TreeFile> Files(int64_t nId) const;
 
 private:
@@ -69,5 +70,6 @@ private:
     std::unordered_map<int64_t, size_t> m_byId;
     std::unordered_map<std::string, size_t> m_byPath; // normal path: the first of its rows
     std::unordered_map<int64_t, std::vector<size_t>> m_children;
+    std::unordered_map<size_t, std::vector<int64_t>> m_aliases; // the other rows of a path
     std::vector<int64_t> m_tops;
 };

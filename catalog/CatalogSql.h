@@ -43,17 +43,18 @@ inline constexpr const char* kTreeDirs = "SELECT dir_id, dir_name FROM dirs ORDE
 inline constexpr const char* kTreeFileSums =
     "SELECT dir_id, count(*), coalesce(sum(CASE WHEN file_size > 0 THEN file_size >> 32 END), 0), "
     "coalesce(sum(CASE WHEN file_size > 0 THEN file_size & 4294967295 END), 0), max(file_mtime) "
-    "FROM files GROUP BY dir_id";
+    "FROM files WHERE typeof(dir_id) = 'integer' GROUP BY dir_id";
 inline constexpr const char* kTreeFileSumsWithoutTimes =
     "SELECT dir_id, count(*), coalesce(sum(CASE WHEN file_size > 0 THEN file_size >> 32 END), 0), "
     "coalesce(sum(CASE WHEN file_size > 0 THEN file_size & 4294967295 END), 0), NULL "
-    "FROM files GROUP BY dir_id";
+    "FROM files WHERE typeof(dir_id) = 'integer' GROUP BY dir_id";
 // The files of one directory, in the order they were stored.
-inline constexpr const char* kTreeFiles = "SELECT file_id, file_name, file_size, md5_checksum, "
-                                          "file_mtime FROM files WHERE dir_id = ? ORDER BY file_id";
+inline constexpr const char* kTreeFiles =
+    "SELECT file_id, file_name, file_size, md5_checksum, "
+    "file_mtime FROM files WHERE dir_id = ? AND typeof(dir_id) = 'integer' ORDER BY file_id";
 inline constexpr const char* kTreeFilesWithoutTimes =
     "SELECT file_id, file_name, file_size, md5_checksum, NULL FROM files WHERE dir_id = ? "
-    "ORDER BY file_id";
+    "AND typeof(dir_id) = 'integer' ORDER BY file_id";
 
 // Counts of what a catalog holds.
 inline constexpr const char* kCountDirs = "SELECT count(*) FROM dirs";

@@ -14,6 +14,24 @@
 
 namespace {
 
+// The path with each "." left out and each ".." taking the name before it.
+std::string LexicalPath(const std::string& strPath) {
+    std::vector<std::string> names;
+    for (size_t nPos = 0; nPos <= strPath.size();) {
+        const size_t nEnd = std::min(strPath.find('/', nPos), strPath.size());
+        const std::string strName = strPath.substr(nPos, nEnd - nPos);
+        if (strName == ".." && !names.empty())
+            names.pop_back();
+        else if (!strName.empty() && strName != "." && strName != "..")
+            names.push_back(strName);
+        nPos = nEnd + 1;
+    }
+    std::string strResult = strPath[0] == '/' ? "/" : "";
+    for (size_t i = 0; i < names.size(); ++i)
+        strResult += (i ? "/" : "") + names[i];
+    return strResult;
+}
+
 // The folder a command shows: PATH as stored, or below the start directory;
 // the start directory without one. Null, with the message said, when there
 // is no such folder.
@@ -29,9 +47,13 @@ const TreeDir* ChosenFolder(Database& database, const CatalogTree& tree, const C
         return pStart;
     }
     const std::string& strPath = cmd.operands[1];
-    const TreeDir* pDir = !strPath.empty() && strPath[0] == '/' ? tree.DirByPath(strPath)
-                          : pStart ? tree.DirByPath(pStart->strPath + "/" + strPath)
-                                   : nullptr;
+    const std::string strWhole = !strPath.empty() && strPath[0] == '/' ? strPath
+                                 : pStart ? pStart->strPath + "/" + strPath
+                                          : std::string();
+    // As typed, or with its . and .. taken as a shell takes them.
+    const TreeDir* pDir = strWhole.empty() ? nullptr : tree.DirByPath(strWhole);
+    if (!pDir && !strWhole.empty())
+        pDir = tree.DirByPath(LexicalPath(strWhole));
     if (!pDir)
         PrintError("'" + strPath + "' is no folder of the catalog '" + cmd.operands[0] + "'");
     return pDir;
@@ -151,7 +173,7 @@ int RunTreeCommand(const CommandLine& cmd) {
                           const TreeTotals& totals = step.pDir->totals;
                           strLine.assign(2 * step.nLevel, ' ');
                           AppendTsvField(strLine, NameBelow(*step.pDir, step.pParent));
-                          strLine += (strLine.back() == '/' ? " (" : "/ (") +
+                          strLine += (!strLine.empty() && strLine.back() == '/' ? " (" : "/ (") +
                                      HumanSize(totals.nBytes) + " in " +
                                      std::to_string(totals.nFiles) +
                                      (totals.nFiles == 1 ? " file)\n" : " files)\n");
