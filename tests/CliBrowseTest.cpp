@@ -127,9 +127,8 @@ db.commit()
     const char* const kExpected[] = {"0",   "1023", "1.0K", "1.1K", "10K",
                                      "10K", "11K",  "1.0M", "1.0M", "5.0T"};
     for (size_t i = 0; i < std::size(kExpected); ++i) {
-        char szPath[16];
-        std::snprintf(szPath, sizeof szPath, "/m/x/%02zu", i);
-        EXPECT_EQ(lines.count(szPath) ? lines.at(szPath) : "missing", kExpected[i]) << szPath;
+        const std::string strPath = std::string("/m/x/") + (i < 10 ? "0" : "") + std::to_string(i);
+        EXPECT_EQ(lines.count(strPath) ? lines.at(strPath) : "missing", kExpected[i]) << strPath;
     }
     EXPECT_EQ(lines.at("/m"), "5.1T");
     EXPECT_EQ(cli.Run({"ls", "Other"}).strOut, "x/00\nx/01\nx/02\nx/03\nx/04\nx/05\nx/06\nx/07\n"
