@@ -11,51 +11,8 @@
 #include <gtest/gtest.h>
 #include <map>
 #include <set>
-#include <sys/stat.h>
-
-namespace {
 
 namespace fs = std::filesystem;
-
-// What the file system says of a folder: the lstat sizes of the
-// non-directories below it, their number, the folders below it, and the
-// names of its own entries.
-struct DiskTotals {
-    uint64_t nBytes = 0, nFiles = 0, nDirs = 0;
-    std::set<std::string> subdirectories, files;
-};
-
-std::map<std::string, DiskTotals> WalkDisk(const std::string& strRoot) {
-    std::map<std::string, DiskTotals> totals;
-    totals[strRoot];
-    for (const fs::directory_entry& entry : fs::recursive_directory_iterator(strRoot)) {
-        struct stat st {};
-        EXPECT_EQ(::lstat(entry.path().c_str(), &st), 0);
-        const std::string strParent = entry.path().parent_path().string();
-        if (S_ISDIR(st.st_mode)) {
-            totals[entry.path().string()];
-            totals[strParent].subdirectories.insert(entry.path().filename().string());
-        } else {
-            totals[strParent].files.insert(entry.path().filename().string());
-        }
-        // Every folder above it counts it.
-        for (fs::path above = entry.path().parent_path(); above.string().size() >= strRoot.size();
-             above = above.parent_path()) {
-            DiskTotals& up = totals[above.string()];
-            if (S_ISDIR(st.st_mode)) {
-                ++up.nDirs;
-            } else {
-                ++up.nFiles;
-                up.nBytes += static_cast<uint64_t>(st.st_size);
-            }
-            if (above.string() == strRoot)
-                break;
-        }
-    }
-    return totals;
-}
-
-} // namespace
 
 // Every folder of a catalog of an awkward tree has the children and totals
 // the disk has.

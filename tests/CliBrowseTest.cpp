@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 #include <map>
 #include <sstream>
-#include <sys/stat.h>
 
 namespace {
 
@@ -46,18 +45,9 @@ TEST(CliBrowseTest, DuLsAndTreeAgreeWithTheDisk) {
     const std::string strRoot = tree.Path("t");
     ASSERT_EQ(cli.Run({"create", "T", strRoot}).nExit, 0);
 
-    std::map<std::string, uint64_t> expected = {{strRoot, 0}};
-    for (const fs::directory_entry& entry : fs::recursive_directory_iterator(strRoot)) {
-        struct stat st {};
-        ASSERT_EQ(::lstat(entry.path().c_str(), &st), 0);
-        if (S_ISDIR(st.st_mode)) {
-            expected[entry.path().string()] += 0;
-            continue;
-        }
-        for (fs::path above = entry.path().parent_path(); above.string().size() >= strRoot.size();
-             above = above.parent_path())
-            expected[above.string()] += static_cast<uint64_t>(st.st_size);
-    }
+    std::map<std::string, uint64_t> expected;
+    for (const auto& [strPath, totals] : WalkDisk(strRoot))
+        expected[strPath] = totals.nBytes;
     std::vector<std::string> order;
     const CliResult du = cli.Run({"du", "T"});
     ASSERT_EQ(du.nExit, 0) << du.strErr;

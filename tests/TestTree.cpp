@@ -159,3 +159,35 @@ std::string ReadFile(const std::string& strPath) {
     text << in.rdbuf();
     return text.str();
 }
+
+std::map<std::string, DiskTotals> WalkDisk(const std::string& strRoot) {
+    std::map<std::string, DiskTotals> totals;
+    totals[strRoot];
+    for (const std::filesystem::directory_entry& entry :
+         std::filesystem::recursive_directory_iterator(strRoot)) {
+        struct stat st {};
+        if (::lstat(entry.path().c_str(), &st) != 0)
+            throw std::runtime_error("cannot lstat " + entry.path().string());
+        const std::string strParent = entry.path().parent_path().string();
+        if (S_ISDIR(st.st_mode)) {
+            totals[entry.path().string()];
+            totals[strParent].subdirectories.insert(entry.path().filename().string());
+        } else {
+            totals[strParent].files.insert(entry.path().filename().string());
+        }
+        // Every folder above it counts it.
+        for (std::filesystem::path above = entry.path().parent_path();
+             above.string().size() >= strRoot.size(); above = above.parent_path()) {
+            DiskTotals& up = totals[above.string()];
+            if (S_ISDIR(st.st_mode)) {
+                ++up.nDirs;
+            } else {
+                ++up.nFiles;
+                up.nBytes += static_cast<uint64_t>(st.st_size);
+            }
+            if (above.string() == strRoot)
+                break;
+        }
+    }
+    return totals;
+}

@@ -2,6 +2,8 @@
 
 #include <cstdint>
 #include <initializer_list>
+#include <map>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -64,6 +66,16 @@ private:
     std::string m_strPath;
     bool m_bMounted;
 };
+
+// What the file system says of a folder: the lstat sizes of the
+// non-directories below it, their number, the folders below it, and the
+// names of its own entries.
+struct DiskTotals {
+    uint64_t nBytes = 0, nFiles = 0, nDirs = 0;
+    std::set<std::string> subdirectories, files;
+};
+// Of strRoot and every folder below it, by path.
+std::map<std::string, DiskTotals> WalkDisk(const std::string& strRoot);
 
 // Whether anything (file, folder, link) stands at strPath.
 bool Exists(const std::string& strPath);
