@@ -14,24 +14,6 @@
 
 namespace {
 
-// The path with each "." left out and each ".." taking the name before it.
-std::string LexicalPath(const std::string& strPath) {
-    std::vector<std::string> names;
-    for (size_t nPos = 0; nPos <= strPath.size();) {
-        const size_t nEnd = std::min(strPath.find('/', nPos), strPath.size());
-        const std::string strName = strPath.substr(nPos, nEnd - nPos);
-        if (strName == ".." && !names.empty())
-            names.pop_back();
-        else if (!strName.empty() && strName != "." && strName != "..")
-            names.push_back(strName);
-        nPos = nEnd + 1;
-    }
-    std::string strResult = strPath[0] == '/' ? "/" : "";
-    for (size_t i = 0; i < names.size(); ++i)
-        strResult += (i ? "/" : "") + names[i];
-    return strResult;
-}
-
 // The folder a command shows: PATH as stored, or below the start directory;
 // the start directory without one. Null, with the message said, when there
 // is no such folder.

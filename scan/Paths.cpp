@@ -1,5 +1,8 @@
 #include "scan/Paths.h"
 
+#include <algorithm>
+#include <vector>
+
 std::string CollapseSeparatorPairs(std::string_view path) {
     std::string strCollapsed;
     strCollapsed.reserve(path.size());
@@ -24,14 +27,17 @@ std::string JoinPath(std::string_view parent, std::string_view name) {
 
 std::string FilePath(std::string_view dir, std::string_view name) {
     std::string strPath;
-    strPath.reserve(dir.size() + 1 + name.size());
-    strPath.append(dir);
+    AssignFilePath(dir, name, strPath);
+    return strPath;
+}
+
+void AssignFilePath(std::string_view dir, std::string_view name, std::string& strPath) {
+    strPath.assign(dir);
     strPath += '/';
     // The root stored as "/" would give "//": short paths lose a doubled separator.
     if (strPath.size() <= 4)
         strPath = CollapseSeparatorPairs(strPath);
     strPath.append(name);
-    return strPath;
 }
 
 std::string NormalPath(std::string_view path) {
@@ -55,4 +61,21 @@ std::string_view PathBelow(std::string_view normalPath, std::string_view normalS
     if (normalPath[normalStart.size()] != '/')
         return normalPath;
     return normalPath.substr(normalStart.size() + 1);
+}
+
+std::string LexicalPath(const std::string& strPath) {
+    std::vector<std::string> names;
+    for (size_t nPos = 0; nPos <= strPath.size();) {
+        const size_t nEnd = std::min(strPath.find('/', nPos), strPath.size());
+        const std::string strName = strPath.substr(nPos, nEnd - nPos);
+        if (strName == ".." && !names.empty())
+            names.pop_back();
+        else if (!strName.empty() && strName != "." && strName != "..")
+            names.push_back(strName);
+        nPos = nEnd + 1;
+    }
+    std::string strResult = strPath[0] == '/' ? "/" : "";
+    for (size_t i = 0; i < names.size(); ++i)
+        strResult += (i ? "/" : "") + names[i];
+    return strResult;
 }

@@ -19,6 +19,8 @@ std::string JoinPath(std::string_view parent, std::string_view name);
 // ending in '/' keeps it. Paths are compared in their normal form instead
 // (NormalPath).
 std::string FilePath(std::string_view dir, std::string_view name);
+// The same into strPath, whose memory serves again (one path after another).
+void AssignFilePath(std::string_view dir, std::string_view name, std::string& strPath);
 
 // The form in which paths are compared, across catalogs and with the disk:
 // every run of '/' is one '/', and none ends the path but the root's. So
@@ -29,3 +31,7 @@ std::string NormalPath(std::string_view path);
 // the start itself; a path that is not below it (only whole names count:
 // /database is not below /data) is returned whole.
 std::string_view PathBelow(std::string_view normalPath, std::string_view normalStart);
+
+// The path with each "." left out and each ".." taking the name before it,
+// as a shell takes a typed path (without looking at the disk).
+std::string LexicalPath(const std::string& strPath);

@@ -75,7 +75,7 @@ void CatalogHits::Settle() {
         // The filter reads the stored values; the rest is read only for a hit it passes.
         if (m_query.filter.IsActive() && !m_query.filter.Passes(m_hit.nSize, m_hit.nMtimeNs))
             continue;
-        m_strPath = FilePath(rows.GetTextView(0), rows.GetTextView(1));
+        AssignFilePath(rows.GetTextView(0), rows.GetTextView(1), m_strPath);
         m_hit.path = m_strPath;
         m_hit.checksum.reset();
         if (!rows.IsNull(3))
