@@ -27,6 +27,8 @@ struct TreeDir {
     std::string strPath;              // as stored
     std::optional<int64_t> nParentId; // none for the top of the tree
     TreeTotals totals;
+    std::optional<int64_t> nMtimeNs; // its own time; none when the catalog does not hold it
+    std::optional<uint32_t> nMode;   // st_mode; none when the catalog does not hold it
 };
 
 // A file of a directory, with its stored fields.
@@ -36,6 +38,7 @@ struct TreeFile {
     std::optional<int64_t> nSize;        // none when unknown or negative
     std::optional<std::string> checksum; // none when not stored
     std::optional<int64_t> nMtimeNs;     // none when not recorded
+    std::optional<uint32_t> nMode;       // st_mode; none when the catalog does not hold it
 };
 
 // The folders of an open catalog as a tree, made from its dirs and files
@@ -46,6 +49,8 @@ struct TreeFile {
 // Rows of one path (in any spelling) are one directory, the first row's,
 // holding the files of all; of two rows of one id the first stands. Reads every directory row and a
 // sum of the files of each once, when made; a directory's files are read when asked.
+// The directories it gives stay valid as long as the tree; one tree serves one
+// thread at a time.
 class CatalogTree {
 public:
     // Raises EngineError when the catalog cannot be read.
