@@ -203,6 +203,11 @@ int64_t Database::QueryInt64(std::string_view sql) {
     return statement.Step() ? statement.Int64(0) : 0;
 }
 
+void Database::Interrupt() {
+    if (m_pDb)
+        sqlite3_interrupt(m_pDb);
+}
+
 bool Database::HasTable(std::string_view table) {
     Statement statement = Prepare(CatalogSql::kHasTable);
     statement.BindText(1, table);

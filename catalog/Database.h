@@ -52,6 +52,10 @@ public:
     int64_t QueryInt64(std::string_view sql);
     // Whether the database has a table of that name.
     bool HasTable(std::string_view table);
+    // Makes the statement running on the connection, on whatever thread,
+    // stop and raise EngineError soon; the only call another thread may make
+    // while the connection is in use (not while it opens or closes).
+    void Interrupt();
 
     void BeginTransaction();
     void Commit();

@@ -12,6 +12,7 @@
 #include "catalog/Database.h"
 #include "catalog/ResultSet.h"
 #include "controls/DialogUnits.h"
+#include "pages/CBrowseWnd.h"
 #include "pages/CCatalogProperties.h"
 #include "pages/CResult.h"
 #include "pages/ScanProgress.h"
@@ -262,16 +263,20 @@ void CDBSearch::OnListContextMenu(const QPoint& pt) {
     const QModelIndex index = m_listDatabases->indexAt(pt);
     const int nRow = index.isValid() ? index.row() : -1;
     QMenu menu(this);
+    QAction* pBrowse = menu.addAction("Browse...");
+    menu.addSeparator();
     QAction* pUpdate = menu.addAction("Update");
     QAction* pProperties = menu.addAction("Properties...");
     menu.addSeparator();
     QAction* pCompare = menu.addAction("Compare with...");
     QAction* pDuplicates = menu.addAction("Find duplicates");
-    for (QAction* pAction : {pUpdate, pProperties, pCompare})
+    for (QAction* pAction : {pBrowse, pUpdate, pProperties, pCompare})
         pAction->setEnabled(nRow >= 0);
     pCompare->setEnabled(nRow >= 0 && m_listDatabases->count() > 1);
     QAction* pChosen = menu.exec(m_listDatabases->viewport()->mapToGlobal(pt));
-    if (pChosen == pUpdate)
+    if (pChosen == pBrowse)
+        RunCommand(this, [this, nRow] { CBrowseWnd::Open(this, EntryAt(nRow)); });
+    else if (pChosen == pUpdate)
         RunCommand(this, [this, nRow] { OnUpdateCatalog(nRow); });
     else if (pChosen == pProperties)
         RunCommand(this, [this, nRow] { OnCatalogProperties(nRow); });

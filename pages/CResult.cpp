@@ -8,6 +8,7 @@
 #include "catalog/EngineError.h"
 #include "controls/CSortListCtrl.h"
 #include "controls/DialogUnits.h"
+#include "pages/CBrowseWnd.h"
 #include "search/FileReplacement.h"
 #include "search/HitStream.h"
 #include "search/RecordWriter.h"
@@ -125,9 +126,11 @@ void CResult::OnListContextMenu(const QPoint& pt) {
     QMenu menu(this);
     QAction* pOpen = menu.addAction("Open containing folder");
     QAction* pCopy = menu.addAction("Copy path");
+    QAction* pShow = menu.addAction("Show in catalog");
     menu.addSeparator();
     QAction* pExport = menu.addAction("Export list...");
     pOpen->setEnabled(nRow >= 0);
+    pShow->setEnabled(nRow >= 0);
     pCopy->setEnabled(m_list->GetFirstSelected(0) >= 0);
     pExport->setEnabled(m_list->GetItemCount() > 0);
     QAction* pChosen = menu.exec(m_list->viewport()->mapToGlobal(pt));
@@ -135,6 +138,8 @@ void CResult::OnListContextMenu(const QPoint& pt) {
         RunCommand(this, [this, nRow] { OnOpenContainingFolder(nRow); });
     else if (pChosen == pCopy)
         RunCommand(this, [this] { OnCopyPath(); });
+    else if (pChosen == pShow)
+        RunCommand(this, [this, nRow] { OnShowInCatalog(nRow); });
     else if (pChosen == pExport)
         RunCommand(this, [this] { OnExportList(); });
 }
@@ -149,6 +154,18 @@ void CResult::OnOpenContainingFolder(int nRow) {
         nSlash == std::string::npos || nSlash == 0 ? std::string("/") : strPath.substr(0, nSlash);
     if (!OpenWithDesktop(strFolder))
         ShowMessage(this, "Can't open selected file or directory", "Warning", MessageIcon::Warning);
+}
+
+void CResult::OnShowInCatalog(int nRow) {
+    if (nRow < 0 || nRow >= m_list->GetItemCount())
+        return;
+    // A hit is shown in its folder, chosen there; its catalog is the row's.
+    const std::string strPath = m_list->GetItemText(nRow, 0);
+    const size_t nSlash = strPath.find_last_of('/');
+    const std::string strFolder =
+        nSlash == std::string::npos || nSlash == 0 ? std::string("/") : strPath.substr(0, nSlash);
+    const std::string strName = nSlash == std::string::npos ? strPath : strPath.substr(nSlash + 1);
+    CBrowseWnd::Open(this, m_list->GetItemText(nRow, 3), strFolder, strName);
 }
 
 void CResult::OnCopyPath() {

@@ -39,6 +39,7 @@ public:
     // mouse opened by the desktop; every selected row's path, one a line, on
     // the clipboard; every row, in the order shown, written to a CSV file.
     void OnOpenContainingFolder(int nRow);
+    void OnShowInCatalog(int nRow);
     void OnCopyPath();
     void OnExportList();
 

@@ -23,7 +23,12 @@ void CheckSelectedResult(CResult& page) {
     std::optional<int64_t> nStoredSize;
     if (!strSize.empty() && IsNumberText(strSize))
         nStoredSize = AtoI64(strSize);
-    switch (CheckFile(strPath, list.GetItemText(nRow, 2), nStoredSize)) {
+    ShowFileCheck(strPath, list.GetItemText(nRow, 2), nStoredSize);
+}
+
+void ShowFileCheck(const std::string& strPath, const std::string& strChecksum,
+                   std::optional<int64_t> nStoredSize) {
+    switch (CheckFile(strPath, strChecksum, nStoredSize)) {
     case FileCheckResult::NotFound:
         ShowMessage(nullptr, "File not found", kCaption, MessageIcon::Warning);
         break;

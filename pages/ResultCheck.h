@@ -1,6 +1,16 @@
 #pragma once
 
+#include <cstdint>
+#include <optional>
+#include <string>
+
 class CResult;
+
+// Tells, in one message box captioned "File check", whether the file at
+// strPath is there and still has the checksum its catalog recorded
+// (strChecksum, empty when none) and the size (when known).
+void ShowFileCheck(const std::string& strPath, const std::string& strChecksum,
+                   std::optional<int64_t> nStoredSize);
 
 // Result > Check: tells whether the file of the lowest selected hit still
 // exists and still has the checksum its catalog recorded, in one message

@@ -1,0 +1,62 @@
+#pragma once
+
+#include <QColor>
+#include <QImage>
+#include <QThreadPool>
+#include <QWidget>
+
+#include <cstdint>
+#include <vector>
+
+// One rectangle's worth of a treemap: a folder or a file of the folder shown.
+struct TreemapItem {
+    QString name;
+    QString tip; // shown on hover
+    uint64_t nBytes = 0;
+    QColor colour;
+    bool bFolder = false;
+    int64_t nId = 0;
+};
+
+// A treemap of one folder: a rectangle per entry, its area its share of the
+// bytes, laid out squarified and drawn into a picture on a thread of its
+// own, so the window stays responsive however many entries there are. A
+// rectangle shows its name where it fits and its tip on hover; a click says
+// which entry it was.
+class CTreemapView : public QWidget {
+    Q_OBJECT
+public:
+    explicit CTreemapView(QWidget* pParent = nullptr);
+    ~CTreemapView() override;
+
+    // Replaces the entries; the picture follows when laid out.
+    void SetItems(std::vector<TreemapItem> items);
+    // The entries in the order laid out (largest first).
+    const std::vector<TreemapItem>& Items() const { return m_items; }
+    // Where an entry's rectangle is shown; empty before the layout is done,
+    // or for an entry too small to show.
+    QRect ItemRect(size_t nItem) const;
+    // True once the picture shows the entries last set.
+    bool IsLaidOut() const { return m_nShown == m_nGeneration; }
+
+signals:
+    // A click on an entry's rectangle.
+    void itemClicked(const TreemapItem& item);
+
+protected:
+    void paintEvent(QPaintEvent* pEvent) override;
+    void resizeEvent(QResizeEvent* pEvent) override;
+    void mouseMoveEvent(QMouseEvent* pEvent) override;
+    void mouseReleaseEvent(QMouseEvent* pEvent) override;
+    bool event(QEvent* pEvent) override;
+
+private:
+    void StartLayout();
+    int ItemAt(QPoint pt) const;
+
+    std::vector<TreemapItem> m_items;
+    std::vector<QRect> m_rects; // of the picture shown
+    QImage m_picture;
+    uint64_t m_nGeneration = 0, m_nShown = 0;
+    QThreadPool m_pool; // last: its tasks end before the rest goes
+};
