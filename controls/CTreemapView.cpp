@@ -29,61 +29,95 @@ void CTreemapView::SetItems(std::vector<TreemapItem> items) {
     StartLayout();
 }
 
+namespace {
+
+struct Picture {
+    QImage image;
+    std::vector<std::pair<QRect, const TreemapItem*>> shown;
+    std::vector<QRect> outer;
+};
+
+// Lays out items in rect and paints them; a folder's inner items go inside
+// its frame, below its name, while there is room.
+void Paint(QPainter& painter, const QFontMetrics& metrics, const std::vector<TreemapItem>& items,
+           QRect area, Picture& picture, bool bOuter) {
+    // The layout takes the largest first.
+    std::vector<size_t> order(items.size());
+    for (size_t i = 0; i < order.size(); ++i)
+        order[i] = i;
+    std::stable_sort(order.begin(), order.end(),
+                     [&](size_t a, size_t b) { return items[a].nBytes > items[b].nBytes; });
+    std::vector<uint64_t> weights;
+    weights.reserve(items.size());
+    for (const size_t i : order)
+        weights.push_back(items[i].nBytes);
+    const std::vector<TreemapRect> layout =
+        SquarifiedLayout(weights, area.x(), area.y(), area.width(), area.height());
+    if (bOuter)
+        picture.outer.assign(items.size(), QRect());
+    for (size_t k = 0; k < layout.size(); ++k) {
+        const TreemapRect& r = layout[k];
+        const QRect rect(QPoint(static_cast<int>(r.dX + 0.5), static_cast<int>(r.dY + 0.5)),
+                         QPoint(static_cast<int>(r.dX + r.dWidth + 0.5) - 1,
+                                static_cast<int>(r.dY + r.dHeight + 0.5) - 1));
+        const size_t i = order[k];
+        if (bOuter && rect.width() >= 1 && rect.height() >= 1)
+            picture.outer[i] = rect;
+        if (rect.width() < 1 || rect.height() < 1)
+            continue; // too small to see or to click
+        const TreemapItem& item = items[i];
+        picture.shown.emplace_back(rect, &item);
+        // A light top left and a dark bottom right tell neighbours of one
+        // colour apart.
+        QLinearGradient gradient(rect.topLeft(), rect.bottomRight());
+        gradient.setColorAt(0, item.colour.lighter(125));
+        gradient.setColorAt(1, item.colour.darker(125));
+        painter.fillRect(rect, gradient);
+        painter.setPen(item.colour.darker(170));
+        painter.drawRect(rect.adjusted(0, 0, -1, -1));
+        const int nText = metrics.height();
+        const bool bName = rect.width() > 30 && rect.height() > nText + 2;
+        if (bName) {
+            painter.setPen(Qt::black);
+            painter.drawText(rect.adjusted(3, 1, -3, -1), Qt::AlignLeft | Qt::AlignTop,
+                             metrics.elidedText(item.name, Qt::ElideRight, rect.width() - 6));
+        }
+        const QRect inner = rect.adjusted(2, bName ? nText + 1 : 2, -2, -2);
+        if (!item.inner.empty() && inner.width() >= 8 && inner.height() >= 8)
+            Paint(painter, metrics, item.inner, inner, picture, false);
+    }
+}
+
+} // namespace
+
 void CTreemapView::StartLayout() {
     const uint64_t nGeneration = ++m_nGeneration;
     const QSize size = this->size();
     const qreal dRatio = devicePixelRatioF();
-    auto weights = std::make_shared<std::vector<uint64_t>>();
-    auto looks = std::make_shared<std::vector<std::pair<QString, QColor>>>();
-    weights->reserve(m_items.size());
-    for (const TreemapItem& item : m_items) {
-        weights->push_back(item.nBytes);
-        looks->emplace_back(item.name, item.colour);
-    }
+    auto pItems = std::make_shared<const std::vector<TreemapItem>>(m_items);
     const QFont font = this->font();
     m_pool.clear(); // a layout not begun is not needed any more
-    m_pool.start([this, nGeneration, size, dRatio, weights, looks, font] {
-        const std::vector<TreemapRect> layout =
-            SquarifiedLayout(*weights, 0, 0, size.width(), size.height());
-        std::vector<QRect> rects(layout.size());
-        QImage picture(size * dRatio, QImage::Format_ARGB32_Premultiplied);
-        picture.setDevicePixelRatio(dRatio);
-        picture.fill(Qt::white);
-        QPainter painter(&picture);
-        painter.setFont(font);
-        const QFontMetrics metrics(font);
-        for (size_t i = 0; i < layout.size(); ++i) {
-            const TreemapRect& r = layout[i];
-            const QRect rect(QPoint(static_cast<int>(r.dX + 0.5), static_cast<int>(r.dY + 0.5)),
-                             QPoint(static_cast<int>(r.dX + r.dWidth + 0.5) - 1,
-                                    static_cast<int>(r.dY + r.dHeight + 0.5) - 1));
-            if (rect.width() < 1 || rect.height() < 1)
-                continue; // too small to see or to click
-            rects[i] = rect;
-            const QColor colour = (*looks)[i].second;
-            // A light top left and a dark bottom right make neighbours of one
-            // colour tell apart.
-            QLinearGradient gradient(rect.topLeft(), rect.bottomRight());
-            gradient.setColorAt(0, colour.lighter(125));
-            gradient.setColorAt(1, colour.darker(125));
-            painter.fillRect(rect, gradient);
-            painter.setPen(colour.darker(170));
-            painter.drawRect(rect.adjusted(0, 0, -1, -1));
-            if (rect.width() > 30 && rect.height() > metrics.height() + 2) {
-                painter.setPen(Qt::black);
-                painter.drawText(
-                    rect.adjusted(3, 1, -3, -1), Qt::AlignLeft | Qt::AlignTop,
-                    metrics.elidedText((*looks)[i].first, Qt::ElideRight, rect.width() - 6));
-            }
+    m_pool.start([this, nGeneration, size, dRatio, pItems, font] {
+        auto pPicture = std::make_shared<Picture>();
+        pPicture->image = QImage(size * dRatio, QImage::Format_ARGB32_Premultiplied);
+        pPicture->image.setDevicePixelRatio(dRatio);
+        pPicture->image.fill(Qt::white);
+        {
+            QPainter painter(&pPicture->image);
+            painter.setFont(font);
+            Paint(painter, QFontMetrics(font), *pItems, QRect(QPoint(0, 0), size), *pPicture, true);
         }
-        painter.end();
         QMetaObject::invokeMethod(
             this,
-            [this, nGeneration, picture = std::move(picture), rects = std::move(rects)]() mutable {
+            [this, nGeneration, pItems, pPicture] {
                 if (nGeneration != m_nGeneration)
                     return; // the entries or the size changed meanwhile
-                m_picture = std::move(picture);
-                m_rects = std::move(rects);
+                m_picture = std::move(pPicture->image);
+                m_pLaidOut = pItems;
+                m_shown.clear();
+                for (const auto& [rect, pItem] : pPicture->shown)
+                    m_shown.push_back({rect, pItem});
+                m_rects = std::move(pPicture->outer);
                 m_nShown = nGeneration;
                 update();
             },
@@ -95,13 +129,21 @@ QRect CTreemapView::ItemRect(size_t nItem) const {
     return IsLaidOut() && nItem < m_rects.size() ? m_rects[nItem] : QRect();
 }
 
-int CTreemapView::ItemAt(QPoint pt) const {
+const TreemapItem* CTreemapView::ItemAt(QPoint pt) const {
     if (!IsLaidOut())
-        return -1;
-    for (size_t i = 0; i < m_rects.size(); ++i)
-        if (m_rects[i].contains(pt))
-            return static_cast<int>(i);
-    return -1;
+        return nullptr;
+    // The innermost: inner rectangles come after the one they lie in.
+    for (auto it = m_shown.rbegin(); it != m_shown.rend(); ++it)
+        if (it->rect.contains(pt))
+            return it->pItem;
+    return nullptr;
+}
+
+QRect CTreemapView::ShownRect(const TreemapItem* pItem) const {
+    for (const Shown& shown : m_shown)
+        if (shown.pItem == pItem)
+            return shown.rect;
+    return {};
 }
 
 void CTreemapView::paintEvent(QPaintEvent*) {
@@ -123,19 +165,17 @@ void CTreemapView::resizeEvent(QResizeEvent* pEvent) {
 }
 
 void CTreemapView::mouseMoveEvent(QMouseEvent* pEvent) {
-    const int nItem = ItemAt(pEvent->position().toPoint());
-    setCursor(nItem >= 0 && m_items[static_cast<size_t>(nItem)].bFolder ? Qt::PointingHandCursor
-                                                                        : Qt::ArrowCursor);
+    const TreemapItem* pItem = ItemAt(pEvent->position().toPoint());
+    setCursor(pItem && pItem->bFolder ? Qt::PointingHandCursor : Qt::ArrowCursor);
     QWidget::mouseMoveEvent(pEvent);
 }
 
 bool CTreemapView::event(QEvent* pEvent) {
     if (pEvent->type() == QEvent::ToolTip) {
         const auto* pHelp = static_cast<QHelpEvent*>(pEvent);
-        const int nItem = ItemAt(pHelp->pos());
-        if (nItem >= 0)
-            QToolTip::showText(pHelp->globalPos(), m_items[static_cast<size_t>(nItem)].tip, this,
-                               m_rects[static_cast<size_t>(nItem)]);
+        const TreemapItem* pItem = ItemAt(pHelp->pos());
+        if (pItem)
+            QToolTip::showText(pHelp->globalPos(), pItem->tip, this, ShownRect(pItem));
         else
             QToolTip::hideText();
         return true;
@@ -145,9 +185,8 @@ bool CTreemapView::event(QEvent* pEvent) {
 
 void CTreemapView::mouseReleaseEvent(QMouseEvent* pEvent) {
     if (pEvent->button() == Qt::LeftButton) {
-        const int nItem = ItemAt(pEvent->position().toPoint());
-        if (nItem >= 0) {
-            const TreemapItem item = m_items[static_cast<size_t>(nItem)];
+        if (const TreemapItem* pItem = ItemAt(pEvent->position().toPoint())) {
+            const TreemapItem item = *pItem; // the slot may lay out anew
             emit itemClicked(item);
             return;
         }

@@ -6,6 +6,7 @@
 #include <QWidget>
 
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 // One rectangle's worth of a treemap: a folder or a file of the folder shown.
@@ -16,13 +17,17 @@ struct TreemapItem {
     QColor colour;
     bool bFolder = false;
     int64_t nId = 0;
+    // What a folder's rectangle holds, drawn inside it where there is room
+    // (its subfolders, and its own files as one rectangle).
+    std::vector<TreemapItem> inner;
 };
 
 // A treemap of one folder: a rectangle per entry, its area its share of the
-// bytes, laid out squarified and drawn into a picture on a thread of its
-// own, so the window stays responsive however many entries there are. A
-// rectangle shows its name where it fits and its tip on hover; a click says
-// which entry it was.
+// bytes, a folder's holding what it holds, laid out squarified and drawn
+// into a picture on a thread of its own, so the window stays responsive
+// however many entries there are. A rectangle shows its name where it fits
+// and its tip on hover; a click says which entry it was (the innermost one
+// under the mouse).
 class CTreemapView : public QWidget {
     Q_OBJECT
 public:
@@ -33,8 +38,8 @@ public:
     void SetItems(std::vector<TreemapItem> items);
     // The entries in the order laid out (largest first).
     const std::vector<TreemapItem>& Items() const { return m_items; }
-    // Where an entry's rectangle is shown; empty before the layout is done,
-    // or for an entry too small to show.
+    // Where an entry (of the outermost ones) is shown; empty before the
+    // layout is done, or for an entry too small to show.
     QRect ItemRect(size_t nItem) const;
     // True once the picture shows the entries last set.
     bool IsLaidOut() const { return m_nShown == m_nGeneration; }
@@ -52,10 +57,17 @@ protected:
 
 private:
     void StartLayout();
-    int ItemAt(QPoint pt) const;
+    const TreemapItem* ItemAt(QPoint pt) const;
+    QRect ShownRect(const TreemapItem* pItem) const;
 
     std::vector<TreemapItem> m_items;
-    std::vector<QRect> m_rects; // of the picture shown
+    struct Shown {
+        QRect rect;
+        const TreemapItem* pItem;
+    };
+    std::shared_ptr<const std::vector<TreemapItem>> m_pLaidOut; // what the picture shows
+    std::vector<Shown> m_shown; // outer rectangles before the ones inside them
+    std::vector<QRect> m_rects; // of the outermost entries, in their order
     QImage m_picture;
     uint64_t m_nGeneration = 0, m_nShown = 0;
     QThreadPool m_pool; // last: its tasks end before the rest goes

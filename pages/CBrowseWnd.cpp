@@ -37,11 +37,14 @@
 #include <QVBoxLayout>
 
 #include <map>
+#include <unordered_map>
 
 namespace {
 
 // The hits of a search of the whole catalog the window shows at most.
 constexpr size_t kMaxHits = 100000;
+// The rectangles the treemap draws inside the folders of the folder shown, at most.
+constexpr size_t kInnerItems = 6000;
 
 std::map<std::string, QPointer<CBrowseWnd>>& OpenWindows() {
     static std::map<std::string, QPointer<CBrowseWnd>> windows;
@@ -224,8 +227,8 @@ CBrowseWnd::CBrowseWnd(QWidget* pOwner, std::string strEntry)
     auto* pRight = new QSplitter(Qt::Vertical, this);
     pRight->addWidget(m_list);
     pRight->addWidget(m_treemap);
-    pRight->setStretchFactor(0, 3);
-    pRight->setStretchFactor(1, 2);
+    pRight->setStretchFactor(0, 1);
+    pRight->setStretchFactor(1, 1);
     auto* pSplitter = new QSplitter(Qt::Horizontal, this);
     pSplitter->addWidget(m_tree);
     pSplitter->addWidget(pRight);
@@ -339,7 +342,74 @@ struct FolderRead {
     std::vector<std::pair<QString, int64_t>> parts;
     std::optional<int64_t> nParent;
     std::vector<std::pair<int64_t, std::vector<BrowseRow>>> ancestry;
+    std::unordered_map<int64_t, std::vector<TreemapItem>> inner;
 };
+
+TreemapItem FolderItem(const TreeDir& dir, const TreeDir& parent) {
+    TreemapItem item;
+    item.name =
+        DisplayText(std::string(PathBelow(NormalPath(dir.strPath), NormalPath(parent.strPath))));
+    const uint64_t nBytes =
+        static_cast<uint64_t>(std::min<ByteTotal>(dir.totals.nBytes, UINT64_MAX));
+    item.nBytes = nBytes;
+    item.tip = DisplayText(dir.strPath) + "\n" + ReadableSize(nBytes) + " in " +
+               QString::number(dir.totals.nFiles) + (dir.totals.nFiles == 1 ? " file" : " files");
+    item.colour = KindColour(FileKind::Folder);
+    item.bFolder = true;
+    item.nId = dir.nId;
+    return item;
+}
+
+// What the treemap draws inside each subfolder of dir: the folders below,
+// level by level while a whole level fits in kInnerItems, and with them each
+// folder's own files as one rectangle (a click on it enters that folder).
+std::unordered_map<int64_t, std::vector<TreemapItem>> InnerItems(const CatalogTree& tree,
+                                                                 const TreeDir& dir) {
+    std::unordered_map<int64_t, std::vector<TreemapItem>> inner;
+    std::vector<std::pair<const TreeDir*, std::vector<TreemapItem>*>> frontier;
+    for (const TreeDir* pSub : tree.Subdirectories(dir.nId))
+        frontier.emplace_back(pSub, &inner[pSub->nId]);
+    size_t nItems = 0;
+    for (int nLevel = 0; nLevel < 4 && !frontier.empty(); ++nLevel) {
+        std::vector<std::vector<const TreeDir*>> below;
+        size_t nLevelItems = 0;
+        for (const auto& [pDir, pItems] : frontier) {
+            below.push_back(tree.Subdirectories(pDir->nId));
+            nLevelItems += below.back().empty() ? 0 : below.back().size() + 1;
+        }
+        if (nItems + nLevelItems > kInnerItems)
+            break;
+        nItems += nLevelItems;
+        std::vector<std::pair<const TreeDir*, std::vector<TreemapItem>*>> next;
+        for (size_t i = 0; i < frontier.size(); ++i) {
+            const TreeDir& folder = *frontier[i].first;
+            std::vector<TreemapItem>& items = *frontier[i].second;
+            if (below[i].empty())
+                continue;
+            items.reserve(below[i].size() + 1); // the next level points into it
+            ByteTotal nSubBytes = 0;
+            for (const TreeDir* pSub : below[i]) {
+                items.push_back(FolderItem(*pSub, folder));
+                nSubBytes += pSub->totals.nBytes;
+            }
+            if (folder.totals.nBytes > nSubBytes) {
+                TreemapItem& files = items.emplace_back();
+                files.nBytes = static_cast<uint64_t>(
+                    std::min<ByteTotal>(folder.totals.nBytes - nSubBytes, UINT64_MAX));
+                files.name = "files";
+                files.tip = DisplayText(folder.strPath) + "\n" + ReadableSize(files.nBytes) +
+                            " in its own files";
+                files.colour = KindColour(FileKind::Other);
+                files.bFolder = true;
+                files.nId = folder.nId;
+            }
+            for (size_t j = 0; j < below[i].size(); ++j)
+                next.emplace_back(below[i][j], &items[j].inner);
+        }
+        frontier = std::move(next);
+    }
+    return inner;
+}
 
 FolderRead ReadFolder(const CatalogTree& tree, const TreeDir& dir, bool bAncestry) {
     FolderRead read;
@@ -362,6 +432,7 @@ FolderRead ReadFolder(const CatalogTree& tree, const TreeDir& dir, bool bAncestr
         read.ancestry.emplace_back(dir.nId, read.rows);
     for (const TreeFile& file : tree.Files(dir.nId))
         read.rows.push_back(FileRow(file));
+    read.inner = InnerItems(tree, dir);
     return read;
 }
 
@@ -415,6 +486,7 @@ void CBrowseWnd::GoTo(int64_t nId, bool bRemember, const std::string& strSelect)
         return [this, pRead, strSelect] {
             for (const auto& [nAncestor, subfolders] : pRead->ancestry)
                 m_treeModel->AddSubfolders(nAncestor, subfolders);
+            m_inner = std::move(pRead->inner);
             ShowFolder(pRead->nId, std::move(pRead->rows), pRead->strPath, pRead->parts,
                        pRead->nParent, strSelect);
         };
@@ -573,6 +645,7 @@ void CBrowseWnd::SearchCatalog() {
         });
         return [this, pRows, bMore, strPattern] {
             m_strSearched = strPattern;
+            m_inner.clear();
             m_listModel->SetRows(std::move(*pRows));
             m_list->setColumnHidden(FolderListModel::kFolder, false);
             m_back->setEnabled(true);
@@ -596,6 +669,8 @@ void CBrowseWnd::ShowTreemap() {
         item.colour = KindColour(row.kind);
         item.bFolder = row.bFolder;
         item.nId = row.nId;
+        if (const auto it = m_inner.find(row.nId); row.bFolder && it != m_inner.end())
+            item.inner = it->second;
         item.tip = DisplayText(PathOfRow(row)) + "\n" +
                    (row.nSize ? ReadableSize(*row.nSize) : QString("size unknown"));
         if (row.bFolder)

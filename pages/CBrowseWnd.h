@@ -1,5 +1,7 @@
 #pragma once
 
+#include "controls/CTreemapView.h"
+
 #include <QWidget>
 
 #include <cstdint>
@@ -7,6 +9,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 class BrowseLoader;
@@ -21,7 +24,6 @@ class QTableView;
 class QToolButton;
 class QTreeView;
 struct BrowseRow;
-struct TreemapItem;
 
 // The Browse window of one catalog: its folders as a tree on the left, the
 // chosen folder's entries on the right with a treemap of where its bytes
@@ -95,4 +97,6 @@ private:
     std::vector<int64_t> m_history;
     std::string m_strSearched; // the pattern whose hits are shown, if any
     bool m_bSyncingTree = false;
+    // What the treemap draws inside each folder shown, by its id.
+    std::unordered_map<int64_t, std::vector<TreemapItem>> m_inner;
 };
