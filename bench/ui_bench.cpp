@@ -7,6 +7,14 @@
 //                                        a catalog of N files, a fifth of them
 //                                        hits, until the rows are shown; then
 //                                        a sort by "File size"
+//   kestrel-ui-bench browse CATALOG      the Browse window over a catalog file
+//                                        (kestrel-bench make-browse-catalog
+//                                        makes one of 10 million files): opened
+//                                        at its start directory with the
+//                                        treemap drawn, its folder "big"
+//                                        entered by a double-click and sorted
+//                                        by size; the longest the window's
+//                                        thread was busy, and the memory held
 //
 // The search makes its catalog and profile in a temporary folder ($TMPDIR or
 // /tmp), removed afterwards.
@@ -22,15 +30,21 @@
 #include "catalog/RowAppender.h"
 #include "controls/CSortHeaderCtrl.h"
 #include "controls/CSortListCtrl.h"
+#include "controls/CTreemapView.h"
+#include "controls/FolderListModel.h"
+#include "pages/CBrowseWnd.h"
 #include "pages/CDBSearch.h"
 #include "pages/CResult.h"
 
 #include <QApplication>
 #include <QComboBox>
+#include <QHeaderView>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
+#include <QTableView>
 #include <QTest>
+#include <QTimer>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -239,6 +253,129 @@ int BenchSearch(uint64_t nFiles) {
     return nResult;
 }
 
+// The peak of the process's resident memory so far, in bytes.
+long PeakResidentBytes() {
+    long nKb = 0;
+    if (FILE* pFile = std::fopen("/proc/self/status", "r")) {
+        char szLine[256];
+        while (std::fgets(szLine, sizeof szLine, pFile))
+            if (std::sscanf(szLine, "VmHWM: %ld kB", &nKb) == 1)
+                break;
+        std::fclose(pFile);
+    }
+    return nKb * 1024;
+}
+
+// Runs the window's thread until fnDone holds; the longest it was busy
+// between two turns of its loop, as a 5 ms timer sees it, goes into dLongest.
+void RunUntil(const std::function<bool()>& fnDone, double& dLongest) {
+    QTimer timer;
+    auto tLast = std::chrono::steady_clock::now();
+    QObject::connect(&timer, &QTimer::timeout, [&] {
+        const auto tNow = std::chrono::steady_clock::now();
+        dLongest = std::max(dLongest, std::chrono::duration<double>(tNow - tLast).count());
+        tLast = tNow;
+    });
+    timer.start(5);
+    while (!fnDone())
+        QApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
+    const auto tNow = std::chrono::steady_clock::now();
+    dLongest = std::max(dLongest, std::chrono::duration<double>(tNow - tLast).count());
+}
+
+int BenchBrowse(const std::string& strCatalog) {
+    const std::string strWork = MakeTempDir("kestrel-ui-bench");
+    ::setenv("XDG_DATA_HOME", (strWork + "/data").c_str(), 1);
+    ::setenv("XDG_CONFIG_HOME", (strWork + "/config").c_str(), 1);
+    std::filesystem::create_directories(strWork + "/data/kestrel");
+    std::filesystem::create_symlink(std::filesystem::absolute(strCatalog),
+                                    strWork + "/data/kestrel/Disk.mdb");
+    g_desktopHooks.fnMessage = [](const MessageRequest& request) {
+        std::fprintf(stderr, "kestrel-ui-bench: message: %s\n", request.strText.c_str());
+        std::exit(1);
+        return MessageAnswer::Ok;
+    };
+    std::printf("Browse window over %s\n", strCatalog.c_str());
+    {
+        CMainApp app;
+        CMainDlg main(app);
+        main.show();
+        QApplication::processEvents();
+        const long nBefore = ResidentBytes();
+        double dLongest = 0;
+        CBrowseWnd* pWindow = nullptr;
+        auto shown = [&](int64_t nNot) {
+            return [&, nNot] {
+                return pWindow->IsIdle() && pWindow->CurrentFolder() != 0 &&
+                       pWindow->CurrentFolder() != nNot && pWindow->m_treemap->IsLaidOut();
+            };
+        };
+        auto close = [&] {
+            if (pWindow)
+                pWindow->close();
+            QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+            pWindow = nullptr;
+        };
+        const double dOpen = Best(close, [&] {
+            pWindow = CBrowseWnd::Open(&main, "Disk");
+            pWindow->resize(1200, 800);
+            RunUntil(shown(0), dLongest);
+            pWindow->m_treemap->repaint();
+        });
+        Report("open at the start, treemap drawn", dOpen, 0.3);
+        const int64_t nStart = pWindow->CurrentFolder();
+        auto& model = static_cast<FolderListModel&>(*pWindow->m_list->model());
+        int nBig = -1;
+        for (int i = 0; i < model.rowCount(); ++i)
+            if (model.Row(i).strName == "big")
+                nBig = i;
+        if (nBig < 0) {
+            std::fprintf(stderr, "kestrel-ui-bench: the start directory has no folder big\n");
+            return 1;
+        }
+        const double dBig = Best(
+            [&] {
+                if (pWindow->CurrentFolder() != nStart) {
+                    QTest::keyClick(pWindow->m_list, Qt::Key_Left, Qt::AltModifier);
+                    RunUntil(
+                        [&] { return pWindow->IsIdle() && pWindow->CurrentFolder() == nStart; },
+                        dLongest);
+                }
+                pWindow->m_list->scrollTo(model.index(nBig, 0));
+            },
+            [&] {
+                const QRect row = pWindow->m_list->visualRect(model.index(nBig, 0));
+                QTest::mouseDClick(pWindow->m_list->viewport(), Qt::LeftButton, Qt::NoModifier,
+                                   row.center());
+                RunUntil(shown(nStart), dLongest);
+                pWindow->m_treemap->repaint();
+            });
+        Report("folder of 100 000 files shown", dBig, 0.3);
+        std::printf("  rows shown: %d\n", model.rowCount());
+        QHeaderView& header = *pWindow->m_list->horizontalHeader();
+        const double dSort =
+            Best([] {},
+                 [&] {
+                     const QPoint pt(header.sectionViewportPosition(FolderListModel::kSize) +
+                                         header.sectionSize(FolderListModel::kSize) / 2,
+                                     header.height() / 2);
+                     QTest::mouseClick(header.viewport(), Qt::LeftButton, Qt::NoModifier, pt);
+                     RunUntil([&] { return pWindow->IsIdle() && pWindow->m_treemap->IsLaidOut(); },
+                              dLongest);
+                     pWindow->m_list->viewport()->repaint();
+                 });
+        Report("sort of 100 000 rows by size", dSort, 0.1);
+        std::printf("  longest the window's thread was busy: %.0f ms (target < 100 ms)\n",
+                    dLongest * 1000);
+        std::printf("  memory: %.0f MB more resident than before the window, peak %.0f MB "
+                    "(target <= 300 MB)\n",
+                    double(ResidentBytes() - nBefore) / 1e6, double(PeakResidentBytes()) / 1e6);
+        close();
+    }
+    std::filesystem::remove_all(strWork);
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -250,6 +387,9 @@ int main(int argc, char** argv) {
         return BenchList(OptionValue(argc, argv, "--rows", 200000));
     if (strMode == "search")
         return BenchSearch(OptionValue(argc, argv, "--files", 1000000));
-    std::fprintf(stderr, "usage: kestrel-ui-bench list [--rows N] | search [--files N]\n");
+    if (strMode == "browse" && argc > 2)
+        return BenchBrowse(argv[2]);
+    std::fprintf(stderr, "usage: kestrel-ui-bench list [--rows N] | search [--files N] | "
+                         "browse CATALOG\n");
     return 2;
 }
