@@ -260,6 +260,7 @@ void TreeTablesBuilder::AddFile(int64_t nFileId, std::optional<int64_t> nDirId,
         return;
     Rows::Dir& dir = rows.dirs[i];
     ++dir.nOwnFiles;
+    ++dir.totals.nFiles;
     if (nSize && *nSize > 0)
         dir.totals.nBytes += static_cast<ByteTotal>(*nSize);
     if (nMtimeNs)
@@ -307,9 +308,6 @@ void TreeTablesBuilder::Write(Database& database) {
         if (below.nNewestMtimeNs)
             up.nNewestMtimeNs = std::max(up.nNewestMtimeNs.value_or(INT64_MIN), *below.nNewestMtimeNs);
     }
-    // Own files first: the totals above already hold the folders below.
-    for (Rows::Dir& dir : dirs)
-        dir.totals.nFiles += dir.nOwnFiles;
     // The children of each directory, in id order, back to back.
     std::vector<size_t> childStart(dirs.size() + 1, 0), children(dirs.size());
     for (size_t i = 0; i < dirs.size(); ++i)
