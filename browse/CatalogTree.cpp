@@ -195,8 +195,9 @@ std::vector<TreeFile> CatalogTree::Files(int64_t nId) const {
         std::optional<ResultSet> rows;
         if (m_pNameIndex) {
             // The index knows the stretches of ids a folder's files take.
-            Statement statement = m_database.Prepare(
-                m_bTimes ? CatalogSql::kTreeFilesBetween : CatalogSql::kTreeFilesBetweenWithoutTimes);
+            Statement statement =
+                m_database.Prepare(m_bTimes ? CatalogSql::kTreeFilesBetween
+                                            : CatalogSql::kTreeFilesBetweenWithoutTimes);
             statement.BindInt64(3, nRowId);
             rows.emplace(std::move(statement), m_pNameIndex->FilesOfDirs({{nRowId, nRowId}}), 1);
         } else {

@@ -84,7 +84,7 @@ private:
     const TreeDir* LoadStored(int64_t nId) const;
 
     Database& m_database;
-    std::unique_ptr<Stored> m_pStored;      // none when the tree is computed
+    std::unique_ptr<Stored> m_pStored;       // none when the tree is computed
     std::unique_ptr<NameIndex> m_pNameIndex; // none without a valid index
     bool m_bTimes = false;
     std::vector<TreeDir> m_dirs; // in id order

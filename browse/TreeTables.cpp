@@ -264,7 +264,8 @@ void TreeTablesBuilder::AddFile(int64_t nFileId, std::optional<int64_t> nDirId,
     if (nSize && *nSize > 0)
         dir.totals.nBytes += static_cast<ByteTotal>(*nSize);
     if (nMtimeNs)
-        dir.totals.nNewestMtimeNs = std::max(dir.totals.nNewestMtimeNs.value_or(INT64_MIN), *nMtimeNs);
+        dir.totals.nNewestMtimeNs =
+            std::max(dir.totals.nNewestMtimeNs.value_or(INT64_MIN), *nMtimeNs);
     const uint32_t nModeValue = nMode.value_or(0);
     if (!rows.runs.empty() && rows.runs.back().nDir == i && rows.runs.back().nMode == nModeValue)
         ++rows.runs.back().nCount;
@@ -306,7 +307,8 @@ void TreeTablesBuilder::Write(Database& database) {
         up.nFiles += below.nFiles;
         up.nDirs += below.nDirs + 1;
         if (below.nNewestMtimeNs)
-            up.nNewestMtimeNs = std::max(up.nNewestMtimeNs.value_or(INT64_MIN), *below.nNewestMtimeNs);
+            up.nNewestMtimeNs =
+                std::max(up.nNewestMtimeNs.value_or(INT64_MIN), *below.nNewestMtimeNs);
     }
     // The children of each directory, in id order, back to back.
     std::vector<size_t> childStart(dirs.size() + 1, 0), children(dirs.size());
@@ -393,8 +395,8 @@ void TreeTablesBuilder::Write(Database& database) {
                 nLastOwn = *dir.nOwnTime;
             }
             if (dir.totals.nNewestMtimeNs) {
-                AppendVarint(strRecords,
-                             ZigZag(Diff(*dir.totals.nNewestMtimeNs, dir.nOwnTime.value_or(nLastNewest))));
+                AppendVarint(strRecords, ZigZag(Diff(*dir.totals.nNewestMtimeNs,
+                                                     dir.nOwnTime.value_or(nLastNewest))));
                 nLastNewest = *dir.totals.nNewestMtimeNs;
             }
 
@@ -500,8 +502,9 @@ void RebuildTreeTables(Database& database) {
             });
         for (ResultSet rows(database.Prepare(CatalogSql::kAllTreeFileModes)); !rows.IsEOF();
              rows.MoveNext())
-            DecodeFileModes(rows.GetInt64(0), rows.GetTextView(1),
-                            [&](int64_t nDirId, const ModeRuns& runs) { carriedFiles[nDirId] = runs; });
+            DecodeFileModes(
+                rows.GetInt64(0), rows.GetTextView(1),
+                [&](int64_t nDirId, const ModeRuns& runs) { carriedFiles[nDirId] = runs; });
     }
     for (ResultSet rows(database.Prepare(CatalogSql::kDirsForTree)); !rows.IsEOF();
          rows.MoveNext()) {

@@ -1,6 +1,6 @@
 #include "browse/CatalogTree.h"
-#include "browse/TreeTables.h"
 #include "TestTree.h"
+#include "browse/TreeTables.h"
 #include "catalog/Catalog.h"
 #include "catalog/CatalogSql.h"
 #include "catalog/Database.h"
@@ -263,11 +263,12 @@ TEST(CatalogTree, FolderTablesGiveWhatTheRowsGive) {
     const std::string strUpdate =
         "UPDATE files SET file_size = file_size + 1000 WHERE file_name = 'deep'";
     for (const std::string& strPath : {job.strCatalogPath, strPlain})
-        ASSERT_EQ(std::system(("python3 -c \"import sqlite3, sys; c = sqlite3.connect(sys.argv[1]); "
-                               "c.execute(\\\"" +
-                               strUpdate + "\\\"); c.commit()\" '" + strPath + "'")
-                                  .c_str()),
-                  0);
+        ASSERT_EQ(
+            std::system(("python3 -c \"import sqlite3, sys; c = sqlite3.connect(sys.argv[1]); "
+                         "c.execute(\\\"" +
+                         strUpdate + "\\\"); c.commit()\" '" + strPath + "'")
+                            .c_str()),
+            0);
     {
         Database stored, plain;
         stored.Open(job.strCatalogPath, Database::OpenMode::ReadOnly);

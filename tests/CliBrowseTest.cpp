@@ -1,10 +1,10 @@
 #include "CliProcess.h"
 
+#include <ctime>
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <map>
 #include <sstream>
-#include <ctime>
 #include <sys/stat.h>
 
 namespace {
@@ -187,10 +187,9 @@ db.commit()
     ASSERT_EQ(changed.nExit, 0) << changed.strOut;
     const CliResult after = cli.Run({"ls", "-l", "T"});
     EXPECT_NE(after.strOut.find("file\t5\t"), std::string::npos) << after.strOut;
-    EXPECT_NE(after.strOut.find("file\t" + std::to_string(fs::read_symlink(tree.Path("t/link"))
-                                                              .string()
-                                                              .size()) +
-                                "\t"),
+    EXPECT_NE(after.strOut.find(
+                  "file\t" + std::to_string(fs::read_symlink(tree.Path("t/link")).string().size()) +
+                  "\t"),
               std::string::npos)
         << after.strOut;
     EXPECT_EQ(cli.Run({"du", "--depth", "0", "T"}).strOut, "18\t" + strRoot + "\n");
