@@ -479,7 +479,7 @@ int64_t TablesVersion(Database& database) {
     if (!database.HasTable("tree_meta") || !database.HasTable("tree_dirs") ||
         !database.HasTable("tree_file_modes"))
         return 0;
-    return database.QueryInt64("SELECT value FROM tree_meta WHERE key = 'version'");
+    return database.QueryInt64(CatalogSql::kTreeTablesVersion);
 }
 
 } // namespace

@@ -265,6 +265,8 @@ inline constexpr NameIndexTrigger kTreeFilesUpdateTriggerWithoutTimes = {
     "UPDATE tree_meta SET value = max(value, 0) + 1 WHERE key = 'changes'; END"};
 inline constexpr const char* kInsertTreeMeta = "INSERT INTO tree_meta(key, value) VALUES (?, ?)";
 inline constexpr const char* kReadTreeMeta = "SELECT key, value FROM tree_meta";
+inline constexpr const char* kTreeTablesVersion =
+    "SELECT value FROM tree_meta WHERE key = 'version'";
 inline constexpr const char* kInsertTreeDirs = "INSERT INTO tree_dirs(block, data) VALUES (?, ?)";
 inline constexpr const char* kInsertTreeFileModes =
     "INSERT INTO tree_file_modes(block, data) VALUES (?, ?)";

@@ -20,7 +20,7 @@ namespace {
 // is no such folder.
 const TreeDir* ChosenFolder(Database& database, const CatalogTree& tree, const CommandLine& cmd) {
     const TreeDir* pStart = nullptr;
-    if (const std::optional<std::string> strStart = ReadCatalogInfo(database, false).strStartDir)
+    if (const std::optional<std::string> strStart = ReadStartDirectory(database))
         pStart = tree.DirByPath(*strStart);
     if (!pStart && !tree.Tops().empty())
         pStart = tree.DirById(tree.Tops()[0]);
