@@ -15,6 +15,8 @@ namespace {
 // 1: the first layout.
 constexpr int64_t kTablesVersion = 1;
 constexpr int kBlockBits = 6;
+// More subfolders of one folder than any disk holds: a damaged record.
+constexpr uint64_t kMaxChildren = uint64_t(1) << 28;
 
 // Flags of a directory's record in a block: which fields follow, and in the
 // top three bits the slot of its mode in the block's table of modes (0 for
@@ -160,7 +162,7 @@ template <typename Fn> void DecodeDirs(int64_t nBlock, std::string_view bytes, F
                 const int64_t nStart = r == 0 ? Add(dir.nId, UnZigZag(reader.Varint()))
                                               : Add(nEnd, reader.Varint() + 2);
                 const uint64_t nLength = reader.Varint() + 1;
-                if (nLength > (uint64_t(1) << 40))
+                if (nLength > kMaxChildren - dir.children.size())
                     ThrowDamaged();
                 for (uint64_t k = 0; k < nLength; ++k)
                     dir.children.push_back(Add(nStart, k));

@@ -295,3 +295,39 @@ TEST(CatalogTree, FolderTablesGiveWhatTheRowsGive) {
     EXPECT_TRUE(S_ISFIFO(ModeOf(reindexed, tree.Path("tree/a/b"), "fifo").value_or(0)));
     EXPECT_EQ(reindexed.DirByPath(tree.Path("tree/empty"))->nMode, S_IFDIR | 0700u);
 }
+
+// reindex gives a catalog of another program folder tables too: one without
+// file times, whose paths are not all in the normal form; a path typed in
+// another form is still found, and the answers are those of its rows.
+TEST(CatalogTree, ReindexedCatalogsOfOtherProgramsGiveTheSameTree) {
+    TestTree out;
+    const std::string strPath = out.Path("other.mdb"), strPlain = out.Path("plain.mdb");
+    {
+        Database db;
+        ASSERT_TRUE(CreateCatalog(db, strPath));
+        db.Execute("ALTER TABLE files DROP COLUMN file_mtime");
+        RowAppender dirs(db, CatalogSql::kInsertDir);
+        RowAppender files(db, "INSERT INTO files(dir_id, file_name, file_size, md5_checksum) "
+                              "VALUES (?, ?, ?, ?)");
+        const int64_t nTop = dirs.Append({std::string_view("/m/")});
+        const int64_t nDeep = dirs.Append({std::string_view("/m/x/y")});
+        dirs.Append({std::string_view("/m/x/y/z//")});
+        files.Append({nTop, std::string_view("f"), int64_t{10}, std::string_view("abc")});
+        files.Append({nDeep, std::string_view("g"), int64_t{-4}, FieldValue{}});
+        files.Append({nDeep, std::string_view("h"), int64_t{6442450944}, FieldValue{}});
+        db.Execute("VACUUM INTO '" + strPlain + "'");
+        db.BeginTransaction();
+        RebuildTreeTables(db);
+        db.Commit();
+    }
+    Database stored, plain;
+    stored.Open(strPath, Database::OpenMode::ReadOnly);
+    plain.Open(strPlain, Database::OpenMode::ReadOnly);
+    const CatalogTree storedTree(stored), computedTree(plain);
+    ASSERT_TRUE(storedTree.IsStored());
+    ExpectSameTrees(storedTree, computedTree);
+    EXPECT_EQ(storedTree.DirByPath("/m")->strPath, "/m/");
+    EXPECT_EQ(storedTree.DirByPath("/m/x/y/z")->totals.nFiles, 0u);
+    EXPECT_EQ(storedTree.DirByPath("/m")->totals.nBytes, ByteTotal{10} + 6442450944);
+    EXPECT_FALSE(storedTree.DirByPath("/m")->totals.nNewestMtimeNs);
+}
