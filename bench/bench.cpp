@@ -22,16 +22,26 @@
 //   kestrel-bench duplicates-all       duplicates of two catalogs holding
 //                [--files N]           the same contents, all of one size, vs
 //                                      one sqlite3 SELECT over the same rows
+//   kestrel-bench browse [--leaves N]  du --depth 1 and ls of a catalog of
+//                                      10 000 000 files in 513 022 folders
+//                                      (20 x 25 x 25 x N, 40 by default, of
+//                                      20 files each, and one folder of
+//                                      100 000 files), with the
+//                                      folder tables vs without them; the
+//                                      tables' bytes per folder and per file
 //
 // Inputs are generated in a temporary folder ($TMPDIR or /tmp) and removed
 // afterwards; every command runs once to warm the caches, then the best of
 // several runs counts.
 
 #include "BenchSupport.h"
+#include "browse/TreeTables.h"
 #include "catalog/Catalog.h"
 #include "catalog/CatalogInfo.h"
 #include "catalog/CatalogSql.h"
 #include "catalog/Database.h"
+#include "catalog/NameIndex.h"
+#include "catalog/ResultSet.h"
 #include "catalog/RowAppender.h"
 #include "scan/FileChecksum.h"
 
@@ -47,6 +57,7 @@
 #include <fstream>
 #include <functional>
 #include <iterator>
+#include <malloc.h>
 #include <random>
 #include <string>
 #include <sys/resource.h>
@@ -822,6 +833,203 @@ int BenchDuplicatesAll(uint64_t nFiles) {
     return 0;
 }
 
+// A catalog as a walk of a large real tree stores it, without the disk:
+// /srv/tree holds 20 areas of 25 groups of 25 sets of nLeaves folders of 20
+// files each, and one folder "big" of 100 000 files. Rows go in the walk's
+// order (a folder's subfolder rows, then its files, then each subfolder's
+// rows in turn) through the builders the walk's writer uses, with modes and
+// times as a disk gives them: a folder's files written within hours, its
+// own time a little after its newest file.
+struct BrowseTree {
+    static constexpr const char* kRoot = "/srv/tree";
+    uint64_t nLeaves = 40;
+    uint64_t nDirs = 0, nFiles = 0;
+    std::string strLeaf; // one folder of 20 files
+};
+
+void MakeBrowseCatalog(const std::string& strPath, BrowseTree& tree) {
+    Database database;
+    CreateCatalog(database, strPath);
+    database.Execute("PRAGMA synchronous=OFF");
+    database.BeginTransaction();
+    SetCatalogInfo(database, CatalogInfoKey::kStartDir, BrowseTree::kRoot);
+    RowAppender dirs(database, CatalogSql::kInsertDir);
+    RowAppender files(database, CatalogSql::kInsertFile);
+    NameIndexBuilder index;
+    TreeTablesBuilder tables;
+    std::mt19937_64 random(11);
+    uint64_t nRows = 0;
+    auto row = [&] {
+        if (++nRows % 200000 == 0) {
+            database.Commit();
+            database.BeginTransaction();
+        }
+    };
+    auto storeDir = [&](const std::string& strDir) {
+        const int64_t nId = dirs.Append({std::string_view(strDir)});
+        index.AddDirectory(nId, strDir);
+        tables.AddDirectory(nId, strDir);
+        ++tree.nDirs;
+        row();
+        return nId;
+    };
+    constexpr int64_t kSecond = 1000000000;
+    // Files of one folder written from tStart on; returns the newest time.
+    auto storeFiles = [&](int64_t nDirId, uint64_t nCount, int64_t tStart, int64_t nSpread) {
+        int64_t tNewest = tStart;
+        std::string strName;
+        for (uint64_t i = 0; i < nCount; ++i) {
+            const uint64_t n = tree.nFiles++;
+            strName = IndexTree{0}.FileName(n);
+            const int64_t nSize = static_cast<int64_t>(random() % 2000000);
+            const int64_t tFile = tStart + static_cast<int64_t>(random() % uint64_t(nSpread));
+            tNewest = std::max(tNewest, tFile);
+            const uint32_t nMode = n % 50 == 0 ? 0100755 : 0100644;
+            const int64_t nFileId =
+                files.Append({nDirId, std::string_view(strName), nSize, FieldValue{}, tFile});
+            index.AddFile(nFileId, nDirId, strName);
+            tables.AddFile(nFileId, nDirId, nSize, tFile, nMode);
+            row();
+        }
+        return tNewest;
+    };
+    auto state = [&](int64_t nDirId, int64_t tOwn) {
+        tables.SetDirectoryState(nDirId, 040755, tOwn);
+    };
+    // 2016 onwards, each folder some days after the one above.
+    const int64_t tRoot = int64_t(1451606400) * kSecond;
+    auto later = [&](int64_t t, int64_t nDays) {
+        return t + static_cast<int64_t>(random() % uint64_t(nDays * 86400 * kSecond));
+    };
+    const int64_t nRoot = storeDir(BrowseTree::kRoot);
+    std::vector<std::pair<int64_t, std::string>> areas;
+    for (int a = 0; a < 20; ++a) {
+        const std::string strArea = std::string(BrowseTree::kRoot) + "/area_" + std::to_string(a);
+        areas.emplace_back(storeDir(strArea), strArea);
+    }
+    const int64_t nBig = storeDir(std::string(BrowseTree::kRoot) + "/big");
+    state(nRoot, later(tRoot, 3000));
+    for (const auto& [nArea, strArea] : areas) {
+        const int64_t tArea = later(tRoot, 2000);
+        state(nArea, later(tArea, 700));
+        std::vector<std::pair<int64_t, std::string>> groups;
+        for (int g = 0; g < 25; ++g) {
+            const std::string strGroup = strArea + "/group_" + std::to_string(g);
+            groups.emplace_back(storeDir(strGroup), strGroup);
+        }
+        for (const auto& [nGroup, strGroup] : groups) {
+            const int64_t tGroup = later(tArea, 300);
+            state(nGroup, later(tGroup, 200));
+            std::vector<std::pair<int64_t, std::string>> sets;
+            for (int k = 0; k < 25; ++k) {
+                const std::string strSet = strGroup + "/set_" + std::to_string(k);
+                sets.emplace_back(storeDir(strSet), strSet);
+            }
+            for (const auto& [nSet, strSet] : sets) {
+                const int64_t tSet = later(tGroup, 60);
+                std::vector<int64_t> leaves;
+                for (uint64_t l = 0; l < tree.nLeaves; ++l) {
+                    const std::string strLeaf = strSet + "/leaf_" + std::to_string(l);
+                    leaves.push_back(storeDir(strLeaf));
+                    if (tree.strLeaf.empty())
+                        tree.strLeaf = strLeaf;
+                }
+                int64_t tNewest = tSet;
+                for (const int64_t nLeaf : leaves) {
+                    const int64_t tLeaf = later(tSet, 2);
+                    const int64_t tFiles = storeFiles(nLeaf, 20, tLeaf, 6 * 3600 * kSecond);
+                    state(nLeaf, tFiles + static_cast<int64_t>(random() % uint64_t(60 * kSecond)));
+                    tNewest = std::max(tNewest, tFiles);
+                }
+                state(nSet, tNewest + static_cast<int64_t>(random() % uint64_t(kSecond)));
+            }
+        }
+    }
+    state(nBig, storeFiles(nBig, 100000, later(tRoot, 1000), 365 * 86400 * kSecond) + kSecond);
+    index.Write(database);
+    tables.Write(database);
+    database.Commit();
+}
+
+// The bytes the pages of a table (with its indexes) take, from dbstat.
+uint64_t TableBytes(Database& database, const std::string& strTable) {
+    return static_cast<uint64_t>(database.QueryInt64(
+        "SELECT coalesce(sum(pgsize), 0) FROM dbstat WHERE name = '" + strTable +
+        "' OR name IN (SELECT name FROM sqlite_schema WHERE type = 'index' AND tbl_name = '" +
+        strTable + "')"));
+}
+
+int BenchBrowse(uint64_t nLeaves) {
+    const Workspace work;
+    const std::string strData = work.Folder("data/kestrel");
+    const std::string strCatalog = strData + "/browse.mdb";
+    BrowseTree tree;
+    tree.nLeaves = std::max<uint64_t>(1, nLeaves);
+    std::printf("making a catalog of %llu leaf folders of 20 files and one of 100 000...\n",
+                static_cast<unsigned long long>(20 * 25 * 25 * tree.nLeaves));
+    std::fflush(stdout);
+    const auto tMake = Clock::now();
+    MakeBrowseCatalog(strCatalog, tree);
+    std::printf("  made %llu folders, %llu files in %.1f s\n",
+                static_cast<unsigned long long>(tree.nDirs),
+                static_cast<unsigned long long>(tree.nFiles), SecondsSince(tMake));
+    // What the builders held goes back to the system: the children forked
+    // for the timed runs would otherwise start with it and report it as
+    // their peak.
+    ::malloc_trim(0);
+    {
+        Database database;
+        database.Open(strCatalog, Database::OpenMode::ReadOnly);
+        const uint64_t nDirBytes = TableBytes(database, "tree_dirs");
+        const uint64_t nModeBytes = TableBytes(database, "tree_file_modes");
+        const uint64_t nMetaBytes = TableBytes(database, "tree_meta");
+        const uint64_t nDirsTable = TableBytes(database, "dirs");
+        const uint64_t nFilesTable = TableBytes(database, "files");
+        std::printf(
+            "folder tables (pages, from dbstat): tree_dirs %.1f bytes per folder "
+            "(target <= 24), tree_file_modes %.2f bytes per file (target <= 4), "
+            "tree_meta %llu bytes; for scale: dirs %.1f bytes per folder, files %.1f "
+            "bytes per file\n",
+            double(nDirBytes + nMetaBytes) / double(tree.nDirs),
+            double(nModeBytes) / double(tree.nFiles), static_cast<unsigned long long>(nMetaBytes),
+            double(nDirsTable) / double(tree.nDirs), double(nFilesTable) / double(tree.nFiles));
+    }
+    const std::string strBig = std::string(BrowseTree::kRoot) + "/big";
+    struct Query {
+        std::string strLabel;
+        std::vector<std::string> args;
+        double dTarget;
+    };
+    const std::vector<Query> queries = {
+        {"du --depth 1", {KESTREL_CLI_PATH, "du", "--depth", "1", "browse"}, 0.1},
+        {"ls (the start folder)", {KESTREL_CLI_PATH, "ls", "-l", "browse"}, 0.02},
+        {"ls (a leaf folder)", {KESTREL_CLI_PATH, "ls", "-l", "browse", tree.strLeaf}, 0.02},
+        {"ls (the folder of 100 000 files)",
+         {KESTREL_CLI_PATH, "ls", "-l", "browse", strBig},
+         0.02},
+    };
+    std::vector<RunResult> stored;
+    std::printf("with the folder tables\n");
+    for (const Query& query : queries)
+        stored.push_back(BestRun("kestrel-cli " + query.strLabel, query.args, work.env));
+    {
+        Database database;
+        database.Open(strCatalog, Database::OpenMode::ReadWrite);
+        database.Execute(CatalogSql::kDropTreeTables);
+    }
+    std::printf("without them (dropped: the tree is computed from every row)\n");
+    for (size_t i = 0; i < queries.size(); ++i) {
+        const RunResult computed =
+            BestRun("kestrel-cli " + queries[i].strLabel, queries[i].args, work.env);
+        std::printf("    with tables %.4f s (target < %.3f s: %s); time ratio (with / without "
+                    "tables): %.4f\n",
+                    stored[i].dSeconds, queries[i].dTarget,
+                    stored[i].dSeconds < queries[i].dTarget ? "met" : "NOT met",
+                    stored[i].dSeconds / computed.dSeconds);
+    }
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -847,9 +1055,12 @@ int main(int argc, char** argv) {
         return BenchDiffAll(OptionValue(argc, argv, "--files", 1000000));
     if (strMode == "duplicates-all")
         return BenchDuplicatesAll(OptionValue(argc, argv, "--files", 1000000));
-    std::fprintf(stderr, "usage: kestrel-bench checksum [--mib N] | create [--files N] | "
-                         "create-checksum | search [--files N] | update | audit [--files N] | "
-                         "index [--files N] | slow-reader [--files N] [--sleep S] | "
-                         "diff-all [--files N] | duplicates-all [--files N]\n");
+    if (strMode == "browse")
+        return BenchBrowse(OptionValue(argc, argv, "--leaves", 40));
+    std::fprintf(stderr,
+                 "usage: kestrel-bench checksum [--mib N] | create [--files N] | "
+                 "create-checksum | search [--files N] | update | audit [--files N] | "
+                 "index [--files N] | slow-reader [--files N] [--sleep S] | "
+                 "diff-all [--files N] | duplicates-all [--files N] | browse [--leaves N]\n");
     return 2;
 }

@@ -1,35 +1,40 @@
 #include "browse/CatalogTree.h"
 
+#include "browse/TreeParents.h"
+#include "browse/TreeTables.h"
 #include "catalog/CatalogSql.h"
 #include "catalog/Database.h"
+#include "catalog/NameIndex.h"
 #include "catalog/ResultSet.h"
 #include "scan/Paths.h"
 
 #include <algorithm>
+#include <unordered_set>
 
-namespace {
+// The tree read from the folder tables: a block of directories at a time,
+// each kept in a node of its own, so what was given stays where it is.
+struct CatalogTree::Stored {
+    explicit Stored(TreeTables tablesIn) : tables(std::move(tablesIn)) {}
 
-// Whether the normal path above is a folder above path: whole names only,
-// /data is not above /database.
-bool IsAbove(std::string_view above, std::string_view path) {
-    return !above.empty() && path.size() > above.size() && path.substr(0, above.size()) == above &&
-           (above == "/" || path[above.size()] == '/');
-}
-
-// Byte order with '/' before every other byte, so that everything below a
-// folder comes right after it.
-bool TreeOrder(const std::string& a, const std::string& b) {
-    return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
-        const int nX = x == '/' ? -1 : static_cast<unsigned char>(x);
-        const int nY = y == '/' ? -1 : static_cast<unsigned char>(y);
-        return nX < nY;
-    });
-}
-
-} // namespace
+    TreeTables tables;
+    std::unordered_map<int64_t, TreeDir> nodes;
+    std::unordered_map<int64_t, std::vector<int64_t>> children;
+    std::unordered_set<int64_t> blocks; // read already
+    // Every directory by its normal path, read once when a path is not
+    // found as typed or in its normal form, in a catalog that stores paths
+    // in other forms too.
+    std::optional<std::unordered_map<std::string, int64_t>> byNormalPath;
+};
 
 CatalogTree::CatalogTree(Database& database) : m_database(database) {
     m_bTimes = database.QueryInt64(CatalogSql::kHasFileTimes) > 0;
+    if (std::optional<NameIndex> index = NameIndex::Open(database))
+        m_pNameIndex = std::make_unique<NameIndex>(*index);
+    if (std::optional<TreeTables> tables = TreeTables::Open(database)) {
+        m_pStored = std::make_unique<Stored>(std::move(*tables));
+        m_tops = m_pStored->tables.Tops();
+        return;
+    }
     std::vector<std::string> normals;
     for (ResultSet rows(database.Prepare(CatalogSql::kTreeDirs)); !rows.IsEOF(); rows.MoveNext()) {
         const int64_t nId = rows.GetInt64(0);
@@ -50,25 +55,15 @@ CatalogTree::CatalogTree(Database& database) : m_database(database) {
         m_byPath.emplace(strNormal, m_dirs.size() - 1);
         normals.push_back(std::move(strNormal));
     }
-    // Each folder's parent is the nearest folder above it: walked in tree
-    // order, the folders above the one at hand are those on the stack.
-    std::vector<size_t> order(m_dirs.size()), stack;
-    for (size_t i = 0; i < order.size(); ++i)
-        order[i] = i;
-    std::sort(order.begin(), order.end(),
-              [&](size_t a, size_t b) { return TreeOrder(normals[a], normals[b]); });
-    for (const size_t i : order) {
-        while (!stack.empty() && !IsAbove(normals[stack.back()], normals[i]))
-            stack.pop_back();
-        if (!stack.empty())
-            m_dirs[i].nParentId = m_dirs[stack.back()].nId;
-        stack.push_back(i);
-    }
+    std::vector<size_t> order;
+    const std::vector<size_t> parents = ParentsByPath(normals, order);
     for (size_t i = 0; i < m_dirs.size(); ++i) {
-        if (m_dirs[i].nParentId)
+        if (parents[i] != kNoParent) {
+            m_dirs[i].nParentId = m_dirs[parents[i]].nId;
             m_children[*m_dirs[i].nParentId].push_back(i);
-        else
+        } else {
             m_tops.push_back(m_dirs[i].nId);
+        }
     }
     for (ResultSet rows(database.Prepare(m_bTimes ? CatalogSql::kTreeFileSums
                                                   : CatalogSql::kTreeFileSumsWithoutTimes));
@@ -90,7 +85,7 @@ CatalogTree::CatalogTree(Database& database) : m_database(database) {
         const TreeDir& dir = m_dirs[*it];
         if (!dir.nParentId)
             continue;
-        TreeTotals& up = m_dirs[m_byId.at(*dir.nParentId)].totals;
+        TreeTotals& up = m_dirs[parents[*it]].totals;
         up.nBytes += dir.totals.nBytes;
         up.nFiles += dir.totals.nFiles;
         up.nDirs += dir.totals.nDirs + 1;
@@ -100,18 +95,87 @@ CatalogTree::CatalogTree(Database& database) : m_database(database) {
     }
 }
 
+CatalogTree::~CatalogTree() = default;
+
+// Reads the block of nId from the folder tables, when it was not read yet.
+const TreeDir* CatalogTree::LoadStored(int64_t nId) const {
+    Stored& stored = *m_pStored;
+    const int64_t nBlock = TreeTables::BlockOf(nId);
+    if (!stored.blocks.insert(nBlock).second)
+        return nullptr;
+    std::vector<StoredDir> dirs = stored.tables.ReadBlock(nBlock);
+    if (dirs.empty())
+        return nullptr;
+    std::unordered_map<int64_t, std::string> paths;
+    Statement names = m_database.Prepare(CatalogSql::kDirNamesBetween);
+    names.BindInt64(1, dirs.front().nId);
+    names.BindInt64(2, dirs.back().nId);
+    for (ResultSet rows(std::move(names)); !rows.IsEOF(); rows.MoveNext())
+        paths.emplace(rows.GetInt64(0), rows.GetText(1));
+    for (StoredDir& dir : dirs) {
+        const auto path = paths.find(dir.nId);
+        if (path == paths.end())
+            continue;
+        TreeDir& node = stored.nodes[dir.nId];
+        node.nId = dir.nId;
+        node.strPath = std::move(path->second);
+        node.nParentId = dir.nParentId;
+        node.totals = dir.totals;
+        node.nMtimeNs = dir.nMtimeNs;
+        node.nMode = dir.nMode;
+        if (!dir.children.empty())
+            stored.children.emplace(dir.nId, std::move(dir.children));
+    }
+    const auto it = stored.nodes.find(nId);
+    return it == stored.nodes.end() ? nullptr : &it->second;
+}
+
 const TreeDir* CatalogTree::DirById(int64_t nId) const {
+    if (m_pStored) {
+        const auto it = m_pStored->nodes.find(nId);
+        return it != m_pStored->nodes.end() ? &it->second : LoadStored(nId);
+    }
     const auto it = m_byId.find(nId);
     return it == m_byId.end() ? nullptr : &m_dirs[it->second];
 }
 
 const TreeDir* CatalogTree::DirByPath(std::string_view path) const {
-    const auto it = m_byPath.find(NormalPath(path));
-    return it == m_byPath.end() ? nullptr : &m_dirs[it->second];
+    const std::string strNormal = NormalPath(path);
+    if (!m_pStored) {
+        const auto it = m_byPath.find(strNormal);
+        return it == m_byPath.end() ? nullptr : &m_dirs[it->second];
+    }
+    Statement lookup = m_database.Prepare(CatalogSql::kDirIdByName);
+    for (const std::string_view spelling : {path, std::string_view(strNormal)}) {
+        lookup.BindText(1, spelling);
+        if (lookup.Step())
+            return DirById(lookup.Int64(0));
+        lookup.Reset();
+    }
+    if (m_pStored->tables.PathsAreNormal())
+        return nullptr;
+    auto& byNormalPath = m_pStored->byNormalPath;
+    if (!byNormalPath) {
+        byNormalPath.emplace();
+        for (ResultSet rows(m_database.Prepare(CatalogSql::kTreeDirs)); !rows.IsEOF();
+             rows.MoveNext())
+            byNormalPath->emplace(NormalPath(rows.GetTextView(1)), rows.GetInt64(0));
+    }
+    const auto it = byNormalPath->find(strNormal);
+    return it == byNormalPath->end() ? nullptr : DirById(it->second);
 }
 
 std::vector<const TreeDir*> CatalogTree::Subdirectories(int64_t nId) const {
     std::vector<const TreeDir*> subdirectories;
+    if (m_pStored) {
+        if (!DirById(nId))
+            return subdirectories;
+        if (const auto it = m_pStored->children.find(nId); it != m_pStored->children.end())
+            for (const int64_t nChild : it->second)
+                if (const TreeDir* pChild = DirById(nChild))
+                    subdirectories.push_back(pChild);
+        return subdirectories;
+    }
     if (const auto it = m_children.find(nId); it != m_children.end())
         for (const size_t i : it->second)
             subdirectories.push_back(&m_dirs[i]);
@@ -120,27 +184,46 @@ std::vector<const TreeDir*> CatalogTree::Subdirectories(int64_t nId) const {
 
 std::vector<TreeFile> CatalogTree::Files(int64_t nId) const {
     std::vector<TreeFile> files;
-    const auto it = m_byId.find(nId);
-    if (it == m_byId.end())
+    const TreeDir* pDir = DirById(nId);
+    if (!pDir)
         return files;
-    std::vector<int64_t> ids = {m_dirs[it->second].nId};
-    if (const auto aliases = m_aliases.find(it->second); aliases != m_aliases.end())
-        ids.insert(ids.end(), aliases->second.begin(), aliases->second.end());
+    std::vector<int64_t> ids = {pDir->nId};
+    if (!m_pStored)
+        if (const auto aliases = m_aliases.find(m_byId.at(nId)); aliases != m_aliases.end())
+            ids.insert(ids.end(), aliases->second.begin(), aliases->second.end());
     for (const int64_t nRowId : ids) {
-        Statement statement = m_database.Prepare(m_bTimes ? CatalogSql::kTreeFiles
-                                                          : CatalogSql::kTreeFilesWithoutTimes);
-        statement.BindInt64(1, nRowId);
-        for (ResultSet rows(std::move(statement)); !rows.IsEOF(); rows.MoveNext()) {
-            TreeFile& file = files.emplace_back();
-            file.nId = rows.GetInt64(0);
-            file.strName = rows.GetText(1);
-            if (!rows.IsNull(2) && rows.GetInt64(2) >= 0)
-                file.nSize = rows.GetInt64(2);
-            if (!rows.IsNull(3))
-                file.checksum = rows.GetText(3);
-            if (!rows.IsNull(4))
-                file.nMtimeNs = rows.GetInt64(4);
+        std::optional<ResultSet> rows;
+        if (m_pNameIndex) {
+            // The index knows the stretches of ids a folder's files take.
+            Statement statement =
+                m_database.Prepare(m_bTimes ? CatalogSql::kTreeFilesBetween
+                                            : CatalogSql::kTreeFilesBetweenWithoutTimes);
+            statement.BindInt64(3, nRowId);
+            rows.emplace(std::move(statement), m_pNameIndex->FilesOfDirs({{nRowId, nRowId}}), 1);
+        } else {
+            Statement statement = m_database.Prepare(m_bTimes ? CatalogSql::kTreeFiles
+                                                              : CatalogSql::kTreeFilesWithoutTimes);
+            statement.BindInt64(1, nRowId);
+            rows.emplace(std::move(statement));
         }
+        for (; !rows->IsEOF(); rows->MoveNext()) {
+            TreeFile& file = files.emplace_back();
+            file.nId = rows->GetInt64(0);
+            file.strName = rows->GetText(1);
+            if (!rows->IsNull(2) && rows->GetInt64(2) >= 0)
+                file.nSize = rows->GetInt64(2);
+            if (!rows->IsNull(3))
+                file.checksum = rows->GetText(3);
+            if (!rows->IsNull(4))
+                file.nMtimeNs = rows->GetInt64(4);
+        }
+    }
+    if (m_pStored) {
+        const std::vector<uint32_t> modes = m_pStored->tables.FileModes(nId);
+        if (modes.size() == files.size())
+            for (size_t i = 0; i < files.size(); ++i)
+                if (modes[i] != 0)
+                    files[i].nMode = modes[i];
     }
     return files;
 }

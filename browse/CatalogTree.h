@@ -3,6 +3,7 @@
 #include "catalog/ByteTotal.h"
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -10,6 +11,7 @@
 #include <vector>
 
 class Database;
+class NameIndex;
 
 // What lies below a directory, itself not counted: the stored sizes of its
 // files summed (a negative or unknown size counts as none), the files and
@@ -41,20 +43,29 @@ struct TreeFile {
     std::optional<uint32_t> nMode;       // st_mode; none when the catalog does not hold it
 };
 
-// The folders of an open catalog as a tree, made from its dirs and files
-// rows, so it holds for any catalog. A directory's parent is the directory
-// stored under its path without its last name (paths compared in their
-// normal form); one whose parent is not stored hangs below the nearest
+// The folders of an open catalog as a tree. A directory's parent is the
+// directory stored under its path without its last name (paths compared in
+// their normal form); one whose parent is not stored hangs below the nearest
 // stored directory above it, and one with none above is a top of the tree.
 // Rows of one path (in any spelling) are one directory, the first row's,
-// holding the files of all; of two rows of one id the first stands. Reads every directory row and a
-// sum of the files of each once, when made; a directory's files are read when asked.
-// The directories it gives stay valid as long as the tree; one tree serves one
+// holding the files of all; of two rows of one id the first stands. When the
+// catalog's folder tables (TreeTables) describe its rows, the tree reads a
+// directory, and its neighbours by id, only when it is asked for; otherwise
+// it reads every directory row and a sum of the files of each once, when
+// made, and gives the same answers. A directory's files are read when asked
+// (through the name index, where the catalog has a valid one). The
+// directories it gives stay valid as long as the tree; one tree serves one
 // thread at a time.
 class CatalogTree {
 public:
     // Raises EngineError when the catalog cannot be read.
     explicit CatalogTree(Database& database);
+    ~CatalogTree();
+    CatalogTree(const CatalogTree&) = delete;
+    CatalogTree& operator=(const CatalogTree&) = delete;
+
+    // True when the tree is read from the folder tables, as asked for.
+    bool IsStored() const { return m_pStored != nullptr; }
 
     // The directories without a parent, in id order: the start directory,
     // for a catalog Kestrel made.
@@ -69,7 +80,12 @@ public:
     std::vector<TreeFile> Files(int64_t nId) const;
 
 private:
+    struct Stored;
+    const TreeDir* LoadStored(int64_t nId) const;
+
     Database& m_database;
+    std::unique_ptr<Stored> m_pStored;       // none when the tree is computed
+    std::unique_ptr<NameIndex> m_pNameIndex; // none without a valid index
     bool m_bTimes = false;
     std::vector<TreeDir> m_dirs; // in id order
     std::unordered_map<int64_t, size_t> m_byId;

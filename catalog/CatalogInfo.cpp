@@ -124,6 +124,21 @@ CatalogInfo ReadCatalogInfo(Database& database, bool bDeriveTotals) {
     return info;
 }
 
+std::optional<std::string> ReadStartDirectory(Database& database) {
+    std::optional<std::string> strStart;
+    if (database.HasTable("catalog_info"))
+        for (ResultSet rows(database.Prepare(CatalogSql::kReadInfo)); !rows.IsEOF();
+             rows.MoveNext())
+            if (rows.GetTextView(0) == CatalogInfoKey::kStartDir)
+                strStart = rows.GetText(1);
+    if (!strStart) {
+        ResultSet first(database.Prepare(CatalogSql::kFirstDir));
+        if (!first.IsEOF())
+            strStart = first.GetText(0);
+    }
+    return strStart;
+}
+
 ByteTotal TotalFileBytes(Database& database) {
     Statement statement = database.Prepare(CatalogSql::kTotalBytes);
     if (!statement.Step())

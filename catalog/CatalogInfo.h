@@ -95,6 +95,11 @@ ByteTotal TotalFileBytes(Database& database);
 // stay unknown, which spares a pass over every row of a large one.
 CatalogInfo ReadCatalogInfo(Database& database, bool bDeriveTotals = true);
 
+// The start directory ReadCatalogInfo gives, without counting any rows:
+// the recorded one, else the first directory's path; none for a catalog
+// without either. Raises EngineError.
+std::optional<std::string> ReadStartDirectory(Database& database);
+
 // Writes one key's value, replacing what the key held.
 void SetCatalogInfo(Database& database, const char* pszKey, const std::string& strValue);
 // Adds a row to a key that may hold several (exclude).

@@ -209,4 +209,98 @@ inline constexpr const char* kFilesForIndex =
     "SELECT file_id, dir_id, file_name FROM files ORDER BY file_id";
 inline constexpr const char* kDirsForIndex = "SELECT dir_id, dir_name FROM dirs ORDER BY dir_id";
 
+// The folder tables: for every directory its parent, children, totals, own
+// mode and time, and the modes of its files, packed by blocks of 64
+// consecutive directory ids (tree_dirs, tree_file_modes), described by
+// tree_meta. Made anew when they are built; the triggers go first, as for
+// the name index.
+inline constexpr const char* kDropTreeTables = R"sql(
+DROP TRIGGER IF EXISTS tree_dirs_insert;
+DROP TRIGGER IF EXISTS tree_dirs_delete;
+DROP TRIGGER IF EXISTS tree_dirs_update;
+DROP TRIGGER IF EXISTS tree_files_insert;
+DROP TRIGGER IF EXISTS tree_files_delete;
+DROP TRIGGER IF EXISTS tree_files_update;
+DROP TABLE IF EXISTS tree_meta;
+DROP TABLE IF EXISTS tree_dirs;
+DROP TABLE IF EXISTS tree_file_modes;
+)sql";
+inline constexpr const char* kCreateTreeTables = R"sql(
+CREATE TABLE tree_meta (key TEXT PRIMARY KEY, value);
+CREATE TABLE tree_dirs (block INTEGER PRIMARY KEY, data BLOB NOT NULL);
+CREATE TABLE tree_file_modes (block INTEGER PRIMARY KEY, data BLOB NOT NULL);
+)sql";
+// The triggers that count, in tree_meta's "changes", each row added,
+// deleted, or changed in a field the tables are made of. The update of
+// files names file_mtime only where the catalog has it.
+inline constexpr NameIndexTrigger kTreeTriggers[] = {
+    {"tree_dirs_insert", "dirs",
+     "CREATE TRIGGER tree_dirs_insert AFTER INSERT ON dirs BEGIN "
+     "UPDATE tree_meta SET value = max(value, 0) + 1 WHERE key = 'changes'; END"},
+    {"tree_dirs_delete", "dirs",
+     "CREATE TRIGGER tree_dirs_delete AFTER DELETE ON dirs BEGIN "
+     "UPDATE tree_meta SET value = max(value, 0) + 1 WHERE key = 'changes'; END"},
+    {"tree_dirs_update", "dirs",
+     "CREATE TRIGGER tree_dirs_update AFTER UPDATE ON dirs "
+     "WHEN OLD.dir_id IS NOT NEW.dir_id OR OLD.dir_name IS NOT NEW.dir_name BEGIN "
+     "UPDATE tree_meta SET value = max(value, 0) + 1 WHERE key = 'changes'; END"},
+    {"tree_files_insert", "files",
+     "CREATE TRIGGER tree_files_insert AFTER INSERT ON files BEGIN "
+     "UPDATE tree_meta SET value = max(value, 0) + 1 WHERE key = 'changes'; END"},
+    {"tree_files_delete", "files",
+     "CREATE TRIGGER tree_files_delete AFTER DELETE ON files BEGIN "
+     "UPDATE tree_meta SET value = max(value, 0) + 1 WHERE key = 'changes'; END"},
+};
+inline constexpr NameIndexTrigger kTreeFilesUpdateTrigger = {
+    "tree_files_update", "files",
+    "CREATE TRIGGER tree_files_update AFTER UPDATE ON files "
+    "WHEN OLD.file_id IS NOT NEW.file_id OR OLD.dir_id IS NOT NEW.dir_id "
+    "OR OLD.file_size IS NOT NEW.file_size OR OLD.file_mtime IS NOT NEW.file_mtime BEGIN "
+    "UPDATE tree_meta SET value = max(value, 0) + 1 WHERE key = 'changes'; END"};
+inline constexpr NameIndexTrigger kTreeFilesUpdateTriggerWithoutTimes = {
+    "tree_files_update", "files",
+    "CREATE TRIGGER tree_files_update AFTER UPDATE ON files "
+    "WHEN OLD.file_id IS NOT NEW.file_id OR OLD.dir_id IS NOT NEW.dir_id "
+    "OR OLD.file_size IS NOT NEW.file_size BEGIN "
+    "UPDATE tree_meta SET value = max(value, 0) + 1 WHERE key = 'changes'; END"};
+inline constexpr const char* kInsertTreeMeta = "INSERT INTO tree_meta(key, value) VALUES (?, ?)";
+inline constexpr const char* kReadTreeMeta = "SELECT key, value FROM tree_meta";
+inline constexpr const char* kTreeTablesVersion =
+    "SELECT value FROM tree_meta WHERE key = 'version'";
+inline constexpr const char* kInsertTreeDirs = "INSERT INTO tree_dirs(block, data) VALUES (?, ?)";
+inline constexpr const char* kInsertTreeFileModes =
+    "INSERT INTO tree_file_modes(block, data) VALUES (?, ?)";
+inline constexpr const char* kTreeDirsBlock = "SELECT data FROM tree_dirs WHERE block = ?";
+inline constexpr const char* kTreeFileModesBlock =
+    "SELECT data FROM tree_file_modes WHERE block = ?";
+inline constexpr const char* kAllTreeDirs = "SELECT block, data FROM tree_dirs ORDER BY block";
+inline constexpr const char* kAllTreeFileModes =
+    "SELECT block, data FROM tree_file_modes ORDER BY block";
+// What the folder tables are built from, with whether each row holds the
+// types a catalog Kestrel writes holds (other rows make the tables unusable;
+// a file of a directory id that is no whole number belongs to no folder).
+inline constexpr const char* kDirsForTree =
+    "SELECT dir_id, dir_name, typeof(dir_id) = 'integer' AND typeof(dir_name) = 'text' "
+    "FROM dirs ORDER BY dir_id";
+inline constexpr const char* kFilesForTree =
+    "SELECT file_id, dir_id, file_size, file_mtime, typeof(file_id) = 'integer' AND "
+    "typeof(file_size) IN ('integer', 'null') AND typeof(file_mtime) IN ('integer', 'null'), "
+    "typeof(dir_id) = 'integer' FROM files ORDER BY file_id";
+inline constexpr const char* kFilesForTreeWithoutTimes =
+    "SELECT file_id, dir_id, file_size, NULL, typeof(file_id) = 'integer' AND "
+    "typeof(file_size) IN ('integer', 'null'), typeof(dir_id) = 'integer' FROM files "
+    "ORDER BY file_id";
+// One folder by its path as stored (dir_name_index makes it a lookup), the
+// paths of a block's folders, and the files of one folder within a
+// stretch of file ids.
+inline constexpr const char* kDirIdByName = "SELECT dir_id FROM dirs WHERE dir_name = ?";
+inline constexpr const char* kDirNamesBetween =
+    "SELECT dir_id, dir_name FROM dirs WHERE dir_id BETWEEN ? AND ?";
+inline constexpr const char* kTreeFilesBetween =
+    "SELECT file_id, file_name, file_size, md5_checksum, file_mtime FROM files "
+    "WHERE file_id BETWEEN ? AND ? AND dir_id = ? AND typeof(dir_id) = 'integer' ORDER BY file_id";
+inline constexpr const char* kTreeFilesBetweenWithoutTimes =
+    "SELECT file_id, file_name, file_size, md5_checksum, NULL FROM files "
+    "WHERE file_id BETWEEN ? AND ? AND dir_id = ? AND typeof(dir_id) = 'integer' ORDER BY file_id";
+
 } // namespace CatalogSql

@@ -1,4 +1,5 @@
 #include "browse/CatalogTree.h"
+#include "browse/EntryMode.h"
 #include "catalog/CatalogInfo.h"
 #include "catalog/DataFolder.h"
 #include "catalog/Database.h"
@@ -19,7 +20,7 @@ namespace {
 // is no such folder.
 const TreeDir* ChosenFolder(Database& database, const CatalogTree& tree, const CommandLine& cmd) {
     const TreeDir* pStart = nullptr;
-    if (const std::optional<std::string> strStart = ReadCatalogInfo(database, false).strStartDir)
+    if (const std::optional<std::string> strStart = ReadStartDirectory(database))
         pStart = tree.DirByPath(*strStart);
     if (!pStart && !tree.Tops().empty())
         pStart = tree.DirById(tree.Tops()[0]);
@@ -111,25 +112,29 @@ int RunLsCommand(const CommandLine& cmd) {
             const bool bLong = cmd.Has("-l") || format != OutputFormat::Tsv;
             std::vector<RecordField> fields = {{"name", true}};
             if (bLong)
-                fields.insert(fields.begin(), {{"kind"}, {"size"}, {"mtime"}, {"md5"}});
+                fields.insert(fields.begin(), {{"kind"}, {"size"}, {"mtime"}, {"md5"}, {"mode"}});
             RecordWriter records(out.Sink(), format, fields);
             auto write = [&](const std::string& strName, const char* pszKind, RecordValue size,
-                             RecordValue mtime, RecordValue checksum) {
+                             RecordValue mtime, RecordValue checksum,
+                             std::optional<uint32_t> nMode) {
                 if (bLong)
                     records.Write({std::string_view(pszKind), size, mtime, checksum,
-                                   std::string_view(strName)});
+                                   TextValue(ModeText(nMode)), std::string_view(strName)});
                 else
                     records.Write({std::string_view(strName)});
             };
+            // A folder's own time where the catalog holds it, else that of
+            // the newest file below it.
             for (const auto& [strName, pSub] : SubfoldersByName(tree, dir))
-                write(strName, "directory", CountValue(pSub->totals.nBytes),
-                      TimeValue(pSub->totals.nNewestMtimeNs), RecordValue());
+                write(strName, EntryKind(pSub->nMode, true), CountValue(pSub->totals.nBytes),
+                      TimeValue(pSub->nMtimeNs ? pSub->nMtimeNs : pSub->totals.nNewestMtimeNs),
+                      RecordValue(), pSub->nMode);
             std::vector<TreeFile> files = tree.Files(dir.nId);
             std::sort(files.begin(), files.end(),
                       [](const TreeFile& a, const TreeFile& b) { return a.strName < b.strName; });
             for (const TreeFile& file : files)
-                write(file.strName, "file", NumberValue(file.nSize), TimeValue(file.nMtimeNs),
-                      TextValue(file.checksum));
+                write(file.strName, EntryKind(file.nMode, false), NumberValue(file.nSize),
+                      TimeValue(file.nMtimeNs), TextValue(file.checksum), file.nMode);
             records.WriteHeader(); // also for an empty folder
         });
 }
@@ -186,8 +191,11 @@ int RunDuCommand(const CommandLine& cmd) {
                       while (!stack.empty()) {
                           const auto [pDir, nLevel] = stack.back();
                           stack.pop_back();
-                          if (!nDepth || nLevel <= *nDepth)
-                              shown.push_back(pDir);
+                          shown.push_back(pDir);
+                          // Totals are the folders' own: nothing below the
+                          // depth shown needs reading.
+                          if (nDepth && nLevel >= *nDepth)
+                              continue;
                           for (const auto& sub : SubfoldersByName(tree, *pDir))
                               stack.emplace_back(sub.second, nLevel + 1);
                       }

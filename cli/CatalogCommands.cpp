@@ -1,3 +1,4 @@
+#include "browse/TreeTables.h"
 #include "catalog/CatalogInfo.h"
 #include "catalog/CatalogLock.h"
 #include "catalog/DataFolder.h"
@@ -39,6 +40,7 @@ int RunReindexCommand(const CommandLine& cmd) {
             // reaches the disk before it counts as done.
             database.BeginTransaction();
             RebuildNameIndex(database);
+            RebuildTreeTables(database);
             database.Commit();
             const CatalogInfo info = ReadCatalogInfo(database, false);
             database.Close();

@@ -86,6 +86,9 @@ const std::vector<CliCommand> kCommands = {
      "whose dirs or files rows were changed since the index was built (by any\n"
      "program), are searched row by row until they are indexed anew. A search\n"
      "finds the same hits either way.\n"
+     "It builds the folder tables (what ls, tree and du read) anew too,\n"
+     "keeping the modes and folder times the walk recorded where the folders\n"
+     "and their files are still the same rows.\n"
      "The catalog's folder must be writable. Exit status: 0, or 1 when a\n"
      "catalog could not be indexed.\n"},
     {"info", RunInfoCommand, {}, {"--format"},
@@ -229,12 +232,18 @@ const std::vector<CliCommand> kCommands = {
      "first, then files, each by name (byte order). A tab, line break, carriage\n"
      "return or backslash in a name is written as \\t, \\n, \\r or \\\\.\n"
      "\n"
-     "  -l        each entry as kind (directory or file), size, modification time\n"
-     "            (ISO 8601 UTC), checksum and name, separated by tabs; a\n"
-     "            directory's size is the sum of the stored sizes below it, its\n"
-     "            time that of the newest file below it\n"
+     "  -l        each entry as kind, size, modification time (ISO 8601 UTC),\n"
+     "            checksum, mode and name, separated by tabs. The kind is\n"
+     "            directory, file, link, fifo, socket, char-device or\n"
+     "            block-device; the mode is the type and permissions as ls -l\n"
+     "            writes them (-rwxr-xr-x). A directory's size is the sum of the\n"
+     "            stored sizes below it, its time its own. A catalog that does\n"
+     "            not hold what the walk saw (made by an earlier Kestrel or\n"
+     "            another program, or changed by one since) gives directory or\n"
+     "            file, no mode, and a directory the time of the newest file\n"
+     "            below it\n"
      "  --format  tsv (default), csv or json: always the fields of -l (kind,\n"
-     "            size, mtime, md5, name, and name_bytes)\n"
+     "            size, mtime, md5, mode, name, and name_bytes)\n"
      "\n"
      "Exit status: 0, 1 when PATH is no folder of the catalog, 2 on an error.\n"},
     {"tree", RunTreeCommand, {}, {"--depth"},

@@ -29,6 +29,7 @@ CatalogWriter::CatalogWriter(Database& database, ScanJob& job, int64_t nTopDirId
     if (!m_database.InTransaction())
         m_database.BeginTransaction();
     m_index.AddDirectory(nTopDirId, topPath);
+    m_tree.AddDirectory(nTopDirId, topPath);
     CountRow();
     // The largest file size within the limit: the size shifted right by
     // 10 may equal it. A file that reads longer than that gets no checksum.
@@ -44,6 +45,7 @@ CatalogWriter::CatalogWriter(Database& database, ScanJob& job, int64_t nTopDirId
 int64_t CatalogWriter::StoreDirectory(const std::string& strPath) {
     const int64_t nId = m_dirs.Append({std::string_view(strPath)});
     m_index.AddDirectory(nId, strPath);
+    m_tree.AddDirectory(nId, strPath);
     m_job.progress.nDirs.fetch_add(1, std::memory_order_relaxed);
     CountRow();
     return nId;
@@ -80,10 +82,10 @@ void CatalogWriter::StoreFile(int nDirFd, int64_t nDirId, const std::string& str
     }
     if (!pTask && m_pending.empty()) {
         // Nothing waits ahead of it: stored at once, without a copy.
-        Append(nDirId, entry.name, entry.nSize, checksum, entry.nMtimeNs);
+        Append(nDirId, entry.name, entry.nSize, checksum, entry.nMtimeNs, entry.nMode);
         return;
     }
-    m_pending.push_back({nDirId, std::string(entry.name), entry.nSize, entry.nMtimeNs,
+    m_pending.push_back({nDirId, std::string(entry.name), entry.nSize, entry.nMtimeNs, entry.nMode,
                          std::move(checksum), std::move(pTask)});
     StoreReady(false);
 }
@@ -93,6 +95,7 @@ void CatalogWriter::Finish() {
     if (!m_database.InTransaction())
         m_database.BeginTransaction();
     m_index.Write(m_database);
+    m_tree.Write(m_database);
     m_database.Commit();
 }
 
@@ -129,14 +132,14 @@ void CatalogWriter::StoreReady(bool bAll) {
             if (file.checksum)
                 ++m_job.outcome.nChecksumsRead;
         }
-        Append(file.nDirId, file.strName, file.nSize, file.checksum, file.nMtimeNs);
+        Append(file.nDirId, file.strName, file.nSize, file.checksum, file.nMtimeNs, file.nMode);
         m_pending.pop_front();
     }
 }
 
 void CatalogWriter::Append(int64_t nDirId, std::string_view name, std::optional<int64_t> nSize,
                            const std::optional<std::string>& checksum,
-                           std::optional<int64_t> nMtimeNs) {
+                           std::optional<int64_t> nMtimeNs, std::optional<uint32_t> nMode) {
     FieldValue size;
     if (nSize) {
         size = *nSize;
@@ -151,7 +154,9 @@ void CatalogWriter::Append(int64_t nDirId, std::string_view name, std::optional<
     FieldValue mtime;
     if (nMtimeNs)
         mtime = *nMtimeNs;
-    m_index.AddFile(m_files.Append({nDirId, name, size, md5, mtime}), nDirId, name);
+    const int64_t nFileId = m_files.Append({nDirId, name, size, md5, mtime});
+    m_index.AddFile(nFileId, nDirId, name);
+    m_tree.AddFile(nFileId, nDirId, nSize, nMtimeNs, nMode);
     m_job.progress.nFiles.fetch_add(1, std::memory_order_relaxed);
     CountRow();
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "browse/TreeTables.h"
 #include "catalog/NameIndex.h"
 #include "catalog/RowAppender.h"
 #include "scan/ChecksumPool.h"
@@ -25,6 +26,11 @@ public:
     // Stores a directory row; returns its id.
     int64_t StoreDirectory(const std::string& strPath);
 
+    // Records a stored directory's own st_mode and modification time.
+    void SetDirectoryState(int64_t nDirId, uint32_t nMode, int64_t nMtimeNs) {
+        m_tree.SetDirectoryState(nDirId, nMode, nMtimeNs);
+    }
+
     // Stores a file of the open directory nDirFd. fnRelieve closes spare
     // descriptors and says whether it could; fnSharedDir gives a descriptor
     // of the directory the hashing threads may keep (null when none can be
@@ -38,7 +44,8 @@ public:
     // descriptors they hold are needed, and at the end.
     void StoreWaiting() { StoreReady(true); }
 
-    // Writes the name index of the rows stored, and commits.
+    // Writes the name index and the folder tables of the rows stored, and
+    // commits.
     void Finish();
 
 private:
@@ -46,6 +53,7 @@ private:
         int64_t nDirId;
         std::string strName;
         std::optional<int64_t> nSize, nMtimeNs;
+        std::optional<uint32_t> nMode;
         std::optional<std::string> checksum;
         std::shared_ptr<ChecksumPool::Task> pTask; // a checksum being computed
     };
@@ -54,7 +62,8 @@ private:
                                         const std::function<bool()>& fnRelieve);
     void StoreReady(bool bAll);
     void Append(int64_t nDirId, std::string_view name, std::optional<int64_t> nSize,
-                const std::optional<std::string>& checksum, std::optional<int64_t> nMtimeNs);
+                const std::optional<std::string>& checksum, std::optional<int64_t> nMtimeNs,
+                std::optional<uint32_t> nMode);
     bool WantsChecksum(const DirectoryEntry& entry) const;
     void CountRow();
 
@@ -63,6 +72,7 @@ private:
     RowAppender m_dirs;
     RowAppender m_files;
     NameIndexBuilder m_index;
+    TreeTablesBuilder m_tree;
     uint64_t m_nRows = 0;
     uint64_t m_nMaxChecksumBytes;
     std::deque<PendingFile> m_pending;

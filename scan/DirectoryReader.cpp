@@ -112,6 +112,7 @@ bool DirectoryReader::Next(DirectoryEntry& entry) {
         entry.name = std::string_view(pszName);
         entry.nSize.reset();
         entry.nMtimeNs.reset();
+        entry.nMode.reset();
         entry.bIsRegular = false;
         entry.bOwned = false;
         // The listing's own type saves a stat for every directory; only
@@ -125,6 +126,7 @@ bool DirectoryReader::Next(DirectoryEntry& entry) {
             entry.bIsRegular = S_ISREG(st.st_mode);
             if (!entry.bIsDirectory) {
                 entry.nSize = static_cast<int64_t>(st.st_size);
+                entry.nMode = static_cast<uint32_t>(st.st_mode);
                 entry.nMtimeNs =
                     static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
                 static const uid_t kUid = ::geteuid();

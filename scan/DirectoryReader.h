@@ -39,6 +39,9 @@ struct DirectoryEntry {
     // Its modification time in nanoseconds since 1970 UTC; absent for a
     // directory and when unknown.
     std::optional<int64_t> nMtimeNs;
+    // Its st_mode (type and permissions); absent for a directory and when
+    // unknown.
+    std::optional<uint32_t> nMode;
 };
 
 // True when a failed open or listing ran out of something the whole process

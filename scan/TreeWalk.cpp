@@ -24,8 +24,10 @@ void TreeWalk::Run(int64_t nStartId) {
         return;
     }
     struct stat st {};
-    if (::fstat(root.fd.Get(), &st) == 0)
+    if (::fstat(root.fd.Get(), &st) == 0) {
         m_nStartDevice = st.st_dev;
+        RecordState(nStartId, st);
+    }
     m_levels.push_back(std::move(root));
     ListDirectory(0, nStartId);
     while (!m_levels.empty() && !Stopped()) {
@@ -44,18 +46,37 @@ void TreeWalk::Run(int64_t nStartId) {
                 nTop, [&] { return DirectoryReader::OpenChild(nParentFd, child.strName.c_str()); });
         if (!child.fd.IsValid()) {
             ++m_job.outcome.nUnreadDirs; // its row stays, with no files and no children
+            // What it is can often be told all the same: a folder without
+            // permission to read.
+            if (nParentFd >= 0 &&
+                ::fstatat(nParentFd, child.strName.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0)
+                RecordState(sub.nDirId, st);
             continue;
         }
+        // One stat of a descriptor open already: the listing told the
+        // directory's type, not its mode and time.
+        if (::fstat(child.fd.Get(), &st) == 0)
+            RecordState(sub.nDirId, st);
         child.strPath = JoinPath(top.strPath, child.strName);
         m_levels.push_back(std::move(child));
         ListDirectory(nTop + 1, sub.nDirId);
     }
 }
 
-// True for a subdirectory on another file system than the start's.
-bool TreeWalk::IsOtherFileSystem(int nDirFd, const char* pszName) const {
+void TreeWalk::RecordState(int64_t nDirId, const struct stat& st) {
+    m_writer.SetDirectoryState(nDirId, static_cast<uint32_t>(st.st_mode),
+                               static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 +
+                                   st.st_mtim.tv_nsec);
+}
+
+// True for a subdirectory on another file system than the start's (whose
+// mode and time are recorded then, as it is not entered).
+bool TreeWalk::IsOtherFileSystem(int nDirFd, const char* pszName, int64_t nDirId) {
     struct stat st {};
-    return ::fstatat(nDirFd, pszName, &st, AT_SYMLINK_NOFOLLOW) == 0 && st.st_dev != m_nStartDevice;
+    if (::fstatat(nDirFd, pszName, &st, AT_SYMLINK_NOFOLLOW) != 0 || st.st_dev == m_nStartDevice)
+        return false;
+    RecordState(nDirId, st);
+    return true;
 }
 
 bool TreeWalk::Stopped() {
@@ -160,7 +181,7 @@ void TreeWalk::ListDirectory(size_t i, int64_t nDirId) {
             continue;
         if (entry.bIsDirectory) {
             const int64_t nChildId = m_writer.StoreDirectory(JoinPath(level.strPath, entry.name));
-            if (m_job.bOneFileSystem && IsOtherFileSystem(nDirFd, entry.pszName))
+            if (m_job.bOneFileSystem && IsOtherFileSystem(nDirFd, entry.pszName, nChildId))
                 continue; // stored, not entered
             level.subdirectories.push_back({level.strNames.size(), entry.name.size(), nChildId});
             level.strNames.append(entry.name);

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <sys/stat.h>
 #include <sys/types.h>
 #include <vector>
 
@@ -47,7 +48,8 @@ private:
         size_t nNext = 0;
     };
 
-    bool IsOtherFileSystem(int nDirFd, const char* pszName) const;
+    void RecordState(int64_t nDirId, const struct stat& st);
+    bool IsOtherFileSystem(int nDirFd, const char* pszName, int64_t nDirId);
     bool Stopped();
     bool ReleaseDescriptors(size_t nKeep);
     template <typename Open> UniqueFd OpenRelieving(size_t nKeep, Open fnOpen);

@@ -1,9 +1,11 @@
 #include "CliProcess.h"
 
+#include <ctime>
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <map>
 #include <sstream>
+#include <sys/stat.h>
 
 namespace {
 
@@ -123,4 +125,75 @@ db.commit()
     EXPECT_EQ(lines.at("/m"), "5.1T");
     EXPECT_EQ(cli.Run({"ls", "Other"}).strOut, "x/00\nx/01\nx/02\nx/03\nx/04\nx/05\nx/06\nx/07\n"
                                                "x/08\nx/09\n");
+}
+
+// ls -l tells what each entry is, as the walk saw it: its kind and its mode
+// as ls -l writes it, a folder's own time; without the folder tables (a
+// catalog whose rows another program changed) the kinds fall back to
+// directory and file, the rest stays.
+TEST(CliBrowseTest, LsTellsWhatEachEntryIs) {
+    TestTree tree;
+    CliProcess cli;
+    tree.MakeDir("t/sub");
+    tree.WriteFile("t/run.sh", "#!/bin/sh\n");
+    fs::permissions(tree.Path("t/run.sh"), fs::perms(0755));
+    tree.WriteFile("t/plain", "x");
+    fs::permissions(tree.Path("t/plain"), fs::perms(0640));
+    tree.MakeSymlink("sub", "t/link");
+    tree.MakeFifo("t/pipe");
+    fs::permissions(tree.Path("t/sub"), fs::perms(01777));
+    const std::string strRoot = tree.Path("t");
+    ASSERT_EQ(cli.Run({"create", "T", strRoot}).nExit, 0);
+    struct stat st {};
+    ASSERT_EQ(::lstat(tree.Path("t/sub").c_str(), &st), 0);
+    char szTime[64];
+    std::strftime(szTime, sizeof szTime, "%Y-%m-%dT%H:%M:%S", std::gmtime(&st.st_mtim.tv_sec));
+
+    const CliResult ls = cli.Run({"ls", "-l", "T"});
+    ASSERT_EQ(ls.nExit, 0) << ls.strErr;
+    std::map<std::string, std::string> lines;
+    std::istringstream in(ls.strOut);
+    for (std::string strLine; std::getline(in, strLine);)
+        lines[strLine.substr(strLine.rfind('\t') + 1)] = strLine;
+    auto fields = [&](const std::string& strName) {
+        std::vector<std::string> parts;
+        std::istringstream line(lines[strName]);
+        for (std::string strPart; std::getline(line, strPart, '\t');)
+            parts.push_back(strPart);
+        return parts;
+    };
+    ASSERT_EQ(fields("sub").size(), 6u) << ls.strOut;
+    EXPECT_EQ(fields("sub")[0], "directory");
+    EXPECT_EQ(fields("sub")[4], "drwxrwxrwt");
+    EXPECT_EQ(fields("sub")[2].substr(0, 19), szTime) << "the folder's own time";
+    EXPECT_EQ(fields("run.sh")[0], "file");
+    EXPECT_EQ(fields("run.sh")[4], "-rwxr-xr-x");
+    EXPECT_EQ(fields("plain")[4], "-rw-r-----");
+    EXPECT_EQ(fields("link")[0], "link");
+    EXPECT_EQ(fields("link")[4], "lrwxrwxrwx");
+    EXPECT_EQ(fields("pipe")[0], "fifo");
+    const CliResult json = cli.Run({"ls", "--format", "json", "T"});
+    EXPECT_NE(json.strOut.find("\"kind\":\"fifo\""), std::string::npos) << json.strOut;
+    EXPECT_NE(json.strOut.find("\"mode\":\"-rwxr-xr-x\",\"name\":\"run.sh\""), std::string::npos)
+        << json.strOut;
+
+    const CliResult changed = RunPython(tree, R"py(
+import sqlite3, sys
+db = sqlite3.connect(sys.argv[1])
+db.execute("UPDATE files SET file_size = 5 WHERE file_name = 'plain'")
+db.commit()
+)py",
+                                        {cli.CatalogPath("T")});
+    ASSERT_EQ(changed.nExit, 0) << changed.strOut;
+    const CliResult after = cli.Run({"ls", "-l", "T"});
+    EXPECT_NE(after.strOut.find("file\t5\t"), std::string::npos) << after.strOut;
+    EXPECT_NE(after.strOut.find(
+                  "file\t" + std::to_string(fs::read_symlink(tree.Path("t/link")).string().size()) +
+                  "\t"),
+              std::string::npos)
+        << after.strOut;
+    EXPECT_EQ(cli.Run({"du", "--depth", "0", "T"}).strOut, "18\t" + strRoot + "\n");
+    ASSERT_EQ(cli.Run({"reindex", "T"}).nExit, 0);
+    EXPECT_NE(cli.Run({"ls", "-l", "T"}).strOut.find("link\t3\t"), std::string::npos)
+        << "reindex keeps what the walk saw";
 }
