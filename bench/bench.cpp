@@ -29,6 +29,11 @@
 //                                      100 000 files), with the
 //                                      folder tables vs without them; the
 //                                      tables' bytes per folder and per file
+//   kestrel-bench make-browse-catalog PATH [--leaves N] [--without-tables]
+//                                      writes that catalog to PATH and keeps
+//                                      it (for kestrel-ui-bench browse);
+//                                      without its folder tables, as a catalog
+//                                      made before them
 //
 // Inputs are generated in a temporary folder ($TMPDIR or /tmp) and removed
 // afterwards; every command runs once to warm the caches, then the best of
@@ -948,6 +953,11 @@ void MakeBrowseCatalog(const std::string& strPath, BrowseTree& tree) {
     state(nBig, storeFiles(nBig, 100000, later(tRoot, 1000), 365 * 86400 * kSecond) + kSecond);
     index.Write(database);
     tables.Write(database);
+    // What a finished walk records of itself.
+    SetCatalogInfo(database, CatalogInfoKey::kDirs, std::to_string(tree.nDirs));
+    SetCatalogInfo(database, CatalogInfoKey::kFiles, std::to_string(tree.nFiles));
+    SetCatalogInfo(database, CatalogInfoKey::kChecksumCount, "0");
+    SetCatalogInfo(database, CatalogInfoKey::kComplete, "yes");
     database.Commit();
 }
 
@@ -1057,10 +1067,29 @@ int main(int argc, char** argv) {
         return BenchDuplicatesAll(OptionValue(argc, argv, "--files", 1000000));
     if (strMode == "browse")
         return BenchBrowse(OptionValue(argc, argv, "--leaves", 40));
+    if (strMode == "make-browse-catalog" && argc > 2 && argv[2][0] != '-') {
+        BrowseTree tree;
+        tree.nLeaves = std::max<uint64_t>(1, OptionValue(argc, argv, "--leaves", 40));
+        MakeBrowseCatalog(argv[2], tree);
+        bool bWithout = false;
+        for (int i = 3; i < argc; ++i)
+            bWithout = bWithout || std::strcmp(argv[i], "--without-tables") == 0;
+        if (bWithout) {
+            Database database;
+            database.Open(argv[2], Database::OpenMode::ReadWrite);
+            database.Execute(CatalogSql::kDropTreeTables);
+            database.Close();
+        }
+        std::printf("%s: %llu folders, %llu files\n", argv[2],
+                    static_cast<unsigned long long>(tree.nDirs),
+                    static_cast<unsigned long long>(tree.nFiles));
+        return 0;
+    }
     std::fprintf(stderr,
                  "usage: kestrel-bench checksum [--mib N] | create [--files N] | "
                  "create-checksum | search [--files N] | update | audit [--files N] | "
                  "index [--files N] | slow-reader [--files N] [--sleep S] | "
-                 "diff-all [--files N] | duplicates-all [--files N] | browse [--leaves N]\n");
+                 "diff-all [--files N] | duplicates-all [--files N] | browse [--leaves N] | "
+                 "make-browse-catalog PATH [--leaves N] [--without-tables]\n");
     return 2;
 }

@@ -266,6 +266,9 @@ long PeakResidentBytes() {
     return nKb * 1024;
 }
 
+// Tells where the window stands, when it does not get where it should.
+std::function<void()> g_fnState;
+
 // Runs the window's thread until fnDone holds; the longest it was busy
 // between two turns of its loop, as a 5 ms timer sees it, goes into dLongest.
 void RunUntil(const std::function<bool()>& fnDone, double& dLongest) {
@@ -277,8 +280,16 @@ void RunUntil(const std::function<bool()>& fnDone, double& dLongest) {
         tLast = tNow;
     });
     timer.start(5);
-    while (!fnDone())
+    const auto tStart = std::chrono::steady_clock::now();
+    while (!fnDone()) {
         QApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
+        if (std::chrono::steady_clock::now() - tStart > std::chrono::seconds(60)) {
+            std::fprintf(stderr, "kestrel-ui-bench: the window did not get there in 60 s\n");
+            if (g_fnState)
+                g_fnState();
+            std::exit(1);
+        }
+    }
     const auto tNow = std::chrono::steady_clock::now();
     dLongest = std::max(dLongest, std::chrono::duration<double>(tNow - tLast).count());
 }
@@ -295,6 +306,7 @@ int BenchBrowse(const std::string& strCatalog) {
         std::exit(1);
         return MessageAnswer::Ok;
     };
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
     std::printf("Browse window over %s\n", strCatalog.c_str());
     {
         CMainApp app;
@@ -324,6 +336,13 @@ int BenchBrowse(const std::string& strCatalog) {
         });
         Report("open at the start, treemap drawn", dOpen, 0.3);
         const int64_t nStart = pWindow->CurrentFolder();
+        g_fnState = [&] {
+            std::fprintf(stderr,
+                         "  folder %lld (start %lld), idle %d, treemap laid out %d, %d rows\n",
+                         static_cast<long long>(pWindow->CurrentFolder()),
+                         static_cast<long long>(nStart), pWindow->IsIdle(),
+                         pWindow->m_treemap->IsLaidOut(), pWindow->m_list->model()->rowCount());
+        };
         auto& model = static_cast<FolderListModel&>(*pWindow->m_list->model());
         int nBig = -1;
         for (int i = 0; i < model.rowCount(); ++i)
@@ -345,8 +364,12 @@ int BenchBrowse(const std::string& strCatalog) {
             },
             [&] {
                 const QRect row = pWindow->m_list->visualRect(model.index(nBig, 0));
-                QTest::mouseDClick(pWindow->m_list->viewport(), Qt::LeftButton, Qt::NoModifier,
-                                   row.center());
+                // What the window system delivers for a double click.
+                QWidget* pViewport = pWindow->m_list->viewport();
+                QTest::mousePress(pViewport, Qt::LeftButton, Qt::NoModifier, row.center());
+                QTest::mouseRelease(pViewport, Qt::LeftButton, Qt::NoModifier, row.center());
+                QTest::mouseDClick(pViewport, Qt::LeftButton, Qt::NoModifier, row.center());
+                QTest::mouseRelease(pViewport, Qt::LeftButton, Qt::NoModifier, row.center());
                 RunUntil(shown(nStart), dLongest);
                 pWindow->m_treemap->repaint();
             });

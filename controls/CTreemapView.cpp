@@ -1,6 +1,7 @@
 #include "controls/CTreemapView.h"
 
 #include "browse/Treemap.h"
+#include "controls/FileKind.h"
 
 #include <QHelpEvent>
 #include <QMouseEvent>
@@ -21,11 +22,9 @@ CTreemapView::~CTreemapView() {
     m_pool.waitForDone();
 }
 
-void CTreemapView::SetItems(std::vector<TreemapItem> items) {
-    std::stable_sort(items.begin(), items.end(), [](const TreemapItem& a, const TreemapItem& b) {
-        return a.nBytes > b.nBytes;
-    });
-    m_items = std::move(items);
+void CTreemapView::SetItems(std::vector<TreemapItem> items, const QString& strFolder) {
+    m_strFolder = strFolder;
+    m_pItems = std::make_shared<const std::vector<TreemapItem>>(std::move(items));
     StartLayout();
 }
 
@@ -80,7 +79,8 @@ void Paint(QPainter& painter, const QFontMetrics& metrics, const std::vector<Tre
         if (bName) {
             painter.setPen(Qt::black);
             painter.drawText(rect.adjusted(3, 1, -3, -1), Qt::AlignLeft | Qt::AlignTop,
-                             metrics.elidedText(item.name, Qt::ElideRight, rect.width() - 6));
+                             metrics.elidedText(QString::fromUtf8(item.strName), Qt::ElideRight,
+                                                rect.width() - 6));
         }
         const QRect inner = rect.adjusted(2, bName ? nText + 1 : 2, -2, -2);
         if (!item.inner.empty() && inner.width() >= 8 && inner.height() >= 8)
@@ -94,7 +94,7 @@ void CTreemapView::StartLayout() {
     const uint64_t nGeneration = ++m_nGeneration;
     const QSize size = this->size();
     const qreal dRatio = devicePixelRatioF();
-    auto pItems = std::make_shared<const std::vector<TreemapItem>>(m_items);
+    const std::shared_ptr<const std::vector<TreemapItem>> pItems = m_pItems;
     const QFont font = this->font();
     m_pool.clear(); // a layout not begun is not needed any more
     m_pool.start([this, nGeneration, size, dRatio, pItems, font] {
@@ -146,6 +146,19 @@ QRect CTreemapView::ShownRect(const TreemapItem* pItem) const {
     return {};
 }
 
+QString CTreemapView::TipOf(const TreemapItem& item) const {
+    if (!item.tip.isEmpty())
+        return item.tip;
+    const QString name = QString::fromUtf8(item.strName);
+    QString strTip = m_strFolder.isEmpty()       ? name
+                     : m_strFolder.endsWith('/') ? m_strFolder + name
+                                                 : m_strFolder + "/" + name;
+    strTip += "\n" + ReadableSize(item.nBytes);
+    if (item.nFiles)
+        strTip += " in " + QString::number(*item.nFiles) + (*item.nFiles == 1 ? " file" : " files");
+    return strTip;
+}
+
 void CTreemapView::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     if (m_picture.isNull()) {
@@ -153,7 +166,7 @@ void CTreemapView::paintEvent(QPaintEvent*) {
         return;
     }
     painter.drawImage(QPoint(0, 0), m_picture);
-    if (m_items.empty() && IsLaidOut()) {
+    if (m_pItems->empty() && IsLaidOut()) {
         painter.setPen(palette().color(QPalette::PlaceholderText));
         painter.drawText(rect(), Qt::AlignCenter, "Nothing to show");
     }
@@ -175,7 +188,7 @@ bool CTreemapView::event(QEvent* pEvent) {
         const auto* pHelp = static_cast<QHelpEvent*>(pEvent);
         const TreemapItem* pItem = ItemAt(pHelp->pos());
         if (pItem)
-            QToolTip::showText(pHelp->globalPos(), pItem->tip, this, ShownRect(pItem));
+            QToolTip::showText(pHelp->globalPos(), TipOf(*pItem), this, ShownRect(pItem));
         else
             QToolTip::hideText();
         return true;

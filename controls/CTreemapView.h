@@ -7,13 +7,16 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
+#include <string>
 #include <vector>
 
 // One rectangle's worth of a treemap: a folder or a file of the folder shown.
 struct TreemapItem {
-    QString name;
-    QString tip; // shown on hover
+    std::string strName; // as stored
+    QString tip;         // shown on hover; when empty, made of the path, the size and the files
     uint64_t nBytes = 0;
+    std::optional<uint64_t> nFiles; // a folder's
     QColor colour;
     bool bFolder = false;
     int64_t nId = 0;
@@ -34,10 +37,11 @@ public:
     explicit CTreemapView(QWidget* pParent = nullptr);
     ~CTreemapView() override;
 
-    // Replaces the entries; the picture follows when laid out.
-    void SetItems(std::vector<TreemapItem> items);
-    // The entries in the order laid out (largest first).
-    const std::vector<TreemapItem>& Items() const { return m_items; }
+    // Replaces the entries, those of the folder strFolder (empty when they
+    // are of many); the picture follows when laid out.
+    void SetItems(std::vector<TreemapItem> items, const QString& strFolder = {});
+    // The entries, in the order given.
+    const std::vector<TreemapItem>& Items() const { return *m_pItems; }
     // Where an entry (of the outermost ones) is shown; empty before the
     // layout is done, or for an entry too small to show.
     QRect ItemRect(size_t nItem) const;
@@ -60,7 +64,11 @@ private:
     const TreemapItem* ItemAt(QPoint pt) const;
     QRect ShownRect(const TreemapItem* pItem) const;
 
-    std::vector<TreemapItem> m_items;
+    QString TipOf(const TreemapItem& item) const;
+
+    std::shared_ptr<const std::vector<TreemapItem>> m_pItems =
+        std::make_shared<const std::vector<TreemapItem>>();
+    QString m_strFolder;
     struct Shown {
         QRect rect;
         const TreemapItem* pItem;

@@ -7,6 +7,7 @@
 #include <cctype>
 #include <string>
 #include <sys/stat.h>
+#include <unordered_map>
 
 namespace {
 
@@ -52,10 +53,17 @@ FileKind KindOfFile(std::string_view name, std::optional<uint32_t> nMode) {
         std::string strExtension(name.substr(nDot + 1));
         std::transform(strExtension.begin(), strExtension.end(), strExtension.begin(),
                        [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-        for (const Extensions& extensions : kExtensions)
-            for (const char* pszName : extensions.names)
-                if (pszName && strExtension == pszName)
-                    return extensions.kind;
+        // One lookup for each of the many files of a folder.
+        static const std::unordered_map<std::string, FileKind> kinds = [] {
+            std::unordered_map<std::string, FileKind> map;
+            for (const Extensions& extensions : kExtensions)
+                for (const char* pszName : extensions.names)
+                    if (pszName)
+                        map.emplace(pszName, extensions.kind); // the first kind named stands
+            return map;
+        }();
+        if (const auto it = kinds.find(strExtension); it != kinds.end())
+            return it->second;
     }
     if (nMode && (*nMode & 0111) != 0)
         return FileKind::Executable;

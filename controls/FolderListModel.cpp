@@ -46,7 +46,7 @@ void FolderListModel::Arrange() {
     // Folders first whatever the order; within each, the column's order and
     // then the name's, so equal values keep a steady order.
     auto byName = [this](size_t a, size_t b) {
-        const int nOrder = m_rows[a].sortName.compare(m_rows[b].sortName);
+        const int nOrder = m_rows[a].strKey.compare(m_rows[b].strKey);
         return nOrder != 0 ? nOrder < 0 : m_rows[a].strName < m_rows[b].strName;
     };
     auto less = [&](size_t a, size_t b) {
@@ -78,11 +78,15 @@ void FolderListModel::Arrange() {
         return byName(a, b);
     };
     const bool bDescending = m_order == Qt::DescendingOrder;
-    std::sort(m_shown.begin(), m_shown.end(), [&](size_t a, size_t b) {
+    auto before = [&](size_t a, size_t b) {
         if (m_rows[a].bFolder != m_rows[b].bFolder)
             return m_rows[a].bFolder;
         return bDescending ? less(b, a) : less(a, b);
-    });
+    };
+    // Rows often come in the order shown (a folder read is sorted by name):
+    // one pass tells.
+    if (!std::is_sorted(m_shown.begin(), m_shown.end(), before))
+        std::sort(m_shown.begin(), m_shown.end(), before);
 }
 
 int FolderListModel::rowCount(const QModelIndex& parent) const {
@@ -101,7 +105,7 @@ QVariant FolderListModel::data(const QModelIndex& index, int nRole) const {
     case Qt::DisplayRole:
         switch (index.column()) {
         case kName:
-            return row.name;
+            return DisplayText(row.strName); // made for the rows shown only
         case kSize:
             return row.nSize ? ReadableSize(*row.nSize) : QString();
         case kModified:

@@ -16,8 +16,7 @@ struct BrowseRow {
     bool bFolder = false;
     int64_t nId = 0;               // the folder's or the file's row id
     std::string strName;           // as stored
-    QString name;                  // as shown
-    QString sortName;              // folded, for the order by name
+    std::string strKey;            // folded, for the order by name
     std::optional<uint64_t> nSize; // a folder's: the bytes below it
     std::optional<int64_t> nMtimeNs;
     std::optional<uint32_t> nMode;

@@ -1,5 +1,7 @@
 #include "controls/FolderTreeModel.h"
 
+#include "app/Desktop.h"
+
 #include <QApplication>
 #include <QStyle>
 
@@ -25,8 +27,9 @@ FolderTreeModel::~FolderTreeModel() = default;
 namespace {
 
 QString TipOf(const BrowseRow& row) {
-    return row.name + "\n" + (row.nSize ? ReadableSize(*row.nSize) : QString("size unknown")) +
-           " in " + QString::number(row.nFiles) + (row.nFiles == 1 ? " file" : " files");
+    return DisplayText(row.strName) + "\n" +
+           (row.nSize ? ReadableSize(*row.nSize) : QString("size unknown")) + " in " +
+           QString::number(row.nFiles) + (row.nFiles == 1 ? " file" : " files");
 }
 
 } // namespace
@@ -38,7 +41,7 @@ void FolderTreeModel::SetTops(const std::vector<BrowseRow>& tops) {
     for (const BrowseRow& row : tops) {
         auto pNode = std::make_unique<Node>();
         pNode->nId = row.nId;
-        pNode->name = row.name;
+        pNode->name = DisplayText(row.strName);
         pNode->tip = TipOf(row);
         pNode->nRow = static_cast<int>(m_tops.size());
         pNode->bHasSubfolders = row.nDirs > 0;
@@ -67,7 +70,7 @@ void FolderTreeModel::AddSubfolders(int64_t nId, const std::vector<BrowseRow>& s
     for (const BrowseRow& row : subfolders) {
         auto pChild = std::make_unique<Node>();
         pChild->nId = row.nId;
-        pChild->name = row.name;
+        pChild->name = DisplayText(row.strName);
         pChild->tip = TipOf(row);
         pChild->pParent = pNode;
         pChild->nRow = static_cast<int>(pNode->children.size());

@@ -3,6 +3,7 @@
 #include "app/Desktop.h"
 #include "app/Globals.h"
 #include "browse/CatalogTree.h"
+#include "catalog/CaseFold.h"
 #include "catalog/CatalogInfo.h"
 #include "catalog/Database.h"
 #include "catalog/EngineError.h"
@@ -44,7 +45,7 @@ namespace {
 // The hits of a search of the whole catalog the window shows at most.
 constexpr size_t kMaxHits = 100000;
 // The rectangles the treemap draws inside the folders of the folder shown, at most.
-constexpr size_t kInnerItems = 6000;
+constexpr size_t kInnerItems = 3000;
 
 std::map<std::string, QPointer<CBrowseWnd>>& OpenWindows() {
     static std::map<std::string, QPointer<CBrowseWnd>> windows;
@@ -58,8 +59,7 @@ BrowseRow FolderRow(const TreeDir& dir, const TreeDir* pParent) {
     const std::string strNormal = NormalPath(dir.strPath);
     row.strName =
         pParent ? std::string(PathBelow(strNormal, NormalPath(pParent->strPath))) : dir.strPath;
-    row.name = DisplayText(row.strName);
-    row.sortName = row.name.toCaseFolded();
+    AppendFoldedText(row.strName, row.strKey);
     row.nSize = static_cast<uint64_t>(std::min<ByteTotal>(dir.totals.nBytes, UINT64_MAX));
     row.nMtimeNs = dir.nMtimeNs ? dir.nMtimeNs : dir.totals.nNewestMtimeNs;
     row.nMode = dir.nMode;
@@ -69,18 +69,18 @@ BrowseRow FolderRow(const TreeDir& dir, const TreeDir* pParent) {
     return row;
 }
 
-BrowseRow FileRow(const TreeFile& file) {
+BrowseRow FileRow(TreeFile&& file) {
     BrowseRow row;
     row.nId = file.nId;
-    row.strName = file.strName;
-    row.name = DisplayText(file.strName);
-    row.sortName = row.name.toCaseFolded();
+    row.strName = std::move(file.strName);
+    AppendFoldedText(row.strName, row.strKey);
     if (file.nSize)
         row.nSize = static_cast<uint64_t>(*file.nSize);
     row.nMtimeNs = file.nMtimeNs;
     row.nMode = file.nMode;
-    row.strChecksum = file.checksum.value_or(std::string());
-    row.kind = KindOfFile(file.strName, file.nMode);
+    if (file.checksum)
+        row.strChecksum = std::move(*file.checksum);
+    row.kind = KindOfFile(row.strName, file.nMode);
     return row;
 }
 
@@ -89,7 +89,7 @@ std::vector<BrowseRow> SubfolderRows(const CatalogTree& tree, const TreeDir& dir
     for (const TreeDir* pSub : tree.Subdirectories(dir.nId))
         rows.push_back(FolderRow(*pSub, &dir));
     std::sort(rows.begin(), rows.end(),
-              [](const BrowseRow& a, const BrowseRow& b) { return a.sortName < b.sortName; });
+              [](const BrowseRow& a, const BrowseRow& b) { return a.strKey < b.strKey; });
     return rows;
 }
 
@@ -347,8 +347,7 @@ struct FolderRead {
 
 TreemapItem FolderItem(const TreeDir& dir, const TreeDir& parent) {
     TreemapItem item;
-    item.name =
-        DisplayText(std::string(PathBelow(NormalPath(dir.strPath), NormalPath(parent.strPath))));
+    item.strName = std::string(PathBelow(NormalPath(dir.strPath), NormalPath(parent.strPath)));
     const uint64_t nBytes =
         static_cast<uint64_t>(std::min<ByteTotal>(dir.totals.nBytes, UINT64_MAX));
     item.nBytes = nBytes;
@@ -369,8 +368,11 @@ std::unordered_map<int64_t, std::vector<TreemapItem>> InnerItems(const CatalogTr
     std::vector<std::pair<const TreeDir*, std::vector<TreemapItem>*>> frontier;
     for (const TreeDir* pSub : tree.Subdirectories(dir.nId))
         frontier.emplace_back(pSub, &inner[pSub->nId]);
-    size_t nItems = 0;
+    size_t nItems = 0, nLastFolders = 1, nLastItems = frontier.size();
     for (int nLevel = 0; nLevel < 4 && !frontier.empty(); ++nLevel) {
+        // A level as wide as the one above would not fit: not read at all.
+        if (nItems + frontier.size() * nLastItems / nLastFolders > kInnerItems)
+            break;
         std::vector<std::vector<const TreeDir*>> below;
         size_t nLevelItems = 0;
         for (const auto& [pDir, pItems] : frontier) {
@@ -380,6 +382,8 @@ std::unordered_map<int64_t, std::vector<TreemapItem>> InnerItems(const CatalogTr
         if (nItems + nLevelItems > kInnerItems)
             break;
         nItems += nLevelItems;
+        nLastFolders = std::max<size_t>(1, frontier.size());
+        nLastItems = nLevelItems;
         std::vector<std::pair<const TreeDir*, std::vector<TreemapItem>*>> next;
         for (size_t i = 0; i < frontier.size(); ++i) {
             const TreeDir& folder = *frontier[i].first;
@@ -396,7 +400,7 @@ std::unordered_map<int64_t, std::vector<TreemapItem>> InnerItems(const CatalogTr
                 TreemapItem& files = items.emplace_back();
                 files.nBytes = static_cast<uint64_t>(
                     std::min<ByteTotal>(folder.totals.nBytes - nSubBytes, UINT64_MAX));
-                files.name = "files";
+                files.strName = "files";
                 files.tip = DisplayText(folder.strPath) + "\n" + ReadableSize(files.nBytes) +
                             " in its own files";
                 files.colour = KindColour(FileKind::Other);
@@ -423,16 +427,26 @@ FolderRead ReadFolder(const CatalogTree& tree, const TreeDir& dir, bool bAncestr
     std::reverse(chain.begin(), chain.end());
     for (size_t i = 0; i < chain.size(); ++i) {
         const BrowseRow row = FolderRow(*chain[i], i > 0 ? chain[i - 1] : nullptr);
-        read.parts.emplace_back(row.name, row.nId);
+        read.parts.emplace_back(DisplayText(row.strName), row.nId);
         if (bAncestry && i + 1 < chain.size())
             read.ancestry.emplace_back(chain[i]->nId, SubfolderRows(tree, *chain[i]));
     }
     read.rows = SubfolderRows(tree, dir);
     if (bAncestry)
         read.ancestry.emplace_back(dir.nId, read.rows);
-    for (const TreeFile& file : tree.Files(dir.nId))
-        read.rows.push_back(FileRow(file));
+    std::vector<TreeFile> files = tree.Files(dir.nId);
+    read.rows.reserve(read.rows.size() + files.size());
+    for (TreeFile& file : files)
+        read.rows.push_back(FileRow(std::move(file)));
     read.inner = InnerItems(tree, dir);
+    // In the order the list shows first, so it need not sort them again.
+    std::stable_sort(read.rows.begin(), read.rows.end(),
+                     [](const BrowseRow& a, const BrowseRow& b) {
+                         if (a.bFolder != b.bFolder)
+                             return a.bFolder;
+                         const int nOrder = a.strKey.compare(b.strKey);
+                         return nOrder != 0 ? nOrder < 0 : a.strName < b.strName;
+                     });
     return read;
 }
 
@@ -633,8 +647,7 @@ void CBrowseWnd::SearchCatalog() {
                 row.strFolder = nSlash == std::string_view::npos ? std::string()
                                 : nSlash == 0                    ? std::string("/")
                                               : std::string(hit.path.substr(0, nSlash));
-                row.name = DisplayText(row.strName);
-                row.sortName = row.name.toCaseFolded();
+                AppendFoldedText(row.strName, row.strKey);
                 if (hit.nSize)
                     row.nSize = static_cast<uint64_t>(*hit.nSize);
                 row.nMtimeNs = hit.nMtimeNs;
@@ -664,7 +677,7 @@ void CBrowseWnd::ShowTreemap() {
     for (int i = 0; i < m_listModel->rowCount(); ++i) {
         const BrowseRow& row = m_listModel->Row(i);
         TreemapItem& item = items.emplace_back();
-        item.name = row.name;
+        item.strName = row.strName;
         item.nBytes = row.nSize.value_or(0);
         item.colour = KindColour(row.kind);
         item.bFolder = row.bFolder;
@@ -677,7 +690,8 @@ void CBrowseWnd::ShowTreemap() {
             item.tip +=
                 " in " + QString::number(row.nFiles) + (row.nFiles == 1 ? " file" : " files");
     }
-    m_treemap->SetItems(std::move(items));
+    m_treemap->SetItems(std::move(items),
+                        m_strSearched.empty() ? DisplayText(m_strFolderPath) : QString());
 }
 
 void CBrowseWnd::ShowCounts() {

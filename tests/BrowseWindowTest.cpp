@@ -168,9 +168,10 @@ TEST_F(BrowseWindowTest, FoldersAreWalkedByTreeListTreemapPathBarBackAndUp) {
     // entry has the largest rectangle.
     const std::vector<TreemapItem>& items = window.m_treemap->Items();
     ASSERT_EQ(items.size(), 3u);
-    EXPECT_EQ(items[0].name.toStdString(), "photos");
-    const QRect photosRect = window.m_treemap->ItemRect(0),
-                musicRect = window.m_treemap->ItemRect(1);
+    ASSERT_EQ(items[0].strName, "music"); // in the list's order
+    ASSERT_EQ(items[1].strName, "photos");
+    const QRect photosRect = window.m_treemap->ItemRect(1),
+                musicRect = window.m_treemap->ItemRect(0);
     EXPECT_GT(photosRect.width() * photosRect.height(), musicRect.width() * musicRect.height());
     ClickAt(*window.m_treemap, musicRect.center());
     WaitFor(window);
