@@ -4,6 +4,7 @@
 #include "browse/TreeTables.h"
 #include "catalog/CatalogSql.h"
 #include "catalog/Database.h"
+#include "catalog/EngineError.h"
 #include "catalog/NameIndex.h"
 #include "catalog/ResultSet.h"
 #include "scan/Paths.h"
@@ -172,8 +173,14 @@ std::vector<const TreeDir*> CatalogTree::Subdirectories(int64_t nId) const {
             return subdirectories;
         if (const auto it = m_pStored->children.find(nId); it != m_pStored->children.end())
             for (const int64_t nChild : it->second)
-                if (const TreeDir* pChild = DirById(nChild))
+                if (const TreeDir* pChild = DirById(nChild)) {
+                    // A child names its parent: tables that say otherwise
+                    // could lead a walk down the tree round in a circle.
+                    if (pChild->nParentId != nId)
+                        throw EngineError("The folder tables of the catalog are damaged: run "
+                                          "kestrel-cli reindex.");
                     subdirectories.push_back(pChild);
+                }
         return subdirectories;
     }
     if (const auto it = m_children.find(nId); it != m_children.end())

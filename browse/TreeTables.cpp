@@ -13,7 +13,7 @@
 namespace {
 
 // 1: the first layout.
-constexpr int64_t kTablesVersion = 1;
+constexpr int64_t kTablesVersion = 2;
 constexpr int kBlockBits = 6;
 // More subfolders of one folder than any disk holds: a damaged record.
 constexpr uint64_t kMaxChildren = uint64_t(1) << 28;
@@ -57,11 +57,40 @@ template <typename T> void AppendVarint(std::string& strBytes, T nValue) {
     throw EngineError("The folder tables of the catalog are damaged: run kestrel-cli reindex.");
 }
 
+// The check of a block's bytes (32-bit FNV-1a), written after them: a byte
+// changed by another program is found before a field is read, instead of
+// giving another folder's sizes or children.
+uint32_t BlockCheck(std::string_view bytes) {
+    uint32_t nHash = 2166136261u;
+    for (const char c : bytes)
+        nHash = (nHash ^ static_cast<unsigned char>(c)) * 16777619u;
+    return nHash;
+}
+
+void AppendBlockCheck(std::string& strBytes) {
+    const uint32_t nCheck = BlockCheck(strBytes);
+    for (int i = 0; i < 4; ++i)
+        strBytes += static_cast<char>(nCheck >> (8 * i) & 0xFF);
+}
+
+// The bytes of a block without their check; raises when it does not hold.
+std::string_view CheckedBlock(std::string_view bytes) {
+    if (bytes.size() < 4)
+        ThrowDamaged();
+    const std::string_view body = bytes.substr(0, bytes.size() - 4);
+    uint32_t nStored = 0;
+    for (int i = 0; i < 4; ++i)
+        nStored |= uint32_t(static_cast<unsigned char>(bytes[body.size() + i])) << (8 * i);
+    if (nStored != BlockCheck(body))
+        ThrowDamaged();
+    return body;
+}
+
 // Reads the fields of a block's bytes in turn; a value cut short or too long
 // means a damaged table.
 class Reader {
 public:
-    explicit Reader(std::string_view bytes) : m_bytes(bytes) {}
+    explicit Reader(std::string_view bytes) : m_bytes(CheckedBlock(bytes)) {}
     template <typename T = uint64_t> T Varint() {
         T nValue = 0;
         for (unsigned nShift = 0; nShift < sizeof(T) * 8; nShift += 7) {
@@ -124,6 +153,8 @@ template <typename Fn> void DecodeFileModes(int64_t nBlock, std::string_view byt
         }
         fn(Add(nBlock * (int64_t(1) << kBlockBits), static_cast<uint64_t>(nSlot)), runs);
     }
+    if (!reader.AtEnd())
+        ThrowDamaged();
 }
 
 template <typename Fn> void DecodeDirs(int64_t nBlock, std::string_view bytes, Fn fn) {
@@ -182,6 +213,8 @@ template <typename Fn> void DecodeDirs(int64_t nBlock, std::string_view bytes, F
         }
         fn(dir);
     }
+    if (!reader.AtEnd())
+        ThrowDamaged();
 }
 
 } // namespace
@@ -431,6 +464,7 @@ void TreeTablesBuilder::Write(Database& database) {
             for (const uint32_t nMode : table)
                 AppendVarint(strOut, nMode);
             strOut += strBody;
+            AppendBlockCheck(strOut);
             insert.BindInt64(1, nBlock);
             insert.BindBlob(2, strOut);
             insert.Run();
@@ -466,6 +500,7 @@ void TreeTablesBuilder::Write(Database& database) {
         meta.Run();
     }
     meta.BindText(1, "tops");
+    AppendBlockCheck(strTops);
     meta.BindBlob(2, strTops);
     meta.Run();
     for (const CatalogSql::NameIndexTrigger& trigger : CatalogSql::kTreeTriggers)
@@ -496,17 +531,34 @@ void RebuildTreeTables(Database& database) {
     std::unordered_map<int64_t, Carried> carried;
     std::unordered_map<int64_t, ModeRuns> carriedFiles;
     if (TablesVersion(database) == kTablesVersion) {
+        // A damaged block carries nothing over: its folders' modes and times
+        // become unknown, and the rest is built from the rows as ever.
         for (ResultSet rows(database.Prepare(CatalogSql::kAllTreeDirs)); !rows.IsEOF();
-             rows.MoveNext())
-            DecodeDirs(rows.GetInt64(0), rows.GetTextView(1), [&](const StoredDir& dir) {
-                if (dir.nMode || dir.nMtimeNs)
-                    carried[dir.nId] = {dir.nMode, dir.nMtimeNs};
-            });
+             rows.MoveNext()) {
+            std::vector<std::pair<int64_t, Carried>> block;
+            try {
+                DecodeDirs(rows.GetInt64(0), rows.GetTextView(1), [&](const StoredDir& dir) {
+                    if (dir.nMode || dir.nMtimeNs)
+                        block.emplace_back(dir.nId, Carried{dir.nMode, dir.nMtimeNs});
+                });
+            } catch (const EngineError&) {
+                continue;
+            }
+            carried.insert(block.begin(), block.end());
+        }
         for (ResultSet rows(database.Prepare(CatalogSql::kAllTreeFileModes)); !rows.IsEOF();
-             rows.MoveNext())
-            DecodeFileModes(
-                rows.GetInt64(0), rows.GetTextView(1),
-                [&](int64_t nDirId, const ModeRuns& runs) { carriedFiles[nDirId] = runs; });
+             rows.MoveNext()) {
+            std::vector<std::pair<int64_t, ModeRuns>> block;
+            try {
+                DecodeFileModes(rows.GetInt64(0), rows.GetTextView(1),
+                                [&](int64_t nDirId, const ModeRuns& runs) {
+                                    block.emplace_back(nDirId, runs);
+                                });
+            } catch (const EngineError&) {
+                continue;
+            }
+            carriedFiles.insert(block.begin(), block.end());
+        }
     }
     for (ResultSet rows(database.Prepare(CatalogSql::kDirsForTree)); !rows.IsEOF();
          rows.MoveNext()) {

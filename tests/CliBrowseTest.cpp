@@ -196,4 +196,24 @@ db.commit()
     ASSERT_EQ(cli.Run({"reindex", "T"}).nExit, 0);
     EXPECT_NE(cli.Run({"ls", "-l", "T"}).strOut.find("link\t3\t"), std::string::npos)
         << "reindex keeps what the walk saw";
+
+    // A byte of the stored folders changed by another program: a clear
+    // error, never another folder's answer; reindex makes the tables anew.
+    const CliResult damaged = RunPython(tree, R"py(
+import sqlite3, sys
+db = sqlite3.connect(sys.argv[1])
+data = bytearray(db.execute("SELECT data FROM tree_dirs WHERE block = 0").fetchone()[0])
+data[len(data) // 2] ^= 0x5a
+db.execute("UPDATE tree_dirs SET data = ? WHERE block = 0", (bytes(data),))
+db.commit()
+)py",
+                                        {cli.CatalogPath("T")});
+    ASSERT_EQ(damaged.nExit, 0) << damaged.strOut;
+    const CliResult refused = cli.Run({"du", "T"});
+    EXPECT_EQ(refused.nExit, 2);
+    EXPECT_EQ(refused.strOut, "");
+    EXPECT_NE(refused.strErr.find("damaged: run kestrel-cli reindex"), std::string::npos)
+        << refused.strErr;
+    ASSERT_EQ(cli.Run({"reindex", "T"}).nExit, 0);
+    EXPECT_EQ(cli.Run({"du", "--depth", "0", "T"}).strOut, "18\t" + strRoot + "\n");
 }
