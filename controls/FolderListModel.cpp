@@ -14,13 +14,14 @@ FolderListModel::FolderListModel(QObject* pParent) : QAbstractTableModel(pParent
     m_fileIcon = QApplication::style()->standardIcon(QStyle::SP_FileIcon);
 }
 
-void FolderListModel::SetRows(std::vector<BrowseRow> rows,
-                              std::function<bool(const std::string&)> fnKeep) {
+std::vector<BrowseRow> FolderListModel::SetRows(std::vector<BrowseRow> rows,
+                                                std::function<bool(const std::string&)> fnKeep) {
     beginResetModel();
-    m_rows = std::move(rows);
+    std::swap(m_rows, rows);
     m_fnKeep = std::move(fnKeep);
     Arrange();
     endResetModel();
+    return rows;
 }
 
 void FolderListModel::SetFilter(std::function<bool(const std::string&)> fnKeep) {

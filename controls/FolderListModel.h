@@ -38,8 +38,10 @@ public:
 
     explicit FolderListModel(QObject* pParent = nullptr);
 
-    // Replaces the rows and the filter (see SetFilter), kept in the chosen order.
-    void SetRows(std::vector<BrowseRow> rows, std::function<bool(const std::string&)> fnKeep = {});
+    // Replaces the rows and the filter (see SetFilter), kept in the chosen
+    // order; gives back the rows replaced.
+    std::vector<BrowseRow> SetRows(std::vector<BrowseRow> rows,
+                                   std::function<bool(const std::string&)> fnKeep = {});
     // Shows only the rows whose name fnKeep keeps; all with an empty one.
     void SetFilter(std::function<bool(const std::string&)> fnKeep);
     // The row shown at nRow; nRow must be in range.

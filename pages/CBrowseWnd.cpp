@@ -326,6 +326,16 @@ void CBrowseWnd::Read(std::function<std::function<void()>(Database&, CatalogTree
     });
 }
 
+void CBrowseWnd::DiscardLater(std::vector<BrowseRow> rows) {
+    // Freeing a folder of 100 000 rows takes a while: the loader does it.
+    if (rows.size() > 1000)
+        m_pLoader->Post([pRows = std::make_shared<std::vector<BrowseRow>>(std::move(rows))](
+                            Database&, CatalogTree&) mutable -> std::function<void()> {
+            pRows.reset();
+            return {};
+        });
+}
+
 void CBrowseWnd::Failed(const std::string& strText) {
     m_status->setText(DisplayText(strText));
     ShowMessage(this, strText, "Browse", MessageIcon::Warning);
@@ -562,7 +572,7 @@ void CBrowseWnd::ShowFolder(int64_t nId, std::vector<BrowseRow> rows, const std:
         const QSignalBlocker quiet(m_filter);
         m_filter->clear();
     }
-    m_listModel->SetRows(std::move(rows), CurrentFilter());
+    DiscardLater(m_listModel->SetRows(std::move(rows), CurrentFilter()));
     ShowTreemap();
     ShowCounts();
     m_pathBar->SetPath(parts, DisplayText(strPath));
@@ -659,7 +669,7 @@ void CBrowseWnd::SearchCatalog() {
         return [this, pRows, bMore, strPattern] {
             m_strSearched = strPattern;
             m_inner.clear();
-            m_listModel->SetRows(std::move(*pRows));
+            DiscardLater(m_listModel->SetRows(std::move(*pRows)));
             m_list->setColumnHidden(FolderListModel::kFolder, false);
             m_back->setEnabled(true);
             ShowTreemap();
@@ -684,11 +694,11 @@ void CBrowseWnd::ShowTreemap() {
         item.nId = row.nId;
         if (const auto it = m_inner.find(row.nId); row.bFolder && it != m_inner.end())
             item.inner = it->second;
-        item.tip = DisplayText(PathOfRow(row)) + "\n" +
-                   (row.nSize ? ReadableSize(*row.nSize) : QString("size unknown"));
         if (row.bFolder)
-            item.tip +=
-                " in " + QString::number(row.nFiles) + (row.nFiles == 1 ? " file" : " files");
+            item.nFiles = row.nFiles;
+        else if (!row.strFolder.empty()) // a hit: its own folder
+            item.tip = DisplayText(PathOfRow(row)) + "\n" +
+                       (row.nSize ? ReadableSize(*row.nSize) : QString("size unknown"));
     }
     m_treemap->SetItems(std::move(items),
                         m_strSearched.empty() ? DisplayText(m_strFolderPath) : QString());

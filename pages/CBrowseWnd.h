@@ -85,6 +85,8 @@ private:
     void ShowMenu(QPoint pt);
     std::string PathOfRow(const BrowseRow& row) const;
     void Failed(const std::string& strText);
+    // Gives rows no longer shown to the loader's thread to free.
+    void DiscardLater(std::vector<BrowseRow> rows);
 
     std::string m_strEntry;
     std::unique_ptr<BrowseLoader> m_pLoader;
