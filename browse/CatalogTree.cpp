@@ -206,7 +206,12 @@ std::vector<TreeFile> CatalogTree::Files(int64_t nId) const {
                 m_database.Prepare(m_bTimes ? CatalogSql::kTreeFilesBetween
                                             : CatalogSql::kTreeFilesBetweenWithoutTimes);
             statement.BindInt64(3, nRowId);
-            rows.emplace(std::move(statement), m_pNameIndex->FilesOfDirs({{nRowId, nRowId}}), 1);
+            std::vector<IdRange> ranges = m_pNameIndex->FilesOfDirs({{nRowId, nRowId}});
+            uint64_t nRows = 0;
+            for (const IdRange& range : ranges)
+                nRows += static_cast<uint64_t>(range.nHigh - range.nLow) + 1;
+            files.reserve(files.size() + std::min<uint64_t>(nRows, uint64_t(1) << 22));
+            rows.emplace(std::move(statement), std::move(ranges), 1);
         } else {
             Statement statement = m_database.Prepare(m_bTimes ? CatalogSql::kTreeFiles
                                                               : CatalogSql::kTreeFilesWithoutTimes);

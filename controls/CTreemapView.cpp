@@ -66,6 +66,11 @@ void Paint(QPainter& painter, const QFontMetrics& metrics, const std::vector<Tre
             continue; // too small to see or to click
         const TreemapItem& item = items[i];
         picture.shown.emplace_back(rect, &item);
+        if (rect.width() < 4 || rect.height() < 4) {
+            // Too small for shading and a frame: its colour only.
+            painter.fillRect(rect, item.colour);
+            continue;
+        }
         // A light top left and a dark bottom right tell neighbours of one
         // colour apart.
         QLinearGradient gradient(rect.topLeft(), rect.bottomRight());

@@ -47,7 +47,7 @@ void FolderListModel::Arrange() {
     // Folders first whatever the order; within each, the column's order and
     // then the name's, so equal values keep a steady order.
     auto byName = [this](size_t a, size_t b) {
-        const int nOrder = m_rows[a].strKey.compare(m_rows[b].strKey);
+        const int nOrder = m_rows[a].SortKey().compare(m_rows[b].SortKey());
         return nOrder != 0 ? nOrder < 0 : m_rows[a].strName < m_rows[b].strName;
     };
     auto less = [&](size_t a, size_t b) {

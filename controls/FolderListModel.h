@@ -16,7 +16,7 @@ struct BrowseRow {
     bool bFolder = false;
     int64_t nId = 0;               // the folder's or the file's row id
     std::string strName;           // as stored
-    std::string strKey;            // folded, for the order by name
+    std::string strKey;            // folded, for the order by name; empty: strName itself
     std::optional<uint64_t> nSize; // a folder's: the bytes below it
     std::optional<int64_t> nMtimeNs;
     std::optional<uint32_t> nMode;
@@ -25,6 +25,9 @@ struct BrowseRow {
     uint64_t nDirs = 0;    // a folder's: the folders below it
     std::string strFolder; // the stored path of the folder it lies in
     FileKind kind = FileKind::Other;
+
+    // What the order by name compares.
+    const std::string& SortKey() const { return strKey.empty() ? strName : strKey; }
 };
 
 // The rows of the folder a Browse window shows: a model over a vector, its

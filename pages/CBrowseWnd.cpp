@@ -52,6 +52,19 @@ std::map<std::string, QPointer<CBrowseWnd>>& OpenWindows() {
     return windows;
 }
 
+// The key a name sorts by: its folded text; empty when that is the name itself
+// (plain lower-case ASCII, the most common), which spares a copy per file.
+void SetSortKey(BrowseRow& row) {
+    bool bPlain = true;
+    for (const char c : row.strName)
+        if (static_cast<unsigned char>(c) >= 0x80 || (c >= 'A' && c <= 'Z')) {
+            bPlain = false;
+            break;
+        }
+    if (!bPlain)
+        AppendFoldedText(row.strName, row.strKey);
+}
+
 BrowseRow FolderRow(const TreeDir& dir, const TreeDir* pParent) {
     BrowseRow row;
     row.bFolder = true;
@@ -59,7 +72,7 @@ BrowseRow FolderRow(const TreeDir& dir, const TreeDir* pParent) {
     const std::string strNormal = NormalPath(dir.strPath);
     row.strName =
         pParent ? std::string(PathBelow(strNormal, NormalPath(pParent->strPath))) : dir.strPath;
-    AppendFoldedText(row.strName, row.strKey);
+    SetSortKey(row);
     row.nSize = static_cast<uint64_t>(std::min<ByteTotal>(dir.totals.nBytes, UINT64_MAX));
     row.nMtimeNs = dir.nMtimeNs ? dir.nMtimeNs : dir.totals.nNewestMtimeNs;
     row.nMode = dir.nMode;
@@ -73,7 +86,7 @@ BrowseRow FileRow(TreeFile&& file) {
     BrowseRow row;
     row.nId = file.nId;
     row.strName = std::move(file.strName);
-    AppendFoldedText(row.strName, row.strKey);
+    SetSortKey(row);
     if (file.nSize)
         row.nSize = static_cast<uint64_t>(*file.nSize);
     row.nMtimeNs = file.nMtimeNs;
@@ -89,7 +102,7 @@ std::vector<BrowseRow> SubfolderRows(const CatalogTree& tree, const TreeDir& dir
     for (const TreeDir* pSub : tree.Subdirectories(dir.nId))
         rows.push_back(FolderRow(*pSub, &dir));
     std::sort(rows.begin(), rows.end(),
-              [](const BrowseRow& a, const BrowseRow& b) { return a.strKey < b.strKey; });
+              [](const BrowseRow& a, const BrowseRow& b) { return a.SortKey() < b.SortKey(); });
     return rows;
 }
 
@@ -454,7 +467,7 @@ FolderRead ReadFolder(const CatalogTree& tree, const TreeDir& dir, bool bAncestr
                      [](const BrowseRow& a, const BrowseRow& b) {
                          if (a.bFolder != b.bFolder)
                              return a.bFolder;
-                         const int nOrder = a.strKey.compare(b.strKey);
+                         const int nOrder = a.SortKey().compare(b.SortKey());
                          return nOrder != 0 ? nOrder < 0 : a.strName < b.strName;
                      });
     return read;
@@ -657,7 +670,7 @@ void CBrowseWnd::SearchCatalog() {
                 row.strFolder = nSlash == std::string_view::npos ? std::string()
                                 : nSlash == 0                    ? std::string("/")
                                               : std::string(hit.path.substr(0, nSlash));
-                AppendFoldedText(row.strName, row.strKey);
+                SetSortKey(row);
                 if (hit.nSize)
                     row.nSize = static_cast<uint64_t>(*hit.nSize);
                 row.nMtimeNs = hit.nMtimeNs;
