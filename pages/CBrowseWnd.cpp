@@ -391,22 +391,27 @@ std::unordered_map<int64_t, std::vector<TreemapItem>> InnerItems(const CatalogTr
     std::vector<std::pair<const TreeDir*, std::vector<TreemapItem>*>> frontier;
     for (const TreeDir* pSub : tree.Subdirectories(dir.nId))
         frontier.emplace_back(pSub, &inner[pSub->nId]);
-    size_t nItems = 0, nLastFolders = 1, nLastItems = frontier.size();
+    size_t nItems = 0;
     for (int nLevel = 0; nLevel < 4 && !frontier.empty(); ++nLevel) {
-        // A level as wide as the one above would not fit: not read at all.
-        if (nItems + frontier.size() * nLastItems / nLastFolders > kInnerItems)
-            break;
+        // A level is shown whole or not at all; reading it stops as soon as
+        // it cannot fit, so a wide one costs little more than the budget.
         std::vector<std::vector<const TreeDir*>> below;
         size_t nLevelItems = 0;
+        bool bFits = true;
         for (const auto& [pDir, pItems] : frontier) {
-            below.push_back(tree.Subdirectories(pDir->nId));
+            below.emplace_back();
+            if (pDir->totals.nDirs == 0)
+                continue;
+            below.back() = tree.Subdirectories(pDir->nId);
             nLevelItems += below.back().empty() ? 0 : below.back().size() + 1;
+            if (nItems + nLevelItems > kInnerItems) {
+                bFits = false;
+                break;
+            }
         }
-        if (nItems + nLevelItems > kInnerItems)
+        if (!bFits)
             break;
         nItems += nLevelItems;
-        nLastFolders = std::max<size_t>(1, frontier.size());
-        nLastItems = nLevelItems;
         std::vector<std::pair<const TreeDir*, std::vector<TreemapItem>*>> next;
         for (size_t i = 0; i < frontier.size(); ++i) {
             const TreeDir& folder = *frontier[i].first;
