@@ -38,6 +38,7 @@
 #include <QVBoxLayout>
 
 #include <map>
+#include <tuple>
 #include <unordered_map>
 
 namespace {
@@ -669,12 +670,7 @@ void CBrowseWnd::SearchCatalog() {
                 const SearchHit& hit = pHits->Hit();
                 BrowseRow& row = pRows->emplace_back();
                 row.nId = static_cast<int64_t>(pRows->size());
-                const size_t nSlash = hit.path.find_last_of('/');
-                row.strName = std::string(
-                    nSlash == std::string_view::npos ? hit.path : hit.path.substr(nSlash + 1));
-                row.strFolder = nSlash == std::string_view::npos ? std::string()
-                                : nSlash == 0                    ? std::string("/")
-                                              : std::string(hit.path.substr(0, nSlash));
+                std::tie(row.strFolder, row.strName) = SplitFolderAndName(hit.path);
                 SetSortKey(row);
                 if (hit.nSize)
                     row.nSize = static_cast<uint64_t>(*hit.nSize);
@@ -767,9 +763,7 @@ void CBrowseWnd::ShowMenu(QPoint pt) {
         m_list->selectRow(index.row());
     const BrowseRow row = m_listModel->Row(index.row());
     const std::string strPath = PathOfRow(row);
-    const size_t nSlash = strPath.find_last_of('/');
-    const std::string strFolder =
-        nSlash == std::string::npos || nSlash == 0 ? std::string("/") : strPath.substr(0, nSlash);
+    const std::string strFolder = SplitFolderAndName(strPath).first;
     QMenu menu(this);
     QAction* pOpen = menu.addAction(row.bFolder || !row.strFolder.empty() ? "Open" : "Open file");
     QAction* pOpenFolder = menu.addAction("Open containing folder");

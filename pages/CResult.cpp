@@ -9,6 +9,7 @@
 #include "controls/CSortListCtrl.h"
 #include "controls/DialogUnits.h"
 #include "pages/CBrowseWnd.h"
+#include "scan/Paths.h"
 #include "search/FileReplacement.h"
 #include "search/HitStream.h"
 #include "search/RecordWriter.h"
@@ -147,12 +148,8 @@ void CResult::OnListContextMenu(const QPoint& pt) {
 void CResult::OnOpenContainingFolder(int nRow) {
     if (nRow < 0 || nRow >= m_list->GetItemCount())
         return;
-    const std::string strPath = m_list->GetItemText(nRow, 0);
-    const size_t nSlash = strPath.find_last_of('/');
     // A hit in the root (or a path without a folder) has the root as its folder.
-    const std::string strFolder =
-        nSlash == std::string::npos || nSlash == 0 ? std::string("/") : strPath.substr(0, nSlash);
-    if (!OpenWithDesktop(strFolder))
+    if (!OpenWithDesktop(SplitFolderAndName(m_list->GetItemText(nRow, 0)).first))
         ShowMessage(this, "Can't open selected file or directory", "Warning", MessageIcon::Warning);
 }
 
@@ -160,11 +157,7 @@ void CResult::OnShowInCatalog(int nRow) {
     if (nRow < 0 || nRow >= m_list->GetItemCount())
         return;
     // A hit is shown in its folder, chosen there; its catalog is the row's.
-    const std::string strPath = m_list->GetItemText(nRow, 0);
-    const size_t nSlash = strPath.find_last_of('/');
-    const std::string strFolder =
-        nSlash == std::string::npos || nSlash == 0 ? std::string("/") : strPath.substr(0, nSlash);
-    const std::string strName = nSlash == std::string::npos ? strPath : strPath.substr(nSlash + 1);
+    const auto [strFolder, strName] = SplitFolderAndName(m_list->GetItemText(nRow, 0));
     CBrowseWnd::Open(this, m_list->GetItemText(nRow, 3), strFolder, strName);
 }
 

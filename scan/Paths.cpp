@@ -79,3 +79,11 @@ std::string LexicalPath(const std::string& strPath) {
         strResult += (i ? "/" : "") + names[i];
     return strResult;
 }
+
+std::pair<std::string, std::string> SplitFolderAndName(std::string_view path) {
+    const size_t nSlash = path.find_last_of('/');
+    if (nSlash == std::string_view::npos)
+        return {"/", std::string(path)};
+    return {nSlash == 0 ? std::string("/") : std::string(path.substr(0, nSlash)),
+            std::string(path.substr(nSlash + 1))};
+}

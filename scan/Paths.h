@@ -2,6 +2,7 @@
 
 #include <string>
 #include <string_view>
+#include <utility>
 
 // The text with every pair "//" (left to right, not overlapping) made one
 // '/': a run of n separators becomes n/2 rounded up.
@@ -21,6 +22,9 @@ std::string JoinPath(std::string_view parent, std::string_view name);
 std::string FilePath(std::string_view dir, std::string_view name);
 // The same into strPath, whose memory serves again (one path after another).
 void AssignFilePath(std::string_view dir, std::string_view name, std::string& strPath);
+// The folder a path lies in, and its last name: "/a/b" gives "/a" and "b".
+// A path in the root, or one without a '/', lies in "/".
+std::pair<std::string, std::string> SplitFolderAndName(std::string_view path);
 
 // The form in which paths are compared, across catalogs and with the disk:
 // every run of '/' is one '/', and none ends the path but the root's. So
