@@ -126,14 +126,26 @@ QString DiskText(const CatalogInfo& info) {
         strDisk += ": " + ReadableSize(*info.volume.nSize);
     if (info.volume.nFree)
         strDisk += ", " + ReadableSize(*info.volume.nFree) + " free";
-    parts << strDisk;
+    if (strDisk != "Disk") // a catalog of another program tells nothing of it
+        parts << strDisk;
     if (info.strFinished)
         parts << "catalogued " + LocalCatalogTime(*info.strFinished);
     else if (info.strStarted)
         parts << "catalogued " + LocalCatalogTime(*info.strStarted);
-    parts << (info.bComplete ? (*info.bComplete ? "complete" : "incomplete")
-                             : "complete or not unknown");
+    if (info.bComplete)
+        parts << (*info.bComplete ? "complete" : "incomplete");
     return parts.join(" · ");
+}
+
+// A path short enough for a message box: a long one keeps its end.
+std::string ShortText(const std::string& strText) {
+    constexpr size_t kMax = 200;
+    if (strText.size() <= kMax)
+        return strText;
+    size_t nFrom = strText.size() - kMax;
+    while (nFrom < strText.size() && (static_cast<unsigned char>(strText[nFrom]) & 0xC0) == 0x80)
+        ++nFrom; // not inside a character
+    return "…" + strText.substr(nFrom);
 }
 
 // The design's wildcards as typed; plain text finds the names holding it.
@@ -313,7 +325,8 @@ CBrowseWnd::CBrowseWnd(QWidget* pOwner, std::string strEntry)
 
     m_status->setText("Reading the catalog...");
     m_pLoader = std::make_unique<BrowseLoader>(
-        this, g_strAppPath, m_strEntry, [this](const std::string& strText) { Failed(strText); });
+        this, g_strAppPath, m_strEntry, [this](const std::string& strText) { Failed(strText); },
+        [this](int nDropped, bool bOpen) { Reopened(nDropped, bOpen); });
 }
 
 CBrowseWnd::~CBrowseWnd() {
@@ -340,14 +353,30 @@ void CBrowseWnd::Read(std::function<std::function<void()>(Database&, CatalogTree
     });
 }
 
+void CBrowseWnd::Reopened(int nDropped, bool bOpen) {
+    m_nPending -= nDropped;
+    if (!bOpen)
+        return; // the failure was told; the last catalog read stays in view
+    // Ids of the catalog that was mean nothing now: the folder shown is
+    // found again by its path, in the catalog as it is now.
+    m_history.clear();
+    m_back->setEnabled(false);
+    m_inner.clear();
+    m_nFolder = 0;
+    const std::string strFolder = m_strFolderPath;
+    Start(strFolder.empty() ? std::nullopt : std::optional<std::string>(strFolder), std::nullopt);
+}
+
 void CBrowseWnd::DiscardLater(std::vector<BrowseRow> rows) {
     // Freeing a folder of 100 000 rows takes a while: the loader does it.
     if (rows.size() > 1000)
-        m_pLoader->Post([pRows = std::make_shared<std::vector<BrowseRow>>(std::move(rows))](
-                            Database&, CatalogTree&) mutable -> std::function<void()> {
-            pRows.reset();
-            return {};
-        });
+        m_pLoader->Post(
+            [pRows = std::make_shared<std::vector<BrowseRow>>(std::move(rows))](
+                Database&, CatalogTree&) mutable -> std::function<void()> {
+                pRows.reset();
+                return {};
+            },
+            false);
 }
 
 void CBrowseWnd::Failed(const std::string& strText) {
@@ -550,7 +579,8 @@ void CBrowseWnd::GoToPath(const std::string& strPath, const std::string& strSele
                 GoTo(*nId, true, strName);
             else
                 ShowMessage(this,
-                            "'" + strPath + "' is no folder of the catalog '" + m_strEntry + "'",
+                            "'" + ShortText(strPath) + "' is no folder of the catalog '" +
+                                m_strEntry + "'",
                             "Browse", MessageIcon::Warning);
         };
     });

@@ -85,6 +85,8 @@ private:
     void ShowMenu(QPoint pt);
     std::string PathOfRow(const BrowseRow& row) const;
     void Failed(const std::string& strText);
+    // The catalog's file was replaced (or went): see BrowseLoader.
+    void Reopened(int nDropped, bool bOpen);
     // Gives rows no longer shown to the loader's thread to free.
     void DiscardLater(std::vector<BrowseRow> rows);
 

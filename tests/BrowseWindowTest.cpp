@@ -12,6 +12,8 @@
 #include "pages/CBrowseWnd.h"
 #include "pages/CDBSearch.h"
 #include "pages/CResult.h"
+#include "scan/CatalogUpdate.h"
+#include "scan/ScanJob.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -22,6 +24,9 @@
 #include <QTest>
 #include <QToolButton>
 #include <QTreeView>
+#include <filesystem>
+
+namespace fs = std::filesystem;
 
 namespace {
 
@@ -242,4 +247,32 @@ TEST_F(BrowseWindowTest, ShowInCatalogOpensTheHitsFolderWithTheHitChosen) {
     Settle();
     EXPECT_EQ(QGuiApplication::clipboard()->text().toStdString(),
               m_tree.Path("disk/photos/cover.png") + "\n");
+}
+
+TEST_F(BrowseWindowTest, AnUpdateWhileTheWindowIsOpenIsShownAtTheNextStep) {
+    CBrowseWnd& window = OpenFromEntry();
+    DoubleClickRow(*window.m_list, RowNamed(window, "photos"));
+    WaitFor(window);
+    ASSERT_EQ(Names(window), (std::vector<std::string>{"2023", "cover.png"}));
+
+    // The disk changes and the catalog is updated: a new file takes its place.
+    fs::remove(m_tree.Path("disk/photos/cover.png"));
+    m_tree.WriteFile("disk/photos/new.txt", "new");
+    m_tree.MakeDir("disk/photos/2024");
+    CatalogUpdate update(m_strData + "Disk.mdb", {});
+    ScanThreadProc(&update.Job());
+    ASSERT_EQ(update.Finish(), "");
+
+    // The next step reads the catalog as it is now, at the folder shown.
+    window.m_list->setFocus();
+    PressKey(Qt::Key_Up, Qt::AltModifier);
+    WaitFor(window);
+    EXPECT_EQ(Names(window), (std::vector<std::string>{"2023", "2024", "new.txt"}));
+    EXPECT_FALSE(window.m_back->isEnabled())
+        << "the old catalog's folders are no place to go back to";
+    PressKey(Qt::Key_Up, Qt::AltModifier);
+    WaitFor(window);
+    EXPECT_EQ(Names(window), (std::vector<std::string>{"music", "photos", "readme.txt"}));
+    EXPECT_EQ(Cell(window, RowNamed(window, "photos"), FolderListModel::kSize, Qt::ToolTipRole),
+              "6,003 bytes in 2 files");
 }
