@@ -131,6 +131,10 @@ const TreeDir* CatalogTree::LoadStored(int64_t nId) const {
     return it == stored.nodes.end() ? nullptr : &it->second;
 }
 
+std::string NameBelow(const TreeDir& dir, const TreeDir& parent) {
+    return std::string(PathBelow(NormalPath(dir.strPath), NormalPath(parent.strPath)));
+}
+
 const TreeDir* CatalogTree::DirById(int64_t nId) const {
     if (m_pStored) {
         const auto it = m_pStored->nodes.find(nId);

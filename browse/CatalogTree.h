@@ -43,6 +43,11 @@ struct TreeFile {
     std::optional<uint32_t> nMode;       // st_mode; none when the catalog does not hold it
 };
 
+// A folder's name in its parent: its path below the parent's, both in their
+// normal form (below a stored folder it does not directly follow, more than
+// one name: "x/y").
+std::string NameBelow(const TreeDir& dir, const TreeDir& parent);
+
 // The folders of an open catalog as a tree. A directory's parent is the
 // directory stored under its path without its last name (paths compared in
 // their normal form); one whose parent is not stored hangs below the nearest

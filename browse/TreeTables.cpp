@@ -4,6 +4,7 @@
 #include "catalog/CatalogSql.h"
 #include "catalog/Database.h"
 #include "catalog/EngineError.h"
+#include "catalog/NameIndex.h"
 #include "catalog/ResultSet.h"
 #include "scan/Paths.h"
 
@@ -627,27 +628,14 @@ std::optional<TreeTables> TreeTables::Open(Database& database) {
     if (nChanges != 0 || nTimes != (tables.m_bTimes ? 1 : 0))
         return std::nullopt;
     // Without every trigger, as made, a change could have gone uncounted.
-    Statement trigger = database.Prepare(CatalogSql::kHasTrigger);
-    auto has = [&](const CatalogSql::NameIndexTrigger& expected) {
-        trigger.BindText(1, expected.pszName);
-        trigger.BindText(2, expected.pszTable);
-        trigger.BindText(3, expected.pszSql);
-        const bool bHas = trigger.Step() && trigger.Int64(0) == 1;
-        trigger.Reset();
-        return bHas;
-    };
     for (const CatalogSql::NameIndexTrigger& expected : CatalogSql::kTreeTriggers)
-        if (!has(expected))
+        if (!HasTriggerAsMade(database, expected))
             return std::nullopt;
-    if (!has(tables.m_bTimes ? CatalogSql::kTreeFilesUpdateTrigger
-                             : CatalogSql::kTreeFilesUpdateTriggerWithoutTimes))
+    if (!HasTriggerAsMade(database, tables.m_bTimes
+                                        ? CatalogSql::kTreeFilesUpdateTrigger
+                                        : CatalogSql::kTreeFilesUpdateTriggerWithoutTimes))
         return std::nullopt;
-    // A connection may run with triggers switched off: rows it added at
-    // either end still show.
-    if (database.QueryInt64(CatalogSql::kMinFileId) != nMinFileId ||
-        database.QueryInt64(CatalogSql::kMaxFileId) != nMaxFileId ||
-        database.QueryInt64(CatalogSql::kMinDirId) != nMinDirId ||
-        database.QueryInt64(CatalogSql::kMaxDirId) != nMaxDirId)
+    if (!HasIdBounds(database, nMinFileId, nMaxFileId, nMinDirId, nMaxDirId))
         return std::nullopt;
     return tables;
 }

@@ -336,23 +336,28 @@ std::optional<NameIndex> NameIndex::Open(Database& database) {
     if (nVersion != kIndexVersion || nBlockBits != kBlockBits || nChanges != 0)
         return std::nullopt;
     // Without every trigger, as made, a change could have gone uncounted.
-    Statement trigger = database.Prepare(CatalogSql::kHasTrigger);
-    for (const CatalogSql::NameIndexTrigger& expected : CatalogSql::kNameIndexTriggers) {
-        trigger.BindText(1, expected.pszName);
-        trigger.BindText(2, expected.pszTable);
-        trigger.BindText(3, expected.pszSql);
-        if (!trigger.Step() || trigger.Int64(0) != 1)
+    for (const CatalogSql::NameIndexTrigger& expected : CatalogSql::kNameIndexTriggers)
+        if (!HasTriggerAsMade(database, expected))
             return std::nullopt;
-        trigger.Reset();
-    }
-    // A connection may run with triggers switched off: rows it added at
-    // either end still show.
-    if (database.QueryInt64(CatalogSql::kMinFileId) != nMinFileId ||
-        database.QueryInt64(CatalogSql::kMaxFileId) != nMaxFileId ||
-        database.QueryInt64(CatalogSql::kMinDirId) != nMinDirId ||
-        database.QueryInt64(CatalogSql::kMaxDirId) != nMaxDirId)
+    if (!HasIdBounds(database, nMinFileId, nMaxFileId, nMinDirId, nMaxDirId))
         return std::nullopt;
     return index;
+}
+
+bool HasTriggerAsMade(Database& database, const CatalogSql::NameIndexTrigger& trigger) {
+    Statement has = database.Prepare(CatalogSql::kHasTrigger);
+    has.BindText(1, trigger.pszName);
+    has.BindText(2, trigger.pszTable);
+    has.BindText(3, trigger.pszSql);
+    return has.Step() && has.Int64(0) == 1;
+}
+
+bool HasIdBounds(Database& database, int64_t nMinFileId, int64_t nMaxFileId, int64_t nMinDirId,
+                 int64_t nMaxDirId) {
+    return database.QueryInt64(CatalogSql::kMinFileId) == nMinFileId &&
+           database.QueryInt64(CatalogSql::kMaxFileId) == nMaxFileId &&
+           database.QueryInt64(CatalogSql::kMinDirId) == nMinDirId &&
+           database.QueryInt64(CatalogSql::kMaxDirId) == nMaxDirId;
 }
 
 std::optional<std::vector<IdRange>> NameIndex::Candidates(const char* pszSql,

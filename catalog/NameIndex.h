@@ -1,5 +1,6 @@
 #pragma once
 
+#include "catalog/CatalogSql.h"
 #include "catalog/Ranges.h"
 
 #include <cstdint>
@@ -49,6 +50,16 @@ private:
     struct DirFiles;
     std::unique_ptr<DirFiles> m_dirFiles;
 };
+
+// What tells tables kept beside a catalog's (this index, the folder tables)
+// that its rows may have changed since they were made.
+// Whether the trigger is in place exactly as made.
+bool HasTriggerAsMade(Database& database, const CatalogSql::NameIndexTrigger& trigger);
+// Whether the smallest and largest file and directory ids are still those
+// recorded: a connection running with triggers switched off may have added
+// rows at either end.
+bool HasIdBounds(Database& database, int64_t nMinFileId, int64_t nMaxFileId, int64_t nMinDirId,
+                 int64_t nMaxDirId);
 
 // Builds (or builds anew) the index of an open catalog from its rows, and
 // the triggers that count later changes to them. Raises EngineError, also

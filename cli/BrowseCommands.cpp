@@ -42,10 +42,9 @@ const TreeDir* ChosenFolder(Database& database, const CatalogTree& tree, const C
     return pDir;
 }
 
-// A folder's name in its parent: its path below the parent's.
-std::string NameBelow(const TreeDir& dir, const TreeDir* pParent) {
-    const std::string strNormal = NormalPath(dir.strPath);
-    return pParent ? std::string(PathBelow(strNormal, NormalPath(pParent->strPath))) : strNormal;
+// A folder's name as listed: below its parent, or a top's whole path.
+std::string ListedName(const TreeDir& dir, const TreeDir* pParent) {
+    return pParent ? NameBelow(dir, *pParent) : NormalPath(dir.strPath);
 }
 
 // The folders right below dir with their names, by name.
@@ -53,7 +52,7 @@ std::vector<std::pair<std::string, const TreeDir*>> SubfoldersByName(const Catal
                                                                      const TreeDir& dir) {
     std::vector<std::pair<std::string, const TreeDir*>> subfolders;
     for (const TreeDir* pSub : tree.Subdirectories(dir.nId))
-        subfolders.emplace_back(NameBelow(*pSub, &dir), pSub);
+        subfolders.emplace_back(ListedName(*pSub, &dir), pSub);
     std::sort(subfolders.begin(), subfolders.end());
     return subfolders;
 }
@@ -159,7 +158,7 @@ int RunTreeCommand(const CommandLine& cmd) {
                           stack.pop_back();
                           const TreeTotals& totals = step.pDir->totals;
                           strLine.assign(2 * step.nLevel, ' ');
-                          AppendTsvField(strLine, NameBelow(*step.pDir, step.pParent));
+                          AppendTsvField(strLine, ListedName(*step.pDir, step.pParent));
                           strLine += (!strLine.empty() && strLine.back() == '/' ? " (" : "/ (") +
                                      HumanSize(totals.nBytes) + " in " +
                                      std::to_string(totals.nFiles) +

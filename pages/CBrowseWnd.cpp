@@ -70,9 +70,7 @@ BrowseRow FolderRow(const TreeDir& dir, const TreeDir* pParent) {
     BrowseRow row;
     row.bFolder = true;
     row.nId = dir.nId;
-    const std::string strNormal = NormalPath(dir.strPath);
-    row.strName =
-        pParent ? std::string(PathBelow(strNormal, NormalPath(pParent->strPath))) : dir.strPath;
+    row.strName = pParent ? NameBelow(dir, *pParent) : dir.strPath;
     SetSortKey(row);
     row.nSize = static_cast<uint64_t>(std::min<ByteTotal>(dir.totals.nBytes, UINT64_MAX));
     row.nMtimeNs = dir.nMtimeNs ? dir.nMtimeNs : dir.totals.nNewestMtimeNs;
@@ -400,7 +398,7 @@ struct FolderRead {
 
 TreemapItem FolderItem(const TreeDir& dir, const TreeDir& parent) {
     TreemapItem item;
-    item.strName = std::string(PathBelow(NormalPath(dir.strPath), NormalPath(parent.strPath)));
+    item.strName = NameBelow(dir, parent);
     const uint64_t nBytes =
         static_cast<uint64_t>(std::min<ByteTotal>(dir.totals.nBytes, UINT64_MAX));
     item.nBytes = nBytes;
