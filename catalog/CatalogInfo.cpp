@@ -2,6 +2,7 @@
 
 #include "catalog/CatalogSql.h"
 #include "catalog/Database.h"
+#include "catalog/EngineError.h"
 #include "catalog/ResultSet.h"
 #include "catalog/Statement.h"
 
@@ -100,6 +101,8 @@ CatalogInfo ReadCatalogInfo(Database& database, bool bDeriveTotals) {
                 info.strMadeBy = strValue;
             else if (strKey == Key::kHost)
                 info.strHost = strValue;
+            else if (strKey == Key::kNote)
+                info.strNote = strValue;
         }
         // A scan records all its options at its start: with them recorded,
         // no exclude row means nothing was excluded.
@@ -194,7 +197,7 @@ std::vector<std::pair<std::string, std::string>> InfoLines(const CatalogInfo& in
     auto optionalText = [&](const std::string& strValue) {
         return strValue.empty() ? kUnknown : strValue;
     };
-    return {
+    std::vector<std::pair<std::string, std::string>> lines = {
         {"Start directory", text(info.strStartDir)},
         {"Started", text(info.strStarted)},
         {"Finished", text(info.strFinished)},
@@ -215,6 +218,9 @@ std::vector<std::pair<std::string, std::string>> InfoLines(const CatalogInfo& in
         {"Made by", text(info.strMadeBy)},
         {"Host", text(info.strHost)},
     };
+    if (info.strNote)
+        lines.emplace_back("Note", *info.strNote);
+    return lines;
 }
 
 void SetCatalogInfo(Database& database, const char* pszKey, const std::string& strValue) {
@@ -229,6 +235,27 @@ void AddCatalogInfo(Database& database, const char* pszKey, const std::string& s
     insert.BindText(1, pszKey);
     insert.BindText(2, strValue);
     insert.Run();
+}
+
+void WriteCatalogNote(const std::string& strCatalogPath, const std::string& strNote,
+                      const CatalogLock::Wait& wait) {
+    if (strNote.find('\0') != std::string::npos)
+        throw EngineError("A note cannot hold a NUL character.");
+    const CatalogLock lock(strCatalogPath, wait);
+    Database database;
+    database.Open(lock.CatalogPath(), Database::OpenMode::ReadWrite);
+    for (const char* pszTable : {"dirs", "files"})
+        if (!database.HasTable(pszTable))
+            throw EngineError("'" + lock.CatalogPath() + "' is not a catalog: it has no table " +
+                              pszTable);
+    database.BeginTransaction();
+    database.Execute(CatalogSql::kCreateInfoIfMissing);
+    Statement remove = database.Prepare(CatalogSql::kDeleteInfo);
+    remove.BindText(1, CatalogInfoKey::kNote);
+    remove.Run();
+    if (!strNote.empty())
+        AddCatalogInfo(database, CatalogInfoKey::kNote, strNote);
+    database.Commit();
 }
 
 std::string UtcTimestamp() {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "catalog/ByteTotal.h"
+#include "catalog/CatalogLock.h"
 
 #include <cstdint>
 #include <optional>
@@ -34,6 +35,7 @@ inline constexpr const char* kFsSize = "fs_size";
 inline constexpr const char* kFsFree = "fs_free";
 inline constexpr const char* kMadeBy = "made_by";
 inline constexpr const char* kHost = "host";
+inline constexpr const char* kNote = "note"; // the owner's words: where the disk lives
 } // namespace CatalogInfoKey
 
 // How a catalog was built: what an update builds it again with.
@@ -72,6 +74,7 @@ struct CatalogInfo {
     std::optional<ByteTotal> nTotalBytes;
     VolumeInfo volume;
     std::optional<std::string> strMadeBy, strHost;
+    std::optional<std::string> strNote; // absent when none was written
 
     // The settings to build the catalog again with; known ones from the
     // catalog, the rest as a new build would have them.
@@ -79,8 +82,9 @@ struct CatalogInfo {
 };
 
 // The information as labelled lines, in the order they are shown ("Start
-// directory", "Started", ..., "Made by"); what the catalog does not record
-// reads "unknown". The first line, "Catalog", is the caller's.
+// directory", "Started", ..., "Made by", "Host", then "Note" when it has
+// one); what the catalog does not record reads "unknown". The first line, "Catalog", is the
+// caller's.
 std::vector<std::pair<std::string, std::string>> InfoLines(const CatalogInfo& info);
 
 // A byte count for people: "41234567 bytes (39.3 MiB)".
@@ -104,6 +108,14 @@ std::optional<std::string> ReadStartDirectory(Database& database);
 void SetCatalogInfo(Database& database, const char* pszKey, const std::string& strValue);
 // Adds a row to a key that may hold several (exclude).
 void AddCatalogInfo(Database& database, const char* pszKey, const std::string& strValue);
+
+// Keeps strNote as the catalog's note (an empty one removes it), in the
+// catalog file strCatalogPath, holding its writer lock (see CatalogLock) so
+// that no build or update of it runs meanwhile. A catalog made by another
+// program gets a catalog_info table for it. Raises EngineError when the file
+// is no catalog, is locked (and wait says not to wait) or cannot be written.
+void WriteCatalogNote(const std::string& strCatalogPath, const std::string& strNote,
+                      const CatalogLock::Wait& wait = {});
 
 // Now as catalog_info writes times.
 std::string UtcTimestamp();

@@ -22,6 +22,9 @@ inline constexpr const char* kInsertFile = "INSERT INTO files(dir_id, file_name,
 inline constexpr const char* kInsertInfo = "INSERT INTO catalog_info(key, value) VALUES (?, ?)";
 inline constexpr const char* kDeleteInfo = "DELETE FROM catalog_info WHERE key = ?";
 inline constexpr const char* kReadInfo = "SELECT key, value FROM catalog_info ORDER BY rowid";
+// The table as a new catalog has it, for a catalog made by another program.
+inline constexpr const char* kCreateInfoIfMissing =
+    "CREATE TABLE IF NOT EXISTS catalog_info (key TEXT NOT NULL, value TEXT)";
 
 // What a catalog has, for catalogs made before the additions or elsewhere.
 inline constexpr const char* kHasTable =

@@ -86,7 +86,8 @@ const std::vector<RecordField> kInfoFields = {{"catalog", true},
                                               {"volume_bytes"},
                                               {"free_bytes"},
                                               {"made_by"},
-                                              {"host"}};
+                                              {"host"},
+                                              {"note", true}};
 
 std::vector<RecordValue> InfoValues(const std::string& strEntry, const std::string& strPath,
                                     const CatalogInfo& info) {
@@ -116,7 +117,8 @@ std::vector<RecordValue> InfoValues(const std::string& strEntry, const std::stri
             CountValue(info.volume.nSize),
             CountValue(info.volume.nFree),
             TextValue(info.strMadeBy),
-            TextValue(info.strHost)};
+            TextValue(info.strHost),
+            TextValue(info.strNote.value_or(""))};
 }
 
 } // namespace

@@ -271,5 +271,33 @@ const std::vector<CliCommand> kCommands = {
      "  --top N          only the N largest (by size, unless --sort name)\n"
      "\n"
      "Exit status: 0, 1 when PATH is no folder of the catalog, 2 on an error.\n"},
+    {"volumes", RunVolumesCommand, {}, {"--format"},
+     "which catalogued disks are plugged in now, and where",
+     "[--format tsv|csv|json] [ENTRY...]",
+     "Prints one line for each catalog of the list (or each ENTRY): the catalog,\n"
+     "its volume's label, UUID, file system, size and free space when it was\n"
+     "catalogued, when the catalog was made, where the volume is now ('online at\n"
+     "MOUNT_POINT' or 'offline') and the catalog's note, separated by tabs.\n"
+     "\n"
+     "A volume is looked for among the mounted ones by its UUID where both the\n"
+     "catalog and the mounted volume know one, else by its label and file system\n"
+     "(said as 'by label and file system': another volume may share them). A\n"
+     "catalog that names no volume is online when its start directory is there.\n"
+     "The UUID and label are read from the device itself; a device this user\n"
+     "may not read is known by /dev/disk/by-uuid and by-label where they exist.\n"
+     "\n"
+     "  --format   tsv (default), csv or json; csv and json add online (yes/no),\n"
+     "             mount_point (where it is now), catalogued_mount_point and\n"
+     "             match (uuid, label, mount point or start directory)\n"
+     "\n"
+     "Exit status: 0, or 2 when a catalog cannot be read.\n"},
+    {"note", RunNoteCommand, {}, {}, "print or change the note kept in a catalog",
+     "ENTRY [TEXT]",
+     "With TEXT, keeps it as the catalog's note (where the disk lives: 'shelf 3,\n"
+     "blue box'); an empty TEXT removes the note. Without TEXT, prints the note.\n"
+     "The note is shown by info and volumes, and when a file is asked for whose\n"
+     "disk is not plugged in. An update keeps it.\n"
+     "Exit status: 0; 1 when the catalog has no note (without TEXT), or it\n"
+     "cannot be written.\n"},
 };
 // clang-format on

@@ -37,3 +37,5 @@ int RunDuplicatesCommand(const CommandLine& cmd);
 int RunLsCommand(const CommandLine& cmd);
 int RunTreeCommand(const CommandLine& cmd);
 int RunDuCommand(const CommandLine& cmd);
+int RunVolumesCommand(const CommandLine& cmd);
+int RunNoteCommand(const CommandLine& cmd);

@@ -3,6 +3,7 @@
 #include "catalog/Database.h"
 #include "scan/StartDirectory.h"
 #include "scan/Volume.h"
+#include "volume/VolumeLocator.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -30,19 +31,17 @@ CatalogUpdate::CatalogUpdate(const std::string& strCatalogPath, const UpdateOpti
         settings.bOneFileSystem = *options.bOneFileSystem;
     ApplySettings(Job(), settings);
     Job().pPrevious = m_pPrevious.get();
+    Job().strNote = m_info.strNote.value_or("");
+    // A volume mounted elsewhere now is walked where it is; the catalog
+    // keeps its paths as they were catalogued.
+    m_location = MountedVolumes().Locate(m_info);
+    if (m_location.IsMoved()) {
+        Job().strWalkDir = m_location.PathNow(settings.strStartDir);
+        Job().strCataloguedMountPoint = m_location.strCataloguedMountPoint;
+    }
 }
 
 namespace {
-
-// "label 'X', UUID Y" or "" when the volume is known by neither.
-std::string VolumeName(const VolumeInfo& volume) {
-    std::string strName;
-    if (!volume.strLabel.empty())
-        strName += "label '" + volume.strLabel + "'";
-    if (!volume.strUuid.empty())
-        strName += (strName.empty() ? "UUID " : ", UUID ") + volume.strUuid;
-    return strName;
-}
 
 // Whether the start directory now lies on another volume than the one the
 // catalog was made of: another disk in the same place, or the bare folder a
@@ -71,24 +70,36 @@ std::string CatalogUpdate::StartProblem() const {
                "walk." +
                strKept + " Create a new catalog of the directory.";
     const std::string strVolume = VolumeName(m_info.volume);
+    const std::string strNote =
+        m_info.strNote && !m_info.strNote->empty() ? " Note: " + *m_info.strNote + "." : "";
+    const std::string strWalk = m_location.PathNow(strStart);
+    const std::string strWhere =
+        strWalk == strStart ? "" : " (looked for at '" + strWalk + "', where its volume is now)";
     struct stat st {};
-    if (::stat(strStart.c_str(), &st) == 0 && !S_ISDIR(st.st_mode))
-        return "The start directory '" + strStart + "' is now a file, not a directory." + strKept;
-    if (::stat(strStart.c_str(), &st) != 0) {
-        std::string strProblem = "The start directory '" + strStart + "' is not there";
-        if (!strVolume.empty())
+    if (::stat(strWalk.c_str(), &st) == 0 && !S_ISDIR(st.st_mode))
+        return "The start directory '" + strStart + "'" + strWhere +
+               " is now a file, not a directory." + strKept;
+    if (::stat(strWalk.c_str(), &st) != 0) {
+        std::string strProblem =
+            "The start directory '" + strStart + "'" + strWhere + " is not there";
+        if (m_location.bOnline)
+            strProblem += ".";
+        else if (!strVolume.empty())
             strProblem += ": is its volume (" + strVolume + ") plugged in and mounted?";
         else
             strProblem += ": is its disk plugged in and mounted?";
-        return strProblem + strKept;
+        return strProblem + strKept + strNote;
     }
     // A tree that cannot be read would replace the catalog with an empty one.
-    if (const std::string strProblem = StartDirectoryProblem(strStart); !strProblem.empty())
+    if (const std::string strProblem = StartDirectoryProblem(strWalk); !strProblem.empty())
         return strProblem + "." + strKept;
+    // The catalogued volume itself, found by what it says of itself.
+    if (m_location.bOnline && m_location.match != VolumeMatch::StartDirectory)
+        return {};
     // Walking another volume would replace the record of the catalogued one,
     // which may be all that is left of it.
     const VolumeInfo now = DescribeVolume(strStart);
-    if (!OnAnotherVolume(m_info.volume, now))
+    if (m_location.bOnline && !OnAnotherVolume(m_info.volume, now))
         return {};
     auto describe = [](const VolumeInfo& volume) {
         const std::string strName = VolumeName(volume);
@@ -98,7 +109,7 @@ std::string CatalogUpdate::StartProblem() const {
     return "The start directory '" + strStart + "' now lies on another volume (" + describe(now) +
            ") than the one catalogued (" + describe(m_info.volume) +
            "): is the right disk mounted?" + strKept +
-           " To catalog what is there now, create a new catalog.";
+           " To catalog what is there now, create a new catalog." + strNote;
 }
 
 std::string CatalogUpdate::ChangesText() const {

@@ -3,6 +3,7 @@
 #include "catalog/CatalogInfo.h"
 #include "scan/CatalogBuild.h"
 #include "scan/PreviousCatalog.h"
+#include "volume/VolumeLocator.h"
 
 #include <memory>
 #include <optional>
@@ -33,8 +34,9 @@ public:
                   const CatalogLock::Wait& wait = {});
 
     // Empty when the start directory is there to walk and lies on the volume
-    // the catalog was made of; otherwise why the update cannot run, naming
-    // the start directory and the volumes.
+    // the catalog was made of (at its catalogued place, or where that volume
+    // is mounted now); otherwise why the update cannot run, naming the start
+    // directory, the volumes and the catalog's note.
     std::string StartProblem() const;
 
     // The job to run on a worker thread with ScanThreadProc, as a new build;
@@ -55,4 +57,5 @@ private:
     CatalogBuild m_build;
     CatalogInfo m_info;
     std::unique_ptr<PreviousCatalog> m_pPrevious;
+    VolumeLocation m_location; // where the catalogued volume is now
 };

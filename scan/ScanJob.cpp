@@ -65,7 +65,9 @@ void RecordStart(Database& database, const ScanJob& job) {
     for (const std::string& strPattern : job.excludes)
         AddCatalogInfo(database, Key::kExclude, strPattern);
     SetCatalogInfo(database, Key::kOneFileSystem, YesNo(job.bOneFileSystem));
-    const VolumeInfo volume = DescribeVolume(job.strStartDir);
+    VolumeInfo volume = DescribeVolume(job.strWalkDir.empty() ? job.strStartDir : job.strWalkDir);
+    if (!job.strWalkDir.empty())
+        volume.strMountPoint = job.strCataloguedMountPoint;
     const std::pair<const char*, std::string> texts[] = {{Key::kFsType, volume.strFsType},
                                                          {Key::kFsUuid, volume.strUuid},
                                                          {Key::kFsLabel, volume.strLabel},
@@ -80,6 +82,8 @@ void RecordStart(Database& database, const ScanJob& job) {
     SetCatalogInfo(database, Key::kMadeBy, std::string("Kestrel ") + KESTREL_VERSION);
     if (const std::string strHost = HostName(); !strHost.empty())
         SetCatalogInfo(database, Key::kHost, strHost);
+    if (!job.strNote.empty())
+        SetCatalogInfo(database, Key::kNote, job.strNote);
 }
 
 // What the catalog records after its walk, in one transaction; "complete"

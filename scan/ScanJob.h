@@ -54,6 +54,16 @@ struct ScanJob {
     // Threads hashing checksums: 0 chooses by the device, one on a spinning
     // disk, else one a core. The rows are the same whatever it is.
     unsigned nJobs = 0;
+    // When updating a catalog whose volume is now mounted at another place
+    // than when it was catalogued: where the start directory is now. The
+    // walk reads strWalkDir, its rows keep the paths below strStartDir, and
+    // the catalog records strCataloguedMountPoint as its mount point, so its
+    // paths and the mount point they lie under stay as catalogued. Empty:
+    // the start directory is read where it is stored.
+    std::string strWalkDir;
+    std::string strCataloguedMountPoint;
+    // The catalog's note, kept by an update; empty for none.
+    std::string strNote;
     // When updating: the catalog's former files, whose checksums unchanged
     // files keep without being read. Walked by the worker; null for a new build.
     PreviousCatalog* pPrevious = nullptr;

@@ -12,12 +12,15 @@
 #include <sys/stat.h>
 
 TreeWalk::TreeWalk(CatalogWriter& writer, ScanJob& job, const std::string& strStartPath)
-    : m_writer(writer), m_job(job), m_strStartPath(strStartPath), m_excludes(job.excludes) {}
+    : m_writer(writer), m_job(job), m_strStartPath(strStartPath),
+      m_strOpenPath(!job.strWalkDir.empty() && strStartPath == job.strStartDir ? job.strWalkDir
+                                                                               : strStartPath),
+      m_excludes(job.excludes) {}
 
 void TreeWalk::Run(int64_t nStartId) {
     Level root;
     root.strPath = m_strStartPath;
-    root.fd = OpenRelieving(0, [&] { return DirectoryReader::OpenStart(m_strStartPath); });
+    root.fd = OpenRelieving(0, [&] { return DirectoryReader::OpenStart(m_strOpenPath); });
     if (!root.fd.IsValid()) {
         ++m_job.outcome.nUnreadDirs;
         m_job.outcome.bStartUnread = true;
@@ -129,7 +132,7 @@ int TreeWalk::LevelFd(size_t i) {
     for (size_t k = nFirst; k <= i; ++k) {
         if (k == 0) {
             m_levels[0].fd =
-                OpenRelieving(0, [&] { return DirectoryReader::OpenStart(m_strStartPath); });
+                OpenRelieving(0, [&] { return DirectoryReader::OpenStart(m_strOpenPath); });
         } else {
             const int nParentFd = m_levels[k - 1].fd.Get();
             const char* pszName = m_levels[k].strName.c_str();

@@ -59,6 +59,7 @@ private:
     CatalogWriter& m_writer;
     ScanJob& m_job;
     const std::string& m_strStartPath;
+    const std::string& m_strOpenPath; // where the start path is read now
     ExcludeList m_excludes;
     dev_t m_nStartDevice = 0;
     std::vector<Level> m_levels;

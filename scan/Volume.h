@@ -5,7 +5,8 @@
 #include <string>
 
 // The volume the directory strPath lies on: its file system type and mount
-// point (from /proc/self/mountinfo), its UUID and label (from
-// /dev/disk/by-uuid and /dev/disk/by-label) where the system knows them, and
-// its size and free space. What cannot be found stays empty.
+// point (from the mount table), its UUID and label (read from the device
+// itself, else from /dev/disk/by-uuid and /dev/disk/by-label where the
+// system keeps them), and its size and free space. What cannot be found
+// stays empty.
 VolumeInfo DescribeVolume(const std::string& strPath);

@@ -15,7 +15,9 @@ set -euo pipefail
 
 cd "$(dirname "$0")/.."
 
-packages=(g++ make cmake libsqlite3-dev libgtest-dev libgmock-dev qt6-base-dev qt6-svg-dev fonts-dejavu-core python3)
+packages=(g++ make cmake pkg-config libsqlite3-dev libblkid-dev libgtest-dev libgmock-dev qt6-base-dev qt6-svg-dev fonts-dejavu-core python3
+    # What the volume tests make and mount their disk images with.
+    util-linux mount e2fsprogs xfsprogs dosfstools)
 # What making the package needs (dpkg-shlibdeps), and what tools/check-package.sh
 # checks it with.
 package_tools=(dpkg-dev file appstream desktop-file-utils groff-base mandoc)
