@@ -1,0 +1,4 @@
+#include "CliProcess.h"
+#include "LoopVolume.h"
+
+#include <gtest/gtest.h>

@@ -1,0 +1,61 @@
+#include "LoopVolume.h"
+#include "TestTree.h"
+#include "volume/VolumeIdentity.h"
+#include "volume/VolumeLocator.h"
+
+#include <gtest/gtest.h>
+
+// The kernels the tests run on may have no FAT driver: a memory card's
+// identity is read from its unmounted image, through the code that reads a
+// mounted device's.
+TEST(VolumeTest, ReadsTheIdentityOfAnUnmountedFatCardAndOfExt4) {
+    TestTree tree;
+    LoopVolume card(tree, "vfat", "HOLIDAY");
+    if (!card.Made())
+        GTEST_SKIP() << "FAT image: " << card.Problem();
+    const VolumeIdentity fat = ProbeVolumeIdentity(card.Image());
+    EXPECT_EQ(fat.strFsType, "vfat");
+    EXPECT_EQ(fat.strLabel, "HOLIDAY");
+    // FAT's volume serial number, as blkid writes it: XXXX-XXXX.
+    ASSERT_EQ(fat.strUuid.size(), 9u) << fat.strUuid;
+    EXPECT_EQ(fat.strUuid[4], '-');
+    ASSERT_TRUE(fat.nDeviceBytes);
+    EXPECT_EQ(*fat.nDeviceBytes, 64u << 20);
+
+    LoopVolume disk(tree, "ext4", "BACKUP");
+    ASSERT_TRUE(disk.Made()) << disk.Problem();
+    const VolumeIdentity ext4 = ProbeVolumeIdentity(disk.Image());
+    EXPECT_EQ(ext4.strFsType, "ext4");
+    EXPECT_EQ(ext4.strLabel, "BACKUP");
+    EXPECT_EQ(ext4.strUuid.size(), 36u) << ext4.strUuid;
+
+    // What is no file system, or no file at all, tells nothing.
+    tree.WriteSizedFile("noise.bin", 1 << 20);
+    EXPECT_FALSE(ProbeVolumeIdentity(tree.Path("noise.bin")).IsKnown());
+    EXPECT_FALSE(ProbeVolumeIdentity(tree.Path("missing.img")).IsKnown());
+    // A mount source that names a file is never probed: only a block device is.
+    EXPECT_FALSE(IdentifyMountSource(card.Image()).IsKnown());
+}
+
+TEST(VolumeTest, MapsStoredPathsToWhereTheVolumeIsNow) {
+    VolumeLocation location;
+    location.bOnline = true;
+    location.match = VolumeMatch::Uuid;
+    location.strCataloguedMountPoint = "/media/anna/BACKUP";
+    location.strMountPoint = "/mnt/backup";
+    EXPECT_EQ(location.PathNow("/media/anna/BACKUP/photos/a.jpg"), "/mnt/backup/photos/a.jpg");
+    EXPECT_EQ(location.PathNow("/media/anna/BACKUP"), "/mnt/backup");
+    // Only whole path components are replaced.
+    EXPECT_EQ(location.PathNow("/media/anna/BACKUP2/a"), "/media/anna/BACKUP2/a");
+    EXPECT_EQ(location.StoredPath("/mnt/backup/photos"), "/media/anna/BACKUP/photos");
+    location.strMountPoint = "/";
+    EXPECT_EQ(location.PathNow("/media/anna/BACKUP/x"), "/x");
+    EXPECT_EQ(location.PathNow("/media/anna/BACKUP"), "/");
+    location.strCataloguedMountPoint = "/";
+    location.strMountPoint = "/mnt/root";
+    EXPECT_EQ(location.PathNow("/etc/fstab"), "/mnt/root/etc/fstab");
+    EXPECT_EQ(location.StoredPath("/mnt/root/etc"), "/etc");
+    // A catalog that names no volume is looked at where it says.
+    location.match = VolumeMatch::StartDirectory;
+    EXPECT_EQ(location.PathNow("/etc/fstab"), "/etc/fstab");
+}
