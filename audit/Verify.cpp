@@ -5,6 +5,7 @@
 #include "catalog/EngineError.h"
 #include "catalog/ResultSet.h"
 #include "scan/Paths.h"
+#include "volume/VolumeLocator.h"
 
 #include <cerrno>
 #include <optional>
@@ -44,7 +45,8 @@ void VerifyCounts::Add(VerifyResult result) {
 }
 
 void VerifyCatalog(Database& database,
-                   const std::function<void(const std::string& strPath, VerifyResult)>& fnReport) {
+                   const std::function<void(const std::string& strPath, VerifyResult)>& fnReport,
+                   const VolumeLocation* pLocation) {
     DirectoryAtHand directory;
     for (ResultSet rows(database.Prepare(CatalogSql::kAllFiles)); !rows.IsEOF(); rows.MoveNext()) {
         const std::string strDir = rows.GetText(0);
@@ -58,7 +60,7 @@ void VerifyCatalog(Database& database,
         std::optional<int64_t> nSize;
         if (!rows.IsNull(2))
             nSize = rows.GetInt64(2);
-        const int nDirFd = directory.Get(strDir);
+        const int nDirFd = directory.Get(pLocation ? pLocation->PathNow(strDir) : strDir);
         fnReport(FilePath(strDir, strName),
                  CheckFileAt(nDirFd, strName.c_str(), nSize, rows.GetTextView(3)));
     }

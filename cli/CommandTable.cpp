@@ -125,11 +125,11 @@ const std::vector<CliCommand> kCommands = {
      "path also leaves dblist.txt. Asks first on a terminal; --yes is needed\n"
      "otherwise. Exit status 1 when refused, or when the file or the list could\n"
      "not be changed (then nothing is).\n"},
-    {"search", RunSearchCommand, {"-0", "--null"},
+    {"search", RunSearchCommand, {"-0", "--null", "--online", "--offline"},
      {"--where", "--format", "--size", "--changed-within", "--changed-before"},
      "search the named catalogs, or all listed ones",
      "[--where both|files|dirs] [--size +SIZE|-SIZE]... [--changed-within WHEN] [--changed-before "
-     "WHEN] [--format tsv|csv|json] [-0] PATTERN [ENTRY...]",
+     "WHEN] [--online|--offline] [--format tsv|csv|json] [-0] PATTERN [ENTRY...]",
      "Searches the named catalog list entries, or every listed catalog, in list\n"
      "order. PATTERN covers the whole name or path and ignores letter case:\n"
      "  *  any run of characters      ?  one character      #  one digit\n"
@@ -156,6 +156,8 @@ const std::vector<CliCommand> kCommands = {
      "                 them is still that moment: --changed-before 2300-01-01\n"
      "                 passes every file with a time, --changed-within 1000y too.\n"
      "                 Files whose catalog records no time never pass.\n"
+     "  --online       only catalogs whose disk is plugged in now (see volumes)\n"
+     "  --offline      only catalogs whose disk is not\n"
      "\n"
      "  --format tsv   one hit a line: path, size, checksum and catalog,\n"
      "                 separated by tabs (default); a tab, line break, carriage\n"
@@ -163,7 +165,8 @@ const std::vector<CliCommand> kCommands = {
      "                 \\r or \\\\\n"
      "  --format csv   RFC 4180 with a header line: path, size, md5, catalog,\n"
      "                 mtime, type, and path_bytes and catalog_bytes\n"
-     "  --format json  one JSON object a line with the same fields\n"
+     "  --format json  one JSON object a line with the same fields, and online:\n"
+     "                 whether the hit's disk is plugged in now\n"
      "                 In csv and json a name that is not valid UTF-8 keeps its\n"
      "                 exact bytes in hexadecimal in <field>_bytes (json writes\n"
      "                 the text with \\udcXX escapes, as Python's surrogateescape).\n"

@@ -9,6 +9,7 @@
 #include "search/HitRecord.h"
 #include "search/SearchDriver.h"
 #include "search/SearchMessages.h"
+#include "volume/CatalogVolumes.h"
 
 #include <optional>
 
@@ -26,6 +27,8 @@ int RunSearchCommand(const CommandLine& cmd) {
     OutputFormat format = OutputFormat::Tsv;
     if (!ParseFormatOption(cmd, format))
         return kExitUsage;
+    if (cmd.Has("--online") && cmd.Has("--offline"))
+        return Fail(kExitUsage, "--online and --offline exclude each other");
     if ((cmd.Has("-0") || cmd.Has("--null")) && format != OutputFormat::Tsv)
         return Fail(kExitUsage, "-0 prints only the paths: not with --format csv or json");
     SearchFilter& filter = query.filter;
@@ -64,12 +67,37 @@ int RunSearchCommand(const CommandLine& cmd) {
             if (entries.empty())
                 return Fail(kExitError, kMsgNoDatabases);
         }
-        RecordWriter records(out.Sink(), format, HitFields());
+        // Whether each catalog's disk is plugged in, when asked or told.
+        const bool bOnlineOnly = cmd.Has("--online"), bOfflineOnly = cmd.Has("--offline");
+        const bool bWithVolume = format == OutputFormat::Json;
+        std::vector<char> online;
+        if (bOnlineOnly || bOfflineOnly || bWithVolume) {
+            const MountedVolumes mounted;
+            std::vector<std::string> kept;
+            for (const std::string& strEntry : entries) {
+                const CatalogVolume volume = LocateCatalogVolume(strApp, strEntry, mounted);
+                // A catalog that cannot be read fails the search as it does
+                // without the filter.
+                const bool bOnline = !volume.strError.empty() || volume.location.bOnline;
+                if ((bOnlineOnly && !bOnline) || (bOfflineOnly && bOnline))
+                    continue;
+                kept.push_back(strEntry);
+                online.push_back(bOnline);
+            }
+            entries = std::move(kept);
+            if (entries.empty())
+                return kExitNoMatch;
+        }
+        RecordWriter records(out.Sink(), format, bWithVolume ? HitFieldsWithVolume() : HitFields());
         if (!bNulSeparated)
             records.WriteHeader(); // once for all catalogs
         uint64_t nHits = 0;
-        RunSearch(strApp, entries, query, [&](size_t, std::unique_ptr<HitStream> hits) {
+        RunSearch(strApp, entries, query, [&](size_t nCatalog, std::unique_ptr<HitStream> hits) {
             for (; !hits->IsEOF(); hits->MoveNext(), ++nHits) {
+                if (bWithVolume) {
+                    WriteHit(records, hits->Hit(), online[nCatalog] != 0);
+                    continue;
+                }
                 if (!bNulSeparated) {
                     WriteHit(records, hits->Hit());
                     continue;

@@ -12,3 +12,10 @@ std::vector<RecordField> HitFields();
 
 // Writes the hit as one record of HitFields().
 void WriteHit(RecordWriter& records, const SearchHit& hit);
+
+// HitFields() and "online": whether the hit's disk is plugged in now (json
+// records of a search).
+std::vector<RecordField> HitFieldsWithVolume();
+
+// Writes the hit as one record of HitFieldsWithVolume().
+void WriteHit(RecordWriter& records, const SearchHit& hit, bool bOnline);

@@ -1,4 +1,127 @@
+// Disks that come and go: a catalog of a real loop-mounted volume, asked
+// for while the volume is unplugged, mounted elsewhere, or replaced by
+// another volume of the same name, through the real kestrel-cli.
 #include "CliProcess.h"
 #include "LoopVolume.h"
+#include "TestTree.h"
 
+#include <fstream>
 #include <gtest/gtest.h>
+#include <sstream>
+
+namespace {
+
+std::string FileBytes(const std::string& strPath) {
+    std::ifstream in(strPath, std::ios::binary);
+    std::ostringstream bytes;
+    bytes << in.rdbuf();
+    return bytes.str();
+}
+
+// The state column of the volumes line of catalog strEntry.
+std::string StateOf(const std::string& strVolumes, const std::string& strEntry) {
+    std::istringstream lines(strVolumes);
+    for (std::string strLine; std::getline(lines, strLine);) {
+        if (strLine.rfind(strEntry + "\t", 0) != 0)
+            continue;
+        std::vector<std::string> fields;
+        std::istringstream parts(strLine);
+        for (std::string strField; std::getline(parts, strField, '\t');)
+            fields.push_back(strField);
+        return fields.size() > 7 ? fields[7] : "<short line: " + strLine + ">";
+    }
+    return "<no line>";
+}
+
+class CliVolumeTest : public testing::TestWithParam<const char*> {};
+
+} // namespace
+
+TEST_P(CliVolumeTest, FollowsTheDiskWhereverItIsMounted) {
+    const char* pszFsType = GetParam();
+    SKIP_WITHOUT_LOOP_MOUNTS(pszFsType);
+    TestTree tree;
+    CliProcess cli;
+    const std::string strUuid = "5d41402a-bc4b-4a76-b9d7-19e2b7e3c0aa";
+    LoopVolume disk(tree, pszFsType, "BACKUP", 64, strUuid);
+    ASSERT_TRUE(disk.Mount(tree.Path("media-anna"))) << disk.Problem();
+    const std::string strFirst = tree.Path("media-anna");
+    tree.MakeDir("media-anna/photos/2019");
+    tree.WriteFile("media-anna/photos/img 1.jpg", "first picture");
+    tree.WriteFile("media-anna/photos/2019/img2.jpg", "second picture");
+
+    ASSERT_EQ(cli.Run({"create", "--checksum", "Backup", strFirst + "/photos"}).nExit, 0);
+    ASSERT_EQ(cli.Run({"note", "Backup", "shelf 3, blue box"}).nExit, 0);
+    const CliResult info = cli.Run({"info", "Backup"});
+    // Read from the device itself: this machine has no /dev/disk/by-uuid.
+    EXPECT_NE(info.strOut.find("UUID: " + strUuid + "\n"), std::string::npos) << info.strOut;
+    EXPECT_NE(info.strOut.find("Label: BACKUP\n"), std::string::npos) << info.strOut;
+    EXPECT_NE(info.strOut.find(std::string("File system: ") + pszFsType + "\n"), std::string::npos);
+    EXPECT_NE(info.strOut.find("Note: shelf 3, blue box\n"), std::string::npos);
+    EXPECT_EQ(StateOf(cli.Run({"volumes"}).strOut, "Backup"), "online at " + strFirst);
+
+    // Unplugged: the disk to fetch is named, and nothing is changed.
+    ASSERT_TRUE(disk.Unmount());
+    EXPECT_EQ(StateOf(cli.Run({"volumes"}).strOut, "Backup"), "offline");
+    const std::string strCatalog = FileBytes(cli.CatalogPath("Backup"));
+    const CliResult absent = cli.Run({"verify", "Backup"});
+    EXPECT_EQ(absent.nExit, 1);
+    EXPECT_NE(absent.strErr.find("label 'BACKUP', UUID " + strUuid), std::string::npos)
+        << absent.strErr;
+    EXPECT_NE(absent.strErr.find("Note: shelf 3, blue box"), std::string::npos);
+    EXPECT_NE(absent.strOut.find("0 not found"), std::string::npos) << absent.strOut;
+    const CliResult refused = cli.Run({"update", "Backup"});
+    EXPECT_EQ(refused.nExit, 1);
+    EXPECT_NE(refused.strErr.find("label 'BACKUP'"), std::string::npos) << refused.strErr;
+    EXPECT_NE(refused.strErr.find("shelf 3, blue box"), std::string::npos) << refused.strErr;
+    EXPECT_EQ(FileBytes(cli.CatalogPath("Backup")), strCatalog);
+    EXPECT_EQ(HitNames(cli.Run({"search", "--offline", "*.jpg"}).strOut), "img 1.jpg,img2.jpg");
+    EXPECT_EQ(cli.Run({"search", "--online", "*.jpg"}).nExit, 1);
+    EXPECT_NE(cli.Run({"search", "--format", "json", "img2.jpg"}).strOut.find("\"online\":false"),
+              std::string::npos);
+
+    // Another volume of the same label at the catalogued place is not the disk.
+    LoopVolume other(tree, pszFsType, "BACKUP", 64, "6e41402a-bc4b-4a76-b9d7-19e2b7e3c0bb");
+    ASSERT_TRUE(other.Mount(strFirst)) << other.Problem();
+    tree.MakeDir("media-anna/photos");
+    EXPECT_EQ(StateOf(cli.Run({"volumes"}).strOut, "Backup"), "offline");
+    const CliResult wrongDisk = cli.Run({"update", "Backup"});
+    EXPECT_EQ(wrongDisk.nExit, 1);
+    EXPECT_NE(wrongDisk.strErr.find("another volume"), std::string::npos) << wrongDisk.strErr;
+    EXPECT_EQ(FileBytes(cli.CatalogPath("Backup")), strCatalog);
+    ASSERT_TRUE(other.Unmount());
+
+    // Mounted elsewhere: found there, checked there, updated there, and the
+    // catalog keeps its paths as catalogued.
+    const std::string strSecond = tree.Path("mnt-backup");
+    ASSERT_TRUE(disk.Mount(strSecond)) << disk.Problem();
+    EXPECT_EQ(StateOf(cli.Run({"volumes"}).strOut, "Backup"), "online at " + strSecond);
+    const CliResult same = cli.Run({"verify", "Backup"});
+    EXPECT_EQ(same.nExit, 0) << same.strOut << same.strErr;
+    EXPECT_NE(same.strOut.find("2 unchanged, 0 changed, 0 not found"), std::string::npos)
+        << same.strOut;
+    tree.WriteFile("mnt-backup/photos/2019/img2.jpg", "second picture, edited");
+    const CliResult changed = cli.Run({"verify", "Backup"});
+    EXPECT_EQ(changed.nExit, 1);
+    EXPECT_NE(changed.strOut.find("File '" + strFirst + "/photos/2019/img2.jpg' was changed"),
+              std::string::npos)
+        << changed.strOut;
+    tree.WriteFile("mnt-backup/photos/img3.jpg", "third picture");
+    const CliResult update = cli.Run({"update", "Backup"});
+    ASSERT_EQ(update.nExit, 0) << update.strErr;
+    EXPECT_NE(update.strOut.find("1 added, 0 removed, 1 changed, 1 unchanged files"),
+              std::string::npos)
+        << update.strOut;
+    const CliResult hits = cli.Run({"search", "--online", "img3.jpg"});
+    EXPECT_EQ(hits.strOut.rfind(strFirst + "/photos/img3.jpg\t13\t", 0), 0u) << hits.strOut;
+    const CliResult updated = cli.Run({"info", "Backup"});
+    EXPECT_NE(updated.strOut.find("Mount point: " + strFirst + "\n"), std::string::npos);
+    EXPECT_NE(updated.strOut.find("Note: shelf 3, blue box\n"), std::string::npos);
+    EXPECT_NE(updated.strOut.find("UUID: " + strUuid + "\n"), std::string::npos);
+    EXPECT_EQ(StateOf(cli.Run({"volumes"}).strOut, "Backup"), "online at " + strSecond);
+}
+
+INSTANTIATE_TEST_SUITE_P(FileSystems, CliVolumeTest, testing::Values("ext4", "xfs"),
+                         [](const testing::TestParamInfo<const char*>& info) {
+                             return std::string(info.param);
+                         });

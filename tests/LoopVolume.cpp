@@ -1,5 +1,6 @@
 #include "LoopVolume.h"
 
+#include <atomic>
 #include <cstdlib>
 #include <map>
 #include <mutex>
@@ -8,6 +9,8 @@
 #include <unistd.h>
 
 namespace {
+
+std::atomic<int> g_nImages{0};
 
 std::string Quoted(const std::string& strText) {
     std::string strQuoted = "'";
@@ -21,26 +24,29 @@ bool RunQuietly(const std::string& strCommand) {
 }
 
 std::string MkfsCommand(const char* pszFsType, const std::string& strLabel,
-                        const std::string& strImage) {
+                        const std::string& strUuid, const std::string& strImage) {
     const std::string strType = pszFsType;
     if (strType == "vfat")
-        return "mkfs.vfat -n " + Quoted(strLabel) + " " + Quoted(strImage);
+        return "mkfs.vfat -n " + Quoted(strLabel) + (strUuid.empty() ? "" : " -i " + strUuid) +
+               " " + Quoted(strImage);
     if (strType == "xfs")
-        return "mkfs.xfs -q -f -L " + Quoted(strLabel) + " " + Quoted(strImage);
-    return "mkfs." + strType + " -q -F -L " + Quoted(strLabel) + " " + Quoted(strImage);
+        return "mkfs.xfs -q -f -L " + Quoted(strLabel) +
+               (strUuid.empty() ? "" : " -m uuid=" + strUuid) + " " + Quoted(strImage);
+    return "mkfs." + strType + " -q -F -L " + Quoted(strLabel) +
+           (strUuid.empty() ? "" : " -U " + strUuid) + " " + Quoted(strImage);
 }
 
 } // namespace
 
 LoopVolume::LoopVolume(const TestTree& tree, const char* pszFsType, const std::string& strLabel,
-                       int nMegabytes)
-    : m_strImage(tree.Path(std::string(pszFsType) + "-" + std::to_string(::getpid()) + ".img")) {
+                       int nMegabytes, const std::string& strUuid)
+    : m_strImage(tree.Path(std::string(pszFsType) + "-" + std::to_string(++g_nImages) + ".img")) {
     // XFS wants 300 MiB at least; the image is sparse, so it costs little.
     if (std::string(pszFsType) == "xfs" && nMegabytes < 300)
         nMegabytes = 300;
     if (!RunQuietly("truncate -s " + std::to_string(nMegabytes) + "M " + Quoted(m_strImage)))
         m_strProblem = "cannot make the image file";
-    else if (!RunQuietly(MkfsCommand(pszFsType, strLabel, m_strImage)))
+    else if (!RunQuietly(MkfsCommand(pszFsType, strLabel, strUuid, m_strImage)))
         m_strProblem = std::string("mkfs.") + pszFsType + " failed or is not installed";
 }
 

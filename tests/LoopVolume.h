@@ -11,9 +11,10 @@
 class LoopVolume {
 public:
     // Makes the image in tree: pszFsType "ext4", "xfs" or "vfat", nMegabytes
-    // large. Made() says whether it could be, and Problem() why not.
+    // large, with the UUID strUuid when given (for vfat its volume id, eight
+    // hexadecimal digits). Made() says whether it could be, and Problem() why not.
     LoopVolume(const TestTree& tree, const char* pszFsType, const std::string& strLabel,
-               int nMegabytes = 64);
+               int nMegabytes = 64, const std::string& strUuid = "");
     ~LoopVolume();
     LoopVolume(const LoopVolume&) = delete;
     LoopVolume& operator=(const LoopVolume&) = delete;
