@@ -71,7 +71,9 @@ const std::vector<CliCommand> kCommands = {
      "times: it is updated as a full rebuild.\n"
      "\n"
      "When the start directory is not there (its disk is not plugged in) the\n"
-     "update refuses and names the volume it was on.\n"
+     "update refuses and names the volume it was on, with the catalog's note. A\n"
+     "volume mounted at another place than when it was catalogued is walked\n"
+     "there; the catalog keeps its paths as catalogued, and its note.\n"
      "\n"
      "At the end one line tells the files added, removed, changed and unchanged,\n"
      "the checksums computed and the seconds taken. Exit status as create's: 0\n"
@@ -96,15 +98,17 @@ const std::vector<CliCommand> kCommands = {
      "[--format tsv|csv|json] ENTRY...",
      "Prints what each catalog records of itself, one 'Key: value' line each:\n"
      "its start directory, when its scan started and finished and whether it\n"
-     "completed, its counts, the options it was made with, and the volume its\n"
-     "start directory lay on (file system, UUID, label, mount point, size, free\n"
-     "space). What a catalog does not record reads 'unknown'; of a catalog made\n"
-     "by an earlier Kestrel or another program, what its rows tell is shown.\n"
+     "completed, its counts, the options it was made with, the volume its start\n"
+     "directory lay on (file system, UUID, label, mount point, size, free space)\n"
+     "and its note, if it has one. What a catalog does not record reads\n"
+     "'unknown'; of a catalog made by an earlier Kestrel or another program,\n"
+     "what its rows tell is shown.\n"
      "Catalogs are separated by a blank line. With --format csv or json each\n"
      "catalog is one record: catalog, path, start_directory, started, finished,\n"
      "complete, directories, files, checksums, checksum_limit_kb, total_bytes,\n"
      "excluded, one_file_system, file_system, uuid, label, mount_point,\n"
-     "volume_bytes, free_bytes, made_by, host; unknown values empty or null.\n"
+     "volume_bytes, free_bytes, made_by, host, note; unknown values empty or\n"
+     "null.\n"
      "The excluded patterns are an array in json, joined by ', ' otherwise.\n"
      "Exit status: 0, or 2 when a catalog cannot be read.\n"},
     {"list", RunListCommand, {}, {}, "print the catalog list, one entry a line", "",
@@ -187,6 +191,9 @@ const std::vector<CliCommand> kCommands = {
      "but no stored checksum, or no regular file; never counted as unchanged).\n"
      "With --format csv or json each such file is a record (path, result,\n"
      "catalog) and the summary goes to standard error.\n"
+     "A catalog whose disk is not plugged in is not checked: one message names\n"
+     "the disk (label, UUID) and the catalog's note ('disk absent' in csv and\n"
+     "json). A disk mounted elsewhere than when catalogued is checked there.\n"
      "Exit status: 0 when nothing changed, vanished or could not be read, 1\n"
      "otherwise, 2 on an error.\n"},
     {"diff", RunDiffCommand, {"--content"}, {"--format"},
