@@ -31,6 +31,9 @@ inline constexpr const char* kFsType = "fs_type";
 inline constexpr const char* kFsUuid = "fs_uuid";
 inline constexpr const char* kFsLabel = "fs_label";
 inline constexpr const char* kMountPoint = "mount_point";
+// The folder of the file system shown at the mount point: "/" but for a
+// bind mount or a btrfs subvolume ("/@home").
+inline constexpr const char* kMountRoot = "mount_root";
 inline constexpr const char* kFsSize = "fs_size";
 inline constexpr const char* kFsFree = "fs_free";
 inline constexpr const char* kMadeBy = "made_by";
@@ -53,6 +56,7 @@ struct VolumeInfo {
     std::string strUuid;
     std::string strLabel;
     std::string strMountPoint;
+    std::string strMountRoot; // empty when not recorded
     std::optional<uint64_t> nSize;
     std::optional<uint64_t> nFree;
 };

@@ -5,9 +5,12 @@
 #include "LoopVolume.h"
 #include "TestTree.h"
 
+#include <cstdlib>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <memory>
 #include <sstream>
+#include <sys/mount.h>
 
 namespace {
 
@@ -119,6 +122,38 @@ TEST_P(CliVolumeTest, FollowsTheDiskWhereverItIsMounted) {
     EXPECT_NE(updated.strOut.find("Note: shelf 3, blue box\n"), std::string::npos);
     EXPECT_NE(updated.strOut.find("UUID: " + strUuid + "\n"), std::string::npos);
     EXPECT_EQ(StateOf(cli.Run({"volumes"}).strOut, "Backup"), "online at " + strSecond);
+}
+
+// A folder of a volume mounted on its own (a bind mount, as a btrfs
+// subvolume is): the volume is found when it is mounted whole elsewhere.
+TEST(CliVolumeFolderTest, FindsAFolderOfTheVolumeWhenTheVolumeIsMountedWhole) {
+    SKIP_WITHOUT_LOOP_MOUNTS("ext4");
+    TestTree tree;
+    CliProcess cli;
+    LoopVolume disk(tree, "ext4", "HOMES");
+    ASSERT_TRUE(disk.Mount(tree.Path("whole"))) << disk.Problem();
+    tree.MakeDir("whole/@home/anna");
+    tree.WriteFile("whole/@home/anna/letter.txt", "dear");
+    tree.MakeDir("home");
+    ASSERT_EQ(
+        std::system(("mount --bind '" + tree.Path("whole/@home") + "' '" + tree.Path("home") + "'")
+                        .c_str()),
+        0);
+    ASSERT_TRUE(disk.Unmount()); // the bind mount holds the volume
+    const CliResult made = cli.Run({"create", "--checksum", "Homes", tree.Path("home/anna")});
+    ASSERT_EQ(made.nExit, 0) << made.strErr;
+    ASSERT_EQ(::umount(strBind.c_str()), 0);
+    EXPECT_EQ(StateOf(cli.Run({"volumes"}).strOut, "Homes"), "offline");
+
+    ASSERT_TRUE(disk.Mount(tree.Path("elsewhere"))) << disk.Problem();
+    EXPECT_EQ(StateOf(cli.Run({"volumes"}).strOut, "Homes"), "online at " + tree.Path("elsewhere"));
+    const CliResult verify = cli.Run({"verify", "Homes"});
+    EXPECT_EQ(verify.nExit, 0) << verify.strOut << verify.strErr;
+    EXPECT_NE(verify.strOut.find("1 unchanged"), std::string::npos) << verify.strOut;
+    tree.WriteFile("elsewhere/@home/anna/reply.txt", "thanks");
+    ASSERT_EQ(cli.Run({"update", "Homes"}).nExit, 0);
+    EXPECT_EQ(cli.Run({"search", "reply.txt"}).strOut.rfind(tree.Path("home/anna/reply.txt"), 0),
+              0u);
 }
 
 INSTANTIATE_TEST_SUITE_P(FileSystems, CliVolumeTest, testing::Values("ext4", "xfs"),

@@ -54,6 +54,20 @@ TEST(VolumeTest, MapsStoredPathsToWhereTheVolumeIsNow) {
     location.strMountPoint = "/mnt/root";
     EXPECT_EQ(location.PathNow("/etc/fstab"), "/mnt/root/etc/fstab");
     EXPECT_EQ(location.StoredPath("/mnt/root/etc"), "/etc");
+    // A volume whose folder /@home was mounted at /home (a btrfs subvolume,
+    // a bind mount), now mounted whole.
+    location.strCataloguedMountPoint = "/home";
+    location.strCataloguedMountRoot = "/@home";
+    location.strMountPoint = "/mnt/disk";
+    location.strMountRoot = "/";
+    EXPECT_EQ(location.PathNow("/home/anna/a.txt"), "/mnt/disk/@home/anna/a.txt");
+    EXPECT_EQ(location.StoredPath("/mnt/disk/@home/anna"), "/home/anna");
+    // Or another folder of it shown at the same place: the moved path is
+    // not there, and the stored one is given as it is.
+    location.strMountPoint = "/home";
+    location.strMountRoot = "/@other";
+    EXPECT_TRUE(location.IsMoved());
+    EXPECT_EQ(location.PathNow("/home/anna/a.txt"), "/home/anna/a.txt");
     // A catalog that names no volume is looked at where it says.
     location.match = VolumeMatch::StartDirectory;
     EXPECT_EQ(location.PathNow("/etc/fstab"), "/etc/fstab");

@@ -4,8 +4,7 @@
 
 namespace {
 
-// The path strPath below strFrom, placed below strTo instead; strPath must
-// lie under strFrom.
+// strPath below strFrom (which holds it) as a path below strTo.
 std::string Rebase(const std::string& strPath, const std::string& strFrom,
                    const std::string& strTo) {
     const std::string strRest = strFrom == "/" ? strPath.substr(1) : strPath.substr(strFrom.size());
@@ -16,28 +15,51 @@ std::string Rebase(const std::string& strPath, const std::string& strFrom,
     return strTo == "/" ? "/" + strRelative : strTo + "/" + strRelative;
 }
 
+// A path seen at one mount (mount point, root) as seen at another: through
+// the folder of the volume it names. Empty when it lies outside the first
+// mount, or the second does not show its folder.
+std::string Remount(const std::string& strPath, const std::string& strFromPoint,
+                    const std::string& strFromRoot, const std::string& strToPoint,
+                    const std::string& strToRoot) {
+    if (!IsPathUnder(strPath, strFromPoint))
+        return {};
+    const std::string strOnVolume = Rebase(strPath, strFromPoint, strFromRoot);
+    if (!IsPathUnder(strOnVolume, strToRoot))
+        return {};
+    return Rebase(strOnVolume, strToRoot, strToPoint);
+}
+
 bool IsDirectory(const std::string& strPath) {
     struct stat st {};
     return ::stat(strPath.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+std::string RootOrSlash(const std::string& strRoot) {
+    return strRoot.empty() || strRoot[0] != '/' ? std::string("/") : strRoot;
 }
 
 } // namespace
 
 bool VolumeLocation::IsMoved() const {
     return bOnline && match != VolumeMatch::StartDirectory && !strCataloguedMountPoint.empty() &&
-           !strMountPoint.empty() && strMountPoint != strCataloguedMountPoint;
+           !strMountPoint.empty() &&
+           (strMountPoint != strCataloguedMountPoint || strMountRoot != strCataloguedMountRoot);
 }
 
 std::string VolumeLocation::PathNow(const std::string& strStoredPath) const {
-    if (!IsMoved() || !IsPathUnder(strStoredPath, strCataloguedMountPoint))
+    if (!IsMoved())
         return strStoredPath;
-    return Rebase(strStoredPath, strCataloguedMountPoint, strMountPoint);
+    std::string strNow = Remount(strStoredPath, strCataloguedMountPoint, strCataloguedMountRoot,
+                                 strMountPoint, strMountRoot);
+    return strNow.empty() ? strStoredPath : strNow;
 }
 
 std::string VolumeLocation::StoredPath(const std::string& strPathNow) const {
-    if (!IsMoved() || !IsPathUnder(strPathNow, strMountPoint))
+    if (!IsMoved())
         return strPathNow;
-    return Rebase(strPathNow, strMountPoint, strCataloguedMountPoint);
+    std::string strStored = Remount(strPathNow, strMountPoint, strMountRoot,
+                                    strCataloguedMountPoint, strCataloguedMountRoot);
+    return strStored.empty() ? strPathNow : strStored;
 }
 
 const char* VolumeMatchName(VolumeMatch match) {
@@ -77,39 +99,63 @@ VolumeLocation MountedVolumes::Locate(const CatalogInfo& info) const {
     const VolumeInfo& catalogued = info.volume;
     VolumeLocation location;
     location.strCataloguedMountPoint = catalogued.strMountPoint;
+    location.strCataloguedMountRoot = RootOrSlash(catalogued.strMountRoot);
+    const std::string strStart = info.strStartDir.value_or("");
     auto online = [&](const MountEntry& mount, VolumeMatch match) {
         location.bOnline = true;
         location.match = match;
         location.strMountPoint = mount.strMountPoint;
+        location.strMountRoot = RootOrSlash(mount.strRoot);
+        // A catalog made before the root was recorded showed what the mount
+        // at its place shows now.
+        if (catalogued.strMountRoot.empty() && mount.strMountPoint == catalogued.strMountPoint)
+            location.strCataloguedMountRoot = location.strMountRoot;
         return location;
     };
     if (catalogued.strUuid.empty() && catalogued.strLabel.empty()) {
-        const std::string strStart = info.strStartDir.value_or("");
         if (strStart.empty() || strStart[0] != '/' || !IsDirectory(strStart))
             return location;
         location.bOnline = true;
         location.strMountPoint = catalogued.strMountPoint;
+        location.strMountRoot = location.strCataloguedMountRoot;
         return location;
     }
-    // Of several mounts of the volume, the one at its catalogued place, else
-    // the first; a bind mount of one of its folders shows only a part of it.
+    // A mount of the volume serves when it shows the folder of the start
+    // directory (a bind mount or a subvolume may show another); of several,
+    // the one at the catalogued place, else the one showing the most of the
+    // volume, else the first.
+    auto shows = [&](const MountEntry& mount) {
+        if (catalogued.strMountPoint.empty())
+            return mount.strRoot == "/";
+        if (catalogued.strMountRoot.empty() && mount.strMountPoint == catalogued.strMountPoint)
+            return true;
+        return !Remount(strStart, catalogued.strMountPoint, location.strCataloguedMountRoot,
+                        mount.strMountPoint, RootOrSlash(mount.strRoot))
+                    .empty();
+    };
+    auto rank = [&](const MountEntry& mount) {
+        if (mount.strMountPoint == catalogued.strMountPoint &&
+            (catalogued.strMountRoot.empty() ||
+             RootOrSlash(mount.strRoot) == location.strCataloguedMountRoot))
+            return 0;
+        return mount.strRoot == "/" ? 1 : 2;
+    };
+    auto better = [&](const MountEntry* pOld, const MountEntry& mount) {
+        return !pOld || rank(mount) < rank(*pOld);
+    };
     const MountEntry* pByUuid = nullptr;
     const MountEntry* pByLabel = nullptr;
     const MountEntry* pUnknownAtPlace = nullptr;
-    auto better = [&](const MountEntry* pOld, const MountEntry& mount) {
-        return !pOld || (mount.strMountPoint == catalogued.strMountPoint &&
-                         pOld->strMountPoint != catalogued.strMountPoint);
-    };
     for (size_t i = 0; i < m_mounts.size(); ++i) {
         const MountEntry& mount = m_mounts[i];
-        if (mount.strRoot != "/")
+        if (!catalogued.strMountPoint.empty() && mount.strMountPoint == catalogued.strMountPoint &&
+            !IdentityOf(i).IsKnown())
+            pUnknownAtPlace = &mount;
+        if (!shows(mount))
             continue;
         const VolumeIdentity& identity = IdentityOf(i);
-        if (!identity.IsKnown()) {
-            if (mount.strMountPoint == catalogued.strMountPoint)
-                pUnknownAtPlace = &mount;
+        if (!identity.IsKnown())
             continue;
-        }
         if (!catalogued.strUuid.empty() && !identity.strUuid.empty()) {
             if (identity.strUuid == catalogued.strUuid && better(pByUuid, mount))
                 pByUuid = &mount;
@@ -124,8 +170,13 @@ VolumeLocation MountedVolumes::Locate(const CatalogInfo& info) const {
         return online(*pByUuid, VolumeMatch::Uuid);
     if (pByLabel)
         return online(*pByLabel, VolumeMatch::Label);
-    if (pUnknownAtPlace && IsDirectory(info.strStartDir.value_or("")))
-        return online(*pUnknownAtPlace, VolumeMatch::MountPoint);
+    if (pUnknownAtPlace && IsDirectory(strStart)) {
+        // Nothing tells whether it is the catalogued volume: its paths are
+        // taken as stored.
+        online(*pUnknownAtPlace, VolumeMatch::MountPoint);
+        location.strMountRoot = location.strCataloguedMountRoot;
+        return location;
+    }
     return location;
 }
 

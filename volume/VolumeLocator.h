@@ -19,18 +19,22 @@ enum class VolumeMatch {
     StartDirectory, // the catalog knows no volume: its start directory is there
 };
 
-// Where a catalogued volume is now.
+// Where a catalogued volume is now. A path on a volume is told by its mount
+// point and the folder of the volume shown there (its root: "/", or a bind
+// mount's or btrfs subvolume's folder, "/@home").
 struct VolumeLocation {
     bool bOnline = false;
     VolumeMatch match = VolumeMatch::StartDirectory; // when online
     std::string strMountPoint;                       // where it is mounted now, when online
+    std::string strMountRoot = "/";                  // the volume's folder shown there
     std::string strCataloguedMountPoint;             // where it was when catalogued; may be empty
+    std::string strCataloguedMountRoot = "/";
 
-    // True when it is mounted, at another place than when it was catalogued.
+    // True when it is mounted, at another place (or showing another folder
+    // of it) than when it was catalogued.
     bool IsMoved() const;
-    // The path a stored path names now: below the current mount point in
-    // place of the catalogued one when the volume moved, else the path as
-    // stored.
+    // The path a stored path names now: the same place on the volume, below
+    // where it is mounted now, when the volume moved; else the path as stored.
     std::string PathNow(const std::string& strStoredPath) const;
     // The stored path of a path as it is now: PathNow undone.
     std::string StoredPath(const std::string& strPathNow) const;
