@@ -139,6 +139,10 @@ TEST(CliVolumeFolderTest, FindsAFolderOfTheVolumeWhenTheVolumeIsMountedWhole) {
         std::system(("mount --bind '" + tree.Path("whole/@home") + "' '" + tree.Path("home") + "'")
                         .c_str()),
         0);
+    // A failing check must not leave the bind mount behind.
+    const std::string strBind = tree.Path("home");
+    const std::unique_ptr<const std::string, void (*)(const std::string*)> unbind(
+        &strBind, [](const std::string* pPath) { ::umount2(pPath->c_str(), MNT_DETACH); });
     ASSERT_TRUE(disk.Unmount()); // the bind mount holds the volume
     const CliResult made = cli.Run({"create", "--checksum", "Homes", tree.Path("home/anna")});
     ASSERT_EQ(made.nExit, 0) << made.strErr;
