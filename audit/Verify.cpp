@@ -43,11 +43,14 @@ void VerifyCounts::Add(VerifyResult result) {
     ++*counts[static_cast<size_t>(result)];
 }
 
-void VerifyCatalog(Database& database,
-                   const std::function<void(const std::string& strPath, VerifyResult)>& fnReport) {
+bool VerifyCatalog(Database& database,
+                   const std::function<void(const std::string& strPath, VerifyResult)>& fnReport,
+                   const VolumeLocation& location, const std::function<bool()>& fnStop) {
     DirectoryAtHand directory;
     for (ResultSet rows(database.Prepare(CatalogSql::kAllFiles)); !rows.IsEOF(); rows.MoveNext()) {
-        const std::string strDir = rows.GetText(0);
+        if (fnStop && fnStop())
+            return false;
+        const std::string strDir = location.PathNow(rows.GetText(0));
         const std::string strName = rows.GetText(1);
         // Rows stored relative to a folder the catalog does not name would
         // be checked against whatever the working directory holds.
@@ -62,4 +65,5 @@ void VerifyCatalog(Database& database,
         fnReport(FilePath(strDir, strName),
                  CheckFileAt(nDirFd, strName.c_str(), nSize, rows.GetTextView(3)));
     }
+    return true;
 }
