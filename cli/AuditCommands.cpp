@@ -5,6 +5,7 @@
 #include "catalog/DataFolder.h"
 #include "catalog/Database.h"
 #include "catalog/EngineError.h"
+#include "cli/CatalogRuns.h"
 #include "cli/CommandLine.h"
 #include "cli/CommandTable.h"
 #include "cli/Output.h"
@@ -13,6 +14,7 @@
 #include "search/RecordWriter.h"
 #include "search/SearchFilter.h"
 #include "search/SearchMessages.h"
+#include "volume/VolumeLocator.h"
 
 #include <memory>
 
@@ -128,24 +130,30 @@ int RunDuplicatesCommand(const CommandLine& cmd) {
     }
 }
 
-int RunVerifyCommand(const CommandLine& cmd) {
-    OutputFormat format;
-    if (!ParseFormatOption(cmd, format))
-        return kExitUsage;
+int VerifyCatalogsOfEntries(const std::vector<std::string>& entries,
+                            const VerifySettings& settings) {
+    const OutputFormat format = settings.format;
     OutputWriter out;
-    if (cmd.operands.empty())
-        return Fail(kExitUsage, "verify takes one or more ENTRY (see kestrel-cli list)");
     RecordWriter records(out.Sink(), format, {{"path", true}, {"result"}, {"catalog", true}});
     ProgressLine progress;
     VerifyCounts counts;
     uint64_t nSeen = 0;
     std::string strLine;
+    std::string strStopReason;
+    const auto fnStop = [&] {
+        if (settings.fnStop)
+            strStopReason = settings.fnStop();
+        return !strStopReason.empty();
+    };
     try {
         const std::string strApp = DataFolder();
-        for (const std::string& strEntry : cmd.operands) {
+        for (const std::string& strEntry : entries) {
             Database database;
             OpenCatalogForSearch(database, strApp, strEntry);
-            VerifyCatalog(database, [&](const std::string& strPath, VerifyResult result) {
+            VolumeLocation location;
+            if (settings.bWhereVolumeIsNow)
+                location = MountedVolumes().Locate(ReadCatalogInfo(database, false));
+            const auto fnReport = [&](const std::string& strPath, VerifyResult result) {
                 counts.Add(result);
                 const char* pszWhat = result == VerifyResult::Changed       ? "changed"
                                       : result == VerifyResult::NotFound    ? "not found"
@@ -167,7 +175,13 @@ int RunVerifyCommand(const CommandLine& cmd) {
                     out.Flush(); // the lines so far come before the count
                     progress.Show(std::to_string(nSeen) + " files checked");
                 }
-            });
+            };
+            if (!VerifyCatalog(database, fnReport, location, fnStop)) {
+                progress.Clear();
+                out.Flush();
+                return Fail(kExitDiffers, strStopReason + ": the check of " + strEntry +
+                                              " ended before its last file");
+            }
         }
         records.WriteHeader(); // also when no file is listed
     } catch (const EngineError& error) {
@@ -175,8 +189,8 @@ int RunVerifyCommand(const CommandLine& cmd) {
         return EngineFailure(out, error);
     }
     progress.Clear();
-    const std::string strSummary = std::to_string(counts.nUnchanged) + " unchanged, " +
-                                   std::to_string(counts.nChanged) + " changed, " +
+    const std::string strSummary = settings.strSummaryLead + std::to_string(counts.nUnchanged) +
+                                   " unchanged, " + std::to_string(counts.nChanged) + " changed, " +
                                    std::to_string(counts.nNotFound) + " not found, " +
                                    std::to_string(counts.nNotReadable) + " not readable, " +
                                    std::to_string(counts.nNotChecked) + " not checked\n";
@@ -188,4 +202,13 @@ int RunVerifyCommand(const CommandLine& cmd) {
         PrintNote(strSummary);
     }
     return counts.AllPresent() ? kExitOk : kExitDiffers;
+}
+
+int RunVerifyCommand(const CommandLine& cmd) {
+    VerifySettings settings;
+    if (!ParseFormatOption(cmd, settings.format))
+        return kExitUsage;
+    if (cmd.operands.empty())
+        return Fail(kExitUsage, "verify takes one or more ENTRY (see kestrel-cli list)");
+    return VerifyCatalogsOfEntries(cmd.operands, settings);
 }
