@@ -5,7 +5,6 @@
 #include "catalog/EngineError.h"
 #include "catalog/ResultSet.h"
 #include "scan/Paths.h"
-#include "volume/VolumeLocator.h"
 
 #include <cerrno>
 #include <optional>
@@ -44,11 +43,13 @@ void VerifyCounts::Add(VerifyResult result) {
     ++*counts[static_cast<size_t>(result)];
 }
 
-void VerifyCatalog(Database& database,
+bool VerifyCatalog(Database& database,
                    const std::function<void(const std::string& strPath, VerifyResult)>& fnReport,
-                   const VolumeLocation* pLocation) {
+                   const VolumeLocation& location, const std::function<bool()>& fnStop) {
     DirectoryAtHand directory;
     for (ResultSet rows(database.Prepare(CatalogSql::kAllFiles)); !rows.IsEOF(); rows.MoveNext()) {
+        if (fnStop && fnStop())
+            return false;
         const std::string strDir = rows.GetText(0);
         const std::string strName = rows.GetText(1);
         // Rows stored relative to a folder the catalog does not name would
@@ -60,8 +61,9 @@ void VerifyCatalog(Database& database,
         std::optional<int64_t> nSize;
         if (!rows.IsNull(2))
             nSize = rows.GetInt64(2);
-        const int nDirFd = directory.Get(pLocation ? pLocation->PathNow(strDir) : strDir);
+        const int nDirFd = directory.Get(location.PathNow(strDir));
         fnReport(FilePath(strDir, strName),
                  CheckFileAt(nDirFd, strName.c_str(), nSize, rows.GetTextView(3)));
     }
+    return true;
 }

@@ -1,13 +1,13 @@
 #pragma once
 
 #include "search/FileCheck.h"
+#include "volume/VolumeLocator.h"
 
 #include <cstdint>
 #include <functional>
 #include <string>
 
 class Database;
-struct VolumeLocation;
 
 struct VerifyCounts {
     uint64_t nUnchanged = 0;
@@ -24,9 +24,12 @@ struct VerifyCounts {
 
 // Checks every file of the open catalog, in catalog order, as CheckFileAt
 // does, and tells fnReport the file's stored path and the result. Paths of
-// any length are checked. With pLocation, files are looked for where their
-// volume is mounted now (see VolumeLocation::PathNow). Raises EngineError
+// any length are checked. Each file is looked for at the path
+// location.PathNow gives (below the mount point where its volume is now,
+// when that moved; the default location leaves paths as stored). fnStop,
+// when given, is asked before each file whether to stop. True when every
+// file was checked, false when fnStop stopped the check. Raises EngineError
 // when the catalog cannot be read or the system runs out of resources.
-void VerifyCatalog(Database& database,
+bool VerifyCatalog(Database& database,
                    const std::function<void(const std::string& strPath, VerifyResult)>& fnReport,
-                   const VolumeLocation* pLocation = nullptr);
+                   const VolumeLocation& location = {}, const std::function<bool()>& fnStop = {});

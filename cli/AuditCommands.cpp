@@ -5,6 +5,7 @@
 #include "catalog/DataFolder.h"
 #include "catalog/Database.h"
 #include "catalog/EngineError.h"
+#include "cli/CatalogRuns.h"
 #include "cli/CommandLine.h"
 #include "cli/CommandTable.h"
 #include "cli/Output.h"
@@ -129,23 +130,26 @@ int RunDuplicatesCommand(const CommandLine& cmd) {
     }
 }
 
-int RunVerifyCommand(const CommandLine& cmd) {
-    OutputFormat format;
-    if (!ParseFormatOption(cmd, format))
-        return kExitUsage;
+int VerifyCatalogsOfEntries(const std::vector<std::string>& entries,
+                            const VerifySettings& settings) {
+    const OutputFormat format = settings.format;
     OutputWriter out;
-    if (cmd.operands.empty())
-        return Fail(kExitUsage, "verify takes one or more ENTRY (see kestrel-cli list)");
     RecordWriter records(out.Sink(), format, {{"path", true}, {"result"}, {"catalog", true}});
     ProgressLine progress;
     VerifyCounts counts;
     uint64_t nSeen = 0;
     std::string strLine;
     uint64_t nAbsent = 0; // catalogs whose disk is not plugged in
+    std::string strStopReason;
+    const auto fnStop = [&] {
+        if (settings.fnStop)
+            strStopReason = settings.fnStop();
+        return !strStopReason.empty();
+    };
     try {
         const std::string strApp = DataFolder();
         const MountedVolumes mounted;
-        for (const std::string& strEntry : cmd.operands) {
+        for (const std::string& strEntry : entries) {
             Database database;
             OpenCatalogForSearch(database, strApp, strEntry);
             const CatalogInfo info = ReadCatalogInfo(database, false);
@@ -162,32 +166,35 @@ int RunVerifyCommand(const CommandLine& cmd) {
                 ++nAbsent;
                 continue;
             }
-            VerifyCatalog(
-                database,
-                [&](const std::string& strPath, VerifyResult result) {
-                    counts.Add(result);
-                    const char* pszWhat = result == VerifyResult::Changed       ? "changed"
-                                          : result == VerifyResult::NotFound    ? "not found"
-                                          : result == VerifyResult::NotReadable ? "not readable"
-                                                                                : nullptr;
-                    if (pszWhat && format != OutputFormat::Tsv) {
-                        records.Write({std::string_view(strPath), std::string_view(pszWhat),
-                                       std::string_view(strEntry)});
-                    } else if (pszWhat) {
-                        strLine = "File '";
-                        AppendTsvField(strLine, strPath);
-                        strLine += result == VerifyResult::Changed    ? "' was changed\n"
-                                   : result == VerifyResult::NotFound ? "' not found\n"
-                                                                      : "' cannot be read\n";
-                        out.Write(strLine);
-                    }
-                    ++nSeen;
-                    if (progress.IsDue()) {
-                        out.Flush(); // the lines so far come before the count
-                        progress.Show(std::to_string(nSeen) + " files checked");
-                    }
-                },
-                &location);
+            const auto fnReport = [&](const std::string& strPath, VerifyResult result) {
+                counts.Add(result);
+                const char* pszWhat = result == VerifyResult::Changed       ? "changed"
+                                      : result == VerifyResult::NotFound    ? "not found"
+                                      : result == VerifyResult::NotReadable ? "not readable"
+                                                                            : nullptr;
+                if (pszWhat && format != OutputFormat::Tsv) {
+                    records.Write({std::string_view(strPath), std::string_view(pszWhat),
+                                   std::string_view(strEntry)});
+                } else if (pszWhat) {
+                    strLine = "File '";
+                    AppendTsvField(strLine, strPath);
+                    strLine += result == VerifyResult::Changed    ? "' was changed\n"
+                               : result == VerifyResult::NotFound ? "' not found\n"
+                                                                  : "' cannot be read\n";
+                    out.Write(strLine);
+                }
+                ++nSeen;
+                if (progress.IsDue()) {
+                    out.Flush(); // the lines so far come before the count
+                    progress.Show(std::to_string(nSeen) + " files checked");
+                }
+            };
+            if (!VerifyCatalog(database, fnReport, location, fnStop)) {
+                progress.Clear();
+                out.Flush();
+                return Fail(kExitDiffers, strStopReason + ": the check of " + strEntry +
+                                              " ended before its last file");
+            }
         }
         records.WriteHeader(); // also when no file is listed
     } catch (const EngineError& error) {
@@ -195,8 +202,8 @@ int RunVerifyCommand(const CommandLine& cmd) {
         return EngineFailure(out, error);
     }
     progress.Clear();
-    const std::string strSummary = std::to_string(counts.nUnchanged) + " unchanged, " +
-                                   std::to_string(counts.nChanged) + " changed, " +
+    const std::string strSummary = settings.strSummaryLead + std::to_string(counts.nUnchanged) +
+                                   " unchanged, " + std::to_string(counts.nChanged) + " changed, " +
                                    std::to_string(counts.nNotFound) + " not found, " +
                                    std::to_string(counts.nNotReadable) + " not readable, " +
                                    std::to_string(counts.nNotChecked) + " not checked\n";
@@ -208,4 +215,13 @@ int RunVerifyCommand(const CommandLine& cmd) {
         PrintNote(strSummary);
     }
     return counts.AllPresent() && nAbsent == 0 ? kExitOk : kExitDiffers;
+}
+
+int RunVerifyCommand(const CommandLine& cmd) {
+    VerifySettings settings;
+    if (!ParseFormatOption(cmd, settings.format))
+        return kExitUsage;
+    if (cmd.operands.empty())
+        return Fail(kExitUsage, "verify takes one or more ENTRY (see kestrel-cli list)");
+    return VerifyCatalogsOfEntries(cmd.operands, settings);
 }

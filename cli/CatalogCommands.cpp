@@ -5,6 +5,7 @@
 #include "catalog/Database.h"
 #include "catalog/EngineError.h"
 #include "catalog/NameIndex.h"
+#include "cli/CatalogRuns.h"
 #include "cli/CommandLine.h"
 #include "cli/CommandTable.h"
 #include "cli/JobRunner.h"
@@ -166,6 +167,44 @@ int RunInfoCommand(const CommandLine& cmd) {
     return kExitOk;
 }
 
+int UpdateCatalogOfEntry(const std::string& strEntry, const UpdateOptions& options, unsigned nJobs,
+                         const StopReason& fnStop) {
+    try {
+        const std::string strPath = CatalogPathOfKnownEntry(DataFolder(), strEntry);
+        {
+            Database check; // an entry that is no catalog is said to be none
+            OpenCatalogForSearch(check, DataFolder(), strEntry);
+        }
+        CatalogUpdate update(strPath, options, WaitForOtherWriter(strPath));
+        if (const std::string strProblem = update.StartProblem(); !strProblem.empty())
+            return Fail(kExitFailed, strProblem);
+        update.Job().nJobs = nJobs;
+        std::string strStopReason;
+        const JobRun run = RunScanJob(update.Job(), [&] {
+            if (fnStop)
+                strStopReason = fnStop();
+            return !strStopReason.empty();
+        });
+        const std::string strProblem = update.Finish();
+        const ScanOutcome& outcome = update.Job().outcome;
+        const std::string strLeft = ": the catalog " + strPath + " was left as it was";
+        if (outcome.bStopped && run.nStopSignal == 0 && !strStopReason.empty())
+            return Fail(kExitFailed, strStopReason + strLeft);
+        if (outcome.bStopped)
+            return Fail(StoppedExitStatus(run.nStopSignal),
+                        StoppedByText(run.nStopSignal) + strLeft);
+        if (!strProblem.empty())
+            return Fail(kExitFailed, strProblem + " (the catalog was left as it was)");
+        char szRest[128];
+        std::snprintf(szRest, sizeof szRest, ", %llu checksums computed, %.2f seconds",
+                      static_cast<unsigned long long>(outcome.nChecksumsRead), run.dSeconds);
+        WriteJobSummary(strPath + ": " + update.ChangesText() + szRest, update.Job());
+        return kExitOk;
+    } catch (const EngineError& error) {
+        return Fail(kExitFailed, error.what());
+    }
+}
+
 int RunUpdateCommand(const CommandLine& cmd) {
     if (cmd.operands.size() != 1)
         return Fail(kExitUsage, "update takes one ENTRY (see kestrel-cli list)");
@@ -180,27 +219,5 @@ int RunUpdateCommand(const CommandLine& cmd) {
     options.nMaxFileSizeKb = given.nMaxFileSizeKb;
     if (!given.excludes.empty())
         options.excludes = given.excludes;
-    const std::string strPath = CatalogPathOfKnownEntry(DataFolder(), cmd.operands[0]);
-    {
-        Database check; // an entry that is no catalog is said to be none
-        OpenCatalogForSearch(check, DataFolder(), cmd.operands[0]);
-    }
-    CatalogUpdate update(strPath, options, WaitForOtherWriter(strPath));
-    if (const std::string strProblem = update.StartProblem(); !strProblem.empty())
-        return Fail(kExitFailed, strProblem);
-    update.Job().nJobs = given.nJobs;
-    const JobRun run = RunScanJob(update.Job());
-    const std::string strProblem = update.Finish();
-    const ScanOutcome& outcome = update.Job().outcome;
-    if (outcome.bStopped)
-        return Fail(StoppedExitStatus(run.nStopSignal), StoppedByText(run.nStopSignal) +
-                                                            ": the catalog " + strPath +
-                                                            " was left as it was");
-    if (!strProblem.empty())
-        return Fail(kExitFailed, strProblem + " (the catalog was left as it was)");
-    char szRest[128];
-    std::snprintf(szRest, sizeof szRest, ", %llu checksums computed, %.2f seconds",
-                  static_cast<unsigned long long>(outcome.nChecksumsRead), run.dSeconds);
-    WriteJobSummary(strPath + ": " + update.ChangesText() + szRest, update.Job());
-    return kExitOk;
+    return UpdateCatalogOfEntry(cmd.operands[0], options, given.nJobs);
 }

@@ -39,3 +39,4 @@ int RunTreeCommand(const CommandLine& cmd);
 int RunDuCommand(const CommandLine& cmd);
 int RunVolumesCommand(const CommandLine& cmd);
 int RunNoteCommand(const CommandLine& cmd);
+int RunWatchCommand(const CommandLine& cmd);

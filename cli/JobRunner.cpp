@@ -4,10 +4,12 @@
 #include "cli/Output.h"
 #include "scan/ScanJob.h"
 
+#include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <csignal>
 #include <mutex>
+#include <poll.h>
 #include <string>
 #include <thread>
 #include <unistd.h>
@@ -21,6 +23,8 @@ void OnStopSignal(int nSignal) {
     g_nStopSignal = nSignal;
 }
 
+} // namespace
+
 // Ctrl-C and kill ask the walk to stop: what was walked is committed and
 // the catalog closed. A second signal ends the program at once (the catalog
 // is then put right by the next program that reads it).
@@ -33,9 +37,32 @@ void CatchStopSignals() {
     ::sigaction(SIGTERM, &action, nullptr);
 }
 
-} // namespace
+int StopSignal() {
+    return g_nStopSignal;
+}
 
-JobRun RunScanJob(ScanJob& job) {
+bool PollUnlessStopped(int fd, short events) {
+    // A signal that came after the flag was read but before poll began would
+    // not end the wait: the signals stay blocked up to ppoll, which lets them
+    // in only while it waits.
+    sigset_t stops, before;
+    sigemptyset(&stops);
+    sigaddset(&stops, SIGINT);
+    sigaddset(&stops, SIGTERM);
+    ::pthread_sigmask(SIG_BLOCK, &stops, &before);
+    sigset_t during = before;
+    sigdelset(&during, SIGINT);
+    sigdelset(&during, SIGTERM);
+    pollfd watched{fd, events, 0};
+    int nReady = 0;
+    while (g_nStopSignal == 0 && (nReady = ::ppoll(&watched, 1, nullptr, &during)) < 0 &&
+           errno == EINTR) {
+    }
+    ::pthread_sigmask(SIG_SETMASK, &before, nullptr);
+    return g_nStopSignal == 0 && nReady > 0 && (watched.revents & (events | POLLERR)) != 0;
+}
+
+JobRun RunScanJob(ScanJob& job, const std::function<bool()>& fnStop) {
     std::mutex mutex;
     std::condition_variable cv;
     bool bEnded = false;
@@ -51,7 +78,7 @@ JobRun RunScanJob(ScanJob& job) {
         ProgressLine progress;
         std::unique_lock lock(mutex);
         while (!cv.wait_for(lock, std::chrono::milliseconds(100), [&] { return bEnded; })) {
-            if (g_nStopSignal != 0)
+            if (g_nStopSignal != 0 || (fnStop && !job.bStopRequested && fnStop()))
                 job.bStopRequested = true;
             if (progress.IsDue())
                 progress.Show(std::to_string(job.progress.nDirs.load()) + " directories, " +

@@ -2,6 +2,7 @@
 
 #include "catalog/CatalogLock.h"
 
+#include <functional>
 #include <string>
 
 struct ScanJob;
@@ -15,7 +16,20 @@ struct JobRun {
 // Runs the job on a worker thread and waits for its end, with a live count
 // on standard error when it is a terminal. SIGINT and SIGTERM ask the walk to
 // stop (what was walked is kept); a second one ends the program at once.
-JobRun RunScanJob(ScanJob& job);
+// fnStop, when given, is asked every tenth of a second whether to stop the
+// walk as well.
+JobRun RunScanJob(ScanJob& job, const std::function<bool()>& fnStop = {});
+
+// Catches SIGINT and SIGTERM as RunScanJob does, for a command that waits
+// between jobs: the first asks to stop (StopSignal tells it), a second ends
+// the program at once.
+void CatchStopSignals();
+// The signal (SIGINT or SIGTERM) that asked to stop, 0 while none came.
+int StopSignal();
+// Waits without end until fd reports one of events (as poll does), unless a
+// stop signal came before the call or comes meanwhile. True when fd is
+// ready; false when a stop signal came or fd cannot be polled.
+bool PollUnlessStopped(int fd, short events);
 
 // Writes a job's summary line on standard output: strLine, then how many
 // directories could not be read completely, if any.

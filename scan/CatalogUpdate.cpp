@@ -121,7 +121,18 @@ std::string CatalogUpdate::ChangesText() const {
 }
 
 std::string CatalogUpdate::Finish() {
-    const ScanOutcome& outcome = Job().outcome;
+    ScanOutcome& outcome = Job().outcome;
+    // A volume unmounted part way leaves its bare mount folder, or nothing,
+    // to walk: that must not replace the record of the volume.
+    if (IsCompleteBuild(outcome) && m_location.bOnline &&
+        m_location.match != VolumeMatch::StartDirectory) {
+        const VolumeLocation now = MountedVolumes().Locate(m_info);
+        if (!now.bOnline || now.strMountPoint != m_location.strMountPoint) {
+            outcome.bFailed = true;
+            outcome.strError =
+                "The volume went away from '" + m_location.strMountPoint + "' during the update";
+        }
+    }
     const std::string strProblem = m_build.Finish();
     if (outcome.bFailed)
         return outcome.strError;

@@ -45,8 +45,8 @@ public:
 
     // After the job has ended: puts the new catalog in place when the walk
     // completed (with the old file's mode and owner; through a link, the
-    // link's target is replaced), else removes it. The reason of a failure,
-    // else empty.
+    // link's target is replaced) and the volume it walked is still mounted
+    // where it was, else removes it. The reason of a failure, else empty.
     std::string Finish();
 
     // What the walk found against the catalog's files, as both front ends

@@ -103,6 +103,18 @@ bool CliProcess::WaitUntil(pid_t pid, const std::function<bool()>& fnDone, int n
     return true;
 }
 
+std::string CliProcess::OutputSoFar(pid_t pid) const {
+    const auto it = m_runOfPid.find(pid);
+    return it == m_runOfPid.end() ? std::string()
+                                  : ReadFile(m_home.Path("stdout." + std::to_string(it->second)));
+}
+
+std::string CliProcess::ErrorsSoFar(pid_t pid) const {
+    const auto it = m_runOfPid.find(pid);
+    return it == m_runOfPid.end() ? std::string()
+                                  : ReadFile(m_home.Path("stderr." + std::to_string(it->second)));
+}
+
 CliResult CliProcess::Wait(pid_t pid) {
     CliResult result;
     int nStatus = 0;

@@ -34,6 +34,10 @@ public:
     // Waits until fnDone holds, at most nMs, while the run goes on; false
     // when the run ended (or the time ran out) first.
     bool WaitUntil(pid_t pid, const std::function<bool()>& fnDone, int nMs = 60000);
+    // What a started run has written so far on standard output, and on
+    // standard error.
+    std::string OutputSoFar(pid_t pid) const;
+    std::string ErrorsSoFar(pid_t pid) const;
 
     // Sets a variable for the runs to come; with bAppend a value it has
     // already is kept and strValue added after a ':'.

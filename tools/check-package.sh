@@ -22,6 +22,7 @@ deb=build/kestrel_${version}_$(dpkg --print-architecture).deb
 # The files, nothing more and nothing less (directories aside).
 expected="./usr/bin/kestrel
 ./usr/bin/kestrel-cli
+./usr/lib/systemd/user/kestrel-watch.service
 ./usr/share/applications/kestrel.desktop
 ./usr/share/bash-completion/completions/kestrel-cli
 ./usr/share/icons/hicolor/scalable/apps/kestrel.svg
@@ -92,6 +93,19 @@ bash -n "$usr/share/bash-completion/completions/kestrel-cli" || fail "the comple
 cmp -s "$usr/share/zsh/vendor-completions/_kestrel-cli" cli/completion/_kestrel-cli ||
     fail "the packaged zsh completion differs from cli/completion/_kestrel-cli"
 
+unit=$usr/lib/systemd/user/kestrel-watch.service
+exec_start=$(sed -n 's/^ExecStart=//p' "$unit")
+[ "$exec_start" = "/usr/bin/kestrel-cli watch --update" ] ||
+    fail "kestrel-watch.service runs '$exec_start', not the packaged kestrel-cli watch --update"
+if command -v systemd-analyze >/dev/null; then
+    # Checked as a copy that runs the unpacked program, which is not
+    # installed here; every key it does not take is a warning.
+    mkdir "$unpacked/unit"
+    sed "s|^ExecStart=/usr/bin/|ExecStart=$usr/bin/|" "$unit" >"$unpacked/unit/kestrel-watch.service"
+    warnings=$(systemd-analyze verify --man=no "$unpacked/unit/kestrel-watch.service" 2>&1) ||
+        fail "systemd-analyze rejects kestrel-watch.service: $warnings"
+    [ -z "$warnings" ] || fail "systemd-analyze warns on kestrel-watch.service: $warnings"
+fi
 desktop-file-validate "$usr/share/applications/kestrel.desktop" || fail "the desktop entry is not valid"
 metainfo=$usr/share/metainfo/io.github.kestrel.metainfo.xml
 appstreamcli validate --no-net --pedantic "$metainfo" || fail "the AppStream file is not valid"

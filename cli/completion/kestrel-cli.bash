@@ -49,7 +49,8 @@ _kestrel_cli() {
         cli=kestrel-cli
     fi
 
-    local commands="create update info list add delete search verify diff duplicates ls tree du reindex"
+    local commands="create update info list add delete search verify diff duplicates ls tree du reindex
+                    volumes note watch"
     if ((COMP_CWORD == 1)); then
         mapfile -t COMPREPLY < <(compgen -W "$commands --help --version" -- "$cur")
         return
@@ -73,7 +74,9 @@ _kestrel_cli() {
         tree) valued="--depth" ;;
         du) flags="-h"
             valued="--depth --sort --top" ;;
-        list | add | reindex) ;;
+        volumes) valued="--format" ;;
+        watch) flags="--update --verify" ;;
+        list | add | reindex | note) ;;
         *) return ;;
     esac
 
@@ -127,13 +130,13 @@ _kestrel_cli() {
                 compopt -o filenames 2>/dev/null
                 mapfile -t COMPREPLY < <(compgen -f -- "$(_kestrel_cli_unquote "$cur")")
             fi ;;
-        update | delete | ls | tree | du)
-            ((operand == 0)) && _kestrel_cli_entries "$cur" "$cli" ;; # then PATH: nothing to offer
+        update | delete | ls | tree | du | note)
+            ((operand == 0)) && _kestrel_cli_entries "$cur" "$cli" ;; # then PATH or TEXT: nothing to offer
         diff)
             ((operand < 2)) && _kestrel_cli_entries "$cur" "$cli" ;;
         search)
             ((operand > 0)) && _kestrel_cli_entries "$cur" "$cli" ;; # the first is PATTERN
-        info | verify | duplicates | reindex)
+        info | verify | duplicates | reindex | volumes)
             _kestrel_cli_entries "$cur" "$cli" ;;
     esac
     return 0
