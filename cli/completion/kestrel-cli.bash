@@ -64,7 +64,7 @@ _kestrel_cli() {
                 valued="--max-size --exclude --jobs" ;;
         info | verify) valued="--format" ;;
         delete) flags="--yes" ;;
-        search) flags="-0 --null"
+        search) flags="-0 --null --online --offline"
                 valued="--where --size --changed-within --changed-before --format" ;;
         diff) flags="--content"
               valued="--format" ;;
