@@ -1,12 +1,14 @@
 // The desktop program and the disks its catalogs describe, on real
 // loop-mounted ext4 images: a hit whose disk is not plugged in names the disk
-// and the catalog's note, and is found where the disk is mounted now.
+// and the catalog's note, and is found where the disk is mounted now; the
+// note is written from the catalog's Properties.
 #include "DesktopFixture.h"
 #include "LoopVolume.h"
 #include "UserInput.h"
 #include "app/CMainDlg.h"
 #include "app/CMainMenu.h"
 #include "catalog/CatalogInfo.h"
+#include "catalog/CatalogLock.h"
 #include "catalog/Database.h"
 #include "catalog/SearchMode.h"
 #include "controls/CSortListCtrl.h"
@@ -17,11 +19,15 @@
 #include "search/SearchMessages.h"
 
 #include <QApplication>
+#include <QDialogButtonBox>
 #include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
 #include <QMenuBar>
 #include <QPushButton>
 #include <QTableView>
 #include <QTest>
+#include <optional>
 
 namespace {
 
@@ -138,4 +144,45 @@ TEST_F(DiskDesktopTest, AHitOnADiskNotPluggedInNamesTheDiskAndIsFoundWhereTheDis
     messages = CheckFromMenuBar();
     ASSERT_EQ(messages.size(), 1u);
     EXPECT_EQ(messages[0].strText, "File '" + strNow + "' not changed");
+}
+
+TEST_F(DiskDesktopTest, TheNoteIsWrittenFromTheCatalogsProperties) {
+    m_tree.MakeDir("disk");
+    m_tree.WriteFile("disk/a.txt", "a");
+    MakeCatalog("Disk", m_tree.Path("disk"));
+    Start();
+    QListWidget& list = *SearchPage().m_listDatabases;
+    // Another writer holds the catalog when OK is first clicked.
+    std::optional<CatalogLock> otherWriter(std::in_place, m_strData + "Disk.mdb",
+                                           CatalogLock::Wait{});
+    bool bStayed = false;
+    WhenModalShows([&](QWidget& dialog) {
+        auto* pNote = dialog.findChild<QLineEdit*>("IDC_CATALOG_NOTE");
+        auto* pButtons = dialog.findChild<QDialogButtonBox*>();
+        ASSERT_NE(pNote, nullptr);
+        ASSERT_NE(pButtons, nullptr);
+        TypeInto(*pNote, "shelf 3, blue box");
+        ClickWidget(*pButtons->button(QDialogButtonBox::Ok));
+        // Said why, and still there with the text typed.
+        bStayed = dialog.isVisible() && pNote->text() == "shelf 3, blue box";
+        otherWriter.reset();
+        ClickWidget(*pButtons->button(QDialogButtonBox::Ok));
+    });
+    WhenMenuShowsChoose("Properties...");
+    RightClickAt(*list.viewport(), MiddleOfRow(list, 0));
+    Settle();
+    EXPECT_TRUE(bStayed);
+    const std::vector<MessageRequest> messages = TakeMessages();
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].icon, MessageIcon::Critical);
+    EXPECT_NE(messages[0].strText.find("The note could not be kept"), std::string::npos)
+        << messages[0].strText;
+    EXPECT_EQ(InfoOf("Disk").strNote, std::optional<std::string>("shelf 3, blue box"));
+
+    // The entry's tooltip shows it, with where the disk is (the mouse comes
+    // to the entry from below the rows).
+    ToolTipAt(*list.viewport(), BelowTheRows(list));
+    const QString strTip = ToolTipAt(*list.viewport(), MiddleOfRow(list, 0));
+    EXPECT_TRUE(strTip.contains("Note: shelf 3, blue box")) << strTip.toStdString();
+    EXPECT_TRUE(strTip.contains("Disk: online")) << strTip.toStdString();
 }
