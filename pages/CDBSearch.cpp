@@ -302,7 +302,10 @@ void CDBSearch::OnListContextMenu(const QPoint& pt) {
 void CDBSearch::OnUpdateCatalog(int nRow) {
     if (nRow < 0 || nRow >= m_listDatabases->count())
         return;
-    const std::string strEntry = EntryAt(nRow);
+    UpdateCatalog(EntryAt(nRow));
+}
+
+void CDBSearch::UpdateCatalog(const std::string& strEntry) {
     CatalogUpdate update(CatalogPathOfEntry(g_strAppPath, strEntry), {});
     if (const std::string strProblem = update.StartProblem(); !strProblem.empty()) {
         ShowMessage(this, strProblem, "Update", MessageIcon::Warning);

@@ -53,6 +53,9 @@ public:
     // of the selected catalogs there (of the one at nRow when none is
     // selected), each group's rows together.
     void OnUpdateCatalog(int nRow);
+    // The Update of OnUpdateCatalog, of the catalog of strEntry (the notice
+    // of a disk plugged in runs it too).
+    void UpdateCatalog(const std::string& strEntry);
     void OnCatalogProperties(int nRow);
     void OnCompareWith(int nRow);
     void OnFindDuplicates(int nRow);

@@ -1,12 +1,15 @@
 // The desktop program and the disks its catalogs describe, on real
 // loop-mounted ext4 images: a hit whose disk is not plugged in names the disk
-// and the catalog's note, and is found where the disk is mounted now; the
-// note is written from the catalog's Properties.
+// and the catalog's note, and is found where the disk is mounted now; a disk
+// plugged in while the program runs brings up a notice whose Update updates
+// its catalog; the note is written from the catalog's Properties.
 #include "DesktopFixture.h"
 #include "LoopVolume.h"
 #include "UserInput.h"
+#include "app/CDiskNotice.h"
 #include "app/CMainDlg.h"
 #include "app/CMainMenu.h"
+#include "app/DiskWatch.h"
 #include "catalog/CatalogInfo.h"
 #include "catalog/CatalogLock.h"
 #include "catalog/Database.h"
@@ -72,6 +75,14 @@ protected:
         WhenMenuShowsChoose(pszItem);
         RightClickAt(*list.viewport(), MiddleOfRow(list, nRow));
         Settle();
+    }
+
+    DiskWatch& Watch() const { return *Main().findChild<DiskWatch*>(); }
+    CDiskNotice& Notice() const { return *Main().findChild<CDiskNotice*>(); }
+
+    // Waits until the volumes of the listed catalogs have been located.
+    void WaitForTheWatch() {
+        ASSERT_TRUE(QTest::qWaitFor([&] { return Watch().IsIdle(); }, 5000));
     }
 };
 
@@ -144,6 +155,63 @@ TEST_F(DiskDesktopTest, AHitOnADiskNotPluggedInNamesTheDiskAndIsFoundWhereTheDis
     messages = CheckFromMenuBar();
     ASSERT_EQ(messages.size(), 1u);
     EXPECT_EQ(messages[0].strText, "File '" + strNow + "' not changed");
+}
+
+TEST_F(DiskDesktopTest, ADiskPluggedInBringsUpANoticeWhoseUpdateUpdatesItsCatalog) {
+    SKIP_WITHOUT_LOOP_MOUNTS("ext4");
+    LoopVolume volume(m_tree, "ext4", "CARDS");
+    const std::string strMount = m_tree.Path("cards");
+    ASSERT_TRUE(volume.Mount(strMount)) << volume.Problem();
+    m_tree.WriteFile("cards/old.txt", "old");
+    MakeCatalog("Cards", strMount);
+    ASSERT_TRUE(volume.Unmount());
+
+    Start();
+    WaitForTheWatch();
+    EXPECT_FALSE(Notice().isVisible());
+    // The person is typing a search when the disk comes.
+    QLineEdit& search = *SearchPage().m_editSearch;
+    ClickWidget(search);
+    Settle();
+    TypeText("ne");
+    ASSERT_EQ(QApplication::focusWidget(), &search);
+
+    ASSERT_TRUE(volume.Mount(strMount)) << volume.Problem();
+    m_tree.WriteFile("cards/new.txt", "new");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Notice().isVisible(); }, 5000));
+    EXPECT_EQ(Notice().m_text->text().toStdString(),
+              "The disk CARDS (catalog Cards) is plugged in.");
+    // Inside the main window, at its bottom right; the typing goes on where it was.
+    const QRect rcMain(Main().mapToGlobal(QPoint(0, 0)), Main().size());
+    const QRect rcNotice = Notice().frameGeometry();
+    EXPECT_TRUE(rcMain.contains(rcNotice)) << rcNotice.x() << "," << rcNotice.y();
+    EXPECT_GT(rcNotice.center().x(), rcMain.center().x());
+    EXPECT_GT(rcNotice.center().y(), rcMain.center().y());
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return QApplication::activeWindow() == &Main() && search.hasFocus(); }, 1000));
+    TypeText("w.txt");
+    EXPECT_EQ(search.text(), "new.txt");
+
+    // Update runs the catalog's Update: the new file is found.
+    ClickWidget(*Notice().m_update);
+    Settle();
+    EXPECT_FALSE(Notice().isVisible());
+    EXPECT_EQ(TakeMessageTexts(),
+              std::vector<std::string>{
+                  "'Cards' is up to date: 1 added, 0 removed, 0 changed, 1 unchanged files"});
+    Search("Cards", "new.txt", kSearchFiles);
+    EXPECT_EQ(ResultColumn(0), std::vector<std::string>{m_tree.Path("cards/new.txt")});
+
+    // A disk that goes before its notice is answered takes the notice along.
+    ClickTab(0);
+    WaitForTheWatch();
+    ASSERT_TRUE(volume.Unmount());
+    WaitForTheWatch();
+    ASSERT_TRUE(volume.Mount(strMount)) << volume.Problem();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Notice().isVisible(); }, 5000));
+    ASSERT_TRUE(volume.Unmount());
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !Notice().isVisible(); }, 5000));
+    EXPECT_TRUE(TakeMessages().empty());
 }
 
 TEST_F(DiskDesktopTest, TheNoteIsWrittenFromTheCatalogsProperties) {
