@@ -1,9 +1,11 @@
 #include "app/CMainDlg.h"
 
+#include "app/CDiskNotice.h"
 #include "app/CMainApp.h"
 #include "app/CMainMenu.h"
 #include "app/CommandIds.h"
 #include "app/Desktop.h"
+#include "app/DiskWatch.h"
 #include "app/Globals.h"
 #include "catalog/DataFolder.h"
 #include "controls/DialogUnits.h"
@@ -12,6 +14,7 @@
 #include "pages/CResult.h"
 
 #include <QEvent>
+#include <QListWidget>
 #include <QMenuBar>
 #include <QSignalBlocker>
 #include <QTabBar>
@@ -65,11 +68,28 @@ CMainDlg::CMainDlg(CMainApp& app, QWidget* pParent)
     m_tab->installEventFilter(this);
     connect(m_tab, &QTabWidget::currentChanged, this, &CMainDlg::OnSelChange);
 
+    // The listed catalogs are the ones watched: the volumes are read again
+    // whenever the list changes, so that a catalog listed later is known
+    // offline before its disk comes.
+    auto* pSearch = static_cast<CDBSearch*>(Page(kPageSearch));
+    m_pDiskNotice = new CDiskNotice(
+        this, [this](const std::vector<std::string>& entries) { UpdateCatalogs(entries); });
+    m_pDiskWatch =
+        new DiskWatch([pSearch] { return pSearch->Entries(); },
+                      [this](const VolumeChanges& changes) { OnVolumesChanged(changes); }, this);
+    const QAbstractItemModel* pList = pSearch->m_listDatabases->model();
+    connect(pList, &QAbstractItemModel::rowsInserted, m_pDiskWatch, &DiskWatch::ReadSoon);
+    connect(pList, &QAbstractItemModel::rowsRemoved, m_pDiskWatch, &DiskWatch::ReadSoon);
+    connect(pList, &QAbstractItemModel::modelReset, m_pDiskWatch, &DiskWatch::ReadSoon);
+
     g_hMainWnd = this;
     g_pMainMenu = m_pMenu;
 }
 
 CMainDlg::~CMainDlg() {
+    // The watch reads the Search page's list: it goes first, after the
+    // reading it may have on its way.
+    delete m_pDiskWatch;
     // Each page's own end (the result list keeps its column widths) runs
     // while the window still stands.
     for (int nPage = kPageCreateDatabase; nPage >= kPageSearch; --nPage)
@@ -132,4 +152,17 @@ QDialog* CMainDlg::OnMainPage(int wParam) {
     QDialog* pPage = Page(wParam);
     pPage->show();
     return pPage;
+}
+
+void CMainDlg::OnVolumesChanged(const VolumeChanges& changes) {
+    if (!changes.disappeared.empty())
+        m_pDiskNotice->RemoveDisks(changes.disappeared);
+    if (!changes.appeared.empty())
+        m_pDiskNotice->AddDisks(changes.appeared);
+}
+
+void CMainDlg::UpdateCatalogs(const std::vector<std::string>& entries) {
+    auto* pSearch = static_cast<CDBSearch*>(Page(kPageSearch));
+    for (const std::string& strEntry : entries)
+        RunCommand(pSearch, [&] { pSearch->UpdateCatalog(strEntry); });
 }

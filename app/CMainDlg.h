@@ -3,15 +3,22 @@
 #include <QDialog>
 #include <QIcon>
 #include <QRect>
+#include <string>
+#include <vector>
 
+class CDiskNotice;
 class CMainApp;
 class CMainMenu;
+class DiskWatch;
 class QTabWidget;
+struct VolumeChanges;
 
 // The main window: a tab control holding the Search, Result and Create
 // database pages, the menu bar, and the switchboard between the pages.
 // Exactly one page is visible, the page of the selected tab. The window can
-// grow (and be maximised) but not shrink below its designed size.
+// grow (and be maximised) but not shrink below its designed size. While it
+// stands it watches the mount table: when the disk of a listed catalog is
+// plugged in, a notice offers to update the catalog.
 class CMainDlg : public QDialog {
     Q_OBJECT
 
@@ -47,8 +54,15 @@ private:
     // A tab click: the page shown so far is hidden, the new one shown.
     void OnSelChange(int nPage);
     void PlacePages();
+    // Shows the notice of disks plugged in (or adds to the one shown), and
+    // takes out of it the disks that went.
+    void OnVolumesChanged(const VolumeChanges& changes);
+    // The notice's Update: each catalog updated as its entry's menu does it.
+    void UpdateCatalogs(const std::vector<std::string>& entries);
 
     QIcon m_hIcon;
     QTabWidget* m_tab;
     CMainMenu* m_pMenu;
+    DiskWatch* m_pDiskWatch;
+    CDiskNotice* m_pDiskNotice;
 };

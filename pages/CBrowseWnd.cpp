@@ -14,9 +14,11 @@
 #include "controls/FolderListModel.h"
 #include "controls/FolderTreeModel.h"
 #include "pages/BrowseLoader.h"
+#include "pages/FileOnDisk.h"
 #include "pages/ResultCheck.h"
 #include "scan/Paths.h"
 #include "search/SearchDriver.h"
+#include "volume/CatalogVolumes.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -778,7 +780,9 @@ void CBrowseWnd::OpenRow(int nRow) {
         GoTo(row.nId);
     } else if (!row.strFolder.empty()) {
         GoToPath(row.strFolder, row.strName); // a hit: its folder, with it chosen
-    } else if (!OpenWithDesktop(PathOfRow(row))) {
+    } else if (const std::optional<std::string> path =
+                   FileOnDisk(this, m_strEntry, PathOfRow(row), "Warning");
+               path && !OpenWithDesktop(*path)) {
         ShowMessage(this, "Can't open selected file or directory", "Warning", MessageIcon::Warning);
     }
 }
@@ -791,7 +795,8 @@ void CBrowseWnd::ShowMenu(QPoint pt) {
         m_list->selectRow(index.row());
     const BrowseRow row = m_listModel->Row(index.row());
     const std::string strPath = PathOfRow(row);
-    const std::string strFolder = SplitFolderAndName(strPath).first;
+    const PathOnDisk onDisk = LocateCataloguedPath(g_strAppPath, m_strEntry, strPath);
+    const bool bDiskAbsent = !onDisk.strAbsent.empty();
     QMenu menu(this);
     QAction* pOpen = menu.addAction(row.bFolder || !row.strFolder.empty() ? "Open" : "Open file");
     QAction* pOpenFolder = menu.addAction("Open containing folder");
@@ -799,16 +804,19 @@ void CBrowseWnd::ShowMenu(QPoint pt) {
     menu.addSeparator();
     QAction* pCheck = menu.addAction("Check");
     pOpen->setShortcut(Qt::Key_Return);
-    // What lies on the disk now is there only while it is plugged in.
+    // What lies on the disk now is there only while it is plugged in; of a
+    // disk that is not, Open and Check say which one to fetch.
     if (!row.bFolder && row.strFolder.empty())
-        pOpen->setEnabled(PathExists(strPath));
-    pOpenFolder->setEnabled(PathExists(strFolder, true));
+        pOpen->setEnabled(bDiskAbsent || PathExists(onDisk.strPathNow));
+    pOpenFolder->setEnabled(bDiskAbsent ||
+                            PathExists(SplitFolderAndName(onDisk.strPathNow).first, true));
     pCheck->setEnabled(!row.bFolder);
     QAction* pChosen = menu.exec(m_list->viewport()->mapToGlobal(pt));
     if (pChosen == pOpen) {
         RunCommand(this, [this, nRow = index.row()] { OpenRow(nRow); });
     } else if (pChosen == pOpenFolder) {
-        if (!OpenWithDesktop(strFolder))
+        const std::optional<std::string> path = FileOnDisk(this, m_strEntry, strPath, "Warning");
+        if (path && !OpenWithDesktop(SplitFolderAndName(*path).first))
             ShowMessage(this, "Can't open selected file or directory", "Warning",
                         MessageIcon::Warning);
     } else if (pChosen == pCopy) {
@@ -817,9 +825,11 @@ void CBrowseWnd::ShowMenu(QPoint pt) {
             strPaths += PathOfRow(m_listModel->Row(selected.row())) + "\n";
         QGuiApplication::clipboard()->setText(DisplayText(strPaths));
     } else if (pChosen == pCheck) {
-        ShowFileCheck(strPath, row.strChecksum,
-                      row.nSize ? std::optional<int64_t>(static_cast<int64_t>(*row.nSize))
-                                : std::nullopt);
+        if (const std::optional<std::string> path =
+                FileOnDisk(this, m_strEntry, strPath, "File check"))
+            ShowFileCheck(*path, row.strChecksum,
+                          row.nSize ? std::optional<int64_t>(static_cast<int64_t>(*row.nSize))
+                                    : std::nullopt);
     }
 }
 

@@ -5,14 +5,31 @@
 #include <utility>
 #include <vector>
 
+class QLineEdit;
+
 // A small window with what a catalog records of itself (as kestrel-cli info
-// prints it): its start directory, times, counts, options and volume. The
-// texts can be selected and copied; OK, Enter or Escape closes it.
+// prints it): its start directory, times, counts, options and volume, and
+// at its end the catalog's note ("Note:", where the disk lives), which can
+// be changed there. The texts can be selected and copied; OK or Enter keeps
+// the note and closes it, Escape closes it leaving the note as it was.
 class CCatalogProperties : public QDialog {
     Q_OBJECT
 
 public:
-    CCatalogProperties(const std::string& strEntry,
+    // lines: InfoLines of the catalog file strCatalogPath (a "Note" line
+    // among them is shown in the note's box instead); strNote: its note.
+    CCatalogProperties(const std::string& strEntry, const std::string& strCatalogPath,
                        const std::vector<std::pair<std::string, std::string>>& lines,
-                       QWidget* pParent = nullptr);
+                       const std::string& strNote, QWidget* pParent = nullptr);
+
+    QLineEdit* m_editNote;
+
+protected:
+    // Writes a changed note into the catalog first; when that fails (an
+    // update holds the catalog, the file is read-only) says why and stays.
+    void accept() override;
+
+private:
+    std::string m_strCatalogPath;
+    std::string m_strNote;
 };

@@ -23,6 +23,7 @@
 #include "search/HitStream.h"
 #include "search/ResultRow.h"
 #include "search/SearchMessages.h"
+#include "volume/VolumeLocator.h"
 
 #include <QComboBox>
 #include <QDialogButtonBox>
@@ -41,8 +42,7 @@
 namespace {
 
 constexpr int kEntryRole = Qt::UserRole;            // the entry's bytes
-constexpr int kToolTipRole = Qt::UserRole + 1;      // the tooltip last read
-constexpr int kToolTipStateRole = Qt::UserRole + 2; // its catalog's file state then
+constexpr int kToolTipStateRole = Qt::UserRole + 1; // its catalog's file state when last read
 
 } // namespace
 
@@ -224,28 +224,34 @@ bool CDBSearch::eventFilter(QObject* pWatched, QEvent* pEvent) {
 
 QString CDBSearch::EntryToolTip(int nRow) const {
     // Read again only when the catalog changed: an old catalog without its
-    // own record of itself has all its files counted for it.
+    // own record of itself has all its files counted for it. Where its disk
+    // is changes without the file: that is looked up at every showing.
     QListWidgetItem* pItem = m_listDatabases->item(nRow);
-    const std::string strState = CatalogFileState(CatalogPathOfEntry(g_strAppPath, EntryAt(nRow)));
+    const std::string strEntry = EntryAt(nRow);
+    const std::string strState = CatalogFileState(CatalogPathOfEntry(g_strAppPath, strEntry));
     const QByteArray state(strState.data(), static_cast<qsizetype>(strState.size()));
-    if (!state.isEmpty() && pItem->data(kToolTipStateRole).toByteArray() == state)
-        return pItem->data(kToolTipRole).toString();
-    try {
-        const QString strTip = ReadEntryToolTip(nRow);
-        pItem->setData(kToolTipRole, strTip);
-        pItem->setData(kToolTipStateRole, state);
-        return strTip;
-    } catch (const std::exception& error) {
-        // Not kept: a catalog busy now may be readable at the next look.
-        pItem->setData(kToolTipStateRole, QByteArray());
-        return QString("This catalog cannot be read: ") + DisplayText(error.what());
+    auto cached = m_tipInfos.find(strEntry);
+    if (state.isEmpty() || pItem->data(kToolTipStateRole).toByteArray() != state ||
+        cached == m_tipInfos.end()) {
+        try {
+            cached = m_tipInfos.insert_or_assign(strEntry, ReadEntryInfo(nRow)).first;
+            pItem->setData(kToolTipStateRole, state);
+        } catch (const std::exception& error) {
+            // Not kept: a catalog busy now may be readable at the next look.
+            pItem->setData(kToolTipStateRole, QByteArray());
+            return QString("This catalog cannot be read: ") + DisplayText(error.what());
+        }
     }
+    return ToolTipText(cached->second, MountedVolumes().Locate(cached->second));
 }
 
-QString CDBSearch::ReadEntryToolTip(int nRow) const {
+CatalogInfo CDBSearch::ReadEntryInfo(int nRow) const {
     Database database;
     OpenCatalogForSearch(database, g_strAppPath, EntryAt(nRow));
-    const CatalogInfo info = ReadCatalogInfo(database, false);
+    return ReadCatalogInfo(database, false);
+}
+
+QString CDBSearch::ToolTipText(const CatalogInfo& info, const VolumeLocation& location) {
     const auto known = [](const std::optional<std::string>& value) {
         return value && !value->empty() ? DisplayText(*value) : QString("unknown");
     };
@@ -256,6 +262,13 @@ QString CDBSearch::ReadEntryToolTip(int nRow) const {
               (info.bComplete ? QString(*info.bComplete ? "yes" : "no") : QString("unknown"));
     if (!info.volume.strLabel.empty())
         strTip += "\nVolume label: " + DisplayText(info.volume.strLabel);
+    if (!info.volume.strUuid.empty())
+        strTip += "\nUUID: " + DisplayText(info.volume.strUuid);
+    if (!info.volume.strFsType.empty())
+        strTip += "\nFile system: " + DisplayText(info.volume.strFsType);
+    strTip += "\nDisk: " + DisplayText(VolumeStateText(location));
+    if (info.strNote && !info.strNote->empty())
+        strTip += "\nNote: " + DisplayText(*info.strNote);
     return strTip;
 }
 
@@ -289,7 +302,10 @@ void CDBSearch::OnListContextMenu(const QPoint& pt) {
 void CDBSearch::OnUpdateCatalog(int nRow) {
     if (nRow < 0 || nRow >= m_listDatabases->count())
         return;
-    const std::string strEntry = EntryAt(nRow);
+    UpdateCatalog(EntryAt(nRow));
+}
+
+void CDBSearch::UpdateCatalog(const std::string& strEntry) {
     CatalogUpdate update(CatalogPathOfEntry(g_strAppPath, strEntry), {});
     if (const std::string strProblem = update.StartProblem(); !strProblem.empty()) {
         ShowMessage(this, strProblem, "Update", MessageIcon::Warning);
@@ -318,10 +334,11 @@ void CDBSearch::OnCatalogProperties(int nRow) {
         return;
     const std::string strEntry = EntryAt(nRow);
     Database database;
-    OpenCatalogForSearch(database, g_strAppPath, strEntry);
-    const auto lines = InfoLines(ReadCatalogInfo(database));
+    const std::string strPath = OpenCatalogForSearch(database, g_strAppPath, strEntry);
+    const CatalogInfo info = ReadCatalogInfo(database);
     database.Close();
-    CCatalogProperties properties(strEntry, lines, this);
+    CCatalogProperties properties(strEntry, strPath, InfoLines(info), info.strNote.value_or(""),
+                                  this);
     properties.exec();
 }
 

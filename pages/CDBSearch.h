@@ -1,7 +1,9 @@
 #pragma once
 
+#include "catalog/CatalogInfo.h"
 #include "pages/CPageDlg.h"
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -9,6 +11,7 @@ class QComboBox;
 class QLineEdit;
 class QListWidget;
 struct ResultRow;
+struct VolumeLocation;
 
 // The Search page: the search text, where to search, the list of catalogs
 // with the buttons that manage it, and "Search". List entries keep the
@@ -50,6 +53,9 @@ public:
     // of the selected catalogs there (of the one at nRow when none is
     // selected), each group's rows together.
     void OnUpdateCatalog(int nRow);
+    // The Update of OnUpdateCatalog, of the catalog of strEntry (the notice
+    // of a disk plugged in runs it too).
+    void UpdateCatalog(const std::string& strEntry);
     void OnCatalogProperties(int nRow);
     void OnCompareWith(int nRow);
     void OnFindDuplicates(int nRow);
@@ -73,12 +79,18 @@ protected:
 private:
     std::string EntryAt(int nRow) const;
     // The tooltip of an entry: where and when its catalog was made, its
-    // files, whether it is complete, its volume's label. Kept with the entry
-    // and read again from the catalog only when its file has changed.
+    // files, whether it is complete, its volume's label, UUID and file
+    // system, whether that volume is mounted now, and the catalog's note.
+    // What the catalog records is kept and read again only when its file
+    // has changed.
     QString EntryToolTip(int nRow) const;
-    // The tooltip read from the catalog; raises EngineError.
-    QString ReadEntryToolTip(int nRow) const;
+    // What the entry's catalog records of itself; raises EngineError.
+    CatalogInfo ReadEntryInfo(int nRow) const;
+    static QString ToolTipText(const CatalogInfo& info, const VolumeLocation& location);
     // Puts rows that answer a question on the Result page and shows it.
     void ShowResultRows(const std::vector<ResultRow>& rows);
     void AddEntry(const std::string& strEntry);
+
+    // What each entry's catalog recorded when its tooltip was last read.
+    mutable std::map<std::string, CatalogInfo> m_tipInfos;
 };

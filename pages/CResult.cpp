@@ -9,6 +9,7 @@
 #include "controls/CSortListCtrl.h"
 #include "controls/DialogUnits.h"
 #include "pages/CBrowseWnd.h"
+#include "pages/FileOnDisk.h"
 #include "scan/Paths.h"
 #include "search/FileReplacement.h"
 #include "search/HitStream.h"
@@ -86,7 +87,9 @@ void CResult::OnDblclkResultList() {
     const int nRow = m_list->GetFirstSelected(0);
     if (nRow < 0)
         return;
-    if (!OpenWithDesktop(m_list->GetItemText(nRow, 0)))
+    const std::optional<std::string> path =
+        FileOnDisk(this, m_list->GetItemText(nRow, 3), m_list->GetItemText(nRow, 0), "Warning");
+    if (path && !OpenWithDesktop(*path))
         ShowMessage(this, "Can't open selected file or directory", "Warning", MessageIcon::Warning);
 }
 
@@ -148,8 +151,10 @@ void CResult::OnListContextMenu(const QPoint& pt) {
 void CResult::OnOpenContainingFolder(int nRow) {
     if (nRow < 0 || nRow >= m_list->GetItemCount())
         return;
+    const std::optional<std::string> path =
+        FileOnDisk(this, m_list->GetItemText(nRow, 3), m_list->GetItemText(nRow, 0), "Warning");
     // A hit in the root (or a path without a folder) has the root as its folder.
-    if (!OpenWithDesktop(SplitFolderAndName(m_list->GetItemText(nRow, 0)).first))
+    if (path && !OpenWithDesktop(SplitFolderAndName(*path).first))
         ShowMessage(this, "Can't open selected file or directory", "Warning", MessageIcon::Warning);
 }
 

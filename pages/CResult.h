@@ -12,7 +12,8 @@ struct ResultRow;
 // The Result page: the hits of the last search in a sortable list with the
 // columns Path, File size, CRC and Database. Each time it is shown while a
 // search hands over a catalog's hits, it reads them into the list; a double
-// click opens the selected hit with the desktop.
+// click opens the selected hit with the desktop, where its disk is mounted
+// now (a disk that is not plugged in is named instead, see FileOnDisk).
 class CResult : public CPageDlg {
     Q_OBJECT
 

@@ -4,6 +4,7 @@
 #include "controls/CSortListCtrl.h"
 #include "controls/RowCompare.h"
 #include "pages/CResult.h"
+#include "pages/FileOnDisk.h"
 #include "search/FileCheck.h"
 
 namespace {
@@ -17,13 +18,16 @@ void CheckSelectedResult(CResult& page) {
     const int nRow = list.GetFirstSelected(0);
     if (nRow < 0 || page.HasDirectoryRows())
         return;
-    const std::string strPath = list.GetItemText(nRow, 0);
+    const std::optional<std::string> path =
+        FileOnDisk(&page, list.GetItemText(nRow, 3), list.GetItemText(nRow, 0), kCaption);
+    if (!path)
+        return;
     const std::string strSize = list.GetItemText(nRow, 1);
     // A file whose size differs from the stored one has changed: no need to read it.
     std::optional<int64_t> nStoredSize;
     if (!strSize.empty() && IsNumberText(strSize))
         nStoredSize = AtoI64(strSize);
-    ShowFileCheck(strPath, list.GetItemText(nRow, 2), nStoredSize);
+    ShowFileCheck(*path, list.GetItemText(nRow, 2), nStoredSize);
 }
 
 void ShowFileCheck(const std::string& strPath, const std::string& strChecksum,

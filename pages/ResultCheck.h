@@ -13,7 +13,8 @@ void ShowFileCheck(const std::string& strPath, const std::string& strChecksum,
                    std::optional<int64_t> nStoredSize);
 
 // Result > Check: tells whether the file of the lowest selected hit still
-// exists and still has the checksum its catalog recorded, in one message
-// box captioned "File check". Does nothing without a selection or after a
-// search of directories.
+// exists (where its disk is mounted now) and still has the checksum its
+// catalog recorded, in one message box captioned "File check"; of a disk that
+// is not plugged in, which one to fetch. Does nothing without a selection or
+// after a search of directories.
 void CheckSelectedResult(CResult& page);
