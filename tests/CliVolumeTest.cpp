@@ -5,9 +5,11 @@
 #include "LoopVolume.h"
 #include "TestTree.h"
 
+#include <cstdlib>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <sstream>
+#include <sys/mount.h>
 
 namespace {
 
@@ -34,6 +36,26 @@ std::string StateOf(const std::string& strVolumes, const std::string& strEntry) 
 }
 
 class CliVolumeTest : public testing::TestWithParam<const char*> {};
+
+// A mount made by a mount(8) command line ("-o loop IMAGE", "--bind FOLDER")
+// on strFolder for the life of the object.
+class ScopedMount {
+public:
+    ScopedMount(const std::string& strArgs, const std::string& strFolder)
+        : m_strFolder(strFolder),
+          m_bMounted(std::system(("mount " + strArgs + " '" + strFolder + "'").c_str()) == 0) {}
+    ~ScopedMount() {
+        if (m_bMounted)
+            ::umount2(m_strFolder.c_str(), MNT_DETACH);
+    }
+    ScopedMount(const ScopedMount&) = delete;
+    ScopedMount& operator=(const ScopedMount&) = delete;
+    bool Mounted() const { return m_bMounted; }
+
+private:
+    std::string m_strFolder;
+    bool m_bMounted;
+};
 
 } // namespace
 
@@ -74,7 +96,7 @@ TEST_P(CliVolumeTest, FollowsTheDiskWhereverItIsMounted) {
     EXPECT_EQ(refused.nExit, 1);
     EXPECT_NE(refused.strErr.find("label 'BACKUP'"), std::string::npos) << refused.strErr;
     EXPECT_NE(refused.strErr.find("shelf 3, blue box"), std::string::npos) << refused.strErr;
-    EXPECT_EQ(FileBytes(cli.CatalogPath("Backup")), strCatalog);
+    EXPECT_TRUE(FileBytes(cli.CatalogPath("Backup")) == strCatalog) << "the catalog changed";
     EXPECT_EQ(HitNames(cli.Run({"search", "--offline", "*.jpg"}).strOut), "img 1.jpg,img2.jpg");
     EXPECT_EQ(cli.Run({"search", "--online", "*.jpg"}).nExit, 1);
     EXPECT_NE(cli.Run({"search", "--format", "json", "img2.jpg"}).strOut.find("\"online\":false"),
@@ -88,7 +110,7 @@ TEST_P(CliVolumeTest, FollowsTheDiskWhereverItIsMounted) {
     const CliResult wrongDisk = cli.Run({"update", "Backup"});
     EXPECT_EQ(wrongDisk.nExit, 1);
     EXPECT_NE(wrongDisk.strErr.find("another volume"), std::string::npos) << wrongDisk.strErr;
-    EXPECT_EQ(FileBytes(cli.CatalogPath("Backup")), strCatalog);
+    EXPECT_TRUE(FileBytes(cli.CatalogPath("Backup")) == strCatalog) << "the catalog changed";
     ASSERT_TRUE(other.Unmount());
 
     // Mounted elsewhere: found there, checked there, updated there, and the
@@ -119,6 +141,41 @@ TEST_P(CliVolumeTest, FollowsTheDiskWhereverItIsMounted) {
     EXPECT_NE(updated.strOut.find("Note: shelf 3, blue box\n"), std::string::npos);
     EXPECT_NE(updated.strOut.find("UUID: " + strUuid + "\n"), std::string::npos);
     EXPECT_EQ(StateOf(cli.Run({"volumes"}).strOut, "Backup"), "online at " + strSecond);
+}
+
+// A disk another volume is mounted over is hidden there: what shows at its
+// place is not the disk, while a second mount of it elsewhere is.
+TEST(CliVolumePlaceTest, ADiskHiddenByAVolumeMountedOverItIsNotThere) {
+    SKIP_WITHOUT_LOOP_MOUNTS("ext4");
+    TestTree tree;
+    CliProcess cli;
+    const std::string strPlace = tree.Path("media");
+    LoopVolume disk(tree, "ext4", "BACKUP", 64, "5d41402a-bc4b-4a76-b9d7-19e2b7e3c0aa");
+    ASSERT_TRUE(disk.Mount(strPlace)) << disk.Problem();
+    tree.MakeDir("media/photos");
+    tree.WriteFile("media/photos/a.jpg", "a picture");
+    ASSERT_EQ(cli.Run({"create", "--checksum", "Backup", strPlace + "/photos"}).nExit, 0);
+    const std::string strCatalog = FileBytes(cli.CatalogPath("Backup"));
+
+    LoopVolume other(tree, "ext4", "OTHER", 64, "6e41402a-bc4b-4a76-b9d7-19e2b7e3c0bb");
+    ASSERT_TRUE(other.Mount(strPlace)) << other.Problem();
+    tree.MakeDir("media/photos");
+    tree.WriteFile("media/photos/other.jpg", "another disk's picture");
+    EXPECT_EQ(StateOf(cli.Run({"volumes"}).strOut, "Backup"), "offline");
+    const CliResult update = cli.Run({"update", "Backup"});
+    EXPECT_EQ(update.nExit, 1) << update.strOut;
+    EXPECT_NE(update.strErr.find("another volume"), std::string::npos) << update.strErr;
+    EXPECT_TRUE(FileBytes(cli.CatalogPath("Backup")) == strCatalog) << "the catalog changed";
+
+    const std::string strSecond = tree.Path("mnt2");
+    tree.MakeDir("mnt2");
+    const ScopedMount second("-o loop '" + disk.Image() + "'", strSecond);
+    ASSERT_TRUE(second.Mounted());
+    EXPECT_EQ(StateOf(cli.Run({"volumes"}).strOut, "Backup"), "online at " + strSecond);
+    const CliResult verify = cli.Run({"verify", "Backup"});
+    EXPECT_EQ(verify.nExit, 0) << verify.strOut << verify.strErr;
+    EXPECT_NE(verify.strOut.find("1 unchanged, 0 changed, 0 not found"), std::string::npos)
+        << verify.strOut;
 }
 
 INSTANTIATE_TEST_SUITE_P(FileSystems, CliVolumeTest, testing::Values("ext4", "xfs"),

@@ -21,6 +21,13 @@ bool IsDirectory(const std::string& strPath) {
     return ::stat(strPath.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
+// A volume mounted later over the mount point (or over a folder above it)
+// hides the mount: its place then shows another device.
+bool IsShown(const MountEntry& mount) {
+    struct stat st {};
+    return ::stat(mount.strMountPoint.c_str(), &st) == 0 && st.st_dev == mount.nDevice;
+}
+
 } // namespace
 
 bool VolumeLocation::IsMoved() const {
@@ -106,18 +113,18 @@ VolumeLocation MountedVolumes::Locate(const CatalogInfo& info) const {
             continue;
         const VolumeIdentity& identity = IdentityOf(i);
         if (!identity.IsKnown()) {
-            if (mount.strMountPoint == catalogued.strMountPoint)
+            if (mount.strMountPoint == catalogued.strMountPoint && IsShown(mount))
                 pUnknownAtPlace = &mount;
             continue;
         }
         if (!catalogued.strUuid.empty() && !identity.strUuid.empty()) {
-            if (identity.strUuid == catalogued.strUuid && better(pByUuid, mount))
+            if (identity.strUuid == catalogued.strUuid && better(pByUuid, mount) && IsShown(mount))
                 pByUuid = &mount;
             continue;
         }
         if (!catalogued.strLabel.empty() && identity.strLabel == catalogued.strLabel &&
             (catalogued.strFsType.empty() || identity.strFsType == catalogued.strFsType) &&
-            better(pByLabel, mount))
+            better(pByLabel, mount) && IsShown(mount))
             pByLabel = &mount;
     }
     if (pByUuid)

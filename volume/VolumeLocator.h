@@ -48,8 +48,9 @@ public:
     explicit MountedVolumes(const std::string& strTable = "/proc/self/mountinfo");
 
     // Where the volume a catalog describes is now. A catalog that knows its
-    // volume's UUID or label is looked for by them wherever it is mounted;
-    // one that knows neither is online when its start directory is there.
+    // volume's UUID or label is looked for by them wherever it is mounted
+    // (not where another volume mounted over it hides it); one that knows
+    // neither is online when its start directory is there.
     VolumeLocation Locate(const CatalogInfo& info) const;
 
     const std::vector<MountEntry>& Mounts() const { return m_mounts; }
