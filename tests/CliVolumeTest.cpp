@@ -178,6 +178,37 @@ TEST(CliVolumePlaceTest, ADiskHiddenByAVolumeMountedOverItIsNotThere) {
         << verify.strOut;
 }
 
+// A memory file system at the disk's place tells no UUID or label, as a
+// disk this user may not read does not; but it is no disk of the catalogued
+// file system.
+TEST(CliVolumePlaceTest, AVolumeOfAnotherFileSystemInTheDisksPlaceIsNotTheDisk) {
+    SKIP_WITHOUT_LOOP_MOUNTS("ext4");
+    TestTree tree;
+    CliProcess cli;
+    const std::string strPlace = tree.Path("media");
+    LoopVolume disk(tree, "ext4", "BACKUP", 64, "5d41402a-bc4b-4a76-b9d7-19e2b7e3c0aa");
+    ASSERT_TRUE(disk.Mount(strPlace)) << disk.Problem();
+    tree.MakeDir("media/photos");
+    tree.WriteFile("media/photos/a.jpg", "a picture");
+    ASSERT_EQ(cli.Run({"create", "--checksum", "Backup", strPlace + "/photos"}).nExit, 0);
+    const std::string strCatalog = FileBytes(cli.CatalogPath("Backup"));
+    ASSERT_TRUE(disk.Unmount());
+
+    const ScopedTmpfs memory(strPlace, "1m");
+    ASSERT_TRUE(memory.Mounted());
+    tree.MakeDir("media/photos");
+    tree.WriteFile("media/photos/b.jpg", "in memory");
+    EXPECT_EQ(StateOf(cli.Run({"volumes"}).strOut, "Backup"), "offline");
+    const CliResult update = cli.Run({"update", "Backup"});
+    EXPECT_EQ(update.nExit, 1) << update.strOut;
+    EXPECT_NE(update.strErr.find("another volume"), std::string::npos) << update.strErr;
+    EXPECT_TRUE(FileBytes(cli.CatalogPath("Backup")) == strCatalog) << "the catalog changed";
+    const CliResult verify = cli.Run({"verify", "Backup"});
+    EXPECT_EQ(verify.nExit, 1);
+    EXPECT_NE(verify.strErr.find("not plugged in: label 'BACKUP'"), std::string::npos)
+        << verify.strErr;
+}
+
 INSTANTIATE_TEST_SUITE_P(FileSystems, CliVolumeTest, testing::Values("ext4", "xfs"),
                          [](const testing::TestParamInfo<const char*>& info) {
                              return std::string(info.param);

@@ -112,8 +112,12 @@ VolumeLocation MountedVolumes::Locate(const CatalogInfo& info) const {
         if (mount.strRoot != "/")
             continue;
         const VolumeIdentity& identity = IdentityOf(i);
+        const bool bSameFsType =
+            catalogued.strFsType.empty() || identity.strFsType == catalogued.strFsType;
         if (!identity.IsKnown()) {
-            if (mount.strMountPoint == catalogued.strMountPoint && IsShown(mount))
+            // Only a volume of the catalogued kind may be the disk that
+            // cannot tell itself (a memory file system never is).
+            if (mount.strMountPoint == catalogued.strMountPoint && bSameFsType && IsShown(mount))
                 pUnknownAtPlace = &mount;
             continue;
         }
@@ -123,8 +127,7 @@ VolumeLocation MountedVolumes::Locate(const CatalogInfo& info) const {
             continue;
         }
         if (!catalogued.strLabel.empty() && identity.strLabel == catalogued.strLabel &&
-            (catalogued.strFsType.empty() || identity.strFsType == catalogued.strFsType) &&
-            better(pByLabel, mount) && IsShown(mount))
+            bSameFsType && better(pByLabel, mount) && IsShown(mount))
             pByLabel = &mount;
     }
     if (pByUuid)
