@@ -93,6 +93,8 @@ CatalogInfo ReadCatalogInfo(Database& database, bool bDeriveTotals) {
                 info.volume.strLabel = strValue;
             else if (strKey == Key::kMountPoint)
                 info.volume.strMountPoint = strValue;
+            else if (strKey == Key::kMountRoot)
+                info.volume.strMountRoot = strValue;
             else if (strKey == Key::kFsSize)
                 info.volume.nSize = ParseCount(strValue);
             else if (strKey == Key::kFsFree)

@@ -31,6 +31,7 @@ inline constexpr const char* kFsType = "fs_type";
 inline constexpr const char* kFsUuid = "fs_uuid";
 inline constexpr const char* kFsLabel = "fs_label";
 inline constexpr const char* kMountPoint = "mount_point";
+inline constexpr const char* kMountRoot = "mount_root"; // the volume's folder shown there
 inline constexpr const char* kFsSize = "fs_size";
 inline constexpr const char* kFsFree = "fs_free";
 inline constexpr const char* kMadeBy = "made_by";
@@ -53,6 +54,10 @@ struct VolumeInfo {
     std::string strUuid;
     std::string strLabel;
     std::string strMountPoint;
+    // The folder of the volume shown at strMountPoint: "/", or the folder a
+    // bind mount shows there; empty when not known (catalogs made before it
+    // was recorded).
+    std::string strMountRoot;
     std::optional<uint64_t> nSize;
     std::optional<uint64_t> nFree;
 };

@@ -38,6 +38,7 @@ CatalogUpdate::CatalogUpdate(const std::string& strCatalogPath, const UpdateOpti
     if (m_location.IsMoved()) {
         Job().strWalkDir = m_location.PathNow(settings.strStartDir);
         Job().strCataloguedMountPoint = m_location.strCataloguedMountPoint;
+        Job().strCataloguedMountRoot = m_location.strCataloguedRoot;
     }
 }
 

@@ -66,12 +66,15 @@ void RecordStart(Database& database, const ScanJob& job) {
         AddCatalogInfo(database, Key::kExclude, strPattern);
     SetCatalogInfo(database, Key::kOneFileSystem, YesNo(job.bOneFileSystem));
     VolumeInfo volume = DescribeVolume(job.strWalkDir.empty() ? job.strStartDir : job.strWalkDir);
-    if (!job.strWalkDir.empty())
+    if (!job.strWalkDir.empty()) {
         volume.strMountPoint = job.strCataloguedMountPoint;
+        volume.strMountRoot = job.strCataloguedMountRoot;
+    }
     const std::pair<const char*, std::string> texts[] = {{Key::kFsType, volume.strFsType},
                                                          {Key::kFsUuid, volume.strUuid},
                                                          {Key::kFsLabel, volume.strLabel},
-                                                         {Key::kMountPoint, volume.strMountPoint}};
+                                                         {Key::kMountPoint, volume.strMountPoint},
+                                                         {Key::kMountRoot, volume.strMountRoot}};
     for (const auto& [pszKey, strValue] : texts)
         if (!strValue.empty())
             SetCatalogInfo(database, pszKey, strValue);

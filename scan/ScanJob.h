@@ -57,11 +57,13 @@ struct ScanJob {
     // When updating a catalog whose volume is now mounted at another place
     // than when it was catalogued: where the start directory is now. The
     // walk reads strWalkDir, its rows keep the paths below strStartDir, and
-    // the catalog records strCataloguedMountPoint as its mount point, so its
+    // the catalog records strCataloguedMountPoint as its mount point (and
+    // strCataloguedMountRoot as the folder of the volume shown there), so its
     // paths and the mount point they lie under stay as catalogued. Empty:
     // the start directory is read where it is stored.
     std::string strWalkDir;
     std::string strCataloguedMountPoint;
+    std::string strCataloguedMountRoot;
     // The catalog's note, kept by an update; empty for none.
     std::string strNote;
     // When updating: the catalog's former files, whose checksums unchanged

@@ -18,6 +18,7 @@ VolumeInfo DescribeVolume(const std::string& strPath) {
     const std::vector<MountEntry> mounts = ReadMountTable();
     if (const MountEntry* pMount = MountHolding(mounts, st.st_dev, strReal)) {
         volume.strMountPoint = pMount->strMountPoint;
+        volume.strMountRoot = pMount->strRoot;
         volume.strFsType = pMount->strFsType;
         const VolumeIdentity identity = IdentifyMountSource(pMount->strSource);
         volume.strUuid = identity.strUuid;

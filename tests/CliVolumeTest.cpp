@@ -209,6 +209,55 @@ TEST(CliVolumePlaceTest, AVolumeOfAnotherFileSystemInTheDisksPlaceIsNotTheDisk) 
         << verify.strErr;
 }
 
+// A folder of a disk shown elsewhere by a bind mount is catalogued where it
+// is shown; the disk's own mount shows it at its folder there.
+TEST(CliVolumePlaceTest, AFolderCataloguedThroughABindMountIsFoundOnTheDisk) {
+    SKIP_WITHOUT_LOOP_MOUNTS("ext4");
+    TestTree tree;
+    CliProcess cli;
+    LoopVolume disk(tree, "ext4", "BACKUP", 64, "5d41402a-bc4b-4a76-b9d7-19e2b7e3c0aa");
+    ASSERT_TRUE(disk.Mount(tree.Path("media"))) << disk.Problem();
+    tree.MakeDir("media/photos/2019");
+    tree.WriteFile("media/photos/a.jpg", "a picture");
+    tree.WriteFile("media/photos/2019/b.jpg", "another picture");
+    tree.WriteFile("media/elsewhere.txt", "not in the shared folder");
+    const std::string strShare = tree.Path("share");
+    tree.MakeDir("share");
+    {
+        const ScopedMount bind("--bind '" + tree.Path("media/photos") + "'", strShare);
+        ASSERT_TRUE(bind.Mounted());
+        ASSERT_EQ(cli.Run({"create", "--checksum", "Share", strShare}).nExit, 0);
+        EXPECT_EQ(StateOf(cli.Run({"volumes"}).strOut, "Share"), "online at " + strShare);
+        const CliResult update = cli.Run({"update", "Share"});
+        ASSERT_EQ(update.nExit, 0) << update.strErr;
+        EXPECT_NE(update.strOut.find("0 added, 0 removed, 0 changed, 2 unchanged files"),
+                  std::string::npos)
+            << update.strOut;
+    }
+
+    // The bind mount gone, the folder is checked and walked on the disk.
+    const CliResult verify = cli.Run({"verify", "Share"});
+    EXPECT_EQ(verify.nExit, 0) << verify.strOut << verify.strErr;
+    EXPECT_NE(verify.strOut.find("2 unchanged, 0 changed, 0 not found"), std::string::npos)
+        << verify.strOut;
+    tree.WriteFile("media/photos/c.jpg", "a third picture");
+    const CliResult update = cli.Run({"update", "Share"});
+    ASSERT_EQ(update.nExit, 0) << update.strErr;
+    EXPECT_NE(update.strOut.find("1 added, 0 removed, 0 changed, 2 unchanged files"),
+              std::string::npos)
+        << update.strOut;
+    EXPECT_EQ(HitNames(cli.Run({"search", "*", "Share"}).strOut), "a.jpg,b.jpg,c.jpg");
+    EXPECT_EQ(cli.Run({"search", "c.jpg"}).strOut.rfind(strShare + "/c.jpg\t", 0), 0u);
+
+    ASSERT_TRUE(disk.Unmount());
+    const std::string strSecond = tree.Path("mnt2");
+    ASSERT_TRUE(disk.Mount(strSecond)) << disk.Problem();
+    const CliResult moved = cli.Run({"verify", "Share"});
+    EXPECT_EQ(moved.nExit, 0) << moved.strOut << moved.strErr;
+    EXPECT_NE(moved.strOut.find("3 unchanged, 0 changed, 0 not found"), std::string::npos)
+        << moved.strOut;
+}
+
 INSTANTIATE_TEST_SUITE_P(FileSystems, CliVolumeTest, testing::Values("ext4", "xfs"),
                          [](const testing::TestParamInfo<const char*>& info) {
                              return std::string(info.param);

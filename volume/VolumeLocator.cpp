@@ -30,21 +30,28 @@ bool IsShown(const MountEntry& mount) {
 
 } // namespace
 
+std::string VolumeLocation::FolderNow() const {
+    if (!IsPathUnder(strCataloguedRoot, strRoot))
+        return strMountPoint;
+    return Rebase(strCataloguedRoot, strRoot, strMountPoint);
+}
+
 bool VolumeLocation::IsMoved() const {
     return bOnline && match != VolumeMatch::StartDirectory && !strCataloguedMountPoint.empty() &&
-           !strMountPoint.empty() && strMountPoint != strCataloguedMountPoint;
+           !strMountPoint.empty() && FolderNow() != strCataloguedMountPoint;
 }
 
 std::string VolumeLocation::PathNow(const std::string& strStoredPath) const {
     if (!IsMoved() || !IsPathUnder(strStoredPath, strCataloguedMountPoint))
         return strStoredPath;
-    return Rebase(strStoredPath, strCataloguedMountPoint, strMountPoint);
+    return Rebase(strStoredPath, strCataloguedMountPoint, FolderNow());
 }
 
 std::string VolumeLocation::StoredPath(const std::string& strPathNow) const {
-    if (!IsMoved() || !IsPathUnder(strPathNow, strMountPoint))
+    const std::string strFolder = FolderNow();
+    if (!IsMoved() || !IsPathUnder(strPathNow, strFolder))
         return strPathNow;
-    return Rebase(strPathNow, strMountPoint, strCataloguedMountPoint);
+    return Rebase(strPathNow, strFolder, strCataloguedMountPoint);
 }
 
 const char* VolumeMatchName(VolumeMatch match) {
@@ -84,10 +91,28 @@ VolumeLocation MountedVolumes::Locate(const CatalogInfo& info) const {
     const VolumeInfo& catalogued = info.volume;
     VolumeLocation location;
     location.strCataloguedMountPoint = catalogued.strMountPoint;
+    // A catalog made before the folder shown at its mount point was
+    // recorded is taken as made through the mount at its catalogued place,
+    // whatever folder that shows (the common case: a bind mount still in
+    // place), else through a mount of the whole volume.
+    const bool bRootKnown = !catalogued.strMountRoot.empty();
+    auto atPlace = [&](const MountEntry& mount) {
+        return mount.strMountPoint == catalogued.strMountPoint &&
+               (!bRootKnown || mount.strRoot == catalogued.strMountRoot);
+    };
+    auto cataloguedRoot = [&](const MountEntry& mount) {
+        return bRootKnown ? catalogued.strMountRoot : atPlace(mount) ? mount.strRoot : "/";
+    };
+    // A bind mount of a folder shows only what lies below that folder.
+    auto shows = [&](const MountEntry& mount) {
+        return atPlace(mount) || IsPathUnder(cataloguedRoot(mount), mount.strRoot);
+    };
     auto online = [&](const MountEntry& mount, VolumeMatch match) {
         location.bOnline = true;
         location.match = match;
         location.strMountPoint = mount.strMountPoint;
+        location.strRoot = mount.strRoot;
+        location.strCataloguedRoot = cataloguedRoot(mount);
         return location;
     };
     if (catalogued.strUuid.empty() && catalogued.strLabel.empty()) {
@@ -104,12 +129,11 @@ VolumeLocation MountedVolumes::Locate(const CatalogInfo& info) const {
     const MountEntry* pByLabel = nullptr;
     const MountEntry* pUnknownAtPlace = nullptr;
     auto better = [&](const MountEntry* pOld, const MountEntry& mount) {
-        return !pOld || (mount.strMountPoint == catalogued.strMountPoint &&
-                         pOld->strMountPoint != catalogued.strMountPoint);
+        return !pOld || (atPlace(mount) && !atPlace(*pOld));
     };
     for (size_t i = 0; i < m_mounts.size(); ++i) {
         const MountEntry& mount = m_mounts[i];
-        if (mount.strRoot != "/")
+        if (!shows(mount))
             continue;
         const VolumeIdentity& identity = IdentityOf(i);
         const bool bSameFsType =
@@ -117,7 +141,7 @@ VolumeLocation MountedVolumes::Locate(const CatalogInfo& info) const {
         if (!identity.IsKnown()) {
             // Only a volume of the catalogued kind may be the disk that
             // cannot tell itself (a memory file system never is).
-            if (mount.strMountPoint == catalogued.strMountPoint && bSameFsType && IsShown(mount))
+            if (atPlace(mount) && bSameFsType && IsShown(mount))
                 pUnknownAtPlace = &mount;
             continue;
         }

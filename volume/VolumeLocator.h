@@ -26,11 +26,20 @@ struct VolumeLocation {
     VolumeMatch match = VolumeMatch::StartDirectory; // when online
     std::string strMountPoint;                       // where it is mounted now, when online
     std::string strCataloguedMountPoint;             // where it was when catalogued; may be empty
+    // The folders of the volume shown at those two places: "/", or the
+    // folder a bind mount shows. The catalogued one lies below the one now.
+    std::string strRoot = "/";
+    std::string strCataloguedRoot = "/";
 
-    // True when it is mounted, at another place than when it was catalogued.
+    // Where the folder shown at the catalogued mount point is now: the
+    // mount point, or a folder below it when the catalog was made through a
+    // bind mount of that folder.
+    std::string FolderNow() const;
+    // True when it is mounted, and what showed at its catalogued mount
+    // point shows at another place now.
     bool IsMoved() const;
-    // The path a stored path names now: below the current mount point in
-    // place of the catalogued one when the volume moved, else the path as
+    // The path a stored path names now: below FolderNow in place of the
+    // catalogued mount point when the volume moved, else the path as
     // stored.
     std::string PathNow(const std::string& strStoredPath) const;
     // The stored path of a path as it is now: PathNow undone.
@@ -50,8 +59,9 @@ public:
 
     // Where the volume a catalog describes is now. A catalog that knows its
     // volume's UUID or label is looked for by them wherever it is mounted
-    // (not where another volume mounted over it hides it); one that knows
-    // neither is online when its start directory is there.
+    // (not where another volume mounted over it hides it, nor where a bind
+    // mount shows only a folder of it that the catalog does not lie in);
+    // one that knows neither is online when its start directory is there.
     VolumeLocation Locate(const CatalogInfo& info) const;
 
     const std::vector<MountEntry>& Mounts() const { return m_mounts; }
