@@ -258,6 +258,42 @@ TEST(CliVolumePlaceTest, AFolderCataloguedThroughABindMountIsFoundOnTheDisk) {
         << moved.strOut;
 }
 
+// A start directory typed through a link: when the disk is mounted
+// elsewhere, the link still leads to its old place, where another volume
+// may be now. Neither update nor verify may take that volume for the disk.
+TEST(CliVolumePlaceTest, AStartDirectoryThatNoLongerLeadsToTheDiskIsNotWalked) {
+    SKIP_WITHOUT_LOOP_MOUNTS("ext4");
+    TestTree tree;
+    CliProcess cli;
+    const std::string strPlace = tree.Path("media");
+    LoopVolume disk(tree, "ext4", "BACKUP", 64, "5d41402a-bc4b-4a76-b9d7-19e2b7e3c0aa");
+    ASSERT_TRUE(disk.Mount(strPlace)) << disk.Problem();
+    tree.MakeDir("media/photos");
+    tree.WriteFile("media/photos/a.jpg", "a picture");
+    tree.MakeSymlink(strPlace, "disk");
+    ASSERT_EQ(cli.Run({"create", "--checksum", "Backup", tree.Path("disk/photos")}).nExit, 0);
+    const CliResult inPlace = cli.Run({"update", "Backup"});
+    ASSERT_EQ(inPlace.nExit, 0) << inPlace.strErr;
+    const std::string strCatalog = FileBytes(cli.CatalogPath("Backup"));
+
+    ASSERT_TRUE(disk.Unmount());
+    ASSERT_TRUE(disk.Mount(tree.Path("mnt2"))) << disk.Problem();
+    LoopVolume other(tree, "ext4", "OTHER", 64, "6e41402a-bc4b-4a76-b9d7-19e2b7e3c0bb");
+    ASSERT_TRUE(other.Mount(strPlace)) << other.Problem();
+    tree.MakeDir("media/photos");
+    tree.WriteFile("media/photos/a.jpg", "a picture");
+    tree.WriteFile("media/photos/other.jpg", "another disk's picture");
+
+    const CliResult update = cli.Run({"update", "Backup"});
+    EXPECT_EQ(update.nExit, 1) << update.strOut;
+    EXPECT_NE(update.strErr.find("does not lie on the volume"), std::string::npos) << update.strErr;
+    EXPECT_TRUE(FileBytes(cli.CatalogPath("Backup")) == strCatalog) << "the catalog changed";
+    const CliResult verify = cli.Run({"verify", "Backup"});
+    EXPECT_EQ(verify.nExit, 1) << verify.strOut;
+    EXPECT_NE(verify.strErr.find("does not lie on the volume"), std::string::npos) << verify.strErr;
+    EXPECT_NE(verify.strOut.find("0 unchanged"), std::string::npos) << verify.strOut;
+}
+
 INSTANTIATE_TEST_SUITE_P(FileSystems, CliVolumeTest, testing::Values("ext4", "xfs"),
                          [](const testing::TestParamInfo<const char*>& info) {
                              return std::string(info.param);

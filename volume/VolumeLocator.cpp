@@ -54,6 +54,13 @@ std::string VolumeLocation::StoredPath(const std::string& strPathNow) const {
     return Rebase(strPathNow, strFolder, strCataloguedMountPoint);
 }
 
+bool VolumeLocation::LeadsOffVolume(const std::string& strPathNow) const {
+    if (!bOnline || match == VolumeMatch::StartDirectory)
+        return false;
+    struct stat st {};
+    return ::stat(strPathNow.c_str(), &st) == 0 && st.st_dev != nDevice;
+}
+
 const char* VolumeMatchName(VolumeMatch match) {
     switch (match) {
     case VolumeMatch::Uuid:
@@ -113,6 +120,7 @@ VolumeLocation MountedVolumes::Locate(const CatalogInfo& info) const {
         location.strMountPoint = mount.strMountPoint;
         location.strRoot = mount.strRoot;
         location.strCataloguedRoot = cataloguedRoot(mount);
+        location.nDevice = mount.nDevice;
         return location;
     };
     if (catalogued.strUuid.empty() && catalogued.strLabel.empty()) {
@@ -204,4 +212,17 @@ std::string AbsentVolumeText(const std::string& strPath, const std::string& strC
     if (info.strNote && !info.strNote->empty())
         strText += ". Note: " + *info.strNote;
     return strText;
+}
+
+std::string OffVolumeText(const std::string& strStartDir, const std::string& strCatalog,
+                          const CatalogInfo& info, const VolumeLocation& location) {
+    const std::string strVolume = VolumeName(info.volume);
+    const std::string strWhy =
+        location.strCataloguedMountPoint.empty()
+            ? "a link on its way leads elsewhere, or the catalog records no mount point"
+            : "a link on its way, or the mount point the catalog records ('" +
+                  location.strCataloguedMountPoint + "'), leads elsewhere";
+    return "'" + strStartDir + "' does not lie on the volume of catalog '" + strCatalog + "'" +
+           (strVolume.empty() ? std::string() : " (" + strVolume + ")") +
+           ", which is mounted on '" + location.strMountPoint + "' now: " + strWhy;
 }

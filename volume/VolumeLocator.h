@@ -30,6 +30,9 @@ struct VolumeLocation {
     // folder a bind mount shows. The catalogued one lies below the one now.
     std::string strRoot = "/";
     std::string strCataloguedRoot = "/";
+    // The device of the mount it was found at, when recognised by what it
+    // says of itself or by its mount point.
+    dev_t nDevice = 0;
 
     // Where the folder shown at the catalogued mount point is now: the
     // mount point, or a folder below it when the catalog was made through a
@@ -44,6 +47,11 @@ struct VolumeLocation {
     std::string PathNow(const std::string& strStoredPath) const;
     // The stored path of a path as it is now: PathNow undone.
     std::string StoredPath(const std::string& strPathNow) const;
+    // True when the volume was recognised by what it says of itself or by
+    // its mount point, and strPathNow (links followed) is on another
+    // device: a link on its way leads off the volume, or the catalog records
+    // a mount point its paths do not lie below. False when it is not there.
+    bool LeadsOffVolume(const std::string& strPathNow) const;
 };
 
 // "uuid", "label", "mount point", "start directory": how volumes and
@@ -88,3 +96,11 @@ std::string VolumeName(const VolumeInfo& volume);
 // shelf 3, blue box".
 std::string AbsentVolumeText(const std::string& strPath, const std::string& strCatalog,
                              const CatalogInfo& info);
+
+// What to say of a start directory that leads off its volume (see
+// LeadsOffVolume): "'/home/anna/disk/photos' does not lie on the volume of
+// catalog 'Photos' (label 'BACKUP', UUID 1234-ABCD), which is mounted on
+// '/mnt/backup' now: a link on its way, or the mount point the catalog
+// records ('/media/anna/BACKUP'), leads elsewhere".
+std::string OffVolumeText(const std::string& strStartDir, const std::string& strCatalog,
+                          const CatalogInfo& info, const VolumeLocation& location);
