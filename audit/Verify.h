@@ -24,9 +24,11 @@ struct VerifyCounts {
 
 // Checks every file of the open catalog, in catalog order, as CheckFileAt
 // does, and tells fnReport the file's stored path and the result. Paths of
-// any length are checked. With pLocation, files are looked for where their
-// volume is mounted now (see VolumeLocation::PathNow). Raises EngineError
-// when the catalog cannot be read or the system runs out of resources.
+// any length are checked; the folders below the start directory are
+// entered without following links (the walk follows none). With pLocation,
+// files are looked for where their volume is mounted now (see
+// VolumeLocation::PathNow). Raises EngineError when the catalog cannot be
+// read or the system runs out of resources.
 void VerifyCatalog(Database& database,
                    const std::function<void(const std::string& strPath, VerifyResult)>& fnReport,
                    const VolumeLocation* pLocation = nullptr);

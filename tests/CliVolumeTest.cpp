@@ -294,6 +294,35 @@ TEST(CliVolumePlaceTest, AStartDirectoryThatNoLongerLeadsToTheDiskIsNotWalked) {
     EXPECT_NE(verify.strOut.find("0 unchanged"), std::string::npos) << verify.strOut;
 }
 
+// verify follows no links: a folder of the disk replaced by a link to a copy
+// off the disk holds none of the catalogued files.
+TEST(CliVolumePlaceTest, VerifyDoesNotFollowALinkThatReplacedACataloguedFolder) {
+    SKIP_WITHOUT_LOOP_MOUNTS("ext4");
+    TestTree tree;
+    CliProcess cli;
+    LoopVolume disk(tree, "ext4", "BACKUP", 64, "5d41402a-bc4b-4a76-b9d7-19e2b7e3c0aa");
+    ASSERT_TRUE(disk.Mount(tree.Path("media"))) << disk.Problem();
+    tree.MakeDir("media/photos/2019");
+    tree.WriteFile("media/photos/a.jpg", "a picture");
+    tree.WriteFile("media/photos/2019/b.jpg", "another picture");
+    const std::string strFirst = tree.Path("media");
+    ASSERT_EQ(cli.Run({"create", "--checksum", "Backup", strFirst + "/photos"}).nExit, 0);
+    ASSERT_TRUE(disk.Unmount());
+    ASSERT_TRUE(disk.Mount(tree.Path("mnt2"))) << disk.Problem();
+
+    tree.MakeDir("copy");
+    tree.WriteFile("copy/b.jpg", "another picture");
+    ASSERT_EQ(std::system(("rm -r '" + tree.Path("mnt2/photos/2019") + "'").c_str()), 0);
+    tree.MakeSymlink(tree.Path("copy"), "mnt2/photos/2019");
+    const CliResult verify = cli.Run({"verify", "Backup"});
+    EXPECT_EQ(verify.nExit, 1) << verify.strOut << verify.strErr;
+    EXPECT_NE(verify.strOut.find("File '" + strFirst + "/photos/2019/b.jpg' not found"),
+              std::string::npos)
+        << verify.strOut;
+    EXPECT_NE(verify.strOut.find("1 unchanged, 0 changed, 1 not found"), std::string::npos)
+        << verify.strOut;
+}
+
 INSTANTIATE_TEST_SUITE_P(FileSystems, CliVolumeTest, testing::Values("ext4", "xfs"),
                          [](const testing::TestParamInfo<const char*>& info) {
                              return std::string(info.param);
