@@ -4,12 +4,16 @@
 #include "CliProcess.h"
 #include "LoopVolume.h"
 #include "TestTree.h"
+#include "volume/MountTable.h"
 
+#include <algorithm>
 #include <cstdlib>
+#include <dirent.h>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <sstream>
 #include <sys/mount.h>
+#include <thread>
 
 namespace {
 
@@ -36,6 +40,27 @@ std::string StateOf(const std::string& strVolumes, const std::string& strEntry) 
 }
 
 class CliVolumeTest : public testing::TestWithParam<const char*> {};
+
+// The threads of process pid now.
+int ThreadsOf(pid_t pid) {
+    int nThreads = 0;
+    if (DIR* pDir = ::opendir(("/proc/" + std::to_string(pid) + "/task").c_str())) {
+        while (const dirent* pEntry = ::readdir(pDir))
+            nThreads += pEntry->d_name[0] != '.';
+        ::closedir(pDir);
+    }
+    return nThreads;
+}
+
+// The most threads process pid had at once while it ran.
+int MostThreadsOf(CliProcess& cli, pid_t pid) {
+    int nMost = 0;
+    cli.WaitUntil(pid, [&] {
+        nMost = std::max(nMost, ThreadsOf(pid));
+        return false;
+    });
+    return nMost;
+}
 
 // A mount made by a mount(8) command line ("-o loop IMAGE", "--bind FOLDER")
 // on strFolder for the life of the object.
@@ -321,6 +346,46 @@ TEST(CliVolumePlaceTest, VerifyDoesNotFollowALinkThatReplacedACataloguedFolder) 
         << verify.strOut;
     EXPECT_NE(verify.strOut.find("1 unchanged, 0 changed, 1 not found"), std::string::npos)
         << verify.strOut;
+}
+
+// A disk mounted elsewhere is hashed as its own device asks (one thread on
+// a spinning disk), not as whatever now holds its catalogued place.
+TEST(CliVolumePlaceTest, ADiskMountedElsewhereIsHashedAsItsOwnDeviceAsks) {
+    SKIP_WITHOUT_LOOP_MOUNTS("ext4");
+    if (std::thread::hardware_concurrency() < 2)
+        GTEST_SKIP() << "one core: every disk is hashed by one thread";
+    TestTree tree;
+    CliProcess cli;
+    LoopVolume disk(tree, "ext4", "BACKUP", 64, "5d41402a-bc4b-4a76-b9d7-19e2b7e3c0aa");
+    ASSERT_TRUE(disk.Mount(tree.Path("media"))) << disk.Problem();
+    // A loop device says it spins, or not, as it is told.
+    auto spin = [&](const std::string& strMountPoint) {
+        for (const MountEntry& mount : ReadMountTable())
+            if (mount.strMountPoint == strMountPoint && mount.strSource.rfind("/dev/", 0) == 0) {
+                std::ofstream rotational("/sys/block/" + mount.strSource.substr(5) +
+                                         "/queue/rotational");
+                rotational << "1\n";
+                return static_cast<bool>(rotational.flush());
+            }
+        return false;
+    };
+    if (!spin(tree.Path("media")))
+        GTEST_SKIP() << "the loop device cannot be told it spins";
+    tree.MakeDir("media/photos");
+    for (int i = 0; i < 40; ++i)
+        tree.WriteFile("media/photos/" + std::to_string(i) + ".jpg",
+                       "picture " + std::to_string(i));
+    ASSERT_EQ(cli.Run({"create", "--checksum", "Backup", tree.Path("media/photos")}).nExit, 0);
+    cli.InjectFaults("KESTREL_FAULT_READDIR_DELAY_US=20000");
+    const int nInPlace = MostThreadsOf(cli, cli.Start({"update", "Backup"}));
+
+    ASSERT_TRUE(disk.Unmount());
+    ASSERT_TRUE(disk.Mount(tree.Path("mnt2"))) << disk.Problem();
+    ASSERT_TRUE(spin(tree.Path("mnt2")));
+    const pid_t moved = cli.Start({"update", "Backup"});
+    EXPECT_EQ(MostThreadsOf(cli, moved), nInPlace);
+    const CliResult update = cli.Wait(moved);
+    EXPECT_EQ(update.nExit, 0) << update.strErr;
 }
 
 INSTANTIATE_TEST_SUITE_P(FileSystems, CliVolumeTest, testing::Values("ext4", "xfs"),
