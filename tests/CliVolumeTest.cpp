@@ -175,14 +175,14 @@ TEST(CliVolumePlaceTest, ADiskHiddenByAVolumeMountedOverItIsNotThere) {
     TestTree tree;
     CliProcess cli;
     const std::string strPlace = tree.Path("media");
-    LoopVolume disk(tree, "ext4", "BACKUP", 64, "5d41402a-bc4b-4a76-b9d7-19e2b7e3c0aa");
+    LoopVolume disk(tree, "ext4", "BACKUP");
     ASSERT_TRUE(disk.Mount(strPlace)) << disk.Problem();
     tree.MakeDir("media/photos");
     tree.WriteFile("media/photos/a.jpg", "a picture");
     ASSERT_EQ(cli.Run({"create", "--checksum", "Backup", strPlace + "/photos"}).nExit, 0);
     const std::string strCatalog = FileBytes(cli.CatalogPath("Backup"));
 
-    LoopVolume other(tree, "ext4", "OTHER", 64, "6e41402a-bc4b-4a76-b9d7-19e2b7e3c0bb");
+    LoopVolume other(tree, "ext4", "OTHER");
     ASSERT_TRUE(other.Mount(strPlace)) << other.Problem();
     tree.MakeDir("media/photos");
     tree.WriteFile("media/photos/other.jpg", "another disk's picture");
@@ -211,7 +211,7 @@ TEST(CliVolumePlaceTest, AVolumeOfAnotherFileSystemInTheDisksPlaceIsNotTheDisk) 
     TestTree tree;
     CliProcess cli;
     const std::string strPlace = tree.Path("media");
-    LoopVolume disk(tree, "ext4", "BACKUP", 64, "5d41402a-bc4b-4a76-b9d7-19e2b7e3c0aa");
+    LoopVolume disk(tree, "ext4", "BACKUP");
     ASSERT_TRUE(disk.Mount(strPlace)) << disk.Problem();
     tree.MakeDir("media/photos");
     tree.WriteFile("media/photos/a.jpg", "a picture");
@@ -240,7 +240,7 @@ TEST(CliVolumePlaceTest, AFolderCataloguedThroughABindMountIsFoundOnTheDisk) {
     SKIP_WITHOUT_LOOP_MOUNTS("ext4");
     TestTree tree;
     CliProcess cli;
-    LoopVolume disk(tree, "ext4", "BACKUP", 64, "5d41402a-bc4b-4a76-b9d7-19e2b7e3c0aa");
+    LoopVolume disk(tree, "ext4", "BACKUP");
     ASSERT_TRUE(disk.Mount(tree.Path("media"))) << disk.Problem();
     tree.MakeDir("media/photos/2019");
     tree.WriteFile("media/photos/a.jpg", "a picture");
@@ -291,7 +291,7 @@ TEST(CliVolumePlaceTest, AStartDirectoryThatNoLongerLeadsToTheDiskIsNotWalked) {
     TestTree tree;
     CliProcess cli;
     const std::string strPlace = tree.Path("media");
-    LoopVolume disk(tree, "ext4", "BACKUP", 64, "5d41402a-bc4b-4a76-b9d7-19e2b7e3c0aa");
+    LoopVolume disk(tree, "ext4", "BACKUP");
     ASSERT_TRUE(disk.Mount(strPlace)) << disk.Problem();
     tree.MakeDir("media/photos");
     tree.WriteFile("media/photos/a.jpg", "a picture");
@@ -303,7 +303,7 @@ TEST(CliVolumePlaceTest, AStartDirectoryThatNoLongerLeadsToTheDiskIsNotWalked) {
 
     ASSERT_TRUE(disk.Unmount());
     ASSERT_TRUE(disk.Mount(tree.Path("mnt2"))) << disk.Problem();
-    LoopVolume other(tree, "ext4", "OTHER", 64, "6e41402a-bc4b-4a76-b9d7-19e2b7e3c0bb");
+    LoopVolume other(tree, "ext4", "OTHER");
     ASSERT_TRUE(other.Mount(strPlace)) << other.Problem();
     tree.MakeDir("media/photos");
     tree.WriteFile("media/photos/a.jpg", "a picture");
@@ -325,7 +325,7 @@ TEST(CliVolumePlaceTest, VerifyDoesNotFollowALinkThatReplacedACataloguedFolder) 
     SKIP_WITHOUT_LOOP_MOUNTS("ext4");
     TestTree tree;
     CliProcess cli;
-    LoopVolume disk(tree, "ext4", "BACKUP", 64, "5d41402a-bc4b-4a76-b9d7-19e2b7e3c0aa");
+    LoopVolume disk(tree, "ext4", "BACKUP");
     ASSERT_TRUE(disk.Mount(tree.Path("media"))) << disk.Problem();
     tree.MakeDir("media/photos/2019");
     tree.WriteFile("media/photos/a.jpg", "a picture");
@@ -356,7 +356,7 @@ TEST(CliVolumePlaceTest, ADiskMountedElsewhereIsHashedAsItsOwnDeviceAsks) {
         GTEST_SKIP() << "one core: every disk is hashed by one thread";
     TestTree tree;
     CliProcess cli;
-    LoopVolume disk(tree, "ext4", "BACKUP", 64, "5d41402a-bc4b-4a76-b9d7-19e2b7e3c0aa");
+    LoopVolume disk(tree, "ext4", "BACKUP");
     ASSERT_TRUE(disk.Mount(tree.Path("media"))) << disk.Problem();
     // A loop device says it spins, or not, as it is told.
     auto spin = [&](const std::string& strMountPoint) {
