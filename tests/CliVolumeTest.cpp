@@ -13,7 +13,9 @@
 #include <gtest/gtest.h>
 #include <sstream>
 #include <sys/mount.h>
+#include <sys/stat.h>
 #include <thread>
+#include <unistd.h>
 
 namespace {
 
@@ -386,6 +388,48 @@ TEST(CliVolumePlaceTest, ADiskMountedElsewhereIsHashedAsItsOwnDeviceAsks) {
     EXPECT_EQ(MostThreadsOf(cli, moved), nInPlace);
     const CliResult update = cli.Wait(moved);
     EXPECT_EQ(update.nExit, 0) << update.strErr;
+}
+
+// volumes and note name the catalog their failure came from, as every
+// command does: one whose catalog_info another program made otherwise, and
+// one this user may read but not write.
+TEST(CliVolumeMessagesTest, FailuresNameTheCatalogTheyCameFrom) {
+    TestTree tree;
+    CliProcess cli;
+    tree.MakeDir("disk");
+    ASSERT_EQ(cli.Run({"create", "Disk", tree.Path("disk")}).nExit, 0);
+    const std::string strOdd = cli.CatalogPath("Odd");
+    const CliResult made = RunPython(tree,
+                                     "import sqlite3, sys\n"
+                                     "db = sqlite3.connect(sys.argv[1])\n"
+                                     "db.execute('CREATE TABLE dirs (dir_id INTEGER PRIMARY KEY, "
+                                     "dir_name TEXT)')\n"
+                                     "db.execute('CREATE TABLE files (file_id INTEGER PRIMARY KEY, "
+                                     "dir_id INTEGER, file_name TEXT)')\n"
+                                     "db.execute('CREATE TABLE catalog_info (k TEXT, v TEXT)')\n"
+                                     "db.commit()\n",
+                                     {strOdd});
+    ASSERT_EQ(made.nExit, 0) << made.strOut;
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"volumes", "Disk", "Odd"},
+          std::vector<std::string>{"note", "Odd"}, std::vector<std::string>{"note", "Odd", "x"}}) {
+        const CliResult result = cli.Run(args);
+        EXPECT_NE(result.nExit, 0) << args[0];
+        EXPECT_NE(result.strErr.find("kestrel-cli: " + strOdd + ": no such column"),
+                  std::string::npos)
+            << args[0] << ": " << result.strErr;
+    }
+
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "a catalog root may not write needs an ordinary user";
+    ASSERT_EQ(std::system(("chown -R 65534:65534 '" + cli.DataFolder() + "'").c_str()), 0);
+    ASSERT_EQ(::chmod(cli.CatalogPath("Disk").c_str(), 0444), 0);
+    cli.DropRoot(true);
+    const CliResult readOnly = cli.Run({"note", "Disk", "shelf 3"});
+    EXPECT_EQ(readOnly.nExit, 1);
+    EXPECT_NE(readOnly.strErr.find(cli.CatalogPath("Disk") + ": attempt to write a readonly"),
+              std::string::npos)
+        << readOnly.strErr;
 }
 
 INSTANTIATE_TEST_SUITE_P(FileSystems, CliVolumeTest, testing::Values("ext4", "xfs"),
