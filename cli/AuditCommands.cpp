@@ -154,15 +154,26 @@ int VerifyCatalogsOfEntries(const std::vector<std::string>& entries,
             OpenCatalogForSearch(database, strApp, strEntry);
             const CatalogInfo info = ReadCatalogInfo(database, false);
             const VolumeLocation location = mounted.Locate(info);
+            const std::string strStart = info.strStartDir.value_or("");
             // Every file of a disk that is not there would read "not found":
             // the disk to fetch is said instead.
             if (!location.bOnline && !VolumeName(info.volume).empty()) {
-                const std::string strStart = info.strStartDir.value_or("");
                 if (format != OutputFormat::Tsv)
                     records.Write({std::string_view(strStart), std::string_view("disk absent"),
                                    std::string_view(strEntry)});
                 out.Flush();
                 PrintError("Not checked: " + AbsentVolumeText(strStart, strEntry, info));
+                ++nAbsent;
+                continue;
+            }
+            // Checked there, another volume's files would pass for the disk's.
+            if (location.LeadsOffVolume(location.PathNow(strStart))) {
+                if (format != OutputFormat::Tsv)
+                    records.Write({std::string_view(strStart), std::string_view("disk elsewhere"),
+                                   std::string_view(strEntry)});
+                out.Flush();
+                PrintError("Not checked: the start directory " +
+                           OffVolumeText(strStart, strEntry, info, location));
                 ++nAbsent;
                 continue;
             }

@@ -82,6 +82,6 @@ int RunNoteCommand(const CommandLine& cmd) {
         WriteCatalogNote(volume.strPath, cmd.operands[1], WaitForOtherWriter(volume.strPath));
         return kExitOk;
     } catch (const EngineError& error) {
-        return Fail(kExitFailed, error.what());
+        return Fail(kExitFailed, error.Describe());
     }
 }

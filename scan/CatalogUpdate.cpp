@@ -94,6 +94,10 @@ std::string CatalogUpdate::StartProblem() const {
     // A tree that cannot be read would replace the catalog with an empty one.
     if (const std::string strProblem = StartDirectoryProblem(strWalk); !strProblem.empty())
         return strProblem + "." + strKept;
+    if (m_location.LeadsOffVolume(strWalk))
+        return "The start directory " +
+               OffVolumeText(strStart, m_build.CatalogPath(), m_info, m_location) + "." + strKept +
+               " To catalog what is there now, create a new catalog." + strNote;
     // The catalogued volume itself, found by what it says of itself.
     if (m_location.bOnline && m_location.match != VolumeMatch::StartDirectory)
         return {};

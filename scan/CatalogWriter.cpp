@@ -35,9 +35,11 @@ CatalogWriter::CatalogWriter(Database& database, ScanJob& job, int64_t nTopDirId
     // 10 may equal it. A file that reads longer than that gets no checksum.
     const auto nLimit = static_cast<uint32_t>(m_job.nMaxFileSizeKb);
     m_nMaxChecksumBytes = nLimit == 0 ? kNoReadLimit : (uint64_t(nLimit) + 1) * 1024 - 1;
+    // A disk mounted elsewhere than catalogued is asked where it is now.
+    const std::string& strReadDir = m_job.strWalkDir.empty() ? m_job.strStartDir : m_job.strWalkDir;
     const unsigned nThreads = !m_job.bChecksum  ? 1
                               : m_job.nJobs > 0 ? m_job.nJobs
-                                                : ChecksumThreadsFor(m_job.strStartDir);
+                                                : ChecksumThreadsFor(strReadDir);
     if (nThreads > 1)
         m_pPool = std::make_unique<ChecksumPool>(nThreads);
 }

@@ -280,8 +280,8 @@ TEST_F(AuditTest, VerifyTellsEachKindOfChangeApartWithoutFollowingLinks) {
         m_tree.MakeSymlink("same", pszLink);
     }
     m_tree.WriteFile("big grown", std::string(3001, 'g'));
-    // A directory that cannot be opened (it is a link to itself), one that
-    // is gone, one that is a file now.
+    // A directory replaced by a link (to itself: it could not be entered
+    // through it either), one that is gone, one that is a file now.
     ASSERT_EQ(::unlink(m_tree.Path("loop/inside").c_str()), 0);
     ASSERT_EQ(::rmdir(m_tree.Path("loop").c_str()), 0);
     m_tree.MakeSymlink("loop", "loop");
@@ -304,7 +304,7 @@ TEST_F(AuditTest, VerifyTellsEachKindOfChangeApartWithoutFollowingLinks) {
         {"big grown", R::Changed},
         {"link", R::NotChecked},
         {"fifo", R::NotChecked},
-        {"loop/inside", R::NotReadable},
+        {"loop/inside", R::NotFound}, // a link is no catalogued folder
         {"gone/inside", R::NotFound},
         {"as file/inside", R::NotFound},
     };

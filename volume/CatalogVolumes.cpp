@@ -15,7 +15,7 @@ CatalogVolume LocateCatalogVolume(const std::string& strAppPath, const std::stri
         volume.strPath = OpenCatalogForSearch(database, strAppPath, strEntry);
         volume.info = ReadCatalogInfo(database, false);
     } catch (const EngineError& error) {
-        volume.strError = error.what();
+        volume.strError = error.Describe();
         return volume;
     }
     volume.location = mounted.Locate(volume.info);

@@ -34,6 +34,13 @@ bool IsDirectory(const std::string& strPath) {
     return ::stat(strPath.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
+// A volume mounted later over the mount point (or over a folder above it)
+// hides the mount: its place then shows another device.
+bool IsShown(const MountEntry& mount) {
+    struct stat st {};
+    return ::stat(mount.strMountPoint.c_str(), &st) == 0 && st.st_dev == mount.nDevice;
+}
+
 std::string RootOrSlash(const std::string& strRoot) {
     return strRoot.empty() || strRoot[0] != '/' ? std::string("/") : strRoot;
 }
@@ -60,6 +67,13 @@ std::string VolumeLocation::StoredPath(const std::string& strPathNow) const {
     std::string strStored = Remount(strPathNow, strMountPoint, strMountRoot,
                                     strCataloguedMountPoint, strCataloguedMountRoot);
     return strStored.empty() ? strPathNow : strStored;
+}
+
+bool VolumeLocation::LeadsOffVolume(const std::string& strPathNow) const {
+    if (!bOnline || match == VolumeMatch::StartDirectory)
+        return false;
+    struct stat st {};
+    return ::stat(strPathNow.c_str(), &st) == 0 && st.st_dev != nDevice;
 }
 
 const char* VolumeMatchName(VolumeMatch match) {
@@ -106,6 +120,7 @@ VolumeLocation MountedVolumes::Locate(const CatalogInfo& info) const {
         location.match = match;
         location.strMountPoint = mount.strMountPoint;
         location.strMountRoot = RootOrSlash(mount.strRoot);
+        location.nDevice = mount.nDevice;
         // A catalog made before the root was recorded showed what the mount
         // at its place shows now.
         if (catalogued.strMountRoot.empty() && mount.strMountPoint == catalogued.strMountPoint)
@@ -127,10 +142,15 @@ VolumeLocation MountedVolumes::Locate(const CatalogInfo& info) const {
     auto shows = [&](const MountEntry& mount) {
         if (catalogued.strMountPoint.empty())
             return mount.strRoot == "/";
-        if (catalogued.strMountRoot.empty() && mount.strMountPoint == catalogued.strMountPoint)
+        const std::string strRoot = RootOrSlash(mount.strRoot);
+        if (mount.strMountPoint == catalogued.strMountPoint &&
+            (catalogued.strMountRoot.empty() || strRoot == location.strCataloguedMountRoot))
             return true;
-        return !Remount(strStart, catalogued.strMountPoint, location.strCataloguedMountRoot,
-                        mount.strMountPoint, RootOrSlash(mount.strRoot))
+        // It shows the folder shown at the catalogued place, or at least the
+        // start directory.
+        return IsPathUnder(location.strCataloguedMountRoot, strRoot) ||
+               !Remount(strStart, catalogued.strMountPoint, location.strCataloguedMountRoot,
+                        mount.strMountPoint, strRoot)
                     .empty();
     };
     auto rank = [&](const MountEntry& mount) {
@@ -148,22 +168,31 @@ VolumeLocation MountedVolumes::Locate(const CatalogInfo& info) const {
     const MountEntry* pUnknownAtPlace = nullptr;
     for (size_t i = 0; i < m_mounts.size(); ++i) {
         const MountEntry& mount = m_mounts[i];
-        if (!catalogued.strMountPoint.empty() && mount.strMountPoint == catalogued.strMountPoint &&
-            !IdentityOf(i).IsKnown())
-            pUnknownAtPlace = &mount;
-        if (!shows(mount))
+        const bool bAtPlace =
+            !catalogued.strMountPoint.empty() && mount.strMountPoint == catalogued.strMountPoint;
+        const bool bShows = shows(mount);
+        // Devices are probed only for mounts that may be the disk.
+        if (!bAtPlace && !bShows)
             continue;
         const VolumeIdentity& identity = IdentityOf(i);
-        if (!identity.IsKnown())
+        const bool bSameFsType =
+            catalogued.strFsType.empty() || identity.strFsType == catalogued.strFsType;
+        if (!identity.IsKnown()) {
+            // Only a volume of the catalogued kind may be the disk that
+            // cannot tell itself (a memory file system never is).
+            if (bAtPlace && bSameFsType && IsShown(mount))
+                pUnknownAtPlace = &mount;
+            continue;
+        }
+        if (!bShows)
             continue;
         if (!catalogued.strUuid.empty() && !identity.strUuid.empty()) {
-            if (identity.strUuid == catalogued.strUuid && better(pByUuid, mount))
+            if (identity.strUuid == catalogued.strUuid && better(pByUuid, mount) && IsShown(mount))
                 pByUuid = &mount;
             continue;
         }
         if (!catalogued.strLabel.empty() && identity.strLabel == catalogued.strLabel &&
-            (catalogued.strFsType.empty() || identity.strFsType == catalogued.strFsType) &&
-            better(pByLabel, mount))
+            bSameFsType && better(pByLabel, mount) && IsShown(mount))
             pByLabel = &mount;
     }
     if (pByUuid)
@@ -221,4 +250,17 @@ std::string AbsentVolumeText(const std::string& strPath, const std::string& strC
     if (info.strNote && !info.strNote->empty())
         strText += ". Note: " + *info.strNote;
     return strText;
+}
+
+std::string OffVolumeText(const std::string& strStartDir, const std::string& strCatalog,
+                          const CatalogInfo& info, const VolumeLocation& location) {
+    const std::string strVolume = VolumeName(info.volume);
+    const std::string strWhy =
+        location.strCataloguedMountPoint.empty()
+            ? "a link on its way leads elsewhere, or the catalog records no mount point"
+            : "a link on its way, or the mount point the catalog records ('" +
+                  location.strCataloguedMountPoint + "'), leads elsewhere";
+    return "'" + strStartDir + "' does not lie on the volume of catalog '" + strCatalog + "'" +
+           (strVolume.empty() ? std::string() : " (" + strVolume + ")") +
+           ", which is mounted on '" + location.strMountPoint + "' now: " + strWhy;
 }

@@ -29,6 +29,9 @@ struct VolumeLocation {
     std::string strMountRoot = "/";                  // the volume's folder shown there
     std::string strCataloguedMountPoint;             // where it was when catalogued; may be empty
     std::string strCataloguedMountRoot = "/";
+    // The device of the mount it was found at, when recognised by what it
+    // says of itself or by its mount point.
+    dev_t nDevice = 0;
 
     // True when it is mounted, at another place (or showing another folder
     // of it) than when it was catalogued.
@@ -38,6 +41,11 @@ struct VolumeLocation {
     std::string PathNow(const std::string& strStoredPath) const;
     // The stored path of a path as it is now: PathNow undone.
     std::string StoredPath(const std::string& strPathNow) const;
+    // True when the volume was recognised by what it says of itself or by
+    // its mount point, and strPathNow (links followed) is on another
+    // device: a link on its way leads off the volume, or the catalog records
+    // a mount point its paths do not lie below. False when it is not there.
+    bool LeadsOffVolume(const std::string& strPathNow) const;
 };
 
 // "uuid", "label", "mount point", "start directory": how volumes and
@@ -52,7 +60,9 @@ public:
     explicit MountedVolumes(const std::string& strTable = "/proc/self/mountinfo");
 
     // Where the volume a catalog describes is now. A catalog that knows its
-    // volume's UUID or label is looked for by them wherever it is mounted;
+    // volume's UUID or label is looked for by them wherever it is mounted
+    // (not where another volume mounted over it hides it, nor where a bind
+    // mount shows only a folder of it that the catalog does not lie in);
     // one that knows neither is online when its start directory is there.
     VolumeLocation Locate(const CatalogInfo& info) const;
 
@@ -80,3 +90,11 @@ std::string VolumeName(const VolumeInfo& volume);
 // shelf 3, blue box".
 std::string AbsentVolumeText(const std::string& strPath, const std::string& strCatalog,
                              const CatalogInfo& info);
+
+// What to say of a start directory that leads off its volume (see
+// LeadsOffVolume): "'/home/anna/disk/photos' does not lie on the volume of
+// catalog 'Photos' (label 'BACKUP', UUID 1234-ABCD), which is mounted on
+// '/mnt/backup' now: a link on its way, or the mount point the catalog
+// records ('/media/anna/BACKUP'), leads elsewhere".
+std::string OffVolumeText(const std::string& strStartDir, const std::string& strCatalog,
+                          const CatalogInfo& info, const VolumeLocation& location);
