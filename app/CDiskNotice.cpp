@@ -3,10 +3,14 @@
 #include "app/Desktop.h"
 #include "controls/DialogUnits.h"
 
+#include <QAbstractButton>
+#include <QAbstractSpinBox>
 #include <QApplication>
+#include <QComboBox>
 #include <QEvent>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QVBoxLayout>
 #include <algorithm>
@@ -64,6 +68,11 @@ CDiskNotice::CDiskNotice(QWidget* pMainWindow,
     m_timeout.setInterval(kShownMs);
     connect(&m_timeout, &QTimer::timeout, this, &CDiskNotice::Dismiss);
     m_pMainWindow->installEventFilter(this);
+    // Another page (its own buttons) comes with a change of the focus.
+    connect(qApp, &QApplication::focusChanged, this, [this] {
+        if (isVisible())
+            Place();
+    });
 }
 
 std::vector<std::string> CDiskNotice::Entries() const {
@@ -138,9 +147,31 @@ void CDiskNotice::Place() {
     const int nHeight =
         layout()->hasHeightForWidth() ? layout()->totalHeightForWidth(nWidth) : sizeHint().height();
     resize(nWidth, nHeight);
-    const QPoint bottomRight = m_pMainWindow->mapToGlobal(
-        QPoint(m_pMainWindow->width() - kMargin, m_pMainWindow->height() - kMargin));
-    move(bottomRight - QPoint(nWidth, nHeight));
+    move(m_pMainWindow->mapToGlobal(FreePlace(QSize(nWidth, nHeight))));
+}
+
+QPoint CDiskNotice::FreePlace(QSize size) const {
+    // What a person clicks or types in: buttons, fields and lists of choices.
+    std::vector<QRect> controls;
+    for (const QWidget* pChild : m_pMainWindow->findChildren<QWidget*>()) {
+        if (pChild->isWindow() || !pChild->isVisible() ||
+            !(qobject_cast<const QAbstractButton*>(pChild) ||
+              qobject_cast<const QLineEdit*>(pChild) || qobject_cast<const QComboBox*>(pChild) ||
+              qobject_cast<const QAbstractSpinBox*>(pChild)))
+            continue;
+        controls.emplace_back(pChild->mapTo(m_pMainWindow, QPoint(0, 0)), pChild->size());
+    }
+    // The bottom right, else as little above it as leaves every control
+    // free; when none does, the bottom right all the same.
+    const QPoint bottomRight(m_pMainWindow->width() - kMargin - size.width(),
+                             m_pMainWindow->height() - kMargin - size.height());
+    for (int y = bottomRight.y(); y >= kMargin; y -= 2) {
+        const QRect place(QPoint(bottomRight.x(), y), size);
+        if (std::none_of(controls.begin(), controls.end(),
+                         [&](const QRect& control) { return control.intersects(place); }))
+            return place.topLeft();
+    }
+    return bottomRight;
 }
 
 bool CDiskNotice::eventFilter(QObject* pWatched, QEvent* pEvent) {

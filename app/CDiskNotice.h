@@ -12,7 +12,8 @@
 class QLabel;
 class QPushButton;
 
-// A small notice at the bottom right inside the main window: "The disk
+// A small notice at the bottom right inside the main window (moved up as far
+// as it must to leave the page's buttons and fields free): "The disk
 // BACKUP (catalog Photos) is plugged in.", one line a disk, with "Update"
 // and "Dismiss". It neither blocks nor takes the keyboard focus from what
 // the person is doing, and goes by itself after 30 seconds, on Dismiss, on
@@ -56,6 +57,9 @@ private:
     };
     void ShowText();
     void Place();
+    // Where, in the main window, a notice of that size covers none of the
+    // buttons and fields shown.
+    QPoint FreePlace(QSize size) const;
     void Update();
 
     QWidget* m_pMainWindow;

@@ -21,6 +21,7 @@
 #include "pages/CResult.h"
 #include "search/SearchMessages.h"
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QDialogButtonBox>
 #include <QLabel>
@@ -187,6 +188,13 @@ TEST_F(DiskDesktopTest, ADiskPluggedInBringsUpANoticeWhoseUpdateUpdatesItsCatalo
     EXPECT_TRUE(rcMain.contains(rcNotice)) << rcNotice.x() << "," << rcNotice.y();
     EXPECT_GT(rcNotice.center().x(), rcMain.center().x());
     EXPECT_GT(rcNotice.center().y(), rcMain.center().y());
+    // It leaves the page's buttons free to click.
+    for (const QAbstractButton* pButton : Main().findChildren<QAbstractButton*>()) {
+        if (!pButton->isVisible() || pButton->window() != &Main())
+            continue;
+        const QRect rcButton(pButton->mapToGlobal(QPoint(0, 0)), pButton->size());
+        EXPECT_FALSE(rcButton.intersects(rcNotice)) << pButton->text().toStdString();
+    }
     EXPECT_TRUE(QTest::qWaitFor(
         [&] { return QApplication::activeWindow() == &Main() && search.hasFocus(); }, 1000));
     TypeText("w.txt");
