@@ -105,7 +105,20 @@ CatalogLock::CatalogLock(const std::string& strCatalogPath, const Wait& wait)
             if (!bToldWaiting && wait.fnWaiting)
                 wait.fnWaiting();
             bToldWaiting = true;
-            while ((rc = ::flock(fd, LOCK_EX)) != 0 && errno == EINTR) {
+            if (wait.fnGiveUp) {
+                // Tried again and again rather than waited for: a signal
+                // that came just before a blocking wait began would not end it.
+                while ((rc = ::flock(fd, LOCK_EX | LOCK_NB)) != 0 && errno == EWOULDBLOCK) {
+                    if (wait.fnGiveUp()) {
+                        ::close(fd);
+                        throw EngineError("Gave up waiting for another program writing '" +
+                                          m_strCatalogPath + "'");
+                    }
+                    ::usleep(100 * 1000);
+                }
+            } else {
+                while ((rc = ::flock(fd, LOCK_EX)) != 0 && errno == EINTR) {
+                }
             }
         }
         if (rc != 0) {

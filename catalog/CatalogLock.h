@@ -16,6 +16,9 @@ public:
     struct Wait {
         bool bWait = false;
         std::function<void()> fnWaiting;
+        // When given, asked every tenth of a second of the wait: true gives
+        // it up (EngineError), for a program that catches the stop signals.
+        std::function<bool()> fnGiveUp;
     };
 
     // Takes the lock of the catalog file strCatalogPath (of the file a link

@@ -169,17 +169,28 @@ int RunInfoCommand(const CommandLine& cmd) {
 
 int UpdateCatalogOfEntry(const std::string& strEntry, const UpdateOptions& options, unsigned nJobs,
                          const StopReason& fnStop) {
+    std::string strPath;
+    std::string strStopReason;
+    bool bGaveUp = false;
     try {
-        const std::string strPath = CatalogPathOfKnownEntry(DataFolder(), strEntry);
+        strPath = CatalogPathOfKnownEntry(DataFolder(), strEntry);
         {
             Database check; // an entry that is no catalog is said to be none
             OpenCatalogForSearch(check, DataFolder(), strEntry);
         }
-        CatalogUpdate update(strPath, options, WaitForOtherWriter(strPath));
+        CatalogLock::Wait wait = WaitForOtherWriter(strPath);
+        // Where the stop signals are caught (watch), a wait for another
+        // writer of the catalog ends at one, as the update itself would.
+        wait.fnGiveUp = [&] {
+            if (StopSignal() == 0 && fnStop)
+                strStopReason = fnStop();
+            bGaveUp = StopSignal() != 0 || !strStopReason.empty();
+            return bGaveUp;
+        };
+        CatalogUpdate update(strPath, options, wait);
         if (const std::string strProblem = update.StartProblem(); !strProblem.empty())
             return Fail(kExitFailed, strProblem);
         update.Job().nJobs = nJobs;
-        std::string strStopReason;
         const JobRun run = RunScanJob(update.Job(), [&] {
             if (fnStop)
                 strStopReason = fnStop();
@@ -201,6 +212,11 @@ int UpdateCatalogOfEntry(const std::string& strEntry, const UpdateOptions& optio
         WriteJobSummary(strPath + ": " + update.ChangesText() + szRest, update.Job());
         return kExitOk;
     } catch (const EngineError& error) {
+        const std::string strLeft = ": the catalog " + strPath + " was left as it was";
+        if (bGaveUp && StopSignal() != 0)
+            return Fail(StoppedExitStatus(StopSignal()), StoppedByText(StopSignal()) + strLeft);
+        if (bGaveUp)
+            return Fail(kExitFailed, strStopReason + strLeft);
         return Fail(kExitFailed, error.what());
     }
 }

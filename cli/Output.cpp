@@ -1,8 +1,11 @@
 #include "cli/Output.h"
 
+#include "cli/JobRunner.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <poll.h>
 #include <unistd.h>
 
 constexpr size_t kBufferSize = 1 << 16;
@@ -29,6 +32,16 @@ void OutputWriter::Write(std::string_view text) {
 void OutputWriter::Flush() {
     size_t nDone = 0;
     while (nDone < m_strBuffer.size()) {
+        // A reader that does not read (a full pipe) is waited for only until
+        // a stop signal, where the program catches them (watch): a write
+        // would block it out.
+        pollfd ready{STDOUT_FILENO, POLLOUT, 0};
+        if (::poll(&ready, 1, 0) == 0 && !PollUnlessStopped(STDOUT_FILENO, POLLOUT) &&
+            StopSignal() != 0) {
+            m_strBuffer.clear();
+            throw OutputError("cannot write the output: " + StoppedByText(StopSignal()) +
+                              " while its reader was not reading");
+        }
         const ssize_t n =
             ::write(STDOUT_FILENO, m_strBuffer.data() + nDone, m_strBuffer.size() - nDone);
         if (n < 0 && errno == EINTR)

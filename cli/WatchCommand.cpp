@@ -94,37 +94,45 @@ int RunWatchCommand(const CommandLine& cmd) {
     // Set when a change was taken note of while a catalog was worked on: the
     // table is then read again without waiting.
     bool bMountsChanged = false;
-    while (StopSignal() == 0) {
-        if (!bMountsChanged && !PollUnlessStopped(watch.Fd(), POLLPRI)) {
-            if (StopSignal() != 0)
-                break;
-            return Fail(kExitFailed, std::string("cannot wait for the mount table to change: ") +
-                                         std::strerror(errno));
-        }
-        bMountsChanged = false;
-        // Before the table is read, so that a change while it is read raises
-        // the next event.
-        watch.Acknowledge();
-        std::vector<CatalogVolume> after = ReadListedVolumes(strApp);
-        const VolumeChanges changes = CompareVolumes(before, after);
-        for (const CatalogVolume* pVolume : changes.disappeared)
-            WriteVolumeLine("offline", *pVolume);
-        for (const CatalogVolume* pVolume : changes.appeared)
-            WriteVolumeLine("online", *pVolume);
-        for (const CatalogVolume* pVolume : changes.appeared) {
-            if (StopSignal() != 0 || (!bUpdate && !bVerify))
-                break;
-            const StopReason fnStop = StopWhenGone(watch, *pVolume, bMountsChanged);
-            if (bUpdate) {
-                UpdateCatalogOfEntry(pVolume->strEntry, {}, 0, fnStop);
-                continue;
+    try {
+        while (StopSignal() == 0) {
+            if (!bMountsChanged && !PollUnlessStopped(watch.Fd(), POLLPRI)) {
+                if (StopSignal() != 0)
+                    break;
+                return Fail(kExitFailed,
+                            std::string("cannot wait for the mount table to change: ") +
+                                std::strerror(errno));
             }
-            VerifySettings settings;
-            settings.strSummaryLead = pVolume->strEntry + ": ";
-            settings.fnStop = fnStop;
-            VerifyCatalogsOfEntries({pVolume->strEntry}, settings);
+            bMountsChanged = false;
+            // Before the table is read, so that a change while it is read raises
+            // the next event.
+            watch.Acknowledge();
+            std::vector<CatalogVolume> after = ReadListedVolumes(strApp);
+            const VolumeChanges changes = CompareVolumes(before, after);
+            for (const CatalogVolume* pVolume : changes.disappeared)
+                WriteVolumeLine("offline", *pVolume);
+            for (const CatalogVolume* pVolume : changes.appeared)
+                WriteVolumeLine("online", *pVolume);
+            for (const CatalogVolume* pVolume : changes.appeared) {
+                if (StopSignal() != 0 || (!bUpdate && !bVerify))
+                    break;
+                const StopReason fnStop = StopWhenGone(watch, *pVolume, bMountsChanged);
+                if (bUpdate) {
+                    UpdateCatalogOfEntry(pVolume->strEntry, {}, 0, fnStop);
+                    continue;
+                }
+                VerifySettings settings;
+                settings.strSummaryLead = pVolume->strEntry + ": ";
+                settings.fnStop = fnStop;
+                VerifyCatalogsOfEntries({pVolume->strEntry}, settings);
+            }
+            before = std::move(after);
         }
-        before = std::move(after);
+    } catch (const OutputError&) {
+        // A reader that does not read (a full pipe) gives way to a stop
+        // signal; watch then ends as at any other.
+        if (StopSignal() == 0)
+            throw;
     }
     PrintNote("watch ended: " + StoppedByText(StopSignal()) + "\n");
     return kExitOk;

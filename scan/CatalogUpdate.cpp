@@ -51,7 +51,7 @@ namespace {
 // is taken as it comes.
 bool OnAnotherVolume(const VolumeInfo& recorded, const VolumeInfo& now) {
     if (!recorded.strUuid.empty() && !now.strUuid.empty())
-        return recorded.strUuid != now.strUuid;
+        return !IsSameUuid(recorded.strUuid, now.strUuid);
     return !recorded.strMountPoint.empty() && !now.strMountPoint.empty() &&
            recorded.strMountPoint != now.strMountPoint;
 }

@@ -472,6 +472,41 @@ TEST(CliVolumeMessagesTest, FailuresNameTheCatalogTheyCameFrom) {
         << readOnly.strErr;
 }
 
+// A UUID another program wrote in capitals (as FAT's are shown) names the
+// same volume as blkid's small letters.
+TEST(CliVolumePlaceTest, AUuidWrittenInCapitalsIsTheSameDisk) {
+    SKIP_WITHOUT_LOOP_MOUNTS("ext4");
+    TestTree tree;
+    CliProcess cli;
+    LoopVolume disk(tree, "ext4", "CASED");
+    ASSERT_TRUE(disk.Mount(tree.Path("first"))) << disk.Problem();
+    tree.WriteFile("first/a.jpg", "a picture");
+    ASSERT_EQ(cli.Run({"create", "Cased", tree.Path("first")}).nExit, 0);
+    const CliResult upper = RunPython(tree,
+                                      "import sqlite3, sys\n"
+                                      "db = sqlite3.connect(sys.argv[1])\n"
+                                      "db.execute(\"UPDATE catalog_info SET value=upper(value) "
+                                      "WHERE key='fs_uuid'\")\n"
+                                      "db.commit()\n"
+                                      "print(db.execute(\"SELECT value FROM catalog_info "
+                                      "WHERE key='fs_uuid'\").fetchone()[0])\n",
+                                      {cli.CatalogPath("Cased")});
+    ASSERT_EQ(upper.nExit, 0) << upper.strOut;
+    ASSERT_NE(upper.strOut.find_first_of("ABCDEF"), std::string::npos) << upper.strOut;
+    ASSERT_TRUE(disk.Unmount());
+    const std::string strSecond = tree.Path("second");
+    ASSERT_TRUE(disk.Mount(strSecond)) << disk.Problem();
+    tree.WriteFile("second/b.jpg", "another picture");
+
+    EXPECT_EQ(StateOf(cli.Run({"volumes"}).strOut, "Cased"), "online at " + strSecond);
+    const CliResult update = cli.Run({"update", "Cased"});
+    EXPECT_EQ(update.nExit, 0) << update.strErr;
+    EXPECT_NE(update.strOut.find(": 1 added, 0 removed, 0 changed, 1 unchanged"), std::string::npos)
+        << update.strOut;
+    const CliResult search = cli.Run({"search", "--online", "--where", "files", "*.jpg"});
+    EXPECT_EQ(HitNames(search.strOut), "a.jpg,b.jpg") << search.strOut << search.strErr;
+}
+
 INSTANTIATE_TEST_SUITE_P(FileSystems, CliVolumeTest, testing::Values("ext4", "xfs"),
                          [](const testing::TestParamInfo<const char*>& info) {
                              return std::string(info.param);

@@ -10,9 +10,12 @@
 #include <chrono>
 #include <csignal>
 #include <dirent.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <set>
 #include <sstream>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
@@ -219,4 +222,115 @@ TEST(CliVolumeWatchTest, ADiskThatGoesOrASignalDuringAnUpdateLeavesTheCatalogAsI
     cli.InjectFaults("KESTREL_FAULT_READDIR_DELAY_US=0");
     EXPECT_EQ(cli.Run({"search", "added after", "Big"}).nExit, 1);
     EXPECT_EQ(NamesIn(cli.DataFolder()), (std::set<std::string>{"Big.mdb"}));
+}
+
+TEST(CliVolumeWatchTest, AWatchWaitingForAnotherWriterEndsAtOnceOnASignal) {
+    SKIP_WITHOUT_LOOP_MOUNTS("ext4");
+    CliProcess cli;
+    TestTree tree;
+    LoopVolume disk(tree, "ext4", "SHARED");
+    ASSERT_TRUE(disk.Made()) << disk.Problem();
+    const std::string strFirst = tree.Path("first");
+    ASSERT_TRUE(disk.Mount(strFirst)) << disk.Problem();
+    tree.MakeDir("first/many");
+    for (int i = 0; i < 3000; ++i)
+        tree.WriteFile(Concat({"first/many/f", std::to_string(i)}), "");
+    ASSERT_EQ(cli.Run({"create", "Shared", strFirst}).nExit, 0);
+    tree.WriteFile("first/added after", "x");
+    ASSERT_TRUE(disk.Unmount());
+    const std::string strCatalog = cli.CatalogPath("Shared");
+    const std::string strBuild = cli.DataFolder() + ".Shared.mdb.new";
+    const auto digest = FileChecksum(strCatalog);
+    ASSERT_TRUE(digest);
+
+    // Two watches see the disk come: the one that updates it first holds
+    // the catalog for seconds, the other waits for it.
+    cli.InjectFaults("KESTREL_FAULT_READDIR_DELAY_US=2000");
+    const pid_t first = cli.Start({"watch", "--update"});
+    const pid_t second = cli.Start({"watch", "--update"});
+    for (const pid_t watcher : {first, second})
+        ASSERT_TRUE(cli.WaitUntil(watcher, [&] { return Holds(cli.ErrorsSoFar(watcher), "\n"); }))
+            << cli.ErrorsSoFar(watcher);
+    ASSERT_TRUE(disk.Mount(strFirst)) << disk.Problem();
+    pid_t writer = 0;
+    ASSERT_TRUE(cli.WaitUntil(first, [&] {
+        writer = IsOpenIn(first, strBuild) ? first : IsOpenIn(second, strBuild) ? second : 0;
+        return writer != 0;
+    })) << cli.ErrorsSoFar(first);
+    const pid_t waiter = writer == first ? second : first;
+    const std::string strOnline = "online\tShared\t" + strFirst + "\tSHARED\n";
+    ASSERT_TRUE(cli.WaitUntil(waiter, [&] { return Holds(cli.OutputSoFar(waiter), strOnline); }))
+        << cli.OutputSoFar(waiter) << cli.ErrorsSoFar(waiter);
+
+    // Stopped as a service manager stops it: one SIGTERM, and it ends while
+    // the other still writes.
+    ::kill(waiter, SIGTERM);
+    const auto tStop = std::chrono::steady_clock::now();
+    while (cli.Running(waiter) &&
+           std::chrono::steady_clock::now() - tStop < std::chrono::seconds(2))
+        ::usleep(20 * 1000);
+    EXPECT_FALSE(cli.Running(waiter));
+    EXPECT_TRUE(cli.Running(writer));
+    const CliResult waited = cli.Wait(waiter);
+    EXPECT_EQ(waited.nExit, 0) << waited.strErr;
+    EXPECT_TRUE(Holds(waited.strErr, "kestrel-cli: stopped by SIGTERM: the catalog " + strCatalog +
+                                         " was left as it was\nwatch ended: stopped by SIGTERM\n"))
+        << waited.strErr;
+    EXPECT_EQ(FileChecksum(strCatalog), digest);
+
+    ::kill(writer, SIGTERM);
+    EXPECT_EQ(cli.Wait(writer).nExit, 0);
+    EXPECT_EQ(FileChecksum(strCatalog), digest);
+    EXPECT_EQ(NamesIn(cli.DataFolder()), (std::set<std::string>{"Shared.mdb"}));
+}
+
+TEST(CliVolumeWatchTest, AWatchWhoseReaderStopsReadingStillEndsAtASignal) {
+    SKIP_WITHOUT_LOOP_MOUNTS("ext4");
+    CliProcess cli;
+    TestTree tree;
+    LoopVolume disk(tree, "ext4", "PIPED");
+    ASSERT_TRUE(disk.Made()) << disk.Problem();
+    const std::string strFirst = tree.Path("first");
+    ASSERT_TRUE(disk.Mount(strFirst)) << disk.Problem();
+    const std::string strLong(200, 'n'); // long lines fill the pipe soon
+    for (int i = 0; i < 4; ++i)
+        ASSERT_EQ(cli.Run({"create", strLong + std::to_string(i), strFirst}).nExit, 0);
+    ASSERT_TRUE(disk.Unmount());
+
+    // watch | a reader that never reads, through a pipe of one page.
+    const std::string strFifo = tree.Path("fifo");
+    ASSERT_EQ(::mkfifo(strFifo.c_str(), 0600), 0);
+    const int fdRead = ::open(strFifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    ASSERT_GE(fdRead, 0);
+    ASSERT_GT(::fcntl(fdRead, F_SETPIPE_SZ, 4096), 0);
+    const pid_t watcher = cli.Start({"watch"}, "exec \"$@\" > '" + strFifo + "'");
+    ASSERT_TRUE(cli.WaitUntil(watcher, [&] { return Holds(cli.ErrorsSoFar(watcher), "\n"); }))
+        << cli.ErrorsSoFar(watcher);
+    // The disk plugged in and out until watch tells no more: it then waits
+    // for its reader.
+    int nQueued = 0;
+    bool bWaiting = false;
+    for (int nChanges = 0; nChanges < 40 && !bWaiting; ++nChanges) {
+        if (nChanges % 2 == 0)
+            ASSERT_TRUE(disk.Mount(strFirst)) << disk.Problem();
+        else
+            ASSERT_TRUE(disk.Unmount());
+        const int nBefore = nQueued;
+        bWaiting = !cli.WaitUntil(
+            watcher, [&] { return ::ioctl(fdRead, FIONREAD, &nQueued) == 0 && nQueued > nBefore; },
+            1000);
+    }
+    ASSERT_TRUE(bWaiting);
+    ASSERT_TRUE(cli.Running(watcher)) << cli.ErrorsSoFar(watcher);
+
+    ::kill(watcher, SIGTERM);
+    const auto tStop = std::chrono::steady_clock::now();
+    while (cli.Running(watcher) &&
+           std::chrono::steady_clock::now() - tStop < std::chrono::seconds(2))
+        ::usleep(20 * 1000);
+    EXPECT_FALSE(cli.Running(watcher));
+    ::close(fdRead); // lets a watch still writing go
+    const CliResult watch = cli.Wait(watcher);
+    EXPECT_EQ(watch.nExit, 0) << watch.strErr;
+    EXPECT_TRUE(Holds(watch.strErr, "watch ended: stopped by SIGTERM\n")) << watch.strErr;
 }

@@ -1,5 +1,6 @@
 #include "volume/VolumeIdentity.h"
 
+#include <algorithm>
 #include <blkid.h>
 #include <cctype>
 #include <climits>
@@ -99,4 +100,12 @@ VolumeIdentity IdentifyMountSource(const std::string& strSource) {
     identity.strUuid = DecodeHexEscapes(DiskLinkName("/dev/disk/by-uuid", strDevice));
     identity.strLabel = DecodeHexEscapes(DiskLinkName("/dev/disk/by-label", strDevice));
     return identity;
+}
+
+bool IsSameUuid(const std::string& strUuid, const std::string& strOther) {
+    return strUuid.size() == strOther.size() &&
+           std::equal(strUuid.begin(), strUuid.end(), strOther.begin(), [](char a, char b) {
+               return std::tolower(static_cast<unsigned char>(a)) ==
+                      std::tolower(static_cast<unsigned char>(b));
+           });
 }

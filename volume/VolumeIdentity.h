@@ -25,3 +25,8 @@ VolumeIdentity ProbeVolumeIdentity(const std::string& strDevice);
 // /dev/disk/by-label (readable by every user where they exist). Empty for a
 // source that is no device ("tmpfs", "server:/export") or tells nothing.
 VolumeIdentity IdentifyMountSource(const std::string& strSource);
+
+// True when two UUIDs name the same volume: equal but for the case of their
+// hexadecimal digits ("1A2B-3C4D" is "1a2b-3c4d"), which programs write
+// differently.
+bool IsSameUuid(const std::string& strUuid, const std::string& strOther);

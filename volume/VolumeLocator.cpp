@@ -187,7 +187,8 @@ VolumeLocation MountedVolumes::Locate(const CatalogInfo& info) const {
         if (!bShows)
             continue;
         if (!catalogued.strUuid.empty() && !identity.strUuid.empty()) {
-            if (identity.strUuid == catalogued.strUuid && better(pByUuid, mount) && IsShown(mount))
+            if (IsSameUuid(identity.strUuid, catalogued.strUuid) && better(pByUuid, mount) &&
+                IsShown(mount))
                 pByUuid = &mount;
             continue;
         }
