@@ -511,3 +511,39 @@ INSTANTIATE_TEST_SUITE_P(FileSystems, CliVolumeTest, testing::Values("ext4", "xf
                          [](const testing::TestParamInfo<const char*>& info) {
                              return std::string(info.param);
                          });
+
+// A user who may not read the devices, on a machine without /dev/disk/by-uuid,
+// learns nothing of a volume's identity: another disk of the same file
+// system at the catalogued place (another machine's root file system, for a
+// catalog made there) must not pass for the catalogued one, nor be walked
+// into its catalog.
+TEST(CliVolumePlaceTest, AnUnreadableVolumeOfAnotherSizeAtTheDisksPlaceIsNotTheDisk) {
+    SKIP_WITHOUT_LOOP_MOUNTS("ext4");
+    TestTree tree;
+    CliProcess cli;
+    const std::string strPlace = tree.Path("media");
+    LoopVolume disk(tree, "ext4", "BACKUP", 64);
+    ASSERT_TRUE(disk.Mount(strPlace)) << disk.Problem();
+    tree.MakeDir("media/photos");
+    tree.WriteFile("media/photos/a.jpg", "a picture");
+    ASSERT_EQ(cli.Run({"create", "--checksum", "Backup", strPlace + "/photos"}).nExit, 0);
+    ASSERT_EQ(std::system(("chmod -R a+rwX '" + tree.Root() + "'").c_str()), 0);
+    ASSERT_TRUE(disk.Unmount());
+
+    LoopVolume other(tree, "ext4", "OTHER", 80);
+    ASSERT_TRUE(other.Mount(strPlace)) << other.Problem();
+    tree.MakeDir("media/photos");
+    ASSERT_EQ(std::system(("chmod -R a+rwX '" + strPlace + "'").c_str()), 0);
+    const std::string strCatalog = FileBytes(cli.CatalogPath("Backup"));
+    cli.DropRoot(true);
+    EXPECT_EQ(StateOf(cli.Run({"volumes"}).strOut, "Backup"), "offline");
+    EXPECT_EQ(cli.Run({"update", "Backup"}).nExit, 1);
+    EXPECT_TRUE(FileBytes(cli.CatalogPath("Backup")) == strCatalog) << "the catalog changed";
+    ASSERT_TRUE(other.Unmount());
+
+    // The disk itself at its place is taken as it, by its place.
+    ASSERT_TRUE(disk.Mount(strPlace)) << disk.Problem();
+    EXPECT_EQ(StateOf(cli.Run({"volumes"}).strOut, "Backup"),
+              "online at " + strPlace +
+                  " (by mount point: the volume there tells no UUID or label)");
+}

@@ -1,6 +1,7 @@
 #include "volume/VolumeLocator.h"
 
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 
 namespace {
 
@@ -39,6 +40,18 @@ bool IsDirectory(const std::string& strPath) {
 bool IsShown(const MountEntry& mount) {
     struct stat st {};
     return ::stat(mount.strMountPoint.c_str(), &st) == 0 && st.st_dev == mount.nDevice;
+}
+
+// Whether the file system at the mount has the size the catalog recorded
+// (any, when it recorded none): what else there is to tell a disk that says
+// nothing of itself from whatever is mounted at its place now (the root file
+// system of another machine, when the catalog was made on one).
+bool HasSize(const MountEntry& mount, const std::optional<uint64_t>& nSize) {
+    if (!nSize)
+        return true;
+    struct statvfs fs {};
+    return ::statvfs(mount.strMountPoint.c_str(), &fs) == 0 &&
+           static_cast<uint64_t>(fs.f_blocks) * fs.f_frsize == *nSize;
 }
 
 std::string RootOrSlash(const std::string& strRoot) {
@@ -180,7 +193,7 @@ VolumeLocation MountedVolumes::Locate(const CatalogInfo& info) const {
         if (!identity.IsKnown()) {
             // Only a volume of the catalogued kind may be the disk that
             // cannot tell itself (a memory file system never is).
-            if (bAtPlace && bSameFsType && IsShown(mount))
+            if (bAtPlace && bSameFsType && IsShown(mount) && HasSize(mount, catalogued.nSize))
                 pUnknownAtPlace = &mount;
             continue;
         }

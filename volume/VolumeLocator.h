@@ -14,7 +14,8 @@ enum class VolumeMatch {
     Uuid,           // the same UUID
     Label,          // the same label and file system type (the catalog or the
                     // mount knows no UUID): another volume may share them
-    MountPoint,     // the catalogued mount point holds a volume that tells
+    MountPoint,     // the catalogued mount point holds a volume of the catalogued
+                    // file system and size that tells
                     // nothing of itself (its device cannot be read)
     StartDirectory, // the catalog knows no volume: its start directory is there
 };
