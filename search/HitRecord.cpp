@@ -2,6 +2,9 @@
 
 #include "search/SearchQuery.h"
 
+#include <iterator>
+#include <span>
+
 std::vector<RecordField> HitFields() {
     return {{"path", true},
             {"size"},
@@ -17,16 +20,13 @@ std::vector<RecordField> HitFieldsWithVolume() {
     return fields;
 }
 
-void WriteHit(RecordWriter& records, const SearchHit& hit) {
-    records.Write({hit.path, NumberValue(hit.nSize),
-                   TextValue(hit.checksum.value_or(std::string_view())), hit.catalog,
-                   TimeValue(hit.nMtimeNs),
-                   std::string_view(hit.bDirectory ? "directory" : "file")});
-}
-
-void WriteHit(RecordWriter& records, const SearchHit& hit, bool bOnline) {
-    records.Write({hit.path, NumberValue(hit.nSize),
-                   TextValue(hit.checksum.value_or(std::string_view())), hit.catalog,
-                   TimeValue(hit.nMtimeNs), std::string_view(hit.bDirectory ? "directory" : "file"),
-                   bOnline});
+void WriteHit(RecordWriter& records, const SearchHit& hit, std::optional<bool> bOnline) {
+    const RecordValue values[] = {hit.path,
+                                  NumberValue(hit.nSize),
+                                  TextValue(hit.checksum.value_or(std::string_view())),
+                                  hit.catalog,
+                                  TimeValue(hit.nMtimeNs),
+                                  std::string_view(hit.bDirectory ? "directory" : "file"),
+                                  YesNoValue(bOnline)};
+    records.Write(std::span(values, bOnline ? std::size(values) : std::size(values) - 1));
 }

@@ -2,6 +2,7 @@
 
 #include "search/RecordWriter.h"
 
+#include <optional>
 #include <vector>
 
 struct SearchHit;
@@ -10,12 +11,11 @@ struct SearchHit;
 // scripts (csv and json) mtime and type.
 std::vector<RecordField> HitFields();
 
-// Writes the hit as one record of HitFields().
-void WriteHit(RecordWriter& records, const SearchHit& hit);
-
 // HitFields() and "online": whether the hit's disk is plugged in now (json
 // records of a search).
 std::vector<RecordField> HitFieldsWithVolume();
 
-// Writes the hit as one record of HitFieldsWithVolume().
-void WriteHit(RecordWriter& records, const SearchHit& hit, bool bOnline);
+// Writes the hit as one record of HitFields(), or with bOnline of
+// HitFieldsWithVolume().
+void WriteHit(RecordWriter& records, const SearchHit& hit,
+              std::optional<bool> bOnline = std::nullopt);

@@ -1,5 +1,7 @@
 #include "volume/VolumeLocator.h"
 
+#include "scan/Paths.h"
+
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 
@@ -8,12 +10,10 @@ namespace {
 // strPath below strFrom (which holds it) as a path below strTo.
 std::string Rebase(const std::string& strPath, const std::string& strFrom,
                    const std::string& strTo) {
-    const std::string strRest = strFrom == "/" ? strPath.substr(1) : strPath.substr(strFrom.size());
-    // strRest is empty or, below a folder other than "/", begins with '/'.
-    std::string strRelative = !strRest.empty() && strRest[0] == '/' ? strRest.substr(1) : strRest;
-    if (strRelative.empty())
+    const std::string_view relative = PathBelow(strPath, strFrom);
+    if (relative.empty())
         return strTo;
-    return strTo == "/" ? "/" + strRelative : strTo + "/" + strRelative;
+    return (strTo == "/" ? std::string("/") : strTo + "/").append(relative);
 }
 
 // A path seen at one mount (mount point, root) as seen at another: through
@@ -148,6 +148,13 @@ VolumeLocation MountedVolumes::Locate(const CatalogInfo& info) const {
         location.strMountRoot = location.strCataloguedMountRoot;
         return location;
     }
+    // The mount at the catalogued place, showing the catalogued folder (any,
+    // for a catalog that recorded none).
+    auto atPlace = [&](const MountEntry& mount) {
+        return mount.strMountPoint == catalogued.strMountPoint &&
+               (catalogued.strMountRoot.empty() ||
+                RootOrSlash(mount.strRoot) == location.strCataloguedMountRoot);
+    };
     // A mount of the volume serves when it shows the folder of the start
     // directory (a bind mount or a subvolume may show another); of several,
     // the one at the catalogued place, else the one showing the most of the
@@ -155,21 +162,18 @@ VolumeLocation MountedVolumes::Locate(const CatalogInfo& info) const {
     auto shows = [&](const MountEntry& mount) {
         if (catalogued.strMountPoint.empty())
             return mount.strRoot == "/";
-        const std::string strRoot = RootOrSlash(mount.strRoot);
-        if (mount.strMountPoint == catalogued.strMountPoint &&
-            (catalogued.strMountRoot.empty() || strRoot == location.strCataloguedMountRoot))
+        if (atPlace(mount))
             return true;
         // It shows the folder shown at the catalogued place, or at least the
         // start directory.
+        const std::string strRoot = RootOrSlash(mount.strRoot);
         return IsPathUnder(location.strCataloguedMountRoot, strRoot) ||
                !Remount(strStart, catalogued.strMountPoint, location.strCataloguedMountRoot,
                         mount.strMountPoint, strRoot)
                     .empty();
     };
     auto rank = [&](const MountEntry& mount) {
-        if (mount.strMountPoint == catalogued.strMountPoint &&
-            (catalogued.strMountRoot.empty() ||
-             RootOrSlash(mount.strRoot) == location.strCataloguedMountRoot))
+        if (atPlace(mount))
             return 0;
         return mount.strRoot == "/" ? 1 : 2;
     };
