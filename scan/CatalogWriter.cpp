@@ -2,12 +2,16 @@
 
 #include "catalog/CatalogSql.h"
 #include "catalog/Database.h"
+#include "catalog/EngineError.h"
 #include "scan/FileChecksum.h"
 #include "scan/Paths.h"
 #include "scan/PreviousCatalog.h"
 #include "scan/ScanJob.h"
+#include "scan/WalkQueue.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <thread>
 
 namespace {
 
@@ -25,75 +29,114 @@ constexpr size_t kMaxWaiting = 16384;
 CatalogWriter::CatalogWriter(Database& database, ScanJob& job, int64_t nTopDirId,
                              std::string_view topPath)
     : m_database(database), m_job(job), m_dirs(database, CatalogSql::kInsertDir),
-      m_files(database, CatalogSql::kInsertFile) {
+      m_files(database, CatalogSql::kInsertFile),
+      m_nMaxChecksumBytes(ChecksumByteLimit(job)), m_dirIds{nTopDirId} {
     if (!m_database.InTransaction())
         m_database.BeginTransaction();
     m_index.AddDirectory(nTopDirId, topPath);
     m_tree.AddDirectory(nTopDirId, topPath);
     CountRow();
-    // The largest file size within the limit: the size shifted right by
-    // 10 may equal it. A file that reads longer than that gets no checksum.
-    const auto nLimit = static_cast<uint32_t>(m_job.nMaxFileSizeKb);
-    m_nMaxChecksumBytes = nLimit == 0 ? kNoReadLimit : (uint64_t(nLimit) + 1) * 1024 - 1;
-    // A disk mounted elsewhere than catalogued is asked where it is now.
-    const std::string& strReadDir = m_job.strWalkDir.empty() ? m_job.strStartDir : m_job.strWalkDir;
-    const unsigned nThreads = !m_job.bChecksum  ? 1
-                              : m_job.nJobs > 0 ? m_job.nJobs
-                                                : ChecksumThreadsFor(strReadDir);
-    if (nThreads > 1)
-        m_pPool = std::make_unique<ChecksumPool>(nThreads);
+    // Hashing runs on every core whatever the disk: one reader per device
+    // keeps a hard disk from seeking between files.
+    if (m_job.bChecksum)
+        m_pPool = std::make_unique<ChecksumPool>(
+            m_job.nJobs > 0 ? m_job.nJobs : std::max(1u, std::thread::hardware_concurrency()));
 }
 
-int64_t CatalogWriter::StoreDirectory(const std::string& strPath) {
-    const int64_t nId = m_dirs.Append({std::string_view(strPath)});
-    m_index.AddDirectory(nId, strPath);
-    m_tree.AddDirectory(nId, strPath);
-    m_job.progress.nDirs.fetch_add(1, std::memory_order_relaxed);
-    CountRow();
-    return nId;
+void CatalogWriter::Store(WalkQueue& queue) {
+    WalkBatch batch;
+    for (;;) {
+        if (!queue.Take(batch, false)) {
+            if (queue.AtEnd())
+                break;
+            // Caught up with the walk: the files waiting give back the
+            // descriptors it may be waiting for.
+            StoreReady(true);
+            if (!queue.Take(batch, true))
+                break;
+        }
+        if (m_pPool && !m_bDropping && m_job.bStopRequested.load(std::memory_order_relaxed))
+            m_pPool->Cancel();
+        for (const WalkStep& step : batch.steps) {
+            if (m_bDropping)
+                break;
+            StoreStep(batch, step);
+        }
+    }
+    StoreReady(true);
 }
 
-void CatalogWriter::StoreFile(int nDirFd, int64_t nDirId, const std::string& strDirPath,
-                              const DirectoryEntry& entry, bool bPseudo,
-                              const std::function<bool()>& fnRelieve,
-                              const std::function<std::shared_ptr<UniqueFd>()>& fnSharedDir) {
+void CatalogWriter::StoreStep(const WalkBatch& batch, const WalkStep& step) {
+    switch (step.kind) {
+    case WalkStep::Kind::Directory: {
+        const std::string_view path = batch.Text(step);
+        const int64_t nId = m_dirs.Append({path});
+        m_dirIds.push_back(nId);
+        m_index.AddDirectory(nId, path);
+        m_tree.AddDirectory(nId, path);
+        m_job.progress.nDirs.fetch_add(1, std::memory_order_relaxed);
+        CountRow();
+        break;
+    }
+    case WalkStep::Kind::Listing:
+        m_nListingId = DirId(step.nDir);
+        m_strListingPath = batch.Text(step);
+        m_bListingPseudo = step.bPseudo;
+        break;
+    case WalkStep::Kind::State:
+        m_tree.SetDirectoryState(DirId(step.nDir), step.nMode.value_or(0),
+                                 step.nMtimeNs.value_or(0));
+        break;
+    case WalkStep::Kind::File:
+        StoreFile(batch, step);
+        break;
+    }
+}
+
+int64_t CatalogWriter::DirId(uint64_t nDir) const {
+    if (nDir >= m_dirIds.size())
+        throw EngineError("The walk named a directory it had not stored.");
+    return m_dirIds[nDir];
+}
+
+void CatalogWriter::StoreFile(const WalkBatch& batch, const WalkStep& step) {
+    const std::string_view name = batch.Text(step);
+    const bool bWanted = !m_bListingPseudo && ChecksumWanted(m_job, step.bIsRegular, step.nSize);
     std::optional<std::string> checksum;
     if (m_job.pPrevious) {
         // An unchanged file keeps the checksum it had, unread.
-        m_job.pPrevious->Find(JoinPath(strDirPath, entry.name), entry.nSize, entry.nMtimeNs,
+        m_job.pPrevious->Find(JoinPath(m_strListingPath, name), step.nSize, step.nMtimeNs,
                               checksum);
-        if (checksum && (bPseudo || !WantsChecksum(entry)))
+        if (checksum && !bWanted)
             checksum.reset();
     }
     std::shared_ptr<ChecksumPool::Task> pTask;
-    if (!checksum && !bPseudo && WantsChecksum(entry)) {
-        std::shared_ptr<UniqueFd> dir = m_pPool ? fnSharedDir() : nullptr;
-        if (dir) {
+    if (!checksum && bWanted) {
+        if (step.digest == WalkStep::Digest::Read) {
+            checksum = std::string(batch.Digest(step));
+            ++m_job.outcome.nChecksumsRead;
+        } else if (step.dir) {
             pTask = std::make_shared<ChecksumPool::Task>();
-            pTask->dir = std::move(dir);
-            pTask->strName = entry.name;
-            pTask->bOwned = entry.bOwned;
-            pTask->nSize = static_cast<uint64_t>(*entry.nSize);
+            pTask->dir = step.dir;
+            pTask->strName = name;
+            pTask->bOwned = step.bOwned;
+            pTask->nSize = static_cast<uint64_t>(*step.nSize);
             pTask->nMaxBytes = m_nMaxChecksumBytes;
             m_pPool->Submit(pTask);
-        } else {
-            checksum = HashHere(nDirFd, entry.pszName, entry.bOwned, fnRelieve);
-            if (checksum)
-                ++m_job.outcome.nChecksumsRead;
         }
     }
     if (!pTask && m_pending.empty()) {
         // Nothing waits ahead of it: stored at once, without a copy.
-        Append(nDirId, entry.name, entry.nSize, checksum, entry.nMtimeNs, entry.nMode);
+        Append(m_nListingId, name, step.nSize, checksum, step.nMtimeNs, step.nMode);
         return;
     }
-    m_pending.push_back({nDirId, std::string(entry.name), entry.nSize, entry.nMtimeNs, entry.nMode,
+    m_pending.push_back({m_nListingId, std::string(name), step.nSize, step.nMtimeNs, step.nMode,
                          std::move(checksum), std::move(pTask)});
     StoreReady(false);
 }
 
 void CatalogWriter::Finish() {
-    StoreWaiting();
+    StoreReady(true);
     if (!m_database.InTransaction())
         m_database.BeginTransaction();
     m_index.Write(m_database);
@@ -101,33 +144,36 @@ void CatalogWriter::Finish() {
     m_database.Commit();
 }
 
-std::optional<std::string> CatalogWriter::HashHere(int nDirFd, const char* pszName, bool bOwned,
-                                                   const std::function<bool()>& fnRelieve) {
-    for (;;) {
-        errno = 0; // a digest refused for its length leaves no errno
-        std::optional<std::string> checksum =
-            FileChecksumAt(nDirFd, pszName, bOwned, m_nMaxChecksumBytes);
-        const int nErr = errno;
-        if (checksum || !IsResourceShortage(nErr))
-            return checksum;
-        if (nErr == ENOMEM || !fnRelieve())
-            ThrowShortage(nErr);
-    }
+std::optional<std::string> CatalogWriter::HashHere(int nDirFd, const char* pszName, bool bOwned) {
+    errno = 0; // a digest refused for its length leaves no errno
+    std::optional<std::string> checksum =
+        FileChecksumAt(nDirFd, pszName, bOwned, m_nMaxChecksumBytes);
+    const int nErr = errno;
+    if (!checksum && IsResourceShortage(nErr))
+        ThrowShortage(nErr);
+    return checksum;
 }
 
 void CatalogWriter::StoreReady(bool bAll) {
     while (!m_pending.empty()) {
         PendingFile& file = m_pending.front();
         if (file.pTask) {
-            if (!m_pPool->IsDone(*file.pTask)) {
+            if (!ChecksumPool::IsDone(*file.pTask)) {
                 if (!bAll && m_pending.size() <= kMaxWaiting)
                     return;
                 m_pPool->Wait(*file.pTask);
             }
+            if (file.pTask->nError == ECANCELED) {
+                // Stopped before it was read: it and what follows go, so the
+                // catalog holds the walk up to there, checksums and all.
+                m_bDropping = true;
+                m_pending.clear();
+                return;
+            }
             if (!file.pTask->checksum && IsResourceShortage(file.pTask->nError)) {
                 // Its thread found no descriptor: this one hashes it.
-                file.checksum = HashHere(file.pTask->dir->Get(), file.strName.c_str(),
-                                         file.pTask->bOwned, [] { return false; });
+                file.checksum =
+                    HashHere(file.pTask->dir->Get(), file.strName.c_str(), file.pTask->bOwned);
             } else {
                 file.checksum = std::move(file.pTask->checksum);
             }
@@ -138,7 +184,6 @@ void CatalogWriter::StoreReady(bool bAll) {
         m_pending.pop_front();
     }
 }
-
 void CatalogWriter::Append(int64_t nDirId, std::string_view name, std::optional<int64_t> nSize,
                            const std::optional<std::string>& checksum,
                            std::optional<int64_t> nMtimeNs, std::optional<uint32_t> nMode) {
@@ -161,15 +206,6 @@ void CatalogWriter::Append(int64_t nDirId, std::string_view name, std::optional<
     m_tree.AddFile(nFileId, nDirId, nSize, nMtimeNs, nMode);
     m_job.progress.nFiles.fetch_add(1, std::memory_order_relaxed);
     CountRow();
-}
-
-bool CatalogWriter::WantsChecksum(const DirectoryEntry& entry) const {
-    if (!m_job.bChecksum || !entry.bIsRegular || !entry.nSize)
-        return false;
-    // The limit compares kilobytes, both sides unsigned, as the size
-    // shifted right by 10: 103 423 bytes are within 100 KB, 103 424 are not.
-    const auto nLimit = static_cast<uint32_t>(m_job.nMaxFileSizeKb);
-    return nLimit == 0 || (static_cast<uint64_t>(*entry.nSize) >> 10) <= nLimit;
 }
 
 void CatalogWriter::CountRow() {

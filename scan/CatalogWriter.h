@@ -8,11 +8,18 @@
 #include <deque>
 #include <functional>
 #include <memory>
+#include <optional>
+#include <string>
+#include <vector>
 
 class Database;
 struct ScanJob;
+struct WalkBatch;
+struct WalkStep;
+class WalkQueue;
 
-// Stores the rows of a walk. Checksums may be computed on other threads: a
+// Stores the rows of a walk, on the thread that owns the catalog, while the
+// walk goes on in another. Checksums are computed on other threads still: a
 // file waits in a queue until its checksum is there, and rows are stored in
 // the order of the walk all the same, so they get the ids and order a walk on
 // one thread gives.
@@ -23,26 +30,12 @@ public:
     // job's settings. Raises EngineError.
     CatalogWriter(Database& database, ScanJob& job, int64_t nTopDirId, std::string_view topPath);
 
-    // Stores a directory row; returns its id.
-    int64_t StoreDirectory(const std::string& strPath);
-
-    // Records a stored directory's own st_mode and modification time.
-    void SetDirectoryState(int64_t nDirId, uint32_t nMode, int64_t nMtimeNs) {
-        m_tree.SetDirectoryState(nDirId, nMode, nMtimeNs);
-    }
-
-    // Stores a file of the open directory nDirFd. fnRelieve closes spare
-    // descriptors and says whether it could; fnSharedDir gives a descriptor
-    // of the directory the hashing threads may keep (null when none can be
-    // had: the file is then hashed here).
-    void StoreFile(int nDirFd, int64_t nDirId, const std::string& strDirPath,
-                   const DirectoryEntry& entry, bool bPseudo,
-                   const std::function<bool()>& fnRelieve,
-                   const std::function<std::shared_ptr<UniqueFd>()>& fnSharedDir);
-
-    // Stores every file still waiting for its checksum: before the
-    // descriptors they hold are needed, and at the end.
-    void StoreWaiting() { StoreReady(true); }
+    // Stores the steps queue hands over until the walk has ended, and every
+    // file still waiting for its checksum. Once the job is asked to stop,
+    // checksums not read yet are not waited for: the files from the first of
+    // them on are not stored, as if the walk had stopped there. Raises
+    // EngineError.
+    void Store(WalkQueue& queue);
 
     // Writes the name index and the folder tables of the rows stored, and
     // commits.
@@ -58,13 +51,14 @@ private:
         std::shared_ptr<ChecksumPool::Task> pTask; // a checksum being computed
     };
 
-    std::optional<std::string> HashHere(int nDirFd, const char* pszName, bool bOwned,
-                                        const std::function<bool()>& fnRelieve);
+    void StoreStep(const WalkBatch& batch, const WalkStep& step);
+    void StoreFile(const WalkBatch& batch, const WalkStep& step);
+    std::optional<std::string> HashHere(int nDirFd, const char* pszName, bool bOwned);
     void StoreReady(bool bAll);
     void Append(int64_t nDirId, std::string_view name, std::optional<int64_t> nSize,
                 const std::optional<std::string>& checksum, std::optional<int64_t> nMtimeNs,
                 std::optional<uint32_t> nMode);
-    bool WantsChecksum(const DirectoryEntry& entry) const;
+    int64_t DirId(uint64_t nDir) const;
     void CountRow();
 
     Database& m_database;
@@ -75,6 +69,12 @@ private:
     TreeTablesBuilder m_tree;
     uint64_t m_nRows = 0;
     uint64_t m_nMaxChecksumBytes;
+    std::vector<int64_t> m_dirIds; // the row id of each directory the walk numbered
+    // The directory whose files the walk hands over now.
+    int64_t m_nListingId = 0;
+    std::string m_strListingPath;
+    bool m_bListingPseudo = false;
+    bool m_bDropping = false; // stopped: nothing more is stored
     std::deque<PendingFile> m_pending;
     std::unique_ptr<ChecksumPool> m_pPool; // last: its threads end before what they use
 };

@@ -1,14 +1,64 @@
 #include "scan/ChecksumPool.h"
 
 #include "scan/FileChecksum.h"
+#include "scan/Md5.h"
 
 #include <algorithm>
 #include <cerrno>
-#include <fstream>
+#include <fcntl.h>
 #include <sys/stat.h>
-#include <sys/sysmacros.h>
+#include <sys/uio.h>
+#include <unistd.h>
+
+namespace {
+
+// What a worker reads at once from the page cache: large enough for few
+// system calls, small enough to stay in the processor's caches.
+constexpr size_t kBlockSize = 128 * 1024;
+// What a device reader reads at once, and how many such pieces may wait to
+// be hashed: a reader ahead of the hashing waits for a free one.
+constexpr size_t kChunkSize = 256 * 1024;
+constexpr size_t kChunks = 16;
+// Files handed to the device readers at once, each held open; a worker
+// takes no new file while that many wait.
+constexpr size_t kMaxStreams = 4;
+
+template <typename Waiting> bool RunsLater(const Waiting& a, const Waiting& b) {
+    if (a.pTask->nSize != b.pTask->nSize)
+        return a.pTask->nSize < b.pTask->nSize;
+    return a.nOrder > b.nOrder;
+}
+
+} // namespace
+
+struct ChecksumPool::Chunk {
+    std::unique_ptr<unsigned char[]> pData;
+    size_t nSize = 0;
+};
+
+// A file whose data a device reader reads, hashed piece by piece, in order,
+// by whichever worker is free; only one at a time (bClaimed) uses its context.
+struct ChecksumPool::Stream {
+    std::shared_ptr<Task> pTask;
+    UniqueFd file;
+    Md5Context context;
+    uint64_t nRead = 0; // bytes read so far, from the page cache too
+    std::deque<Chunk> chunks;
+    bool bClaimed = false;
+    bool bEnded = false;  // read to its end, or given up
+    bool bFailed = false; // no digest: a failed read, too long, or cancelled
+    int nError = 0;
+};
+
+struct ChecksumPool::Device {
+    dev_t nDevice = 0;
+    std::deque<Stream*> waiting; // the first is being read
+    std::thread reader;
+};
 
 ChecksumPool::ChecksumPool(unsigned nThreads) {
+    for (size_t i = 0; i < kChunks; ++i)
+        m_freeBuffers.push_back(std::make_unique_for_overwrite<unsigned char[]>(kChunkSize));
     for (unsigned i = 0; i < std::max(1u, nThreads); ++i)
         m_workers.emplace_back([this] { Work(); });
 }
@@ -20,78 +70,212 @@ ChecksumPool::~ChecksumPool() {
         m_queue.clear();
     }
     m_cvWork.notify_all();
+    m_cvRead.notify_all();
     for (std::thread& worker : m_workers)
         worker.join();
+    for (const std::unique_ptr<Device>& pDevice : m_devices)
+        pDevice->reader.join();
 }
-
-namespace {
-
-template <typename Waiting> bool RunsLater(const Waiting& a, const Waiting& b) {
-    if (a.pTask->nSize != b.pTask->nSize)
-        return a.pTask->nSize < b.pTask->nSize;
-    return a.nOrder > b.nOrder;
-}
-
-} // namespace
 
 void ChecksumPool::Submit(const std::shared_ptr<Task>& pTask) {
     {
         std::lock_guard lock(m_mutex);
+        if (m_bCancel.load()) {
+            Finish(*pTask, std::nullopt, ECANCELED);
+            return;
+        }
         m_queue.push_back({pTask, m_nSubmitted++});
         std::push_heap(m_queue.begin(), m_queue.end(), RunsLater<Waiting>);
     }
     m_cvWork.notify_one();
 }
 
-void ChecksumPool::Wait(const Task& task) {
+void ChecksumPool::Wait(Task& task) {
     std::unique_lock lock(m_mutex);
-    m_cvDone.wait(lock, [&] { return task.bDone; });
+    task.bWaitedFor = true;
+    m_cvDone.wait(lock, [&] { return IsDone(task); });
 }
 
-bool ChecksumPool::IsDone(const Task& task) {
-    std::lock_guard lock(m_mutex);
-    return task.bDone;
+void ChecksumPool::Cancel() {
+    {
+        std::lock_guard lock(m_mutex);
+        m_bCancel.store(true);
+        for (Waiting& waiting : m_queue)
+            Finish(*waiting.pTask, std::nullopt, ECANCELED);
+        m_queue.clear();
+    }
+    m_cvRead.notify_all();
+}
+
+// Called with m_mutex held.
+void ChecksumPool::Finish(Task& task, std::optional<std::string> checksum, int nError) {
+    task.checksum = std::move(checksum);
+    task.nError = nError;
+    task.bDone.store(true, std::memory_order_release);
+    if (task.bWaitedFor)
+        m_cvDone.notify_all();
+}
+
+// Called with m_mutex held: a stream with data read and no worker on it.
+ChecksumPool::Stream* ChecksumPool::ReadyStream() {
+    for (const std::unique_ptr<Stream>& pStream : m_streams)
+        if (!pStream->bClaimed && !pStream->chunks.empty())
+            return pStream.get();
+    return nullptr;
+}
+
+// Called with m_mutex held, by whoever last touched a stream read to its end.
+void ChecksumPool::EndStream(Stream& stream) {
+    std::optional<std::string> checksum;
+    if (!stream.bFailed)
+        checksum = DigestToHex(stream.context.Finish());
+    Finish(*stream.pTask, std::move(checksum), stream.nError);
+    std::erase_if(m_streams, [&](const std::unique_ptr<Stream>& p) { return p.get() == &stream; });
+    m_cvWork.notify_all(); // a slot for another stream
+}
+
+ChecksumPool::Device& ChecksumPool::DeviceOf(dev_t nDevice) {
+    for (const std::unique_ptr<Device>& pDevice : m_devices)
+        if (pDevice->nDevice == nDevice)
+            return *pDevice;
+    Device& device = *m_devices.emplace_back(std::make_unique<Device>());
+    device.nDevice = nDevice;
+    device.reader = std::thread([this, &device] { ReadDevice(device); });
+    return device;
 }
 
 void ChecksumPool::Work() {
+    std::unique_lock lock(m_mutex);
     for (;;) {
-        std::shared_ptr<Task> pTask;
-        {
-            std::unique_lock lock(m_mutex);
-            m_cvWork.wait(lock, [&] { return m_bStop || !m_queue.empty(); });
-            if (m_bStop)
-                return;
-            std::pop_heap(m_queue.begin(), m_queue.end(), RunsLater<Waiting>);
-            pTask = std::move(m_queue.back().pTask);
-            m_queue.pop_back();
+        m_cvWork.wait(lock, [&] {
+            return m_bStop || ReadyStream() || (!m_queue.empty() && m_streams.size() < kMaxStreams);
+        });
+        if (m_bStop)
+            return;
+        if (Stream* pStream = ReadyStream()) {
+            pStream->bClaimed = true;
+            std::deque<Chunk> chunks = std::move(pStream->chunks);
+            pStream->chunks.clear();
+            const bool bHash = !pStream->bFailed;
+            lock.unlock();
+            if (bHash)
+                for (const Chunk& chunk : chunks)
+                    pStream->context.Update(chunk.pData.get(), chunk.nSize);
+            lock.lock();
+            for (Chunk& chunk : chunks)
+                m_freeBuffers.push_back(std::move(chunk.pData));
+            m_cvRead.notify_all();
+            pStream->bClaimed = false;
+            if (pStream->bEnded && pStream->chunks.empty())
+                EndStream(*pStream);
+            continue;
         }
-        errno = 0;
-        std::optional<std::string> checksum = FileChecksumAt(
-            pTask->dir->Get(), pTask->strName.c_str(), pTask->bOwned, pTask->nMaxBytes);
-        const int nError = checksum ? 0 : errno;
-        {
-            std::lock_guard lock(m_mutex);
-            pTask->checksum = std::move(checksum);
-            pTask->nError = nError;
-            pTask->bDone = true;
-        }
-        m_cvDone.notify_all();
+        std::pop_heap(m_queue.begin(), m_queue.end(), RunsLater<Waiting>);
+        const std::shared_ptr<Task> pTask = std::move(m_queue.back().pTask);
+        m_queue.pop_back();
+        lock.unlock();
+        HashFile(pTask);
+        lock.lock();
     }
 }
 
-unsigned ChecksumThreadsFor(const std::string& strPath) {
-    const unsigned nCores = std::max(1u, std::thread::hardware_concurrency());
+// Hashes what the page cache holds of the file; the rest, if any, is left
+// to the reader of its device.
+void ChecksumPool::HashFile(const std::shared_ptr<Task>& pTask) {
+    Task& task = *pTask;
+    auto finish = [&](std::optional<std::string> checksum, int nError) {
+        std::lock_guard lock(m_mutex);
+        Finish(task, std::move(checksum), nError);
+    };
+    errno = 0;
+    UniqueFd file(OpenForChecksum(task.dir->Get(), task.strName.c_str(), task.bOwned));
     struct stat st {};
-    if (::stat(strPath.c_str(), &st) != 0 || major(st.st_dev) == 0)
-        return nCores;
-    // A partition's own folder has no queue: its disk's, one level up, has.
-    const std::string strDevice = "/sys/dev/block/" + std::to_string(major(st.st_dev)) + ":" +
-                                  std::to_string(minor(st.st_dev));
-    for (const char* pszQueue : {"/queue/rotational", "/../queue/rotational"}) {
-        std::ifstream rotational(strDevice + pszQueue);
-        int nRotational = 0;
-        if (rotational >> nRotational)
-            return nRotational == 1 ? 1 : nCores;
+    if (!file.IsValid() || ::fstat(file.Get(), &st) != 0)
+        return finish(std::nullopt, errno);
+    if (!S_ISREG(st.st_mode))
+        return finish(std::nullopt, 0); // replaced since it was listed: never read
+    if (st.st_size > static_cast<off_t>(kBlockSize))
+        ::posix_fadvise(file.Get(), 0, 0, POSIX_FADV_SEQUENTIAL);
+    Md5Context context;
+    alignas(64) unsigned char buffer[kBlockSize];
+    uint64_t nTotal = 0;
+    for (;;) {
+        if (m_bCancel.load(std::memory_order_relaxed))
+            return finish(std::nullopt, ECANCELED);
+        iovec vector{buffer, sizeof buffer};
+        const ssize_t nRead = ::preadv2(file.Get(), &vector, 1, -1, RWF_NOWAIT);
+        if (nRead > 0) {
+            nTotal += static_cast<uint64_t>(nRead);
+            if (nTotal > task.nMaxBytes)
+                return finish(std::nullopt, 0);
+            context.Update(buffer, static_cast<size_t>(nRead));
+        } else if (nRead == 0) {
+            return finish(DigestToHex(context.Finish()), 0);
+        } else if (errno == EAGAIN || errno == EOPNOTSUPP || errno == ENOSYS) {
+            break; // not in the page cache, or no way to ask
+        } else if (errno != EINTR) {
+            return finish(std::nullopt, errno);
+        }
     }
-    return nCores;
+    auto pStream = std::make_unique<Stream>();
+    pStream->pTask = pTask;
+    pStream->file = std::move(file);
+    pStream->context = context;
+    pStream->nRead = nTotal;
+    {
+        std::lock_guard lock(m_mutex);
+        DeviceOf(st.st_dev).waiting.push_back(pStream.get());
+        m_streams.push_back(std::move(pStream));
+    }
+    m_cvRead.notify_all();
+}
+
+// A device's reader: each file handed to it read to its end before the next.
+void ChecksumPool::ReadDevice(Device& device) {
+    std::unique_lock lock(m_mutex);
+    for (;;) {
+        m_cvRead.wait(lock, [&] { return m_bStop || !device.waiting.empty(); });
+        if (m_bStop)
+            return;
+        Stream& stream = *device.waiting.front();
+        for (;;) {
+            m_cvRead.wait(lock, [&] { return m_bStop || m_bCancel || !m_freeBuffers.empty(); });
+            if (m_bStop)
+                return;
+            if (m_bCancel) {
+                stream.bFailed = true;
+                stream.nError = ECANCELED;
+                break;
+            }
+            std::unique_ptr<unsigned char[]> pBuffer = std::move(m_freeBuffers.back());
+            m_freeBuffers.pop_back();
+            lock.unlock();
+            ssize_t nRead = 0;
+            do
+                nRead = ::read(stream.file.Get(), pBuffer.get(), kChunkSize);
+            while (nRead < 0 && errno == EINTR);
+            const int nError = errno;
+            lock.lock();
+            if (nRead > 0) {
+                stream.nRead += static_cast<uint64_t>(nRead);
+                if (stream.nRead <= stream.pTask->nMaxBytes) {
+                    stream.chunks.push_back({std::move(pBuffer), static_cast<size_t>(nRead)});
+                    m_cvWork.notify_one();
+                    continue;
+                }
+                stream.bFailed = true; // longer than its size promised
+            } else if (nRead < 0) {
+                stream.bFailed = true;
+                stream.nError = nError;
+            }
+            m_freeBuffers.push_back(std::move(pBuffer));
+            break;
+        }
+        stream.bEnded = true;
+        device.waiting.pop_front();
+        if (!stream.bClaimed && stream.chunks.empty())
+            EndStream(stream);
+        else
+            m_cvWork.notify_one();
+    }
 }

@@ -2,12 +2,15 @@
 
 #include "scan/DirectoryReader.h"
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
+#include <sys/types.h>
 #include <thread>
 #include <vector>
 
@@ -16,6 +19,11 @@
 // takes each result back whenever it wants, in any order. The largest file
 // waiting is hashed first: one large file hashed last would keep all but
 // one thread idle while it is read.
+//
+// What the page cache holds is read and hashed by the workers themselves,
+// all at once. What must come from a device is read by one reader thread of
+// that device, one file after the other, so a hard disk never seeks between
+// two files; the workers hash what it read, on every core.
 class ChecksumPool {
 public:
     struct Task {
@@ -24,15 +32,16 @@ public:
         bool bOwned = false;
         uint64_t nSize = 0; // its size as listed: larger files start first
         uint64_t nMaxBytes = 0;
-        // Set by the worker once bDone:
+        // Set by the workers before bDone:
         std::optional<std::string> checksum;
         int nError = 0; // errno of a failed open or read, 0 otherwise
-        bool bDone = false;
+        std::atomic<bool> bDone{false};
+        bool bWaitedFor = false; // the caller sleeps until it is done
     };
 
-    // Starts nThreads workers (at least one).
+    // Starts nThreads hashing workers (at least one).
     explicit ChecksumPool(unsigned nThreads);
-    // Drops the tasks not started and joins the workers.
+    // Drops the tasks not started and joins every thread.
     ~ChecksumPool();
     ChecksumPool(const ChecksumPool&) = delete;
     ChecksumPool& operator=(const ChecksumPool&) = delete;
@@ -40,16 +49,31 @@ public:
     // Queues a file for hashing.
     void Submit(const std::shared_ptr<Task>& pTask);
     // Waits until the task is done.
-    void Wait(const Task& task);
+    void Wait(Task& task);
     // True once the task is done (never blocks).
-    bool IsDone(const Task& task);
+    static bool IsDone(const Task& task) { return task.bDone.load(std::memory_order_acquire); }
+    // Ends every task not done yet without a checksum (nError ECANCELED):
+    // those waiting at once, those being read at their next read.
+    void Cancel();
 
 private:
+    struct Chunk;
+    struct Stream;
+    struct Device;
+
     void Work();
+    void ReadDevice(Device& device);
+    void HashFile(const std::shared_ptr<Task>& pTask);
+    Stream* ReadyStream();
+    void HashChunks(Stream& stream);
+    void EndStream(Stream& stream);
+    void Finish(Task& task, std::optional<std::string> checksum, int nError);
+    Device& DeviceOf(dev_t nDevice);
 
     std::mutex m_mutex;
-    std::condition_variable m_cvWork;
-    std::condition_variable m_cvDone;
+    std::condition_variable m_cvWork; // a task, a stream's data or a free stream slot
+    std::condition_variable m_cvRead; // a stream to read, or a free buffer
+    std::condition_variable m_cvDone; // a task waited for is done
     // A heap: the largest task on top, the earliest of equal ones first.
     struct Waiting {
         std::shared_ptr<Task> pTask;
@@ -57,12 +81,12 @@ private:
     };
     std::vector<Waiting> m_queue;
     uint64_t m_nSubmitted = 0;
+    // Files handed to the device readers and not yet hashed to their end;
+    // each holds its file open.
+    std::vector<std::unique_ptr<Stream>> m_streams;
+    std::vector<std::unique_ptr<unsigned char[]>> m_freeBuffers;
+    std::deque<std::unique_ptr<Device>> m_devices;
     bool m_bStop = false;
+    std::atomic<bool> m_bCancel{false};
     std::vector<std::thread> m_workers;
 };
-
-// How many threads should hash the files below strPath: one on a spinning
-// disk, where reading two files at once makes the heads seek, else as many
-// as the machine has cores. A device of unknown kind (tmpfs, a network
-// share) counts as not spinning.
-unsigned ChecksumThreadsFor(const std::string& strPath);

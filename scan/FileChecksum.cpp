@@ -77,13 +77,17 @@ std::optional<std::string> FileChecksum(const std::string& strPath) {
     return ChecksumAndClose(fd, kNoReadLimit);
 }
 
-std::optional<std::string> FileChecksumAt(int nDirFd, const char* pszName, bool bOwned,
-                                          uint64_t nMaxBytes) {
+int OpenForChecksum(int nDirFd, const char* pszName, bool bOwned) {
     // Only the owner (or root) may ask not to touch the access time; asking
     // for another's file would fail and cost a second open.
     const int nFlags = kOpenFlags | O_NOFOLLOW;
     int fd = ::openat(nDirFd, pszName, nFlags | (bOwned ? O_NOATIME : 0));
     if (fd < 0 && bOwned && errno == EPERM)
         fd = ::openat(nDirFd, pszName, nFlags);
-    return ChecksumAndClose(fd, nMaxBytes);
+    return fd;
+}
+
+std::optional<std::string> FileChecksumAt(int nDirFd, const char* pszName, bool bOwned,
+                                          uint64_t nMaxBytes) {
+    return ChecksumAndClose(OpenForChecksum(nDirFd, pszName, bOwned), nMaxBytes);
 }

@@ -22,6 +22,12 @@ std::optional<std::string> FileChecksum(const std::string& strPath);
 std::optional<std::string> FileChecksumAt(int nDirFd, const char* pszName, bool bOwned,
                                           uint64_t nMaxBytes = kNoReadLimit);
 
+// Opens the entry pszName of the open directory nDirFd for reading its
+// contents, never through a link and never waiting (a FIFO, a device), and
+// without touching its access time where bOwned allows; -1 with errno when
+// it cannot be opened. The caller closes what it returns.
+int OpenForChecksum(int nDirFd, const char* pszName, bool bOwned);
+
 // The same for a file the caller has open for reading (which stays open):
 // read from its current offset to its end.
 std::optional<std::string> ChecksumOfOpenFile(int fd, uint64_t nMaxBytes = kNoReadLimit);

@@ -8,12 +8,17 @@
 #include "catalog/RowAppender.h"
 #include "scan/CatalogWriter.h"
 #include "scan/ExcludeList.h"
+#include "scan/FileChecksum.h"
 #include "scan/TreeWalk.h"
 #include "scan/Volume.h"
+#include "scan/WalkQueue.h"
 
+#include <algorithm>
 #include <exception>
 #include <fcntl.h>
 #include <new>
+#include <sys/resource.h>
+#include <thread>
 #include <unistd.h>
 
 std::atomic<bool> g_bReloadDatabaseList{true};
@@ -139,9 +144,64 @@ void ApplySettings(ScanJob& job, const ScanSettings& settings) {
     job.bOneFileSystem = settings.bOneFileSystem;
 }
 
+bool ChecksumWanted(const ScanJob& job, bool bIsRegular, const std::optional<int64_t>& nSize) {
+    if (!job.bChecksum || !bIsRegular || !nSize)
+        return false;
+    // The limit compares kilobytes, both sides unsigned, as the size
+    // shifted right by 10: 103 423 bytes are within 100 KB, 103 424 are not.
+    const auto nLimit = static_cast<uint32_t>(job.nMaxFileSizeKb);
+    return nLimit == 0 || (static_cast<uint64_t>(*nSize) >> 10) <= nLimit;
+}
+
+uint64_t ChecksumByteLimit(const ScanJob& job) {
+    // The largest file size within the limit: the size shifted right by
+    // 10 may equal it.
+    const auto nLimit = static_cast<uint32_t>(job.nMaxFileSizeKb);
+    return nLimit == 0 ? kNoReadLimit : (uint64_t(nLimit) + 1) * 1024 - 1;
+}
+
+namespace {
+
+// How many directory descriptors the files waiting for their checksums may
+// hold: a share of what the process may open, which leaves room for the
+// walk's own, the catalog's and the files being hashed.
+size_t SharedDescriptorBudget() {
+    rlimit limit{};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY)
+        return 4096;
+    return limit.rlim_cur > 128 ? std::min<size_t>(4096, (limit.rlim_cur - 64) / 2) : 1;
+}
+
+} // namespace
+
 void ScanDirectory(Database& database, ScanJob& job, const std::string& strPath, int64_t nDirId) {
+    // The queue outlives the writer: the descriptors its hashing threads
+    // hold are counted by it.
+    WalkQueue queue(SharedDescriptorBudget());
     CatalogWriter writer(database, job, nDirId, strPath);
-    TreeWalk(writer, job, strPath).Run(nDirId);
+    TreeWalk walk(queue, job, strPath);
+    // The walk reads the tree on a thread of its own while this one writes
+    // the rows; neither waits for the other but for a full or empty queue.
+    std::thread walker([&] {
+        try {
+            walk.Run();
+            queue.End(nullptr);
+        } catch (const WalkAbandoned&) {
+            queue.End(nullptr);
+        } catch (...) {
+            queue.End(std::current_exception());
+        }
+    });
+    try {
+        writer.Store(queue);
+    } catch (...) {
+        queue.Abandon();
+        walker.join();
+        throw;
+    }
+    walker.join();
+    if (const std::exception_ptr pError = queue.Error())
+        std::rethrow_exception(pError);
     writer.Finish();
 }
 

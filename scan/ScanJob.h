@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -81,6 +82,14 @@ struct ScanJob {
 // Sets the job's start directory and what it stores from settings, as a new
 // build and an update both take them.
 void ApplySettings(ScanJob& job, const ScanSettings& settings);
+
+// Whether the job stores a checksum of a file listed as a regular one (or
+// not) of nSize bytes: it computes checksums, the file's size is known and
+// within the job's limit.
+bool ChecksumWanted(const ScanJob& job, bool bIsRegular, const std::optional<int64_t>& nSize);
+// The most bytes a checksum of the job may read: a file that reads longer
+// than the limit allows (it grew) gets none.
+uint64_t ChecksumByteLimit(const ScanJob& job);
 
 // True when a catalog may have been added since the catalog list was loaded:
 // true at start-up, set by every scan job before its end hook, cleared by

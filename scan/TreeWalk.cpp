@@ -1,8 +1,9 @@
 #include "scan/TreeWalk.h"
 
-#include "scan/CatalogWriter.h"
+#include "scan/FileChecksum.h"
 #include "scan/Paths.h"
 #include "scan/ScanJob.h"
+#include "scan/WalkQueue.h"
 
 #include <cerrno>
 #include <fcntl.h>
@@ -11,13 +12,14 @@
 #include <optional>
 #include <sys/stat.h>
 
-TreeWalk::TreeWalk(CatalogWriter& writer, ScanJob& job, const std::string& strStartPath)
-    : m_writer(writer), m_job(job), m_strStartPath(strStartPath),
+TreeWalk::TreeWalk(WalkQueue& queue, ScanJob& job, const std::string& strStartPath)
+    : m_queue(queue), m_job(job), m_strStartPath(strStartPath),
       m_strOpenPath(!job.strWalkDir.empty() && strStartPath == job.strStartDir ? job.strWalkDir
                                                                                : strStartPath),
-      m_excludes(job.excludes) {}
+      m_excludes(job.excludes), m_nMaxChecksumBytes(ChecksumByteLimit(job)) {}
 
-void TreeWalk::Run(int64_t nStartId) {
+void TreeWalk::Run() {
+    constexpr uint64_t nStartId = 0;
     Level root;
     root.strPath = m_strStartPath;
     root.fd = OpenRelieving(0, [&] { return DirectoryReader::OpenStart(m_strOpenPath); });
@@ -53,32 +55,33 @@ void TreeWalk::Run(int64_t nStartId) {
             // permission to read.
             if (nParentFd >= 0 &&
                 ::fstatat(nParentFd, child.strName.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0)
-                RecordState(sub.nDirId, st);
+                RecordState(sub.nDir, st);
             continue;
         }
         // One stat of a descriptor open already: the listing told the
         // directory's type, not its mode and time.
         if (::fstat(child.fd.Get(), &st) == 0)
-            RecordState(sub.nDirId, st);
+            RecordState(sub.nDir, st);
         child.strPath = JoinPath(top.strPath, child.strName);
         m_levels.push_back(std::move(child));
-        ListDirectory(nTop + 1, sub.nDirId);
+        ListDirectory(nTop + 1, sub.nDir);
     }
 }
 
-void TreeWalk::RecordState(int64_t nDirId, const struct stat& st) {
-    m_writer.SetDirectoryState(nDirId, static_cast<uint32_t>(st.st_mode),
-                               static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 +
-                                   st.st_mtim.tv_nsec);
+void TreeWalk::RecordState(uint64_t nDir, const struct stat& st) {
+    WalkStep& step = m_queue.Add(WalkStep::Kind::State, {});
+    step.nDir = nDir;
+    step.nMode = static_cast<uint32_t>(st.st_mode);
+    step.nMtimeNs = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
 }
 
 // True for a subdirectory on another file system than the start's (whose
 // mode and time are recorded then, as it is not entered).
-bool TreeWalk::IsOtherFileSystem(int nDirFd, const char* pszName, int64_t nDirId) {
+bool TreeWalk::IsOtherFileSystem(int nDirFd, const char* pszName, uint64_t nDir) {
     struct stat st {};
     if (::fstatat(nDirFd, pszName, &st, AT_SYMLINK_NOFOLLOW) != 0 || st.st_dev == m_nStartDevice)
         return false;
-    RecordState(nDirId, st);
+    RecordState(nDir, st);
     return true;
 }
 
@@ -145,9 +148,9 @@ int TreeWalk::LevelFd(size_t i) {
     return m_levels[i].fd.Get();
 }
 
-// Stores the rows of level i's entries; its subdirectories are kept in
+// Hands over the rows of level i's entries; its subdirectories are kept in
 // the level for walking later.
-void TreeWalk::ListDirectory(size_t i, int64_t nDirId) {
+void TreeWalk::ListDirectory(size_t i, uint64_t nDir) {
     Level& level = m_levels[i];
     const int nDirFd = level.fd.Get();
     const std::function<bool()> fnRelieve = [this, i] { return ReleaseDescriptors(i); };
@@ -160,41 +163,70 @@ void TreeWalk::ListDirectory(size_t i, int64_t nDirId) {
             ThrowShortage(reader->Error());
     }
     const bool bPseudo = m_job.bChecksum && DirectoryReader::IsOnPseudoFileSystem(nDirFd);
+    bool bListed = false;
     // The directory's descriptor for the hashing threads, made when its
     // first file needs one and kept by its files until they are hashed.
     std::shared_ptr<UniqueFd> sharedDir;
-    const std::function<std::shared_ptr<UniqueFd>()> fnSharedDir = [&] {
-        for (int nTry = 0; !sharedDir && nTry < 2; ++nTry) {
-            UniqueFd fd(::fcntl(nDirFd, F_DUPFD_CLOEXEC, 0));
-            if (fd.IsValid()) {
-                sharedDir = std::make_shared<UniqueFd>(std::move(fd));
-            } else if (IsResourceShortage(errno) && errno != ENOMEM) {
-                // The files waiting give theirs back, and the levels above.
-                m_writer.StoreWaiting();
-                ReleaseDescriptors(i);
-            } else {
-                break;
-            }
-        }
-        return sharedDir; // null: hashed by the walk itself
-    };
+    bool bShareTried = false;
     DirectoryEntry entry;
     while (!Stopped() && reader->Next(entry)) {
         if (m_excludes.Excludes(entry.name, level.strPath))
             continue;
         if (entry.bIsDirectory) {
-            const int64_t nChildId = m_writer.StoreDirectory(JoinPath(level.strPath, entry.name));
-            if (m_job.bOneFileSystem && IsOtherFileSystem(nDirFd, entry.pszName, nChildId))
+            const uint64_t nChild = ++m_nDirectories;
+            m_queue.Add(WalkStep::Kind::Directory, JoinPath(level.strPath, entry.name));
+            if (m_job.bOneFileSystem && IsOtherFileSystem(nDirFd, entry.pszName, nChild))
                 continue; // stored, not entered
-            level.subdirectories.push_back({level.strNames.size(), entry.name.size(), nChildId});
+            level.subdirectories.push_back({level.strNames.size(), entry.name.size(), nChild});
             level.strNames.append(entry.name);
-        } else {
-            m_writer.StoreFile(nDirFd, nDirId, level.strPath, entry, bPseudo, fnRelieve,
-                               fnSharedDir);
+            continue;
         }
+        if (!bListed) {
+            WalkStep& listing = m_queue.Add(WalkStep::Kind::Listing, level.strPath);
+            listing.nDir = nDir;
+            listing.bPseudo = bPseudo;
+            bListed = true;
+        }
+        const bool bHash = !bPseudo && ChecksumWanted(m_job, entry.bIsRegular, entry.nSize);
+        if (bHash && !bShareTried) {
+            sharedDir = m_queue.ShareDirectory(nDirFd, fnRelieve);
+            bShareTried = true;
+        }
+        WalkStep& step = m_queue.Add(WalkStep::Kind::File, entry.name);
+        step.bIsRegular = entry.bIsRegular;
+        step.bOwned = entry.bOwned;
+        step.nSize = entry.nSize;
+        step.nMtimeNs = entry.nMtimeNs;
+        step.nMode = entry.nMode;
+        if (bHash && sharedDir)
+            step.dir = sharedDir;
+        else if (bHash)
+            HashHere(nDirFd, entry, fnRelieve); // no descriptor to spare: read now
     }
     if (reader->Error() == ENOMEM)
         ThrowShortage(ENOMEM);
     if (reader->Error() != 0)
         ++m_job.outcome.nUnreadDirs; // what was read before the failure stands
+}
+
+// Reads the checksum of the file just added, when no descriptor of its
+// directory could be kept for the hashing threads.
+void TreeWalk::HashHere(int nDirFd, const DirectoryEntry& entry,
+                        const std::function<bool()>& fnRelieve) {
+    for (;;) {
+        errno = 0; // a digest refused for its length leaves no errno
+        const std::optional<std::string> checksum =
+            FileChecksumAt(nDirFd, entry.pszName, entry.bOwned, m_nMaxChecksumBytes);
+        const int nErr = errno;
+        if (checksum || !IsResourceShortage(nErr)) {
+            // The step is the last one added: AddDigest extends its text.
+            if (checksum)
+                m_queue.AddDigest(*checksum);
+            m_queue.LastStep().digest =
+                checksum ? WalkStep::Digest::Read : WalkStep::Digest::Unreadable;
+            return;
+        }
+        if (nErr == ENOMEM || !fnRelieve())
+            ThrowShortage(nErr);
+    }
 }
