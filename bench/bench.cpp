@@ -8,6 +8,11 @@
 //   kestrel-bench search [--files N]   search vs plocate and grep -c -i
 //   kestrel-bench update               update vs create --checksum, after
 //                                      small changes
+//   kestrel-bench walk [--files N] [DIR]  create without and with checksums
+//                                      and an unchanged update, with the
+//                                      default options, vs find -printf and
+//                                      md5sum: the 200 000-file tree, DIR
+//                                      (/usr) and the mixed 1 GiB tree
 //   kestrel-bench audit [--files N]    diff and duplicates of two catalogs;
 //                                      json vs tsv
 //   kestrel-bench index [--files N]    reindex and indexed searches vs
@@ -443,6 +448,70 @@ int BenchUpdate() {
         work.env);
     std::printf("time ratio (update / create): %.3f  (target <= 0.15)\n",
                 update.dSeconds / create.dSeconds);
+    return 0;
+}
+
+// One line of the walk benchmark: ours against the peer, with the target
+// ratio and Kestrel's peak memory.
+void PrintRatio(const char* pszWhat, const RunResult& ours, const RunResult& peer, double dTarget) {
+    std::printf("  => %-44s ratio %.3f (target <= %.1f), Kestrel peak %.1f MiB (target <= 64)\n",
+                pszWhat, ours.dSeconds / peer.dSeconds, dTarget, ours.nPeakKb / 1024.0);
+}
+
+// The walk, the rows and the checksums, each against the standard tools
+// doing the same work: the 200 000-file tree, strSystemTree (/usr) without
+// and with checksums and its unchanged update, and the mixed 1 GiB tree
+// with checksums of every byte; all with the default options.
+int BenchWalk(uint64_t nFiles, const std::string& strSystemTree) {
+    const Workspace work;
+    const std::string strNames = work.Folder("names");
+    MakeNameTree(strNames, nFiles);
+    const std::string strMixed = work.Folder("mixed");
+    std::mt19937_64 random(3);
+    MakeMixedTree(strMixed, random);
+    const std::string strSys = strSystemTree;
+    auto create = [&](const std::vector<std::string>& options, const std::string& strTree) {
+        std::vector<std::string> args = {KESTREL_CLI_PATH, "create", "--force"};
+        args.insert(args.end(), options.begin(), options.end());
+        args.push_back("bench");
+        args.push_back(strTree);
+        return args;
+    };
+    const std::string strFindSys = "find " + strSys + " -printf '%s %p\\n'";
+
+    std::printf("create of %llu files in %llu directories\n",
+                static_cast<unsigned long long>(nFiles),
+                static_cast<unsigned long long>(std::max<uint64_t>(1, nFiles / 10)));
+    const RunResult names = BestRun("kestrel-cli create", create({}, strNames), work.env);
+    const RunResult namesFind =
+        BestRun("find TREE -printf '%s %p\\n'", {"find", strNames, "-printf", "%s %p\n"});
+    std::filesystem::remove_all(strNames);
+
+    std::printf("%s\n", strSys.c_str());
+    const RunResult sys = BestRun("kestrel-cli create", create({}, strSys), work.env);
+    const RunResult sysFind = BestRun(strFindSys, {"find", strSys, "-printf", "%s %p\n"});
+    const RunResult update = BestRun("kestrel-cli update (nothing changed)",
+                                     {KESTREL_CLI_PATH, "update", "bench"}, work.env);
+    const RunResult sysSums =
+        BestRun("kestrel-cli create --checksum", create({"--checksum"}, strSys), work.env);
+    const RunResult sysMd5 = BestRun(
+        "find -type f -size -102401c -print0 | xargs -0 md5sum",
+        {"sh", "-c",
+         "find '" + strSys + "' -type f -size -102401c -print0 | xargs -0 md5sum >/dev/null"});
+
+    std::printf("the mixed tree: 1 GiB in 10 101 files\n");
+    const RunResult mixed = BestRun("kestrel-cli create --checksum --max-size 0",
+                                    create({"--checksum", "--max-size", "0"}, strMixed), work.env);
+    const RunResult mixedMd5 =
+        BestRun("find TREE -type f -exec md5sum {} +",
+                {"find", strMixed, "-type", "f", "-exec", "md5sum", "{}", "+"});
+
+    std::printf("ratios (Kestrel / peer):\n");
+    PrintRatio("create, name tree / find -printf", names, namesFind, 1.0);
+    PrintRatio(("create " + strSys + " / find -printf").c_str(), sys, sysFind, 1.0);
+    PrintRatio(("update " + strSys + " / find -printf").c_str(), update, sysFind, 1.0);
+    PrintRatio(("create --checksum " + strSys + " / xargs md5sum").c_str(), sysSums, sysMd5, 0.6);
+    PrintRatio("create --checksum, mixed / find -exec md5sum", mixed, mixedMd5, 0.6);
     return 0;
 }
 
@@ -1054,6 +1123,9 @@ int main(int argc, char** argv) {
         return BenchCreateChecksum();
     if (strMode == "update")
         return BenchUpdate();
+    if (strMode == "walk")
+        return BenchWalk(OptionValue(argc, argv, "--files", 200000),
+                         argc > 2 && argv[argc - 1][0] == '/' ? argv[argc - 1] : "/usr");
     if (strMode == "audit")
         return BenchAudit(OptionValue(argc, argv, "--files", 1000000));
     if (strMode == "index")
@@ -1087,7 +1159,8 @@ int main(int argc, char** argv) {
     }
     std::fprintf(stderr,
                  "usage: kestrel-bench checksum [--mib N] | create [--files N] | "
-                 "create-checksum | search [--files N] | update | audit [--files N] | "
+                 "create-checksum | walk [--files N] [DIR] | search [--files N] | update | audit "
+                 "[--files N] | "
                  "index [--files N] | slow-reader [--files N] [--sleep S] | "
                  "diff-all [--files N] | duplicates-all [--files N] | browse [--leaves N] | "
                  "make-browse-catalog PATH [--leaves N] [--without-tables]\n");

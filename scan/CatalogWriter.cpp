@@ -55,7 +55,7 @@ void CatalogWriter::Store(WalkQueue& queue) {
             if (!queue.Take(batch, true))
                 break;
         }
-        if (m_pPool && !m_bDropping && m_job.bStopRequested.load(std::memory_order_relaxed))
+        if (m_pPool && m_job.bStopRequested.load(std::memory_order_relaxed))
             m_pPool->Cancel();
         for (const WalkStep& step : batch.steps) {
             if (m_bDropping)
@@ -161,7 +161,7 @@ void CatalogWriter::StoreReady(bool bAll) {
             if (!ChecksumPool::IsDone(*file.pTask)) {
                 if (!bAll && m_pending.size() <= kMaxWaiting)
                     return;
-                m_pPool->Wait(*file.pTask);
+                m_pPool->Wait(*file.pTask, m_job.bStopRequested);
             }
             if (file.pTask->nError == ECANCELED) {
                 // Stopped before it was read: it and what follows go, so the

@@ -37,6 +37,9 @@ public:
     // EngineError.
     void Store(WalkQueue& queue);
 
+    // True when a stop left files out whose checksums were not read yet.
+    bool LeftFilesOut() const { return m_bDropping; }
+
     // Writes the name index and the folder tables of the rows stored, and
     // commits.
     void Finish();

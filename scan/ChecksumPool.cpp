@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/uio.h>
@@ -90,9 +91,21 @@ void ChecksumPool::Submit(const std::shared_ptr<Task>& pTask) {
     m_cvWork.notify_one();
 }
 
-void ChecksumPool::Wait(Task& task) {
+void ChecksumPool::Wait(Task& task, const std::atomic<bool>& bStop) {
+    {
+        std::unique_lock lock(m_mutex);
+        task.bWaitedFor = true;
+        // A stop is asked for by a flag, not a call: looked at now and then.
+        while (
+            !m_cvDone.wait_for(lock, std::chrono::milliseconds(20), [&] { return IsDone(task); }))
+            if (bStop.load(std::memory_order_relaxed))
+                break;
+        if (IsDone(task))
+            return;
+    }
+    Cancel();
+    // A task being read ends at its next read.
     std::unique_lock lock(m_mutex);
-    task.bWaitedFor = true;
     m_cvDone.wait(lock, [&] { return IsDone(task); });
 }
 

@@ -48,8 +48,9 @@ public:
 
     // Queues a file for hashing.
     void Submit(const std::shared_ptr<Task>& pTask);
-    // Waits until the task is done.
-    void Wait(Task& task);
+    // Waits until the task is done, or bStop is set (then it cancels every
+    // task, as Cancel does, and the task is done at once).
+    void Wait(Task& task, const std::atomic<bool>& bStop);
     // True once the task is done (never blocks).
     static bool IsDone(const Task& task) { return task.bDone.load(std::memory_order_acquire); }
     // Ends every task not done yet without a checksum (nError ECANCELED):

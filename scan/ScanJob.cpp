@@ -200,6 +200,8 @@ void ScanDirectory(Database& database, ScanJob& job, const std::string& strPath,
         throw;
     }
     walker.join();
+    if (writer.LeftFilesOut())
+        job.outcome.bStopped = true; // the walk may have ended before the stop
     if (const std::exception_ptr pError = queue.Error())
         std::rethrow_exception(pError);
     writer.Finish();
