@@ -131,7 +131,8 @@ struct NameIndexBuilder::Side {
         const int64_t nBlock = nId >> kBlockBits; // rounds down, below 0 too
         if (nRows == 0)
             nMinId = nId;
-        if (nRows == 0 || nBlock != nLastBlock)
+        const bool bSameBlock = nRows > 0 && nBlock == nLastBlock;
+        if (!bSameBlock)
             ++nBlocks;
         nLastBlock = nBlock;
         nMaxId = nId;
@@ -151,12 +152,27 @@ struct NameIndexBuilder::Side {
             postings.bAny = true;
         };
         if (IsAscii(text)) {
-            // Most names: folding is lowering letters, byte by byte.
-            for (size_t i = 0; i + 3 <= text.size(); ++i)
+            // Most names: folding is lowering letters, byte by byte. The
+            // trigrams of what the text shares with the text before it in the
+            // same block (a sibling's path, a name's stem) are posted already.
+            size_t nFirst = 0;
+            if (bSameBlock && bLastAscii) {
+                const size_t nShared =
+                    std::mismatch(text.begin(),
+                                  text.begin() + std::min(text.size(), strLast.size()),
+                                  strLast.begin())
+                        .first -
+                    text.begin();
+                nFirst = nShared >= 3 ? nShared - 2 : 0;
+            }
+            for (size_t i = nFirst; i + 3 <= text.size(); ++i)
                 post((uint32_t(LowerAscii(text[i])) << 16) |
                      (uint32_t(LowerAscii(text[i + 1])) << 8) | uint32_t(LowerAscii(text[i + 2])));
+            strLast.assign(text);
+            bLastAscii = true;
             return;
         }
+        bLastAscii = false;
         strFolded.clear();
         AppendFoldedText(text, strFolded);
         ForEachTrigram(strFolded, post);
@@ -176,6 +192,8 @@ struct NameIndexBuilder::Side {
     std::vector<Postings> lists;
     std::vector<uint32_t> used;
     std::string strFolded;
+    std::string strLast; // the text added last, when it was all ASCII
+    bool bLastAscii = false;
     // What the index records of the rows: their count, the blocks they
     // take, their id ends.
     int64_t nRows = 0;
