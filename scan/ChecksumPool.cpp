@@ -2,6 +2,7 @@
 
 #include "scan/FileChecksum.h"
 #include "scan/Md5.h"
+#include "scan/Md5Lanes.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -23,6 +24,13 @@ constexpr size_t kChunks = 16;
 // Files handed to the device readers at once, each held open; a worker
 // takes no new file while that many wait.
 constexpr size_t kMaxStreams = 4;
+// A file from this size on is large: hashed before the small ones.
+constexpr uint64_t kLargeFile = 4 << 20;
+// Small files up to this size are read whole and hashed in groups; the
+// buffer a worker keeps for a group is given back beyond kGroupBuffer.
+constexpr uint64_t kGroupFile = 256 << 10;
+constexpr size_t kGroup = 8;
+constexpr size_t kGroupBuffer = 4 << 20;
 
 template <typename Waiting> bool RunsLater(const Waiting& a, const Waiting& b) {
     if (a.pTask->nSize != b.pTask->nSize)
@@ -68,7 +76,8 @@ ChecksumPool::~ChecksumPool() {
     {
         std::lock_guard lock(m_mutex);
         m_bStop = true;
-        m_queue.clear();
+        m_small.clear();
+        m_large.clear();
     }
     m_cvWork.notify_all();
     m_cvRead.notify_all();
@@ -85,8 +94,12 @@ void ChecksumPool::Submit(const std::shared_ptr<Task>& pTask) {
             Finish(*pTask, std::nullopt, ECANCELED);
             return;
         }
-        m_queue.push_back({pTask, m_nSubmitted++});
-        std::push_heap(m_queue.begin(), m_queue.end(), RunsLater<Waiting>);
+        if (pTask->nSize < kLargeFile) {
+            m_small.push_back(pTask);
+        } else {
+            m_large.push_back({pTask, m_nSubmitted++});
+            std::push_heap(m_large.begin(), m_large.end(), RunsLater<Waiting>);
+        }
     }
     m_cvWork.notify_one();
 }
@@ -113,9 +126,12 @@ void ChecksumPool::Cancel() {
     {
         std::lock_guard lock(m_mutex);
         m_bCancel.store(true);
-        for (Waiting& waiting : m_queue)
+        for (const std::shared_ptr<Task>& pTask : m_small)
+            Finish(*pTask, std::nullopt, ECANCELED);
+        for (Waiting& waiting : m_large)
             Finish(*waiting.pTask, std::nullopt, ECANCELED);
-        m_queue.clear();
+        m_small.clear();
+        m_large.clear();
     }
     m_cvRead.notify_all();
 }
@@ -158,10 +174,13 @@ ChecksumPool::Device& ChecksumPool::DeviceOf(dev_t nDevice) {
 }
 
 void ChecksumPool::Work() {
+    std::vector<std::shared_ptr<Task>> group;
+    std::vector<unsigned char> buffer; // the data of a group, file after file
     std::unique_lock lock(m_mutex);
     for (;;) {
         m_cvWork.wait(lock, [&] {
-            return m_bStop || ReadyStream() || (!m_queue.empty() && m_streams.size() < kMaxStreams);
+            return m_bStop || ReadyStream() ||
+                   ((!m_small.empty() || !m_large.empty()) && m_streams.size() < kMaxStreams);
         });
         if (m_bStop)
             return;
@@ -183,53 +202,87 @@ void ChecksumPool::Work() {
                 EndStream(*pStream);
             continue;
         }
-        std::pop_heap(m_queue.begin(), m_queue.end(), RunsLater<Waiting>);
-        const std::shared_ptr<Task> pTask = std::move(m_queue.back().pTask);
-        m_queue.pop_back();
+        std::shared_ptr<Task> pTask;
+        if (!m_large.empty()) {
+            std::pop_heap(m_large.begin(), m_large.end(), RunsLater<Waiting>);
+            pTask = std::move(m_large.back().pTask);
+            m_large.pop_back();
+        } else {
+            while (group.size() < kGroup && !m_small.empty() &&
+                   m_small.front()->nSize <= kGroupFile) {
+                group.push_back(std::move(m_small.front()));
+                m_small.pop_front();
+            }
+            if (group.empty()) {
+                pTask = std::move(m_small.front());
+                m_small.pop_front();
+            }
+        }
         lock.unlock();
-        HashFile(pTask);
+        if (pTask) {
+            HashFile(pTask);
+        } else {
+            HashGroup(group, buffer);
+            group.clear();
+            if (buffer.size() > kGroupBuffer)
+                buffer = std::vector<unsigned char>(); // a group of grown files
+        }
         lock.lock();
     }
 }
 
-// Hashes what the page cache holds of the file; the rest, if any, is left
-// to the reader of its device.
-void ChecksumPool::HashFile(const std::shared_ptr<Task>& pTask) {
-    Task& task = *pTask;
-    auto finish = [&](std::optional<std::string> checksum, int nError) {
-        std::lock_guard lock(m_mutex);
-        Finish(task, std::move(checksum), nError);
-    };
+// Opens a task's file for hashing; false when it cannot be read (the task
+// is then done).
+bool ChecksumPool::OpenFile(Task& task, UniqueFd& file, struct stat& st) {
     errno = 0;
-    UniqueFd file(OpenForChecksum(task.dir->Get(), task.strName.c_str(), task.bOwned));
-    struct stat st {};
+    file = UniqueFd(OpenForChecksum(task.dir->Get(), task.strName.c_str(), task.bOwned));
+    int nError = 0;
     if (!file.IsValid() || ::fstat(file.Get(), &st) != 0)
-        return finish(std::nullopt, errno);
-    if (!S_ISREG(st.st_mode))
-        return finish(std::nullopt, 0); // replaced since it was listed: never read
-    if (st.st_size > static_cast<off_t>(kBlockSize))
-        ::posix_fadvise(file.Get(), 0, 0, POSIX_FADV_SEQUENTIAL);
-    Md5Context context;
-    alignas(64) unsigned char buffer[kBlockSize];
-    uint64_t nTotal = 0;
+        nError = errno;
+    else if (S_ISREG(st.st_mode))
+        return true;
+    // Not a regular file (replaced since it was listed): never read.
+    std::lock_guard lock(m_mutex);
+    Finish(task, std::nullopt, nError);
+    return false;
+}
+
+// Reads what the page cache holds of an open file from its current offset,
+// after the nTotal bytes read before; fnTake gets each piece.
+template <typename Take>
+ChecksumPool::ReadEnd ChecksumPool::ReadCached(int fd, const struct stat& st, uint64_t& nTotal,
+                                               uint64_t nMaxBytes, unsigned char* pBuffer,
+                                               size_t nSize, Take fnTake) {
     for (;;) {
         if (m_bCancel.load(std::memory_order_relaxed))
-            return finish(std::nullopt, ECANCELED);
-        iovec vector{buffer, sizeof buffer};
-        const ssize_t nRead = ::preadv2(file.Get(), &vector, 1, -1, RWF_NOWAIT);
+            return ReadEnd::Cancelled;
+        iovec vector{pBuffer, nSize};
+        const ssize_t nRead = ::preadv2(fd, &vector, 1, -1, RWF_NOWAIT);
         if (nRead > 0) {
             nTotal += static_cast<uint64_t>(nRead);
-            if (nTotal > task.nMaxBytes)
-                return finish(std::nullopt, 0);
-            context.Update(buffer, static_cast<size_t>(nRead));
+            if (nTotal > nMaxBytes)
+                return ReadEnd::TooLong;
+            const auto [pNext, nNext] = fnTake(static_cast<size_t>(nRead));
+            pBuffer = pNext;
+            nSize = nNext;
+            // A short read that brings the file to the size it had when
+            // opened is its end: no read is needed to be told so.
+            if (static_cast<size_t>(nRead) < vector.iov_len &&
+                nTotal == static_cast<uint64_t>(st.st_size))
+                return ReadEnd::End;
         } else if (nRead == 0) {
-            return finish(DigestToHex(context.Finish()), 0);
+            return ReadEnd::End;
         } else if (errno == EAGAIN || errno == EOPNOTSUPP || errno == ENOSYS) {
-            break; // not in the page cache, or no way to ask
+            return ReadEnd::NotCached; // not in the page cache, or no way to ask
         } else if (errno != EINTR) {
-            return finish(std::nullopt, errno);
+            return ReadEnd::Failed;
         }
     }
+}
+
+// Hands the rest of a file to the reader of its device.
+void ChecksumPool::HandToDevice(const std::shared_ptr<Task>& pTask, UniqueFd file,
+                                const Md5Context& context, uint64_t nTotal, dev_t nDevice) {
     auto pStream = std::make_unique<Stream>();
     pStream->pTask = pTask;
     pStream->file = std::move(file);
@@ -237,10 +290,95 @@ void ChecksumPool::HashFile(const std::shared_ptr<Task>& pTask) {
     pStream->nRead = nTotal;
     {
         std::lock_guard lock(m_mutex);
-        DeviceOf(st.st_dev).waiting.push_back(pStream.get());
+        DeviceOf(nDevice).waiting.push_back(pStream.get());
         m_streams.push_back(std::move(pStream));
     }
     m_cvRead.notify_all();
+}
+
+// Hashes what the page cache holds of the file; the rest, if any, is left
+// to the reader of its device.
+void ChecksumPool::HashFile(const std::shared_ptr<Task>& pTask) {
+    Task& task = *pTask;
+    UniqueFd file;
+    struct stat st {};
+    if (!OpenFile(task, file, st))
+        return;
+    if (st.st_size > static_cast<off_t>(kBlockSize))
+        ::posix_fadvise(file.Get(), 0, 0, POSIX_FADV_SEQUENTIAL);
+    Md5Context context;
+    alignas(64) unsigned char buffer[kBlockSize];
+    uint64_t nTotal = 0;
+    const ReadEnd end =
+        ReadCached(file.Get(), st, nTotal, task.nMaxBytes, buffer, sizeof buffer, [&](size_t n) {
+            context.Update(buffer, n);
+            return std::pair(buffer, sizeof buffer);
+        });
+    if (end == ReadEnd::NotCached)
+        return HandToDevice(pTask, std::move(file), context, nTotal, st.st_dev);
+    const int nError = end == ReadEnd::Cancelled ? ECANCELED : end == ReadEnd::Failed ? errno : 0;
+    std::lock_guard lock(m_mutex);
+    Finish(task, end == ReadEnd::End ? std::optional(DigestToHex(context.Finish())) : std::nullopt,
+           nError);
+}
+
+// Reads small files whole and hashes them together, eight at once where the
+// processor can; one not in the page cache is left to its device's reader.
+void ChecksumPool::HashGroup(std::vector<std::shared_ptr<Task>>& group,
+                             std::vector<unsigned char>& buffer) {
+    struct Whole {
+        Task* pTask;
+        size_t nOffset;
+        size_t nSize;
+    };
+    std::vector<Whole> wholes;
+    std::vector<std::pair<Task*, int>> failed; // and their errno
+    size_t nUsed = 0;
+    for (const std::shared_ptr<Task>& pTask : group) {
+        Task& task = *pTask;
+        UniqueFd file;
+        struct stat st {};
+        if (!OpenFile(task, file, st))
+            continue;
+        // Room for one byte more than its size, so its end shows at once.
+        const size_t nOffset = nUsed;
+        auto room = [&](size_t nAtLeast) {
+            if (buffer.size() < nUsed + nAtLeast)
+                buffer.resize(std::max(buffer.size() * 2, nUsed + nAtLeast));
+            return std::pair(buffer.data() + nUsed, buffer.size() - nUsed);
+        };
+        const auto [pFirst, nFirst] = room(static_cast<size_t>(std::max<off_t>(st.st_size, 0)) + 1);
+        uint64_t nTotal = 0;
+        const ReadEnd end =
+            ReadCached(file.Get(), st, nTotal, task.nMaxBytes, pFirst, nFirst, [&](size_t n) {
+                nUsed += n;
+                return room(4096);
+            });
+        if (end == ReadEnd::End) {
+            wholes.push_back({&task, nOffset, nUsed - nOffset});
+        } else if (end == ReadEnd::NotCached) {
+            Md5Context context;
+            context.Update(buffer.data() + nOffset, nUsed - nOffset);
+            nUsed = nOffset;
+            HandToDevice(pTask, std::move(file), context, nTotal, st.st_dev);
+        } else {
+            failed.emplace_back(&task, end == ReadEnd::Cancelled ? ECANCELED
+                                       : end == ReadEnd::Failed  ? errno
+                                                                 : 0);
+            nUsed = nOffset;
+        }
+    }
+    std::vector<std::string_view> messages;
+    for (const Whole& whole : wholes)
+        messages.emplace_back(reinterpret_cast<const char*>(buffer.data()) + whole.nOffset,
+                              whole.nSize);
+    std::vector<Md5Digest> digests(messages.size());
+    Md5OfMessages(messages, digests);
+    std::lock_guard lock(m_mutex);
+    for (size_t i = 0; i < wholes.size(); ++i)
+        Finish(*wholes[i].pTask, DigestToHex(digests[i]), 0);
+    for (const auto& [pTask, nError] : failed)
+        Finish(*pTask, std::nullopt, nError);
 }
 
 // A device's reader: each file handed to it read to its end before the next.

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "scan/DirectoryReader.h"
+#include "scan/Md5.h"
 
 #include <atomic>
 #include <condition_variable>
@@ -10,15 +11,17 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <sys/stat.h>
 #include <sys/types.h>
 #include <thread>
 #include <vector>
 
 // Hashes files on worker threads. The caller hands each file over with a
 // descriptor of its directory (shared by the files of that directory) and
-// takes each result back whenever it wants, in any order. The largest file
-// waiting is hashed first: one large file hashed last would keep all but
-// one thread idle while it is read.
+// takes each result back whenever it wants, in any order. Small files are
+// hashed in the order given, which is the order the caller takes them back
+// in; large ones go first, the largest first: one large file hashed last
+// would keep all but one thread idle while it is read.
 //
 // What the page cache holds is read and hashed by the workers themselves,
 // all at once. What must come from a device is read by one reader thread of
@@ -64,7 +67,15 @@ private:
 
     void Work();
     void ReadDevice(Device& device);
+    enum class ReadEnd { End, NotCached, TooLong, Failed, Cancelled };
+    bool OpenFile(Task& task, UniqueFd& file, struct stat& st);
+    template <typename Take>
+    ReadEnd ReadCached(int fd, const struct stat& st, uint64_t& nTotal, uint64_t nMaxBytes,
+                       unsigned char* pBuffer, size_t nSize, Take fnTake);
+    void HandToDevice(const std::shared_ptr<Task>& pTask, UniqueFd file, const Md5Context& context,
+                      uint64_t nTotal, dev_t nDevice);
     void HashFile(const std::shared_ptr<Task>& pTask);
+    void HashGroup(std::vector<std::shared_ptr<Task>>& group, std::vector<unsigned char>& buffer);
     Stream* ReadyStream();
     void HashChunks(Stream& stream);
     void EndStream(Stream& stream);
@@ -75,12 +86,14 @@ private:
     std::condition_variable m_cvWork; // a task, a stream's data or a free stream slot
     std::condition_variable m_cvRead; // a stream to read, or a free buffer
     std::condition_variable m_cvDone; // a task waited for is done
-    // A heap: the largest task on top, the earliest of equal ones first.
+    // The small tasks in the order given, and a heap of the large ones: the
+    // largest on top, the earliest of equal ones first.
     struct Waiting {
         std::shared_ptr<Task> pTask;
         uint64_t nOrder;
     };
-    std::vector<Waiting> m_queue;
+    std::deque<std::shared_ptr<Task>> m_small;
+    std::vector<Waiting> m_large;
     uint64_t m_nSubmitted = 0;
     // Files handed to the device readers and not yet hashed to their end;
     // each holds its file open.

@@ -160,6 +160,11 @@ Md5Digest Md5Context::Finish() {
     return digest;
 }
 
+void Md5Context::Resume(const uint32_t state[4], uint64_t nBytes) {
+    std::memcpy(m_state, state, sizeof m_state);
+    m_nBytes = nBytes;
+}
+
 std::string DigestToHex(const Md5Digest& digest) {
     static const char kDigits[] = "0123456789abcdef";
     std::string strHex(32, '0');

@@ -20,6 +20,9 @@ public:
     // Ends the message and returns its digest; the context is cleared and
     // starts a new, empty message.
     Md5Digest Finish();
+    // Goes on with a message whose first nBytes (a multiple of 64) were
+    // hashed elsewhere and left state (A, B, C, D).
+    void Resume(const uint32_t state[4], uint64_t nBytes);
 
 private:
     void Transform(const uint8_t* pBlock);

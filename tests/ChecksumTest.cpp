@@ -1,11 +1,13 @@
 #include "TestTree.h"
 #include "scan/FileChecksum.h"
 #include "scan/Md5.h"
+#include "scan/Md5Lanes.h"
 
 #include <chrono>
 #include <fcntl.h>
 #include <future>
 #include <gtest/gtest.h>
+#include <random>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
@@ -70,6 +72,33 @@ TEST(Md5, PiecesOfAnyLengthGiveTheSameDigest) {
             EXPECT_EQ(DigestInPieces(strMessage, nPiece), strWhole) << nLength << "/" << nPiece;
     }
     EXPECT_EQ(DigestInPieces(std::string(1000000, 'a'), 4096), "7707d6ae4e027c70eea2a935c2296f21");
+}
+
+// Messages hashed eight at once give the digests of one at a time, whatever
+// their lengths: every length around the block and padding edges, lanes that
+// end together or far apart, fewer messages than lanes.
+TEST(Md5, MessagesHashedTogetherGiveTheDigestsOfOneByOne) {
+    std::mt19937_64 random(7);
+    std::vector<std::string> texts;
+    for (size_t n = 0; n <= 200; ++n)
+        texts.push_back(std::string(n, static_cast<char>('a' + n % 26)));
+    for (int i = 0; i < 300; ++i) {
+        std::string strText(random() % (i % 10 == 0 ? 70000 : 700), '\0');
+        for (char& c : strText)
+            c = static_cast<char>(random());
+        texts.push_back(std::move(strText));
+    }
+    for (const size_t nCount : {size_t(1), size_t(3), size_t(8), size_t(9), texts.size()}) {
+        const std::vector<std::string_view> messages(texts.begin(), texts.begin() + nCount);
+        std::vector<Md5Digest> digests(nCount);
+        Md5OfMessages(messages, digests);
+        for (size_t i = 0; i < nCount; ++i) {
+            Md5Context one;
+            one.Update(messages[i].data(), messages[i].size());
+            ASSERT_EQ(DigestToHex(digests[i]), DigestToHex(one.Finish()))
+                << "message " << i << " of " << nCount << ", " << messages[i].size() << " bytes";
+        }
+    }
 }
 
 TEST(Md5, FinishClearsTheContext) {
