@@ -52,8 +52,8 @@ struct ScanJob {
     // Directories on other file systems than the start directory's are
     // stored but not entered.
     bool bOneFileSystem = false;
-    // Threads hashing checksums: 0 chooses by the device, one on a spinning
-    // disk, else one a core. The rows are the same whatever it is.
+    // Threads hashing checksums: 0 for one a core. The rows are the same
+    // whatever it is.
     unsigned nJobs = 0;
     // When updating a catalog whose volume is now mounted at another place
     // than when it was catalogued: where the start directory is now. The
