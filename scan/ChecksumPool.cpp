@@ -29,7 +29,7 @@ constexpr uint64_t kLargeFile = 4 << 20;
 // Small files up to this size are read whole and hashed in groups; the
 // buffer a worker keeps for a group is given back beyond kGroupBuffer.
 constexpr uint64_t kGroupFile = 256 << 10;
-constexpr size_t kGroup = 8;
+constexpr size_t kGroup = 16;
 constexpr size_t kGroupBuffer = 4 << 20;
 
 template <typename Waiting> bool RunsLater(const Waiting& a, const Waiting& b) {
@@ -322,7 +322,7 @@ void ChecksumPool::HashFile(const std::shared_ptr<Task>& pTask) {
            nError);
 }
 
-// Reads small files whole and hashes them together, eight at once where the
+// Reads small files whole and hashes them together, sixteen at once where the
 // processor can; one not in the page cache is left to its device's reader.
 void ChecksumPool::HashGroup(std::vector<std::shared_ptr<Task>>& group,
                              std::vector<unsigned char>& buffer) {

@@ -19,9 +19,12 @@ Md5Digest Md5Of(std::string_view message) {
 
 #if KESTREL_MD5_LANES
 
-constexpr size_t kLanes = 8;
+// Two sets of eight lanes, hashed step by step side by side: one set's
+// steps wait on each other, two keep the processor's units busy.
+constexpr size_t kLanes = 16;
+constexpr size_t kSet = 8;
 
-// The state of eight messages, word by word: a[lane], b[lane], ...
+// The state of sixteen messages, word by word: a[lane], b[lane], ...
 struct LaneState {
     alignas(32) uint32_t a[kLanes];
     alignas(32) uint32_t b[kLanes];
@@ -35,6 +38,11 @@ struct LaneState {
 #define LANE_G(x, y, z) _mm256_or_si256(_mm256_and_si256((x), (z)), _mm256_andnot_si256((z), (y)))
 #define LANE_H(x, y, z) _mm256_xor_si256(_mm256_xor_si256((x), (y)), (z))
 #define LANE_I(x, y, z) _mm256_xor_si256((y), _mm256_or_si256((x), _mm256_xor_si256((z), ones)))
+#define LANE_STEP2(f, a, b, c, d, k, t, s)                                                         \
+    do {                                                                                           \
+        LANE_STEP(f, a##0, b##0, c##0, d##0, x0[k], t, s);                                         \
+        LANE_STEP(f, a##1, b##1, c##1, d##1, x1[k], t, s);                                         \
+    } while (0)
 #define LANE_STEP(f, a, b, c, d, x, t, s)                                                          \
     do {                                                                                           \
         (a) = _mm256_add_epi32((a), _mm256_add_epi32((x), _mm256_set1_epi32(int(t))));             \
@@ -67,99 +75,113 @@ __attribute__((target("avx2"))) inline void Transpose(const __m256i r[8], __m256
 __attribute__((target("avx2"))) void Blocks(LaneState& state, const uint8_t* p[kLanes],
                                             const size_t step[kLanes], size_t nBlocks) {
     const __m256i ones = _mm256_set1_epi32(-1);
-    __m256i a = _mm256_load_si256(reinterpret_cast<const __m256i*>(state.a));
-    __m256i b = _mm256_load_si256(reinterpret_cast<const __m256i*>(state.b));
-    __m256i c = _mm256_load_si256(reinterpret_cast<const __m256i*>(state.c));
-    __m256i d = _mm256_load_si256(reinterpret_cast<const __m256i*>(state.d));
+#define LANE_LOAD(pWords) _mm256_load_si256(reinterpret_cast<const __m256i*>(pWords))
+    __m256i a0 = LANE_LOAD(state.a), b0 = LANE_LOAD(state.b), c0 = LANE_LOAD(state.c),
+            d0 = LANE_LOAD(state.d);
+    __m256i a1 = LANE_LOAD(state.a + kSet), b1 = LANE_LOAD(state.b + kSet),
+            c1 = LANE_LOAD(state.c + kSet), d1 = LANE_LOAD(state.d + kSet);
     for (size_t n = 0; n < nBlocks; ++n) {
-        __m256i r[8], x[16];
-        for (size_t l = 0; l < kLanes; ++l)
-            r[l] = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p[l]));
-        Transpose(r, x);
-        for (size_t l = 0; l < kLanes; ++l)
-            r[l] = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p[l] + 32));
-        Transpose(r, x + 8);
+        __m256i r[kSet], x0[16], x1[16];
+        for (size_t h = 0; h < 2; ++h) {
+            __m256i* x = h == 0 ? x0 : x1;
+            for (size_t half = 0; half < 2; ++half) {
+                for (size_t l = 0; l < kSet; ++l)
+                    r[l] = _mm256_loadu_si256(
+                        reinterpret_cast<const __m256i*>(p[h * kSet + l] + 32 * half));
+                Transpose(r, x + 8 * half);
+            }
+        }
         for (size_t l = 0; l < kLanes; ++l)
             p[l] += step[l];
-        const __m256i a0 = a, b0 = b, c0 = c, d0 = d;
+        const __m256i sa0 = a0, sb0 = b0, sc0 = c0, sd0 = d0;
+        const __m256i sa1 = a1, sb1 = b1, sc1 = c1, sd1 = d1;
 
-        LANE_STEP(LANE_F, a, b, c, d, x[0], 0xd76aa478, 7);
-        LANE_STEP(LANE_F, d, a, b, c, x[1], 0xe8c7b756, 12);
-        LANE_STEP(LANE_F, c, d, a, b, x[2], 0x242070db, 17);
-        LANE_STEP(LANE_F, b, c, d, a, x[3], 0xc1bdceee, 22);
-        LANE_STEP(LANE_F, a, b, c, d, x[4], 0xf57c0faf, 7);
-        LANE_STEP(LANE_F, d, a, b, c, x[5], 0x4787c62a, 12);
-        LANE_STEP(LANE_F, c, d, a, b, x[6], 0xa8304613, 17);
-        LANE_STEP(LANE_F, b, c, d, a, x[7], 0xfd469501, 22);
-        LANE_STEP(LANE_F, a, b, c, d, x[8], 0x698098d8, 7);
-        LANE_STEP(LANE_F, d, a, b, c, x[9], 0x8b44f7af, 12);
-        LANE_STEP(LANE_F, c, d, a, b, x[10], 0xffff5bb1, 17);
-        LANE_STEP(LANE_F, b, c, d, a, x[11], 0x895cd7be, 22);
-        LANE_STEP(LANE_F, a, b, c, d, x[12], 0x6b901122, 7);
-        LANE_STEP(LANE_F, d, a, b, c, x[13], 0xfd987193, 12);
-        LANE_STEP(LANE_F, c, d, a, b, x[14], 0xa679438e, 17);
-        LANE_STEP(LANE_F, b, c, d, a, x[15], 0x49b40821, 22);
+        LANE_STEP2(LANE_F, a, b, c, d, 0, 0xd76aa478, 7);
+        LANE_STEP2(LANE_F, d, a, b, c, 1, 0xe8c7b756, 12);
+        LANE_STEP2(LANE_F, c, d, a, b, 2, 0x242070db, 17);
+        LANE_STEP2(LANE_F, b, c, d, a, 3, 0xc1bdceee, 22);
+        LANE_STEP2(LANE_F, a, b, c, d, 4, 0xf57c0faf, 7);
+        LANE_STEP2(LANE_F, d, a, b, c, 5, 0x4787c62a, 12);
+        LANE_STEP2(LANE_F, c, d, a, b, 6, 0xa8304613, 17);
+        LANE_STEP2(LANE_F, b, c, d, a, 7, 0xfd469501, 22);
+        LANE_STEP2(LANE_F, a, b, c, d, 8, 0x698098d8, 7);
+        LANE_STEP2(LANE_F, d, a, b, c, 9, 0x8b44f7af, 12);
+        LANE_STEP2(LANE_F, c, d, a, b, 10, 0xffff5bb1, 17);
+        LANE_STEP2(LANE_F, b, c, d, a, 11, 0x895cd7be, 22);
+        LANE_STEP2(LANE_F, a, b, c, d, 12, 0x6b901122, 7);
+        LANE_STEP2(LANE_F, d, a, b, c, 13, 0xfd987193, 12);
+        LANE_STEP2(LANE_F, c, d, a, b, 14, 0xa679438e, 17);
+        LANE_STEP2(LANE_F, b, c, d, a, 15, 0x49b40821, 22);
 
-        LANE_STEP(LANE_G, a, b, c, d, x[1], 0xf61e2562, 5);
-        LANE_STEP(LANE_G, d, a, b, c, x[6], 0xc040b340, 9);
-        LANE_STEP(LANE_G, c, d, a, b, x[11], 0x265e5a51, 14);
-        LANE_STEP(LANE_G, b, c, d, a, x[0], 0xe9b6c7aa, 20);
-        LANE_STEP(LANE_G, a, b, c, d, x[5], 0xd62f105d, 5);
-        LANE_STEP(LANE_G, d, a, b, c, x[10], 0x02441453, 9);
-        LANE_STEP(LANE_G, c, d, a, b, x[15], 0xd8a1e681, 14);
-        LANE_STEP(LANE_G, b, c, d, a, x[4], 0xe7d3fbc8, 20);
-        LANE_STEP(LANE_G, a, b, c, d, x[9], 0x21e1cde6, 5);
-        LANE_STEP(LANE_G, d, a, b, c, x[14], 0xc33707d6, 9);
-        LANE_STEP(LANE_G, c, d, a, b, x[3], 0xf4d50d87, 14);
-        LANE_STEP(LANE_G, b, c, d, a, x[8], 0x455a14ed, 20);
-        LANE_STEP(LANE_G, a, b, c, d, x[13], 0xa9e3e905, 5);
-        LANE_STEP(LANE_G, d, a, b, c, x[2], 0xfcefa3f8, 9);
-        LANE_STEP(LANE_G, c, d, a, b, x[7], 0x676f02d9, 14);
-        LANE_STEP(LANE_G, b, c, d, a, x[12], 0x8d2a4c8a, 20);
+        LANE_STEP2(LANE_G, a, b, c, d, 1, 0xf61e2562, 5);
+        LANE_STEP2(LANE_G, d, a, b, c, 6, 0xc040b340, 9);
+        LANE_STEP2(LANE_G, c, d, a, b, 11, 0x265e5a51, 14);
+        LANE_STEP2(LANE_G, b, c, d, a, 0, 0xe9b6c7aa, 20);
+        LANE_STEP2(LANE_G, a, b, c, d, 5, 0xd62f105d, 5);
+        LANE_STEP2(LANE_G, d, a, b, c, 10, 0x02441453, 9);
+        LANE_STEP2(LANE_G, c, d, a, b, 15, 0xd8a1e681, 14);
+        LANE_STEP2(LANE_G, b, c, d, a, 4, 0xe7d3fbc8, 20);
+        LANE_STEP2(LANE_G, a, b, c, d, 9, 0x21e1cde6, 5);
+        LANE_STEP2(LANE_G, d, a, b, c, 14, 0xc33707d6, 9);
+        LANE_STEP2(LANE_G, c, d, a, b, 3, 0xf4d50d87, 14);
+        LANE_STEP2(LANE_G, b, c, d, a, 8, 0x455a14ed, 20);
+        LANE_STEP2(LANE_G, a, b, c, d, 13, 0xa9e3e905, 5);
+        LANE_STEP2(LANE_G, d, a, b, c, 2, 0xfcefa3f8, 9);
+        LANE_STEP2(LANE_G, c, d, a, b, 7, 0x676f02d9, 14);
+        LANE_STEP2(LANE_G, b, c, d, a, 12, 0x8d2a4c8a, 20);
 
-        LANE_STEP(LANE_H, a, b, c, d, x[5], 0xfffa3942, 4);
-        LANE_STEP(LANE_H, d, a, b, c, x[8], 0x8771f681, 11);
-        LANE_STEP(LANE_H, c, d, a, b, x[11], 0x6d9d6122, 16);
-        LANE_STEP(LANE_H, b, c, d, a, x[14], 0xfde5380c, 23);
-        LANE_STEP(LANE_H, a, b, c, d, x[1], 0xa4beea44, 4);
-        LANE_STEP(LANE_H, d, a, b, c, x[4], 0x4bdecfa9, 11);
-        LANE_STEP(LANE_H, c, d, a, b, x[7], 0xf6bb4b60, 16);
-        LANE_STEP(LANE_H, b, c, d, a, x[10], 0xbebfbc70, 23);
-        LANE_STEP(LANE_H, a, b, c, d, x[13], 0x289b7ec6, 4);
-        LANE_STEP(LANE_H, d, a, b, c, x[0], 0xeaa127fa, 11);
-        LANE_STEP(LANE_H, c, d, a, b, x[3], 0xd4ef3085, 16);
-        LANE_STEP(LANE_H, b, c, d, a, x[6], 0x04881d05, 23);
-        LANE_STEP(LANE_H, a, b, c, d, x[9], 0xd9d4d039, 4);
-        LANE_STEP(LANE_H, d, a, b, c, x[12], 0xe6db99e5, 11);
-        LANE_STEP(LANE_H, c, d, a, b, x[15], 0x1fa27cf8, 16);
-        LANE_STEP(LANE_H, b, c, d, a, x[2], 0xc4ac5665, 23);
+        LANE_STEP2(LANE_H, a, b, c, d, 5, 0xfffa3942, 4);
+        LANE_STEP2(LANE_H, d, a, b, c, 8, 0x8771f681, 11);
+        LANE_STEP2(LANE_H, c, d, a, b, 11, 0x6d9d6122, 16);
+        LANE_STEP2(LANE_H, b, c, d, a, 14, 0xfde5380c, 23);
+        LANE_STEP2(LANE_H, a, b, c, d, 1, 0xa4beea44, 4);
+        LANE_STEP2(LANE_H, d, a, b, c, 4, 0x4bdecfa9, 11);
+        LANE_STEP2(LANE_H, c, d, a, b, 7, 0xf6bb4b60, 16);
+        LANE_STEP2(LANE_H, b, c, d, a, 10, 0xbebfbc70, 23);
+        LANE_STEP2(LANE_H, a, b, c, d, 13, 0x289b7ec6, 4);
+        LANE_STEP2(LANE_H, d, a, b, c, 0, 0xeaa127fa, 11);
+        LANE_STEP2(LANE_H, c, d, a, b, 3, 0xd4ef3085, 16);
+        LANE_STEP2(LANE_H, b, c, d, a, 6, 0x04881d05, 23);
+        LANE_STEP2(LANE_H, a, b, c, d, 9, 0xd9d4d039, 4);
+        LANE_STEP2(LANE_H, d, a, b, c, 12, 0xe6db99e5, 11);
+        LANE_STEP2(LANE_H, c, d, a, b, 15, 0x1fa27cf8, 16);
+        LANE_STEP2(LANE_H, b, c, d, a, 2, 0xc4ac5665, 23);
 
-        LANE_STEP(LANE_I, a, b, c, d, x[0], 0xf4292244, 6);
-        LANE_STEP(LANE_I, d, a, b, c, x[7], 0x432aff97, 10);
-        LANE_STEP(LANE_I, c, d, a, b, x[14], 0xab9423a7, 15);
-        LANE_STEP(LANE_I, b, c, d, a, x[5], 0xfc93a039, 21);
-        LANE_STEP(LANE_I, a, b, c, d, x[12], 0x655b59c3, 6);
-        LANE_STEP(LANE_I, d, a, b, c, x[3], 0x8f0ccc92, 10);
-        LANE_STEP(LANE_I, c, d, a, b, x[10], 0xffeff47d, 15);
-        LANE_STEP(LANE_I, b, c, d, a, x[1], 0x85845dd1, 21);
-        LANE_STEP(LANE_I, a, b, c, d, x[8], 0x6fa87e4f, 6);
-        LANE_STEP(LANE_I, d, a, b, c, x[15], 0xfe2ce6e0, 10);
-        LANE_STEP(LANE_I, c, d, a, b, x[6], 0xa3014314, 15);
-        LANE_STEP(LANE_I, b, c, d, a, x[13], 0x4e0811a1, 21);
-        LANE_STEP(LANE_I, a, b, c, d, x[4], 0xf7537e82, 6);
-        LANE_STEP(LANE_I, d, a, b, c, x[11], 0xbd3af235, 10);
-        LANE_STEP(LANE_I, c, d, a, b, x[2], 0x2ad7d2bb, 15);
-        LANE_STEP(LANE_I, b, c, d, a, x[9], 0xeb86d391, 21);
+        LANE_STEP2(LANE_I, a, b, c, d, 0, 0xf4292244, 6);
+        LANE_STEP2(LANE_I, d, a, b, c, 7, 0x432aff97, 10);
+        LANE_STEP2(LANE_I, c, d, a, b, 14, 0xab9423a7, 15);
+        LANE_STEP2(LANE_I, b, c, d, a, 5, 0xfc93a039, 21);
+        LANE_STEP2(LANE_I, a, b, c, d, 12, 0x655b59c3, 6);
+        LANE_STEP2(LANE_I, d, a, b, c, 3, 0x8f0ccc92, 10);
+        LANE_STEP2(LANE_I, c, d, a, b, 10, 0xffeff47d, 15);
+        LANE_STEP2(LANE_I, b, c, d, a, 1, 0x85845dd1, 21);
+        LANE_STEP2(LANE_I, a, b, c, d, 8, 0x6fa87e4f, 6);
+        LANE_STEP2(LANE_I, d, a, b, c, 15, 0xfe2ce6e0, 10);
+        LANE_STEP2(LANE_I, c, d, a, b, 6, 0xa3014314, 15);
+        LANE_STEP2(LANE_I, b, c, d, a, 13, 0x4e0811a1, 21);
+        LANE_STEP2(LANE_I, a, b, c, d, 4, 0xf7537e82, 6);
+        LANE_STEP2(LANE_I, d, a, b, c, 11, 0xbd3af235, 10);
+        LANE_STEP2(LANE_I, c, d, a, b, 2, 0x2ad7d2bb, 15);
+        LANE_STEP2(LANE_I, b, c, d, a, 9, 0xeb86d391, 21);
 
-        a = _mm256_add_epi32(a, a0);
-        b = _mm256_add_epi32(b, b0);
-        c = _mm256_add_epi32(c, c0);
-        d = _mm256_add_epi32(d, d0);
+        a0 = _mm256_add_epi32(a0, sa0);
+        b0 = _mm256_add_epi32(b0, sb0);
+        c0 = _mm256_add_epi32(c0, sc0);
+        d0 = _mm256_add_epi32(d0, sd0);
+        a1 = _mm256_add_epi32(a1, sa1);
+        b1 = _mm256_add_epi32(b1, sb1);
+        c1 = _mm256_add_epi32(c1, sc1);
+        d1 = _mm256_add_epi32(d1, sd1);
     }
-    _mm256_store_si256(reinterpret_cast<__m256i*>(state.a), a);
-    _mm256_store_si256(reinterpret_cast<__m256i*>(state.b), b);
-    _mm256_store_si256(reinterpret_cast<__m256i*>(state.c), c);
-    _mm256_store_si256(reinterpret_cast<__m256i*>(state.d), d);
+#define LANE_STORE(pWords, v) _mm256_store_si256(reinterpret_cast<__m256i*>(pWords), (v))
+    LANE_STORE(state.a, a0);
+    LANE_STORE(state.b, b0);
+    LANE_STORE(state.c, c0);
+    LANE_STORE(state.d, d0);
+    LANE_STORE(state.a + kSet, a1);
+    LANE_STORE(state.b + kSet, b1);
+    LANE_STORE(state.c + kSet, c1);
+    LANE_STORE(state.d + kSet, d1);
 }
 
 bool HasLanes() {
@@ -178,8 +200,8 @@ void Md5OfMessages(std::span<const std::string_view> messages, std::span<Md5Dige
     // without one reads a block of zeros and is ignored. The whole blocks
     // are hashed together, each message's tail and padding on its own.
     static constexpr uint8_t kIdle[64] = {};
-    // Below three messages at once the lanes would mostly hash nothing.
-    constexpr size_t kFewest = 3;
+    // Below four messages at once the lanes would mostly hash nothing.
+    constexpr size_t kFewest = 4;
     if (HasLanes() && messages.size() >= kFewest) {
         LaneState state;
         const uint8_t* p[kLanes];
