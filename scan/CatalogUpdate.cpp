@@ -18,7 +18,8 @@ CatalogUpdate::CatalogUpdate(const std::string& strCatalogPath, const UpdateOpti
         Database database;
         database.Open(m_build.CatalogPath(), Database::OpenMode::ReadOnly);
         m_info = ReadCatalogInfo(database);
-        m_pPrevious = std::make_unique<PreviousCatalog>(database, m_info.bHasFileTimes);
+        m_pPrevious = std::make_unique<PreviousCatalog>(database, m_build.CatalogPath(),
+                                                        m_info.bHasFileTimes);
     }
     ScanSettings settings = m_info.Settings();
     if (options.bChecksum)

@@ -7,6 +7,7 @@
 #include "scan/Paths.h"
 
 #include <algorithm>
+#include <bit>
 #include <functional>
 #include <string>
 
@@ -23,7 +24,31 @@ uint64_t HashPath(std::string_view path) {
 
 } // namespace
 
-PreviousCatalog::PreviousCatalog(Database& database, bool bHasTimes) : m_bHasTimes(bHasTimes) {
+PreviousCatalog::PreviousCatalog(Database& database, const std::string& strCatalogPath,
+                                 bool bHasTimes)
+    : m_bHasTimes(bHasTimes) {
+    // The statement is made here, so a catalog whose tables have another
+    // shape is refused before the walk begins; its rows are read while the
+    // walk goes on, which needs them only when it reaches its first file.
+    database.Prepare(m_bHasTimes ? CatalogSql::kFilesWithTimes : CatalogSql::kFilesWithoutTimes);
+    m_loading = std::async(std::launch::async, [this, strCatalogPath] {
+        Database own;
+        own.Open(strCatalogPath, Database::OpenMode::ReadOnly);
+        Load(own);
+    });
+}
+
+PreviousCatalog::~PreviousCatalog() {
+    if (m_loading.valid())
+        m_loading.wait();
+}
+
+void PreviousCatalog::Loaded() const {
+    if (m_loading.valid())
+        m_loading.get(); // raises what the reading raised
+}
+
+void PreviousCatalog::Load(Database& database) {
     for (ResultSet rows(database.Prepare(m_bHasTimes ? CatalogSql::kFilesWithTimes
                                                      : CatalogSql::kFilesWithoutTimes));
          !rows.IsEOF(); rows.MoveNext()) {
@@ -49,16 +74,27 @@ PreviousCatalog::PreviousCatalog(Database& database, bool bHasTimes) : m_bHasTim
             m_entries[i - 1].bAmbiguous = true;
         }
     }
+    // About one entry a bucket: a lookup reads one or two entries next to
+    // each other instead of a binary search's cache misses.
+    m_nBucketBits = std::clamp(static_cast<int>(std::bit_width(m_entries.size())), 1, 24);
+    m_buckets.assign((size_t(1) << m_nBucketBits) + 1, 0);
+    for (const Entry& entry : m_entries)
+        ++m_buckets[(entry.nPathHash >> (64 - m_nBucketBits)) + 1];
+    for (size_t i = 1; i < m_buckets.size(); ++i)
+        m_buckets[i] += m_buckets[i - 1];
 }
 
 void PreviousCatalog::Find(std::string_view path, std::optional<int64_t> nSize,
                            std::optional<int64_t> nMtimeNs, std::optional<std::string>& checksum) {
+    Loaded();
     checksum.reset();
     const uint64_t nHash = HashPath(path);
-    const auto it = std::lower_bound(
-        m_entries.begin(), m_entries.end(), nHash,
-        [](const Entry& entry, uint64_t nValue) { return entry.nPathHash < nValue; });
-    if (it == m_entries.end() || it->nPathHash != nHash) {
+    const size_t nBucket = nHash >> (64 - m_nBucketBits);
+    const auto itEnd = m_entries.begin() + static_cast<ptrdiff_t>(m_buckets[nBucket + 1]);
+    auto it = m_entries.begin() + static_cast<ptrdiff_t>(m_buckets[nBucket]);
+    while (it != itEnd && it->nPathHash < nHash)
+        ++it;
+    if (it == itEnd || it->nPathHash != nHash) {
         ++m_nAdded;
         return;
     }

@@ -3,6 +3,7 @@
 #include "scan/Md5.h"
 
 #include <cstdint>
+#include <future>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -16,14 +17,21 @@ class Database;
 // the same keeps its checksum without being read.
 class PreviousCatalog {
 public:
-    // Reads every file of the open catalog; raises EngineError. bHasTimes
-    // tells whether its files carry modification times: a catalog without
-    // them compares by size alone, and lends no checksum, so its files are
-    // all read again.
-    PreviousCatalog(Database& database, bool bHasTimes);
+    // Starts reading every file of the catalog open in database, which is
+    // at strCatalogPath, on a thread of its own with a connection of its
+    // own; raises EngineError when its files cannot be read (tables of
+    // another shape). bHasTimes tells whether its files carry modification
+    // times: a catalog without them compares by size alone, and lends no
+    // checksum, so its files are all read again.
+    PreviousCatalog(Database& database, const std::string& strCatalogPath, bool bHasTimes);
+    // Waits for the reading.
+    ~PreviousCatalog();
+    PreviousCatalog(const PreviousCatalog&) = delete;
+    PreviousCatalog& operator=(const PreviousCatalog&) = delete;
 
     // Looks up the file at path as the new walk found it, counts it as new,
-    // changed or unchanged, and marks it met.
+    // changed or unchanged, and marks it met; the first call waits until the
+    // catalog is read, and raises EngineError when reading it failed.
     // Paths are compared in their normal form (NormalPath).
     // checksum gets the stored checksum of an unchanged file that has one.
     void Find(std::string_view path, std::optional<int64_t> nSize, std::optional<int64_t> nMtimeNs,
@@ -34,10 +42,15 @@ public:
     uint64_t Changed() const { return m_nChanged; }
     uint64_t Unchanged() const { return m_nUnchanged; }
     // Files of the catalog the walk did not meet.
-    uint64_t Removed() const { return m_entries.size() - m_nMet; }
+    uint64_t Removed() const {
+        Loaded();
+        return m_entries.size() - m_nMet;
+    }
 
 private:
     static constexpr uint32_t kNoChecksum = UINT32_MAX;
+    void Load(Database& database);
+    void Loaded() const;
     struct Entry {
         uint64_t nPathHash;
         int64_t nSize;      // -1 when unknown
@@ -48,7 +61,12 @@ private:
     };
 
     std::vector<Entry> m_entries; // sorted by path hash
+    // Where the entries of each value of the hash's top m_nBucketBits bits
+    // begin in m_entries, and where the last ends.
+    std::vector<uint32_t> m_buckets;
+    int m_nBucketBits = 1;
     std::vector<Md5Digest> m_checksums;
     bool m_bHasTimes = false;
+    mutable std::future<void> m_loading; // valid until waited for
     uint64_t m_nAdded = 0, m_nChanged = 0, m_nUnchanged = 0, m_nMet = 0;
 };
