@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <new>
+#include <sys/mman.h>
 
 namespace {
 
@@ -121,9 +122,33 @@ struct NameIndexBuilder::Side {
     Side() : pSlots(static_cast<uint32_t*>(std::calloc(kTrigramSpace, sizeof(uint32_t)))) {
         if (!pSlots)
             throw std::bad_alloc();
+        // The trigrams of three ASCII bytes, most of all, have a table of
+        // their own: an eighth of the size, in large pages where the system
+        // gives them, so looking up slots far apart rarely misses the
+        // processor's address cache.
+        void* p = ::mmap(nullptr, kAsciiBytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS,
+                         -1, 0);
+        if (p == MAP_FAILED) {
+            std::free(pSlots);
+            throw std::bad_alloc();
+        }
+        ::madvise(p, kAsciiBytes, MADV_HUGEPAGE);
+        pAsciiSlots = static_cast<uint32_t*>(p);
         lists.emplace_back(); // slot value 0 means none
     }
-    ~Side() { std::free(pSlots); }
+    ~Side() {
+        std::free(pSlots);
+        ::munmap(pAsciiSlots, kAsciiBytes);
+    }
+    Side(const Side&) = delete;
+    Side& operator=(const Side&) = delete;
+
+    static constexpr size_t kAsciiBytes = (size_t(1) << 21) * sizeof(uint32_t);
+    uint32_t& SlotOf(uint32_t t) {
+        if ((t & 0x808080) == 0)
+            return pAsciiSlots[((t >> 16) << 14) | (((t >> 8) & 0x7F) << 7) | (t & 0x7F)];
+        return pSlots[t];
+    }
 
     // Ids come in growing order, so a trigram's last posting tells whether
     // the block holds it already.
@@ -138,7 +163,7 @@ struct NameIndexBuilder::Side {
         nMaxId = nId;
         ++nRows;
         auto post = [&](uint32_t t) {
-            uint32_t& nSlot = pSlots[t];
+            uint32_t& nSlot = SlotOf(t);
             if (nSlot == 0) {
                 nSlot = static_cast<uint32_t>(lists.size());
                 lists.emplace_back();
@@ -183,12 +208,13 @@ struct NameIndexBuilder::Side {
         Statement insert = database.Prepare(pszInsert);
         for (const uint32_t t : used) {
             insert.BindInt64(1, t);
-            insert.BindBlob(2, lists[pSlots[t]].bytes);
+            insert.BindBlob(2, lists[SlotOf(t)].bytes);
             insert.Run();
         }
     }
 
     uint32_t* pSlots;
+    uint32_t* pAsciiSlots;
     std::vector<Postings> lists;
     std::vector<uint32_t> used;
     std::string strFolded;
