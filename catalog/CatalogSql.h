@@ -90,6 +90,9 @@ std::string SearchSql(SearchMode mode, SearchTimes times, bool bRanges);
 // once; every file in table order, with times as SearchSql gives them; one
 // directory by its id.
 inline constexpr const char* kSearchDirPaths = "SELECT dir_id, dir_name FROM dirs ORDER BY dir_id";
+// The same within a stretch of directory ids, for the name index.
+inline constexpr const char* kSearchDirPathsBetween =
+    "SELECT dir_id, dir_name FROM dirs WHERE dir_id BETWEEN ? AND ? ORDER BY dir_id";
 std::string SearchFileScanSql(SearchTimes times);
 inline constexpr const char* kSearchDirOfFile =
     "SELECT dir_id, dir_name FROM dirs WHERE dir_id = ?";

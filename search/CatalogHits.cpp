@@ -11,9 +11,44 @@
 #include <algorithm>
 #include <bit>
 
+namespace {
+
+// The directories whose paths match, among those whose ids lie in the
+// stretches (all directories without them), as stretches of ids; nothing when
+// they come to more than nMost stretches, or a directory's id is no whole
+// number.
+std::optional<std::vector<IdRange>> MatchingDirs(Database& database, const LikeMatcher& matcher,
+                                                 std::optional<std::vector<IdRange>> candidates,
+                                                 size_t nMost) {
+    ResultSet rows = candidates ? ResultSet(database.Prepare(CatalogSql::kSearchDirPathsBetween),
+                                            std::move(*candidates), 1)
+                                : ResultSet(database.Prepare(CatalogSql::kSearchDirPaths));
+    std::vector<IdRange> matched;
+    for (; !rows.IsEOF(); rows.MoveNext()) {
+        if (!rows.IsInteger(0))
+            return std::nullopt;
+        if (rows.IsNull(1) || !matcher.Matches(rows.GetTextView(1)))
+            continue;
+        // Ids come in growing order: only the next id joins a stretch, so
+        // no directory that does not match lies within one.
+        const int64_t nId = rows.GetInt64(0);
+        if (!matched.empty() && matched.back().nHigh == nId - 1) {
+            matched.back().nHigh = nId;
+            continue;
+        }
+        if (matched.size() == nMost)
+            return std::nullopt;
+        matched.push_back({nId, nId});
+    }
+    return matched;
+}
+
+} // namespace
+
 std::optional<std::vector<IdRange>> IndexedCandidates(Database& database, SearchMode mode,
                                                       const std::string& strPattern) {
-    const std::vector<uint32_t> trigrams = TrigramsOfRuns(LikeMatcher(strPattern).LiteralRuns());
+    const LikeMatcher matcher(strPattern);
+    const std::vector<uint32_t> trigrams = TrigramsOfRuns(matcher.LiteralRuns());
     if (trigrams.empty())
         return std::nullopt;
     const std::optional<NameIndex> index = NameIndex::Open(database);
@@ -24,8 +59,12 @@ std::optional<std::vector<IdRange>> IndexedCandidates(Database& database, Search
     std::optional<std::vector<IdRange>> files = index->FileCandidates(trigrams);
     if (!files || mode == kSearchFiles)
         return files;
-    // Both: a file is a hit by its name or by its directory's path.
-    const std::optional<std::vector<IdRange>> dirs = index->DirCandidates(trigrams);
+    // Both: a file is a hit by its name or by its directory's path. The
+    // directories are matched first, among the blocks the index names or,
+    // where it names too many (a piece of a path common to many folders),
+    // among all: only the files of those that match are read then.
+    const std::optional<std::vector<IdRange>> dirs =
+        MatchingDirs(database, matcher, index->DirCandidates(trigrams), index->MostStretches());
     if (!dirs)
         return std::nullopt;
     std::vector<IdRange> all = index->FilesOfDirs(*dirs);
