@@ -43,48 +43,64 @@ std::optional<std::vector<IdRange>> MatchingDirs(Database& database, const LikeM
     return matched;
 }
 
-} // namespace
+// What the name index narrows a search to: the stretches of rows to read
+// (file ids, or directory ids for directories) and, for both, the
+// directories whose paths match, as stretches of ids.
+struct IndexedRows {
+    std::vector<IdRange> rows;
+    std::vector<IdRange> matchedDirs;
+};
 
-std::optional<std::vector<IdRange>> IndexedCandidates(Database& database, SearchMode mode,
-                                                      const std::string& strPattern) {
-    const LikeMatcher matcher(strPattern);
+std::optional<IndexedRows> IndexedRowsOf(Database& database, SearchMode mode,
+                                         const LikeMatcher& matcher) {
     const std::vector<uint32_t> trigrams = TrigramsOfRuns(matcher.LiteralRuns());
     if (trigrams.empty())
         return std::nullopt;
     const std::optional<NameIndex> index = NameIndex::Open(database);
     if (!index)
         return std::nullopt;
-    if (mode == kSearchDirs)
-        return index->DirCandidates(trigrams);
-    std::optional<std::vector<IdRange>> files = index->FileCandidates(trigrams);
-    if (!files || mode == kSearchFiles)
-        return files;
+    std::optional<std::vector<IdRange>> rows =
+        mode == kSearchDirs ? index->DirCandidates(trigrams) : index->FileCandidates(trigrams);
+    if (!rows || mode != kSearchBoth)
+        return rows ? std::optional<IndexedRows>(IndexedRows{std::move(*rows), {}}) : std::nullopt;
     // Both: a file is a hit by its name or by its directory's path. The
     // directories are matched first, among the blocks the index names or,
     // where it names too many (a piece of a path common to many folders),
     // among all: only the files of those that match are read then.
-    const std::optional<std::vector<IdRange>> dirs =
+    std::optional<std::vector<IdRange>> dirs =
         MatchingDirs(database, matcher, index->DirCandidates(trigrams), index->MostStretches());
     if (!dirs)
         return std::nullopt;
     std::vector<IdRange> all = index->FilesOfDirs(*dirs);
-    all.insert(all.end(), files->begin(), files->end());
+    all.insert(all.end(), rows->begin(), rows->end());
     all = MergeRanges(std::move(all));
     if (index->CoversTooManyFiles(all))
         return std::nullopt;
-    return all;
+    return IndexedRows{std::move(all), std::move(*dirs)};
+}
+
+} // namespace
+
+std::optional<std::vector<IdRange>> IndexedCandidates(Database& database, SearchMode mode,
+                                                      const std::string& strPattern) {
+    std::optional<IndexedRows> indexed = IndexedRowsOf(database, mode, LikeMatcher(strPattern));
+    if (!indexed)
+        return std::nullopt;
+    return std::move(indexed->rows);
 }
 
 namespace {
 
 // Whether the engine runs the search statement as a scan of the files in
-// table order that looks each file's directory up by its row id: the rows
-// and the order the file pass gives. A catalog made elsewhere (an index on
-// the files' directory ids, a directory id that is no row id) may be run
+// table order (or, with bRanges, of the stretches of their row ids) that
+// looks each file's directory up by its row id: the rows and the order the
+// file pass gives. A catalog made elsewhere (an index on the files'
+// directory ids, a directory or file id that is no row id) may be run
 // otherwise, and is then searched by the statement itself.
-bool PlannedAsFilePass(Database& database, const std::string& strSql) {
+bool PlannedAsFilePass(Database& database, const std::string& strSql, bool bRanges) {
     Statement plan = database.Prepare(CatalogSql::kExplainPlan + strSql);
-    for (const char* pszStep : CatalogSql::kSearchPlanOfFilePass)
+    for (const char* pszStep :
+         bRanges ? CatalogSql::kSearchPlanOfRangedFilePass : CatalogSql::kSearchPlanOfFilePass)
         if (!plan.Step() || plan.Text(3) != pszStep)
             return false;
     return !plan.Step();
@@ -147,21 +163,52 @@ private:
 
 } // namespace
 
-// Every file row once, in table order, a hit when its name matches or its
-// directory's path does: each path is matched once, in a pass over the
-// directories before the files, not once for every file, and a directory
-// is read only for a hit.
+// Every file row once, in table order, or those of the stretches the name
+// index names, in id order; a hit when its name matches or its directory's
+// path does. Each path is matched once, in a pass over the directories
+// before the files (the index's own, where it names the stretches), not
+// once for every file, and a directory is read only for a hit.
 struct CatalogHits::FilePass {
-    FilePass(Database& database, const SearchQuery& query, CatalogSql::SearchTimes times)
-        : matcher(query.strPattern), files(database.Prepare(CatalogSql::SearchFileScanSql(times))),
+    FilePass(Database& database, const SearchQuery& query, CatalogSql::SearchTimes times,
+             LikeMatcher matcherOfQuery, std::optional<IndexedRows> indexed)
+        : matcher(std::move(matcherOfQuery)),
+          files(database.Prepare(CatalogSql::SearchFileScanSql(times, indexed.has_value()))),
           dir(database.Prepare(CatalogSql::kSearchDirOfFile)),
-          bTimes(times != CatalogSql::SearchTimes::None) {
+          bTimes(times != CatalogSql::SearchTimes::None), bRanges(indexed.has_value()) {
+        if (indexed)
+            ranges = std::move(indexed->rows);
         if (query.mode != kSearchBoth)
             return;
+        if (indexed) {
+            for (const IdRange& range : indexed->matchedDirs)
+                for (int64_t nId = range.nLow;; ++nId) {
+                    matchedDirs.Add(nId);
+                    if (nId == range.nHigh)
+                        break;
+                }
+            return;
+        }
         Statement dirs = database.Prepare(CatalogSql::kSearchDirPaths);
         while (dirs.Step())
             if (!dirs.IsNull(1) && matcher.Matches(dirs.Text(1)))
                 matchedDirs.Add(dirs.Int64(0));
+    }
+
+    // Steps files on, through the stretches in turn; false at the end.
+    bool NextFile() {
+        if (!bRanges)
+            return files.Step();
+        for (;;) {
+            if (bInRange && files.Step())
+                return true;
+            if (nNextRange == ranges.size())
+                return false;
+            files.Reset();
+            files.BindInt64(1, ranges[nNextRange].nLow);
+            files.BindInt64(2, ranges[nNextRange].nHigh);
+            ++nNextRange;
+            bInRange = true;
+        }
     }
 
     bool DirMatches(int64_t nDirId) {
@@ -202,6 +249,10 @@ struct CatalogHits::FilePass {
     Statement files;
     Statement dir; // stands on the directory last read
     bool bTimes;
+    bool bRanges;
+    std::vector<IdRange> ranges;
+    size_t nNextRange = 0;
+    bool bInRange = false;
     bool bDirRead = false, bDirFound = false;
     int64_t nDirReadId = 0;
     bool bMatchKnown = false, bDirMatch = false;
@@ -214,23 +265,25 @@ CatalogHits::CatalogHits(Database& database, const SearchQuery& query, std::stri
     if ((query.bWithTimes || query.filter.NeedsTimes()) && query.mode != kSearchDirs)
         times = database.QueryInt64(CatalogSql::kHasFileTimes) > 0 ? CatalogSql::SearchTimes::Stored
                                                                    : CatalogSql::SearchTimes::Null;
-    std::optional<std::vector<IdRange>> ranges =
-        IndexedCandidates(database, query.mode, query.strPattern);
+    LikeMatcher matcher(query.strPattern);
+    std::optional<IndexedRows> indexed = IndexedRowsOf(database, query.mode, matcher);
     m_hit.catalog = catalog;
     m_hit.bDirectory = query.mode == kSearchDirs;
-    const std::string strSql = CatalogSql::SearchSql(query.mode, times, ranges.has_value());
-    if (!ranges && query.mode != kSearchDirs && PlannedAsFilePass(database, strSql)) {
-        m_pass = std::make_unique<FilePass>(database, query, times);
+    const std::string strSql = CatalogSql::SearchSql(query.mode, times, indexed.has_value());
+    if (query.mode != kSearchDirs && PlannedAsFilePass(database, strSql, indexed.has_value())) {
+        m_pass = std::make_unique<FilePass>(database, query, times, std::move(matcher),
+                                            std::move(indexed));
         Settle();
         return;
     }
     Statement statement = database.Prepare(strSql);
-    const int nPattern = ranges ? 3 : 1;
+    const int nPattern = indexed ? 3 : 1;
     statement.BindText(nPattern, query.strPattern);
     if (statement.ParameterCount() > nPattern)
         statement.BindText(nPattern + 1, query.strPattern);
-    m_rows = ranges ? std::make_unique<ResultSet>(std::move(statement), std::move(*ranges), 1)
-                    : std::make_unique<ResultSet>(std::move(statement));
+    m_rows = indexed
+                 ? std::make_unique<ResultSet>(std::move(statement), std::move(indexed->rows), 1)
+                 : std::make_unique<ResultSet>(std::move(statement));
     Settle();
 }
 
@@ -279,7 +332,7 @@ void CatalogHits::SettleFilePass() {
     FilePass& pass = *m_pass;
     Statement& files = pass.files;
     // Fields: the directory id, name, size, checksum, and the time when asked.
-    while (files.Step()) {
+    while (pass.NextFile()) {
         int64_t nDirId = 0;
         if (files.IsInteger(0)) {
             nDirId = files.Int64(0);

@@ -43,7 +43,7 @@ private:
 
     const SearchQuery& m_query;
     std::unique_ptr<ResultSet> m_rows;
-    // The search of files without the index, where it runs as passes of its own.
+    // A search of files, where it runs as passes of its own.
     struct FilePass;
     std::unique_ptr<FilePass> m_pass;
     std::string m_strPath;
