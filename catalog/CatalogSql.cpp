@@ -23,7 +23,7 @@ std::string CatalogSql::SearchSql(SearchMode mode, SearchTimes times, bool bRang
     return strSql;
 }
 
-std::string CatalogSql::SearchFileScanSql(SearchTimes times, bool bRanges) {
+std::string CatalogSql::SearchFileScanSql(SearchMode mode, SearchTimes times, bool bRanges) {
     std::string strSql = "SELECT dir_id, file_name, file_size, md5_checksum";
     if (times == SearchTimes::Stored)
         strSql += ", file_mtime";
@@ -31,6 +31,8 @@ std::string CatalogSql::SearchFileScanSql(SearchTimes times, bool bRanges) {
         strSql += ", NULL";
     // Every row NOT INDEXED: in the table's own order, as the search's plan
     // scans it, even where an index would hold every field.
-    return strSql + (bRanges ? " FROM files WHERE file_id BETWEEN ? AND ? ORDER BY file_id"
-                             : " FROM files NOT INDEXED");
+    strSql += bRanges ? " FROM files WHERE file_id BETWEEN ? AND ?" : " FROM files NOT INDEXED";
+    if (mode == ::kSearchFiles)
+        strSql += bRanges ? " AND file_name LIKE ?" : " WHERE file_name LIKE ?";
+    return bRanges ? strSql + " ORDER BY file_id" : strSql;
 }

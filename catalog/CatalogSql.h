@@ -88,13 +88,14 @@ std::string SearchSql(SearchMode mode, SearchTimes times, bool bRanges);
 // scan of files (or of stretches of their row ids) looking each one's
 // directory up by its row id (what kExplainPlan tells): the directories in
 // id order, each path matched once; every file in table order, or with
-// bRanges those whose ids lie between the two parameters, with times as
-// SearchSql gives them; one directory by its id.
+// bRanges those whose ids lie between the first two parameters, with times
+// as SearchSql gives them (for a search of files only those whose names
+// match the pattern, the last parameter); one directory by its id.
 inline constexpr const char* kSearchDirPaths = "SELECT dir_id, dir_name FROM dirs ORDER BY dir_id";
 // The same within a stretch of directory ids, for the name index.
 inline constexpr const char* kSearchDirPathsBetween =
     "SELECT dir_id, dir_name FROM dirs WHERE dir_id BETWEEN ? AND ? ORDER BY dir_id";
-std::string SearchFileScanSql(SearchTimes times, bool bRanges);
+std::string SearchFileScanSql(SearchMode mode, SearchTimes times, bool bRanges);
 inline constexpr const char* kSearchDirOfFile =
     "SELECT dir_id, dir_name FROM dirs WHERE dir_id = ?";
 // Put before a statement: how the engine runs it, one step a row, its

@@ -171,14 +171,19 @@ private:
 struct CatalogHits::FilePass {
     FilePass(Database& database, const SearchQuery& query, CatalogSql::SearchTimes times,
              LikeMatcher matcherOfQuery, std::optional<IndexedRows> indexed)
-        : matcher(std::move(matcherOfQuery)),
-          files(database.Prepare(CatalogSql::SearchFileScanSql(times, indexed.has_value()))),
+        : matcher(std::move(matcherOfQuery)), files(database.Prepare(CatalogSql::SearchFileScanSql(
+                                                  query.mode, times, indexed.has_value()))),
           dir(database.Prepare(CatalogSql::kSearchDirOfFile)),
-          bTimes(times != CatalogSql::SearchTimes::None), bRanges(indexed.has_value()) {
+          bTimes(times != CatalogSql::SearchTimes::None), bRanges(indexed.has_value()),
+          bNamesMatched(query.mode == kSearchFiles) {
         if (indexed)
             ranges = std::move(indexed->rows);
-        if (query.mode != kSearchBoth)
+        if (bNamesMatched) {
+            // The names are matched by the statement: a row that fails it
+            // costs no more than that, as in the search statement.
+            files.BindText(bRanges ? 3 : 1, query.strPattern);
             return;
+        }
         if (indexed) {
             for (const IdRange& range : indexed->matchedDirs)
                 for (int64_t nId = range.nLow;; ++nId) {
@@ -250,6 +255,7 @@ struct CatalogHits::FilePass {
     Statement dir; // stands on the directory last read
     bool bTimes;
     bool bRanges;
+    bool bNamesMatched; // by the files statement
     std::vector<IdRange> ranges;
     size_t nNextRange = 0;
     bool bInRange = false;
@@ -341,7 +347,8 @@ void CatalogHits::SettleFilePass() {
         } else {
             nDirId = pass.nDirReadId;
         }
-        if (!pass.DirMatches(nDirId) && (files.IsNull(1) || !pass.matcher.Matches(files.Text(1))))
+        if (!pass.bNamesMatched && !pass.DirMatches(nDirId) &&
+            (files.IsNull(1) || !pass.matcher.Matches(files.Text(1))))
             continue;
         m_hit.nSize.reset();
         if (!files.IsNull(2) && files.Int64(2) >= 0)
