@@ -22,3 +22,17 @@ std::string CatalogSql::SearchSql(SearchMode mode, SearchTimes times, bool bRang
         strSql += " ORDER BY f.file_id";
     return strSql;
 }
+
+std::string CatalogSql::SearchFileScanSql(SearchMode mode, SearchTimes times, bool bRanges) {
+    std::string strSql = "SELECT dir_id, file_name, file_size, md5_checksum";
+    if (times == SearchTimes::Stored)
+        strSql += ", file_mtime";
+    else if (times == SearchTimes::Null)
+        strSql += ", NULL";
+    // Every row NOT INDEXED: in the table's own order, as the search's plan
+    // scans it, even where an index would hold every field.
+    strSql += bRanges ? " FROM files WHERE file_id BETWEEN ? AND ?" : " FROM files NOT INDEXED";
+    if (mode == ::kSearchFiles)
+        strSql += bRanges ? " AND file_name LIKE ?" : " WHERE file_name LIKE ?";
+    return bRanges ? strSql + " ORDER BY file_id" : strSql;
+}

@@ -83,6 +83,31 @@ enum class SearchTimes { None, Stored, Null }; // no fifth field; file_mtime; NU
 // ranges it is the plain statement above.
 std::string SearchSql(SearchMode mode, SearchTimes times, bool bRanges);
 
+// A search of files as passes of its own, which give the rows of the
+// statement SearchSql makes, in its order, where the engine runs that as a
+// scan of files (or of stretches of their row ids) looking each one's
+// directory up by its row id (what kExplainPlan tells): the directories in
+// id order, each path matched once; every file in table order, or with
+// bRanges those whose ids lie between the first two parameters, with times
+// as SearchSql gives them (for a search of files only those whose names
+// match the pattern, the last parameter); one directory by its id.
+inline constexpr const char* kSearchDirPaths = "SELECT dir_id, dir_name FROM dirs ORDER BY dir_id";
+// The same within a stretch of directory ids, for the name index.
+inline constexpr const char* kSearchDirPathsBetween =
+    "SELECT dir_id, dir_name FROM dirs WHERE dir_id BETWEEN ? AND ? ORDER BY dir_id";
+std::string SearchFileScanSql(SearchMode mode, SearchTimes times, bool bRanges);
+inline constexpr const char* kSearchDirOfFile =
+    "SELECT dir_id, dir_name FROM dirs WHERE dir_id = ?";
+// Put before a statement: how the engine runs it, one step a row, its
+// description in the fourth field; the steps of a search run as the file
+// pass runs it.
+inline constexpr const char* kExplainPlan = "EXPLAIN QUERY PLAN ";
+inline constexpr const char* kSearchPlanOfFilePass[] = {
+    "SCAN f", "SEARCH d USING INTEGER PRIMARY KEY (rowid=?)"};
+inline constexpr const char* kSearchPlanOfRangedFilePass[] = {
+    "SEARCH f USING INTEGER PRIMARY KEY (rowid>? AND rowid<?)",
+    "SEARCH d USING INTEGER PRIMARY KEY (rowid=?)"};
+
 // Every file with its directory, in the order the catalog stored them.
 inline constexpr const char* kAllFiles =
     "SELECT d.dir_name, f.file_name, f.file_size, f.md5_checksum FROM files f, dirs d "

@@ -6,6 +6,7 @@
 #include "catalog/Utf8.h"
 
 #include <algorithm>
+#include <cstring>
 #include <sqlite3.h>
 #include <string>
 
@@ -28,6 +29,18 @@ std::string PatternError(std::string_view pattern, const char* pszWhat) {
     strMessage += "': ";
     strMessage += pszWhat;
     return strMessage;
+}
+
+// For each ASCII character, whether a character beyond ASCII folds to it.
+const std::array<bool, 128>& FoldedFromBeyondAscii() {
+    static const std::array<bool, 128> s_folded = [] {
+        std::array<bool, 128> folded = {};
+        for (const CaseFolding& folding : FoldingsBetween(128, UINT32_MAX))
+            if (folding.nTo < 128)
+                folded[folding.nTo] = true;
+        return folded;
+    }();
+    return s_folded;
 }
 
 } // namespace
@@ -100,6 +113,16 @@ LikeMatcher::LikeMatcher(std::string_view pattern) {
         } else {
             m_tokens.push_back({Kind::Literal, false, FoldCase(c), 0});
         }
+    }
+    for (Token& token : m_tokens) {
+        if (token.kind != Kind::Literal || token.nValue >= 128)
+            continue;
+        token.cByte = static_cast<char>(token.nValue);
+        token.cOtherCase = token.cByte;
+        for (uint32_t a = 'A'; a <= 'Z'; ++a)
+            if (FoldCase(a) == token.nValue)
+                token.cOtherCase = static_cast<char>(a);
+        token.bOnlyAscii = !FoldedFromBeyondAscii()[token.nValue];
     }
 }
 
@@ -183,6 +206,28 @@ inline uint32_t CharacterAt(std::string_view text, size_t nPos, size_t& nLength)
 
 } // namespace
 
+// Where, from nPos on, the literal may match, for the '*' before it:
+// every ASCII byte that does not fold to it is a character that fails it at
+// once (an ASCII byte is never part of a longer character), and so is any
+// other character when none beyond ASCII folds to it. text.size() when it
+// cannot match anywhere.
+size_t LikeMatcher::NextPlaceOf(const Token& literal, std::string_view text, size_t nPos) const {
+    if (literal.cByte == 0)
+        return nPos;
+    if (literal.bOnlyAscii && literal.cOtherCase == literal.cByte) {
+        const void* pFound = std::memchr(text.data() + nPos, literal.cByte, text.size() - nPos);
+        return pFound ? static_cast<size_t>(static_cast<const char*>(pFound) - text.data())
+                      : text.size();
+    }
+    for (; nPos < text.size(); ++nPos) {
+        const char c = text[nPos];
+        if (c == literal.cByte || c == literal.cOtherCase ||
+            (!literal.bOnlyAscii && static_cast<unsigned char>(c) >= 0x80))
+            break;
+    }
+    return nPos;
+}
+
 bool LikeMatcher::Matches(std::string_view text) const {
     // Every token but '*' takes exactly one character, so remembering only the
     // last '*' and letting it take one more character on a mismatch is enough.
@@ -194,6 +239,11 @@ bool LikeMatcher::Matches(std::string_view text) const {
     while (nText < text.size()) {
         if (nToken < nTokens && m_tokens[nToken].kind == Kind::Star) {
             nStarToken = nToken++;
+            if (nToken == nTokens)
+                return true; // a last '*' takes the rest
+            nText = NextPlaceOf(m_tokens[nToken], text, nText);
+            if (nText == text.size())
+                return false; // what follows the '*' needs a character
             nStarText = nText;
             continue;
         }
@@ -208,7 +258,7 @@ bool LikeMatcher::Matches(std::string_view text) const {
             return false;
         nToken = nStarToken + 1;
         CharacterAt(text, nStarText, nLength);
-        nStarText += nLength;
+        nStarText = NextPlaceOf(m_tokens[nToken], text, nStarText + nLength);
         nText = nStarText;
     }
     while (nToken < nTokens && m_tokens[nToken].kind == Kind::Star)

@@ -46,6 +46,12 @@ private:
         uint32_t nEnd;   // Set: one past the last range
         // Set: the answer for each ASCII character, one bit each, negation included.
         std::array<uint64_t, 2> asciiAnswers = {};
+        // Literal of an ASCII folding: the bytes folding to it (the same
+        // twice for a character without case; 0 for other tokens), and
+        // whether a character beyond ASCII folds to it too (k and s: the
+        // Kelvin sign, long s).
+        char cByte = 0, cOtherCase = 0;
+        bool bOnlyAscii = false;
     };
     // Foldings a character may have to belong to a list; a list's ranges are
     // sorted and disjoint.
@@ -57,6 +63,7 @@ private:
     void MergeRanges(uint32_t nFirst);
     bool InRanges(const Token& token, uint32_t nFolded) const;
     bool MatchesOne(const Token& token, uint32_t nCodePoint) const;
+    size_t NextPlaceOf(const Token& literal, std::string_view text, size_t nPos) const;
 
     std::vector<Token> m_tokens;
     std::vector<Range> m_ranges;

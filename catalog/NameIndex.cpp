@@ -462,7 +462,15 @@ NameIndex::DirCandidates(const std::vector<uint32_t>& trigrams) const {
     return Candidates(CatalogSql::kDirPostings, trigrams, m_nDirBlocks);
 }
 
+size_t NameIndex::MostStretches() const {
+    // A stretch costs a lookup, as much as reading several rows does; one
+    // for every 64 rows keeps that cost, and the memory of the stretches, small.
+    return static_cast<size_t>(std::max<int64_t>(m_nFiles, 0) / 64) + 32;
+}
+
 bool NameIndex::CoversTooManyFiles(const std::vector<IdRange>& files) const {
+    if (files.size() > MostStretches())
+        return true;
     // Ids need not be dense: a stretch may cover more ids than rows, and
     // its length may not fit a signed number.
     double dCovered = 0;

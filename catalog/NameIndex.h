@@ -82,9 +82,11 @@ public:
     std::optional<std::vector<IdRange>> DirCandidates(const std::vector<uint32_t>& trigrams) const;
     // The files of the directories in the stretches, as stretches of file ids.
     std::vector<IdRange> FilesOfDirs(const std::vector<IdRange>& dirs) const;
-    // True when stretches of file ids cover so many rows that a pass over
-    // every row is as quick.
+    // True when stretches of file ids cover so many rows, or are so many,
+    // that a pass over every row is as quick.
     bool CoversTooManyFiles(const std::vector<IdRange>& files) const;
+    // The most stretches of ids worth reading one by one.
+    size_t MostStretches() const;
 
 private:
     explicit NameIndex(Database& database) : m_pDatabase(&database) {}

@@ -70,6 +70,11 @@ bool ResultSet::IsNull(int nField) const {
     return m_statement.IsNull(nField);
 }
 
+bool ResultSet::IsInteger(int nField) const {
+    RequireRow();
+    return m_statement.IsInteger(nField);
+}
+
 std::string_view ResultSet::GetTextView(int nField) const {
     RequireRow();
     return m_statement.Text(nField);

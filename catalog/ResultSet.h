@@ -32,6 +32,8 @@ public:
     int FieldCount() const;
     // True when the field holds no value (NULL).
     bool IsNull(int nField) const;
+    // True when the field holds a whole number as such (not a text or real).
+    bool IsInteger(int nField) const;
     // The field's bytes; empty for NULL. The view lasts until the next move.
     std::string_view GetTextView(int nField) const;
     std::string GetText(int nField) const { return std::string(GetTextView(nField)); }

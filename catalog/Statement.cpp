@@ -80,6 +80,12 @@ void Statement::BindNull(int nIndex) {
         ThrowEngineError(m_pDb, rc);
 }
 
+void Statement::BindFieldOf(int nIndex, const Statement& row, int nField) {
+    const int rc = sqlite3_bind_value(m_pStmt, nIndex, sqlite3_column_value(row.m_pStmt, nField));
+    if (rc != SQLITE_OK)
+        ThrowEngineError(m_pDb, rc);
+}
+
 void Statement::Run() {
     while (Step()) {
     }
@@ -101,6 +107,10 @@ bool Statement::Step() {
 
 bool Statement::IsNull(int nField) const {
     return sqlite3_column_type(m_pStmt, nField) == SQLITE_NULL;
+}
+
+bool Statement::IsInteger(int nField) const {
+    return sqlite3_column_type(m_pStmt, nField) == SQLITE_INTEGER;
 }
 
 std::string_view Statement::Text(int nField) const {

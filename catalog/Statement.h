@@ -25,6 +25,9 @@ public:
     // Binds a copy of bytes as a BLOB.
     void BindBlob(int nIndex, std::string_view bytes);
     void BindNull(int nIndex);
+    // Binds the value of a field of another statement's current row as it
+    // is stored, with its type (text stays text, a real number stays real).
+    void BindFieldOf(int nIndex, const Statement& row, int nField);
 
     // Runs a statement that returns no rows (an INSERT), then resets it for
     // the next set of values.
@@ -34,6 +37,8 @@ public:
     // The current row's fields, by position from 0; a text's view lasts until
     // the next Step or Reset, and is empty for NULL.
     bool IsNull(int nField) const;
+    // True when the field holds a whole number as such (not a text or real).
+    bool IsInteger(int nField) const;
     std::string_view Text(int nField) const;
     std::string_view Blob(int nField) const;
     int64_t Int64(int nField) const;

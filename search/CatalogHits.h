@@ -39,9 +39,13 @@ public:
 private:
     // Reads hits until one passes the filter, or the end.
     void Settle();
+    void SettleFilePass();
 
     const SearchQuery& m_query;
     std::unique_ptr<ResultSet> m_rows;
+    // A search of files, where it runs as passes of its own.
+    struct FilePass;
+    std::unique_ptr<FilePass> m_pass;
     std::string m_strPath;
     SearchHit m_hit;
     bool m_bEOF = false;

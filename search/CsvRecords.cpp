@@ -1,5 +1,6 @@
 #include "search/RecordFormat.h"
 
+#include <algorithm>
 #include <optional>
 
 namespace {
@@ -54,7 +55,8 @@ private:
                 [&](std::string_view) { m_strValid += "\xEF\xBF\xBD"; });
             text = m_strValid;
         }
-        if (text.find_first_of(",\"\r\n") == std::string_view::npos) {
+        const auto quoted = [](char c) { return c == ',' || c == '"' || c == '\r' || c == '\n'; };
+        if (std::none_of(text.begin(), text.end(), quoted)) {
             strLine.append(text);
             return;
         }

@@ -81,6 +81,10 @@ private:
         try {
             Database database;
             OpenCatalogForSearch(database, m_strAppPath, m_entries[k]);
+            // One read for the whole search: the catalog's lock is taken
+            // once, not again for every stretch of rows the name index
+            // names, and no writer changes the rows between two of them.
+            database.BeginTransaction();
             CatalogHits hits(database, m_query, m_entries[k]);
             for (; !hits.IsEOF(); hits.MoveNext()) {
                 batch.Add(hits.Hit());

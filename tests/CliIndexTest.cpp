@@ -1,16 +1,123 @@
 // Speed without other answers: checksums hashed on several threads give the
-// rows of one thread, searches of many catalogs at once keep list order, and
-// reindex gives old catalogs the index without changing a hit.
+// rows of a plain walk, searches of many catalogs at once keep list order,
+// reindex gives old catalogs the index without changing a hit, and broad
+// searches, which run as passes of their own, give the rows of the search
+// statement in its order, for catalogs made here or elsewhere.
 #include "CliProcess.h"
 #include "TestTree.h"
+#include "catalog/CatalogSql.h"
 #include "catalog/Database.h"
 #include "catalog/ResultSet.h"
+#include "scan/Paths.h"
+#include "search/CatalogHits.h"
+#include "search/HitRecord.h"
+#include "search/RecordWriter.h"
+#include "search/SearchQuery.h"
 
+#include <algorithm>
 #include <csignal>
+#include <filesystem>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
 namespace {
+
+// A search as typed: where, pattern, format, and a size and a time bound
+// (empty for none).
+struct TypedSearch {
+    std::string strWhere = "both";
+    std::string strPattern = "*";
+    std::string strFormat = "tsv";
+    std::string strSize = "";
+    std::string strBefore = "";
+
+    std::vector<std::string> Args(const std::string& strEntry) const {
+        std::vector<std::string> args = {"search", "--where", strWhere, "--format", strFormat};
+        if (!strSize.empty())
+            args.insert(args.end(), {"--size", strSize});
+        if (!strBefore.empty())
+            args.insert(args.end(), {"--changed-before", strBefore});
+        args.insert(args.end(), {strPattern, strEntry});
+        return args;
+    }
+};
+
+// What the search statement itself gives for the search of one catalog (the
+// statement run as it stands, every row kept that the filter passes),
+// written as kestrel-cli writes hits: what the search must print.
+std::string StatementHits(const std::string& strCatalog, const std::string& strEntry,
+                          const TypedSearch& typed) {
+    SearchQuery query;
+    query.mode = typed.strWhere == "dirs"    ? kSearchDirs
+                 : typed.strWhere == "files" ? kSearchFiles
+                                             : kSearchBoth;
+    query.strPattern = typed.strPattern;
+    std::string strError;
+    if (!typed.strSize.empty()) {
+        EXPECT_TRUE(ParseSizeBound(typed.strSize, query.filter, strError)) << strError;
+    }
+    if (!typed.strBefore.empty())
+        query.filter.nChangedBeforeNs = ParseMoment(typed.strBefore, NowNs(), strError);
+    OutputFormat format = OutputFormat::Tsv;
+    EXPECT_TRUE(ParseOutputFormat(typed.strFormat, format));
+    query.bWithTimes = format != OutputFormat::Tsv;
+
+    Database db;
+    db.Open(strCatalog, Database::OpenMode::ReadOnly);
+    CatalogSql::SearchTimes times = CatalogSql::SearchTimes::None;
+    if ((query.bWithTimes || query.filter.NeedsTimes()) && query.mode != kSearchDirs)
+        times = db.QueryInt64(CatalogSql::kHasFileTimes) > 0 ? CatalogSql::SearchTimes::Stored
+                                                             : CatalogSql::SearchTimes::Null;
+    Statement statement = db.Prepare(CatalogSql::SearchSql(query.mode, times, false));
+    statement.BindText(1, query.strPattern);
+    if (statement.ParameterCount() > 1)
+        statement.BindText(2, query.strPattern);
+    std::string strOut;
+    RecordWriter records([&](std::string_view text) { strOut += text; }, format, HitFields());
+    records.WriteHeader();
+    SearchHit hit;
+    hit.catalog = strEntry;
+    hit.bDirectory = query.mode == kSearchDirs;
+    std::string strPath;
+    for (ResultSet rows(std::move(statement)); !rows.IsEOF(); rows.MoveNext()) {
+        if (hit.bDirectory) {
+            hit.path = rows.GetTextView(0);
+            WriteHit(records, hit);
+            continue;
+        }
+        hit.nSize.reset();
+        if (!rows.IsNull(2) && rows.GetInt64(2) >= 0)
+            hit.nSize = rows.GetInt64(2);
+        hit.nMtimeNs.reset();
+        if (rows.FieldCount() > 4 && !rows.IsNull(4))
+            hit.nMtimeNs = rows.GetInt64(4);
+        if (query.filter.IsActive() && !query.filter.Passes(hit.nSize, hit.nMtimeNs))
+            continue;
+        AssignFilePath(rows.GetTextView(0), rows.GetTextView(1), strPath);
+        hit.path = strPath;
+        hit.checksum.reset();
+        if (!rows.IsNull(3))
+            hit.checksum = rows.GetTextView(3);
+        WriteHit(records, hit);
+    }
+    return strOut;
+}
+
+// The searches asked of every catalog below: broad and narrow patterns, in
+// every mode, with times, and with bounds.
+std::vector<TypedSearch> SearchesToCompare() {
+    std::vector<TypedSearch> searches;
+    for (const char* pszWhere : {"both", "files", "dirs"})
+        for (const char* pszPattern : {"*/src*", "*src*", "*", "*2*", "?*.c", "*/SRC ##*"})
+            searches.push_back({pszWhere, pszPattern});
+    for (const char* pszPattern : {"*/src*", "*src*", "*"}) {
+        searches.push_back({"both", pszPattern, "csv"});
+        searches.push_back({"both", pszPattern, "tsv", "+2"});
+        searches.push_back({"files", pszPattern, "tsv", "-10"});
+        searches.push_back({"both", pszPattern, "csv", "", "2000-01-01"});
+    }
+    return searches;
+}
 
 // Every file row of a catalog, as text, in id order.
 std::string FileRows(const std::string& strCatalog) {
@@ -227,4 +334,127 @@ TEST_F(CliIndexTest, ManyCatalogsAtOnceKeepTheirOrderAndReindexChangesNoHit) {
         EXPECT_GT(ResultSet(db.Prepare("SELECT count(*) FROM name_index_files")).GetInt64(0), 0);
     }
     EXPECT_EQ(m_cli.Run({"reindex", "Nowhere"}).nExit, 1);
+}
+
+TEST_F(CliIndexTest, BroadSearchesOfCatalogsMadeElsewhereGiveTheRowsOfTheSearchStatement) {
+    std::filesystem::create_directories(m_cli.DataFolder());
+    // Ids negative, far apart and out of the order rows were written in;
+    // directory ids stored as texts, reals and blobs, or naming no
+    // directory; names, paths, sizes and times that are NULL, numbers or
+    // blobs; directories that match and files in them that match too.
+    const CliResult odd = RunPython(m_tree, R"py(
+import itertools, sqlite3, sys
+db = sqlite3.connect(sys.argv[1])
+db.executescript("""CREATE TABLE dirs (dir_id INTEGER PRIMARY KEY, dir_name);
+CREATE TABLE files (file_id INTEGER PRIMARY KEY, dir_id, file_name, file_size, md5_checksum,
+                    file_mtime);
+CREATE TABLE catalog_info (key TEXT NOT NULL, value TEXT);""")
+db.executemany("INSERT INTO dirs VALUES (?, ?)",
+               [(2**62, "/r/SRC 62"), (-7, "/r/src minus"), (1, "/r"), (2, "/r/src 2"),
+                (3, "/r/other"), (8, b"/r/src blob"), (9, None), (10, 1234), (1000, "/r/src far"),
+                (2**40, "/r/docs 2")])
+dir_ids = [2, "2", " 2", 2.0, "2.0", 2.5, b"2", None, 424242, "abc", -7, 1, 3, 8, 9, 10, 1000,
+           2**40, 2**62]
+names = ["src.c", "notes.txt", None, 42, b"src\xff.c", "", "Src 2.c"]
+sizes = [10, None, -1, "big", 2**40, 1]
+times = [None, 10**9, 1700000000 * 10**9, -5, "soon"]
+rows = list(itertools.product(dir_ids, names))
+ids = [(i * 37) % 211 - 100 for i in range(len(rows))]
+ids[5], ids[17] = 2**50, -2**50
+db.executemany("INSERT INTO files VALUES (?, ?, ?, ?, ?, ?)",
+               [(ids[i], d, n, sizes[i % 6], None if i % 3 else "%032x" % i, times[i % 5])
+                for i, (d, n) in enumerate(rows)])
+db.commit()
+)py",
+                                    {m_cli.CatalogPath("Odd")});
+    ASSERT_EQ(odd.nExit, 0) << odd.strOut;
+    // Directory ids that are no row ids and repeat, and an index on the
+    // files' directory ids: the engine runs the search another way, and its
+    // rows are still what the search gives.
+    const CliResult elsewhere = RunPython(m_tree, R"py(
+import sqlite3, sys
+db = sqlite3.connect(sys.argv[1])
+db.executescript("""CREATE TABLE dirs (dir_id INTEGER, dir_name TEXT);
+CREATE TABLE files (file_id INTEGER PRIMARY KEY, dir_id INTEGER, file_name TEXT,
+                    file_size INTEGER, md5_checksum TEXT);
+CREATE INDEX files_of_dir ON files(dir_id);""")
+db.executemany("INSERT INTO dirs VALUES (?, ?)",
+               [(3, "/e/src 3"), (1, "/e"), (2, "/e/src 2"), (2, "/e/src twin"), (4, "/e/b")])
+db.executemany("INSERT INTO files VALUES (?, ?, ?, ?, NULL)",
+               [(i, (i * 5) % 6, "src %d.c" % i if i % 4 == 0 else "f %d.txt" % i, i)
+                for i in range(1, 60)])
+db.commit()
+)py",
+                                          {m_cli.CatalogPath("Elsewhere")});
+    ASSERT_EQ(elsewhere.nExit, 0) << elsewhere.strOut;
+
+    // And the odd catalog with the index, which takes rows of every kind.
+    std::filesystem::copy_file(m_cli.CatalogPath("Odd"), m_cli.CatalogPath("Reindexed"));
+    const CliResult reindex = m_cli.Run({"reindex", "Reindexed"});
+    ASSERT_EQ(reindex.nExit, 0) << reindex.strErr;
+
+    size_t nHits = 0;
+    for (const char* pszEntry : {"Odd", "Elsewhere", "Reindexed"}) {
+        for (const TypedSearch& search : SearchesToCompare()) {
+            const std::string strExpected =
+                StatementHits(m_cli.CatalogPath(pszEntry), pszEntry, search);
+            EXPECT_EQ(m_cli.Run(search.Args(pszEntry)).strOut, strExpected)
+                << pszEntry << ": --where " << search.strWhere << " --format " << search.strFormat
+                << " --size '" << search.strSize << "' --changed-before '" << search.strBefore
+                << "' " << search.strPattern;
+            nHits += static_cast<size_t>(std::count(strExpected.begin(), strExpected.end(), '\n'));
+        }
+    }
+    // The draw holds hits of every kind, or agreeing proves little.
+    EXPECT_GT(nHits, 2000u);
+}
+
+TEST_F(CliIndexTest, BroadSearchesOfManyFoldersGiveTheRowsOfTheSearchStatement) {
+    // Every sixth folder a "src" one, a piece of a path in every block of
+    // folders the index has; some names hold it too, also in those folders.
+    const char* const kKinds[] = {"src", "docs", "build", "photos", "music", "data"};
+    for (int d = 0; d < 150; ++d) {
+        const std::string strDir =
+            Concat({"p", std::to_string(d % 5), "/", kKinds[d % 6], " ", std::to_string(d)});
+        m_tree.MakeDir(strDir);
+        for (int i = 0; i < 6; ++i)
+            m_tree.WriteSizedFile(Concat({strDir, "/", (d + i) % 7 == 0 ? "src_" : "file ",
+                                          std::to_string(d * 6 + i), i % 2 ? ".c" : ".txt"}),
+                                  static_cast<uint64_t>(i * 3));
+    }
+    ASSERT_EQ(m_cli.Run({"create", "Folders", m_tree.Root()}).nExit, 0);
+    // The same catalog without its index, as an earlier Kestrel made it.
+    std::filesystem::copy_file(m_cli.CatalogPath("Folders"), m_cli.CatalogPath("Plain"));
+    {
+        Database db;
+        db.Open(m_cli.CatalogPath("Plain"), Database::OpenMode::ReadWrite);
+        db.Execute("DROP TABLE name_index_meta; DROP TABLE name_index_files; "
+                   "DROP TABLE name_index_dirs; DROP TABLE name_index_dir_files;");
+    }
+    {
+        // The index narrows even a piece of a path common to every block of
+        // folders, by the folders that match.
+        Database db;
+        db.Open(m_cli.CatalogPath("Folders"), Database::OpenMode::ReadOnly);
+        EXPECT_TRUE(IndexedCandidates(db, kSearchBoth, "*/src*").has_value());
+        EXPECT_FALSE(IndexedCandidates(db, kSearchBoth, "*").has_value());
+    }
+    for (const char* pszEntry : {"Folders", "Plain"}) {
+        for (const TypedSearch& search : SearchesToCompare()) {
+            const CliResult result = m_cli.Run(search.Args(pszEntry));
+            EXPECT_EQ(result.strOut, StatementHits(m_cli.CatalogPath(pszEntry), pszEntry, search))
+                << pszEntry << ": --where " << search.strWhere << " --format " << search.strFormat
+                << " --size '" << search.strSize << "' --changed-before '" << search.strBefore
+                << "' " << search.strPattern;
+        }
+    }
+    // A file of a "src" folder whose name holds "src" too is one hit.
+    for (const char* pszEntry : {"Folders", "Plain"}) {
+        const std::string strHits = m_cli.Run({"search", "*src*", pszEntry}).strOut;
+        size_t nFound = 0;
+        for (size_t nAt = 0; (nAt = strHits.find("/src 0/src_0.txt\t", nAt)) != std::string::npos;
+             ++nAt)
+            ++nFound;
+        EXPECT_EQ(nFound, 1u) << pszEntry;
+    }
 }
