@@ -29,7 +29,7 @@ constexpr uint64_t kLargeFile = 4 << 20;
 // Small files up to this size are read whole and hashed in groups; the
 // buffer a worker keeps for a group is given back beyond kGroupBuffer.
 constexpr uint64_t kGroupFile = 256 << 10;
-constexpr size_t kGroup = 16;
+constexpr size_t kGroup = 32;
 constexpr size_t kGroupBuffer = 4 << 20;
 
 template <typename Waiting> bool RunsLater(const Waiting& a, const Waiting& b) {

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <bit>
 #include <cstdint>
+#include <vector>
 
 #if defined(__x86_64__) && defined(__GNUC__)
 #include <immintrin.h>
@@ -203,6 +204,14 @@ void Md5OfMessages(std::span<const std::string_view> messages, std::span<Md5Dige
     // Below four messages at once the lanes would mostly hash nothing.
     constexpr size_t kFewest = 4;
     if (HasLanes() && messages.size() >= kFewest) {
+        // The longest first: the lanes then run out of work at about the
+        // same time, and little is left for the one at a time at the end.
+        std::vector<size_t> order(messages.size());
+        for (size_t i = 0; i < order.size(); ++i)
+            order[i] = i;
+        std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) {
+            return messages[a].size() > messages[b].size();
+        });
         LaneState state;
         const uint8_t* p[kLanes];
         size_t step[kLanes], nLeft[kLanes], nMessage[kLanes];
@@ -213,7 +222,7 @@ void Md5OfMessages(std::span<const std::string_view> messages, std::span<Md5Dige
             nLeft[l] = 0;
             if (nNext == messages.size())
                 return false;
-            nMessage[l] = nNext++;
+            nMessage[l] = order[nNext++];
             const std::string_view message = messages[nMessage[l]];
             state.a[l] = 0x67452301;
             state.b[l] = 0xefcdab89;
