@@ -66,16 +66,25 @@ void PreviousCatalog::Load(Database& database) {
         }
         m_entries.push_back(entry);
     }
-    std::sort(m_entries.begin(), m_entries.end(),
-              [](const Entry& a, const Entry& b) { return a.nPathHash < b.nPathHash; });
-    for (size_t i = 1; i < m_entries.size(); ++i) {
-        if (m_entries[i].nPathHash == m_entries[i - 1].nPathHash) {
-            m_entries[i].bAmbiguous = true;
-            m_entries[i - 1].bAmbiguous = true;
+    // The entries stay in the catalog's order, which is the order an
+    // unchanged tree is walked in: most lookups find the entry after the one
+    // found before. The others go through the entries sorted by hash, about
+    // one a bucket of the hash's top bits.
+    m_byHash.resize(m_entries.size());
+    for (size_t i = 0; i < m_byHash.size(); ++i)
+        m_byHash[i] = static_cast<uint32_t>(i);
+    std::sort(m_byHash.begin(), m_byHash.end(), [&](uint32_t a, uint32_t b) {
+        return m_entries[a].nPathHash < m_entries[b].nPathHash ||
+               (m_entries[a].nPathHash == m_entries[b].nPathHash && a < b);
+    });
+    for (size_t i = 1; i < m_byHash.size(); ++i) {
+        Entry& entry = m_entries[m_byHash[i]];
+        Entry& before = m_entries[m_byHash[i - 1]];
+        if (entry.nPathHash == before.nPathHash) {
+            entry.bAmbiguous = true;
+            before.bAmbiguous = true;
         }
     }
-    // About one entry a bucket: a lookup reads one or two entries next to
-    // each other instead of a binary search's cache misses.
     m_nBucketBits = std::clamp(static_cast<int>(std::bit_width(m_entries.size())), 1, 24);
     m_buckets.assign((size_t(1) << m_nBucketBits) + 1, 0);
     for (const Entry& entry : m_entries)
@@ -89,16 +98,26 @@ void PreviousCatalog::Find(std::string_view path, std::optional<int64_t> nSize,
     Loaded();
     checksum.reset();
     const uint64_t nHash = HashPath(path);
-    const size_t nBucket = nHash >> (64 - m_nBucketBits);
-    const auto itEnd = m_entries.begin() + static_cast<ptrdiff_t>(m_buckets[nBucket + 1]);
-    auto it = m_entries.begin() + static_cast<ptrdiff_t>(m_buckets[nBucket]);
-    while (it != itEnd && it->nPathHash < nHash)
-        ++it;
-    if (it == itEnd || it->nPathHash != nHash) {
+    Entry* pEntry = nullptr;
+    if (m_nNext < m_entries.size() && m_entries[m_nNext].nPathHash == nHash) {
+        pEntry = &m_entries[m_nNext];
+    } else {
+        const size_t nBucket = nHash >> (64 - m_nBucketBits);
+        for (size_t k = m_buckets[nBucket]; k < m_buckets[nBucket + 1]; ++k) {
+            Entry& candidate = m_entries[m_byHash[k]];
+            if (candidate.nPathHash >= nHash) {
+                if (candidate.nPathHash == nHash)
+                    pEntry = &candidate;
+                break;
+            }
+        }
+    }
+    if (!pEntry) {
         ++m_nAdded;
         return;
     }
-    Entry& entry = *it;
+    m_nNext = static_cast<size_t>(pEntry - m_entries.data()) + 1;
+    Entry& entry = *pEntry;
     if (!entry.bMet) {
         entry.bMet = true;
         ++m_nMet;

@@ -60,11 +60,13 @@ private:
         bool bAmbiguous; // another path has the same hash: never matched
     };
 
-    std::vector<Entry> m_entries; // sorted by path hash
-    // Where the entries of each value of the hash's top m_nBucketBits bits
-    // begin in m_entries, and where the last ends.
+    std::vector<Entry> m_entries;   // in the catalog's order
+    std::vector<uint32_t> m_byHash; // their indices, by path hash
+    // Where the indices of each value of the hash's top m_nBucketBits bits
+    // begin in m_byHash, and where the last ends.
     std::vector<uint32_t> m_buckets;
     int m_nBucketBits = 1;
+    size_t m_nNext = 0; // the entry after the one found last
     std::vector<Md5Digest> m_checksums;
     bool m_bHasTimes = false;
     mutable std::future<void> m_loading; // valid until waited for
