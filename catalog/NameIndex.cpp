@@ -113,9 +113,10 @@ std::vector<uint32_t> TrigramsOfRuns(const std::vector<std::vector<uint32_t>>& r
 // as growing deltas. Trigrams find their list through a table of all 2^24
 // of them, which the system gives zeroed and untouched until used.
 struct NameIndexBuilder::Side {
+    // The gap of a trigram's first posting is counted from block -1; no
+    // block number (an id shifted right) is kNoBlock.
+    static constexpr int64_t kNoBlock = INT64_MIN;
     struct Postings {
-        bool bAny = false;
-        int64_t nLast = -1; // the gap of the first posting is counted from here
         std::string bytes;
     };
 
@@ -135,6 +136,7 @@ struct NameIndexBuilder::Side {
         ::madvise(p, kAsciiBytes, MADV_HUGEPAGE);
         pAsciiSlots = static_cast<uint32_t*>(p);
         lists.emplace_back(); // slot value 0 means none
+        lastBlocks.push_back(kNoBlock);
     }
     ~Side() {
         std::free(pSlots);
@@ -167,14 +169,18 @@ struct NameIndexBuilder::Side {
             if (nSlot == 0) {
                 nSlot = static_cast<uint32_t>(lists.size());
                 lists.emplace_back();
+                lastBlocks.push_back(kNoBlock);
                 used.push_back(t);
             }
-            Postings& postings = lists[nSlot];
-            if (postings.bAny && postings.nLast == nBlock)
+            // Whether the block holds it already is told by a list of last
+            // blocks kept apart from the postings, dense enough to stay in
+            // the processor's cache.
+            int64_t& nLast = lastBlocks[nSlot];
+            if (nLast == nBlock)
                 return;
-            AppendVarint(postings.bytes, Gap(postings.nLast, nBlock));
-            postings.nLast = nBlock;
-            postings.bAny = true;
+            Postings& postings = lists[nSlot];
+            AppendVarint(postings.bytes, Gap(nLast == kNoBlock ? -1 : nLast, nBlock));
+            nLast = nBlock;
         };
         if (IsAscii(text)) {
             // Most names: folding is lowering letters, byte by byte. The
@@ -216,6 +222,7 @@ struct NameIndexBuilder::Side {
     uint32_t* pSlots;
     uint32_t* pAsciiSlots;
     std::vector<Postings> lists;
+    std::vector<int64_t> lastBlocks; // of each list
     std::vector<uint32_t> used;
     std::string strFolded;
     std::string strLast; // the text added last, when it was all ASCII
