@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <chrono>
 #include <fcntl.h>
+#include <new>
 #include <sys/stat.h>
 #include <sys/uio.h>
 #include <unistd.h>
@@ -175,6 +176,7 @@ ChecksumPool::Device& ChecksumPool::DeviceOf(dev_t nDevice) {
 
 void ChecksumPool::Work() {
     std::vector<std::shared_ptr<Task>> group;
+    group.reserve(kGroup + 1);
     std::vector<unsigned char> buffer; // the data of a group, file after file
     std::unique_lock lock(m_mutex);
     for (;;) {
@@ -219,16 +221,33 @@ void ChecksumPool::Work() {
             }
         }
         lock.unlock();
-        if (pTask) {
-            HashFile(pTask);
-        } else {
-            HashGroup(group, buffer);
-            group.clear();
-            if (buffer.size() > kGroupBuffer)
-                buffer = std::vector<unsigned char>(); // a group of grown files
+        try {
+            if (pTask)
+                HashFile(pTask);
+            else
+                HashGroup(group, buffer);
+        } catch (const std::bad_alloc&) {
+            // Out of memory: the caller is told, and hashes these itself
+            // or gives up.
+            buffer = std::vector<unsigned char>();
+            std::lock_guard failed(m_mutex);
+            if (pTask)
+                group.push_back(pTask);
+            for (const std::shared_ptr<Task>& pFailed : group)
+                if (!IsDone(*pFailed) && !IsHandedOver(*pFailed))
+                    Finish(*pFailed, std::nullopt, ENOMEM);
         }
+        group.clear();
+        if (buffer.size() > kGroupBuffer)
+            buffer = std::vector<unsigned char>(); // a group of grown files
         lock.lock();
     }
+}
+
+// Called with m_mutex held: whether a device reader has the task's file.
+bool ChecksumPool::IsHandedOver(const Task& task) const {
+    return std::any_of(m_streams.begin(), m_streams.end(),
+                       [&](const std::unique_ptr<Stream>& p) { return p->pTask.get() == &task; });
 }
 
 // Opens a task's file for hashing; false when it cannot be read (the task
@@ -410,11 +429,17 @@ void ChecksumPool::ReadDevice(Device& device) {
             if (nRead > 0) {
                 stream.nRead += static_cast<uint64_t>(nRead);
                 if (stream.nRead <= stream.pTask->nMaxBytes) {
-                    stream.chunks.push_back({std::move(pBuffer), static_cast<size_t>(nRead)});
-                    m_cvWork.notify_one();
-                    continue;
+                    Chunk chunk{std::move(pBuffer), static_cast<size_t>(nRead)};
+                    try {
+                        stream.chunks.push_back(std::move(chunk));
+                        m_cvWork.notify_one();
+                        continue;
+                    } catch (const std::bad_alloc&) {
+                        stream.nError = ENOMEM; // the chunk keeps its buffer
+                        pBuffer = std::move(chunk.pData);
+                    }
                 }
-                stream.bFailed = true; // longer than its size promised
+                stream.bFailed = true; // longer than its size promised, or no memory
             } else if (nRead < 0) {
                 stream.bFailed = true;
                 stream.nError = nError;

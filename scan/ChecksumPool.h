@@ -75,6 +75,7 @@ private:
     void HandToDevice(const std::shared_ptr<Task>& pTask, UniqueFd file, const Md5Context& context,
                       uint64_t nTotal, dev_t nDevice);
     void HashFile(const std::shared_ptr<Task>& pTask);
+    bool IsHandedOver(const Task& task) const;
     void HashGroup(std::vector<std::shared_ptr<Task>>& group, std::vector<unsigned char>& buffer);
     Stream* ReadyStream();
     void HashChunks(Stream& stream);
