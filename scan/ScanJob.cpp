@@ -168,8 +168,8 @@ namespace {
 size_t SharedDescriptorBudget() {
     rlimit limit{};
     if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY)
-        return 4096;
-    return limit.rlim_cur > 128 ? std::min<size_t>(4096, (limit.rlim_cur - 64) / 2) : 1;
+        return 1024;
+    return limit.rlim_cur > 128 ? std::min<size_t>(1024, (limit.rlim_cur - 64) / 2) : 1;
 }
 
 } // namespace
