@@ -301,3 +301,64 @@ TEST_F(CliFaultTest, OddFilesNamesAndLimitsAreRefusedNeverHung) {
     EXPECT_NE(result.strErr.find("kestrel-cli: "), std::string::npos) << result.strErr;
 #endif
 }
+
+TEST_F(CliFaultTest, FilesReadFromTheDiskAreHashedWithFewDescriptors) {
+    // 400 levels with a file at each: the walk holds a descriptor for every
+    // level it can, and the files' checksums must still be read, with
+    // descriptors for 128 open files.
+    std::string strLevel = "deep";
+    m_tree.MakeDir(strLevel);
+    for (int i = 0; i < 400; ++i) {
+        m_tree.WriteFile(strLevel + "/f", Concat({"level ", std::to_string(i)}));
+        strLevel += "/d";
+        m_tree.MakeDir(strLevel);
+    }
+    const CliResult deep =
+        m_cli.Run({"create", "--checksum", "--jobs", "1", "Deep", m_tree.Path("deep")},
+                  "ulimit -n 128 && exec \"$@\"");
+    EXPECT_EQ(deep.nExit, 0) << deep.strErr;
+    EXPECT_EQ(QueryNumber(m_cli.CatalogPath("Deep"), "SELECT count(*) FROM dirs"), 401);
+    EXPECT_EQ(QueryNumber(m_cli.CatalogPath("Deep"), "SELECT count(md5_checksum) FROM files"), 400);
+
+    // Small files that are not in the page cache go to the reader of their
+    // device, each held open until it is hashed: with descriptors for 32
+    // open files the build still ends with every checksum.
+    constexpr int kDirs = 4, kFiles = 150;
+    std::vector<std::pair<std::string, std::string>> files;
+    for (int d = 0; d < kDirs; ++d) {
+        const std::string strDir = "cold/s" + std::to_string(d);
+        m_tree.MakeDir(strDir);
+        for (int i = 0; i < kFiles; ++i) {
+            const std::string strName = Concat({strDir, "/f", std::to_string(i)});
+            const std::string strContent =
+                Concat({strName, PatternContent(static_cast<uint64_t>(1 + (i * 61 + d) % 9000))});
+            m_tree.WriteFile(strName, strContent);
+            files.emplace_back(strName, Md5OfText(strContent));
+        }
+    }
+    // Several builds, each of files put out of the page cache first: how
+    // many are held open at once depends on how fast the disk answers.
+    for (int nRun = 0; nRun < 6; ++nRun) {
+        for (const auto& [strName, strDigest] : files) {
+            const int fd = ::open(m_tree.Path(strName).c_str(), O_RDONLY | O_CLOEXEC);
+            ASSERT_GE(fd, 0) << strName;
+            ::fdatasync(fd);
+            ::posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED);
+            ::close(fd);
+        }
+        const CliResult result = m_cli.Run(
+            {"create", "--checksum", "--jobs", "1", "--force", "Cold", m_tree.Path("cold")},
+            "ulimit -n 32 && exec \"$@\"");
+        ASSERT_EQ(result.nExit, 0) << "run " << nRun << ": " << result.strErr;
+        ASSERT_EQ(QueryNumber(m_cli.CatalogPath("Cold"), "SELECT count(md5_checksum) FROM files"),
+                  kDirs * kFiles)
+            << "run " << nRun;
+    }
+    // Each file's content begins with its own path: every digest is one file's.
+    for (const auto& [strName, strDigest] : files)
+        EXPECT_EQ(QueryNumber(m_cli.CatalogPath("Cold"),
+                              Concat({"SELECT count(*) FROM files WHERE md5_checksum = '",
+                                      strDigest, "'"})),
+                  1)
+            << strName;
+}
