@@ -22,8 +22,8 @@ constexpr size_t kBlockSize = 128 * 1024;
 // be hashed: a reader ahead of the hashing waits for a free one.
 constexpr size_t kChunkSize = 256 * 1024;
 constexpr size_t kChunks = 16;
-// Files handed to the device readers at once, each held open; a worker
-// takes no new file while that many wait.
+// Files handed to the device readers at once; a worker takes no new file
+// while that many wait.
 constexpr size_t kMaxStreams = 4;
 // A file from this size on is large: hashed before the small ones.
 constexpr uint64_t kLargeFile = 4 << 20;
@@ -50,9 +50,9 @@ struct ChecksumPool::Chunk {
 // by whichever worker is free; only one at a time (bClaimed) uses its context.
 struct ChecksumPool::Stream {
     std::shared_ptr<Task> pTask;
-    UniqueFd file;
+    UniqueFd file; // open while its reader reads it
     Md5Context context;
-    uint64_t nRead = 0; // bytes read so far, from the page cache too
+    uint64_t nRead = 0;
     std::deque<Chunk> chunks;
     bool bClaimed = false;
     bool bEnded = false;  // read to its end, or given up
@@ -299,14 +299,13 @@ ChecksumPool::ReadEnd ChecksumPool::ReadCached(int fd, const struct stat& st, ui
     }
 }
 
-// Hands the rest of a file to the reader of its device.
-void ChecksumPool::HandToDevice(const std::shared_ptr<Task>& pTask, UniqueFd file,
-                                const Md5Context& context, uint64_t nTotal, dev_t nDevice) {
+// Hands a file to the reader of its device, which opens it again when it
+// comes to it and reads it from its start: a file waiting for the reader
+// holds no descriptor, so however many wait, the walk and the workers keep
+// theirs. What the workers read of it is still in the page cache.
+void ChecksumPool::HandToDevice(const std::shared_ptr<Task>& pTask, dev_t nDevice) {
     auto pStream = std::make_unique<Stream>();
     pStream->pTask = pTask;
-    pStream->file = std::move(file);
-    pStream->context = context;
-    pStream->nRead = nTotal;
     {
         std::lock_guard lock(m_mutex);
         DeviceOf(nDevice).waiting.push_back(pStream.get());
@@ -334,7 +333,7 @@ void ChecksumPool::HashFile(const std::shared_ptr<Task>& pTask) {
             return std::pair(buffer, sizeof buffer);
         });
     if (end == ReadEnd::NotCached)
-        return HandToDevice(pTask, std::move(file), context, nTotal, st.st_dev);
+        return HandToDevice(pTask, st.st_dev);
     const int nError = end == ReadEnd::Cancelled ? ECANCELED : end == ReadEnd::Failed ? errno : 0;
     std::lock_guard lock(m_mutex);
     Finish(task, end == ReadEnd::End ? std::optional(DigestToHex(context.Finish())) : std::nullopt,
@@ -376,10 +375,8 @@ void ChecksumPool::HashGroup(std::vector<std::shared_ptr<Task>>& group,
         if (end == ReadEnd::End) {
             wholes.push_back({&task, nOffset, nUsed - nOffset});
         } else if (end == ReadEnd::NotCached) {
-            Md5Context context;
-            context.Update(buffer.data() + nOffset, nUsed - nOffset);
             nUsed = nOffset;
-            HandToDevice(pTask, std::move(file), context, nTotal, st.st_dev);
+            HandToDevice(pTask, st.st_dev);
         } else {
             failed.emplace_back(&task, end == ReadEnd::Cancelled ? ECANCELED
                                        : end == ReadEnd::Failed  ? errno
@@ -408,7 +405,26 @@ void ChecksumPool::ReadDevice(Device& device) {
         if (m_bStop)
             return;
         Stream& stream = *device.waiting.front();
-        for (;;) {
+        {
+            lock.unlock();
+            UniqueFd file(OpenForChecksum(stream.pTask->dir->Get(), stream.pTask->strName.c_str(),
+                                          stream.pTask->bOwned));
+            struct stat st {};
+            int nError = 0;
+            if (!file.IsValid() || ::fstat(file.Get(), &st) != 0)
+                nError = errno;
+            else if (!S_ISREG(st.st_mode))
+                file.Reset(); // replaced since it was listed: never read
+            else if (st.st_size > static_cast<off_t>(kBlockSize))
+                ::posix_fadvise(file.Get(), 0, 0, POSIX_FADV_SEQUENTIAL);
+            lock.lock();
+            stream.file = std::move(file);
+            if (!stream.file.IsValid()) {
+                stream.bFailed = true;
+                stream.nError = nError;
+            }
+        }
+        while (!stream.bFailed) {
             m_cvRead.wait(lock, [&] { return m_bStop || m_bCancel || !m_freeBuffers.empty(); });
             if (m_bStop)
                 return;
@@ -447,11 +463,17 @@ void ChecksumPool::ReadDevice(Device& device) {
             m_freeBuffers.push_back(std::move(pBuffer));
             break;
         }
+        // Read to its end: its descriptor goes back at once, not when the
+        // last piece is hashed.
+        UniqueFd done = std::move(stream.file);
         stream.bEnded = true;
         device.waiting.pop_front();
         if (!stream.bClaimed && stream.chunks.empty())
             EndStream(stream);
         else
             m_cvWork.notify_one();
+        lock.unlock();
+        done.Reset();
+        lock.lock();
     }
 }

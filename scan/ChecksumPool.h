@@ -72,8 +72,7 @@ private:
     template <typename Take>
     ReadEnd ReadCached(int fd, const struct stat& st, uint64_t& nTotal, uint64_t nMaxBytes,
                        unsigned char* pBuffer, size_t nSize, Take fnTake);
-    void HandToDevice(const std::shared_ptr<Task>& pTask, UniqueFd file, const Md5Context& context,
-                      uint64_t nTotal, dev_t nDevice);
+    void HandToDevice(const std::shared_ptr<Task>& pTask, dev_t nDevice);
     void HashFile(const std::shared_ptr<Task>& pTask);
     bool IsHandedOver(const Task& task) const;
     void HashGroup(std::vector<std::shared_ptr<Task>>& group, std::vector<unsigned char>& buffer);

@@ -162,14 +162,25 @@ uint64_t ChecksumByteLimit(const ScanJob& job) {
 
 namespace {
 
-// How many directory descriptors the files waiting for their checksums may
-// hold: a share of what the process may open, which leaves room for the
-// walk's own, the catalog's and the files being hashed.
-size_t SharedDescriptorBudget() {
+// How the descriptors the process may open are shared out: those the files
+// waiting for their checksums hold of their directories, and the
+// directories the walk keeps open on its way down. Some are kept for the
+// catalogs, standard streams and the files being hashed.
+struct DescriptorShares {
+    size_t nShared;
+    size_t nLevels;
+};
+
+DescriptorShares ShareDescriptors(unsigned nHashers) {
     rlimit limit{};
     if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY)
-        return 1024;
-    return limit.rlim_cur > 128 ? std::min<size_t>(1024, (limit.rlim_cur - 64) / 2) : 1;
+        return {1024, SIZE_MAX};
+    const size_t nLimit = static_cast<size_t>(limit.rlim_cur);
+    const size_t nShared = nLimit > 128 ? std::min<size_t>(1024, (nLimit - 64) / 2) : 1;
+    // Three standard streams, two catalogs of three files each, a lock, the
+    // files being hashed (one a worker, one a device reader) and a few spare.
+    const size_t nKept = 24 + 2 * size_t(nHashers) + nShared;
+    return {nShared, nLimit > nKept ? (nLimit - nKept) : 2};
 }
 
 } // namespace
@@ -177,9 +188,13 @@ size_t SharedDescriptorBudget() {
 void ScanDirectory(Database& database, ScanJob& job, const std::string& strPath, int64_t nDirId) {
     // The queue outlives the writer: the descriptors its hashing threads
     // hold are counted by it.
-    WalkQueue queue(SharedDescriptorBudget());
+    const DescriptorShares shares =
+        ShareDescriptors(!job.bChecksum  ? 0
+                         : job.nJobs > 0 ? job.nJobs
+                                         : std::thread::hardware_concurrency());
+    WalkQueue queue(shares.nShared);
     CatalogWriter writer(database, job, nDirId, strPath);
-    TreeWalk walk(queue, job, strPath);
+    TreeWalk walk(queue, job, strPath, shares.nLevels);
     // The walk reads the tree on a thread of its own while this one writes
     // the rows; neither waits for the other but for a full or empty queue.
     std::thread walker([&] {

@@ -5,6 +5,7 @@
 #include "scan/ScanJob.h"
 #include "scan/WalkQueue.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
 #include <functional>
@@ -12,11 +13,13 @@
 #include <optional>
 #include <sys/stat.h>
 
-TreeWalk::TreeWalk(WalkQueue& queue, ScanJob& job, const std::string& strStartPath)
+TreeWalk::TreeWalk(WalkQueue& queue, ScanJob& job, const std::string& strStartPath,
+                   size_t nMaxOpenLevels)
     : m_queue(queue), m_job(job), m_strStartPath(strStartPath),
       m_strOpenPath(!job.strWalkDir.empty() && strStartPath == job.strStartDir ? job.strWalkDir
                                                                                : strStartPath),
-      m_excludes(job.excludes), m_nMaxChecksumBytes(ChecksumByteLimit(job)) {}
+      m_excludes(job.excludes), m_nMaxChecksumBytes(ChecksumByteLimit(job)),
+      m_nMaxOpenLevels(std::max<size_t>(2, nMaxOpenLevels)) {}
 
 void TreeWalk::Run() {
     constexpr uint64_t nStartId = 0;
@@ -64,6 +67,10 @@ void TreeWalk::Run() {
             RecordState(sub.nDir, st);
         child.strPath = JoinPath(top.strPath, child.strName);
         m_levels.push_back(std::move(child));
+        // The levels far above give theirs back; they are opened again by
+        // name when the walk comes back to them.
+        if (m_levels.size() > m_nMaxOpenLevels)
+            ReleaseDescriptors(m_levels.size() - m_nMaxOpenLevels);
         ListDirectory(nTop + 1, sub.nDir);
     }
 }

@@ -21,8 +21,11 @@ class WalkQueue;
 class TreeWalk {
 public:
     // Walks below strStartPath into queue, with the job's settings; both stay
-    // the caller's. Raises EngineError for a malformed exclude pattern.
-    TreeWalk(WalkQueue& queue, ScanJob& job, const std::string& strStartPath);
+    // the caller's. It keeps at most nMaxOpenLevels directories open at once
+    // (the deepest), leaving the rest of the process's descriptors to the
+    // threads that hash. Raises EngineError for a malformed exclude pattern.
+    TreeWalk(WalkQueue& queue, ScanJob& job, const std::string& strStartPath,
+             size_t nMaxOpenLevels);
 
     // Walks the tree below the start path, whose row is stored already
     // (directory number 0 of the steps). Directories that cannot be read are
@@ -66,5 +69,6 @@ private:
     dev_t m_nStartDevice = 0;
     uint64_t m_nDirectories = 0; // Directory steps so far
     uint64_t m_nMaxChecksumBytes;
+    size_t m_nMaxOpenLevels;
     std::vector<Level> m_levels;
 };
