@@ -31,7 +31,10 @@ constexpr uint64_t kLargeFile = 4 << 20;
 // buffer a worker keeps for a group is given back beyond kGroupBuffer.
 constexpr uint64_t kGroupFile = 256 << 10;
 constexpr size_t kGroup = 32;
-constexpr size_t kGroupBuffer = 4 << 20;
+// At most this much data in a group, and
+// what a worker keeps of its buffer: memory stays small with many workers.
+constexpr uint64_t kGroupBytes = 1 << 20;
+constexpr size_t kGroupBuffer = 1 << 20;
 
 template <typename Waiting> bool RunsLater(const Waiting& a, const Waiting& b) {
     if (a.pTask->nSize != b.pTask->nSize)
@@ -210,8 +213,10 @@ void ChecksumPool::Work() {
             pTask = std::move(m_large.back().pTask);
             m_large.pop_back();
         } else {
-            while (group.size() < kGroup && !m_small.empty() &&
-                   m_small.front()->nSize <= kGroupFile) {
+            for (uint64_t nBytes = 0; group.size() < kGroup && !m_small.empty() &&
+                                      m_small.front()->nSize <= kGroupFile &&
+                                      nBytes + m_small.front()->nSize <= kGroupBytes;) {
+                nBytes += m_small.front()->nSize;
                 group.push_back(std::move(m_small.front()));
                 m_small.pop_front();
             }
