@@ -9,9 +9,7 @@
 #include "scan/ScanJob.h"
 #include "scan/WalkQueue.h"
 
-#include <algorithm>
 #include <cerrno>
-#include <thread>
 
 namespace {
 
@@ -38,9 +36,8 @@ CatalogWriter::CatalogWriter(Database& database, ScanJob& job, int64_t nTopDirId
     CountRow();
     // Hashing runs on every core whatever the disk: one reader per device
     // keeps a hard disk from seeking between files.
-    if (m_job.bChecksum)
-        m_pPool = std::make_unique<ChecksumPool>(
-            m_job.nJobs > 0 ? m_job.nJobs : std::max(1u, std::thread::hardware_concurrency()));
+    if (const unsigned nThreads = HashingThreads(m_job); nThreads > 0)
+        m_pPool = std::make_unique<ChecksumPool>(nThreads);
 }
 
 void CatalogWriter::Store(WalkQueue& queue) {

@@ -36,6 +36,27 @@ constexpr size_t kGroup = 32;
 constexpr uint64_t kGroupBytes = 1 << 20;
 constexpr size_t kGroupBuffer = 1 << 20;
 
+// Opens a task's file to read its contents, with read-ahead for a large one;
+// false when it cannot be read, nError then saying why (0: no longer a
+// regular file, replaced since it was listed, and never read).
+bool OpenRegular(const ChecksumPool::Task& task, UniqueFd& file, struct stat& st, int& nError) {
+    errno = 0;
+    file = UniqueFd(OpenForChecksum(task.dir->Get(), task.strName.c_str(), task.bOwned));
+    nError = 0;
+    if (!file.IsValid() || ::fstat(file.Get(), &st) != 0) {
+        nError = errno;
+        file.Reset();
+        return false;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        file.Reset();
+        return false;
+    }
+    if (st.st_size > static_cast<off_t>(kBlockSize))
+        ::posix_fadvise(file.Get(), 0, 0, POSIX_FADV_SEQUENTIAL);
+    return true;
+}
+
 template <typename Waiting> bool RunsLater(const Waiting& a, const Waiting& b) {
     if (a.pTask->nSize != b.pTask->nSize)
         return a.pTask->nSize < b.pTask->nSize;
@@ -258,14 +279,9 @@ bool ChecksumPool::IsHandedOver(const Task& task) const {
 // Opens a task's file for hashing; false when it cannot be read (the task
 // is then done).
 bool ChecksumPool::OpenFile(Task& task, UniqueFd& file, struct stat& st) {
-    errno = 0;
-    file = UniqueFd(OpenForChecksum(task.dir->Get(), task.strName.c_str(), task.bOwned));
     int nError = 0;
-    if (!file.IsValid() || ::fstat(file.Get(), &st) != 0)
-        nError = errno;
-    else if (S_ISREG(st.st_mode))
+    if (OpenRegular(task, file, st, nError))
         return true;
-    // Not a regular file (replaced since it was listed): never read.
     std::lock_guard lock(m_mutex);
     Finish(task, std::nullopt, nError);
     return false;
@@ -327,8 +343,6 @@ void ChecksumPool::HashFile(const std::shared_ptr<Task>& pTask) {
     struct stat st {};
     if (!OpenFile(task, file, st))
         return;
-    if (st.st_size > static_cast<off_t>(kBlockSize))
-        ::posix_fadvise(file.Get(), 0, 0, POSIX_FADV_SEQUENTIAL);
     Md5Context context;
     alignas(64) unsigned char buffer[kBlockSize];
     uint64_t nTotal = 0;
@@ -412,16 +426,10 @@ void ChecksumPool::ReadDevice(Device& device) {
         Stream& stream = *device.waiting.front();
         {
             lock.unlock();
-            UniqueFd file(OpenForChecksum(stream.pTask->dir->Get(), stream.pTask->strName.c_str(),
-                                          stream.pTask->bOwned));
+            UniqueFd file;
             struct stat st {};
             int nError = 0;
-            if (!file.IsValid() || ::fstat(file.Get(), &st) != 0)
-                nError = errno;
-            else if (!S_ISREG(st.st_mode))
-                file.Reset(); // replaced since it was listed: never read
-            else if (st.st_size > static_cast<off_t>(kBlockSize))
-                ::posix_fadvise(file.Get(), 0, 0, POSIX_FADV_SEQUENTIAL);
+            OpenRegular(*stream.pTask, file, st, nError);
             lock.lock();
             stream.file = std::move(file);
             if (!stream.file.IsValid()) {

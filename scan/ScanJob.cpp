@@ -153,6 +153,12 @@ bool ChecksumWanted(const ScanJob& job, bool bIsRegular, const std::optional<int
     return nLimit == 0 || (static_cast<uint64_t>(*nSize) >> 10) <= nLimit;
 }
 
+unsigned HashingThreads(const ScanJob& job) {
+    if (!job.bChecksum)
+        return 0;
+    return job.nJobs > 0 ? job.nJobs : std::max(1u, std::thread::hardware_concurrency());
+}
+
 uint64_t ChecksumByteLimit(const ScanJob& job) {
     // The largest file size within the limit: the size shifted right by
     // 10 may equal it.
@@ -188,10 +194,7 @@ DescriptorShares ShareDescriptors(unsigned nHashers) {
 void ScanDirectory(Database& database, ScanJob& job, const std::string& strPath, int64_t nDirId) {
     // The queue outlives the writer: the descriptors its hashing threads
     // hold are counted by it.
-    const DescriptorShares shares =
-        ShareDescriptors(!job.bChecksum  ? 0
-                         : job.nJobs > 0 ? job.nJobs
-                                         : std::thread::hardware_concurrency());
+    const DescriptorShares shares = ShareDescriptors(HashingThreads(job));
     WalkQueue queue(shares.nShared);
     CatalogWriter writer(database, job, nDirId, strPath);
     TreeWalk walk(queue, job, strPath, shares.nLevels);

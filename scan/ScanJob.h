@@ -87,6 +87,9 @@ void ApplySettings(ScanJob& job, const ScanSettings& settings);
 // not) of nSize bytes: it computes checksums, the file's size is known and
 // within the job's limit.
 bool ChecksumWanted(const ScanJob& job, bool bIsRegular, const std::optional<int64_t>& nSize);
+// How many threads hash the job's checksums: none without checksums, else
+// nJobs, or one a core.
+unsigned HashingThreads(const ScanJob& job);
 // The most bytes a checksum of the job may read: a file that reads longer
 // than the limit allows (it grew) gets none.
 uint64_t ChecksumByteLimit(const ScanJob& job);
