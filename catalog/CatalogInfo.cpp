@@ -43,6 +43,9 @@ ScanSettings CatalogInfo::Settings() const {
         settings.nMaxFileSizeKb = static_cast<int32_t>(*nChecksumLimitKb);
     settings.excludes = excludes.value_or(std::vector<std::string>());
     settings.bOneFileSystem = bOneFileSystem.value_or(false);
+    settings.bArchives = bArchives.value_or(false);
+    if (nArchiveDepth && *nArchiveDepth >= 1 && *nArchiveDepth <= kMaxArchiveDepth)
+        settings.nArchiveDepth = static_cast<int32_t>(*nArchiveDepth);
     return settings;
 }
 
@@ -75,6 +78,17 @@ CatalogInfo ReadCatalogInfo(Database& database, bool bDeriveTotals) {
                 info.excludes->push_back(strValue);
             } else if (strKey == Key::kOneFileSystem)
                 info.bOneFileSystem = ParseYesNo(strValue);
+            else if (strKey == Key::kArchives)
+                info.bArchives = ParseYesNo(strValue);
+            else if (strKey == Key::kArchiveDepth) {
+                if (const auto n = ParseCount(strValue))
+                    info.nArchiveDepth = static_cast<int64_t>(*n);
+            } else if (strKey == Key::kArchiveCount)
+                info.nArchives = ParseCount(strValue);
+            else if (strKey == Key::kMemberCount)
+                info.nMembers = ParseCount(strValue);
+            else if (strKey == Key::kUnreadArchives)
+                info.nUnreadArchives = ParseCount(strValue);
             else if (strKey == Key::kUnreadDirs)
                 info.nUnreadDirs = ParseCount(strValue);
             else if (strKey == Key::kDirs)
@@ -220,6 +234,13 @@ std::vector<std::pair<std::string, std::string>> InfoLines(const CatalogInfo& in
         {"Made by", text(info.strMadeBy)},
         {"Host", text(info.strHost)},
     };
+    if (info.bArchives.value_or(false)) {
+        lines.emplace_back("Archives", count(info.nArchives));
+        lines.emplace_back("Archive members", count(info.nMembers));
+        lines.emplace_back("Archives not read completely", count(info.nUnreadArchives));
+        lines.emplace_back("Archive depth",
+                           info.nArchiveDepth ? std::to_string(*info.nArchiveDepth) : kUnknown);
+    }
     if (info.strNote)
         lines.emplace_back("Note", *info.strNote);
     return lines;

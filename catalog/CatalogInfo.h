@@ -39,7 +39,17 @@ inline constexpr const char* kFsFree = "fs_free";
 inline constexpr const char* kMadeBy = "made_by";
 inline constexpr const char* kHost = "host";
 inline constexpr const char* kNote = "note"; // the owner's words: where the disk lives
+// Archive members: whether they were read, how deep archives in archives
+// were read (1: members of the files only), and counts of what was read.
+inline constexpr const char* kArchives = "archives";
+inline constexpr const char* kArchiveDepth = "archive_depth";
+inline constexpr const char* kArchiveCount = "archive_count";
+inline constexpr const char* kMemberCount = "member_count";
+inline constexpr const char* kUnreadArchives = "unread_archives";
 } // namespace CatalogInfoKey
+
+// The deepest --archive-depth: archives nested deeper are listed as members only.
+inline constexpr int32_t kMaxArchiveDepth = 8;
 
 // How a catalog was built: what an update builds it again with.
 struct ScanSettings {
@@ -48,6 +58,8 @@ struct ScanSettings {
     int32_t nMaxFileSizeKb = 100; // 0: no limit
     std::vector<std::string> excludes;
     bool bOneFileSystem = false;
+    bool bArchives = false;    // read the members of archives
+    int32_t nArchiveDepth = 1; // 1: members of files; 2: of archives in them too, ...
 };
 
 // The volume a start directory lies on, as far as the system tells.
@@ -74,6 +86,9 @@ struct CatalogInfo {
     std::optional<int64_t> nChecksumLimitKb;
     std::optional<std::vector<std::string>> excludes;
     std::optional<bool> bOneFileSystem;
+    std::optional<bool> bArchives;
+    std::optional<int64_t> nArchiveDepth;
+    std::optional<uint64_t> nArchives, nMembers, nUnreadArchives;
     std::optional<uint64_t> nDirs, nFiles, nChecksums, nUnreadDirs;
     std::optional<ByteTotal> nTotalBytes;
     VolumeInfo volume;

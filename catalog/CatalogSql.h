@@ -17,6 +17,64 @@ inline constexpr const char* kInsertDir = "INSERT INTO dirs(dir_name) VALUES (?)
 inline constexpr const char* kInsertFile = "INSERT INTO files(dir_id, file_name, file_size, "
                                            "md5_checksum, file_mtime) VALUES (?, ?, ?, ?, ?)";
 
+// The members of archives, for a catalog built with them (tables a catalog
+// without members lacks). archives: one row an archive read, the file of
+// file_id itself (member_id NULL) or the member member_id of another archive
+// in it; format as the library names it; complete 1 when read to its end,
+// else 0 and problem says why; bytes_read the decompressed bytes the reading
+// took. archive_members: one row a member, in the order of its archive;
+// member_path its path inside (names between '/', none empty, no leading or
+// trailing '/'), member_name its last name, member_mode its st_mode bits,
+// encrypted 1 when its data needs a password. Sizes, times and checksums as
+// in files; a NULL text is an empty one.
+inline constexpr const char* kCreateMemberTables = R"sql(
+CREATE TABLE IF NOT EXISTS archives (
+    archive_id INTEGER PRIMARY KEY,
+    file_id INTEGER NOT NULL,
+    member_id INTEGER,
+    format TEXT,
+    complete INTEGER NOT NULL,
+    problem TEXT,
+    bytes_read INTEGER
+);
+CREATE INDEX IF NOT EXISTS archives_file_index ON archives(file_id);
+CREATE TABLE IF NOT EXISTS archive_members (
+    member_id INTEGER PRIMARY KEY,
+    archive_id INTEGER NOT NULL,
+    member_path TEXT,
+    member_name TEXT,
+    member_size INTEGER,
+    member_mtime INTEGER,
+    member_mode INTEGER,
+    md5_checksum TEXT,
+    encrypted INTEGER NOT NULL DEFAULT 0
+);
+CREATE INDEX IF NOT EXISTS archive_members_archive_index ON archive_members(archive_id);
+)sql";
+inline constexpr const char* kInsertArchive =
+    "INSERT INTO archives(file_id, member_id, format, complete, problem, bytes_read) "
+    "VALUES (?, ?, NULL, 0, NULL, NULL)";
+inline constexpr const char* kEndArchive =
+    "UPDATE archives SET format = ?, complete = ?, problem = ?, bytes_read = ? "
+    "WHERE archive_id = ?";
+inline constexpr const char* kInsertMember =
+    "INSERT INTO archive_members(archive_id, member_path, member_name, member_size, "
+    "member_mtime, member_mode, md5_checksum, encrypted) VALUES (?, ?, ?, ?, ?, ?, ?, ?)";
+inline constexpr const char* kSetMemberChecksum =
+    "UPDATE archive_members SET md5_checksum = ? WHERE member_id = ?";
+// What an update takes over from the former catalog for an unchanged file:
+// its archives in id order, and their members in id order.
+inline constexpr const char* kArchivesOfFile =
+    "SELECT archive_id, member_id, format, complete, problem, bytes_read FROM archives "
+    "WHERE file_id = ? ORDER BY archive_id";
+inline constexpr const char* kMembersOfArchive =
+    "SELECT member_id, member_path, member_name, member_size, member_mtime, member_mode, "
+    "md5_checksum, encrypted FROM archive_members WHERE archive_id = ? ORDER BY member_id";
+inline constexpr const char* kCountArchives = "SELECT count(*) FROM archives";
+inline constexpr const char* kCountMembers = "SELECT count(*) FROM archive_members";
+inline constexpr const char* kCountUnreadArchives =
+    "SELECT count(*) FROM archives WHERE complete = 0";
+
 // What a catalog records of itself: one row a key; a key such as exclude may
 // come several times, in order.
 inline constexpr const char* kInsertInfo = "INSERT INTO catalog_info(key, value) VALUES (?, ?)";
@@ -113,13 +171,13 @@ inline constexpr const char* kAllFiles =
     "SELECT d.dir_name, f.file_name, f.file_size, f.md5_checksum FROM files f, dirs d "
     "WHERE d.dir_id = f.dir_id ORDER BY f.file_id";
 
-// Every file with its directory, size, time and checksum: what an update
+// Every file with its directory, size, time, checksum and id: what an update
 // compares the tree with. Without times for a catalog that has none.
 inline constexpr const char* kFilesWithTimes =
-    "SELECT d.dir_name, f.file_name, f.file_size, f.file_mtime, f.md5_checksum "
+    "SELECT d.dir_name, f.file_name, f.file_size, f.file_mtime, f.md5_checksum, f.file_id "
     "FROM files f, dirs d WHERE d.dir_id = f.dir_id";
 inline constexpr const char* kFilesWithoutTimes =
-    "SELECT d.dir_name, f.file_name, f.file_size, NULL, f.md5_checksum "
+    "SELECT d.dir_name, f.file_name, f.file_size, NULL, f.md5_checksum, f.file_id "
     "FROM files f, dirs d WHERE d.dir_id = f.dir_id";
 
 // What comparing catalogs and finding duplicates read: the files with checksums.

@@ -233,6 +233,9 @@ int RunUpdateCommand(const CommandLine& cmd) {
     if (cmd.Has("--one-file-system"))
         options.bOneFileSystem = true;
     options.nMaxFileSizeKb = given.nMaxFileSizeKb;
+    if (given.bArchives)
+        options.bArchives = true;
+    options.nArchiveDepth = given.nArchiveDepth;
     if (!given.excludes.empty())
         options.excludes = given.excludes;
     return UpdateCatalogOfEntry(cmd.operands[0], options, given.nJobs);

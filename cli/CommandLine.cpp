@@ -1,5 +1,6 @@
 #include "cli/CommandLine.h"
 
+#include "catalog/CatalogInfo.h"
 #include "catalog/EngineError.h"
 #include "cli/Output.h"
 #include "search/CatalogOpen.h"
@@ -89,6 +90,16 @@ bool ReadScanOptions(const CommandLine& cmd, ScanOptionValues& values) {
         PrintError(error.what());
         return false;
     }
+    if (auto it = cmd.values.find("--archive-depth"); it != cmd.values.end()) {
+        int32_t nDepth = 0;
+        if (!ParseWholeNumber(it->second, 1, kMaxArchiveDepth, nDepth)) {
+            PrintError("--archive-depth takes a whole number of levels from 1 to " +
+                       std::to_string(kMaxArchiveDepth));
+            return false;
+        }
+        values.nArchiveDepth = nDepth;
+    }
+    values.bArchives = cmd.Has("--archives") || values.nArchiveDepth.has_value();
     if (auto it = cmd.values.find("--jobs"); it != cmd.values.end()) {
         if (!ParseWholeNumber(it->second, 1u, 256u, values.nJobs)) {
             PrintError("--jobs takes a whole number of threads from 1 to 256");

@@ -47,6 +47,8 @@ struct ScanOptionValues {
     std::optional<int32_t> nMaxFileSizeKb; // --max-size
     std::vector<std::string> excludes;     // --exclude, each checked
     unsigned nJobs = 0;                    // --jobs; 0 when not given
+    bool bArchives = false;                // --archives, or --archive-depth
+    std::optional<int32_t> nArchiveDepth;  // --archive-depth
 };
 // Reads them; prints what is wrong and returns false for a bad value.
 bool ReadScanOptions(const CommandLine& cmd, ScanOptionValues& values);

@@ -3,10 +3,11 @@
 // clang-format off
 // The help of each command follows its usage lines and a blank line.
 const std::vector<CliCommand> kCommands = {
-    {"create", RunCreateCommand, {"--checksum", "--force", "--one-file-system"},
-     {"--max-size", "--exclude", "--jobs"}, "walk START_DIR into the new catalog NAME",
-     "[--checksum] [--max-size KB] [--exclude PATTERN]... [--one-file-system] [--jobs N] [--force] "
-     "NAME START_DIR",
+    {"create", RunCreateCommand, {"--checksum", "--force", "--one-file-system", "--archives"},
+     {"--max-size", "--exclude", "--jobs", "--archive-depth"},
+     "walk START_DIR into the new catalog NAME",
+     "[--checksum] [--max-size KB] [--exclude PATTERN]... [--one-file-system] [--archives] "
+     "[--archive-depth N] [--jobs N] [--force] NAME START_DIR",
      "Builds the catalog NAME, the file <data folder>/NAME.mdb, from the directory\n"
      "tree below START_DIR: the path of every directory, and the name and size of\n"
      "every file. An absolute START_DIR is stored exactly as given, a relative one\n"
@@ -24,6 +25,21 @@ const std::vector<CliCommand> kCommands = {
      "                  May be given several times.\n"
      "  --one-file-system  store directories on other file systems than\n"
      "                  START_DIR's, but do not enter them\n"
+     "  --archives      also store the members of archives: files named *.zip,\n"
+     "                  *.7z, *.rar, *.iso, *.cpio, *.tar, *.tar.gz, *.tgz,\n"
+     "                  *.tar.bz2, *.tbz2, *.tar.xz, *.txz, *.tar.zst and the like,\n"
+     "                  whose content is one of those kinds: each member's path\n"
+     "                  inside, size, time and kind, and with --checksum its MD5\n"
+     "                  (within --max-size). Nothing is unpacked to disk and no\n"
+     "                  password is asked for; encrypted members are listed and\n"
+     "                  marked. Reading one archive takes at most 64 MiB of\n"
+     "                  unpacked data plus 100 times its size: one that unpacks\n"
+     "                  further is kept as far as it was read and counted as not\n"
+     "                  read completely, as damaged archives are.\n"
+     "  --archive-depth N  also the members of archives inside archives, down\n"
+     "                  to N levels (1 to 8; default 1: no nesting); implies\n"
+     "                  --archives. 7z and ISO archives inside another are listed\n"
+     "                  as members only.\n"
      "  --jobs N        hash checksums on N threads; by default as many as the\n"
      "                  machine has cores, on any disk: each device is read by one\n"
      "                  reader, one file after another, while every thread hashes.\n"
@@ -54,10 +70,11 @@ const std::vector<CliCommand> kCommands = {
      "2 for a wrong command line, an empty, invalid or too long name, an empty\n"
      "start directory, or an existing catalog without --force; 130 or 143 when\n"
      "stopped by SIGINT or SIGTERM.\n"},
-    {"update", RunUpdateCommand, {"--checksum", "--one-file-system"},
-     {"--max-size", "--exclude", "--jobs"},
+    {"update", RunUpdateCommand, {"--checksum", "--one-file-system", "--archives"},
+     {"--max-size", "--exclude", "--jobs", "--archive-depth"},
      "bring a catalog up to date, reading only new and changed files",
-     "[--checksum] [--max-size KB] [--exclude PATTERN]... [--one-file-system] [--jobs N] ENTRY",
+     "[--checksum] [--max-size KB] [--exclude PATTERN]... [--one-file-system] [--archives] "
+     "[--archive-depth N] [--jobs N] ENTRY",
      "Brings the catalog of the list entry ENTRY up to date: its start directory\n"
      "is walked again into a new catalog, in which every file with the same\n"
      "path, size and modification time as before keeps its checksum without\n"
@@ -68,7 +85,9 @@ const std::vector<CliCommand> kCommands = {
      "The options default to those the catalog was made with; given ones replace\n"
      "them (--exclude replaces all recorded patterns). See 'kestrel-cli create\n"
      "--help' for their meaning. A catalog made by an earlier Kestrel records no\n"
-     "times: it is updated as a full rebuild.\n"
+     "times: it is updated as a full rebuild. The members of an archive whose\n"
+     "size and time did not change are taken over unread, when they were read\n"
+     "whole with the same settings.\n"
      "\n"
      "When the start directory is not there (its disk is not plugged in) the\n"
      "update refuses and names the volume it was on, with the catalog's note. A\n"

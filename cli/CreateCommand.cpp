@@ -47,7 +47,9 @@ int RunCreateCommand(const CommandLine& cmd) {
                         .bChecksum = cmd.Has("--checksum"),
                         .nMaxFileSizeKb = options.nMaxFileSizeKb.value_or(100),
                         .excludes = options.excludes,
-                        .bOneFileSystem = cmd.Has("--one-file-system")});
+                        .bOneFileSystem = cmd.Has("--one-file-system"),
+                        .bArchives = options.bArchives,
+                        .nArchiveDepth = options.nArchiveDepth.value_or(1)});
     job.nJobs = options.nJobs;
     const JobRun run = RunScanJob(job);
 

@@ -30,8 +30,18 @@ CatalogUpdate::CatalogUpdate(const std::string& strCatalogPath, const UpdateOpti
         settings.excludes = *options.excludes;
     if (options.bOneFileSystem)
         settings.bOneFileSystem = *options.bOneFileSystem;
+    if (options.bArchives)
+        settings.bArchives = *options.bArchives;
+    if (options.nArchiveDepth)
+        settings.nArchiveDepth = *options.nArchiveDepth;
     ApplySettings(Job(), settings);
     Job().pPrevious = m_pPrevious.get();
+    // Members read with other settings are read again.
+    const ScanSettings former = m_info.Settings();
+    m_pPrevious->SetLendsMembers(
+        m_info.bHasFileTimes && former.bArchives &&
+        former.nArchiveDepth == settings.nArchiveDepth && former.bChecksum == settings.bChecksum &&
+        (!settings.bChecksum || former.nMaxFileSizeKb == settings.nMaxFileSizeKb));
     Job().strNote = m_info.strNote.value_or("");
     // A volume mounted elsewhere now is walked where it is; the catalog
     // keeps its paths as they were catalogued.

@@ -16,6 +16,8 @@ struct UpdateOptions {
     std::optional<int32_t> nMaxFileSizeKb;
     std::optional<std::vector<std::string>> excludes;
     std::optional<bool> bOneFileSystem;
+    std::optional<bool> bArchives;
+    std::optional<int32_t> nArchiveDepth;
 };
 
 // Brings a catalog up to date: its start directory is walked again into a

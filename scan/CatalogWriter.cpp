@@ -3,6 +3,7 @@
 #include "catalog/CatalogSql.h"
 #include "catalog/Database.h"
 #include "catalog/EngineError.h"
+#include "scan/ArchiveReader.h"
 #include "scan/FileChecksum.h"
 #include "scan/Paths.h"
 #include "scan/PreviousCatalog.h"
@@ -38,6 +39,8 @@ CatalogWriter::CatalogWriter(Database& database, ScanJob& job, int64_t nTopDirId
     // keeps a hard disk from seeking between files.
     if (const unsigned nThreads = HashingThreads(m_job); nThreads > 0)
         m_pPool = std::make_unique<ChecksumPool>(nThreads);
+    if (m_job.bArchives)
+        m_members.emplace(m_database, m_job, [this] { CountRow(); });
 }
 
 void CatalogWriter::Store(WalkQueue& queue) {
@@ -100,10 +103,15 @@ void CatalogWriter::StoreFile(const WalkBatch& batch, const WalkStep& step) {
     const std::string_view name = batch.Text(step);
     const bool bWanted = !m_bListingPseudo && ChecksumWanted(m_job, step.bIsRegular, step.nSize);
     std::optional<std::string> checksum;
+    ArchiveFile archive;
+    if (m_members && step.dir && !m_bListingPseudo && step.bIsRegular && IsArchiveName(name)) {
+        archive.dir = step.dir;
+        archive.bOwned = step.bOwned;
+    }
     if (m_job.pPrevious) {
         // An unchanged file keeps the checksum it had, unread.
-        m_job.pPrevious->Find(JoinPath(m_strListingPath, name), step.nSize, step.nMtimeNs,
-                              checksum);
+        m_job.pPrevious->Find(JoinPath(m_strListingPath, name), step.nSize, step.nMtimeNs, checksum,
+                              archive.nPreviousId);
         if (checksum && !bWanted)
             checksum.reset();
     }
@@ -124,11 +132,11 @@ void CatalogWriter::StoreFile(const WalkBatch& batch, const WalkStep& step) {
     }
     if (!pTask && m_pending.empty()) {
         // Nothing waits ahead of it: stored at once, without a copy.
-        Append(m_nListingId, name, step.nSize, checksum, step.nMtimeNs, step.nMode);
+        Append(m_nListingId, name, step.nSize, checksum, step.nMtimeNs, step.nMode, archive);
         return;
     }
     m_pending.push_back({m_nListingId, std::string(name), step.nSize, step.nMtimeNs, step.nMode,
-                         std::move(checksum), std::move(pTask)});
+                         std::move(checksum), std::move(pTask), std::move(archive)});
     StoreReady(false);
 }
 
@@ -177,13 +185,15 @@ void CatalogWriter::StoreReady(bool bAll) {
             if (file.checksum)
                 ++m_job.outcome.nChecksumsRead;
         }
-        Append(file.nDirId, file.strName, file.nSize, file.checksum, file.nMtimeNs, file.nMode);
+        Append(file.nDirId, file.strName, file.nSize, file.checksum, file.nMtimeNs, file.nMode,
+               file.archive);
         m_pending.pop_front();
     }
 }
 void CatalogWriter::Append(int64_t nDirId, std::string_view name, std::optional<int64_t> nSize,
                            const std::optional<std::string>& checksum,
-                           std::optional<int64_t> nMtimeNs, std::optional<uint32_t> nMode) {
+                           std::optional<int64_t> nMtimeNs, std::optional<uint32_t> nMode,
+                           const ArchiveFile& archive) {
     FieldValue size;
     if (nSize) {
         size = *nSize;
@@ -203,6 +213,9 @@ void CatalogWriter::Append(int64_t nDirId, std::string_view name, std::optional<
     m_tree.AddFile(nFileId, nDirId, nSize, nMtimeNs, nMode);
     m_job.progress.nFiles.fetch_add(1, std::memory_order_relaxed);
     CountRow();
+    if (archive.dir && !m_job.bStopRequested.load(std::memory_order_relaxed))
+        m_members->StoreMembers(nFileId, archive.dir->Get(), std::string(name).c_str(),
+                                archive.bOwned, archive.nPreviousId);
 }
 
 void CatalogWriter::CountRow() {

@@ -4,6 +4,7 @@
 #include "catalog/NameIndex.h"
 #include "catalog/RowAppender.h"
 #include "scan/ChecksumPool.h"
+#include "scan/MemberWriter.h"
 
 #include <deque>
 #include <functional>
@@ -45,6 +46,12 @@ public:
     void Finish();
 
 private:
+    // Where an archive's members are read from once its row is stored.
+    struct ArchiveFile {
+        std::shared_ptr<UniqueFd> dir; // null: the file is no archive to read
+        bool bOwned = false;
+        int64_t nPreviousId = 0; // its id in the former catalog when unchanged
+    };
     struct PendingFile {
         int64_t nDirId;
         std::string strName;
@@ -52,6 +59,7 @@ private:
         std::optional<uint32_t> nMode;
         std::optional<std::string> checksum;
         std::shared_ptr<ChecksumPool::Task> pTask; // a checksum being computed
+        ArchiveFile archive;
     };
 
     void StoreStep(const WalkBatch& batch, const WalkStep& step);
@@ -60,7 +68,7 @@ private:
     void StoreReady(bool bAll);
     void Append(int64_t nDirId, std::string_view name, std::optional<int64_t> nSize,
                 const std::optional<std::string>& checksum, std::optional<int64_t> nMtimeNs,
-                std::optional<uint32_t> nMode);
+                std::optional<uint32_t> nMode, const ArchiveFile& archive);
     int64_t DirId(uint64_t nDir) const;
     void CountRow();
 
@@ -79,5 +87,6 @@ private:
     bool m_bListingPseudo = false;
     bool m_bDropping = false; // stopped: nothing more is stored
     std::deque<PendingFile> m_pending;
+    std::optional<MemberWriter> m_members; // with bArchives
     std::unique_ptr<ChecksumPool> m_pPool; // last: its threads end before what they use
 };

@@ -26,7 +26,7 @@ uint64_t HashPath(std::string_view path) {
 
 PreviousCatalog::PreviousCatalog(Database& database, const std::string& strCatalogPath,
                                  bool bHasTimes)
-    : m_bHasTimes(bHasTimes) {
+    : m_bHasTimes(bHasTimes), m_strPath(strCatalogPath) {
     // The statement is made here, so a catalog whose tables have another
     // shape is refused before the walk begins; its rows are read while the
     // walk goes on, which needs them only when it reaches its first file.
@@ -56,6 +56,7 @@ void PreviousCatalog::Load(Database& database) {
         Entry entry{HashPath(strPath),
                     rows.IsNull(2) ? -1 : rows.GetInt64(2),
                     rows.IsNull(3) ? INT64_MIN : rows.GetInt64(3),
+                    rows.IsNull(5) ? 0 : rows.GetInt64(5),
                     kNoChecksum,
                     false,
                     false};
@@ -94,9 +95,11 @@ void PreviousCatalog::Load(Database& database) {
 }
 
 void PreviousCatalog::Find(std::string_view path, std::optional<int64_t> nSize,
-                           std::optional<int64_t> nMtimeNs, std::optional<std::string>& checksum) {
+                           std::optional<int64_t> nMtimeNs, std::optional<std::string>& checksum,
+                           int64_t& nFileId) {
     Loaded();
     checksum.reset();
+    nFileId = 0;
     const uint64_t nHash = HashPath(path);
     Entry* pEntry = nullptr;
     if (m_nNext < m_entries.size() && m_entries[m_nNext].nPathHash == nHash) {
@@ -129,6 +132,8 @@ void PreviousCatalog::Find(std::string_view path, std::optional<int64_t> nSize,
         return;
     }
     ++m_nUnchanged;
+    if (m_bHasTimes)
+        nFileId = entry.nFileId;
     if (entry.nChecksum != kNoChecksum)
         checksum = DigestToHex(m_checksums[entry.nChecksum]);
 }

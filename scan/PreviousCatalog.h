@@ -33,9 +33,18 @@ public:
     // changed or unchanged, and marks it met; the first call waits until the
     // catalog is read, and raises EngineError when reading it failed.
     // Paths are compared in their normal form (NormalPath).
-    // checksum gets the stored checksum of an unchanged file that has one.
+    // checksum gets the stored checksum of an unchanged file that has one,
+    // nFileId the row id an unchanged file had (0 when it is not unchanged,
+    // or the catalog has no times to tell).
     void Find(std::string_view path, std::optional<int64_t> nSize, std::optional<int64_t> nMtimeNs,
-              std::optional<std::string>& checksum);
+              std::optional<std::string>& checksum, int64_t& nFileId);
+
+    // The catalog's file, and whether the members of its archives may be
+    // taken over for unchanged files (it read them with the settings the
+    // new build has).
+    const std::string& Path() const { return m_strPath; }
+    bool LendsMembers() const { return m_bLendsMembers; }
+    void SetLendsMembers(bool bLends) { m_bLendsMembers = bLends; }
 
     // Counts of the walk so far.
     uint64_t Added() const { return m_nAdded; }
@@ -55,6 +64,7 @@ private:
         uint64_t nPathHash;
         int64_t nSize;      // -1 when unknown
         int64_t nMtimeNs;   // INT64_MIN when unknown
+        int64_t nFileId;    // its row id, 0 when it is no whole number
         uint32_t nChecksum; // index into m_checksums, or kNoChecksum
         bool bMet;
         bool bAmbiguous; // another path has the same hash: never matched
@@ -69,6 +79,8 @@ private:
     size_t m_nNext = 0; // the entry after the one found last
     std::vector<Md5Digest> m_checksums;
     bool m_bHasTimes = false;
+    std::string m_strPath;
+    bool m_bLendsMembers = false;
     mutable std::future<void> m_loading; // valid until waited for
     uint64_t m_nAdded = 0, m_nChanged = 0, m_nUnchanged = 0, m_nMet = 0;
 };

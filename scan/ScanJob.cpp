@@ -36,6 +36,11 @@ void CountStoredRows(Database& database, ScanOutcome& outcome) {
         outcome.nFiles = count(CatalogSql::kCountFiles);
         outcome.nChecksums = count(CatalogSql::kCountChecksums);
         outcome.nTotalBytes = TotalFileBytes(database);
+        if (database.HasTable("archive_members")) {
+            outcome.nArchives = count(CatalogSql::kCountArchives);
+            outcome.nMembers = count(CatalogSql::kCountMembers);
+            outcome.nUnreadArchives = count(CatalogSql::kCountUnreadArchives);
+        }
     } catch (const std::exception&) {
     }
 }
@@ -70,6 +75,10 @@ void RecordStart(Database& database, const ScanJob& job) {
     for (const std::string& strPattern : job.excludes)
         AddCatalogInfo(database, Key::kExclude, strPattern);
     SetCatalogInfo(database, Key::kOneFileSystem, YesNo(job.bOneFileSystem));
+    if (job.bArchives) {
+        SetCatalogInfo(database, Key::kArchives, YesNo(true));
+        SetCatalogInfo(database, Key::kArchiveDepth, std::to_string(job.nArchiveDepth));
+    }
     VolumeInfo volume = DescribeVolume(job.strWalkDir.empty() ? job.strStartDir : job.strWalkDir);
     if (!job.strWalkDir.empty()) {
         volume.strMountPoint = job.strCataloguedMountPoint;
@@ -107,6 +116,11 @@ void RecordEnd(Database& database, const ScanJob& job) {
     SetCatalogInfo(database, Key::kChecksumCount, std::to_string(outcome.nChecksums));
     SetCatalogInfo(database, Key::kTotalBytes, DecimalText(outcome.nTotalBytes));
     SetCatalogInfo(database, Key::kUnreadDirs, std::to_string(outcome.nUnreadDirs));
+    if (job.bArchives) {
+        SetCatalogInfo(database, Key::kArchiveCount, std::to_string(outcome.nArchives));
+        SetCatalogInfo(database, Key::kMemberCount, std::to_string(outcome.nMembers));
+        SetCatalogInfo(database, Key::kUnreadArchives, std::to_string(outcome.nUnreadArchives));
+    }
     // A catalog of a start directory that could not be read holds nothing of
     // its tree: it never says it is complete.
     SetCatalogInfo(database, Key::kComplete,
@@ -142,6 +156,8 @@ void ApplySettings(ScanJob& job, const ScanSettings& settings) {
     job.nMaxFileSizeKb = settings.nMaxFileSizeKb;
     job.excludes = settings.excludes;
     job.bOneFileSystem = settings.bOneFileSystem;
+    job.bArchives = settings.bArchives;
+    job.nArchiveDepth = settings.nArchiveDepth;
 }
 
 bool ChecksumWanted(const ScanJob& job, bool bIsRegular, const std::optional<int64_t>& nSize) {

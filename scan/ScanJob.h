@@ -30,6 +30,10 @@ struct ScanOutcome {
     // Directories that could not be listed, or not to their end (no access,
     // a read error part way): their rows stand, with what could be read.
     uint64_t nUnreadDirs = 0;
+    uint64_t nArchives = 0;       // archives whose members were stored (nested ones too)
+    uint64_t nMembers = 0;        // members stored
+    uint64_t nUnreadArchives = 0; // archives not read to their end (damaged, too large, ...)
+    uint64_t nArchivesReused = 0; // of them, taken over unread from the former catalog
     // The start directory itself could not be read: the catalog holds its
     // row only, and does not say it is complete.
     bool bStartUnread = false;
@@ -52,6 +56,10 @@ struct ScanJob {
     // Directories on other file systems than the start directory's are
     // stored but not entered.
     bool bOneFileSystem = false;
+    // Read the members of archives (IsArchiveName), and of archives in them
+    // down to nArchiveDepth levels (1: the files' members only).
+    bool bArchives = false;
+    int32_t nArchiveDepth = 1;
     // Threads hashing checksums: 0 for one a core. The rows are the same
     // whatever it is.
     unsigned nJobs = 0;

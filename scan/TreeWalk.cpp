@@ -1,5 +1,6 @@
 #include "scan/TreeWalk.h"
 
+#include "scan/ArchiveReader.h"
 #include "scan/FileChecksum.h"
 #include "scan/Paths.h"
 #include "scan/ScanJob.h"
@@ -195,7 +196,10 @@ void TreeWalk::ListDirectory(size_t i, uint64_t nDir) {
             bListed = true;
         }
         const bool bHash = !bPseudo && ChecksumWanted(m_job, entry.bIsRegular, entry.nSize);
-        if (bHash && !bShareTried) {
+        // An archive's members are read by the writer, through the directory.
+        const bool bArchive =
+            m_job.bArchives && !bPseudo && entry.bIsRegular && IsArchiveName(entry.name);
+        if ((bHash || bArchive) && !bShareTried) {
             sharedDir = m_queue.ShareDirectory(nDirFd, fnRelieve);
             bShareTried = true;
         }
@@ -205,7 +209,7 @@ void TreeWalk::ListDirectory(size_t i, uint64_t nDir) {
         step.nSize = entry.nSize;
         step.nMtimeNs = entry.nMtimeNs;
         step.nMode = entry.nMode;
-        if (bHash && sharedDir)
+        if ((bHash || bArchive) && sharedDir)
             step.dir = sharedDir;
         else if (bHash)
             HashHere(nDirFd, entry, fnRelieve); // no descriptor to spare: read now

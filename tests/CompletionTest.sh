@@ -79,7 +79,7 @@ expect "both dirs files" kestrel-cli search --where ""
 expect "files" kestrel-cli search --where = fi
 expect "csv json tsv" kestrel-cli info --format ""
 expect "--changed-before --changed-within" kestrel-cli search --ch
-expect "--checksum --exclude --force --help --jobs --max-size --one-file-system" kestrel-cli create --
+expect "--archive-depth --archives --checksum --exclude --force --help --jobs --max-size --one-file-system" kestrel-cli create --
 expect "" kestrel-cli create --max-size ""
 expect "Photos" kestrel-cli verify P
 expect "$old My\\ Cats Photos" kestrel-cli verify Photos ""

@@ -58,10 +58,10 @@ _kestrel_cli() {
 
     local command=${COMP_WORDS[1]} flags= valued=
     case $command in
-        create) flags="--checksum --one-file-system --force"
-                valued="--max-size --exclude --jobs" ;;
-        update) flags="--checksum --one-file-system"
-                valued="--max-size --exclude --jobs" ;;
+        create) flags="--checksum --one-file-system --archives --force"
+                valued="--max-size --exclude --archive-depth --jobs" ;;
+        update) flags="--checksum --one-file-system --archives"
+                valued="--max-size --exclude --archive-depth --jobs" ;;
         info | verify) valued="--format" ;;
         delete) flags="--yes" ;;
         search) flags="-0 --null --online --offline"
