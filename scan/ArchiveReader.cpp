@@ -400,7 +400,130 @@ bool Reader::Read(archive* a, int nDepth, int64_t nOuterMember) {
     return true;
 }
 
+// Opens the archive whose source is set on a; a message when it cannot be.
+std::string OpenProblem(archive* a) {
+    if (archive_read_open1(a) == ARCHIVE_OK)
+        return {};
+    if (archive_errno(a) == ENOMEM)
+        throw std::bad_alloc();
+    return archive_errno(a) == EILSEQ ? "it is no archive of a known kind"
+                                      : ErrorText(a, "it cannot be read");
+}
+
+void FindMember(archive* a, const std::vector<std::string>& path, size_t nLevel,
+                const ArchiveLimits& limits, Budget& budget, MemberData& data) {
+    budget.levels.push_back(a);
+    struct PopLevel {
+        Budget& budget;
+        ~PopLevel() { budget.levels.pop_back(); }
+    } popLevel{budget};
+    archive_entry* pEntry = nullptr;
+    int nRetries = 0;
+    for (;;) {
+        const int nStatus = archive_read_next_header(a, &pEntry);
+        if (nStatus == ARCHIVE_EOF) {
+            data.strProblem = "the member is not in the archive";
+            return;
+        }
+        if (nStatus == ARCHIVE_RETRY && ++nRetries <= kMaxRetries)
+            continue;
+        if (nStatus < ARCHIVE_WARN || nStatus == ARCHIVE_RETRY) {
+            data.strProblem = budget.bExceeded ? "its data expands too far"
+                                               : ErrorText(a, "the archive is damaged");
+            return;
+        }
+        nRetries = 0;
+        if (ArchiveMemberPath(RawPath(pEntry)) != path[nLevel])
+            continue;
+        if (nLevel + 1 < path.size()) {
+            MemberSource source{a, &budget, nullptr};
+            ArchivePtr inner = NewReader();
+            archive_read_set_read_callback(inner.get(), ReadMember);
+            archive_read_set_callback_data(inner.get(), &source);
+            if (std::string strProblem = OpenProblem(inner.get()); !strProblem.empty()) {
+                data.strProblem = std::move(strProblem);
+                return;
+            }
+            FindMember(inner.get(), path, nLevel + 1, limits, budget, data);
+            return;
+        }
+        data.bFound = true;
+        if (archive_entry_size_is_set(pEntry))
+            data.nSize = archive_entry_size(pEntry);
+        if (archive_entry_mtime_is_set(pEntry))
+            data.nMtimeNs = static_cast<int64_t>(archive_entry_mtime(pEntry)) * 1000000000 +
+                            archive_entry_mtime_nsec(pEntry);
+        if (archive_entry_is_encrypted(pEntry)) {
+            data.strProblem = "its data is encrypted";
+            return;
+        }
+        if (!S_ISREG(archive_entry_mode(pEntry)))
+            return; // no data to hash
+        Md5Context md5;
+        std::array<char, 64 * 1024> buffer;
+        uint64_t nRead = 0;
+        for (;;) {
+            if (budget.Spent()) {
+                data.strProblem = "its data expands too far";
+                return;
+            }
+            const la_ssize_t n = archive_read_data(a, buffer.data(), buffer.size());
+            if (n == 0)
+                break;
+            if (n < 0) {
+                data.strProblem = ErrorText(a, "its data cannot be read");
+                return;
+            }
+            nRead += static_cast<uint64_t>(n);
+            budget.nData += static_cast<uint64_t>(n);
+            if (nRead > limits.nMaxChecksumBytes) {
+                data.strProblem = "its data is longer than the checksum limit";
+                return;
+            }
+            md5.Update(buffer.data(), static_cast<size_t>(n));
+        }
+        data.checksum = DigestToHex(md5.Finish());
+        return;
+    }
+}
+
+// A reader of the file source stands for.
+ArchivePtr FileReader(FileSource& source) {
+    ArchivePtr a = NewReader();
+    archive_read_set_read_callback(a.get(), ReadFile);
+    archive_read_set_seek_callback(a.get(), SeekFile);
+    archive_read_set_skip_callback(a.get(), SkipFile);
+    archive_read_set_callback_data(a.get(), &source);
+    return a;
+}
+
+uint64_t BudgetLimit(uint64_t nFileSize, const ArchiveLimits& limits) {
+    const uint64_t nTimes = std::max<uint64_t>(limits.nTimesSize, 1);
+    const uint64_t nExtra =
+        nFileSize > UINT64_MAX / 2 / nTimes ? UINT64_MAX / 2 : nFileSize * nTimes;
+    return limits.nBaseBytes + nExtra;
+}
+
 } // namespace
+
+MemberData ReadMemberData(int fd, uint64_t nFileSize, const std::vector<std::string>& path,
+                          const ArchiveLimits& limits) {
+    MemberData data;
+    if (path.empty()) {
+        data.strProblem = "no member path";
+        return data;
+    }
+    Budget budget;
+    budget.nLimit = BudgetLimit(nFileSize, limits);
+    FileSource source{fd, nFileSize, 0, &budget};
+    ArchivePtr a = FileReader(source);
+    if (std::string strProblem = OpenProblem(a.get()); !strProblem.empty()) {
+        data.strProblem = std::move(strProblem);
+        return data;
+    }
+    FindMember(a.get(), path, 0, limits, budget, data);
+    return data;
+}
 
 bool IsArchiveName(std::string_view name) {
     const size_t nSlash = name.rfind('/');
@@ -412,16 +535,9 @@ bool IsArchiveName(std::string_view name) {
 
 bool ReadArchive(int fd, uint64_t nFileSize, const ArchiveLimits& limits, ArchiveSink& sink) {
     Budget budget;
-    const uint64_t nTimes = nFileSize > UINT64_MAX / std::max<uint64_t>(limits.nTimesSize, 1)
-                                ? UINT64_MAX / 2
-                                : nFileSize * limits.nTimesSize;
-    budget.nLimit = limits.nBaseBytes + std::min(nTimes, UINT64_MAX / 2);
+    budget.nLimit = BudgetLimit(nFileSize, limits);
     FileSource source{fd, nFileSize, 0, &budget};
-    ArchivePtr a = NewReader();
-    archive_read_set_read_callback(a.get(), ReadFile);
-    archive_read_set_seek_callback(a.get(), SeekFile);
-    archive_read_set_skip_callback(a.get(), SkipFile);
-    archive_read_set_callback_data(a.get(), &source);
+    ArchivePtr a = FileReader(source);
     Reader reader(limits, sink, budget);
     if (archive_read_open1(a.get()) != ARCHIVE_OK)
         return reader.OpenFailed(a.get(), 0);

@@ -4,6 +4,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 // One member of an archive as its header tells it.
 struct ArchiveMember {
@@ -68,6 +69,23 @@ bool IsArchiveName(std::string_view name);
 // archive gives what could be read and an outcome that says it is not
 // complete. Raises std::bad_alloc when memory runs out.
 bool ReadArchive(int fd, uint64_t nFileSize, const ArchiveLimits& limits, ArchiveSink& sink);
+
+// What reading one member's data again found.
+struct MemberData {
+    bool bFound = false;          // the member is there, by its path
+    std::optional<int64_t> nSize; // as its header says
+    std::optional<int64_t> nMtimeNs;
+    std::optional<std::string> checksum; // MD5 of its data, when it could be read whole
+    std::string strProblem;              // why the member or its data could not be read
+};
+
+// Finds the member at path (one path a level: the member of the file, then
+// the member of the archive that member is, ...; each as ArchiveMemberPath
+// gives it) in the archive open as fd, read from its start, and hashes its
+// data, within limits (nMaxChecksumBytes and the budget; the depth is that
+// of path). The first member of that path is taken. Raises std::bad_alloc.
+MemberData ReadMemberData(int fd, uint64_t nFileSize, const std::vector<std::string>& path,
+                          const ArchiveLimits& limits);
 
 // The path of a member as a catalog stores it: "./a//b/", "/a/b" and "a/b"
 // all give "a/b"; ".." names are kept as they are.

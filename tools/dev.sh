@@ -15,9 +15,11 @@ set -euo pipefail
 
 cd "$(dirname "$0")/.."
 
-packages=(g++ make cmake pkg-config libsqlite3-dev libblkid-dev libgtest-dev libgmock-dev qt6-base-dev qt6-svg-dev fonts-dejavu-core python3
+packages=(g++ make cmake pkg-config libsqlite3-dev libblkid-dev libarchive-dev libgtest-dev libgmock-dev qt6-base-dev qt6-svg-dev fonts-dejavu-core python3
     # What the volume tests make and mount their disk images with.
-    util-linux mount e2fsprogs xfsprogs dosfstools)
+    util-linux mount e2fsprogs xfsprogs dosfstools
+    # What the archive tests make archives with, and list them with to compare.
+    libarchive-tools p7zip-full xorriso cpio)
 # What making the package needs (dpkg-shlibdeps), and what tools/check-package.sh
 # checks it with.
 package_tools=(dpkg-dev file appstream desktop-file-utils groff-base mandoc)
