@@ -82,6 +82,8 @@ inline constexpr const char* kDirsHoldingArchives =
 inline constexpr const char* kNestedArchivesOfFile =
     "SELECT member_id, archive_id FROM archives WHERE file_id = ? AND member_id IS NOT NULL "
     "ORDER BY archive_id";
+inline constexpr const char* kArchiveOfMember =
+    "SELECT archive_id FROM archive_members WHERE member_id = ?";
 inline constexpr const char* kCountArchives = "SELECT count(*) FROM archives";
 inline constexpr const char* kCountMembers = "SELECT count(*) FROM archive_members";
 inline constexpr const char* kCountUnreadArchives =
