@@ -512,7 +512,8 @@ TEST_F(CliIndexTest, MembersOfArchivesAreHitsAfterTheFilesInEveryFormatWithOrWit
     EXPECT_EQ(m_cli.Run({"search", "*docs*", "M"}).nExit, 1);
     const std::string strSized = m_cli.Run({"search", "--size", "+6", "*img_00[01]#*", "M"}).strOut;
     EXPECT_EQ(strSized,
-              Concat({strZip, "//photos/img_0006.jpg\t6\t", "dad3a37aa9d50688b5157698acfd7aee",
+              Concat({m_tree.Path("t/b/img_0007.txt"), "\t7\tf4bfaef6216dfc685387b3cd6d251017\tM\n",
+                      strZip, "//photos/img_0006.jpg\t6\t", "dad3a37aa9d50688b5157698acfd7aee",
                       "\tM\n", strZip, "//photos/img_0013.jpg\t6\t",
                       "dad3a37aa9d50688b5157698acfd7aee", "\tM\n"}));
 
