@@ -88,6 +88,30 @@ inline constexpr const char* kCountArchives = "SELECT count(*) FROM archives";
 inline constexpr const char* kCountMembers = "SELECT count(*) FROM archive_members";
 inline constexpr const char* kCountUnreadArchives =
     "SELECT count(*) FROM archives WHERE complete = 0";
+// What the path of an archive is made of: its file, or the member of an
+// outer archive it is; that member's archive and path.
+inline constexpr const char* kArchiveOfId =
+    "SELECT file_id, member_id FROM archives WHERE archive_id = ?";
+inline constexpr const char* kMemberPathOfId =
+    "SELECT archive_id, member_path FROM archive_members WHERE member_id = ?";
+// The search of members: every member in id order (with bRanges those whose
+// ids lie between the two parameters), with its archive, path, name, size,
+// time, mode and checksum.
+inline constexpr const char* kSearchMembers =
+    "SELECT member_id, archive_id, member_path, member_name, member_size, member_mtime, "
+    "member_mode, md5_checksum FROM archive_members ORDER BY member_id";
+inline constexpr const char* kSearchMembersBetween =
+    "SELECT member_id, archive_id, member_path, member_name, member_size, member_mtime, "
+    "member_mode, md5_checksum FROM archive_members WHERE member_id BETWEEN ? AND ? "
+    "ORDER BY member_id";
+// The file of a path as stored (its directory and name): size and time, the
+// time NULL for a catalog that records none.
+inline constexpr const char* kFileByPath =
+    "SELECT f.file_size, f.file_mtime FROM files f, dirs d "
+    "WHERE d.dir_name = ? AND f.file_name = ? AND d.dir_id = f.dir_id";
+inline constexpr const char* kFileByPathWithoutTimes =
+    "SELECT f.file_size, NULL FROM files f, dirs d "
+    "WHERE d.dir_name = ? AND f.file_name = ? AND d.dir_id = f.dir_id";
 
 // What a catalog records of itself: one row a key; a key such as exclude may
 // come several times, in order.
@@ -241,6 +265,14 @@ DROP TABLE IF EXISTS name_index_meta;
 DROP TABLE IF EXISTS name_index_files;
 DROP TABLE IF EXISTS name_index_dirs;
 DROP TABLE IF EXISTS name_index_dir_files;
+DROP TRIGGER IF EXISTS name_index_members_insert;
+DROP TRIGGER IF EXISTS name_index_members_delete;
+DROP TRIGGER IF EXISTS name_index_members_update;
+DROP TRIGGER IF EXISTS name_index_archives_insert;
+DROP TRIGGER IF EXISTS name_index_archives_delete;
+DROP TRIGGER IF EXISTS name_index_archives_update;
+DROP TABLE IF EXISTS name_index_members;
+DROP TABLE IF EXISTS name_index_member_dirs;
 CREATE TABLE name_index_meta (key TEXT PRIMARY KEY, value INTEGER);
 CREATE TABLE name_index_files (trigram INTEGER PRIMARY KEY, blocks BLOB NOT NULL);
 CREATE TABLE name_index_dirs (trigram INTEGER PRIMARY KEY, blocks BLOB NOT NULL);
@@ -279,6 +311,52 @@ inline constexpr NameIndexTrigger kNameIndexTriggers[] = {
      "OR OLD.file_name IS NOT NEW.file_name BEGIN "
      "UPDATE name_index_meta SET value = max(value, 0) + 1 WHERE key = 'changes'; END"},
 };
+// For a catalog with members of archives: the postings of member names and
+// of the paths of the folders members lie in (by blocks of member ids), and
+// the triggers that count changes to members and archives.
+inline constexpr const char* kCreateMemberIndex = R"sql(
+CREATE TABLE name_index_members (trigram INTEGER PRIMARY KEY, blocks BLOB NOT NULL);
+CREATE TABLE name_index_member_dirs (trigram INTEGER PRIMARY KEY, blocks BLOB NOT NULL);
+)sql";
+inline constexpr NameIndexTrigger kMemberIndexTriggers[] = {
+    {"name_index_members_insert", "archive_members",
+     "CREATE TRIGGER name_index_members_insert AFTER INSERT ON archive_members BEGIN "
+     "UPDATE name_index_meta SET value = max(value, 0) + 1 WHERE key = 'changes'; END"},
+    {"name_index_members_delete", "archive_members",
+     "CREATE TRIGGER name_index_members_delete AFTER DELETE ON archive_members BEGIN "
+     "UPDATE name_index_meta SET value = max(value, 0) + 1 WHERE key = 'changes'; END"},
+    {"name_index_members_update", "archive_members",
+     "CREATE TRIGGER name_index_members_update AFTER UPDATE ON archive_members "
+     "WHEN OLD.member_id IS NOT NEW.member_id OR OLD.archive_id IS NOT NEW.archive_id "
+     "OR OLD.member_path IS NOT NEW.member_path OR OLD.member_name IS NOT NEW.member_name BEGIN "
+     "UPDATE name_index_meta SET value = max(value, 0) + 1 WHERE key = 'changes'; END"},
+    {"name_index_archives_insert", "archives",
+     "CREATE TRIGGER name_index_archives_insert AFTER INSERT ON archives BEGIN "
+     "UPDATE name_index_meta SET value = max(value, 0) + 1 WHERE key = 'changes'; END"},
+    {"name_index_archives_delete", "archives",
+     "CREATE TRIGGER name_index_archives_delete AFTER DELETE ON archives BEGIN "
+     "UPDATE name_index_meta SET value = max(value, 0) + 1 WHERE key = 'changes'; END"},
+    {"name_index_archives_update", "archives",
+     "CREATE TRIGGER name_index_archives_update AFTER UPDATE ON archives "
+     "WHEN OLD.archive_id IS NOT NEW.archive_id OR OLD.file_id IS NOT NEW.file_id "
+     "OR OLD.member_id IS NOT NEW.member_id BEGIN "
+     "UPDATE name_index_meta SET value = max(value, 0) + 1 WHERE key = 'changes'; END"},
+};
+inline constexpr const char* kInsertMemberPostings =
+    "INSERT INTO name_index_members(trigram, blocks) VALUES (?, ?)";
+inline constexpr const char* kInsertMemberDirPostings =
+    "INSERT INTO name_index_member_dirs(trigram, blocks) VALUES (?, ?)";
+inline constexpr const char* kMemberPostings =
+    "SELECT blocks FROM name_index_members WHERE trigram = ?";
+inline constexpr const char* kMemberDirPostings =
+    "SELECT blocks FROM name_index_member_dirs WHERE trigram = ?";
+inline constexpr const char* kMinMemberId =
+    "SELECT coalesce(min(member_id), 0) FROM archive_members";
+inline constexpr const char* kMaxMemberId =
+    "SELECT coalesce(max(member_id), 0) FROM archive_members";
+inline constexpr const char* kMembersForIndex =
+    "SELECT member_id, archive_id, member_path, member_name FROM archive_members "
+    "ORDER BY member_id";
 // 1 when the trigger (name, table, text) is in place as made.
 inline constexpr const char* kHasTrigger = "SELECT count(*) FROM sqlite_schema "
                                            "WHERE type = 'trigger' AND name = ? AND tbl_name = ? "
