@@ -4,13 +4,19 @@
 #include "catalog/CatalogSql.h"
 #include "catalog/Database.h"
 #include "catalog/EngineError.h"
+#include "catalog/MemberPath.h"
 #include "catalog/ResultSet.h"
+#include "scan/ArchiveReader.h"
+#include "scan/FileChecksum.h"
 #include "scan/Paths.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
 #include <optional>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -93,24 +99,133 @@ private:
     int m_nError = 0;
 };
 
+// A file time the catalog does not hold.
+constexpr int64_t kNoTime = INT64_MIN;
+
+// One member of an archive as the catalog stores it.
+struct StoredMember {
+    std::string strPath; // in the member form
+    std::optional<int64_t> nSize;
+    std::string strChecksum;
+};
+
+// The member found again in its archive, open as fd, against what was stored.
+VerifyResult CheckMember(int fd, uint64_t nArchiveSize, const StoredMember& stored) {
+    std::vector<std::string> levels = SplitMemberPath(stored.strPath);
+    levels.erase(levels.begin()); // the archive file's path
+    const std::string_view checksum = TrimmedChecksum(stored.strChecksum);
+    // The bounds the catalog was read with; data longer than the stored size
+    // is no longer the member that was hashed, and one without a checksum
+    // needs none.
+    ArchiveLimits limits;
+    limits.nMaxDepth = static_cast<int>(levels.size());
+    limits.nMaxChecksumBytes =
+        checksum.empty() ? 0
+                         : static_cast<uint64_t>(std::max<int64_t>(stored.nSize.value_or(0), 0));
+    const MemberData data = ReadMemberData(fd, nArchiveSize, levels, limits);
+    if (!data.bFound)
+        return VerifyResult::NotFound;
+    if (stored.nSize && data.nSize && *stored.nSize != *data.nSize)
+        return VerifyResult::Changed;
+    if (checksum.empty())
+        return VerifyResult::NotChecked;
+    if (!data.checksum)
+        return VerifyResult::NotReadable;
+    return SameChecksum(*data.checksum, checksum) ? VerifyResult::Unchanged : VerifyResult::Changed;
+}
+
+// Checks the members of the archive file pszName of the open directory
+// nDirFd (stored as strArchive, with its size and time), whose own check gave
+// fileResult, as VerifyCatalog tells. False when fnStop stopped it.
+bool CheckMembersOf(Database& database, int64_t nFileId, int nDirFd, const char* pszName,
+                    const std::string& strArchive, std::optional<int64_t> nStoredSize,
+                    int64_t nStoredMtime, VerifyResult fileResult,
+                    const std::function<void(const MemberCheck&)>& fnMembers,
+                    const std::function<bool()>& fnStop) {
+    std::vector<StoredMember> members;
+    {
+        Statement statement = database.Prepare(CatalogSql::kMembersOfFile);
+        statement.BindInt64(1, nFileId);
+        statement.BindText(2, kMemberSeparator);
+        for (ResultSet rows(std::move(statement)); !rows.IsEOF(); rows.MoveNext()) {
+            if (!rows.IsNull(2) && S_ISDIR(static_cast<mode_t>(rows.GetInt64(2))))
+                continue;
+            StoredMember member{strArchive + rows.GetText(0), std::nullopt,
+                                rows.IsNull(3) ? std::string() : rows.GetText(3)};
+            if (!rows.IsNull(1))
+                member.nSize = rows.GetInt64(1);
+            members.push_back(std::move(member));
+        }
+    }
+    if (members.empty())
+        return true;
+    const auto allAs = [&](VerifyResult result) {
+        fnMembers({strArchive, result, members.size(), false});
+        return true;
+    };
+    // The same bytes as catalogued: so are the members in them.
+    if (fileResult == VerifyResult::Unchanged)
+        return allAs(VerifyResult::Unchanged);
+    if (fileResult == VerifyResult::NotFound || fileResult == VerifyResult::NotReadable)
+        return allAs(fileResult);
+    struct stat st {};
+    if (::fstatat(nDirFd, pszName, &st, AT_SYMLINK_NOFOLLOW) != 0)
+        return allAs(errno == ENOENT ? VerifyResult::NotFound : VerifyResult::NotReadable);
+    static const uid_t kUid = ::geteuid();
+    const UniqueFd fd(OpenForChecksum(nDirFd, pszName, kUid == 0 || st.st_uid == kUid));
+    if (!fd.IsValid() || ::fstat(fd.Get(), &st) != 0) {
+        const int nErr = errno;
+        if (IsResourceShortage(nErr))
+            ThrowShortage(nErr, "check");
+        return allAs(nErr == ENOENT ? VerifyResult::NotFound : VerifyResult::NotReadable);
+    }
+    if (!S_ISREG(st.st_mode) || (nStoredSize && *nStoredSize != st.st_size))
+        return allAs(VerifyResult::Changed);
+    const int64_t nMtime =
+        static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+    if (nStoredMtime != kNoTime && nStoredMtime != nMtime)
+        return allAs(fileResult == VerifyResult::Changed ? VerifyResult::Changed
+                                                         : VerifyResult::NotChecked);
+    for (const StoredMember& member : members) {
+        if (fnStop && fnStop())
+            return false;
+        fnMembers(
+            {member.strPath, CheckMember(fd.Get(), static_cast<uint64_t>(st.st_size), member)});
+    }
+    return true;
+}
+
 } // namespace
 
-void VerifyCounts::Add(VerifyResult result) {
+void VerifyCounts::Add(VerifyResult result, uint64_t nTimes) {
     // In the order of the results.
     uint64_t* const counts[] = {&nUnchanged, &nChanged, &nNotFound, &nNotReadable, &nNotChecked};
-    ++*counts[static_cast<size_t>(result)];
+    *counts[static_cast<size_t>(result)] += nTimes;
 }
 
 bool VerifyCatalog(Database& database,
                    const std::function<void(const std::string& strPath, VerifyResult)>& fnReport,
-                   const VolumeLocation& location, const std::function<bool()>& fnStop) {
+                   const VolumeLocation& location, const std::function<bool()>& fnStop,
+                   const std::function<void(const MemberCheck&)>& fnMembers) {
     std::string strStart = ReadStartDirectory(database).value_or("");
     if (!strStart.empty() && strStart[0] == '/')
         strStart = NormalPath(location.PathNow(strStart));
     else
         strStart.clear();
     DirectoryAtHand directory(std::move(strStart));
-    for (ResultSet rows(database.Prepare(CatalogSql::kAllFiles)); !rows.IsEOF(); rows.MoveNext()) {
+    // The files whose data is an archive with members, when they are checked.
+    std::vector<int64_t> archiveFiles;
+    const bool bMembers =
+        fnMembers && database.HasTable("archives") && database.HasTable("archive_members");
+    if (bMembers)
+        for (ResultSet rows(database.Prepare(CatalogSql::kArchiveFileIds)); !rows.IsEOF();
+             rows.MoveNext())
+            archiveFiles.push_back(rows.GetInt64(0));
+    const char* pszFiles = !bMembers ? CatalogSql::kAllFiles
+                           : database.QueryInt64(CatalogSql::kHasFileTimes) > 0
+                               ? CatalogSql::kAllFilesWithIds
+                               : CatalogSql::kAllFilesWithIdsWithoutTimes;
+    for (ResultSet rows(database.Prepare(pszFiles)); !rows.IsEOF(); rows.MoveNext()) {
         if (fnStop && fnStop())
             return false;
         const std::string strDir = rows.GetText(0);
@@ -125,8 +240,19 @@ bool VerifyCatalog(Database& database,
         if (!rows.IsNull(2))
             nSize = rows.GetInt64(2);
         const int nDirFd = directory.Get(location.PathNow(strDir));
-        fnReport(FilePath(strDir, strName),
-                 CheckFileAt(nDirFd, strName.c_str(), nSize, rows.GetTextView(3)));
+        const std::string strPath = FilePath(strDir, strName);
+        const VerifyResult result =
+            CheckFileAt(nDirFd, strName.c_str(), nSize, rows.GetTextView(3));
+        fnReport(strPath, result);
+        if (!bMembers ||
+            !std::binary_search(archiveFiles.begin(), archiveFiles.end(), rows.GetInt64(4)))
+            continue;
+        // Its directory again: the check of the file may have left errno anywhere.
+        const int nArchiveDirFd = directory.Get(location.PathNow(strDir));
+        const int64_t nMtime = rows.IsNull(5) ? kNoTime : rows.GetInt64(5);
+        if (!CheckMembersOf(database, rows.GetInt64(4), nArchiveDirFd, strName.c_str(), strPath,
+                            nSize, nMtime, result, fnMembers, fnStop))
+            return false;
     }
     return true;
 }
