@@ -16,6 +16,7 @@
 #include <optional>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <unordered_map>
 #include <vector>
 
 namespace {
@@ -102,36 +103,91 @@ private:
 // A file time the catalog does not hold.
 constexpr int64_t kNoTime = INT64_MIN;
 
-// One member of an archive as the catalog stores it.
+// One member of an archive as the catalog stores it, and what reading the
+// archive again found of it.
 struct StoredMember {
-    std::string strPath; // in the member form
+    std::string strSuffix; // its path after the archive file's, from the first separator
     std::optional<int64_t> nSize;
     std::string strChecksum;
+    bool bFound = false;
+    std::optional<int64_t> nSizeNow;
+    std::optional<std::string> checksumNow;
 };
 
-// The member found again in its archive, open as fd, against what was stored.
-VerifyResult CheckMember(int fd, uint64_t nArchiveSize, const StoredMember& stored) {
-    std::vector<std::string> levels = SplitMemberPath(stored.strPath);
-    levels.erase(levels.begin()); // the archive file's path
-    const std::string_view checksum = TrimmedChecksum(stored.strChecksum);
-    // The bounds the catalog was read with; data longer than the stored size
-    // is no longer the member that was hashed, and one without a checksum
-    // needs none.
-    ArchiveLimits limits;
-    limits.nMaxDepth = static_cast<int>(levels.size());
-    limits.nMaxChecksumBytes =
-        checksum.empty() ? 0
-                         : static_cast<uint64_t>(std::max<int64_t>(stored.nSize.value_or(0), 0));
-    const MemberData data = ReadMemberData(fd, nArchiveSize, levels, limits);
-    if (!data.bFound)
-        return VerifyResult::NotFound;
-    if (stored.nSize && data.nSize && *stored.nSize != *data.nSize)
+// Reads an archive again as the catalog was made, once for all its members,
+// and gives each stored member what the reading found of the first member of
+// its path. One pass: finding each member by reading from the archive's start
+// would read a compressed archive of n members about n/2 times over.
+class MemberMatcher : public ArchiveSink {
+public:
+    MemberMatcher(std::vector<StoredMember>& members, const std::function<bool()>& fnStop)
+        : m_members(members), m_fnStop(fnStop) {
+        for (size_t i = 0; i < m_members.size(); ++i)
+            m_ofPath.emplace(m_members[i].strSuffix, i);
+    }
+
+    // Whether some archive in the file could not be read to its end: a
+    // member not seen may lie beyond.
+    bool Incomplete() const { return m_bIncomplete; }
+
+    int64_t BeginArchive(int64_t nOuterMember) override {
+        std::string strPrefix;
+        if (const auto it = m_innerPaths.find(nOuterMember); it != m_innerPaths.end())
+            strPrefix = it->second;
+        m_archivePrefixes.push_back(std::move(strPrefix));
+        return static_cast<int64_t>(m_archivePrefixes.size());
+    }
+    int64_t Member(int64_t nArchive, const ArchiveMember& member) override {
+        std::string strSuffix = m_archivePrefixes[static_cast<size_t>(nArchive - 1)];
+        strSuffix.append(kMemberSeparator).append(member.strPath);
+        const int64_t nId = ++m_nMembers;
+        // Only an archive's name makes the reader look inside a member.
+        if (IsArchiveName(member.strPath))
+            m_innerPaths.emplace(nId, strSuffix);
+        const auto it = m_ofPath.find(strSuffix);
+        if (it == m_ofPath.end() || m_members[it->second].bFound)
+            return nId;
+        StoredMember& stored = m_members[it->second];
+        stored.bFound = true;
+        stored.nSizeNow = member.nSize;
+        stored.checksumNow = member.checksum;
+        m_pending.emplace(nId, it->second);
+        return nId;
+    }
+    void MemberChecksum(int64_t nMember, const std::string& checksum) override {
+        if (const auto it = m_pending.find(nMember); it != m_pending.end())
+            m_members[it->second].checksumNow = checksum;
+    }
+    void EndArchive(int64_t, const ArchiveOutcome& outcome) override {
+        if (!outcome.bComplete)
+            m_bIncomplete = true;
+    }
+    bool Stopped() override { return m_fnStop && m_fnStop(); }
+
+private:
+    std::vector<StoredMember>& m_members;
+    const std::function<bool()>& m_fnStop;
+    std::unordered_map<std::string_view, size_t> m_ofPath;
+    std::vector<std::string> m_archivePrefixes;            // by archive id - 1
+    std::unordered_map<int64_t, std::string> m_innerPaths; // members that may be archives
+    std::unordered_map<int64_t, size_t> m_pending;         // member id, stored member
+    int64_t m_nMembers = 0;
+    bool m_bIncomplete = false;
+};
+
+// What reading the archive again found of a stored member.
+VerifyResult ResultOf(const StoredMember& member, bool bIncomplete) {
+    if (!member.bFound)
+        return bIncomplete ? VerifyResult::NotReadable : VerifyResult::NotFound;
+    if (member.nSize && member.nSizeNow && *member.nSize != *member.nSizeNow)
         return VerifyResult::Changed;
+    const std::string_view checksum = TrimmedChecksum(member.strChecksum);
     if (checksum.empty())
         return VerifyResult::NotChecked;
-    if (!data.checksum)
+    if (!member.checksumNow)
         return VerifyResult::NotReadable;
-    return SameChecksum(*data.checksum, checksum) ? VerifyResult::Unchanged : VerifyResult::Changed;
+    return SameChecksum(*member.checksumNow, checksum) ? VerifyResult::Unchanged
+                                                       : VerifyResult::Changed;
 }
 
 // Checks the members of the archive file pszName of the open directory
@@ -150,10 +206,12 @@ bool CheckMembersOf(Database& database, int64_t nFileId, int nDirFd, const char*
         for (ResultSet rows(std::move(statement)); !rows.IsEOF(); rows.MoveNext()) {
             if (!rows.IsNull(2) && S_ISDIR(static_cast<mode_t>(rows.GetInt64(2))))
                 continue;
-            StoredMember member{strArchive + rows.GetText(0), std::nullopt,
-                                rows.IsNull(3) ? std::string() : rows.GetText(3)};
+            StoredMember member;
+            member.strSuffix = rows.GetText(0);
             if (!rows.IsNull(1))
                 member.nSize = rows.GetInt64(1);
+            if (!rows.IsNull(3))
+                member.strChecksum = rows.GetText(3);
             members.push_back(std::move(member));
         }
     }
@@ -186,11 +244,28 @@ bool CheckMembersOf(Database& database, int64_t nFileId, int nDirFd, const char*
     if (nStoredMtime != kNoTime && nStoredMtime != nMtime)
         return allAs(fileResult == VerifyResult::Changed ? VerifyResult::Changed
                                                          : VerifyResult::NotChecked);
+    // The bounds the catalog was read with: as deep as its members go, and
+    // hashing members no larger than the largest one that has a checksum.
+    ArchiveLimits limits;
     for (const StoredMember& member : members) {
-        if (fnStop && fnStop())
-            return false;
-        fnMembers(
-            {member.strPath, CheckMember(fd.Get(), static_cast<uint64_t>(st.st_size), member)});
+        const int nDepth =
+            static_cast<int>(SplitMemberPath(strArchive + member.strSuffix).size()) - 1;
+        limits.nMaxDepth = std::max(limits.nMaxDepth, nDepth);
+        if (TrimmedChecksum(member.strChecksum).empty())
+            continue;
+        limits.bChecksum = true;
+        limits.nMaxChecksumBytes = std::max<uint64_t>(
+            limits.nMaxChecksumBytes,
+            static_cast<uint64_t>(std::max<int64_t>(member.nSize.value_or(0), 0)));
+    }
+    MemberMatcher matcher(members, fnStop);
+    const bool bArchive = ReadArchive(fd.Get(), static_cast<uint64_t>(st.st_size), limits, matcher);
+    if (fnStop && fnStop())
+        return false;
+    std::string strPath;
+    for (const StoredMember& member : members) {
+        strPath.assign(strArchive).append(member.strSuffix);
+        fnMembers({strPath, ResultOf(member, !bArchive || matcher.Incomplete())});
     }
     return true;
 }

@@ -50,10 +50,12 @@ struct MemberCheck {
 // whose checksum matched has all its members as catalogued. One that is
 // missing, unreadable, or no longer of its stored size and time is not read:
 // its members are told once, with its path and its result (not checked when
-// only its time moved and no checksum tells). Otherwise each member is found
-// again in the archive by its path (ReadMemberData, within the bounds the
-// catalog was read with) and checked as a file is: its size, then its data's
-// MD5 against the stored one. Nothing is written anywhere.
+// only its time moved and no checksum tells). Otherwise the archive is read
+// again once (within the bounds the catalog was read with), and each member
+// is checked as a file is, by the first member of its path: its size, then
+// its data's MD5 against the stored one; a member not there is not found (not
+// readable when the archive no longer reads to its end). Nothing is written
+// anywhere.
 bool VerifyCatalog(Database& database,
                    const std::function<void(const std::string& strPath, VerifyResult)>& fnReport,
                    const VolumeLocation& location = {}, const std::function<bool()>& fnStop = {},
