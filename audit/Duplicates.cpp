@@ -80,10 +80,25 @@ void ReadPaths(Database& database, bool bById, uint64_t nRows,
 }
 
 // Reads the paths of the wanted members of one catalog ((member id, slot)
-// pairs) into paths, one lookup each: the few members in groups are reached
-// through their archives by their ids.
-void ReadMemberPaths(Database& database, const std::vector<std::pair<int64_t, size_t>>& wanted,
-                     BatchPaths& paths) {
+// pairs, sorted by id) into paths: each looked up through its archives when
+// they are few, else in one pass over the members.
+void ReadMemberPaths(Database& database, uint64_t nMembers,
+                     const std::vector<std::pair<int64_t, size_t>>& wanted, BatchPaths& paths) {
+    if (wanted.size() * kLookupRows >= nMembers) {
+        Statement statement = database.Prepare(CatalogSql::kPathsOfMembers);
+        statement.BindText(1, kMemberSeparator);
+        auto next = wanted.begin();
+        for (ResultSet rows(std::move(statement)); !rows.IsEOF() && next != wanted.end();
+             rows.MoveNext()) {
+            const int64_t nId = rows.GetInt64(0);
+            while (next != wanted.end() && next->first < nId)
+                ++next;
+            for (; next != wanted.end() && next->first == nId; ++next)
+                paths.Set(next->second, rows.GetTextView(1), rows.GetTextView(2),
+                          rows.GetTextView(3));
+        }
+        return;
+    }
     Statement lookup = database.Prepare(CatalogSql::kPathOfMemberId);
     lookup.BindText(2, kMemberSeparator);
     for (const auto& [nId, nSlot] : wanted) {
@@ -105,15 +120,17 @@ uint64_t FindDuplicates(const std::vector<std::unique_ptr<Database>>& catalogs, 
     // Room for every file at once: pages that stay unused are never touched.
     std::vector<uint64_t> rowCounts;
     std::vector<bool> withMembers;
-    uint64_t nMemberRows = 0;
+    std::vector<uint64_t> memberCounts;
     for (const auto& pCatalog : catalogs) {
         rowCounts.push_back(static_cast<uint64_t>(pCatalog->QueryInt64(CatalogSql::kCountFiles)));
         withMembers.push_back(HasMembers(*pCatalog));
-        if (withMembers.back())
-            nMemberRows += static_cast<uint64_t>(pCatalog->QueryInt64(CatalogSql::kCountMembers));
+        memberCounts.push_back(withMembers.back() ? static_cast<uint64_t>(pCatalog->QueryInt64(
+                                                        CatalogSql::kCountMembers))
+                                                  : 0);
     }
     std::vector<Candidate> candidates;
-    candidates.reserve(std::accumulate(rowCounts.begin(), rowCounts.end(), nMemberRows));
+    candidates.reserve(std::accumulate(rowCounts.begin(), rowCounts.end(), uint64_t{0}) +
+                       std::accumulate(memberCounts.begin(), memberCounts.end(), uint64_t{0}));
     for (size_t k = 0; k < catalogs.size(); ++k) {
         for (const bool bMember : {false, true}) {
             if (bMember && !withMembers[k])
@@ -197,7 +214,7 @@ uint64_t FindDuplicates(const std::vector<std::unique_ptr<Database>>& catalogs, 
         for (size_t k = 0; k < catalogs.size(); ++k) {
             if (!wantedMembers[k].empty()) {
                 std::sort(wantedMembers[k].begin(), wantedMembers[k].end());
-                ReadMemberPaths(*catalogs[k], wantedMembers[k], paths);
+                ReadMemberPaths(*catalogs[k], memberCounts[k], wantedMembers[k], paths);
                 wantedMembers[k].clear();
             }
             if (wanted[k].empty())

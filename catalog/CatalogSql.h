@@ -265,6 +265,18 @@ inline constexpr const char* kPathOfMemberId =
     "SELECT d.dir_name, f.file_name, up.suffix FROM up, archives a, files f, dirs d "
     "WHERE a.archive_id = up.archive_id AND a.member_id IS NULL AND f.file_id = a.file_id "
     "AND d.dir_id = f.dir_id";
+// Every member's id and where it is, in id order (the parameter: the text
+// between levels): its id, the archive file's directory and name, the rest
+// of the member's full path.
+inline constexpr const char* kPathsOfMembers =
+    "WITH RECURSIVE levels(archive_id, file_id, suffix) AS ("
+    "SELECT archive_id, file_id, '' FROM archives WHERE member_id IS NULL "
+    "UNION ALL SELECT a.archive_id, l.file_id, l.suffix || ?1 || coalesce(m.member_path, '') "
+    "FROM levels l, archives a, archive_members m WHERE a.file_id = l.file_id "
+    "AND a.member_id IS NOT NULL AND m.member_id = a.member_id AND m.archive_id = l.archive_id) "
+    "SELECT m.member_id, d.dir_name, f.file_name, l.suffix || ?1 || coalesce(m.member_path, '') "
+    "FROM levels l, archive_members m, files f, dirs d WHERE m.archive_id = l.archive_id "
+    "AND f.file_id = l.file_id AND d.dir_id = f.dir_id ORDER BY m.member_id";
 // Every member that is no directory, in the order they were stored (the
 // parameter: the text between levels): the archive file's directory and
 // name, the rest of the member's full path, size, checksum.
