@@ -541,6 +541,79 @@ int BenchWalk(uint64_t nFiles, const std::string& strSystemTree) {
     return 0;
 }
 
+// The archive tree: nMiB MiB of archives in folders of ten, half of them zip
+// files of photo-like (incompressible) members, half tar.gz files of
+// text-like ones, about 20 KiB a member, written by Python's zipfile and
+// tarfile.
+void MakeArchiveTree(const std::string& strRoot, uint64_t nMiB) {
+    const std::string strScript = R"py(
+import io, os, random, sys, tarfile, zipfile
+root, mib = sys.argv[1], int(sys.argv[2])
+rnd = random.Random(7)
+words = [bytes(rnd.choice(b"abcdefghijklmnopqrstuvwxyz") for _ in range(rnd.randint(2, 9)))
+         for _ in range(4000)]
+text = b" ".join(rnd.choice(words) for _ in range(400000))
+per_archive = 12 << 20
+n = 0
+done = 0
+while done < (mib << 20):
+    folder = os.path.join(root, "set%03d" % (n // 10))
+    os.makedirs(folder, exist_ok=True)
+    if n % 2 == 0:
+        path = os.path.join(folder, "photos%04d.zip" % n)
+        with zipfile.ZipFile(path, "w", zipfile.ZIP_DEFLATED, compresslevel=1) as z:
+            size = 0
+            k = 0
+            while size < per_archive:
+                data = rnd.randbytes(rnd.randint(8 << 10, 32 << 10))
+                z.writestr("album%02d/img_%05d.jpg" % (k // 100, k), data)
+                size += len(data)
+                k += 1
+    else:
+        path = os.path.join(folder, "docs%04d.tar.gz" % n)
+        with tarfile.open(path, "w:gz", compresslevel=6) as t:
+            size = 0
+            k = 0
+            while size < per_archive:
+                start = rnd.randint(0, len(text) - (64 << 10))
+                data = text[start:start + rnd.randint(24 << 10, 56 << 10)]
+                info = tarfile.TarInfo("notes%02d/page_%05d.txt" % (k // 100, k))
+                info.size = len(data)
+                info.mtime = 1700000000 + k
+                t.addfile(info, io.BytesIO(data))
+                size += len(data) // 3  # about what gzip makes of such text
+                k += 1
+    done += os.path.getsize(path)
+    n += 1
+)py";
+    const RunResult made = RunCommand({"python3", "-c", strScript, strRoot, std::to_string(nMiB)});
+    if (made.nExit != 0)
+        Die("python3 could not write the archive tree");
+}
+
+// Listing the members of a tree of archives: create --archives against
+// bsdtar -tvf over each archive, one after the other.
+int BenchArchives(uint64_t nMiB) {
+    const Workspace work;
+    const std::string strTree = work.Folder("archives");
+    MakeArchiveTree(strTree, nMiB);
+    std::printf("the archive tree: %llu MiB of zip and tar.gz archives\n",
+                static_cast<unsigned long long>(nMiB));
+    const RunResult ours =
+        BestRun("kestrel-cli create --archives",
+                {KESTREL_CLI_PATH, "create", "--force", "--archives", "bench", strTree}, work.env);
+    const std::string strList = "find '" + strTree +
+                                "' -type f \\( -name '*.zip' -o -name '*.tar.gz' \\) | "
+                                "while read -r f; do bsdtar -tvf \"$f\"; done";
+    const RunResult peer = BestRun("bsdtar -tvf each archive", {"sh", "-c", strList});
+    RunCommand({"sh", "-c", strList}, {}, work.Path("members.txt"));
+    std::printf("  %llu members\n",
+                static_cast<unsigned long long>(CountLines(work.Path("members.txt"))));
+    std::printf("ratios (Kestrel / peer):\n");
+    PrintRatio("create --archives / bsdtar -tvf", ours, peer, 1.2);
+    return 0;
+}
+
 // A catalog of nFiles files in directories of 20 below /media/disk, written
 // directly: every file with a size and a checksum, one in ten a copy of an
 // earlier file's content. nChange of 100 files differ from the nChange 0
@@ -1149,6 +1222,8 @@ int main(int argc, char** argv) {
         return BenchCreateChecksum();
     if (strMode == "update")
         return BenchUpdate();
+    if (strMode == "archives")
+        return BenchArchives(OptionValue(argc, argv, "--mib", 1024));
     if (strMode == "walk")
         return BenchWalk(OptionValue(argc, argv, "--files", 200000),
                          argc > 2 && argv[argc - 1][0] == '/' ? argv[argc - 1] : "/usr");
@@ -1183,12 +1258,13 @@ int main(int argc, char** argv) {
                     static_cast<unsigned long long>(tree.nFiles));
         return 0;
     }
-    std::fprintf(stderr,
-                 "usage: kestrel-bench checksum [--mib N] | create [--files N] | "
-                 "create-checksum | walk [--files N] [DIR] | search [--files N] | update | audit "
-                 "[--files N] | "
-                 "index [--files N] | slow-reader [--files N] [--sleep S] | "
-                 "diff-all [--files N] | duplicates-all [--files N] | browse [--leaves N] | "
-                 "make-browse-catalog PATH [--leaves N] [--without-tables]\n");
+    std::fprintf(
+        stderr,
+        "usage: kestrel-bench checksum [--mib N] | archives [--mib N] | create [--files N] | "
+        "create-checksum | walk [--files N] [DIR] | search [--files N] | update | audit "
+        "[--files N] | "
+        "index [--files N] | slow-reader [--files N] [--sleep S] | "
+        "diff-all [--files N] | duplicates-all [--files N] | browse [--leaves N] | "
+        "make-browse-catalog PATH [--leaves N] [--without-tables]\n");
     return 2;
 }

@@ -70,6 +70,8 @@ inline constexpr const char* kArchivesOfFile =
 inline constexpr const char* kMembersOfArchive =
     "SELECT member_id, member_path, member_name, member_size, member_mtime, member_mode, "
     "md5_checksum, encrypted FROM archive_members WHERE archive_id = ? ORDER BY member_id";
+inline constexpr const char* kArchiveOfMember =
+    "SELECT archive_id FROM archive_members WHERE member_id = ?";
 inline constexpr const char* kCountArchives = "SELECT count(*) FROM archives";
 inline constexpr const char* kCountMembers = "SELECT count(*) FROM archive_members";
 inline constexpr const char* kCountUnreadArchives =

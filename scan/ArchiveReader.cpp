@@ -8,7 +8,9 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <clocale>
 #include <cstring>
+#include <locale.h>
 #include <memory>
 #include <new>
 #include <sys/stat.h>
@@ -24,6 +26,10 @@ constexpr std::string_view kArchiveEndings[] = {
     ".txz",     ".tar.xz", ".tlz", ".tar.lzma", ".tzst", ".tar.zst", ".tar.zstd", ".tar.lz",
     ".tar.lz4", ".tar.z",  ".7z",  ".rar",      ".iso",  ".cpio",
 };
+
+// Kinds the library reads only from a file it can seek in: inside another
+// archive they are members, never read.
+constexpr std::string_view kSeekingEndings[] = {".7z", ".iso"};
 
 // Bytes asked of the file per read.
 constexpr size_t kReadSize = 256 * 1024;
@@ -151,6 +157,27 @@ la_ssize_t ReadMember(archive* a, void* pData, const void** ppBuffer) {
     return n;
 }
 
+// Names in archives are read as UTF-8 whatever the process's locale: the
+// library converts them to the thread's character set, and in the "C" locale
+// no name beyond ASCII would convert. Bytes that are no UTF-8 stay as they are.
+class Utf8Names {
+public:
+    Utf8Names() {
+        static const locale_t utf8 = ::newlocale(LC_CTYPE_MASK, "C.UTF-8", nullptr);
+        if (utf8)
+            m_previous = ::uselocale(utf8);
+    }
+    ~Utf8Names() {
+        if (m_previous)
+            ::uselocale(m_previous);
+    }
+    Utf8Names(const Utf8Names&) = delete;
+    Utf8Names& operator=(const Utf8Names&) = delete;
+
+private:
+    locale_t m_previous = nullptr;
+};
+
 struct ArchiveDeleter {
     void operator()(archive* a) const { archive_read_free(a); }
 };
@@ -178,6 +205,14 @@ ArchivePtr NewReader() {
     archive_read_support_filter_lz4(p);
     archive_read_support_filter_lzip(p);
     archive_read_support_filter_compress(p);
+    return a;
+}
+
+// A reader of the archive that is the member source stands for.
+ArchivePtr MemberReader(MemberSource& source) {
+    ArchivePtr a = NewReader();
+    archive_read_set_read_callback(a.get(), ReadMember);
+    archive_read_set_callback_data(a.get(), &source);
     return a;
 }
 
@@ -226,8 +261,8 @@ private:
                *member.nSize >= 0 &&
                static_cast<uint64_t>(*member.nSize) <= m_limits.nMaxChecksumBytes;
     }
-    std::optional<std::string> HashData(archive* a, bool& bFatal);
-    void ReadInner(archive* pOuter, int nDepth, int64_t nMember, bool bHash, bool& bFatal);
+    std::optional<std::string> HashData(archive* a, int& nStatus);
+    void ReadInner(archive* pOuter, int nDepth, int64_t nMember, bool bHash, int& nStatus);
 
     const ArchiveLimits& m_limits;
     ArchiveSink& m_sink;
@@ -235,8 +270,9 @@ private:
 };
 
 // The digest of the current member's data; none when it reads longer than
-// the limit, fails, or the budget runs out. bFatal: the archive cannot go on.
-std::optional<std::string> Reader::HashData(archive* a, bool& bFatal) {
+// the limit, fails, or the budget runs out. nStatus gets the library's status
+// of a read that failed (ARCHIVE_FATAL: the archive cannot go on).
+std::optional<std::string> Reader::HashData(archive* a, int& nStatus) {
     Md5Context md5;
     std::array<char, 64 * 1024> buffer;
     uint64_t nRead = 0;
@@ -247,7 +283,7 @@ std::optional<std::string> Reader::HashData(archive* a, bool& bFatal) {
         if (n == 0)
             return DigestToHex(md5.Finish());
         if (n < 0) {
-            bFatal = n == ARCHIVE_FATAL;
+            nStatus = static_cast<int>(n);
             return std::nullopt;
         }
         nRead += static_cast<uint64_t>(n);
@@ -258,19 +294,17 @@ std::optional<std::string> Reader::HashData(archive* a, bool& bFatal) {
     }
 }
 
-void Reader::ReadInner(archive* pOuter, int nDepth, int64_t nMember, bool bHash, bool& bFatal) {
+void Reader::ReadInner(archive* pOuter, int nDepth, int64_t nMember, bool bHash, int& nStatus) {
     Md5Context md5;
     MemberSource source{pOuter, &m_budget, bHash ? &md5 : nullptr};
-    ArchivePtr inner = NewReader();
-    archive_read_set_read_callback(inner.get(), ReadMember);
-    archive_read_set_callback_data(inner.get(), &source);
+    ArchivePtr inner = MemberReader(source);
     if (archive_read_open1(inner.get()) == ARCHIVE_OK)
         Read(inner.get(), nDepth, nMember);
     else if (!source.bFailed)
         OpenFailed(inner.get(), nMember);
     inner.reset();
     if (source.bFailed) {
-        bFatal = source.bFatal;
+        nStatus = source.bFatal ? ARCHIVE_FATAL : ARCHIVE_FAILED;
         return;
     }
     if (!bHash)
@@ -282,7 +316,7 @@ void Reader::ReadInner(archive* pOuter, int nDepth, int64_t nMember, bool bHash,
             return;
         const la_ssize_t n = archive_read_data(pOuter, buffer.data(), buffer.size());
         if (n < 0) {
-            bFatal = n == ARCHIVE_FATAL;
+            nStatus = static_cast<int>(n);
             return;
         }
         if (n == 0)
@@ -337,12 +371,12 @@ bool Reader::Read(archive* a, int nDepth, int64_t nOuterMember) {
             fail("the reading was stopped");
             break;
         }
-        const int nStatus = archive_read_next_header(a, &pEntry);
-        if (nStatus == ARCHIVE_EOF)
+        const int nHeader = archive_read_next_header(a, &pEntry);
+        if (nHeader == ARCHIVE_EOF)
             break;
-        if (nStatus == ARCHIVE_RETRY && ++nRetries <= kMaxRetries)
+        if (nHeader == ARCHIVE_RETRY && ++nRetries <= kMaxRetries)
             continue;
-        if (nStatus < ARCHIVE_WARN || nStatus == ARCHIVE_RETRY) {
+        if (nHeader < ARCHIVE_WARN || nHeader == ARCHIVE_RETRY) {
             // A kind the library does not know, before any member: no archive.
             if (!bBegun && archive_format(a) == 0)
                 return false;
@@ -358,8 +392,13 @@ bool Reader::Read(archive* a, int nDepth, int64_t nOuterMember) {
         ArchiveMember member;
         member.strPath = ArchiveMemberPath(RawPath(pEntry));
         member.nMode = static_cast<uint32_t>(archive_entry_mode(pEntry));
-        if (member.strPath.empty() && S_ISDIR(member.nMode))
-            continue; // the archive's own top folder ("./")
+        if (member.strPath.empty()) {
+            // The archive's own top folder ("./") is no member; a file
+            // without a name cannot be shown or found, and is left out.
+            if (!S_ISDIR(member.nMode))
+                fail("a member has no name");
+            continue;
+        }
         if (archive_entry_size_is_set(pEntry))
             member.nSize = archive_entry_size(pEntry);
         if (archive_entry_mtime_is_set(pEntry))
@@ -368,23 +407,31 @@ bool Reader::Read(archive* a, int nDepth, int64_t nOuterMember) {
         member.bEncrypted = archive_entry_is_encrypted(pEntry) != 0;
 
         const bool bInner = nDepth < m_limits.nMaxDepth && S_ISREG(member.nMode) &&
-                            !member.bEncrypted && IsArchiveName(member.strPath);
+                            !member.bEncrypted && IsArchiveName(member.strPath) &&
+                            std::none_of(std::begin(kSeekingEndings), std::end(kSeekingEndings),
+                                         [&](std::string_view ending) {
+                                             return EndsWithFolded(member.strPath, ending);
+                                         });
         const bool bHash = ChecksumWanted(member);
-        bool bFatal = false;
+        int nStatus = ARCHIVE_OK;
         if (bInner) {
             const int64_t nMember = m_sink.Member(nArchive, member);
             ++outcome.nMembers;
-            ReadInner(a, nDepth + 1, nMember, bHash, bFatal);
+            ReadInner(a, nDepth + 1, nMember, bHash, nStatus);
         } else {
             if (bHash)
-                member.checksum = HashData(a, bFatal);
+                member.checksum = HashData(a, nStatus);
             m_sink.Member(nArchive, member);
             ++outcome.nMembers;
         }
-        if (bFatal || m_budget.bExceeded) {
+        if (nStatus == ARCHIVE_FATAL || m_budget.bExceeded) {
             fail(m_budget.bExceeded ? "its data expands too far" : ErrorText(a, "damaged"));
             break;
         }
+        // Damaged data of one member (a checksum that does not match, say):
+        // the rest of the archive may still be read.
+        if (nStatus != ARCHIVE_OK)
+            fail(member.strPath + ": " + ErrorText(a, "its data cannot be read"));
     }
     if (!bBegun) {
         // Read to its end without one member: an archive all the same once
@@ -437,9 +484,7 @@ void FindMember(archive* a, const std::vector<std::string>& path, size_t nLevel,
             continue;
         if (nLevel + 1 < path.size()) {
             MemberSource source{a, &budget, nullptr};
-            ArchivePtr inner = NewReader();
-            archive_read_set_read_callback(inner.get(), ReadMember);
-            archive_read_set_callback_data(inner.get(), &source);
+            ArchivePtr inner = MemberReader(source);
             if (std::string strProblem = OpenProblem(inner.get()); !strProblem.empty()) {
                 data.strProblem = std::move(strProblem);
                 return;
@@ -508,6 +553,7 @@ uint64_t BudgetLimit(uint64_t nFileSize, const ArchiveLimits& limits) {
 
 MemberData ReadMemberData(int fd, uint64_t nFileSize, const std::vector<std::string>& path,
                           const ArchiveLimits& limits) {
+    const Utf8Names utf8;
     MemberData data;
     if (path.empty()) {
         data.strProblem = "no member path";
@@ -534,6 +580,7 @@ bool IsArchiveName(std::string_view name) {
 }
 
 bool ReadArchive(int fd, uint64_t nFileSize, const ArchiveLimits& limits, ArchiveSink& sink) {
+    const Utf8Names utf8;
     Budget budget;
     budget.nLimit = BudgetLimit(nFileSize, limits);
     FileSource source{fd, nFileSize, 0, &budget};

@@ -153,15 +153,30 @@ bool MemberWriter::TakeOver(int64_t nPreviousId) {
     }
     if (archives.empty())
         return false;
+    // Each nested archive must lie in a member of one taken over before it;
+    // rows another program changed are not trusted: the file is read again.
+    {
+        Statement owner = m_previous->Prepare(CatalogSql::kArchiveOfMember);
+        std::unordered_map<int64_t, bool> earlier;
+        for (const Archive& archive : archives) {
+            if (archive.nOldMember != 0) {
+                owner.BindInt64(1, archive.nOldMember);
+                const bool bKnown = owner.Step() && earlier.count(owner.Int64(0)) > 0;
+                owner.Reset();
+                if (!bKnown)
+                    return false;
+            }
+            earlier[archive.nOldId] = true;
+        }
+    }
     std::unordered_map<int64_t, int64_t> memberIds; // former id, new id
     Statement members = m_previous->Prepare(CatalogSql::kMembersOfArchive);
     for (const Archive& archive : archives) {
         int64_t nOuter = 0;
         if (archive.nOldMember != 0) {
+            // Checked above; a member listed twice keeps its first copy's id.
             const auto it = memberIds.find(archive.nOldMember);
-            if (it == memberIds.end())
-                throw EngineError("The former catalog names an archive in a member it lacks.");
-            nOuter = it->second;
+            nOuter = it != memberIds.end() ? it->second : 0;
         }
         const int64_t nArchive = BeginArchive(nOuter);
         members.BindInt64(1, archive.nOldId);
@@ -177,7 +192,7 @@ bool MemberWriter::TakeOver(int64_t nPreviousId) {
             if (!members.IsNull(6))
                 member.checksum = std::string(members.Text(6));
             member.bEncrypted = members.Int64(7) != 0;
-            memberIds[members.Int64(0)] = Member(nArchive, member);
+            memberIds.emplace(members.Int64(0), Member(nArchive, member));
             ++outcome.nMembers;
         }
         members.Reset();

@@ -59,7 +59,7 @@ homepage=$(field Homepage)
 # Depends: what the binaries link, each with the version dpkg-shlibdeps
 # found, plus the SVG plugins, which are loaded at run time.
 depends=$(field Depends)
-for library in libc6 libstdc++6 libgcc-s1 libsqlite3-0 libblkid1 libqt6core6 libqt6gui6 libqt6widgets6; do
+for library in libc6 libstdc++6 libgcc-s1 libsqlite3-0 libblkid1 libarchive13 libqt6core6 libqt6gui6 libqt6widgets6; do
     grep -qE "(^|, )${library//+/\\+} \(>= [^)]+\)(,|$)" <<<"$depends" || fail "Depends lacks $library (>= ...): $depends"
 done
 grep -qE '(^|, )libqt6svg6(,|$)' <<<"$depends" || fail "Depends lacks libqt6svg6: $depends"

@@ -19,7 +19,7 @@ packages=(g++ make cmake pkg-config libsqlite3-dev libblkid-dev libarchive-dev l
     # What the volume tests make and mount their disk images with.
     util-linux mount e2fsprogs xfsprogs dosfstools
     # What the archive tests make archives with, and list them with to compare.
-    libarchive-tools p7zip-full xorriso cpio)
+    libarchive-tools p7zip-full xorriso cpio zstd)
 # What making the package needs (dpkg-shlibdeps), and what tools/check-package.sh
 # checks it with.
 package_tools=(dpkg-dev file appstream desktop-file-utils groff-base mandoc)
