@@ -19,6 +19,7 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QListWidget>
+#include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <unistd.h>
@@ -133,6 +134,28 @@ TEST_F(ContextMenuTest, ACatalogEntryIsUpdatedShownComparedAndSearchedForDuplica
                                                m_tree.Path("disk/docs/copy of report.txt"),
                                                m_tree.Path("disk/docs/report.txt")}));
     EXPECT_EQ(ResultColumn(1), std::vector<std::string>(3, "10"));
+    EXPECT_TRUE(TakeMessages().empty());
+}
+
+TEST_F(ContextMenuTest, FindDuplicatesListsMembersOfArchivesByTheirPaths) {
+    m_tree.MakeDir("disk/docs");
+    m_tree.WriteFile("disk/docs/report.txt", "the report");
+    m_tree.WriteFile("disk/other.txt", "something else");
+    // The report again, inside a zip.
+    const std::string strZip = m_tree.Path("disk/pack.zip");
+    ASSERT_EQ(std::system(("python3 -c \"import zipfile, sys; "
+                           "zipfile.ZipFile(sys.argv[1], 'w').writestr('saved/report.txt', "
+                           "'the report')\" '" +
+                           strZip + "'")
+                              .c_str()),
+              0);
+    MakeCatalog("Disk", m_tree.Path("disk"), true, true);
+    Start();
+    EntryMenu(RowOfEntry("Disk"), "Find duplicates");
+    ASSERT_EQ(CurrentTab(), 1);
+    EXPECT_EQ(ResultColumn(0), (std::vector<std::string>{m_tree.Path("disk/docs/report.txt"),
+                                                         strZip + "//saved/report.txt"}));
+    EXPECT_EQ(ResultColumn(1), std::vector<std::string>(2, "10"));
     EXPECT_TRUE(TakeMessages().empty());
 }
 
