@@ -137,25 +137,51 @@ TEST_F(ContextMenuTest, ACatalogEntryIsUpdatedShownComparedAndSearchedForDuplica
     EXPECT_TRUE(TakeMessages().empty());
 }
 
-TEST_F(ContextMenuTest, FindDuplicatesListsMembersOfArchivesByTheirPaths) {
-    m_tree.MakeDir("disk/docs");
-    m_tree.WriteFile("disk/docs/report.txt", "the report");
-    m_tree.WriteFile("disk/other.txt", "something else");
-    // The report again, inside a zip.
-    const std::string strZip = m_tree.Path("disk/pack.zip");
-    ASSERT_EQ(std::system(("python3 -c \"import zipfile, sys; "
-                           "zipfile.ZipFile(sys.argv[1], 'w').writestr('saved/report.txt', "
-                           "'the report')\" '" +
-                           strZip + "'")
-                              .c_str()),
-              0);
+TEST_F(ContextMenuTest, FindDuplicatesAndCompareWithListMembersOfArchivesByTheirPaths) {
+    // The report, and again inside a zip; a backup whose zip holds another
+    // text of the same length.
+    const auto writeZip = [&](const std::string& strZip, const char* pszText) {
+        ASSERT_EQ(std::system(("python3 -c \"import zipfile, sys; "
+                               "zipfile.ZipFile(sys.argv[1], 'w').writestr('saved/report.txt', "
+                               "sys.argv[2])\" '" +
+                               strZip + "' '" + pszText + "'")
+                                  .c_str()),
+                  0);
+    };
+    for (const char* pszRoot : {"disk", "backup"}) {
+        m_tree.MakeDir(std::string(pszRoot) + "/docs");
+        m_tree.WriteFile(std::string(pszRoot) + "/docs/report.txt", "the report");
+    }
+    writeZip(m_tree.Path("disk/pack.zip"), "the report");
+    writeZip(m_tree.Path("backup/pack.zip"), "the REPORT");
     MakeCatalog("Disk", m_tree.Path("disk"), true, true);
+    MakeCatalog("Backup", m_tree.Path("backup"), true, true);
     Start();
     EntryMenu(RowOfEntry("Disk"), "Find duplicates");
     ASSERT_EQ(CurrentTab(), 1);
-    EXPECT_EQ(ResultColumn(0), (std::vector<std::string>{m_tree.Path("disk/docs/report.txt"),
-                                                         strZip + "//saved/report.txt"}));
+    EXPECT_EQ(ResultColumn(0),
+              (std::vector<std::string>{m_tree.Path("disk/docs/report.txt"),
+                                        m_tree.Path("disk/pack.zip//saved/report.txt")}));
     EXPECT_EQ(ResultColumn(1), std::vector<std::string>(2, "10"));
+
+    // The rows of what differs, each member by its full path on its side.
+    ClickTab(0);
+    WhenModalShows([&](QWidget& dialog) {
+        auto* pCombo = dialog.findChild<QComboBox*>();
+        ASSERT_NE(pCombo, nullptr);
+        ChooseInCombo(*pCombo, pCombo->findText("Backup"));
+        PressKey(Qt::Key_Return);
+    });
+    EntryMenu(RowOfEntry("Disk"), "Compare with...");
+    ASSERT_EQ(CurrentTab(), 1);
+    std::vector<std::string> rows;
+    for (size_t i = 0; i < ResultColumn(0).size(); ++i)
+        rows.push_back(ResultColumn(0)[i] + " " + ResultColumn(3)[i]);
+    EXPECT_EQ(rows, (std::vector<std::string>{
+                        m_tree.Path("disk/pack.zip") + " Disk",
+                        m_tree.Path("backup/pack.zip") + " Backup",
+                        m_tree.Path("disk/pack.zip//saved/report.txt") + " Disk",
+                        m_tree.Path("backup/pack.zip//saved/report.txt") + " Backup"}));
     EXPECT_TRUE(TakeMessages().empty());
 }
 
