@@ -70,6 +70,18 @@ inline constexpr const char* kArchivesOfFile =
 inline constexpr const char* kMembersOfArchive =
     "SELECT member_id, member_path, member_name, member_size, member_mtime, member_mode, "
     "md5_checksum, encrypted FROM archive_members WHERE archive_id = ? ORDER BY member_id";
+// What browsing reads of the archives: those of the files of an id range
+// (outermost only), the folders holding any, the archives inside the members
+// of one outermost file.
+inline constexpr const char* kArchivesOfFilesBetween =
+    "SELECT file_id, archive_id FROM archives WHERE member_id IS NULL AND file_id BETWEEN ? AND ? "
+    "ORDER BY archive_id";
+inline constexpr const char* kDirsHoldingArchives =
+    "SELECT DISTINCT f.dir_id FROM archives a JOIN files f ON f.file_id = a.file_id "
+    "WHERE a.member_id IS NULL";
+inline constexpr const char* kNestedArchivesOfFile =
+    "SELECT member_id, archive_id FROM archives WHERE file_id = ? AND member_id IS NOT NULL "
+    "ORDER BY archive_id";
 inline constexpr const char* kArchiveOfMember =
     "SELECT archive_id FROM archive_members WHERE member_id = ?";
 inline constexpr const char* kCountArchives = "SELECT count(*) FROM archives";

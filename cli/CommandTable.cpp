@@ -280,11 +280,18 @@ const std::vector<CliCommand> kCommands = {
      "to its start directory; the start directory without PATH. Directories come\n"
      "first, then files, each by name (byte order). A tab, line break, carriage\n"
      "return or backslash in a name is written as \\t, \\n, \\r or \\\\.\n"
+   "\n"
+     "In a catalog made with --archives, an archive is a folder too: PATH may be\n"
+     "an archive file's path (/b/x.zip, or /b/x.zip//) to list its members, or a\n"
+     "path inside it (/b/x.zip//photos), and a member that is an archive again\n"
+     "opens the same way (/b/x.zip//inner.tar//docs). In the folder holding it\n"
+     "an archive is listed as a file, of kind archive.\n"
      "\n"
      "  -l        each entry as kind, size, modification time (ISO 8601 UTC),\n"
      "            checksum, mode and name, separated by tabs. The kind is\n"
-     "            directory, file, link, fifo, socket, char-device or\n"
-     "            block-device; the mode is the type and permissions as ls -l\n"
+     "            directory, file, link, fifo, socket, char-device,\n"
+     "            block-device or archive (a file whose members the catalog\n"
+     "            holds); the mode is the type and permissions as ls -l\n"
      "            writes them (-rwxr-xr-x). A directory's size is the sum of the\n"
      "            stored sizes below it, its time its own. A catalog that does\n"
      "            not hold what the walk saw (made by an earlier Kestrel or\n"
@@ -295,15 +302,18 @@ const std::vector<CliCommand> kCommands = {
      "            size, mtime, md5, mode, name, and name_bytes)\n"
      "\n"
      "Exit status: 0, 1 when PATH is no folder of the catalog, 2 on an error.\n"},
-    {"tree", RunTreeCommand, {}, {"--depth"},
+    {"tree", RunTreeCommand, {"--archives"}, {"--depth"},
      "print the folders of a catalog as an indented tree, with their totals",
-     "[--depth N] ENTRY [PATH]",
+     "[--depth N] [--archives] ENTRY [PATH]",
      "Prints the folders below one folder of the catalog of ENTRY (PATH as for\n"
      "ls; the start directory without it), each on a line indented by two spaces\n"
      "a level, subfolders by name, with the size of everything below it (as du -h\n"
      "writes sizes) and its number of files.\n"
      "\n"
-     "  --depth N  no folders more than N levels below the first\n"
+     "  --depth N   no folders more than N levels below the first\n"
+     "  --archives  also the archives whose members the catalog holds, each\n"
+     "              below its folder as a folder named with \"//\" (x.zip//),\n"
+     "              with the members' sizes and count and the folders inside\n"
      "\n"
      "Exit status: 0, 1 when PATH is no folder of the catalog, 2 on an error.\n"},
     {"du", RunDuCommand, {"-h"}, {"--depth", "--sort", "--top"},
@@ -313,6 +323,11 @@ const std::vector<CliCommand> kCommands = {
      "directory without it) and every folder below it, the sum of the stored\n"
      "sizes of the files below it, in bytes, a tab and its path as stored, one\n"
      "folder a line, each folder after the folders below it.\n"
+     "\n"
+     "du sums what the disk holds: an archive counts as its own file's size,\n"
+     "never as its members' sizes, and is not listed. Of a PATH inside an\n"
+     "archive (/b/x.zip//photos, see ls) it sums the members' stored sizes,\n"
+     "for that folder of the archive and each folder inside it.\n"
      "\n"
      "  --depth N        only the folders at most N levels below the first\n"
      "  -h               sizes as du -h writes them: 512, 4.0K, 15M, 1.2G\n"
