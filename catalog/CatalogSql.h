@@ -250,6 +250,108 @@ inline constexpr const char* kEntriesWithNamesByPathBelow =
     "f.file_id, d.dir_name, f.file_name FROM files f, dirs d WHERE d.dir_id = f.dir_id "
     "ORDER BY 1, 2, 5";
 
+// The same for a catalog with members of archives (both parameters: the
+// start directory and the text between an archive's path and a member's
+// path), every member after its archive file's path by the paths of each
+// level; a directory member ends with '/' as directories do. A sixth field is
+// 1 for a member. The second form also gives the archive file's directory as
+// stored, its name, and the rest of the member's full path (NULL for files
+// and directories).
+inline constexpr const char* kEntriesAndMembersByPathBelow =
+    "WITH RECURSIVE levels(archive_id, file_id, suffix) AS ("
+    "SELECT archive_id, file_id, '' FROM archives WHERE member_id IS NULL "
+    "UNION ALL SELECT a.archive_id, l.file_id, l.suffix || ?2 || coalesce(m.member_path, '') "
+    "FROM levels l, archives a, archive_members m WHERE a.file_id = l.file_id "
+    "AND a.member_id IS NOT NULL AND m.member_id = a.member_id AND m.archive_id = l.archive_id) "
+    "SELECT path_below(?1, dir_name), 1, NULL, NULL, dir_id, 0 FROM dirs "
+    "UNION ALL SELECT path_below(?1, d.dir_name, f.file_name), 0, f.file_size, f.md5_checksum, "
+    "f.file_id, 0 FROM files f, dirs d WHERE d.dir_id = f.dir_id "
+    "UNION ALL SELECT path_below(?1, d.dir_name, f.file_name) || l.suffix || ?2 || "
+    "coalesce(m.member_path, '') || CASE WHEN (m.member_mode & 61440) = 16384 THEN '/' ELSE '' "
+    "END, (m.member_mode & 61440) = 16384, m.member_size, m.md5_checksum, m.member_id, 1 "
+    "FROM levels l, archive_members m, files f, dirs d WHERE m.archive_id = l.archive_id "
+    "AND f.file_id = l.file_id AND d.dir_id = f.dir_id ORDER BY 1, 2, 5";
+inline constexpr const char* kEntriesAndMembersWithNamesByPathBelow =
+    "WITH RECURSIVE levels(archive_id, file_id, suffix) AS ("
+    "SELECT archive_id, file_id, '' FROM archives WHERE member_id IS NULL "
+    "UNION ALL SELECT a.archive_id, l.file_id, l.suffix || ?2 || coalesce(m.member_path, '') "
+    "FROM levels l, archives a, archive_members m WHERE a.file_id = l.file_id "
+    "AND a.member_id IS NOT NULL AND m.member_id = a.member_id AND m.archive_id = l.archive_id) "
+    "SELECT path_below(?1, dir_name), 1, NULL, NULL, dir_id, 0, dir_name, NULL, NULL FROM dirs "
+    "UNION ALL SELECT path_below(?1, d.dir_name, f.file_name), 0, f.file_size, f.md5_checksum, "
+    "f.file_id, 0, d.dir_name, f.file_name, NULL FROM files f, dirs d WHERE d.dir_id = f.dir_id "
+    "UNION ALL SELECT path_below(?1, d.dir_name, f.file_name) || l.suffix || ?2 || "
+    "coalesce(m.member_path, '') || CASE WHEN (m.member_mode & 61440) = 16384 THEN '/' ELSE '' "
+    "END, (m.member_mode & 61440) = 16384, m.member_size, m.md5_checksum, m.member_id, 1, "
+    "d.dir_name, f.file_name, l.suffix || ?2 || coalesce(m.member_path, '') "
+    "FROM levels l, archive_members m, files f, dirs d WHERE m.archive_id = l.archive_id "
+    "AND f.file_id = l.file_id AND d.dir_id = f.dir_id ORDER BY 1, 2, 5";
+
+// The members of archives that have checksums, as kFilesWithChecksums.
+inline constexpr const char* kMembersWithChecksums =
+    "SELECT member_id, member_size, md5_checksum FROM archive_members "
+    "WHERE md5_checksum IS NOT NULL AND member_size >= ?";
+// Where a member is (the parameters: its id, the text between levels): the
+// archive file's directory as stored, its name, and the rest of the member's
+// full path; no row for an id the catalog lacks.
+inline constexpr const char* kPathOfMemberId =
+    "WITH RECURSIVE up(archive_id, suffix) AS ("
+    "SELECT archive_id, ?2 || coalesce(member_path, '') FROM archive_members WHERE member_id = ?1 "
+    "UNION ALL SELECT m.archive_id, ?2 || coalesce(m.member_path, '') || up.suffix "
+    "FROM up, archives a, archive_members m WHERE a.archive_id = up.archive_id "
+    "AND m.member_id = a.member_id) "
+    "SELECT d.dir_name, f.file_name, up.suffix FROM up, archives a, files f, dirs d "
+    "WHERE a.archive_id = up.archive_id AND a.member_id IS NULL AND f.file_id = a.file_id "
+    "AND d.dir_id = f.dir_id";
+// Every member's id and where it is, in id order (the parameter: the text
+// between levels): its id, the archive file's directory and name, the rest
+// of the member's full path.
+inline constexpr const char* kPathsOfMembers =
+    "WITH RECURSIVE levels(archive_id, file_id, suffix) AS ("
+    "SELECT archive_id, file_id, '' FROM archives WHERE member_id IS NULL "
+    "UNION ALL SELECT a.archive_id, l.file_id, l.suffix || ?1 || coalesce(m.member_path, '') "
+    "FROM levels l, archives a, archive_members m WHERE a.file_id = l.file_id "
+    "AND a.member_id IS NOT NULL AND m.member_id = a.member_id AND m.archive_id = l.archive_id) "
+    "SELECT m.member_id, d.dir_name, f.file_name, l.suffix || ?1 || coalesce(m.member_path, '') "
+    "FROM levels l, archive_members m, files f, dirs d WHERE m.archive_id = l.archive_id "
+    "AND f.file_id = l.file_id AND d.dir_id = f.dir_id ORDER BY m.member_id";
+// Every member that is no directory, in the order they were stored (the
+// parameter: the text between levels): the archive file's directory and
+// name, the rest of the member's full path, size, checksum.
+inline constexpr const char* kAllMembers =
+    "WITH RECURSIVE levels(archive_id, file_id, suffix) AS ("
+    "SELECT archive_id, file_id, '' FROM archives WHERE member_id IS NULL "
+    "UNION ALL SELECT a.archive_id, l.file_id, l.suffix || ?1 || coalesce(m.member_path, '') "
+    "FROM levels l, archives a, archive_members m WHERE a.file_id = l.file_id "
+    "AND a.member_id IS NOT NULL AND m.member_id = a.member_id AND m.archive_id = l.archive_id) "
+    "SELECT d.dir_name, f.file_name, l.suffix || ?1 || coalesce(m.member_path, ''), "
+    "m.member_size, m.md5_checksum FROM levels l, archive_members m, files f, dirs d "
+    "WHERE m.archive_id = l.archive_id AND f.file_id = l.file_id AND d.dir_id = f.dir_id "
+    "AND (m.member_mode & 61440) <> 16384 ORDER BY m.member_id";
+// The members of one archive file and of the archives inside it (the
+// parameters: the file's id, the text between levels), in the order they
+// were stored: the rest of the member's full path after the file's path,
+// size, mode, checksum.
+inline constexpr const char* kMembersOfFile =
+    "WITH RECURSIVE levels(archive_id, suffix) AS ("
+    "SELECT archive_id, '' FROM archives WHERE file_id = ?1 AND member_id IS NULL "
+    "UNION ALL SELECT a.archive_id, l.suffix || ?2 || coalesce(m.member_path, '') "
+    "FROM levels l, archives a, archive_members m WHERE a.file_id = ?1 "
+    "AND a.member_id IS NOT NULL AND m.member_id = a.member_id AND m.archive_id = l.archive_id) "
+    "SELECT l.suffix || ?2 || coalesce(m.member_path, ''), m.member_size, m.member_mode, "
+    "m.md5_checksum FROM levels l, archive_members m WHERE m.archive_id = l.archive_id "
+    "ORDER BY m.member_id";
+// The files whose own data is an archive that was read, in id order.
+inline constexpr const char* kArchiveFileIds =
+    "SELECT DISTINCT file_id FROM archives WHERE member_id IS NULL ORDER BY file_id";
+// kAllFiles with each file's id and time, for a catalog with members.
+inline constexpr const char* kAllFilesWithIds =
+    "SELECT d.dir_name, f.file_name, f.file_size, f.md5_checksum, f.file_id, f.file_mtime "
+    "FROM files f, dirs d WHERE d.dir_id = f.dir_id ORDER BY f.file_id";
+inline constexpr const char* kAllFilesWithIdsWithoutTimes =
+    "SELECT d.dir_name, f.file_name, f.file_size, f.md5_checksum, f.file_id, NULL "
+    "FROM files f, dirs d WHERE d.dir_id = f.dir_id ORDER BY f.file_id";
+
 // The name index: its tables (made anew when it is built, with the triggers
 // that count changes to the rows it describes), its postings, the files of
 // its directories, its description. The triggers go first: they name
