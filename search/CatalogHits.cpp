@@ -94,6 +94,23 @@ std::optional<std::vector<IdRange>> IndexedCandidates(Database& database, Search
 
 namespace {
 
+// Steps statement on through the stretches of row ids in turn, its first
+// two parameters taking each stretch's ends; false after the last.
+bool StepThroughRanges(Statement& statement, const std::vector<IdRange>& ranges, size_t& nNextRange,
+                       bool& bInRange) {
+    for (;;) {
+        if (bInRange && statement.Step())
+            return true;
+        if (nNextRange == ranges.size())
+            return false;
+        statement.Reset();
+        statement.BindInt64(1, ranges[nNextRange].nLow);
+        statement.BindInt64(2, ranges[nNextRange].nHigh);
+        ++nNextRange;
+        bInRange = true;
+    }
+}
+
 // Whether the engine runs the search statement as a scan of the files in
 // table order (or, with bRanges, of the stretches of their row ids) that
 // looks each file's directory up by its row id: the rows and the order the
@@ -204,19 +221,7 @@ struct CatalogHits::FilePass {
 
     // Steps files on, through the stretches in turn; false at the end.
     bool NextFile() {
-        if (!bRanges)
-            return files.Step();
-        for (;;) {
-            if (bInRange && files.Step())
-                return true;
-            if (nNextRange == ranges.size())
-                return false;
-            files.Reset();
-            files.BindInt64(1, ranges[nNextRange].nLow);
-            files.BindInt64(2, ranges[nNextRange].nHigh);
-            ++nNextRange;
-            bInRange = true;
-        }
+        return bRanges ? StepThroughRanges(files, ranges, nNextRange, bInRange) : files.Step();
     }
 
     bool DirMatches(int64_t nDirId) {
@@ -308,19 +313,7 @@ struct CatalogHits::MemberPass {
     }
 
     bool NextRow() {
-        if (!bRanges)
-            return rows.Step();
-        for (;;) {
-            if (bInRange && rows.Step())
-                return true;
-            if (nNextRange == ranges.size())
-                return false;
-            rows.Reset();
-            rows.BindInt64(1, ranges[nNextRange].nLow);
-            rows.BindInt64(2, ranges[nNextRange].nHigh);
-            ++nNextRange;
-            bInRange = true;
-        }
+        return bRanges ? StepThroughRanges(rows, ranges, nNextRange, bInRange) : rows.Step();
     }
 
     bool FolderMatches(const std::string& strArchive, std::string_view memberPath) {
