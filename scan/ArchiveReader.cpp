@@ -243,6 +243,20 @@ std::string RawPath(archive_entry* pEntry) {
     return {};
 }
 
+// A member's time in nanoseconds since 1970; none when the header sets none,
+// or one too far from 1970 to be counted in nanoseconds (a header may hold
+// any 64-bit count of seconds).
+std::optional<int64_t> MtimeNs(archive_entry* pEntry) {
+    if (!archive_entry_mtime_is_set(pEntry))
+        return std::nullopt;
+    int64_t nNs = 0;
+    if (__builtin_mul_overflow(static_cast<int64_t>(archive_entry_mtime(pEntry)),
+                               int64_t{1000000000}, &nNs) ||
+        __builtin_add_overflow(nNs, static_cast<int64_t>(archive_entry_mtime_nsec(pEntry)), &nNs))
+        return std::nullopt;
+    return nNs;
+}
+
 class Reader {
 public:
     Reader(const ArchiveLimits& limits, ArchiveSink& sink, Budget& budget)
@@ -401,9 +415,7 @@ bool Reader::Read(archive* a, int nDepth, int64_t nOuterMember) {
         }
         if (archive_entry_size_is_set(pEntry))
             member.nSize = archive_entry_size(pEntry);
-        if (archive_entry_mtime_is_set(pEntry))
-            member.nMtimeNs = static_cast<int64_t>(archive_entry_mtime(pEntry)) * 1000000000 +
-                              archive_entry_mtime_nsec(pEntry);
+        member.nMtimeNs = MtimeNs(pEntry);
         member.bEncrypted = archive_entry_is_encrypted(pEntry) != 0;
 
         const bool bInner = nDepth < m_limits.nMaxDepth && S_ISREG(member.nMode) &&
@@ -495,9 +507,7 @@ void FindMember(archive* a, const std::vector<std::string>& path, size_t nLevel,
         data.bFound = true;
         if (archive_entry_size_is_set(pEntry))
             data.nSize = archive_entry_size(pEntry);
-        if (archive_entry_mtime_is_set(pEntry))
-            data.nMtimeNs = static_cast<int64_t>(archive_entry_mtime(pEntry)) * 1000000000 +
-                            archive_entry_mtime_nsec(pEntry);
+        data.nMtimeNs = MtimeNs(pEntry);
         if (archive_entry_is_encrypted(pEntry)) {
             data.strProblem = "its data is encrypted";
             return;
