@@ -115,15 +115,17 @@ struct StoredMember {
 };
 
 // Reads an archive again as the catalog was made, once for all its members,
-// and gives each stored member what the reading found of the first member of
-// its path. One pass: finding each member by reading from the archive's start
+// and gives each stored member what the reading found of the member of its
+// path that comes in the same place among those of that path (an archive
+// appended to may list a path twice; members are stored in the archive's
+// order). One pass: finding each member by reading from the archive's start
 // would read a compressed archive of n members about n/2 times over.
 class MemberMatcher : public ArchiveSink {
 public:
     MemberMatcher(std::vector<StoredMember>& members, const std::function<bool()>& fnStop)
         : m_members(members), m_fnStop(fnStop) {
         for (size_t i = 0; i < m_members.size(); ++i)
-            m_ofPath.emplace(m_members[i].strSuffix, i);
+            m_ofPath[m_members[i].strSuffix].stored.push_back(i);
     }
 
     // Whether some archive in the file could not be read to its end: a
@@ -145,13 +147,14 @@ public:
         if (IsArchiveName(member.strPath))
             m_innerPaths.emplace(nId, strSuffix);
         const auto it = m_ofPath.find(strSuffix);
-        if (it == m_ofPath.end() || m_members[it->second].bFound)
+        if (it == m_ofPath.end() || it->second.nNext == it->second.stored.size())
             return nId;
-        StoredMember& stored = m_members[it->second];
+        const size_t nStored = it->second.stored[it->second.nNext++];
+        StoredMember& stored = m_members[nStored];
         stored.bFound = true;
         stored.nSizeNow = member.nSize;
         stored.checksumNow = member.checksum;
-        m_pending.emplace(nId, it->second);
+        m_pending.emplace(nId, nStored);
         return nId;
     }
     void MemberChecksum(int64_t nMember, const std::string& checksum) override {
@@ -167,7 +170,12 @@ public:
 private:
     std::vector<StoredMember>& m_members;
     const std::function<bool()>& m_fnStop;
-    std::unordered_map<std::string_view, size_t> m_ofPath;
+    // The stored members of each path, in order, and how many were met.
+    struct SamePath {
+        std::vector<size_t> stored;
+        size_t nNext = 0;
+    };
+    std::unordered_map<std::string_view, SamePath> m_ofPath;
     std::vector<std::string> m_archivePrefixes;            // by archive id - 1
     std::unordered_map<int64_t, std::string> m_innerPaths; // members that may be archives
     std::unordered_map<int64_t, size_t> m_pending;         // member id, stored member

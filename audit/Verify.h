@@ -52,8 +52,9 @@ struct MemberCheck {
 // its members are told once, with its path and its result (not checked when
 // only its time moved and no checksum tells). Otherwise the archive is read
 // again once (within the bounds the catalog was read with), and each member
-// is checked as a file is, by the first member of its path: its size, then
-// its data's MD5 against the stored one; a member not there is not found (not
+// is checked as a file is, by the member of its path in the same place among
+// those of that path (a path listed twice is checked copy by copy): its size,
+// then its data's MD5 against the stored one; a member not there is not found (not
 // readable when the archive no longer reads to its end). Nothing is written
 // anywhere.
 bool VerifyCatalog(Database& database,
