@@ -293,13 +293,15 @@ inline constexpr const char* kMembersWithChecksums =
     "WHERE md5_checksum IS NOT NULL AND member_size >= ?";
 // Where a member is (the parameters: its id, the text between levels): the
 // archive file's directory as stored, its name, and the rest of the member's
-// full path; no row for an id the catalog lacks.
+// full path; no row for an id the catalog lacks, or whose archives go up more
+// than 64 levels (rows edited into a loop never reach a file).
 inline constexpr const char* kPathOfMemberId =
-    "WITH RECURSIVE up(archive_id, suffix) AS ("
-    "SELECT archive_id, ?2 || coalesce(member_path, '') FROM archive_members WHERE member_id = ?1 "
-    "UNION ALL SELECT m.archive_id, ?2 || coalesce(m.member_path, '') || up.suffix "
+    "WITH RECURSIVE up(archive_id, suffix, levels) AS ("
+    "SELECT archive_id, ?2 || coalesce(member_path, ''), 1 FROM archive_members "
+    "WHERE member_id = ?1 "
+    "UNION ALL SELECT m.archive_id, ?2 || coalesce(m.member_path, '') || up.suffix, up.levels + 1 "
     "FROM up, archives a, archive_members m WHERE a.archive_id = up.archive_id "
-    "AND m.member_id = a.member_id) "
+    "AND m.member_id = a.member_id AND up.levels < 64) "
     "SELECT d.dir_name, f.file_name, up.suffix FROM up, archives a, files f, dirs d "
     "WHERE a.archive_id = up.archive_id AND a.member_id IS NULL AND f.file_id = a.file_id "
     "AND d.dir_id = f.dir_id";
