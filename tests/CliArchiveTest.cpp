@@ -367,3 +367,81 @@ TEST(CliArchiveTest, HostileArchivesAreReadWithinBoundsAndNothingIsWritten) {
         << created.strOut;
     EXPECT_EQ(cli.Run({"search", "--where", "files", "names.zip", "hostile"}).nExit, 0);
 }
+
+// Writes below argv[1]: a tar that lists one path twice (as appending to it
+// leaves it), a tar whose member's time is 10^13 seconds after 1970, and a
+// zip of 102 members two of which hold the same data.
+constexpr const char* kMakeUnusual = R"py(
+import io, os, sys, tarfile, zipfile
+root = sys.argv[1]
+os.makedirs(root)
+with tarfile.open(os.path.join(root, "appended.tar"), "w") as t:
+    for data in (b"first version\n", b"second version, longer\n"):
+        info = tarfile.TarInfo("notes.txt")
+        info.size = len(data)
+        info.mtime = 1600000000
+        t.addfile(info, io.BytesIO(data))
+with tarfile.open(os.path.join(root, "far.tar"), "w", format=tarfile.PAX_FORMAT) as t:
+    info = tarfile.TarInfo("far.txt")
+    info.size = 1
+    info.mtime = 10 ** 13
+    t.addfile(info, io.BytesIO(b"x"))
+with zipfile.ZipFile(os.path.join(root, "many.zip"), "w") as z:
+    for i in range(100):
+        z.writestr("f%03d.txt" % i, ("unique %d\n" % i) * 50)
+    z.writestr("same1.txt", "same content\n" * 100)
+    z.writestr("same2.txt", "same content\n" * 100)
+)py";
+
+// Makes the archive of the member same2.txt of the catalog argv[1] a member
+// of itself: its archives lead nowhere, round and round.
+constexpr const char* kLoopArchives = R"py(
+import sqlite3, sys
+db = sqlite3.connect(sys.argv[1])
+(member, file_id) = db.execute(
+    "SELECT m.member_id, a.file_id FROM archive_members m, archives a "
+    "WHERE m.archive_id = a.archive_id AND m.member_name = 'same2.txt'").fetchone()
+cur = db.execute("INSERT INTO archives(file_id, member_id, complete) VALUES (?, ?, 1)",
+                 (file_id, member))
+db.execute("UPDATE archive_members SET archive_id = ? WHERE member_id = ?", (cur.lastrowid, member))
+db.commit()
+)py";
+
+TEST(CliArchiveTest, UnusualArchivesAndLoopedRowsAreReadAndCheckedRight) {
+    CliProcess cli;
+    TestTree work;
+    const CliResult made = RunPython(work, kMakeUnusual, {work.Path("tree")});
+    ASSERT_EQ(made.nExit, 0) << made.strOut;
+    const CliResult created = cli.Run({"create", "--archives", "plain", work.Path("tree")});
+    ASSERT_EQ(created.nExit, 0) << created.strErr;
+    const std::string strCatalog = cli.CatalogPath("plain");
+
+    // Both copies of the path are stored, and verify finds each of them in
+    // the archive that did not change.
+    EXPECT_EQ(QueryNumber(strCatalog,
+                          "SELECT count(*) FROM archive_members WHERE member_path = 'notes.txt'"),
+              2);
+    const CliResult verified = cli.Run({"verify", "plain"});
+    EXPECT_EQ(verified.nExit, 0) << verified.strOut << verified.strErr;
+    EXPECT_EQ(verified.strOut, "0 unchanged, 0 changed, 0 not found, 0 not readable, 3 not "
+                               "checked; members of archives: 0 unchanged, 0 changed, 0 not "
+                               "found, 0 not readable, 105 not checked\n");
+
+    // A time no nanosecond count holds is no time, not one wrapped around.
+    EXPECT_EQ(QueryNumber(strCatalog, "SELECT count(*) FROM archive_members WHERE member_name = "
+                                      "'far.txt' AND member_mtime IS NULL"),
+              1);
+
+    // duplicates looks a few members' paths up one by one: rows edited into
+    // a loop give no path, and the search ends.
+    const CliResult summed =
+        cli.Run({"create", "--archives", "--checksum", "sums", work.Path("tree")});
+    ASSERT_EQ(summed.nExit, 0) << summed.strErr;
+    const CliResult looped = RunPython(work, kLoopArchives, {cli.CatalogPath("sums")});
+    ASSERT_EQ(looped.nExit, 0) << looped.strOut;
+    const CliResult duplicates = cli.Run({"duplicates", "sums"}, "timeout 300 \"$@\"");
+    EXPECT_EQ(duplicates.nExit, 0) << duplicates.strErr;
+    EXPECT_NE(duplicates.strOut.find(work.Path("tree/many.zip") + "//same1.txt\t"),
+              std::string::npos)
+        << duplicates.strOut;
+}
