@@ -4,6 +4,7 @@
 #include "catalog/CatalogSql.h"
 #include "catalog/Database.h"
 #include "catalog/HandOver.h"
+#include "catalog/MemberPath.h"
 #include "catalog/PathBelowFunction.h"
 #include "catalog/ResultSet.h"
 #include "scan/Md5.h"
@@ -24,7 +25,7 @@ struct Block {
         uint32_t nStored, nStoredLength; // the full path as stored (when asked for)
         uint32_t nChecksum, nChecksumLength;
         int64_t nSize;
-        bool bHasSize, bHasChecksum, bDirectory;
+        bool bHasSize, bHasChecksum, bDirectory, bMember;
     };
     std::string strText;
     std::vector<Entry> entries;
@@ -49,9 +50,11 @@ constexpr size_t kBlocksAhead = 4;
 // the comparison and what is held stays small.
 class SideReader {
 public:
-    // bWithNames reads the stored paths too.
-    SideReader(Database& database, bool bWithNames)
-        : m_database(database), m_bWithNames(bWithNames), m_thread([this] { Run(); }) {}
+    // bWithNames reads the stored paths too; bWithMembers the members of
+    // archives (the catalog holds them).
+    SideReader(Database& database, bool bWithNames, bool bWithMembers)
+        : m_database(database), m_bWithNames(bWithNames), m_bWithMembers(bWithMembers),
+          m_thread([this] { Run(); }) {}
     ~SideReader() {
         m_blocks.GiveUp();
         m_thread.join();
@@ -80,10 +83,17 @@ private:
         RegisterPathBelowFunction(m_database);
         // Only the start directory is wanted: no pass over every file for totals.
         const std::string strStart = ReadCatalogInfo(m_database, false).strStartDir.value_or("");
-        Statement statement =
-            m_database.Prepare(m_bWithNames ? CatalogSql::kEntriesWithNamesByPathBelow
-                                            : CatalogSql::kEntriesByPathBelow);
+        const char* pszSql =
+            m_bWithMembers ? (m_bWithNames ? CatalogSql::kEntriesAndMembersWithNamesByPathBelow
+                                           : CatalogSql::kEntriesAndMembersByPathBelow)
+                           : (m_bWithNames ? CatalogSql::kEntriesWithNamesByPathBelow
+                                           : CatalogSql::kEntriesByPathBelow);
+        Statement statement = m_database.Prepare(pszSql);
         statement.BindText(1, strStart);
+        if (m_bWithMembers)
+            statement.BindText(2, kMemberSeparator);
+        // The stored directory and name follow the member flag when there is one.
+        const int nNames = m_bWithMembers ? 6 : 5;
         std::string strLast;
         bool bHasLast = false;
         auto pBlock = std::make_unique<Block>();
@@ -101,6 +111,7 @@ private:
             entry.nPathLength = static_cast<uint32_t>(path.size());
             entry.nPath = pBlock->Append(path);
             entry.bDirectory = rows.GetInt64(1) != 0;
+            entry.bMember = m_bWithMembers && rows.GetInt64(5) != 0;
             entry.bHasSize = !rows.IsNull(2);
             entry.nSize = entry.bHasSize ? rows.GetInt64(2) : 0;
             entry.bHasChecksum = !rows.IsNull(3);
@@ -110,9 +121,12 @@ private:
                 entry.nChecksum = pBlock->Append(checksum);
             }
             if (m_bWithNames) {
-                const std::string strStored =
-                    entry.bDirectory ? rows.GetText(5)
-                                     : FilePath(rows.GetTextView(5), rows.GetTextView(6));
+                std::string strStored =
+                    entry.bDirectory && !entry.bMember
+                        ? rows.GetText(nNames)
+                        : FilePath(rows.GetTextView(nNames), rows.GetTextView(nNames + 1));
+                if (entry.bMember)
+                    strStored.append(rows.GetTextView(nNames + 2));
                 entry.nStoredLength = static_cast<uint32_t>(strStored.size());
                 entry.nStored = pBlock->Append(strStored);
             }
@@ -129,6 +143,7 @@ private:
 
     Database& m_database;
     const bool m_bWithNames;
+    const bool m_bWithMembers;
     HandOver<std::unique_ptr<Block>> m_blocks{kBlocksAhead};
     std::thread m_thread; // last: it starts once everything else is there
 };
@@ -141,6 +156,7 @@ public:
     bool AtEnd() const { return !m_pBlock; }
     std::string_view Path() const { return m_pBlock->Text(Entry().nPath, Entry().nPathLength); }
     bool IsDirectory() const { return Entry().bDirectory; }
+    bool IsMember() const { return Entry().bMember; }
     std::optional<int64_t> Size() const {
         return Entry().bHasSize ? std::optional<int64_t>(Entry().nSize) : std::nullopt;
     }
@@ -186,13 +202,27 @@ private:
     size_t m_nEntry = 0;
 };
 
+bool HasMembers(Database& database) {
+    return database.HasTable("archives") && database.HasTable("archive_members");
+}
+
 } // namespace
+
+MemberSides MemberSidesOf(Database& oldDb, Database& newDb) {
+    const int nSides = (HasMembers(oldDb) ? 1 : 0) + (HasMembers(newDb) ? 1 : 0);
+    return nSides == 2   ? MemberSides::Both
+           : nSides == 1 ? MemberSides::OneOnly
+                         : MemberSides::Neither;
+}
 
 DiffCounts DiffCatalogs(Database& oldDb, Database& newDb, bool bWithFullPaths,
                         const std::function<void(const DiffLine&)>& fnLine) {
     DiffCounts counts;
+    counts.memberSides = MemberSidesOf(oldDb, newDb);
+    const bool bMembers = counts.memberSides == MemberSides::Both;
     // Both catalogs are sorted and read at once, each on its own thread.
-    SideReader oldReader(oldDb, bWithFullPaths), newReader(newDb, bWithFullPaths);
+    SideReader oldReader(oldDb, bWithFullPaths, bMembers),
+        newReader(newDb, bWithFullPaths, bMembers);
     SideCursor before(oldReader), after(newReader);
 
     DiffLine line;
@@ -200,6 +230,7 @@ DiffCounts DiffCatalogs(Database& oldDb, Database& newDb, bool bWithFullPaths,
         line.cStatus = bOld ? 'D' : 'A';
         line.strPath.assign(side.Path());
         line.bDirectory = side.IsDirectory();
+        line.bMember = side.IsMember();
         line.nOldSize = line.nNewSize = std::nullopt;
         if (!line.bDirectory)
             (bOld ? line.nOldSize : line.nNewSize) = side.Size();
@@ -209,7 +240,9 @@ DiffCounts DiffCatalogs(Database& oldDb, Database& newDb, bool bWithFullPaths,
             side.ChecksumText(bOld ? line.strOldChecksum : line.strNewChecksum);
             (bOld ? line.strNewChecksum : line.strOldChecksum).clear();
         }
-        if (line.bDirectory)
+        if (line.bMember)
+            ++(bOld ? counts.nMembersDeleted : counts.nMembersAdded);
+        else if (line.bDirectory)
             ++(bOld ? counts.nDirsDeleted : counts.nDirsAdded);
         else
             ++(bOld ? counts.nFilesDeleted : counts.nFilesAdded);
@@ -235,6 +268,7 @@ DiffCounts DiffCatalogs(Database& oldDb, Database& newDb, bool bWithFullPaths,
                 line.cStatus = 'M';
                 line.strPath.assign(after.Path());
                 line.bDirectory = false;
+                line.bMember = after.IsMember();
                 line.nOldSize = before.Size();
                 line.nNewSize = after.Size();
                 if (bWithFullPaths) {
@@ -243,7 +277,7 @@ DiffCounts DiffCatalogs(Database& oldDb, Database& newDb, bool bWithFullPaths,
                     before.ChecksumText(line.strOldChecksum);
                     after.ChecksumText(line.strNewChecksum);
                 }
-                ++counts.nFilesModified;
+                ++(line.bMember ? counts.nMembersModified : counts.nFilesModified);
                 fnLine(line);
             }
         }
@@ -263,9 +297,15 @@ CheckContentCopied(Database& oldDb, Database& newDb,
             return nSize != other.nSize ? nSize < other.nSize : digest < other.digest;
         }
     };
+    ContentCounts counts;
+    counts.memberSides = MemberSidesOf(oldDb, newDb);
+    const bool bMembers = counts.memberSides == MemberSides::Both;
     std::vector<Content> copies;
-    {
-        Statement statement = newDb.Prepare(CatalogSql::kFilesWithChecksums);
+    for (const char* pszSql :
+         {CatalogSql::kFilesWithChecksums, CatalogSql::kMembersWithChecksums}) {
+        if (!bMembers && pszSql == CatalogSql::kMembersWithChecksums)
+            break;
+        Statement statement = newDb.Prepare(pszSql);
         statement.BindInt64(1, 0);
         for (ResultSet rows(std::move(statement)); !rows.IsEOF(); rows.MoveNext()) {
             Content content{rows.GetInt64(1), {}};
@@ -274,7 +314,6 @@ CheckContentCopied(Database& oldDb, Database& newDb,
         }
     }
     std::sort(copies.begin(), copies.end());
-    ContentCounts counts;
     for (ResultSet rows(oldDb.Prepare(CatalogSql::kAllFiles)); !rows.IsEOF(); rows.MoveNext()) {
         Content content{rows.IsNull(2) ? -1 : rows.GetInt64(2), {}};
         if (rows.IsNull(3) || !HexToDigest(rows.GetTextView(3), content.digest)) {
@@ -287,6 +326,24 @@ CheckContentCopied(Database& oldDb, Database& newDb,
         }
         ++counts.nMissing;
         fnMissing(FilePath(rows.GetTextView(0), rows.GetTextView(1)), content.nSize);
+    }
+    if (!bMembers)
+        return counts;
+    Statement members = oldDb.Prepare(CatalogSql::kAllMembers);
+    members.BindText(1, kMemberSeparator);
+    for (ResultSet rows(std::move(members)); !rows.IsEOF(); rows.MoveNext()) {
+        Content content{rows.IsNull(3) ? -1 : rows.GetInt64(3), {}};
+        if (rows.IsNull(4) || !HexToDigest(rows.GetTextView(4), content.digest)) {
+            ++counts.nMembersNotComparable;
+            continue;
+        }
+        if (std::binary_search(copies.begin(), copies.end(), content)) {
+            ++counts.nMembersCopied;
+            continue;
+        }
+        ++counts.nMembersMissing;
+        fnMissing(FilePath(rows.GetTextView(0), rows.GetTextView(1)).append(rows.GetTextView(2)),
+                  content.nSize);
     }
     return counts;
 }

@@ -2,6 +2,7 @@
 
 #include "catalog/CatalogSql.h"
 #include "catalog/Database.h"
+#include "catalog/MemberPath.h"
 #include "catalog/ResultSet.h"
 #include "scan/Md5.h"
 #include "scan/Paths.h"
@@ -12,12 +13,13 @@
 
 namespace {
 
-// One file with a checksum, small enough to hold millions: the path is read
-// only for the files found in a group.
+// One file or member of an archive with a checksum, small enough to hold
+// millions: the path is read only for those found in a group.
 struct Candidate {
     int64_t nSize;
     Md5Digest digest;
     uint32_t nCatalog;
+    bool bMember; // nFileId is a member's id
     int64_t nFileId;
 };
 
@@ -26,8 +28,11 @@ struct BatchPaths {
     std::string strText;
     std::vector<std::pair<size_t, size_t>> spans; // begin and length, by slot
 
-    void Set(size_t nSlot, std::string_view dir, std::string_view name) {
-        const std::string strPath = FilePath(dir, name);
+    // suffix: the rest of a member's path after its archive file's.
+    void Set(size_t nSlot, std::string_view dir, std::string_view name,
+             std::string_view suffix = {}) {
+        std::string strPath = FilePath(dir, name);
+        strPath.append(suffix);
         spans[nSlot] = {strText.size(), strPath.size()};
         strText.append(strPath);
     }
@@ -74,23 +79,71 @@ void ReadPaths(Database& database, bool bById, uint64_t nRows,
     }
 }
 
+// Reads the paths of the wanted members of one catalog ((member id, slot)
+// pairs, sorted by id) into paths: each looked up through its archives when
+// they are few, else in one pass over the members.
+void ReadMemberPaths(Database& database, uint64_t nMembers,
+                     const std::vector<std::pair<int64_t, size_t>>& wanted, BatchPaths& paths) {
+    if (wanted.size() * kLookupRows >= nMembers) {
+        Statement statement = database.Prepare(CatalogSql::kPathsOfMembers);
+        statement.BindText(1, kMemberSeparator);
+        auto next = wanted.begin();
+        for (ResultSet rows(std::move(statement)); !rows.IsEOF() && next != wanted.end();
+             rows.MoveNext()) {
+            const int64_t nId = rows.GetInt64(0);
+            while (next != wanted.end() && next->first < nId)
+                ++next;
+            for (; next != wanted.end() && next->first == nId; ++next)
+                paths.Set(next->second, rows.GetTextView(1), rows.GetTextView(2),
+                          rows.GetTextView(3));
+        }
+        return;
+    }
+    Statement lookup = database.Prepare(CatalogSql::kPathOfMemberId);
+    lookup.BindText(2, kMemberSeparator);
+    for (const auto& [nId, nSlot] : wanted) {
+        lookup.BindInt64(1, nId);
+        if (lookup.Step())
+            paths.Set(nSlot, lookup.Text(0), lookup.Text(1), lookup.Text(2));
+        lookup.Reset();
+    }
+}
+
+bool HasMembers(Database& database) {
+    return database.HasTable("archives") && database.HasTable("archive_members");
+}
+
 } // namespace
 
 uint64_t FindDuplicates(const std::vector<std::unique_ptr<Database>>& catalogs, int64_t nMinSize,
                         const std::function<void(const DuplicateGroup&)>& fnGroup) {
     // Room for every file at once: pages that stay unused are never touched.
     std::vector<uint64_t> rowCounts;
-    for (const auto& pCatalog : catalogs)
+    std::vector<bool> withMembers;
+    std::vector<uint64_t> memberCounts;
+    for (const auto& pCatalog : catalogs) {
         rowCounts.push_back(static_cast<uint64_t>(pCatalog->QueryInt64(CatalogSql::kCountFiles)));
+        withMembers.push_back(HasMembers(*pCatalog));
+        memberCounts.push_back(withMembers.back() ? static_cast<uint64_t>(pCatalog->QueryInt64(
+                                                        CatalogSql::kCountMembers))
+                                                  : 0);
+    }
     std::vector<Candidate> candidates;
-    candidates.reserve(std::accumulate(rowCounts.begin(), rowCounts.end(), uint64_t{0}));
+    candidates.reserve(std::accumulate(rowCounts.begin(), rowCounts.end(), uint64_t{0}) +
+                       std::accumulate(memberCounts.begin(), memberCounts.end(), uint64_t{0}));
     for (size_t k = 0; k < catalogs.size(); ++k) {
-        Statement statement = catalogs[k]->Prepare(CatalogSql::kFilesWithChecksums);
-        statement.BindInt64(1, std::max<int64_t>(nMinSize, 1));
-        for (ResultSet rows(std::move(statement)); !rows.IsEOF(); rows.MoveNext()) {
-            Candidate candidate{rows.GetInt64(1), {}, static_cast<uint32_t>(k), rows.GetInt64(0)};
-            if (HexToDigest(rows.GetTextView(2), candidate.digest))
-                candidates.push_back(candidate);
+        for (const bool bMember : {false, true}) {
+            if (bMember && !withMembers[k])
+                break;
+            Statement statement = catalogs[k]->Prepare(bMember ? CatalogSql::kMembersWithChecksums
+                                                               : CatalogSql::kFilesWithChecksums);
+            statement.BindInt64(1, std::max<int64_t>(nMinSize, 1));
+            for (ResultSet rows(std::move(statement)); !rows.IsEOF(); rows.MoveNext()) {
+                Candidate candidate{
+                    rows.GetInt64(1), {}, static_cast<uint32_t>(k), bMember, rows.GetInt64(0)};
+                if (HexToDigest(rows.GetTextView(2), candidate.digest))
+                    candidates.push_back(candidate);
+            }
         }
     }
     auto sameContent = [](const Candidate& a, const Candidate& b) {
@@ -101,7 +154,10 @@ uint64_t FindDuplicates(const std::vector<std::unique_ptr<Database>>& catalogs, 
             return a.nSize < b.nSize;
         if (a.digest != b.digest)
             return a.digest < b.digest;
-        return a.nCatalog != b.nCatalog ? a.nCatalog < b.nCatalog : a.nFileId < b.nFileId;
+        if (a.nCatalog != b.nCatalog)
+            return a.nCatalog < b.nCatalog;
+        // A catalog's files come before its members.
+        return a.bMember != b.bMember ? b.bMember : a.nFileId < b.nFileId;
     });
 
     // Only the members of groups stay, each group as a stretch of them.
@@ -136,7 +192,8 @@ uint64_t FindDuplicates(const std::vector<std::unique_ptr<Database>>& catalogs, 
     std::vector<bool> byId(catalogs.size());
     for (size_t k = 0; k < catalogs.size(); ++k)
         byId[k] = catalogs[k]->QueryInt64(CatalogSql::kFileIdIsRowId) > 0;
-    std::vector<std::vector<std::pair<int64_t, size_t>>> wanted(catalogs.size());
+    std::vector<std::vector<std::pair<int64_t, size_t>>> wanted(catalogs.size()),
+        wantedMembers(catalogs.size());
     BatchPaths paths;
     size_t nBatchMembers = kFirstBatchMembers;
     DuplicateGroup group;
@@ -152,8 +209,14 @@ uint64_t FindDuplicates(const std::vector<std::unique_ptr<Database>>& catalogs, 
         size_t nSlot = 0;
         for (size_t g = nFirst; g < nLast; ++g)
             for (size_t m = spans[g].nBegin; m < spans[g].nEnd; ++m)
-                wanted[candidates[m].nCatalog].emplace_back(candidates[m].nFileId, nSlot++);
+                (candidates[m].bMember ? wantedMembers : wanted)[candidates[m].nCatalog]
+                    .emplace_back(candidates[m].nFileId, nSlot++);
         for (size_t k = 0; k < catalogs.size(); ++k) {
+            if (!wantedMembers[k].empty()) {
+                std::sort(wantedMembers[k].begin(), wantedMembers[k].end());
+                ReadMemberPaths(*catalogs[k], memberCounts[k], wantedMembers[k], paths);
+                wantedMembers[k].clear();
+            }
             if (wanted[k].empty())
                 continue;
             std::sort(wanted[k].begin(), wanted[k].end());

@@ -10,7 +10,9 @@
 
 class Database;
 
-// Files with the same size and the same checksum, in one or several catalogs.
+// Files with the same size and the same checksum, in one or several catalogs;
+// members of archives take part as files do, their paths in the member form
+// ("/backup/2019.zip//photos/img.jpg").
 struct DuplicateGroup {
     struct Member {
         size_t nCatalog; // index into the catalogs searched
@@ -18,7 +20,8 @@ struct DuplicateGroup {
     };
     int64_t nSize = 0;
     std::string strChecksum;
-    std::vector<Member> members; // in catalog order, then in each catalog's order
+    std::vector<Member> members; // in catalog order, then in each catalog's order (its
+                                 // files, then its members of archives)
 
     // The bytes that removing all but one copy would free.
     ByteTotal Waste() const { return static_cast<ByteTotal>(nSize) * (members.size() - 1); }
@@ -26,7 +29,8 @@ struct DuplicateGroup {
 
 // Finds the groups of duplicate files across the open catalogs and passes
 // them to fnGroup one at a time, the group that wastes most first (then by
-// size, then checksum); a group lasts only for the call. Files without a
+// size, then checksum); a group lasts only for the call. Members of archives
+// count as files in catalogs that hold them. Files without a
 // checksum are never duplicates, and files smaller than nMinSize bytes (or
 // empty, which free nothing) are left out. The paths are read a batch of
 // groups at a time, so what is held is a few dozen bytes a file with a

@@ -4,13 +4,20 @@
 #include "catalog/CatalogSql.h"
 #include "catalog/Database.h"
 #include "catalog/EngineError.h"
+#include "catalog/MemberPath.h"
 #include "catalog/ResultSet.h"
+#include "scan/ArchiveReader.h"
+#include "scan/FileChecksum.h"
 #include "scan/Paths.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
 #include <optional>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <unordered_map>
+#include <vector>
 
 namespace {
 
@@ -93,24 +100,207 @@ private:
     int m_nError = 0;
 };
 
+// A file time the catalog does not hold.
+constexpr int64_t kNoTime = INT64_MIN;
+
+// One member of an archive as the catalog stores it, and what reading the
+// archive again found of it.
+struct StoredMember {
+    std::string strSuffix; // its path after the archive file's, from the first separator
+    std::optional<int64_t> nSize;
+    std::string strChecksum;
+    bool bFound = false;
+    std::optional<int64_t> nSizeNow;
+    std::optional<std::string> checksumNow;
+};
+
+// Reads an archive again as the catalog was made, once for all its members,
+// and gives each stored member what the reading found of the first member of
+// its path. One pass: finding each member by reading from the archive's start
+// would read a compressed archive of n members about n/2 times over.
+class MemberMatcher : public ArchiveSink {
+public:
+    MemberMatcher(std::vector<StoredMember>& members, const std::function<bool()>& fnStop)
+        : m_members(members), m_fnStop(fnStop) {
+        for (size_t i = 0; i < m_members.size(); ++i)
+            m_ofPath.emplace(m_members[i].strSuffix, i);
+    }
+
+    // Whether some archive in the file could not be read to its end: a
+    // member not seen may lie beyond.
+    bool Incomplete() const { return m_bIncomplete; }
+
+    int64_t BeginArchive(int64_t nOuterMember) override {
+        std::string strPrefix;
+        if (const auto it = m_innerPaths.find(nOuterMember); it != m_innerPaths.end())
+            strPrefix = it->second;
+        m_archivePrefixes.push_back(std::move(strPrefix));
+        return static_cast<int64_t>(m_archivePrefixes.size());
+    }
+    int64_t Member(int64_t nArchive, const ArchiveMember& member) override {
+        std::string strSuffix = m_archivePrefixes[static_cast<size_t>(nArchive - 1)];
+        strSuffix.append(kMemberSeparator).append(member.strPath);
+        const int64_t nId = ++m_nMembers;
+        // Only an archive's name makes the reader look inside a member.
+        if (IsArchiveName(member.strPath))
+            m_innerPaths.emplace(nId, strSuffix);
+        const auto it = m_ofPath.find(strSuffix);
+        if (it == m_ofPath.end() || m_members[it->second].bFound)
+            return nId;
+        StoredMember& stored = m_members[it->second];
+        stored.bFound = true;
+        stored.nSizeNow = member.nSize;
+        stored.checksumNow = member.checksum;
+        m_pending.emplace(nId, it->second);
+        return nId;
+    }
+    void MemberChecksum(int64_t nMember, const std::string& checksum) override {
+        if (const auto it = m_pending.find(nMember); it != m_pending.end())
+            m_members[it->second].checksumNow = checksum;
+    }
+    void EndArchive(int64_t, const ArchiveOutcome& outcome) override {
+        if (!outcome.bComplete)
+            m_bIncomplete = true;
+    }
+    bool Stopped() override { return m_fnStop && m_fnStop(); }
+
+private:
+    std::vector<StoredMember>& m_members;
+    const std::function<bool()>& m_fnStop;
+    std::unordered_map<std::string_view, size_t> m_ofPath;
+    std::vector<std::string> m_archivePrefixes;            // by archive id - 1
+    std::unordered_map<int64_t, std::string> m_innerPaths; // members that may be archives
+    std::unordered_map<int64_t, size_t> m_pending;         // member id, stored member
+    int64_t m_nMembers = 0;
+    bool m_bIncomplete = false;
+};
+
+// What reading the archive again found of a stored member.
+VerifyResult ResultOf(const StoredMember& member, bool bIncomplete) {
+    if (!member.bFound)
+        return bIncomplete ? VerifyResult::NotReadable : VerifyResult::NotFound;
+    if (member.nSize && member.nSizeNow && *member.nSize != *member.nSizeNow)
+        return VerifyResult::Changed;
+    const std::string_view checksum = TrimmedChecksum(member.strChecksum);
+    if (checksum.empty())
+        return VerifyResult::NotChecked;
+    if (!member.checksumNow)
+        return VerifyResult::NotReadable;
+    return SameChecksum(*member.checksumNow, checksum) ? VerifyResult::Unchanged
+                                                       : VerifyResult::Changed;
+}
+
+// Checks the members of the archive file pszName of the open directory
+// nDirFd (stored as strArchive, with its size and time), whose own check gave
+// fileResult, as VerifyCatalog tells. False when fnStop stopped it.
+bool CheckMembersOf(Database& database, int64_t nFileId, int nDirFd, const char* pszName,
+                    const std::string& strArchive, std::optional<int64_t> nStoredSize,
+                    int64_t nStoredMtime, VerifyResult fileResult,
+                    const std::function<void(const MemberCheck&)>& fnMembers,
+                    const std::function<bool()>& fnStop) {
+    std::vector<StoredMember> members;
+    {
+        Statement statement = database.Prepare(CatalogSql::kMembersOfFile);
+        statement.BindInt64(1, nFileId);
+        statement.BindText(2, kMemberSeparator);
+        for (ResultSet rows(std::move(statement)); !rows.IsEOF(); rows.MoveNext()) {
+            if (!rows.IsNull(2) && S_ISDIR(static_cast<mode_t>(rows.GetInt64(2))))
+                continue;
+            StoredMember member;
+            member.strSuffix = rows.GetText(0);
+            if (!rows.IsNull(1))
+                member.nSize = rows.GetInt64(1);
+            if (!rows.IsNull(3))
+                member.strChecksum = rows.GetText(3);
+            members.push_back(std::move(member));
+        }
+    }
+    if (members.empty())
+        return true;
+    const auto allAs = [&](VerifyResult result) {
+        fnMembers({strArchive, result, members.size(), false});
+        return true;
+    };
+    // The same bytes as catalogued: so are the members in them.
+    if (fileResult == VerifyResult::Unchanged)
+        return allAs(VerifyResult::Unchanged);
+    if (fileResult == VerifyResult::NotFound || fileResult == VerifyResult::NotReadable)
+        return allAs(fileResult);
+    struct stat st {};
+    if (::fstatat(nDirFd, pszName, &st, AT_SYMLINK_NOFOLLOW) != 0)
+        return allAs(errno == ENOENT ? VerifyResult::NotFound : VerifyResult::NotReadable);
+    static const uid_t kUid = ::geteuid();
+    const UniqueFd fd(OpenForChecksum(nDirFd, pszName, kUid == 0 || st.st_uid == kUid));
+    if (!fd.IsValid() || ::fstat(fd.Get(), &st) != 0) {
+        const int nErr = errno;
+        if (IsResourceShortage(nErr))
+            ThrowShortage(nErr, "check");
+        return allAs(nErr == ENOENT ? VerifyResult::NotFound : VerifyResult::NotReadable);
+    }
+    if (!S_ISREG(st.st_mode) || (nStoredSize && *nStoredSize != st.st_size))
+        return allAs(VerifyResult::Changed);
+    const int64_t nMtime =
+        static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+    if (nStoredMtime != kNoTime && nStoredMtime != nMtime)
+        return allAs(fileResult == VerifyResult::Changed ? VerifyResult::Changed
+                                                         : VerifyResult::NotChecked);
+    // The bounds the catalog was read with: as deep as its members go, and
+    // hashing members no larger than the largest one that has a checksum.
+    ArchiveLimits limits;
+    for (const StoredMember& member : members) {
+        const int nDepth =
+            static_cast<int>(SplitMemberPath(strArchive + member.strSuffix).size()) - 1;
+        limits.nMaxDepth = std::max(limits.nMaxDepth, nDepth);
+        if (TrimmedChecksum(member.strChecksum).empty())
+            continue;
+        limits.bChecksum = true;
+        limits.nMaxChecksumBytes = std::max<uint64_t>(
+            limits.nMaxChecksumBytes,
+            static_cast<uint64_t>(std::max<int64_t>(member.nSize.value_or(0), 0)));
+    }
+    MemberMatcher matcher(members, fnStop);
+    const bool bArchive = ReadArchive(fd.Get(), static_cast<uint64_t>(st.st_size), limits, matcher);
+    if (fnStop && fnStop())
+        return false;
+    std::string strPath;
+    for (const StoredMember& member : members) {
+        strPath.assign(strArchive).append(member.strSuffix);
+        fnMembers({strPath, ResultOf(member, !bArchive || matcher.Incomplete())});
+    }
+    return true;
+}
+
 } // namespace
 
-void VerifyCounts::Add(VerifyResult result) {
+void VerifyCounts::Add(VerifyResult result, uint64_t nTimes) {
     // In the order of the results.
     uint64_t* const counts[] = {&nUnchanged, &nChanged, &nNotFound, &nNotReadable, &nNotChecked};
-    ++*counts[static_cast<size_t>(result)];
+    *counts[static_cast<size_t>(result)] += nTimes;
 }
 
 bool VerifyCatalog(Database& database,
                    const std::function<void(const std::string& strPath, VerifyResult)>& fnReport,
-                   const VolumeLocation& location, const std::function<bool()>& fnStop) {
+                   const VolumeLocation& location, const std::function<bool()>& fnStop,
+                   const std::function<void(const MemberCheck&)>& fnMembers) {
     std::string strStart = ReadStartDirectory(database).value_or("");
     if (!strStart.empty() && strStart[0] == '/')
         strStart = NormalPath(location.PathNow(strStart));
     else
         strStart.clear();
     DirectoryAtHand directory(std::move(strStart));
-    for (ResultSet rows(database.Prepare(CatalogSql::kAllFiles)); !rows.IsEOF(); rows.MoveNext()) {
+    // The files whose data is an archive with members, when they are checked.
+    std::vector<int64_t> archiveFiles;
+    const bool bMembers =
+        fnMembers && database.HasTable("archives") && database.HasTable("archive_members");
+    if (bMembers)
+        for (ResultSet rows(database.Prepare(CatalogSql::kArchiveFileIds)); !rows.IsEOF();
+             rows.MoveNext())
+            archiveFiles.push_back(rows.GetInt64(0));
+    const char* pszFiles = !bMembers ? CatalogSql::kAllFiles
+                           : database.QueryInt64(CatalogSql::kHasFileTimes) > 0
+                               ? CatalogSql::kAllFilesWithIds
+                               : CatalogSql::kAllFilesWithIdsWithoutTimes;
+    for (ResultSet rows(database.Prepare(pszFiles)); !rows.IsEOF(); rows.MoveNext()) {
         if (fnStop && fnStop())
             return false;
         const std::string strDir = rows.GetText(0);
@@ -125,8 +315,19 @@ bool VerifyCatalog(Database& database,
         if (!rows.IsNull(2))
             nSize = rows.GetInt64(2);
         const int nDirFd = directory.Get(location.PathNow(strDir));
-        fnReport(FilePath(strDir, strName),
-                 CheckFileAt(nDirFd, strName.c_str(), nSize, rows.GetTextView(3)));
+        const std::string strPath = FilePath(strDir, strName);
+        const VerifyResult result =
+            CheckFileAt(nDirFd, strName.c_str(), nSize, rows.GetTextView(3));
+        fnReport(strPath, result);
+        if (!bMembers ||
+            !std::binary_search(archiveFiles.begin(), archiveFiles.end(), rows.GetInt64(4)))
+            continue;
+        // Its directory again: the check of the file may have left errno anywhere.
+        const int nArchiveDirFd = directory.Get(location.PathNow(strDir));
+        const int64_t nMtime = rows.IsNull(5) ? kNoTime : rows.GetInt64(5);
+        if (!CheckMembersOf(database, rows.GetInt64(4), nArchiveDirFd, strName.c_str(), strPath,
+                            nSize, nMtime, result, fnMembers, fnStop))
+            return false;
     }
     return true;
 }

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <string_view>
 
 class Database;
 
@@ -16,10 +17,21 @@ struct VerifyCounts {
     uint64_t nNotReadable = 0;
     uint64_t nNotChecked = 0;
 
-    void Add(VerifyResult result);
+    void Add(VerifyResult result, uint64_t nTimes = 1);
     // True when every file was found as catalogued or could not be compared
     // for want of a checksum.
     bool AllPresent() const { return nChanged + nNotFound + nNotReadable == 0; }
+};
+
+// What checking the members of one archive found: a member read again from
+// its archive, or all the members of an archive that was not read again.
+struct MemberCheck {
+    // The member's path in the member form; the archive file's path for
+    // members not read.
+    std::string_view path;
+    VerifyResult result;
+    uint64_t nMembers = 1; // 1 for a member read; else the archive's members
+    bool bRead = true;
 };
 
 // Checks every file of the open catalog, in catalog order, as CheckFileAt
@@ -32,6 +44,19 @@ struct VerifyCounts {
 // to stop. True when every file was checked, false when fnStop stopped the
 // check. Raises EngineError when the catalog cannot be read or the system
 // runs out of resources.
+//
+// With fnMembers, a catalog that holds members of archives has them checked
+// after their archive file, directories inside archives aside. An archive
+// whose checksum matched has all its members as catalogued. One that is
+// missing, unreadable, or no longer of its stored size and time is not read:
+// its members are told once, with its path and its result (not checked when
+// only its time moved and no checksum tells). Otherwise the archive is read
+// again once (within the bounds the catalog was read with), and each member
+// is checked as a file is, by the first member of its path: its size, then
+// its data's MD5 against the stored one; a member not there is not found (not
+// readable when the archive no longer reads to its end). Nothing is written
+// anywhere.
 bool VerifyCatalog(Database& database,
                    const std::function<void(const std::string& strPath, VerifyResult)>& fnReport,
-                   const VolumeLocation& location = {}, const std::function<bool()>& fnStop = {});
+                   const VolumeLocation& location = {}, const std::function<bool()>& fnStop = {},
+                   const std::function<void(const MemberCheck&)>& fnMembers = {});

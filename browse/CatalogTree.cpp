@@ -1,10 +1,12 @@
 #include "browse/CatalogTree.h"
 
+#include "browse/ArchiveFolders.h"
 #include "browse/TreeParents.h"
 #include "browse/TreeTables.h"
 #include "catalog/CatalogSql.h"
 #include "catalog/Database.h"
 #include "catalog/EngineError.h"
+#include "catalog/MemberPath.h"
 #include "catalog/NameIndex.h"
 #include "catalog/ResultSet.h"
 #include "scan/Paths.h"
@@ -31,6 +33,7 @@ CatalogTree::CatalogTree(Database& database) : m_database(database) {
     m_bTimes = database.QueryInt64(CatalogSql::kHasFileTimes) > 0;
     if (std::optional<NameIndex> index = NameIndex::Open(database))
         m_pNameIndex = std::make_unique<NameIndex>(*index);
+    m_pArchives = ArchiveFolders::Open(database);
     if (std::optional<TreeTables> tables = TreeTables::Open(database)) {
         m_pStored = std::make_unique<Stored>(std::move(*tables));
         m_tops = m_pStored->tables.Tops();
@@ -132,10 +135,23 @@ const TreeDir* CatalogTree::LoadStored(int64_t nId) const {
 }
 
 std::string NameBelow(const TreeDir& dir, const TreeDir& parent) {
+    if (IsInsideArchive(dir.strPath)) {
+        // An archive's folder's path is its parent's, a '/' unless the
+        // parent's ends in one, and its name.
+        std::string_view path = dir.strPath;
+        if (path.substr(0, parent.strPath.size()) == parent.strPath) {
+            path.remove_prefix(parent.strPath.size());
+            if (!path.empty() && path.front() == '/' && parent.strPath.back() != '/')
+                path.remove_prefix(1);
+            return std::string(path);
+        }
+    }
     return std::string(PathBelow(NormalPath(dir.strPath), NormalPath(parent.strPath)));
 }
 
 const TreeDir* CatalogTree::DirById(int64_t nId) const {
+    if (m_pArchives && ArchiveFolders::IsArchiveFolder(nId))
+        return m_pArchives->DirById(nId);
     if (m_pStored) {
         const auto it = m_pStored->nodes.find(nId);
         return it != m_pStored->nodes.end() ? &it->second : LoadStored(nId);
@@ -145,6 +161,26 @@ const TreeDir* CatalogTree::DirById(int64_t nId) const {
 }
 
 const TreeDir* CatalogTree::DirByPath(std::string_view path) const {
+    if (m_pArchives) {
+        if (!IsInsideArchive(path))
+            if (const TreeDir* pDir = DirectoryByPath(path))
+                return pDir;
+        // The archive's own path as typed, or with its . and .. taken as a
+        // shell takes them.
+        return m_pArchives->DirByPath(
+            path,
+            [this](std::string_view dirPath) {
+                const TreeDir* pDir = DirectoryByPath(dirPath);
+                return pDir ? pDir : DirectoryByPath(LexicalPath(std::string(dirPath)));
+            },
+            [this](int64_t nId) {
+                return HoldsArchives(nId) ? Files(nId) : std::vector<TreeFile>();
+            });
+    }
+    return DirectoryByPath(path);
+}
+
+const TreeDir* CatalogTree::DirectoryByPath(std::string_view path) const {
     const std::string strNormal = NormalPath(path);
     if (!m_pStored) {
         const auto it = m_byPath.find(strNormal);
@@ -171,6 +207,8 @@ const TreeDir* CatalogTree::DirByPath(std::string_view path) const {
 }
 
 std::vector<const TreeDir*> CatalogTree::Subdirectories(int64_t nId) const {
+    if (m_pArchives && ArchiveFolders::IsArchiveFolder(nId))
+        return m_pArchives->Subdirectories(nId);
     std::vector<const TreeDir*> subdirectories;
     if (m_pStored) {
         if (!DirById(nId))
@@ -194,6 +232,46 @@ std::vector<const TreeDir*> CatalogTree::Subdirectories(int64_t nId) const {
 }
 
 std::vector<TreeFile> CatalogTree::Files(int64_t nId) const {
+    if (!m_pArchives)
+        return DirectoryFiles(nId);
+    if (ArchiveFolders::IsArchiveFolder(nId))
+        return m_pArchives->Files(nId);
+    std::vector<TreeFile> files = DirectoryFiles(nId);
+    if (HoldsArchives(nId))
+        m_pArchives->MarkArchives(*DirById(nId), files);
+    return files;
+}
+
+std::vector<const TreeDir*> CatalogTree::Archives(int64_t nId) const {
+    std::vector<const TreeDir*> archives;
+    if (!HoldsArchives(nId))
+        return archives;
+    for (const TreeFile& file : Files(nId))
+        if (file.nFolderId)
+            if (const TreeDir* pDir = DirById(*file.nFolderId))
+                archives.push_back(pDir);
+    return archives;
+}
+
+bool CatalogTree::HoldsArchives(int64_t nId) const {
+    if (!m_pArchives)
+        return false;
+    if (ArchiveFolders::IsArchiveFolder(nId))
+        return DirById(nId) && m_pArchives->HoldsArchives(nId);
+    const TreeDir* pDir = DirById(nId);
+    if (!pDir)
+        return false;
+    if (m_pArchives->HoldsArchives(pDir->nId))
+        return true;
+    if (!m_pStored)
+        if (const auto aliases = m_aliases.find(m_byId.at(pDir->nId)); aliases != m_aliases.end())
+            for (const int64_t nAlias : aliases->second)
+                if (m_pArchives->HoldsArchives(nAlias))
+                    return true;
+    return false;
+}
+
+std::vector<TreeFile> CatalogTree::DirectoryFiles(int64_t nId) const {
     std::vector<TreeFile> files;
     const TreeDir* pDir = DirById(nId);
     if (!pDir)

@@ -10,6 +10,7 @@
 #include <unordered_map>
 #include <vector>
 
+class ArchiveFolders;
 class Database;
 class NameIndex;
 
@@ -41,11 +42,13 @@ struct TreeFile {
     std::optional<std::string> checksum; // none when not stored
     std::optional<int64_t> nMtimeNs;     // none when not recorded
     std::optional<uint32_t> nMode;       // st_mode; none when the catalog does not hold it
+    std::optional<int64_t> nFolderId;    // an archive with stored members: the folder it opens as
 };
 
 // A folder's name in its parent: its path below the parent's, both in their
 // normal form (below a stored folder it does not directly follow, more than
-// one name: "x/y").
+// one name: "x/y"). An archive's top folder is named as its file with "//"
+// ("x.zip//"), a folder inside an archive by its name there.
 std::string NameBelow(const TreeDir& dir, const TreeDir& parent);
 
 // The folders of an open catalog as a tree. A directory's parent is the
@@ -61,6 +64,14 @@ std::string NameBelow(const TreeDir& dir, const TreeDir& parent);
 // (through the name index, where the catalog has a valid one). The
 // directories it gives stay valid as long as the tree; one tree serves one
 // thread at a time.
+//
+// In a catalog that stores the members of archives, each archive with
+// members is also a folder (ArchiveFolders): its file, among the files of
+// its directory, names the folder it opens as (TreeFile::nFolderId), which
+// DirById, DirByPath ("/b/x.zip//photos"), Subdirectories and Files answer
+// for as for a directory; Archives gives those folders below a folder.
+// Subdirectories of a directory never holds them, so what lies in a
+// directory, and its totals, are the same as without members.
 class CatalogTree {
 public:
     // Raises EngineError when the catalog cannot be read.
@@ -83,14 +94,25 @@ public:
     std::vector<const TreeDir*> Subdirectories(int64_t nId) const;
     // The files of nId, in stored order (of each of its rows in turn). Raises EngineError.
     std::vector<TreeFile> Files(int64_t nId) const;
+    // The folders of the archives among the files of nId, in the order of
+    // the files; empty without member tables. Raises EngineError.
+    std::vector<const TreeDir*> Archives(int64_t nId) const;
+    // True when the catalog stores members of archives.
+    bool HasArchiveFolders() const { return m_pArchives != nullptr; }
+    // Whether some file right in nId is an archive that opens as a folder
+    // (known without reading its files or members).
+    bool HoldsArchives(int64_t nId) const;
 
 private:
     struct Stored;
     const TreeDir* LoadStored(int64_t nId) const;
+    std::vector<TreeFile> DirectoryFiles(int64_t nId) const;
+    const TreeDir* DirectoryByPath(std::string_view path) const;
 
     Database& m_database;
-    std::unique_ptr<Stored> m_pStored;       // none when the tree is computed
-    std::unique_ptr<NameIndex> m_pNameIndex; // none without a valid index
+    std::unique_ptr<Stored> m_pStored;           // none when the tree is computed
+    std::unique_ptr<NameIndex> m_pNameIndex;     // none without a valid index
+    std::unique_ptr<ArchiveFolders> m_pArchives; // none without member tables
     bool m_bTimes = false;
     std::vector<TreeDir> m_dirs; // in id order
     std::unordered_map<int64_t, size_t> m_byId;

@@ -70,12 +70,48 @@ inline constexpr const char* kArchivesOfFile =
 inline constexpr const char* kMembersOfArchive =
     "SELECT member_id, member_path, member_name, member_size, member_mtime, member_mode, "
     "md5_checksum, encrypted FROM archive_members WHERE archive_id = ? ORDER BY member_id";
+// What browsing reads of the archives: those of the files of an id range
+// (outermost only), the folders holding any, the archives inside the members
+// of one outermost file.
+inline constexpr const char* kArchivesOfFilesBetween =
+    "SELECT file_id, archive_id FROM archives WHERE member_id IS NULL AND file_id BETWEEN ? AND ? "
+    "ORDER BY archive_id";
+inline constexpr const char* kDirsHoldingArchives =
+    "SELECT DISTINCT f.dir_id FROM archives a JOIN files f ON f.file_id = a.file_id "
+    "WHERE a.member_id IS NULL";
+inline constexpr const char* kNestedArchivesOfFile =
+    "SELECT member_id, archive_id FROM archives WHERE file_id = ? AND member_id IS NOT NULL "
+    "ORDER BY archive_id";
 inline constexpr const char* kArchiveOfMember =
     "SELECT archive_id FROM archive_members WHERE member_id = ?";
 inline constexpr const char* kCountArchives = "SELECT count(*) FROM archives";
 inline constexpr const char* kCountMembers = "SELECT count(*) FROM archive_members";
 inline constexpr const char* kCountUnreadArchives =
     "SELECT count(*) FROM archives WHERE complete = 0";
+// What the path of an archive is made of: its file, or the member of an
+// outer archive it is; that member's archive and path.
+inline constexpr const char* kArchiveOfId =
+    "SELECT file_id, member_id FROM archives WHERE archive_id = ?";
+inline constexpr const char* kMemberPathOfId =
+    "SELECT archive_id, member_path FROM archive_members WHERE member_id = ?";
+// The search of members: every member in id order (with bRanges those whose
+// ids lie between the two parameters), with its archive, path, name, size,
+// time, mode and checksum.
+inline constexpr const char* kSearchMembers =
+    "SELECT member_id, archive_id, member_path, member_name, member_size, member_mtime, "
+    "member_mode, md5_checksum FROM archive_members ORDER BY member_id";
+inline constexpr const char* kSearchMembersBetween =
+    "SELECT member_id, archive_id, member_path, member_name, member_size, member_mtime, "
+    "member_mode, md5_checksum FROM archive_members WHERE member_id BETWEEN ? AND ? "
+    "ORDER BY member_id";
+// The file of a path as stored (its directory and name): size and time, the
+// time NULL for a catalog that records none.
+inline constexpr const char* kFileByPath =
+    "SELECT f.file_size, f.file_mtime FROM files f, dirs d "
+    "WHERE d.dir_name = ? AND f.file_name = ? AND d.dir_id = f.dir_id";
+inline constexpr const char* kFileByPathWithoutTimes =
+    "SELECT f.file_size, NULL FROM files f, dirs d "
+    "WHERE d.dir_name = ? AND f.file_name = ? AND d.dir_id = f.dir_id";
 
 // What a catalog records of itself: one row a key; a key such as exclude may
 // come several times, in order.
@@ -214,6 +250,108 @@ inline constexpr const char* kEntriesWithNamesByPathBelow =
     "f.file_id, d.dir_name, f.file_name FROM files f, dirs d WHERE d.dir_id = f.dir_id "
     "ORDER BY 1, 2, 5";
 
+// The same for a catalog with members of archives (both parameters: the
+// start directory and the text between an archive's path and a member's
+// path), every member after its archive file's path by the paths of each
+// level; a directory member ends with '/' as directories do. A sixth field is
+// 1 for a member. The second form also gives the archive file's directory as
+// stored, its name, and the rest of the member's full path (NULL for files
+// and directories).
+inline constexpr const char* kEntriesAndMembersByPathBelow =
+    "WITH RECURSIVE levels(archive_id, file_id, suffix) AS ("
+    "SELECT archive_id, file_id, '' FROM archives WHERE member_id IS NULL "
+    "UNION ALL SELECT a.archive_id, l.file_id, l.suffix || ?2 || coalesce(m.member_path, '') "
+    "FROM levels l, archives a, archive_members m WHERE a.file_id = l.file_id "
+    "AND a.member_id IS NOT NULL AND m.member_id = a.member_id AND m.archive_id = l.archive_id) "
+    "SELECT path_below(?1, dir_name), 1, NULL, NULL, dir_id, 0 FROM dirs "
+    "UNION ALL SELECT path_below(?1, d.dir_name, f.file_name), 0, f.file_size, f.md5_checksum, "
+    "f.file_id, 0 FROM files f, dirs d WHERE d.dir_id = f.dir_id "
+    "UNION ALL SELECT path_below(?1, d.dir_name, f.file_name) || l.suffix || ?2 || "
+    "coalesce(m.member_path, '') || CASE WHEN (m.member_mode & 61440) = 16384 THEN '/' ELSE '' "
+    "END, (m.member_mode & 61440) = 16384, m.member_size, m.md5_checksum, m.member_id, 1 "
+    "FROM levels l, archive_members m, files f, dirs d WHERE m.archive_id = l.archive_id "
+    "AND f.file_id = l.file_id AND d.dir_id = f.dir_id ORDER BY 1, 2, 5";
+inline constexpr const char* kEntriesAndMembersWithNamesByPathBelow =
+    "WITH RECURSIVE levels(archive_id, file_id, suffix) AS ("
+    "SELECT archive_id, file_id, '' FROM archives WHERE member_id IS NULL "
+    "UNION ALL SELECT a.archive_id, l.file_id, l.suffix || ?2 || coalesce(m.member_path, '') "
+    "FROM levels l, archives a, archive_members m WHERE a.file_id = l.file_id "
+    "AND a.member_id IS NOT NULL AND m.member_id = a.member_id AND m.archive_id = l.archive_id) "
+    "SELECT path_below(?1, dir_name), 1, NULL, NULL, dir_id, 0, dir_name, NULL, NULL FROM dirs "
+    "UNION ALL SELECT path_below(?1, d.dir_name, f.file_name), 0, f.file_size, f.md5_checksum, "
+    "f.file_id, 0, d.dir_name, f.file_name, NULL FROM files f, dirs d WHERE d.dir_id = f.dir_id "
+    "UNION ALL SELECT path_below(?1, d.dir_name, f.file_name) || l.suffix || ?2 || "
+    "coalesce(m.member_path, '') || CASE WHEN (m.member_mode & 61440) = 16384 THEN '/' ELSE '' "
+    "END, (m.member_mode & 61440) = 16384, m.member_size, m.md5_checksum, m.member_id, 1, "
+    "d.dir_name, f.file_name, l.suffix || ?2 || coalesce(m.member_path, '') "
+    "FROM levels l, archive_members m, files f, dirs d WHERE m.archive_id = l.archive_id "
+    "AND f.file_id = l.file_id AND d.dir_id = f.dir_id ORDER BY 1, 2, 5";
+
+// The members of archives that have checksums, as kFilesWithChecksums.
+inline constexpr const char* kMembersWithChecksums =
+    "SELECT member_id, member_size, md5_checksum FROM archive_members "
+    "WHERE md5_checksum IS NOT NULL AND member_size >= ?";
+// Where a member is (the parameters: its id, the text between levels): the
+// archive file's directory as stored, its name, and the rest of the member's
+// full path; no row for an id the catalog lacks.
+inline constexpr const char* kPathOfMemberId =
+    "WITH RECURSIVE up(archive_id, suffix) AS ("
+    "SELECT archive_id, ?2 || coalesce(member_path, '') FROM archive_members WHERE member_id = ?1 "
+    "UNION ALL SELECT m.archive_id, ?2 || coalesce(m.member_path, '') || up.suffix "
+    "FROM up, archives a, archive_members m WHERE a.archive_id = up.archive_id "
+    "AND m.member_id = a.member_id) "
+    "SELECT d.dir_name, f.file_name, up.suffix FROM up, archives a, files f, dirs d "
+    "WHERE a.archive_id = up.archive_id AND a.member_id IS NULL AND f.file_id = a.file_id "
+    "AND d.dir_id = f.dir_id";
+// Every member's id and where it is, in id order (the parameter: the text
+// between levels): its id, the archive file's directory and name, the rest
+// of the member's full path.
+inline constexpr const char* kPathsOfMembers =
+    "WITH RECURSIVE levels(archive_id, file_id, suffix) AS ("
+    "SELECT archive_id, file_id, '' FROM archives WHERE member_id IS NULL "
+    "UNION ALL SELECT a.archive_id, l.file_id, l.suffix || ?1 || coalesce(m.member_path, '') "
+    "FROM levels l, archives a, archive_members m WHERE a.file_id = l.file_id "
+    "AND a.member_id IS NOT NULL AND m.member_id = a.member_id AND m.archive_id = l.archive_id) "
+    "SELECT m.member_id, d.dir_name, f.file_name, l.suffix || ?1 || coalesce(m.member_path, '') "
+    "FROM levels l, archive_members m, files f, dirs d WHERE m.archive_id = l.archive_id "
+    "AND f.file_id = l.file_id AND d.dir_id = f.dir_id ORDER BY m.member_id";
+// Every member that is no directory, in the order they were stored (the
+// parameter: the text between levels): the archive file's directory and
+// name, the rest of the member's full path, size, checksum.
+inline constexpr const char* kAllMembers =
+    "WITH RECURSIVE levels(archive_id, file_id, suffix) AS ("
+    "SELECT archive_id, file_id, '' FROM archives WHERE member_id IS NULL "
+    "UNION ALL SELECT a.archive_id, l.file_id, l.suffix || ?1 || coalesce(m.member_path, '') "
+    "FROM levels l, archives a, archive_members m WHERE a.file_id = l.file_id "
+    "AND a.member_id IS NOT NULL AND m.member_id = a.member_id AND m.archive_id = l.archive_id) "
+    "SELECT d.dir_name, f.file_name, l.suffix || ?1 || coalesce(m.member_path, ''), "
+    "m.member_size, m.md5_checksum FROM levels l, archive_members m, files f, dirs d "
+    "WHERE m.archive_id = l.archive_id AND f.file_id = l.file_id AND d.dir_id = f.dir_id "
+    "AND (m.member_mode & 61440) <> 16384 ORDER BY m.member_id";
+// The members of one archive file and of the archives inside it (the
+// parameters: the file's id, the text between levels), in the order they
+// were stored: the rest of the member's full path after the file's path,
+// size, mode, checksum.
+inline constexpr const char* kMembersOfFile =
+    "WITH RECURSIVE levels(archive_id, suffix) AS ("
+    "SELECT archive_id, '' FROM archives WHERE file_id = ?1 AND member_id IS NULL "
+    "UNION ALL SELECT a.archive_id, l.suffix || ?2 || coalesce(m.member_path, '') "
+    "FROM levels l, archives a, archive_members m WHERE a.file_id = ?1 "
+    "AND a.member_id IS NOT NULL AND m.member_id = a.member_id AND m.archive_id = l.archive_id) "
+    "SELECT l.suffix || ?2 || coalesce(m.member_path, ''), m.member_size, m.member_mode, "
+    "m.md5_checksum FROM levels l, archive_members m WHERE m.archive_id = l.archive_id "
+    "ORDER BY m.member_id";
+// The files whose own data is an archive that was read, in id order.
+inline constexpr const char* kArchiveFileIds =
+    "SELECT DISTINCT file_id FROM archives WHERE member_id IS NULL ORDER BY file_id";
+// kAllFiles with each file's id and time, for a catalog with members.
+inline constexpr const char* kAllFilesWithIds =
+    "SELECT d.dir_name, f.file_name, f.file_size, f.md5_checksum, f.file_id, f.file_mtime "
+    "FROM files f, dirs d WHERE d.dir_id = f.dir_id ORDER BY f.file_id";
+inline constexpr const char* kAllFilesWithIdsWithoutTimes =
+    "SELECT d.dir_name, f.file_name, f.file_size, f.md5_checksum, f.file_id, NULL "
+    "FROM files f, dirs d WHERE d.dir_id = f.dir_id ORDER BY f.file_id";
+
 // The name index: its tables (made anew when it is built, with the triggers
 // that count changes to the rows it describes), its postings, the files of
 // its directories, its description. The triggers go first: they name
@@ -229,6 +367,14 @@ DROP TABLE IF EXISTS name_index_meta;
 DROP TABLE IF EXISTS name_index_files;
 DROP TABLE IF EXISTS name_index_dirs;
 DROP TABLE IF EXISTS name_index_dir_files;
+DROP TRIGGER IF EXISTS name_index_members_insert;
+DROP TRIGGER IF EXISTS name_index_members_delete;
+DROP TRIGGER IF EXISTS name_index_members_update;
+DROP TRIGGER IF EXISTS name_index_archives_insert;
+DROP TRIGGER IF EXISTS name_index_archives_delete;
+DROP TRIGGER IF EXISTS name_index_archives_update;
+DROP TABLE IF EXISTS name_index_members;
+DROP TABLE IF EXISTS name_index_member_dirs;
 CREATE TABLE name_index_meta (key TEXT PRIMARY KEY, value INTEGER);
 CREATE TABLE name_index_files (trigram INTEGER PRIMARY KEY, blocks BLOB NOT NULL);
 CREATE TABLE name_index_dirs (trigram INTEGER PRIMARY KEY, blocks BLOB NOT NULL);
@@ -267,6 +413,52 @@ inline constexpr NameIndexTrigger kNameIndexTriggers[] = {
      "OR OLD.file_name IS NOT NEW.file_name BEGIN "
      "UPDATE name_index_meta SET value = max(value, 0) + 1 WHERE key = 'changes'; END"},
 };
+// For a catalog with members of archives: the postings of member names and
+// of the paths of the folders members lie in (by blocks of member ids), and
+// the triggers that count changes to members and archives.
+inline constexpr const char* kCreateMemberIndex = R"sql(
+CREATE TABLE name_index_members (trigram INTEGER PRIMARY KEY, blocks BLOB NOT NULL);
+CREATE TABLE name_index_member_dirs (trigram INTEGER PRIMARY KEY, blocks BLOB NOT NULL);
+)sql";
+inline constexpr NameIndexTrigger kMemberIndexTriggers[] = {
+    {"name_index_members_insert", "archive_members",
+     "CREATE TRIGGER name_index_members_insert AFTER INSERT ON archive_members BEGIN "
+     "UPDATE name_index_meta SET value = max(value, 0) + 1 WHERE key = 'changes'; END"},
+    {"name_index_members_delete", "archive_members",
+     "CREATE TRIGGER name_index_members_delete AFTER DELETE ON archive_members BEGIN "
+     "UPDATE name_index_meta SET value = max(value, 0) + 1 WHERE key = 'changes'; END"},
+    {"name_index_members_update", "archive_members",
+     "CREATE TRIGGER name_index_members_update AFTER UPDATE ON archive_members "
+     "WHEN OLD.member_id IS NOT NEW.member_id OR OLD.archive_id IS NOT NEW.archive_id "
+     "OR OLD.member_path IS NOT NEW.member_path OR OLD.member_name IS NOT NEW.member_name BEGIN "
+     "UPDATE name_index_meta SET value = max(value, 0) + 1 WHERE key = 'changes'; END"},
+    {"name_index_archives_insert", "archives",
+     "CREATE TRIGGER name_index_archives_insert AFTER INSERT ON archives BEGIN "
+     "UPDATE name_index_meta SET value = max(value, 0) + 1 WHERE key = 'changes'; END"},
+    {"name_index_archives_delete", "archives",
+     "CREATE TRIGGER name_index_archives_delete AFTER DELETE ON archives BEGIN "
+     "UPDATE name_index_meta SET value = max(value, 0) + 1 WHERE key = 'changes'; END"},
+    {"name_index_archives_update", "archives",
+     "CREATE TRIGGER name_index_archives_update AFTER UPDATE ON archives "
+     "WHEN OLD.archive_id IS NOT NEW.archive_id OR OLD.file_id IS NOT NEW.file_id "
+     "OR OLD.member_id IS NOT NEW.member_id BEGIN "
+     "UPDATE name_index_meta SET value = max(value, 0) + 1 WHERE key = 'changes'; END"},
+};
+inline constexpr const char* kInsertMemberPostings =
+    "INSERT INTO name_index_members(trigram, blocks) VALUES (?, ?)";
+inline constexpr const char* kInsertMemberDirPostings =
+    "INSERT INTO name_index_member_dirs(trigram, blocks) VALUES (?, ?)";
+inline constexpr const char* kMemberPostings =
+    "SELECT blocks FROM name_index_members WHERE trigram = ?";
+inline constexpr const char* kMemberDirPostings =
+    "SELECT blocks FROM name_index_member_dirs WHERE trigram = ?";
+inline constexpr const char* kMinMemberId =
+    "SELECT coalesce(min(member_id), 0) FROM archive_members";
+inline constexpr const char* kMaxMemberId =
+    "SELECT coalesce(max(member_id), 0) FROM archive_members";
+inline constexpr const char* kMembersForIndex =
+    "SELECT member_id, archive_id, member_path, member_name FROM archive_members "
+    "ORDER BY member_id";
 // 1 when the trigger (name, table, text) is in place as made.
 inline constexpr const char* kHasTrigger = "SELECT count(*) FROM sqlite_schema "
                                            "WHERE type = 'trigger' AND name = ? AND tbl_name = ? "

@@ -1,5 +1,6 @@
 #include "catalog/NameIndex.h"
 
+#include "catalog/ArchivePaths.h"
 #include "catalog/CaseFold.h"
 #include "catalog/CatalogSql.h"
 #include "catalog/Database.h"
@@ -268,10 +269,41 @@ void NameIndexBuilder::AddDirectory(int64_t nDirId, std::string_view path) {
     m_dirs->Add(nDirId, path);
 }
 
+void NameIndexBuilder::AddMembersOf(Database& database) {
+    if (!database.HasTable("archive_members") || !database.HasTable("archives"))
+        return;
+    m_members = std::make_unique<Side>();
+    m_memberDirs = std::make_unique<Side>();
+    ArchivePaths archives(database);
+    std::string strFolder;
+    int64_t nLastId = 0;
+    for (ResultSet rows(database.Prepare(CatalogSql::kMembersForIndex)); !rows.IsEOF();
+         rows.MoveNext()) {
+        const int64_t nId = rows.GetInt64(0);
+        if (m_members->nRows > 0 && nId <= nLastId)
+            throw EngineError("The ids of the table archive_members are not distinct whole "
+                              "numbers: it cannot be indexed.");
+        nLastId = nId;
+        m_members->Add(nId, rows.IsNull(3) ? std::string_view() : rows.GetTextView(3));
+        // A member of no known archive has no folder a search could match.
+        const std::string* pArchive = archives.PathOf(rows.GetInt64(1));
+        strFolder.clear();
+        if (pArchive)
+            AssignMemberFolder(*pArchive, rows.IsNull(2) ? std::string_view() : rows.GetTextView(2),
+                               strFolder);
+        m_memberDirs->Add(nId, strFolder);
+    }
+}
+
 void NameIndexBuilder::Write(Database& database) {
     database.Execute(CatalogSql::kCreateNameIndex);
     m_files->Write(database, CatalogSql::kInsertFilePostings);
     m_dirs->Write(database, CatalogSql::kInsertDirPostings);
+    if (m_members) {
+        database.Execute(CatalogSql::kCreateMemberIndex);
+        m_members->Write(database, CatalogSql::kInsertMemberPostings);
+        m_memberDirs->Write(database, CatalogSql::kInsertMemberDirPostings);
+    }
     // By directory; each directory's stretches stay in id order.
     auto& stretches = m_dirFiles->stretches;
     std::stable_sort(stretches.begin(), stretches.end(),
@@ -309,9 +341,25 @@ void NameIndexBuilder::Write(Database& database) {
         meta.BindInt64(2, nValue);
         meta.Run();
     }
+    if (m_members) {
+        const std::pair<const char*, int64_t> memberValues[] = {
+            {"members", m_members->nRows},
+            {"member_blocks", m_members->nBlocks},
+            {"member_dir_blocks", m_memberDirs->nBlocks},
+            {"min_member_id", m_members->nMinId},
+            {"max_member_id", m_members->nMaxId}};
+        for (const auto& [pszKey, nValue] : memberValues) {
+            meta.BindText(1, pszKey);
+            meta.BindInt64(2, nValue);
+            meta.Run();
+        }
+    }
     // Last, once the rows are all in: from here on every change to them counts.
     for (const CatalogSql::NameIndexTrigger& trigger : CatalogSql::kNameIndexTriggers)
         database.Execute(trigger.pszSql);
+    if (m_members)
+        for (const CatalogSql::NameIndexTrigger& trigger : CatalogSql::kMemberIndexTriggers)
+            database.Execute(trigger.pszSql);
 }
 
 namespace {
@@ -349,6 +397,7 @@ void RebuildNameIndex(Database& database) {
     for (ResultSet rows(database.Prepare(CatalogSql::kFilesForIndex)); !rows.IsEOF();
          rows.MoveNext())
         builder.AddFile(fileIds.Next(rows), rows.GetInt64(1), rows.GetTextView(2));
+    builder.AddMembersOf(database);
     builder.Write(database);
 }
 
@@ -359,6 +408,8 @@ std::optional<NameIndex> NameIndex::Open(Database& database) {
     int64_t nVersion = 0, nBlockBits = 0;
     std::optional<int64_t> nChanges;
     int64_t nMinFileId = 0, nMaxFileId = 0, nMinDirId = 0, nMaxDirId = 0;
+    bool bMembers = false;
+    int64_t nMinMemberId = 0, nMaxMemberId = 0;
     for (ResultSet rows(database.Prepare(CatalogSql::kReadIndexMeta)); !rows.IsEOF();
          rows.MoveNext()) {
         const std::string_view key = rows.GetTextView(0);
@@ -383,6 +434,16 @@ std::optional<NameIndex> NameIndex::Open(Database& database) {
             nMinDirId = nValue;
         else if (key == "max_dir_id")
             nMaxDirId = nValue;
+        else if (key == "members")
+            bMembers = true;
+        else if (key == "member_blocks")
+            index.m_nMemberBlocks = nValue;
+        else if (key == "member_dir_blocks")
+            index.m_nMemberDirBlocks = nValue;
+        else if (key == "min_member_id")
+            nMinMemberId = nValue;
+        else if (key == "max_member_id")
+            nMaxMemberId = nValue;
     }
     if (nVersion != kIndexVersion || nBlockBits != kBlockBits || nChanges != 0)
         return std::nullopt;
@@ -392,6 +453,14 @@ std::optional<NameIndex> NameIndex::Open(Database& database) {
             return std::nullopt;
     if (!HasIdBounds(database, nMinFileId, nMaxFileId, nMinDirId, nMaxDirId))
         return std::nullopt;
+    // The members are searched through the index only when it was made
+    // with them and every change to them since would have been counted.
+    if (bMembers && database.HasTable("archive_members") && database.HasTable("archives")) {
+        index.m_bMembers = database.QueryInt64(CatalogSql::kMinMemberId) == nMinMemberId &&
+                           database.QueryInt64(CatalogSql::kMaxMemberId) == nMaxMemberId;
+        for (const CatalogSql::NameIndexTrigger& expected : CatalogSql::kMemberIndexTriggers)
+            index.m_bMembers = index.m_bMembers && HasTriggerAsMade(database, expected);
+    }
     return index;
 }
 
@@ -467,6 +536,20 @@ NameIndex::FileCandidates(const std::vector<uint32_t>& trigrams) const {
 std::optional<std::vector<IdRange>>
 NameIndex::DirCandidates(const std::vector<uint32_t>& trigrams) const {
     return Candidates(CatalogSql::kDirPostings, trigrams, m_nDirBlocks);
+}
+
+std::optional<std::vector<IdRange>>
+NameIndex::MemberCandidates(const std::vector<uint32_t>& trigrams) const {
+    if (!m_bMembers)
+        return std::nullopt;
+    return Candidates(CatalogSql::kMemberPostings, trigrams, m_nMemberBlocks);
+}
+
+std::optional<std::vector<IdRange>>
+NameIndex::MemberDirCandidates(const std::vector<uint32_t>& trigrams) const {
+    if (!m_bMembers)
+        return std::nullopt;
+    return Candidates(CatalogSql::kMemberDirPostings, trigrams, m_nMemberDirBlocks);
 }
 
 size_t NameIndex::MostStretches() const {

@@ -19,7 +19,10 @@ class Database;
 // and matches only their rows, instead of every row of the catalog. It lives
 // in tables of its own beside the catalog's (name_index_files,
 // name_index_dirs, name_index_dir_files, name_index_meta); a catalog without
-// them is searched row by row, as any catalog can be.
+// them is searched row by row, as any catalog can be. A catalog with members
+// of archives has two more kinds of text, by blocks of member ids: member
+// names (name_index_members) and the paths of the folders members lie in
+// (name_index_member_dirs, AssignMemberFolder).
 
 // The trigrams every text matching the runs holds (LikeMatcher::LiteralRuns),
 // sorted and distinct; empty when the runs are too short to have any.
@@ -37,6 +40,10 @@ public:
     // each in their own order; the two may interleave).
     void AddFile(int64_t nFileId, int64_t nDirId, std::string_view name);
     void AddDirectory(int64_t nDirId, std::string_view path);
+    // The members of archives the catalog holds, read back from it (none
+    // without the member tables, and then no member index is written):
+    // called once they are all stored. Raises EngineError.
+    void AddMembersOf(Database& database);
 
     // Replaces the catalog's index with the one gathered, and makes the
     // triggers that count later changes to the rows (in the caller's
@@ -49,6 +56,8 @@ private:
     std::unique_ptr<Side> m_dirs;
     struct DirFiles;
     std::unique_ptr<DirFiles> m_dirFiles;
+    std::unique_ptr<Side> m_members;    // names; null without member tables
+    std::unique_ptr<Side> m_memberDirs; // the paths of their folders
 };
 
 // What tells tables kept beside a catalog's (this index, the folder tables)
@@ -80,6 +89,14 @@ public:
     // (a pass over every row is then as quick).
     std::optional<std::vector<IdRange>> FileCandidates(const std::vector<uint32_t>& trigrams) const;
     std::optional<std::vector<IdRange>> DirCandidates(const std::vector<uint32_t>& trigrams) const;
+    // The same for members of archives, by member ids: those whose names, or
+    // the paths of whose folders, may hold every trigram. Nothing also when
+    // the index does not cover the catalog's members (it has none, or the
+    // index was made without them).
+    std::optional<std::vector<IdRange>>
+    MemberCandidates(const std::vector<uint32_t>& trigrams) const;
+    std::optional<std::vector<IdRange>>
+    MemberDirCandidates(const std::vector<uint32_t>& trigrams) const;
     // The files of the directories in the stretches, as stretches of file ids.
     std::vector<IdRange> FilesOfDirs(const std::vector<IdRange>& dirs) const;
     // True when stretches of file ids cover so many rows, or are so many,
@@ -97,4 +114,7 @@ private:
     int64_t m_nFiles = 0;      // file rows
     int64_t m_nFileBlocks = 0; // blocks holding at least one file row
     int64_t m_nDirBlocks = 0;
+    bool m_bMembers = false; // the member postings cover the members
+    int64_t m_nMemberBlocks = 0;
+    int64_t m_nMemberDirBlocks = 0;
 };

@@ -24,6 +24,14 @@ std::string Plural(uint64_t n, const char* pszOne, const char* pszMany) {
     return std::to_string(n) + " " + (n == 1 ? pszOne : pszMany);
 }
 
+// Said when only one of the catalogs read the members of its archives: the
+// other tells nothing of what is inside them, so they are not compared.
+void NoteMembersOnOneSide(MemberSides sides) {
+    if (sides == MemberSides::OneOnly)
+        PrintNote("Members of archives are left out: only one of the catalogs holds them, and "
+                  "they are compared only when both were made with --archives\n");
+}
+
 } // namespace
 
 int RunDiffCommand(const CommandLine& cmd) {
@@ -48,10 +56,21 @@ int RunDiffCommand(const CommandLine& cmd) {
                 });
             records.WriteHeader(); // also when every file has a copy
             out.Flush();
-            PrintNote(Plural(counts.nCopied, "file has", "files have") + " a copy in " +
-                      cmd.operands[1] + ", " + Plural(counts.nMissing, "has", "have") + " none, " +
-                      Plural(counts.nNotComparable, "has", "have") + " no checksum to compare\n");
-            return counts.nMissing + counts.nNotComparable == 0 ? kExitOk : kExitDiffers;
+            std::string strNote = Plural(counts.nCopied, "file has", "files have") + " a copy in " +
+                                  cmd.operands[1] + ", " + Plural(counts.nMissing, "has", "have") +
+                                  " none, " + Plural(counts.nNotComparable, "has", "have") +
+                                  " no checksum to compare";
+            if (counts.memberSides == MemberSides::Both)
+                strNote += "; " + Plural(counts.nMembersCopied, "member has", "members have") +
+                           " a copy, " + Plural(counts.nMembersMissing, "has", "have") + " none, " +
+                           Plural(counts.nMembersNotComparable, "has", "have") + " no checksum";
+            PrintNote(strNote + "\n");
+            NoteMembersOnOneSide(counts.memberSides);
+            return counts.nMissing + counts.nNotComparable + counts.nMembersMissing +
+                               counts.nMembersNotComparable ==
+                           0
+                       ? kExitOk
+                       : kExitDiffers;
         }
         RecordWriter records(out.Sink(), format,
                              {{"status"},
@@ -66,11 +85,17 @@ int RunDiffCommand(const CommandLine& cmd) {
         });
         records.WriteHeader(); // also when nothing differs
         out.Flush();
-        PrintNote("files: " + std::to_string(counts.nFilesAdded) + " added, " +
-                  std::to_string(counts.nFilesDeleted) + " deleted, " +
-                  std::to_string(counts.nFilesModified) +
-                  " modified; directories: " + std::to_string(counts.nDirsAdded) + " added, " +
-                  std::to_string(counts.nDirsDeleted) + " deleted\n");
+        std::string strNote = "files: " + std::to_string(counts.nFilesAdded) + " added, " +
+                              std::to_string(counts.nFilesDeleted) + " deleted, " +
+                              std::to_string(counts.nFilesModified) +
+                              " modified; directories: " + std::to_string(counts.nDirsAdded) +
+                              " added, " + std::to_string(counts.nDirsDeleted) + " deleted";
+        if (counts.memberSides == MemberSides::Both)
+            strNote += "; members of archives: " + std::to_string(counts.nMembersAdded) +
+                       " added, " + std::to_string(counts.nMembersDeleted) + " deleted, " +
+                       std::to_string(counts.nMembersModified) + " modified";
+        PrintNote(strNote + "\n");
+        NoteMembersOnOneSide(counts.memberSides);
         return counts.Total() == 0 ? kExitOk : kExitDiffers;
     } catch (const EngineError& error) {
         return EngineFailure(out, error);
@@ -137,6 +162,8 @@ int VerifyCatalogsOfEntries(const std::vector<std::string>& entries,
     RecordWriter records(out.Sink(), format, {{"path", true}, {"result"}, {"catalog", true}});
     ProgressLine progress;
     VerifyCounts counts;
+    VerifyCounts memberCounts; // of the members of archives, when a catalog holds them
+    bool bMembers = false;
     uint64_t nSeen = 0;
     std::string strLine;
     uint64_t nAbsent = 0; // catalogs whose disk is not plugged in
@@ -200,7 +227,31 @@ int VerifyCatalogsOfEntries(const std::vector<std::string>& entries,
                     progress.Show(std::to_string(nSeen) + " files checked");
                 }
             };
-            if (!VerifyCatalog(database, fnReport, location, fnStop)) {
+            // A member's line names it in the member form; the members of an
+            // archive that was not read again are only counted: the archive's
+            // own line tells why.
+            const auto fnMembers = [&](const MemberCheck& check) {
+                bMembers = true;
+                memberCounts.Add(check.result, check.nMembers);
+                const char* pszWhat = check.result == VerifyResult::Changed       ? "changed"
+                                      : check.result == VerifyResult::NotFound    ? "not found"
+                                      : check.result == VerifyResult::NotReadable ? "not readable"
+                                                                                  : nullptr;
+                if (!pszWhat || !check.bRead)
+                    return;
+                if (format != OutputFormat::Tsv) {
+                    records.Write(
+                        {check.path, std::string_view(pszWhat), std::string_view(strEntry)});
+                    return;
+                }
+                strLine = "Member '";
+                AppendTsvField(strLine, check.path);
+                strLine += check.result == VerifyResult::Changed    ? "' was changed\n"
+                           : check.result == VerifyResult::NotFound ? "' not found\n"
+                                                                    : "' cannot be read\n";
+                out.Write(strLine);
+            };
+            if (!VerifyCatalog(database, fnReport, location, fnStop, fnMembers)) {
                 progress.Clear();
                 out.Flush();
                 return Fail(kExitDiffers, strStopReason + ": the check of " + strEntry +
@@ -213,11 +264,16 @@ int VerifyCatalogsOfEntries(const std::vector<std::string>& entries,
         return EngineFailure(out, error);
     }
     progress.Clear();
-    const std::string strSummary = settings.strSummaryLead + std::to_string(counts.nUnchanged) +
-                                   " unchanged, " + std::to_string(counts.nChanged) + " changed, " +
-                                   std::to_string(counts.nNotFound) + " not found, " +
-                                   std::to_string(counts.nNotReadable) + " not readable, " +
-                                   std::to_string(counts.nNotChecked) + " not checked\n";
+    const auto countsText = [](const VerifyCounts& c) {
+        return std::to_string(c.nUnchanged) + " unchanged, " + std::to_string(c.nChanged) +
+               " changed, " + std::to_string(c.nNotFound) + " not found, " +
+               std::to_string(c.nNotReadable) + " not readable, " + std::to_string(c.nNotChecked) +
+               " not checked";
+    };
+    std::string strSummary = settings.strSummaryLead + countsText(counts);
+    if (bMembers)
+        strSummary += "; members of archives: " + countsText(memberCounts);
+    strSummary += '\n';
     if (format == OutputFormat::Tsv) {
         out.Write(strSummary);
         out.Flush();
@@ -225,7 +281,8 @@ int VerifyCatalogsOfEntries(const std::vector<std::string>& entries,
         out.Flush();
         PrintNote(strSummary);
     }
-    return counts.AllPresent() && nAbsent == 0 ? kExitOk : kExitDiffers;
+    return counts.AllPresent() && memberCounts.AllPresent() && nAbsent == 0 ? kExitOk
+                                                                            : kExitDiffers;
 }
 
 int RunVerifyCommand(const CommandLine& cmd) {

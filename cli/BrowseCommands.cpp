@@ -47,12 +47,16 @@ std::string ListedName(const TreeDir& dir, const TreeDir* pParent) {
     return pParent ? NameBelow(dir, *pParent) : NormalPath(dir.strPath);
 }
 
-// The folders right below dir with their names, by name.
-std::vector<std::pair<std::string, const TreeDir*>> SubfoldersByName(const CatalogTree& tree,
-                                                                     const TreeDir& dir) {
+// The folders right below dir with their names, by name; with bArchives
+// the archives among its files that open as folders too ("x.zip//").
+std::vector<std::pair<std::string, const TreeDir*>>
+SubfoldersByName(const CatalogTree& tree, const TreeDir& dir, bool bArchives = false) {
     std::vector<std::pair<std::string, const TreeDir*>> subfolders;
     for (const TreeDir* pSub : tree.Subdirectories(dir.nId))
         subfolders.emplace_back(ListedName(*pSub, &dir), pSub);
+    if (bArchives)
+        for (const TreeDir* pArchive : tree.Archives(dir.nId))
+            subfolders.emplace_back(ListedName(*pArchive, &dir), pArchive);
     std::sort(subfolders.begin(), subfolders.end());
     return subfolders;
 }
@@ -132,8 +136,9 @@ int RunLsCommand(const CommandLine& cmd) {
             std::sort(files.begin(), files.end(),
                       [](const TreeFile& a, const TreeFile& b) { return a.strName < b.strName; });
             for (const TreeFile& file : files)
-                write(file.strName, EntryKind(file.nMode, false), NumberValue(file.nSize),
-                      TimeValue(file.nMtimeNs), TextValue(file.checksum), file.nMode);
+                write(file.strName, file.nFolderId ? "archive" : EntryKind(file.nMode, false),
+                      NumberValue(file.nSize), TimeValue(file.nMtimeNs), TextValue(file.checksum),
+                      file.nMode);
             records.WriteHeader(); // also for an empty folder
         });
 }
@@ -142,6 +147,7 @@ int RunTreeCommand(const CommandLine& cmd) {
     std::optional<uint64_t> nDepth;
     if (!ReadCountOption(cmd, "--depth", UINT32_MAX, nDepth))
         return kExitUsage;
+    const bool bArchives = cmd.Has("--archives");
     return Browse(cmd, "tree takes ENTRY and an optional PATH (see kestrel-cli tree --help)",
                   [&](OutputWriter& out, Database&, const CatalogTree& tree, const TreeDir& top) {
                       // Depth first, each folder's subfolders by name; a stack, not
@@ -166,7 +172,7 @@ int RunTreeCommand(const CommandLine& cmd) {
                           out.Write(strLine);
                           if (nDepth && step.nLevel >= *nDepth)
                               continue;
-                          const auto subdirectories = SubfoldersByName(tree, *step.pDir);
+                          const auto subdirectories = SubfoldersByName(tree, *step.pDir, bArchives);
                           for (auto it = subdirectories.rbegin(); it != subdirectories.rend();
                                ++it) // the first on top
                               stack.push_back({it->second, step.pDir, step.nLevel + 1});

@@ -21,9 +21,11 @@ struct BrowseRow {
     std::optional<int64_t> nMtimeNs;
     std::optional<uint32_t> nMode;
     std::string strChecksum;
-    uint64_t nFiles = 0;   // a folder's: the files below it
-    uint64_t nDirs = 0;    // a folder's: the folders below it
-    std::string strFolder; // the stored path of the folder it lies in
+    uint64_t nFiles = 0;             // a folder's: the files below it
+    uint64_t nDirs = 0;              // a folder's: the folders below it
+    bool bHoldsArchives = false;     // a folder's: archives that open as folders lie right in it
+    std::optional<int64_t> nOpensAs; // a file's: the folder it opens as (an archive with members)
+    std::string strFolder;           // the stored path of the folder it lies in
     FileKind kind = FileKind::Other;
 
     // What the order by name compares.

@@ -44,7 +44,7 @@ void FolderTreeModel::SetTops(const std::vector<BrowseRow>& tops) {
         pNode->name = DisplayText(row.strName);
         pNode->tip = TipOf(row);
         pNode->nRow = static_cast<int>(m_tops.size());
-        pNode->bHasSubfolders = row.nDirs > 0;
+        pNode->bHasSubfolders = row.nDirs > 0 || row.bHoldsArchives;
         m_byId[row.nId] = pNode.get();
         m_tops.push_back(std::move(pNode));
     }
@@ -74,7 +74,7 @@ void FolderTreeModel::AddSubfolders(int64_t nId, const std::vector<BrowseRow>& s
         pChild->tip = TipOf(row);
         pChild->pParent = pNode;
         pChild->nRow = static_cast<int>(pNode->children.size());
-        pChild->bHasSubfolders = row.nDirs > 0;
+        pChild->bHasSubfolders = row.nDirs > 0 || row.bHoldsArchives;
         m_byId.emplace(row.nId, pChild.get());
         pNode->children.push_back(std::move(pChild));
     }

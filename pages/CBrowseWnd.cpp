@@ -2,6 +2,7 @@
 
 #include "app/Desktop.h"
 #include "app/Globals.h"
+#include "browse/ArchiveFolders.h"
 #include "browse/CatalogTree.h"
 #include "catalog/CaseFold.h"
 #include "catalog/CatalogInfo.h"
@@ -83,6 +84,13 @@ BrowseRow FolderRow(const TreeDir& dir, const TreeDir* pParent) {
     return row;
 }
 
+// A folder's row for the folder tree, which knows whether archives lie in it.
+BrowseRow TreeFolderRow(const CatalogTree& tree, const TreeDir& dir, const TreeDir* pParent) {
+    BrowseRow row = FolderRow(dir, pParent);
+    row.bHoldsArchives = tree.HoldsArchives(dir.nId);
+    return row;
+}
+
 BrowseRow FileRow(TreeFile&& file) {
     BrowseRow row;
     row.nId = file.nId;
@@ -95,13 +103,20 @@ BrowseRow FileRow(TreeFile&& file) {
     if (file.checksum)
         row.strChecksum = std::move(*file.checksum);
     row.kind = KindOfFile(row.strName, file.nMode);
+    row.nOpensAs = file.nFolderId;
     return row;
 }
 
-std::vector<BrowseRow> SubfolderRows(const CatalogTree& tree, const TreeDir& dir) {
+// The folders right below dir, by name; for the folder tree (bArchives)
+// with the archives that open as folders among its files too.
+std::vector<BrowseRow> SubfolderRows(const CatalogTree& tree, const TreeDir& dir,
+                                     bool bArchives = false) {
     std::vector<BrowseRow> rows;
     for (const TreeDir* pSub : tree.Subdirectories(dir.nId))
-        rows.push_back(FolderRow(*pSub, &dir));
+        rows.push_back(bArchives ? TreeFolderRow(tree, *pSub, &dir) : FolderRow(*pSub, &dir));
+    if (bArchives)
+        for (const TreeDir* pArchive : tree.Archives(dir.nId))
+            rows.push_back(TreeFolderRow(tree, *pArchive, &dir));
     std::sort(rows.begin(), rows.end(),
               [](const BrowseRow& a, const BrowseRow& b) { return a.SortKey() < b.SortKey(); });
     return rows;
@@ -208,7 +223,7 @@ CBrowseWnd::CBrowseWnd(QWidget* pOwner, std::string strEntry)
                 const TreeDir* pDir = tree.DirById(nId);
                 if (!pDir)
                     return {};
-                return [this, nId, rows = SubfolderRows(tree, *pDir)] {
+                return [this, nId, rows = SubfolderRows(tree, *pDir, true)] {
                     m_treeModel->AddSubfolders(nId, rows);
                 };
             });
@@ -487,11 +502,11 @@ FolderRead ReadFolder(const CatalogTree& tree, const TreeDir& dir, bool bAncestr
         const BrowseRow row = FolderRow(*chain[i], i > 0 ? chain[i - 1] : nullptr);
         read.parts.emplace_back(DisplayText(row.strName), row.nId);
         if (bAncestry && i + 1 < chain.size())
-            read.ancestry.emplace_back(chain[i]->nId, SubfolderRows(tree, *chain[i]));
+            read.ancestry.emplace_back(chain[i]->nId, SubfolderRows(tree, *chain[i], true));
     }
     read.rows = SubfolderRows(tree, dir);
     if (bAncestry)
-        read.ancestry.emplace_back(dir.nId, read.rows);
+        read.ancestry.emplace_back(dir.nId, SubfolderRows(tree, dir, true));
     std::vector<TreeFile> files = tree.Files(dir.nId);
     read.rows.reserve(read.rows.size() + files.size());
     for (TreeFile& file : files)
@@ -513,7 +528,7 @@ FolderRead ReadFolder(const CatalogTree& tree, const TreeDir& dir, bool bAncestr
 const TreeDir* FindFolder(const CatalogTree& tree, const std::string& strPath,
                           const std::string& strBase) {
     const std::string strWhole =
-        !strPath.empty() && strPath[0] == '/' ? strPath : JoinPath(strBase, strPath);
+        !strPath.empty() && strPath[0] == '/' ? strPath : EntryPath(strBase, strPath);
     const TreeDir* pDir = tree.DirByPath(strWhole);
     return pDir ? pDir : tree.DirByPath(LexicalPath(strWhole));
 }
@@ -527,7 +542,7 @@ void CBrowseWnd::Start(const std::optional<std::string>& strFolder,
         const CatalogInfo info = ReadCatalogInfo(database, false);
         std::vector<BrowseRow> tops;
         for (const int64_t nTop : tree.Tops())
-            tops.push_back(FolderRow(*tree.DirById(nTop), nullptr));
+            tops.push_back(TreeFolderRow(tree, *tree.DirById(nTop), nullptr));
         const TreeDir* pStart = info.strStartDir ? tree.DirByPath(*info.strStartDir) : nullptr;
         if (!pStart && !tree.Tops().empty())
             pStart = tree.DirById(tree.Tops()[0]);
@@ -642,6 +657,10 @@ void CBrowseWnd::ShowFolder(int64_t nId, std::vector<BrowseRow> rows, const std:
                 nRow = i;
     } else if (nLeft != 0) {
         nRow = m_listModel->FindRow(true, nLeft);
+        // An archive left is a file of this folder.
+        for (int i = 0; i < m_listModel->rowCount() && nRow < 0; ++i)
+            if (m_listModel->Row(i).nOpensAs == nLeft)
+                nRow = i;
     }
     m_list->clearSelection();
     if (nRow >= 0) {
@@ -769,17 +788,23 @@ void CBrowseWnd::ShowCounts() {
 }
 
 std::string CBrowseWnd::PathOfRow(const BrowseRow& row) const {
-    return JoinPath(row.strFolder.empty() ? m_strFolderPath : row.strFolder, row.strName);
+    return EntryPath(row.strFolder.empty() ? m_strFolderPath : row.strFolder, row.strName);
 }
 
 void CBrowseWnd::OpenRow(int nRow) {
     if (nRow < 0 || nRow >= m_listModel->rowCount())
         return;
     const BrowseRow& row = m_listModel->Row(nRow);
-    if (row.bFolder) {
-        GoTo(row.nId);
+    if (row.bFolder || row.nOpensAs) {
+        GoTo(row.bFolder ? row.nId : *row.nOpensAs);
     } else if (!row.strFolder.empty()) {
         GoToPath(row.strFolder, row.strName); // a hit: its folder, with it chosen
+    } else if (IsInsideArchive(m_strFolderPath)) {
+        // A member lies on the disk only inside its archive, which Kestrel does not unpack.
+        ShowMessage(this,
+                    "'" + ShortText(PathOfRow(row)) +
+                        "' is a member of an archive: open the archive to reach it",
+                    "Warning", MessageIcon::Warning);
     } else if (const std::optional<std::string> path =
                    FileOnDisk(this, m_strEntry, PathOfRow(row), "Warning");
                path && !OpenWithDesktop(*path)) {
@@ -795,10 +820,15 @@ void CBrowseWnd::ShowMenu(QPoint pt) {
         m_list->selectRow(index.row());
     const BrowseRow row = m_listModel->Row(index.row());
     const std::string strPath = PathOfRow(row);
-    const PathOnDisk onDisk = LocateCataloguedPath(g_strAppPath, m_strEntry, strPath);
+    // A member of an archive is on no disk by itself: only Open (of a folder
+    // or an archive inside) and Copy path serve.
+    const bool bMember = row.strFolder.empty() && IsInsideArchive(m_strFolderPath);
+    const PathOnDisk onDisk =
+        bMember ? PathOnDisk() : LocateCataloguedPath(g_strAppPath, m_strEntry, strPath);
     const bool bDiskAbsent = !onDisk.strAbsent.empty();
     QMenu menu(this);
-    QAction* pOpen = menu.addAction(row.bFolder || !row.strFolder.empty() ? "Open" : "Open file");
+    QAction* pOpen = menu.addAction(
+        row.bFolder || row.nOpensAs || !row.strFolder.empty() ? "Open" : "Open file");
     QAction* pOpenFolder = menu.addAction("Open containing folder");
     QAction* pCopy = menu.addAction("Copy path");
     menu.addSeparator();
@@ -806,11 +836,11 @@ void CBrowseWnd::ShowMenu(QPoint pt) {
     pOpen->setShortcut(Qt::Key_Return);
     // What lies on the disk now is there only while it is plugged in; of a
     // disk that is not, Open and Check say which one to fetch.
-    if (!row.bFolder && row.strFolder.empty())
-        pOpen->setEnabled(bDiskAbsent || PathExists(onDisk.strPathNow));
-    pOpenFolder->setEnabled(bDiskAbsent ||
-                            PathExists(SplitFolderAndName(onDisk.strPathNow).first, true));
-    pCheck->setEnabled(!row.bFolder);
+    if (!row.bFolder && !row.nOpensAs && row.strFolder.empty())
+        pOpen->setEnabled(!bMember && (bDiskAbsent || PathExists(onDisk.strPathNow)));
+    pOpenFolder->setEnabled(
+        !bMember && (bDiskAbsent || PathExists(SplitFolderAndName(onDisk.strPathNow).first, true)));
+    pCheck->setEnabled(!row.bFolder && !bMember);
     QAction* pChosen = menu.exec(m_list->viewport()->mapToGlobal(pt));
     if (pChosen == pOpen) {
         RunCommand(this, [this, nRow = index.row()] { OpenRow(nRow); });

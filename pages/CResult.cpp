@@ -6,6 +6,7 @@
 #include "app/Globals.h"
 #include "app/SearchHandover.h"
 #include "catalog/EngineError.h"
+#include "catalog/MemberPath.h"
 #include "controls/CSortListCtrl.h"
 #include "controls/DialogUnits.h"
 #include "pages/CBrowseWnd.h"
@@ -83,12 +84,22 @@ void CResult::OnShowWindow(bool bShow) {
     setFocus();
 }
 
+namespace {
+
+// The file a row's path stands for on the disk: the archive file itself for a
+// member of an archive, which the system cannot open.
+std::string FileOfRow(const std::string& strPath) {
+    return SplitMemberPath(strPath).front();
+}
+
+} // namespace
+
 void CResult::OnDblclkResultList() {
     const int nRow = m_list->GetFirstSelected(0);
     if (nRow < 0)
         return;
-    const std::optional<std::string> path =
-        FileOnDisk(this, m_list->GetItemText(nRow, 3), m_list->GetItemText(nRow, 0), "Warning");
+    const std::optional<std::string> path = FileOnDisk(
+        this, m_list->GetItemText(nRow, 3), FileOfRow(m_list->GetItemText(nRow, 0)), "Warning");
     if (path && !OpenWithDesktop(*path))
         ShowMessage(this, "Can't open selected file or directory", "Warning", MessageIcon::Warning);
 }
@@ -151,8 +162,8 @@ void CResult::OnListContextMenu(const QPoint& pt) {
 void CResult::OnOpenContainingFolder(int nRow) {
     if (nRow < 0 || nRow >= m_list->GetItemCount())
         return;
-    const std::optional<std::string> path =
-        FileOnDisk(this, m_list->GetItemText(nRow, 3), m_list->GetItemText(nRow, 0), "Warning");
+    const std::optional<std::string> path = FileOnDisk(
+        this, m_list->GetItemText(nRow, 3), FileOfRow(m_list->GetItemText(nRow, 0)), "Warning");
     // A hit in the root (or a path without a folder) has the root as its folder.
     if (path && !OpenWithDesktop(SplitFolderAndName(*path).first))
         ShowMessage(this, "Can't open selected file or directory", "Warning", MessageIcon::Warning);
@@ -162,7 +173,7 @@ void CResult::OnShowInCatalog(int nRow) {
     if (nRow < 0 || nRow >= m_list->GetItemCount())
         return;
     // A hit is shown in its folder, chosen there; its catalog is the row's.
-    const auto [strFolder, strName] = SplitFolderAndName(m_list->GetItemText(nRow, 0));
+    const auto [strFolder, strName] = SplitFolderAndName(FileOfRow(m_list->GetItemText(nRow, 0)));
     CBrowseWnd::Open(this, m_list->GetItemText(nRow, 3), strFolder, strName);
 }
 

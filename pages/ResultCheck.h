@@ -15,6 +15,7 @@ void ShowFileCheck(const std::string& strPath, const std::string& strChecksum,
 // Result > Check: tells whether the file of the lowest selected hit still
 // exists (where its disk is mounted now) and still has the checksum its
 // catalog recorded, in one message box captioned "File check"; of a disk that
-// is not plugged in, which one to fetch. Does nothing without a selection or
+// is not plugged in, which one to fetch. A member of an archive is checked
+// through its archive file (CheckMember). Does nothing without a selection or
 // after a search of directories.
 void CheckSelectedResult(CResult& page);

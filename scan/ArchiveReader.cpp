@@ -27,6 +27,10 @@ constexpr std::string_view kArchiveEndings[] = {
     ".tar.lz4", ".tar.z",  ".7z",  ".rar",      ".iso",  ".cpio",
 };
 
+// Kinds the library reads only from a file it can seek in: inside another
+// archive they are members, never read.
+constexpr std::string_view kSeekingEndings[] = {".7z", ".iso"};
+
 // Bytes asked of the file per read.
 constexpr size_t kReadSize = 256 * 1024;
 // Headers a damaged archive may ask to try again in a row before it is given up.
@@ -403,7 +407,11 @@ bool Reader::Read(archive* a, int nDepth, int64_t nOuterMember) {
         member.bEncrypted = archive_entry_is_encrypted(pEntry) != 0;
 
         const bool bInner = nDepth < m_limits.nMaxDepth && S_ISREG(member.nMode) &&
-                            !member.bEncrypted && IsArchiveName(member.strPath);
+                            !member.bEncrypted && IsArchiveName(member.strPath) &&
+                            std::none_of(std::begin(kSeekingEndings), std::end(kSeekingEndings),
+                                         [&](std::string_view ending) {
+                                             return EndsWithFolded(member.strPath, ending);
+                                         });
         const bool bHash = ChecksumWanted(member);
         int nStatus = ARCHIVE_OK;
         if (bInner) {

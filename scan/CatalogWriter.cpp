@@ -144,6 +144,7 @@ void CatalogWriter::Finish() {
     StoreReady(true);
     if (!m_database.InTransaction())
         m_database.BeginTransaction();
+    m_index.AddMembersOf(m_database);
     m_index.Write(m_database);
     m_tree.Write(m_database);
     m_database.Commit();

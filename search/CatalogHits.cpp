@@ -1,8 +1,10 @@
 #include "search/CatalogHits.h"
 
+#include "catalog/ArchivePaths.h"
 #include "catalog/CatalogSql.h"
 #include "catalog/Database.h"
 #include "catalog/LikeMatcher.h"
+#include "catalog/MemberPath.h"
 #include "catalog/NameIndex.h"
 #include "catalog/ResultSet.h"
 #include "catalog/Statement.h"
@@ -10,6 +12,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <sys/stat.h>
 
 namespace {
 
@@ -90,6 +93,23 @@ std::optional<std::vector<IdRange>> IndexedCandidates(Database& database, Search
 }
 
 namespace {
+
+// Steps statement on through the stretches of row ids in turn, its first
+// two parameters taking each stretch's ends; false after the last.
+bool StepThroughRanges(Statement& statement, const std::vector<IdRange>& ranges, size_t& nNextRange,
+                       bool& bInRange) {
+    for (;;) {
+        if (bInRange && statement.Step())
+            return true;
+        if (nNextRange == ranges.size())
+            return false;
+        statement.Reset();
+        statement.BindInt64(1, ranges[nNextRange].nLow);
+        statement.BindInt64(2, ranges[nNextRange].nHigh);
+        ++nNextRange;
+        bInRange = true;
+    }
+}
 
 // Whether the engine runs the search statement as a scan of the files in
 // table order (or, with bRanges, of the stretches of their row ids) that
@@ -201,19 +221,7 @@ struct CatalogHits::FilePass {
 
     // Steps files on, through the stretches in turn; false at the end.
     bool NextFile() {
-        if (!bRanges)
-            return files.Step();
-        for (;;) {
-            if (bInRange && files.Step())
-                return true;
-            if (nNextRange == ranges.size())
-                return false;
-            files.Reset();
-            files.BindInt64(1, ranges[nNextRange].nLow);
-            files.BindInt64(2, ranges[nNextRange].nHigh);
-            ++nNextRange;
-            bInRange = true;
-        }
+        return bRanges ? StepThroughRanges(files, ranges, nNextRange, bInRange) : files.Step();
     }
 
     bool DirMatches(int64_t nDirId) {
@@ -265,8 +273,82 @@ struct CatalogHits::FilePass {
     int64_t nMatchDirId = 0;
 };
 
+namespace {
+
+// The members the name index narrows a search of files (or both) to, as
+// stretches of member ids; nothing when every member must be read.
+std::optional<std::vector<IdRange>> IndexedMembersOf(Database& database, SearchMode mode,
+                                                     const LikeMatcher& matcher) {
+    const std::vector<uint32_t> trigrams = TrigramsOfRuns(matcher.LiteralRuns());
+    if (trigrams.empty())
+        return std::nullopt;
+    const std::optional<NameIndex> index = NameIndex::Open(database);
+    if (!index)
+        return std::nullopt;
+    std::optional<std::vector<IdRange>> names = index->MemberCandidates(trigrams);
+    if (!names || mode == kSearchFiles)
+        return names;
+    std::optional<std::vector<IdRange>> folders = index->MemberDirCandidates(trigrams);
+    if (!folders)
+        return std::nullopt;
+    names->insert(names->end(), folders->begin(), folders->end());
+    return MergeRanges(std::move(*names));
+}
+
+} // namespace
+
+// The members of archives in id order, or those of the stretches the name
+// index names; a hit when its name matches or, for both, the path of its
+// folder does (matched once for the members of one folder in a row).
+struct CatalogHits::MemberPass {
+    MemberPass(Database& database, const SearchQuery& query)
+        : matcher(query.strPattern), archives(database),
+          indexed(IndexedMembersOf(database, query.mode, matcher)),
+          rows(database.Prepare(indexed ? CatalogSql::kSearchMembersBetween
+                                        : CatalogSql::kSearchMembers)),
+          bTimes(query.bWithTimes || query.filter.NeedsTimes()),
+          bFolders(query.mode == kSearchBoth), bRanges(indexed.has_value()) {
+        if (indexed)
+            ranges = std::move(*indexed);
+    }
+
+    bool NextRow() {
+        return bRanges ? StepThroughRanges(rows, ranges, nNextRange, bInRange) : rows.Step();
+    }
+
+    bool FolderMatches(const std::string& strArchive, std::string_view memberPath) {
+        const size_t nSlash = memberPath.rfind('/');
+        const std::string_view inside =
+            nSlash == std::string_view::npos ? std::string_view() : memberPath.substr(0, nSlash);
+        if (!bFolderKnown || &strArchive != pFolderArchive || inside != strFolderInside) {
+            AssignMemberFolder(strArchive, memberPath, strFolder);
+            bFolderMatch = matcher.Matches(strFolder);
+            pFolderArchive = &strArchive;
+            strFolderInside.assign(inside);
+            bFolderKnown = true;
+        }
+        return bFolderMatch;
+    }
+
+    LikeMatcher matcher;
+    ArchivePaths archives;
+    std::optional<std::vector<IdRange>> indexed;
+    Statement rows;
+    bool bTimes;
+    bool bFolders; // a member's folder path may make it a hit
+    bool bRanges;
+    std::vector<IdRange> ranges;
+    size_t nNextRange = 0;
+    bool bInRange = false;
+    // The folder matched last: its archive, its path inside, the answer.
+    bool bFolderKnown = false, bFolderMatch = false;
+    const std::string* pFolderArchive = nullptr;
+    std::string strFolderInside;
+    std::string strFolder;
+};
+
 CatalogHits::CatalogHits(Database& database, const SearchQuery& query, std::string_view catalog)
-    : m_query(query) {
+    : m_database(database), m_query(query) {
     CatalogSql::SearchTimes times = CatalogSql::SearchTimes::None;
     if ((query.bWithTimes || query.filter.NeedsTimes()) && query.mode != kSearchDirs)
         times = database.QueryInt64(CatalogSql::kHasFileTimes) > 0 ? CatalogSql::SearchTimes::Stored
@@ -296,13 +378,68 @@ CatalogHits::CatalogHits(Database& database, const SearchQuery& query, std::stri
 CatalogHits::~CatalogHits() = default;
 
 void CatalogHits::MoveNext() {
+    if (m_bEOF)
+        return;
+    if (m_members) {
+        SettleMembers();
+        return;
+    }
     if (m_pass) {
-        if (!m_bEOF)
-            SettleFilePass();
+        SettleFilePass();
         return;
     }
     m_rows->MoveNext();
     Settle();
+}
+
+void CatalogHits::EndOfFiles() {
+    if (m_query.mode == kSearchDirs || !m_database.HasTable("archive_members") ||
+        !m_database.HasTable("archives")) {
+        m_bEOF = true;
+        return;
+    }
+    m_members = std::make_unique<MemberPass>(m_database, m_query);
+    SettleMembers();
+}
+
+void CatalogHits::SettleMembers() {
+    MemberPass& pass = *m_members;
+    Statement& rows = pass.rows;
+    // Fields: the member id, archive id, path, name, size, time, mode, checksum.
+    while (pass.NextRow()) {
+        if (!rows.IsNull(6) && S_ISDIR(static_cast<mode_t>(rows.Int64(6))))
+            continue; // a folder inside an archive is no hit of its own
+        const std::string_view memberPath = rows.IsNull(2) ? std::string_view() : rows.Text(2);
+        const std::string* pArchive = nullptr;
+        if (rows.IsNull(3) || !pass.matcher.Matches(rows.Text(3))) {
+            if (!pass.bFolders)
+                continue;
+            pArchive = pass.archives.PathOf(rows.Int64(1));
+            if (!pArchive || !pass.FolderMatches(*pArchive, memberPath))
+                continue;
+        }
+        m_hit.nSize.reset();
+        if (!rows.IsNull(4) && rows.Int64(4) >= 0)
+            m_hit.nSize = rows.Int64(4);
+        m_hit.nMtimeNs.reset();
+        if (pass.bTimes && !rows.IsNull(5))
+            m_hit.nMtimeNs = rows.Int64(5);
+        if (m_query.filter.IsActive() && !m_query.filter.Passes(m_hit.nSize, m_hit.nMtimeNs))
+            continue;
+        if (!pArchive)
+            pArchive = pass.archives.PathOf(rows.Int64(1));
+        if (!pArchive)
+            continue; // a member of no archive the catalog names is no hit
+        m_strPath.assign(*pArchive).append(kMemberSeparator).append(memberPath);
+        m_hit.path = m_strPath;
+        m_hit.bMember = true;
+        m_hit.nArchiveBytes = pArchive->size();
+        m_hit.checksum.reset();
+        if (!rows.IsNull(7))
+            m_hit.checksum = rows.Text(7);
+        return;
+    }
+    m_bEOF = true;
 }
 
 void CatalogHits::Settle() {
@@ -331,7 +468,7 @@ void CatalogHits::Settle() {
             m_hit.checksum = rows.GetTextView(3);
         return;
     }
-    m_bEOF = true;
+    EndOfFiles();
 }
 
 void CatalogHits::SettleFilePass() {
@@ -367,5 +504,5 @@ void CatalogHits::SettleFilePass() {
             m_hit.checksum = files.Text(3);
         return;
     }
-    m_bEOF = true;
+    EndOfFiles();
 }

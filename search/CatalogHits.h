@@ -22,8 +22,12 @@ std::optional<std::vector<IdRange>> IndexedCandidates(Database& database, Search
 // The hits of a query in one open catalog, as a read-only pass of their own
 // (nothing process-wide is touched, so several catalogs may be searched at
 // once, each on its own connection and thread). Only hits the query's filter
-// passes are seen; the name index is used where it helps. The catalog must
-// stay open while this lives.
+// passes are seen; the name index is used where it helps. A search of files
+// (or of both) gives the members of archives after the files, in member id
+// order: a member (never a folder inside an archive) is a hit by its name,
+// or for both by the path of the folder it lies in (AssignMemberFolder); the
+// filter reads its own size and time. The catalog must stay open while this
+// lives.
 class CatalogHits {
 public:
     // Opens the query and stands on its first hit; raises EngineError.
@@ -40,12 +44,19 @@ private:
     // Reads hits until one passes the filter, or the end.
     void Settle();
     void SettleFilePass();
+    void SettleMembers();
+    // The files have all been read: the members of archives follow, for a
+    // search of files in a catalog that has them.
+    void EndOfFiles();
 
+    Database& m_database;
     const SearchQuery& m_query;
     std::unique_ptr<ResultSet> m_rows;
     // A search of files, where it runs as passes of its own.
     struct FilePass;
     std::unique_ptr<FilePass> m_pass;
+    struct MemberPass;
+    std::unique_ptr<MemberPass> m_members;
     std::string m_strPath;
     SearchHit m_hit;
     bool m_bEOF = false;

@@ -7,23 +7,33 @@ namespace {
 
 // RFC 4180 with a header line and CR LF line ends. A text that is not valid
 // UTF-8 is written with U+FFFD for each invalid byte; each field of
-// file-system bytes has a <name>_bytes column after all others, holding the
+// file-system bytes has a <name>_bytes column after all others of its group
+// (the fields before the first added later, then the rest), holding the
 // exact bytes in hexadecimal when they are not valid UTF-8.
 class CsvRecords : public RecordFormat {
 public:
     void AppendHeader(std::string& strLine, std::span<const RecordField> fields) override {
-        for (const RecordField& field : fields)
-            strLine += std::string(strLine.empty() ? "" : ",") + field.pszName;
-        for (const RecordField& field : fields)
-            if (field.bBytes)
-                strLine += std::string(",") + field.pszName + "_bytes";
+        const size_t nEarly = EarlyFields(fields);
+        for (const std::span<const RecordField> group :
+             {fields.first(nEarly), fields.subspan(nEarly)}) {
+            for (const RecordField& field : group)
+                strLine += std::string(strLine.empty() ? "" : ",") + field.pszName;
+            for (const RecordField& field : group)
+                if (field.bBytes)
+                    strLine += std::string(",") + field.pszName + "_bytes";
+        }
         strLine += "\r\n";
     }
 
     void AppendRecord(std::string& strLine, std::span<const RecordField> fields,
                       std::span<const RecordValue> values) override {
         m_strBytesColumns.clear();
+        const size_t nEarly = EarlyFields(fields);
         for (size_t i = 0; i < values.size(); ++i) {
+            if (i == nEarly) {
+                strLine += m_strBytesColumns;
+                m_strBytesColumns.clear();
+            }
             if (i > 0)
                 strLine += ',';
             std::optional<std::string_view> text;
@@ -47,6 +57,14 @@ public:
     }
 
 private:
+    // The fields before the first added later: their <name>_bytes columns
+    // come before the later fields.
+    static size_t EarlyFields(std::span<const RecordField> fields) {
+        return static_cast<size_t>(std::find_if(fields.begin(), fields.end(),
+                                                [](const RecordField& f) { return f.bLater; }) -
+                                   fields.begin());
+    }
+
     void AppendText(std::string& strLine, std::string_view text, bool bInvalid) {
         if (bInvalid) {
             m_strValid.clear();

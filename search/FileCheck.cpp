@@ -1,5 +1,9 @@
 #include "search/FileCheck.h"
 
+#include "catalog/CatalogSql.h"
+#include "catalog/Database.h"
+#include "catalog/Statement.h"
+#include "scan/ArchiveReader.h"
 #include "scan/FileChecksum.h"
 #include "scan/Paths.h"
 
@@ -82,4 +86,64 @@ FileCheckResult CheckFile(const std::string& strPath, std::string_view storedChe
     if (TrimmedChecksum(storedChecksum).empty())
         return FileCheckResult::NoChecksum;
     return result == VerifyResult::Changed ? FileCheckResult::Changed : FileCheckResult::Unreadable;
+}
+
+std::optional<StoredFile> FindStoredFile(Database& database, std::string_view path) {
+    const auto [strDir, strName] = SplitFolderAndName(path);
+    Statement file = database.Prepare(database.QueryInt64(CatalogSql::kHasFileTimes) > 0
+                                          ? CatalogSql::kFileByPath
+                                          : CatalogSql::kFileByPathWithoutTimes);
+    file.BindText(1, strDir);
+    file.BindText(2, strName);
+    if (!file.Step())
+        return std::nullopt;
+    StoredFile stored;
+    if (!file.IsNull(0) && file.Int64(0) >= 0)
+        stored.nSize = file.Int64(0);
+    if (!file.IsNull(1))
+        stored.nMtimeNs = file.Int64(1);
+    return stored;
+}
+
+FileCheckResult CheckMember(const std::string& strArchive,
+                            const std::vector<std::string>& memberPath, const StoredFile& archive,
+                            std::string_view storedChecksum) {
+    struct stat st {};
+    if (::lstat(strArchive.c_str(), &st) != 0) {
+        const int nErr = errno;
+        if (IsResourceShortage(nErr))
+            ThrowShortage(nErr, "check");
+        return nErr == ENOENT || nErr == ENOTDIR ? FileCheckResult::NotFound
+                                                 : FileCheckResult::Unreadable;
+    }
+    if (S_ISDIR(st.st_mode))
+        return FileCheckResult::NotFound;
+    if (!S_ISREG(st.st_mode))
+        return FileCheckResult::Unreadable;
+    const int64_t nMtimeNs =
+        static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+    if ((archive.nSize && *archive.nSize != st.st_size) ||
+        (archive.nMtimeNs && *archive.nMtimeNs != nMtimeNs))
+        return FileCheckResult::Changed;
+    const std::string_view stored = TrimmedChecksum(storedChecksum);
+    if (stored.empty())
+        return FileCheckResult::NoChecksum;
+    const UniqueFd fd(::open(strArchive.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
+    if (!fd.IsValid()) {
+        if (IsResourceShortage(errno))
+            ThrowShortage(errno, "check");
+        return errno == ENOENT ? FileCheckResult::NotFound : FileCheckResult::Unreadable;
+    }
+    // The member is read whatever its size: it is asked for by name.
+    ArchiveLimits limits;
+    limits.bChecksum = true;
+    limits.nMaxChecksumBytes = UINT64_MAX;
+    const MemberData data =
+        ReadMemberData(fd.Get(), static_cast<uint64_t>(st.st_size), memberPath, limits);
+    if (!data.bFound)
+        return FileCheckResult::Changed;
+    if (!data.checksum)
+        return FileCheckResult::Unreadable;
+    return SameChecksum(*data.checksum, stored) ? FileCheckResult::Unchanged
+                                                : FileCheckResult::Changed;
 }

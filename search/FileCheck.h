@@ -6,6 +6,9 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
+
+class Database;
 
 // What checking one catalogued file against the disk found.
 enum class VerifyResult {
@@ -46,3 +49,25 @@ FileCheckResult CheckFile(const std::string& strPath, std::string_view storedChe
 // takes it, else one component at a time, so paths past PATH_MAX work too.
 // Invalid with errno set when it cannot be opened.
 UniqueFd OpenDirectoryPath(const std::string& strPath);
+
+// What a catalog stores of a file: its size and time, each when known.
+struct StoredFile {
+    std::optional<int64_t> nSize;
+    std::optional<int64_t> nMtimeNs;
+};
+
+// The file at path, as results show it (its directory's path and its
+// name), in the open catalog; nothing when the catalog holds none there.
+std::optional<StoredFile> FindStoredFile(Database& database, std::string_view path);
+
+// Checks a member of an archive, as the File check does: the archive file at
+// strArchive must be there with the size and time stored (each when known;
+// another is a change, told without reading it); then, when the member has a
+// stored checksum, the member at memberPath (its path inside the archive, then
+// inside each archive within, ArchiveMemberPath) is read from the archive and
+// its MD5 compared. A member no longer in the archive is changed; one whose
+// data cannot be read whole is unreadable. Raises EngineError when the system
+// runs out of resources.
+FileCheckResult CheckMember(const std::string& strArchive,
+                            const std::vector<std::string>& memberPath, const StoredFile& archive,
+                            std::string_view storedChecksum);

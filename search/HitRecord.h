@@ -8,7 +8,9 @@
 struct SearchHit;
 
 // The fields of a search hit's record: path, size, md5, catalog, and for
-// scripts (csv and json) mtime and type.
+// scripts (csv and json) mtime, type ("file", "directory" or "member"), and
+// for a member of an archive archive and member (the two parts of its path;
+// empty in csv and left out of json for other hits).
 std::vector<RecordField> HitFields();
 
 // HitFields() and "online": whether the hit's disk is plugged in now (json

@@ -14,6 +14,8 @@ void HitStream::Batch::Add(const SearchHit& hit) {
     packed.nSize = hit.nSize.value_or(0);
     packed.bMtime = hit.nMtimeNs.has_value();
     packed.nMtimeNs = hit.nMtimeNs.value_or(0);
+    packed.bMember = hit.bMember;
+    packed.nArchiveBytes = static_cast<uint32_t>(hit.nArchiveBytes);
 }
 
 size_t HitStream::Batch::Memory() const {
@@ -69,4 +71,6 @@ void HitStream::Settle() {
     m_nBytesAt += packed.nChecksumBytes;
     m_hit.nSize = packed.bSize ? std::optional<int64_t>(packed.nSize) : std::nullopt;
     m_hit.nMtimeNs = packed.bMtime ? std::optional<int64_t>(packed.nMtimeNs) : std::nullopt;
+    m_hit.bMember = packed.bMember;
+    m_hit.nArchiveBytes = packed.nArchiveBytes;
 }

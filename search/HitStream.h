@@ -18,7 +18,8 @@ public:
         struct Packed {
             uint32_t nPathBytes = 0;
             uint32_t nChecksumBytes = 0;
-            bool bSize = false, bChecksum = false, bMtime = false;
+            uint32_t nArchiveBytes = 0;
+            bool bSize = false, bChecksum = false, bMtime = false, bMember = false;
             int64_t nSize = 0;
             int64_t nMtimeNs = 0;
         };

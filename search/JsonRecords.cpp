@@ -8,6 +8,7 @@ namespace {
 // valid UTF-8 has each invalid byte XX written as \udcXX (as Python's
 // surrogateescape reads it) and "<name>_bytes" after it with the exact bytes
 // in hexadecimal; for a list, an array of those, null for each valid text.
+// A field added later is left out of a record without a value for it.
 class JsonRecords : public RecordFormat {
 public:
     void AppendRecord(std::string& strLine, std::span<const RecordField> fields,
@@ -16,6 +17,8 @@ public:
         for (size_t i = 0; i < values.size(); ++i) {
             const RecordField& field = fields[i];
             const RecordValue& value = values[i];
+            if (field.bLater && std::holds_alternative<std::monostate>(value))
+                continue;
             strLine += std::string(i > 0 ? ",\"" : "\"") + field.pszName + "\":";
             if (std::holds_alternative<std::monostate>(value)) {
                 strLine += "null";

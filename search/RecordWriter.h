@@ -72,11 +72,15 @@ inline RecordValue TextValue(const std::optional<std::string>& strText) {
 
 // A record's field: its name, whether its text is a name from a file system,
 // whose bytes need not be UTF-8, and whether tsv has it (some fields are for
-// scripts only: csv and json).
+// scripts only: csv and json). bLater marks a field added to a record after
+// scripts came to read it: csv writes it, and those after it, after the
+// <name>_bytes columns of the fields before it, so every earlier column stays
+// where it was; json leaves its key out of a record that has no value for it.
 struct RecordField {
     const char* pszName;
     bool bBytes = false;
     bool bInTsv = true;
+    bool bLater = false;
 };
 
 // Writes records in an output format: tsv (one record a line, escaped as

@@ -24,4 +24,13 @@ struct SearchHit {
     std::optional<int64_t> nMtimeNs;          // none for a directory, or when not recorded or asked
     std::string_view catalog;                 // the catalog list entry searched
     bool bDirectory = false;                  // a hit of a search of directories
+    // A member of an archive: its path is the path up to its innermost
+    // archive (the first nArchiveBytes bytes), "//" and its path inside that.
+    bool bMember = false;
+    size_t nArchiveBytes = 0;
 };
+
+// The two parts of a member hit's path: up to its innermost archive, and
+// inside that archive; empty for any other hit.
+std::string_view ArchiveOfHit(const SearchHit& hit);
+std::string_view MemberOfHit(const SearchHit& hit);

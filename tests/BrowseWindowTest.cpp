@@ -24,25 +24,17 @@
 #include <QTest>
 #include <QToolButton>
 #include <QTreeView>
+#include <cstdlib>
 #include <filesystem>
 
 namespace fs = std::filesystem;
 
 namespace {
 
-class BrowseWindowTest : public DesktopTest {
+// What the tests of a Browse window share: opening it, waiting for it, and
+// reading its list.
+class BrowseFixture : public DesktopTest {
 protected:
-    BrowseWindowTest() {
-        m_tree.MakeDir("disk/photos/2023");
-        m_tree.WriteFile("disk/photos/2023/beach.jpg", std::string(6000, 'b'));
-        m_tree.WriteFile("disk/photos/cover.png", std::string(900, 'c'));
-        m_tree.MakeDir("disk/music");
-        m_tree.WriteFile("disk/music/song.mp3", std::string(3000, 's'));
-        m_tree.WriteFile("disk/readme.txt", "read me");
-        MakeCatalog("Disk", m_tree.Path("disk"));
-        Start();
-    }
-
     // The Browse windows open now.
     static std::vector<CBrowseWnd*> Windows() {
         std::vector<CBrowseWnd*> windows;
@@ -99,6 +91,50 @@ protected:
             ->data(window.m_list->model()->index(nRow, nColumn), nRole)
             .toString()
             .toStdString();
+    }
+};
+
+class BrowseWindowTest : public BrowseFixture {
+protected:
+    BrowseWindowTest() {
+        m_tree.MakeDir("disk/photos/2023");
+        m_tree.WriteFile("disk/photos/2023/beach.jpg", std::string(6000, 'b'));
+        m_tree.WriteFile("disk/photos/cover.png", std::string(900, 'c'));
+        m_tree.MakeDir("disk/music");
+        m_tree.WriteFile("disk/music/song.mp3", std::string(3000, 's'));
+        m_tree.WriteFile("disk/readme.txt", "read me");
+        MakeCatalog("Disk", m_tree.Path("disk"));
+        Start();
+    }
+};
+
+// A disk with a zip archive, catalogued with the members of its archives.
+class BrowseArchiveTest : public BrowseFixture {
+protected:
+    BrowseArchiveTest() {
+        m_tree.MakeDir("zdisk");
+        m_tree.WriteFile("zdisk/readme.txt", "read me");
+        m_tree.WriteFile("make_zip.py", R"py(
+import sys, zipfile
+with zipfile.ZipFile(sys.argv[1], "w") as z:
+    z.writestr("photos/img1.jpg", b"p" * 100)
+    z.writestr("photos/2019/img2.jpg", b"q" * 200)
+    z.writestr("notes.txt", b"n" * 10)
+)py");
+        const std::string strCommand =
+            "python3 '" + m_tree.Path("make_zip.py") + "' '" + m_tree.Path("zdisk/x.zip") + "'";
+        EXPECT_EQ(std::system(strCommand.c_str()), 0);
+        m_tree.MakeDir("home/kestrel");
+        ScanJob job;
+        job.strCatalogPath = m_strData + "Zips.mdb";
+        job.strStartDir = m_tree.Path("zdisk");
+        job.bChecksum = true;
+        job.bArchives = true;
+        job.nMaxFileSizeKb = 0;
+        ScanThreadProc(&job);
+        EXPECT_FALSE(job.outcome.bFailed) << job.outcome.strError;
+        EXPECT_EQ(job.outcome.nArchives, 1u);
+        Start();
     }
 };
 
@@ -275,4 +311,67 @@ TEST_F(BrowseWindowTest, AnUpdateWhileTheWindowIsOpenIsShownAtTheNextStep) {
     EXPECT_EQ(Names(window), (std::vector<std::string>{"music", "photos", "readme.txt"}));
     EXPECT_EQ(Cell(window, RowNamed(window, "photos"), FolderListModel::kSize, Qt::ToolTipRole),
               "6,003 bytes in 2 files");
+}
+
+// An archive is a folder that opens: a node of the folder tree, and a row of
+// the list (still a file of its size, also in the treemap) that a
+// double-click enters, showing its members with their sizes and checksums;
+// the path bar reads the member's path.
+TEST_F(BrowseArchiveTest, ADoubleClickOnAnArchiveShowsItsMembers) {
+    CBrowseWnd& window = OpenFromEntry();
+    ASSERT_EQ(Names(window), (std::vector<std::string>{"readme.txt", "x.zip"}));
+    const int nZip = RowNamed(window, "x.zip");
+    const uint64_t nZipSize = fs::file_size(m_tree.Path("zdisk/x.zip"));
+    EXPECT_EQ(Cell(window, nZip, FolderListModel::kKind, Qt::DisplayRole), "Archive");
+    EXPECT_EQ(window.m_status->text().toStdString().substr(0, 18), "0 folders, 2 files");
+    const std::vector<TreemapItem>& items = window.m_treemap->Items();
+    ASSERT_EQ(items.size(), 2u);
+    EXPECT_FALSE(items[1].bFolder) << "the treemap counts the archive as one file";
+    EXPECT_EQ(items[1].nBytes, nZipSize);
+    // The tree holds it below its folder, with the folders inside it.
+    const auto& treeModel = static_cast<const FolderTreeModel&>(*window.m_tree->model());
+    const QModelIndex top = treeModel.index(0, 0);
+    ASSERT_EQ(treeModel.rowCount(top), 1);
+    EXPECT_EQ(treeModel.index(0, 0, top).data().toString().toStdString(), "x.zip//");
+    EXPECT_TRUE(treeModel.hasChildren(treeModel.index(0, 0, top)));
+
+    DoubleClickRow(*window.m_list, nZip);
+    WaitFor(window);
+    EXPECT_EQ(Names(window), (std::vector<std::string>{"photos", "notes.txt"}));
+    EXPECT_EQ(Cell(window, 0, FolderListModel::kSize, Qt::ToolTipRole), "300 bytes in 2 files");
+    DoubleClickRow(*window.m_list, RowNamed(window, "photos"));
+    WaitFor(window);
+    ASSERT_EQ(Names(window), (std::vector<std::string>{"2019", "img1.jpg"}));
+    EXPECT_EQ(Cell(window, 1, FolderListModel::kSize, Qt::ToolTipRole), "100 bytes");
+    EXPECT_EQ(Cell(window, 1, FolderListModel::kChecksum, Qt::DisplayRole),
+              "f0b1b06c4c48a35d5a79a666e5377235");
+    // The path bar: a part for the archive, and the member's path to edit.
+    std::vector<std::string> parts;
+    for (QToolButton* pButton : window.m_pathBar->findChildren<QToolButton*>())
+        parts.push_back(pButton->text().toStdString());
+    EXPECT_EQ(parts, (std::vector<std::string>{m_tree.Path("zdisk"), "› x.zip//", "› photos"}));
+    PressKey(Qt::Key_L, Qt::ControlModifier);
+    EXPECT_EQ(window.m_pathBar->Field()->text().toStdString(),
+              m_tree.Path("zdisk") + "/x.zip//photos");
+    PressKey(Qt::Key_Escape);
+    // The folder node inside the archive is chosen in the tree.
+    EXPECT_EQ(window.m_tree->currentIndex().data().toString().toStdString(), "photos");
+
+    // A member is on no disk by itself: opening it says so.
+    window.m_list->setFocus();
+    DoubleClickRow(*window.m_list, RowNamed(window, "img1.jpg"));
+    Settle();
+    EXPECT_EQ(TakeMessageTexts(),
+              (std::vector<std::string>{"'" + m_tree.Path("zdisk") +
+                                        "/x.zip//photos/img1.jpg' is a member of an archive: "
+                                        "open the archive to reach it"}));
+
+    // Up twice: the archive's top, then its folder with the archive chosen.
+    PressKey(Qt::Key_Up, Qt::AltModifier);
+    WaitFor(window);
+    EXPECT_EQ(Selected(window), "photos");
+    PressKey(Qt::Key_Up, Qt::AltModifier);
+    WaitFor(window);
+    EXPECT_EQ(Names(window), (std::vector<std::string>{"readme.txt", "x.zip"}));
+    EXPECT_EQ(Selected(window), "x.zip");
 }

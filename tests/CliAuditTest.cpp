@@ -289,3 +289,235 @@ with open(sys.argv[2], encoding='utf-8') as f:
         strExpected += strLine + "\n";
     EXPECT_EQ(strRead, strExpected);
 }
+
+namespace {
+
+// Writes a zip archive at strPath whose members (stored, not compressed, all
+// of one time so the same members give the same bytes) are the JSON object
+// strMembers: a name ending in '/' is a folder, an object is a tar archive of
+// those members, a text is a file's content.
+// The program that writes it is kept in
+// tree, away from the trees catalogued.
+void WriteZip(const TestTree& tree, const std::string& strPath, const std::string& strMembers) {
+    const CliResult result = RunPython(tree, R"py(
+import io, json, sys, tarfile, zipfile
+def tar_bytes(members):
+    data = io.BytesIO()
+    with tarfile.open(fileobj=data, mode='w', format=tarfile.USTAR_FORMAT) as tar:
+        for name, content in members.items():
+            info = tarfile.TarInfo(name)
+            info.size, info.mtime, info.mode = len(content.encode()), 1577836800, 0o644
+            tar.addfile(info, io.BytesIO(content.encode()))
+    return data.getvalue()
+with zipfile.ZipFile(sys.argv[1], 'w', zipfile.ZIP_STORED) as archive:
+    for name, content in json.loads(sys.argv[2]).items():
+        info = zipfile.ZipInfo(name, (2020, 1, 1, 0, 0, 0))
+        if name.endswith('/'):
+            info.external_attr = (0o40755 << 16) | 0x10
+            archive.writestr(info, b'')
+        else:
+            info.external_attr = 0o100644 << 16
+            archive.writestr(info, tar_bytes(content) if isinstance(content, dict) else content.encode())
+)py",
+                                       {strPath, strMembers});
+    ASSERT_EQ(result.nExit, 0) << result.strOut;
+}
+
+} // namespace
+
+TEST_F(CliAuditTest, DiffComparesMembersOfArchivesWhenBothCatalogsHoldThem) {
+    for (const char* pszRoot : {"disk", "backup"}) {
+        m_tree.MakeDir(pszRoot);
+        m_tree.WriteFile(std::string(pszRoot) + "/a.zip.bak", "kept beside");
+    }
+    WriteZip(m_cli.Home(), m_tree.Path("disk/a.zip"),
+             R"({"photos/": "", "photos/img.jpg": "jpeg data", "report.txt": "the report",
+                 "gone.txt": "abc"})");
+    WriteZip(m_cli.Home(), m_tree.Path("backup/a.zip"),
+             R"({"photos/": "", "photos/img.jpg": "jpeg data, edited", "report.txt": "the report",
+                 "new.txt": "abc", "extra/": ""})");
+    // Inside an archive inside another, rewritten to the same size.
+    WriteZip(m_cli.Home(), m_tree.Path("disk/b.zip"), R"({"inner.tar": {"x.txt": "inner text"}})");
+    WriteZip(m_cli.Home(), m_tree.Path("backup/b.zip"),
+             R"({"inner.tar": {"x.txt": "inner TEXT"}})");
+    for (const char* pszRoot : {"disk", "backup"}) {
+        const std::string strRoot = pszRoot;
+        ASSERT_EQ(m_cli
+                      .Run({"create", "--archives", "--archive-depth", "2", "--checksum",
+                            strRoot + "-members", m_tree.Path(strRoot)})
+                      .nExit,
+                  0);
+        ASSERT_EQ(
+            m_cli.Run({"create", "--checksum", strRoot + "-plain", m_tree.Path(strRoot)}).nExit, 0);
+    }
+
+    // Members by their paths in the member form, in the byte order of the
+    // paths: "a.zip.bak" sorts before "a.zip//...".
+    CliResult result = m_cli.Run({"diff", "disk-members", "backup-members"});
+    EXPECT_EQ(result.nExit, 1);
+    EXPECT_EQ(result.strOut, "M\ta.zip\n"
+                             "A\ta.zip//extra/\n"
+                             "D\ta.zip//gone.txt\n"
+                             "A\ta.zip//new.txt\n"
+                             "M\ta.zip//photos/img.jpg\n"
+                             "M\tb.zip\n"
+                             "M\tb.zip//inner.tar\n"
+                             "M\tb.zip//inner.tar//x.txt\n");
+    EXPECT_NE(result.strErr.find("files: 0 added, 0 deleted, 2 modified; directories: 0 added, 0 "
+                                 "deleted; members of archives: 2 added, 1 deleted, 3 modified"),
+              std::string::npos)
+        << result.strErr;
+    result = m_cli.Run({"diff", "--format", "json", "disk-members", "backup-members"});
+    EXPECT_NE(result.strOut.find(R"({"status":"A","path":"a.zip//extra/","type":"directory",)"
+                                 R"("old_size":null,"new_size":null})"),
+              std::string::npos)
+        << result.strOut;
+    EXPECT_NE(result.strOut.find(R"({"status":"M","path":"a.zip//photos/img.jpg","type":"file",)"
+                                 R"("old_size":9,"new_size":17})"),
+              std::string::npos)
+        << result.strOut;
+    EXPECT_EQ(m_cli.Run({"diff", "backup-members", "backup-members"}).nExit, 0);
+
+    // One side without members: they are left out, and what is printed is
+    // what two catalogs without members give.
+    const CliResult plain = m_cli.Run({"diff", "disk-plain", "backup-plain"});
+    EXPECT_EQ(plain.strOut, "M\ta.zip\nM\tb.zip\n");
+    EXPECT_EQ(plain.strErr.find("member"), std::string::npos) << plain.strErr;
+    for (const auto& [strOld, strNew] :
+         {std::pair<std::string, std::string>{"disk-members", "backup-plain"},
+          std::pair<std::string, std::string>{"disk-plain", "backup-members"}}) {
+        result = m_cli.Run({"diff", strOld, strNew});
+        EXPECT_EQ(result.nExit, 1);
+        EXPECT_EQ(result.strOut, plain.strOut);
+        EXPECT_NE(result.strErr.find("Members of archives are left out: only one of the catalogs "
+                                     "holds them"),
+                  std::string::npos)
+            << result.strErr;
+    }
+
+    // Is everything of the disk in the backup? The removed member's content
+    // is there under another name; the edited ones are not.
+    result = m_cli.Run({"diff", "--content", "disk-members", "backup-members"});
+    EXPECT_EQ(result.nExit, 1);
+    for (const char* pszMissing : {"disk/a.zip\n", "disk/b.zip\n", "disk/a.zip//photos/img.jpg\n",
+                                   "disk/b.zip//inner.tar\n", "disk/b.zip//inner.tar//x.txt\n"})
+        EXPECT_NE(result.strOut.find(m_tree.Path(pszMissing)), std::string::npos) << pszMissing;
+    EXPECT_EQ(std::count(result.strOut.begin(), result.strOut.end(), '\n'), 5) << result.strOut;
+    EXPECT_NE(result.strErr.find("1 file has a copy in backup-members, 2 have none, 0 have no "
+                                 "checksum to compare; 2 members have a copy, 3 have none, 0 have "
+                                 "no checksum"),
+              std::string::npos)
+        << result.strErr;
+    result = m_cli.Run({"diff", "--content", "disk-members", "backup-plain"});
+    EXPECT_EQ(result.strOut.find("//"), std::string::npos) << result.strOut;
+}
+
+TEST_F(CliAuditTest, DuplicatesGroupFilesWithMembersOfArchives) {
+    m_tree.MakeDir("docs");
+    m_tree.WriteFile("docs/report.txt", "the yearly report");
+    WriteZip(m_cli.Home(), m_tree.Path("pack.zip"),
+             R"({"report.txt": "the yearly report", "photos/img.jpg": "jpeg",
+                 "inner.tar": {"x.txt": "jpeg", "copy.txt": "the yearly report"}})");
+    ASSERT_EQ(m_cli
+                  .Run({"create", "--archives", "--archive-depth", "2", "--checksum", "Pack",
+                        m_tree.Root()})
+                  .nExit,
+              0);
+    ASSERT_EQ(m_cli.Run({"create", "--checksum", "Files", m_tree.Root()}).nExit, 0);
+
+    // A file and two members, then two members: a catalog's files come
+    // before its members, those in the order their archive lists them.
+    CliResult result = m_cli.Run({"duplicates", "Pack"});
+    EXPECT_EQ(result.nExit, 0);
+    const std::string strReport = "\t17\t" + Md5OfText("the yearly report") + "\tPack\n";
+    const std::string strJpeg = "\t4\t" + Md5OfText("jpeg") + "\tPack\n";
+    EXPECT_EQ(result.strOut, m_tree.Path("docs/report.txt") + strReport +
+                                 m_tree.Path("pack.zip//report.txt") + strReport +
+                                 m_tree.Path("pack.zip//inner.tar//copy.txt") + strReport + "\n" +
+                                 m_tree.Path("pack.zip//photos/img.jpg") + strJpeg +
+                                 m_tree.Path("pack.zip//inner.tar//x.txt") + strJpeg);
+    EXPECT_NE(result.strErr.find("2 groups of duplicates, 5 files; keeping one copy of each would "
+                                 "free 38 bytes"),
+              std::string::npos)
+        << result.strErr;
+    // Across catalogs, one without members: its file joins the group (after
+    // the group of the archive itself, in both).
+    result = m_cli.Run({"duplicates", "--min-size", "5", "Files", "Pack"});
+    const std::string strGroup = "\n\n" + m_tree.Path("docs/report.txt") + "\t17\t" +
+                                 Md5OfText("the yearly report") + "\tFiles\n" +
+                                 m_tree.Path("docs/report.txt") + strReport +
+                                 m_tree.Path("pack.zip//report.txt") + strReport +
+                                 m_tree.Path("pack.zip//inner.tar//copy.txt") + strReport;
+    ASSERT_GT(result.strOut.size(), strGroup.size()) << result.strOut;
+    EXPECT_EQ(result.strOut.substr(result.strOut.size() - strGroup.size()), strGroup);
+    EXPECT_NE(result.strErr.find("2 groups of duplicates, 6 files"), std::string::npos)
+        << result.strErr;
+    // Files only, without members: the one report has no copy.
+    EXPECT_EQ(m_cli.Run({"duplicates", "Files"}).nExit, 1);
+}
+
+TEST_F(CliAuditTest, VerifyReadsMembersAgainFromTheirArchives) {
+    // big.zip is past the checksum limit itself, its small members are not:
+    // only their checksums can tell a change inside it.
+    WriteZip(m_cli.Home(), m_tree.Path("big.zip"),
+             R"({"notes.txt": "first draft", "same.txt": "steady", "padding.bin": ")" +
+                 std::string(3000, 'p') + R"("})");
+    WriteZip(m_cli.Home(), m_tree.Path("gone.zip"), R"({"a.txt": "a", "b.txt": "b"})");
+    WriteZip(m_cli.Home(), m_tree.Path("grown.zip"), R"({"c.txt": "c"})");
+    ASSERT_EQ(m_cli
+                  .Run({"create", "--archives", "--checksum", "--max-size", "1", "Members",
+                        m_tree.Root()})
+                  .nExit,
+              0);
+    ASSERT_EQ(m_cli.Run({"create", "--checksum", "--max-size", "1", "Plain", m_tree.Root()}).nExit,
+              0);
+    ASSERT_EQ(QueryNumber(m_cli.CatalogPath("Members"),
+                          "SELECT count(*) FROM files WHERE md5_checksum IS NULL"),
+              1);
+    CliResult result = m_cli.Run({"verify", "Members"});
+    EXPECT_EQ(result.nExit, 0) << result.strOut;
+    EXPECT_EQ(result.strOut, "2 unchanged, 0 changed, 0 not found, 0 not readable, 1 not checked; "
+                             "members of archives: 5 unchanged, 0 changed, 0 not found, 0 not "
+                             "readable, 1 not checked\n");
+
+    // One member rewritten to the same length, the archive's time put back:
+    // its size and time are as catalogued.
+    struct stat st {};
+    ASSERT_EQ(::stat(m_tree.Path("big.zip").c_str(), &st), 0);
+    WriteZip(m_cli.Home(), m_tree.Path("big.zip"),
+             R"({"notes.txt": "final draft", "same.txt": "steady", "padding.bin": ")" +
+                 std::string(3000, 'p') + R"("})");
+    SetTime(m_tree.Path("big.zip"), st.st_mtim.tv_sec, st.st_mtim.tv_nsec);
+    struct stat after {};
+    ASSERT_EQ(::stat(m_tree.Path("big.zip").c_str(), &after), 0);
+    ASSERT_EQ(after.st_size, st.st_size);
+    // A missing archive, and one of another size: told once each.
+    ASSERT_EQ(::unlink(m_tree.Path("gone.zip").c_str()), 0);
+    ASSERT_EQ(::truncate(m_tree.Path("grown.zip").c_str(), 1000), 0);
+
+    result = m_cli.Run({"verify", "Members"});
+    EXPECT_EQ(result.nExit, 1);
+    EXPECT_NE(
+        result.strOut.find("Member '" + m_tree.Path("big.zip//notes.txt") + "' was changed\n"),
+        std::string::npos)
+        << result.strOut;
+    EXPECT_NE(result.strOut.find("File '" + m_tree.Path("gone.zip") + "' not found\n"),
+              std::string::npos);
+    EXPECT_NE(result.strOut.find("File '" + m_tree.Path("grown.zip") + "' was changed\n"),
+              std::string::npos);
+    EXPECT_EQ(std::count(result.strOut.begin(), result.strOut.end(), '\n'), 4) << result.strOut;
+    EXPECT_NE(result.strOut.find("0 unchanged, 1 changed, 1 not found, 0 not readable, 1 not "
+                                 "checked; members of archives: 1 unchanged, 2 changed, 2 not "
+                                 "found, 0 not readable, 1 not checked\n"),
+              std::string::npos)
+        << result.strOut;
+    result = m_cli.Run({"verify", "--format", "json", "Members"});
+    EXPECT_NE(result.strOut.find(R"({"path":")" + m_tree.Path("big.zip//notes.txt") +
+                                 R"(","result":"changed","catalog":"Members"})"),
+              std::string::npos)
+        << result.strOut;
+    // Without members nothing tells the change inside big.zip.
+    result = m_cli.Run({"verify", "Plain"});
+    EXPECT_EQ(result.strOut.find("big.zip"), std::string::npos) << result.strOut;
+    EXPECT_EQ(result.strOut.find("member"), std::string::npos) << result.strOut;
+}

@@ -217,3 +217,126 @@ db.commit()
     ASSERT_EQ(cli.Run({"reindex", "T"}).nExit, 0);
     EXPECT_EQ(cli.Run({"du", "--depth", "0", "T"}).strOut, "18\t" + strRoot + "\n");
 }
+
+// In a catalog that holds the members of archives, an archive is a folder
+// too: ls lists the members of a path inside it (folders the archive lists
+// and those only its members' paths imply, an archive inside it as a folder
+// again), tree shows archives below their folders when asked, and du counts
+// an archive as its own size, the members' sizes only inside it. The same
+// tree catalogued without members lists as before.
+TEST(CliBrowseTest, ArchivesOpenAsFolders) {
+    TestTree tree;
+    CliProcess cli;
+    tree.MakeDir("t/sub");
+    tree.WriteFile("t/a.txt", "hello");
+    const CliResult made = RunPython(tree, R"py(
+import io, sys, tarfile, zipfile
+inner = io.BytesIO()
+with tarfile.open(fileobj=inner, mode="w") as tar:
+    for name, size in (("docs/a.md", 30), ("b.txt", 40)):
+        info = tarfile.TarInfo(name)
+        info.size = size
+        info.mtime = 1500000000
+        tar.addfile(info, io.BytesIO(b"d" * size))
+with zipfile.ZipFile(sys.argv[1], "w") as z:
+    z.writestr(zipfile.ZipInfo("photos/", (2019, 5, 1, 12, 0, 0)), b"")
+    z.writestr(zipfile.ZipInfo("photos/img1.jpg", (2019, 5, 1, 12, 0, 0)), b"p" * 100)
+    z.writestr(zipfile.ZipInfo("photos/2019/img2.jpg", (2019, 6, 1, 12, 0, 0)), b"q" * 200)
+    z.writestr(zipfile.ZipInfo("readme.txt", (2019, 7, 1, 12, 0, 0)), b"r" * 10)
+    z.writestr(zipfile.ZipInfo("inner.tar", (2019, 8, 1, 12, 0, 0)), inner.getvalue())
+)py",
+                                     {tree.Path("t/sub/x.zip")});
+    ASSERT_EQ(made.nExit, 0) << made.strOut;
+    const std::string strRoot = tree.Path("t");
+    const std::string strZip = strRoot + "/sub/x.zip";
+    const std::string strZipSize = std::to_string(fs::file_size(strZip));
+    ASSERT_EQ(cli.Run({"create", "Plain", strRoot}).nExit, 0);
+    const CliResult create =
+        cli.Run({"create", "--archives", "--checksum", "--archive-depth", "2", "Members", strRoot});
+    ASSERT_EQ(create.nExit, 0) << create.strErr;
+    const std::string strTarSize = std::to_string(
+        QueryNumber(cli.CatalogPath("Members"),
+                    "SELECT member_size FROM archive_members WHERE member_path = 'inner.tar'"));
+
+    // The archive's folder holds it as a file, of kind archive.
+    EXPECT_EQ(cli.Run({"ls", "Members", "sub"}).strOut, "x.zip\n");
+    const CliResult holding = cli.Run({"ls", "-l", "Members", "sub"});
+    EXPECT_EQ(holding.strOut.substr(0, holding.strOut.find('\t', 8) + 1),
+              "archive\t" + strZipSize + "\t")
+        << holding.strOut;
+
+    // Its members, by the archive's path with "//", without, or relative.
+    const std::string strTop = "photos\ninner.tar\nreadme.txt\n";
+    EXPECT_EQ(cli.Run({"ls", "Members", strZip + "//"}).strOut, strTop);
+    EXPECT_EQ(cli.Run({"ls", "Members", strZip}).strOut, strTop);
+    EXPECT_EQ(cli.Run({"ls", "Members", "sub/x.zip//"}).strOut, strTop);
+    const CliResult top = cli.Run({"ls", "-l", "Members", strZip + "//"});
+    EXPECT_NE(top.strOut.find("directory\t300\t"), std::string::npos) << top.strOut;
+    EXPECT_NE(top.strOut.find("archive\t" + strTarSize + "\t"), std::string::npos) << top.strOut;
+    const CliResult photos = cli.Run({"ls", "--format", "json", "Members", strZip + "//photos"});
+    ASSERT_EQ(photos.nExit, 0) << photos.strErr;
+    EXPECT_NE(photos.strOut.find("\"kind\":\"directory\",\"size\":200"), std::string::npos)
+        << photos.strOut;
+    EXPECT_NE(photos.strOut.find("\"kind\":\"file\",\"size\":100,\"mtime\":\""), std::string::npos)
+        << photos.strOut;
+    EXPECT_NE(photos.strOut.find("\"md5\":\"f0b1b06c4c48a35d5a79a666e5377235\""), std::string::npos)
+        << photos.strOut;
+    EXPECT_NE(photos.strOut.find(",\"name\":\"img1.jpg\""), std::string::npos) << photos.strOut;
+    EXPECT_EQ(cli.Run({"ls", "Members", strZip + "//photos/2019"}).strOut, "img2.jpg\n");
+    // An archive inside the archive, opened the same way.
+    EXPECT_EQ(cli.Run({"ls", "Members", strZip + "//inner.tar//"}).strOut, "docs\nb.txt\n");
+    EXPECT_EQ(cli.Run({"ls", "Members", strZip + "//inner.tar//docs"}).strOut, "a.md\n");
+    const CliResult inner = cli.Run({"ls", "-l", "Members", strZip + "//inner.tar"});
+    EXPECT_EQ(inner.strOut.substr(0, 32), "directory\t30\t2017-07-14T02:40:00") << inner.strOut;
+    EXPECT_NE(inner.strOut.find("file\t40\t2017-07-14T02:40:00"), std::string::npos)
+        << inner.strOut;
+    const CliResult nowhere = cli.Run({"ls", "Members", strZip + "//nowhere"});
+    EXPECT_EQ(nowhere.nExit, 1);
+    EXPECT_NE(nowhere.strErr.find("is no folder of the catalog 'Members'"), std::string::npos);
+
+    // tree: archives only when asked, each as a folder named with "//".
+    const std::string strTree = cli.Run({"tree", "Plain"}).strOut;
+    EXPECT_EQ(cli.Run({"tree", "Members"}).strOut, strTree);
+    auto humanSize = [&](const std::string& strEntry, const std::string& strPath) {
+        const std::string strOut = cli.Run({"du", "-h", "--depth", "0", strEntry, strPath}).strOut;
+        return strOut.substr(0, strOut.find('\t'));
+    };
+    EXPECT_EQ(cli.Run({"tree", "--archives", "Members", "sub"}).strOut,
+              strRoot + "/sub/ (" + humanSize("Plain", "sub") + " in 1 file)\n  x.zip// (" +
+                  humanSize("Members", strZip + "//") +
+                  " in 4 files)\n"
+                  "    inner.tar// (70 in 2 files)\n"
+                  "      docs/ (30 in 1 file)\n"
+                  "    photos/ (300 in 2 files)\n"
+                  "      2019/ (200 in 1 file)\n");
+
+    // du: what the disk holds, the same as without members; inside an
+    // archive, the members' sizes.
+    EXPECT_EQ(cli.Run({"du", "Members"}).strOut, cli.Run({"du", "Plain"}).strOut);
+    EXPECT_EQ(cli.Run({"du", "--depth", "0", "Members", "sub"}).strOut,
+              strZipSize + "\t" + strRoot + "/sub\n");
+    EXPECT_EQ(cli.Run({"du", "Members", strZip + "//"}).strOut,
+              "200\t" + strZip + "//photos/2019\n300\t" + strZip + "//photos\n" +
+                  std::to_string(300 + 10 + std::stoll(strTarSize)) + "\t" + strZip + "//\n");
+    EXPECT_EQ(cli.Run({"du", "Members", strZip + "//inner.tar//"}).strOut,
+              "30\t" + strZip + "//inner.tar//docs\n70\t" + strZip + "//inner.tar//\n");
+
+    // Without members nothing opens, and ls reads as it did.
+    EXPECT_EQ(cli.Run({"ls", "Plain", strZip + "//"}).nExit, 1);
+    EXPECT_EQ(cli.Run({"ls", "Plain", strZip}).nExit, 1);
+    EXPECT_EQ(cli.Run({"ls", "Members"}).strOut, cli.Run({"ls", "Plain"}).strOut);
+    EXPECT_EQ(cli.Run({"ls", "-l", "Plain", "sub"}).strOut.substr(0, 5), "file\t");
+
+    // A catalog whose rows another program changed is read from its rows:
+    // the archives open the same.
+    const CliResult changed = RunPython(tree, R"py(
+import sqlite3, sys
+db = sqlite3.connect(sys.argv[1])
+db.execute("UPDATE files SET file_size = 6 WHERE file_name = 'a.txt'")
+db.commit()
+)py",
+                                        {cli.CatalogPath("Members")});
+    ASSERT_EQ(changed.nExit, 0) << changed.strOut;
+    EXPECT_EQ(cli.Run({"ls", "Members", "sub/x.zip//inner.tar//docs"}).strOut, "a.md\n");
+    EXPECT_EQ(cli.Run({"ls", "-l", "Members", "sub"}).strOut.substr(0, 8), "archive\t");
+}

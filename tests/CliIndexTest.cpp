@@ -458,3 +458,128 @@ TEST_F(CliIndexTest, BroadSearchesOfManyFoldersGiveTheRowsOfTheSearchStatement) 
         EXPECT_EQ(nFound, 1u) << pszEntry;
     }
 }
+
+TEST_F(CliIndexTest, MembersOfArchivesAreHitsAfterTheFilesInEveryFormatWithOrWithoutTheIndex) {
+    // 2019.zip: 300 photos (enough blocks for the index to narrow a search
+    // to a few), a note at its top, a folder listed of its own, and a tar
+    // holding x.txt; a photos folder on disk beside it.
+    m_tree.MakeDir("t/b");
+    m_tree.MakeDir("t/photos");
+    m_tree.WriteFile("t/photos/a.jpg", "a");
+    m_tree.WriteFile("t/b/img_0007.txt", "on disk");
+    const CliResult made = RunPython(
+        m_tree,
+        "import io, sys, tarfile, zipfile\n"
+        "when = (2019, 6, 30, 12, 0, 0)\n"
+        "with zipfile.ZipFile(sys.argv[1], 'w') as z:\n"
+        "    for i in range(300):\n"
+        "        z.writestr(zipfile.ZipInfo('photos/img_%04d.jpg' % i, when), 'x' * (i % 7))\n"
+        "    z.writestr(zipfile.ZipInfo('note.txt', when), 'hello')\n"
+        "    z.writestr(zipfile.ZipInfo('docs/', when), '')\n"
+        "    tar = io.BytesIO()\n"
+        "    with tarfile.open(fileobj=tar, mode='w') as t:\n"
+        "        info = tarfile.TarInfo('x.txt')\n"
+        "        info.size = 2\n"
+        "        t.addfile(info, io.BytesIO(b'xx'))\n"
+        "    z.writestr(zipfile.ZipInfo('inner.tar', when), tar.getvalue())\n",
+        {m_tree.Path("t/b/2019.zip")});
+    ASSERT_EQ(made.nExit, 0) << made.strOut;
+    ASSERT_EQ(m_cli
+                  .Run({"create", "--archives", "--archive-depth", "2", "--checksum", "M",
+                        m_tree.Path("t")})
+                  .nExit,
+              0);
+    const std::string strZip = m_tree.Path("t/b/2019.zip");
+    const std::string strCatalog = m_cli.CatalogPath("M");
+    EXPECT_GT(QueryNumber(strCatalog, "SELECT count(*) FROM name_index_members"), 0);
+
+    // tsv: the file first, then the member, by its path through the archive.
+    EXPECT_EQ(m_cli.Run({"search", "*img_0007*", "M"}).strOut,
+              Concat({m_tree.Path("t/b/img_0007.txt"), "\t7\t", "f4bfaef6216dfc685387b3cd6d251017",
+                      "\tM\n", strZip,
+                      "//photos/img_0007.jpg\t0\td41d8cd98f00b204e9800998ecf8427e\tM\n"}));
+    // Files: member names only; both: also the members of a folder that
+    // matches; dirs: folders on disk only.
+    EXPECT_EQ(m_cli.Run({"search", "--where", "files", "*photos*", "M"}).nExit, 1);
+    const std::string strBoth = m_cli.Run({"search", "*/photos", "M"}).strOut;
+    EXPECT_EQ(std::count(strBoth.begin(), strBoth.end(), '\n'), 301) << strBoth;
+    EXPECT_EQ(strBoth.substr(0, strBoth.find('\n')),
+              Concat({m_tree.Path("t/photos/a.jpg"), "\t1\t0cc175b9c0f1b6a831c399e269772661\tM"}));
+    EXPECT_EQ(m_cli.Run({"search", "--where", "dirs", "*photos*", "M"}).strOut,
+              Concat({m_tree.Path("t/photos"), "\t\t\tM\n"}));
+    // A folder listed in the archive is no hit of its own; filters read the
+    // members' own sizes.
+    EXPECT_EQ(m_cli.Run({"search", "*docs*", "M"}).nExit, 1);
+    const std::string strSized = m_cli.Run({"search", "--size", "+6", "*img_00[01]#*", "M"}).strOut;
+    EXPECT_EQ(strSized,
+              Concat({m_tree.Path("t/b/img_0007.txt"), "\t7\tf4bfaef6216dfc685387b3cd6d251017\tM\n",
+                      strZip, "//photos/img_0006.jpg\t6\t", "dad3a37aa9d50688b5157698acfd7aee",
+                      "\tM\n", strZip, "//photos/img_0013.jpg\t6\t",
+                      "dad3a37aa9d50688b5157698acfd7aee", "\tM\n"}));
+
+    // csv and json: two more fields, after every column scripts read today.
+    const std::string strCsv = m_cli.Run({"search", "--format", "csv", "*x.txt", "M"}).strOut;
+    EXPECT_EQ(strCsv,
+              Concat({"path,size,md5,catalog,mtime,type,path_bytes,catalog_bytes,archive,member,"
+                      "archive_bytes,member_bytes\r\n",
+                      strZip, "//inner.tar//x.txt,2,9336ebf25087d91c818ee6e9ec29f8c1,M,",
+                      "1970-01-01T00:00:00Z,member,,,", strZip, "//inner.tar,x.txt,,\r\n"}));
+    const std::string strJson = m_cli.Home().Path("hits.json");
+    ASSERT_EQ(m_cli
+                  .Run({"search", "--format", "json", "--where", "files", "*[an]o?e*", "M"},
+                       "exec \"$@\" > '" + strJson + "'")
+                  .nExit,
+              0);
+    EXPECT_EQ(RunPython(m_tree,
+                        "import json, sys\n"
+                        "for line in open(sys.argv[1]):\n"
+                        "    r = json.loads(line)\n"
+                        "    print(r['type'], r.get('archive', '-') == sys.argv[2], "
+                        "r.get('member', '-'), r['size'], r['mtime'][:4])\n",
+                        {strJson, strZip})
+                  .strOut,
+              "member True note.txt 5 2019\n");
+
+    // The same hits from the index, without it, and after an edit by
+    // another program (the index no longer holds, the rows are read).
+    const std::vector<std::vector<std::string>> searches = {
+        {"*img_0123*"}, {"--where", "files", "*IMG_02#5.jpg"}, {"*/photos*"},
+        {"*inner*"},    {"--where", "files", "*.txt"},         {"*zip//inner.tar"}};
+    const auto runAll = [&] {
+        std::string strAll;
+        for (std::vector<std::string> args : searches) {
+            args.insert(args.begin(), "search");
+            args.push_back("M");
+            strAll += m_cli.Run(args).strOut + "--\n";
+        }
+        return strAll;
+    };
+    const std::string strIndexed = runAll();
+    EXPECT_NE(strIndexed.find(strZip + "//photos/img_0123.jpg\t"), std::string::npos);
+    EXPECT_NE(strIndexed.find(strZip + "//inner.tar//x.txt\t"), std::string::npos);
+    {
+        Database db;
+        db.Open(strCatalog, Database::OpenMode::ReadWrite);
+        db.Execute("DROP TABLE name_index_meta; DROP TABLE name_index_files; "
+                   "DROP TABLE name_index_dirs; DROP TABLE name_index_dir_files; "
+                   "DROP TABLE name_index_members; DROP TABLE name_index_member_dirs;");
+    }
+    EXPECT_EQ(runAll(), strIndexed);
+    ASSERT_EQ(m_cli.Run({"reindex", "M"}).nExit, 0);
+    EXPECT_EQ(runAll(), strIndexed);
+    EXPECT_GT(QueryNumber(strCatalog, "SELECT count(*) FROM name_index_member_dirs"), 0);
+
+    const CliResult edited =
+        RunPython(m_tree,
+                  "import sqlite3, sys\n"
+                  "db = sqlite3.connect(sys.argv[1])\n"
+                  "db.execute(\"UPDATE archive_members SET member_name = 'renamed.jpg', "
+                  "member_path = 'photos/renamed.jpg' WHERE member_name = 'img_0123.jpg'\")\n"
+                  "db.commit()\n",
+                  {strCatalog});
+    ASSERT_EQ(edited.nExit, 0) << edited.strOut;
+    EXPECT_EQ(m_cli.Run({"search", "*img_0123*", "M"}).nExit, 1);
+    EXPECT_EQ(m_cli.Run({"search", "*renamed*", "M"}).strOut,
+              Concat({strZip, "//photos/renamed.jpg\t", std::to_string(123 % 7), "\t",
+                      "ea416ed0759d46a8de58f63a59077499", "\tM\n"}));
+}

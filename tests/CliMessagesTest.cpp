@@ -257,7 +257,8 @@ TEST_F(CliMessagesTest, OutputFormsStayWholeForEveryCommand) {
 
     // csv has its header also when there is nothing to list.
     const std::string strEntry = "Line\nBreak";
-    const std::string kHit = "path,size,md5,catalog,mtime,type,path_bytes,catalog_bytes\r\n";
+    const std::string kHit = "path,size,md5,catalog,mtime,type,path_bytes,catalog_bytes,archive,"
+                             "member,archive_bytes,member_bytes\r\n";
     const std::pair<std::vector<std::string>, std::string> headers[] = {
         {{"search", "--format", "csv", "nothing", strEntry}, kHit},
         {{"verify", "--format", "csv", strEntry},

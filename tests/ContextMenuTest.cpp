@@ -19,6 +19,7 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QListWidget>
+#include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <unistd.h>
@@ -133,6 +134,54 @@ TEST_F(ContextMenuTest, ACatalogEntryIsUpdatedShownComparedAndSearchedForDuplica
                                                m_tree.Path("disk/docs/copy of report.txt"),
                                                m_tree.Path("disk/docs/report.txt")}));
     EXPECT_EQ(ResultColumn(1), std::vector<std::string>(3, "10"));
+    EXPECT_TRUE(TakeMessages().empty());
+}
+
+TEST_F(ContextMenuTest, FindDuplicatesAndCompareWithListMembersOfArchivesByTheirPaths) {
+    // The report, and again inside a zip; a backup whose zip holds another
+    // text of the same length.
+    const auto writeZip = [&](const std::string& strZip, const char* pszText) {
+        ASSERT_EQ(std::system(("python3 -c \"import zipfile, sys; "
+                               "zipfile.ZipFile(sys.argv[1], 'w').writestr('saved/report.txt', "
+                               "sys.argv[2])\" '" +
+                               strZip + "' '" + pszText + "'")
+                                  .c_str()),
+                  0);
+    };
+    for (const char* pszRoot : {"disk", "backup"}) {
+        m_tree.MakeDir(std::string(pszRoot) + "/docs");
+        m_tree.WriteFile(std::string(pszRoot) + "/docs/report.txt", "the report");
+    }
+    writeZip(m_tree.Path("disk/pack.zip"), "the report");
+    writeZip(m_tree.Path("backup/pack.zip"), "the REPORT");
+    MakeCatalog("Disk", m_tree.Path("disk"), true, true);
+    MakeCatalog("Backup", m_tree.Path("backup"), true, true);
+    Start();
+    EntryMenu(RowOfEntry("Disk"), "Find duplicates");
+    ASSERT_EQ(CurrentTab(), 1);
+    EXPECT_EQ(ResultColumn(0),
+              (std::vector<std::string>{m_tree.Path("disk/docs/report.txt"),
+                                        m_tree.Path("disk/pack.zip//saved/report.txt")}));
+    EXPECT_EQ(ResultColumn(1), std::vector<std::string>(2, "10"));
+
+    // The rows of what differs, each member by its full path on its side.
+    ClickTab(0);
+    WhenModalShows([&](QWidget& dialog) {
+        auto* pCombo = dialog.findChild<QComboBox*>();
+        ASSERT_NE(pCombo, nullptr);
+        ChooseInCombo(*pCombo, pCombo->findText("Backup"));
+        PressKey(Qt::Key_Return);
+    });
+    EntryMenu(RowOfEntry("Disk"), "Compare with...");
+    ASSERT_EQ(CurrentTab(), 1);
+    std::vector<std::string> rows;
+    for (size_t i = 0; i < ResultColumn(0).size(); ++i)
+        rows.push_back(ResultColumn(0)[i] + " " + ResultColumn(3)[i]);
+    EXPECT_EQ(rows, (std::vector<std::string>{
+                        m_tree.Path("disk/pack.zip") + " Disk",
+                        m_tree.Path("backup/pack.zip") + " Backup",
+                        m_tree.Path("disk/pack.zip//saved/report.txt") + " Disk",
+                        m_tree.Path("backup/pack.zip//saved/report.txt") + " Backup"}));
     EXPECT_TRUE(TakeMessages().empty());
 }
 

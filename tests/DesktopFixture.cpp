@@ -150,12 +150,13 @@ void DesktopTest::WhenModalShows(std::function<void(QWidget&)> fnAct) {
 }
 
 void DesktopTest::MakeCatalog(const std::string& strName, const std::string& strStartDir,
-                              bool bChecksum) {
+                              bool bChecksum, bool bArchives) {
     m_tree.MakeDir("home/kestrel");
     ScanJob job;
     job.strCatalogPath = m_strData + strName + ".mdb";
     job.strStartDir = strStartDir;
     job.bChecksum = bChecksum;
+    job.bArchives = bArchives;
     job.nMaxFileSizeKb = 0;
     ScanThreadProc(&job);
     ASSERT_FALSE(job.outcome.bFailed) << job.outcome.strError;

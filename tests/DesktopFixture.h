@@ -58,9 +58,10 @@ protected:
     // Runs pending events (paints, queued calls).
     void Settle();
 
-    // Builds the catalog strName in the data folder from a folder of m_tree.
+    // Builds the catalog strName in the data folder from a folder of m_tree;
+    // with bArchives, with the members of its archives.
     void MakeCatalog(const std::string& strName, const std::string& strStartDir,
-                     bool bChecksum = true);
+                     bool bChecksum = true, bool bArchives = false);
     // Writes the catalog strName in the data folder row by row: the
     // directories in order, then each file in the directory it names.
     struct CatalogFile {

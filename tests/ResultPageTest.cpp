@@ -23,6 +23,8 @@
 #include <QScrollBar>
 #include <QTabWidget>
 #include <QTest>
+#include <fcntl.h>
+#include <sys/stat.h>
 
 namespace {
 
@@ -183,6 +185,64 @@ TEST_F(ResultPageTest, FileCheckGivesTheFourAnswers) {
     // Nothing selected: nothing at all.
     Select({});
     EXPECT_TRUE(CheckSelected().empty());
+}
+
+TEST_F(ResultPageTest, AMemberOfAnArchiveIsListedOpensAsItsArchiveAndIsCheckedInIt) {
+    // A zip whose members are stored as they are: the same data of another
+    // content keeps its size.
+    m_tree.MakeDir("t/b");
+    m_tree.WriteFile("zip.py", "import sys, zipfile\n"
+                               "with zipfile.ZipFile(sys.argv[1], 'w') as z:\n"
+                               "    for name, data in (('photos/img.jpg', sys.argv[2]),\n"
+                               "                       ('notes.txt', 'some notes')):\n"
+                               "        z.writestr(zipfile.ZipInfo(name, (2019, 6, 30, 12, 0, 0)),"
+                               " data)\n");
+    const std::string strZip = m_tree.Path("t/b/2019.zip");
+    const auto writeZip = [&](const char* pszData) {
+        ASSERT_EQ(std::system(Concat({"python3 '", m_tree.Path("zip.py"), "' '", strZip, "' '",
+                                      pszData, "'"})
+                                  .c_str()),
+                  0);
+    };
+    writeZip("jpeg data");
+    m_tree.WriteFile("t/img.txt", "a file");
+    MakeCatalog("Z", m_tree.Path("t"), true, true);
+    Start();
+    Search("Z", "*img*", kSearchBoth);
+    const std::string strMember = strZip + "//photos/img.jpg";
+    // The file first, then the member, each with its own size and checksum.
+    EXPECT_EQ(ResultColumn(0), (std::vector<std::string>{m_tree.Path("t/img.txt"), strMember}));
+    EXPECT_EQ(ResultColumn(1), (std::vector<std::string>{"6", "9"}));
+    EXPECT_EQ(ResultColumn(2)[1], "3c2af4a748ce22f8eb1db184738614c6");
+    EXPECT_EQ(ResultColumn(3), (std::vector<std::string>(2, "Z")));
+
+    // A member cannot be opened by the system: its archive is.
+    CSortListCtrl& list = *ResultPage().m_list;
+    DoubleClickRow(list, RowOf(strMember));
+    EXPECT_EQ(m_opened, std::vector<std::string>{strZip});
+    EXPECT_TRUE(TakeMessages().empty());
+
+    std::vector<MessageRequest> messages = Check(strMember);
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].strText, "File '" + strMember + "' not changed");
+    EXPECT_EQ(messages[0].strCaption, "File check");
+
+    // Other data of the same size, the archive's time put back as stored:
+    // only reading the member tells.
+    struct stat before {};
+    ASSERT_EQ(::stat(strZip.c_str(), &before), 0);
+    writeZip("jpeg dat4");
+    const struct timespec times[2] = {before.st_atim, before.st_mtim};
+    ASSERT_EQ(::utimensat(AT_FDCWD, strZip.c_str(), times, 0), 0);
+    messages = Check(strMember);
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].strText, "File '" + strMember + "' was changed");
+
+    ::unlink(strZip.c_str());
+    messages = Check(strMember);
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].strText, "File not found");
+    EXPECT_EQ(messages[0].icon, MessageIcon::Warning);
 }
 
 TEST_F(ResultPageTest, FileCheckReadsTheStoredChecksumCell) {

@@ -71,7 +71,8 @@ _kestrel_cli() {
         duplicates) valued="--min-size --format" ;;
         ls) flags="-l"
             valued="--format" ;;
-        tree) valued="--depth" ;;
+        tree) flags="--archives"
+              valued="--depth" ;;
         du) flags="-h"
             valued="--depth --sort --top" ;;
         volumes) valued="--format" ;;
