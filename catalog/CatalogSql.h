@@ -22,11 +22,10 @@ inline constexpr const char* kInsertFile = "INSERT INTO files(dir_id, file_name,
 // file_id itself (member_id NULL) or the member member_id of another archive
 // in it; format as the library names it; complete 1 when read to its end,
 // else 0 and problem says why; bytes_read the decompressed bytes the reading
-// took. archive_members: one row a member, in the order of its archive;
-// member_path its path inside (names between '/', none empty, no leading or
-// trailing '/'), member_name its last name, member_mode its st_mode bits,
-// encrypted 1 when its data needs a password. Sizes, times and checksums as
-// in files; a NULL text is an empty one.
+// took; member_count the members stored of it. archive_members: one row a member, in the order of
+// its archive; member_path its path inside (names between '/', none empty, no leading or trailing
+// '/'), member_name its last name, member_mode its st_mode bits, encrypted 1 when its data needs a
+// password. Sizes, times and checksums as in files; a NULL text is an empty one.
 inline constexpr const char* kCreateMemberTables = R"sql(
 CREATE TABLE IF NOT EXISTS archives (
     archive_id INTEGER PRIMARY KEY,
@@ -35,7 +34,8 @@ CREATE TABLE IF NOT EXISTS archives (
     format TEXT,
     complete INTEGER NOT NULL,
     problem TEXT,
-    bytes_read INTEGER
+    bytes_read INTEGER,
+    member_count INTEGER
 );
 CREATE INDEX IF NOT EXISTS archives_file_index ON archives(file_id);
 CREATE TABLE IF NOT EXISTS archive_members (
@@ -55,7 +55,7 @@ inline constexpr const char* kInsertArchive =
     "INSERT INTO archives(file_id, member_id, format, complete, problem, bytes_read) "
     "VALUES (?, ?, NULL, 0, NULL, NULL)";
 inline constexpr const char* kEndArchive =
-    "UPDATE archives SET format = ?, complete = ?, problem = ?, bytes_read = ? "
+    "UPDATE archives SET format = ?, complete = ?, problem = ?, bytes_read = ?, member_count = ? "
     "WHERE archive_id = ?";
 inline constexpr const char* kInsertMember =
     "INSERT INTO archive_members(archive_id, member_path, member_name, member_size, "
@@ -65,7 +65,9 @@ inline constexpr const char* kSetMemberChecksum =
 // What an update takes over from the former catalog for an unchanged file:
 // its archives in id order, and their members in id order.
 inline constexpr const char* kArchivesOfFile =
-    "SELECT archive_id, member_id, format, complete, problem, bytes_read FROM archives "
+    "SELECT archive_id, member_id, format, complete, problem, bytes_read, member_count, "
+    "typeof(member_id) IN ('integer', 'null') AND typeof(format) IN ('text', 'null') AND "
+    "typeof(bytes_read) IN ('integer', 'null') AND typeof(member_count) = 'integer' FROM archives "
     "WHERE file_id = ? ORDER BY archive_id";
 inline constexpr const char* kMembersOfArchive =
     "SELECT member_id, member_path, member_name, member_size, member_mtime, member_mode, "
@@ -84,6 +86,14 @@ inline constexpr const char* kNestedArchivesOfFile =
     "ORDER BY archive_id";
 inline constexpr const char* kArchiveOfMember =
     "SELECT archive_id FROM archive_members WHERE member_id = ?";
+// How many members an archive has, and how many of them are rows as Kestrel
+// writes them.
+inline constexpr const char* kSoundMembersOfArchive =
+    "SELECT count(*), coalesce(sum(typeof(member_path) IN ('text', 'null') AND "
+    "typeof(member_size) IN ('integer', 'null') AND typeof(member_mtime) IN ('integer', 'null') "
+    "AND typeof(member_mode) = 'integer' AND typeof(encrypted) = 'integer' AND "
+    "(md5_checksum IS NULL OR (typeof(md5_checksum) = 'text' AND length(md5_checksum) = 32))), 0) "
+    "FROM archive_members WHERE archive_id = ?";
 inline constexpr const char* kCountArchives = "SELECT count(*) FROM archives";
 inline constexpr const char* kCountMembers = "SELECT count(*) FROM archive_members";
 inline constexpr const char* kCountUnreadArchives =

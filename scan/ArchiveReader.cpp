@@ -57,6 +57,8 @@ struct Budget {
     uint64_t nData = 0; // member data read: for checksums, or as an inner archive
     std::vector<archive*> levels;
     bool bExceeded = false;
+    ArchiveSink* pSink = nullptr; // asked whether to stop; none when re-reading a member
+    bool bStopped = false;
 
     uint64_t Used() const {
         uint64_t n = nData;
@@ -67,10 +69,18 @@ struct Budget {
         }
         return n;
     }
+    // True once the reading must end: the bound is reached, or a stop was asked for.
     bool Spent() {
         if (!bExceeded && Used() > nLimit)
             bExceeded = true;
-        return bExceeded;
+        if (!bStopped && pSink && pSink->Stopped())
+            bStopped = true;
+        return bExceeded || bStopped;
+    }
+    bool Ended() const { return bExceeded || bStopped; }
+    // Why the reading ended early, when Ended().
+    const char* Problem() const {
+        return bStopped ? "the reading was stopped" : "its data expands too far";
     }
 };
 
@@ -86,7 +96,7 @@ struct FileSource {
 la_ssize_t ReadFile(archive* a, void* pData, const void** ppBuffer) {
     auto* pSource = static_cast<FileSource*>(pData);
     if (pSource->pBudget->Spent()) {
-        archive_set_error(a, EFBIG, "its data expands too far");
+        archive_set_error(a, EFBIG, "%s", pSource->pBudget->Problem());
         return -1;
     }
     for (;;) {
@@ -139,7 +149,7 @@ struct MemberSource {
 la_ssize_t ReadMember(archive* a, void* pData, const void** ppBuffer) {
     auto* pSource = static_cast<MemberSource*>(pData);
     if (pSource->pBudget->Spent()) {
-        archive_set_error(a, EFBIG, "its data expands too far");
+        archive_set_error(a, EFBIG, "%s", pSource->pBudget->Problem());
         return -1;
     }
     const la_ssize_t n = archive_read_data(pSource->pOuter, pSource->buffer.get(), kReadSize);
@@ -214,6 +224,13 @@ ArchivePtr MemberReader(MemberSource& source) {
     archive_read_set_read_callback(a.get(), ReadMember);
     archive_read_set_callback_data(a.get(), &source);
     return a;
+}
+
+// Whether members of the archive may share one compressed block.
+bool IsSolidKind(archive* a) {
+    const int nBase = archive_format(a) & ARCHIVE_FORMAT_BASE_MASK;
+    return nBase == ARCHIVE_FORMAT_7ZIP || nBase == ARCHIVE_FORMAT_RAR ||
+           nBase == ARCHIVE_FORMAT_RAR_V5;
 }
 
 std::string FormatName(archive* a) {
@@ -352,7 +369,7 @@ bool Reader::OpenFailed(archive* a, int64_t nOuterMember) {
     ArchiveOutcome outcome;
     outcome.strFormat = FormatName(a);
     outcome.bComplete = false;
-    outcome.strProblem = m_budget.bExceeded ? "its data expands too far" : ErrorText(a, "damaged");
+    outcome.strProblem = m_budget.Ended() ? m_budget.Problem() : ErrorText(a, "damaged");
     m_sink.EndArchive(m_sink.BeginArchive(nOuterMember), outcome);
     return true;
 }
@@ -380,6 +397,10 @@ bool Reader::Read(archive* a, int nDepth, int64_t nOuterMember) {
     };
     int nRetries = 0;
     archive_entry* pEntry = nullptr;
+    // In a 7z or RAR archive the data of members passed over may have to be
+    // unpacked, inside the library, to reach a later member's (a solid
+    // block): their sizes count against the bound before data is read.
+    uint64_t nPassedOver = 0;
     for (;;) {
         if (m_sink.Stopped()) {
             fail("the reading was stopped");
@@ -395,7 +416,7 @@ bool Reader::Read(archive* a, int nDepth, int64_t nOuterMember) {
             if (!bBegun && archive_format(a) == 0)
                 return false;
             begin();
-            fail(m_budget.bExceeded ? "its data expands too far" : ErrorText(a, "damaged"));
+            fail(m_budget.Ended() ? m_budget.Problem() : ErrorText(a, "damaged"));
             break;
         }
         nRetries = 0;
@@ -424,9 +445,16 @@ bool Reader::Read(archive* a, int nDepth, int64_t nOuterMember) {
                                          [&](std::string_view ending) {
                                              return EndsWithFolded(member.strPath, ending);
                                          });
-        const bool bHash = ChecksumWanted(member);
+        bool bHash = ChecksumWanted(member);
+        bool bReadsData = bHash || bInner;
+        if (bReadsData && IsSolidKind(a)) {
+            m_budget.nData += nPassedOver;
+            nPassedOver = 0;
+            if (m_budget.Spent())
+                bReadsData = bHash = false;
+        }
         int nStatus = ARCHIVE_OK;
-        if (bInner) {
+        if (bInner && bReadsData) {
             const int64_t nMember = m_sink.Member(nArchive, member);
             ++outcome.nMembers;
             ReadInner(a, nDepth + 1, nMember, bHash, nStatus);
@@ -436,8 +464,10 @@ bool Reader::Read(archive* a, int nDepth, int64_t nOuterMember) {
             m_sink.Member(nArchive, member);
             ++outcome.nMembers;
         }
-        if (nStatus == ARCHIVE_FATAL || m_budget.bExceeded) {
-            fail(m_budget.bExceeded ? "its data expands too far" : ErrorText(a, "damaged"));
+        if (!bReadsData && S_ISREG(member.nMode) && member.nSize && *member.nSize > 0)
+            nPassedOver += static_cast<uint64_t>(*member.nSize);
+        if (nStatus == ARCHIVE_FATAL || m_budget.Ended()) {
+            fail(m_budget.Ended() ? m_budget.Problem() : ErrorText(a, "damaged"));
             break;
         }
         // Damaged data of one member (a checksum that does not match, say):
@@ -593,6 +623,7 @@ bool ReadArchive(int fd, uint64_t nFileSize, const ArchiveLimits& limits, Archiv
     const Utf8Names utf8;
     Budget budget;
     budget.nLimit = BudgetLimit(nFileSize, limits);
+    budget.pSink = &sink;
     FileSource source{fd, nFileSize, 0, &budget};
     ArchivePtr a = FileReader(source);
     Reader reader(limits, sink, budget);

@@ -214,7 +214,7 @@ void CatalogWriter::Append(int64_t nDirId, std::string_view name, std::optional<
     m_tree.AddFile(nFileId, nDirId, nSize, nMtimeNs, nMode);
     m_job.progress.nFiles.fetch_add(1, std::memory_order_relaxed);
     CountRow();
-    if (archive.dir && !m_job.bStopRequested.load(std::memory_order_relaxed))
+    if (archive.dir)
         m_members->StoreMembers(nFileId, archive.dir->Get(), std::string(name).c_str(),
                                 archive.bOwned, archive.nPreviousId);
 }

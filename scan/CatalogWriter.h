@@ -40,6 +40,8 @@ public:
 
     // True when a stop left files out whose checksums were not read yet.
     bool LeftFilesOut() const { return m_bDropping; }
+    // True when a stop left members of archives out.
+    bool LeftMembersOut() const { return m_members && m_members->LeftMembersOut(); }
 
     // Writes the name index and the folder tables of the rows stored, and
     // commits.

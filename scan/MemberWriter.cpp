@@ -43,6 +43,8 @@ MemberWriter::MemberWriter(Database& database, ScanJob& job, std::function<void(
 
 void MemberWriter::StoreMembers(int64_t nFileId, int nDirFd, const char* pszName, bool bOwned,
                                 int64_t nPreviousId) {
+    if (Stopped())
+        return; // the build ends: the catalog will say it is incomplete
     m_nFileId = nFileId;
     if (nPreviousId != 0 && TakeOver(nPreviousId))
         return;
@@ -104,7 +106,8 @@ void MemberWriter::EndArchive(int64_t nArchive, const ArchiveOutcome& outcome) {
     else
         m_end.BindText(3, outcome.strProblem);
     m_end.BindInt64(4, static_cast<int64_t>(outcome.nBytesRead));
-    m_end.BindInt64(5, nArchive);
+    m_end.BindInt64(5, static_cast<int64_t>(outcome.nMembers));
+    m_end.BindInt64(6, nArchive);
     m_end.Run();
     ++m_job.outcome.nArchives;
     if (!outcome.bComplete)
@@ -112,7 +115,10 @@ void MemberWriter::EndArchive(int64_t nArchive, const ArchiveOutcome& outcome) {
 }
 
 bool MemberWriter::Stopped() {
-    return m_job.bStopRequested.load(std::memory_order_relaxed);
+    if (!m_job.bStopRequested.load(std::memory_order_relaxed))
+        return false;
+    m_bLeftOut = true;
+    return true;
 }
 
 // Copies the archives of the former catalog's file nPreviousId, when every
@@ -139,26 +145,38 @@ bool MemberWriter::TakeOver(int64_t nPreviousId) {
         bool bHasFormat;
         std::string strFormat;
         int64_t nBytes;
+        int64_t nMembers;
     };
     std::vector<Archive> archives;
     {
         Statement rows = m_previous->Prepare(CatalogSql::kArchivesOfFile);
         rows.BindInt64(1, nPreviousId);
         while (rows.Step()) {
-            if (rows.IsNull(3) || rows.Int64(3) != 1)
-                return false; // read again: it may read whole now
+            // Read again what was not read whole (it may read whole now),
+            // and rows not as Kestrel writes them.
+            if (!rows.IsInteger(3) || rows.Int64(3) != 1 || rows.Int64(7) != 1)
+                return false;
             archives.push_back({rows.Int64(0), rows.IsNull(1) ? 0 : rows.Int64(1), !rows.IsNull(2),
-                                std::string(rows.Text(2)), rows.Int64(5)});
+                                std::string(rows.Text(2)), rows.Int64(5), rows.Int64(6)});
         }
     }
     if (archives.empty())
         return false;
-    // Each nested archive must lie in a member of one taken over before it;
-    // rows another program changed are not trusted: the file is read again.
+    // Rows another program changed are not trusted: the file is read again
+    // unless each archive holds as many members as it was stored with, all
+    // of them as Kestrel writes them, and each nested archive lies in a
+    // member of one taken over before it.
     {
         Statement owner = m_previous->Prepare(CatalogSql::kArchiveOfMember);
+        Statement sound = m_previous->Prepare(CatalogSql::kSoundMembersOfArchive);
         std::unordered_map<int64_t, bool> earlier;
         for (const Archive& archive : archives) {
+            sound.BindInt64(1, archive.nOldId);
+            const bool bSound = sound.Step() && sound.Int64(0) == archive.nMembers &&
+                                sound.Int64(1) == archive.nMembers;
+            sound.Reset();
+            if (!bSound)
+                return false;
             if (archive.nOldMember != 0) {
                 owner.BindInt64(1, archive.nOldMember);
                 const bool bKnown = owner.Step() && earlier.count(owner.Int64(0)) > 0;
@@ -182,6 +200,11 @@ bool MemberWriter::TakeOver(int64_t nPreviousId) {
         members.BindInt64(1, archive.nOldId);
         ArchiveOutcome outcome;
         while (members.Step()) {
+            if (outcome.nMembers % 1024 == 0 && Stopped()) {
+                outcome.bComplete = false;
+                outcome.strProblem = "the reading was stopped";
+                break;
+            }
             ArchiveMember member;
             member.strPath = members.Text(1);
             if (!members.IsNull(3))
@@ -200,6 +223,8 @@ bool MemberWriter::TakeOver(int64_t nPreviousId) {
             outcome.strFormat = archive.strFormat;
         outcome.nBytesRead = static_cast<uint64_t>(archive.nBytes);
         EndArchive(nArchive, outcome);
+        if (!outcome.bComplete)
+            break;
         ++m_job.outcome.nArchivesReused;
     }
     return true;

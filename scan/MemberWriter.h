@@ -31,6 +31,10 @@ public:
     void StoreMembers(int64_t nFileId, int nDirFd, const char* pszName, bool bOwned,
                       int64_t nPreviousId);
 
+    // True once a stop left members out: an archive read part way, or not
+    // read at all.
+    bool LeftMembersOut() const { return m_bLeftOut; }
+
     // ArchiveSink
     int64_t BeginArchive(int64_t nOuterMember) override;
     int64_t Member(int64_t nArchive, const ArchiveMember& member) override;
@@ -54,4 +58,5 @@ private:
     // The catalog an update replaces, opened when it is first needed.
     std::optional<Database> m_previous;
     bool m_bPreviousTried = false;
+    bool m_bLeftOut = false;
 };

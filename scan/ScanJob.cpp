@@ -234,8 +234,9 @@ void ScanDirectory(Database& database, ScanJob& job, const std::string& strPath,
         throw;
     }
     walker.join();
-    if (writer.LeftFilesOut())
-        job.outcome.bStopped = true; // the walk may have ended before the stop
+    // The walk may have ended before the stop, the reading of archives not.
+    if (writer.LeftFilesOut() || writer.LeftMembersOut())
+        job.outcome.bStopped = true;
     if (const std::exception_ptr pError = queue.Error())
         std::rethrow_exception(pError);
     writer.Finish();
