@@ -98,6 +98,8 @@ void ArchiveFolders::Read(Archive& archive) {
     Statement statement = m_database.Prepare(CatalogSql::kMembersOfArchive);
     statement.BindInt64(1, m_archiveOfTop.at(archive.nTopId));
     for (ResultSet rows(std::move(statement)); !rows.IsEOF(); rows.MoveNext()) {
+        if (rows.GetTextView(1).size() > kMaxMemberPathBytes)
+            continue; // only another program writes such a path
         const std::string strInner = InnerPath(rows.GetTextView(1));
         const std::optional<uint32_t> nMode =
             rows.IsNull(5) ? std::nullopt

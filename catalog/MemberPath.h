@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -10,6 +11,12 @@
 // ("/b/2019.zip//inner.tar//x.txt"). A file's path never holds "//" below its
 // start directory, nor a member's path inside its archive.
 inline constexpr std::string_view kMemberSeparator = "//";
+
+// The longest path inside an archive that Kestrel stores and shows, in
+// bytes, as long as the system's own paths may be: a longer one is no path
+// any system would unpack, and the folders it implies would take memory
+// that grows with the square of its depth.
+inline constexpr size_t kMaxMemberPathBytes = 4096;
 
 // archivePath + "//" + memberPath.
 std::string JoinMemberPath(std::string_view archivePath, std::string_view memberPath);

@@ -1,5 +1,6 @@
 #include "scan/ArchiveReader.h"
 
+#include "catalog/MemberPath.h"
 #include "scan/Md5.h"
 
 #include <archive.h>
@@ -427,6 +428,11 @@ bool Reader::Read(archive* a, int nDepth, int64_t nOuterMember) {
         ArchiveMember member;
         member.strPath = ArchiveMemberPath(RawPath(pEntry));
         member.nMode = static_cast<uint32_t>(archive_entry_mode(pEntry));
+        if (member.strPath.size() > kMaxMemberPathBytes) {
+            fail("a member's path is longer than " + std::to_string(kMaxMemberPathBytes) +
+                 " bytes");
+            continue;
+        }
         if (member.strPath.empty()) {
             // The archive's own top folder ("./") is no member; a file
             // without a name cannot be shown or found, and is left out.
