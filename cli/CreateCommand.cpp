@@ -54,16 +54,11 @@ int RunCreateCommand(const CommandLine& cmd) {
     const JobRun run = RunScanJob(job);
 
     const ScanOutcome& outcome = job.outcome;
-    char szSummary[256];
-    std::snprintf(szSummary, sizeof szSummary,
-                  ": %llu directories, %llu files, %llu checksums, %.2f seconds",
-                  static_cast<unsigned long long>(outcome.nDirs),
-                  static_cast<unsigned long long>(outcome.nFiles),
-                  static_cast<unsigned long long>(outcome.nChecksums), run.dSeconds);
+    const std::string strSummary = ": " + ScanCountsText(outcome, run.dSeconds);
     const std::string strProblem = pBuild->Finish();
     const bool bOldKept = pBuild->KeepsOld();
     if (!bOldKept && strProblem.empty())
-        WriteJobSummary(strCatalogPath + szSummary, job);
+        WriteJobSummary(strCatalogPath + strSummary, job);
     if (outcome.bFailed)
         return Fail(kExitFailed,
                     outcome.strError + (bOldKept ? " (the catalog was left as it was)" : ""));

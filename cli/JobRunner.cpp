@@ -92,19 +92,7 @@ JobRun RunScanJob(ScanJob& job, const std::function<bool()>& fnStop) {
 }
 
 void WriteJobSummary(std::string strLine, const ScanJob& job) {
-    const uint64_t nUnread = job.outcome.nUnreadDirs;
-    if (nUnread > 0)
-        strLine += "; " + std::to_string(nUnread) + (nUnread == 1 ? " directory" : " directories") +
-                   " could not be read completely";
-    if (job.bArchives) {
-        const uint64_t nArchives = job.outcome.nArchives;
-        const uint64_t nMembers = job.outcome.nMembers;
-        strLine += "; " + std::to_string(nArchives) + (nArchives == 1 ? " archive" : " archives") +
-                   " with " + std::to_string(nMembers) + (nMembers == 1 ? " member" : " members");
-        if (const uint64_t nUnreadArchives = job.outcome.nUnreadArchives; nUnreadArchives > 0)
-            strLine += ", " + std::to_string(nUnreadArchives) +
-                       (nUnreadArchives == 1 ? " archive" : " archives") + " not read completely";
-    }
+    strLine += ScanNotesText(job);
     strLine += '\n';
     OutputWriter out;
     out.Write(strLine);

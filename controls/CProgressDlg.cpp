@@ -7,6 +7,7 @@
 #include <QMenuBar>
 #include <QTimerEvent>
 #include <algorithm>
+#include <string>
 
 CProgressDlg* g_pProgressDlg = nullptr;
 
@@ -41,10 +42,60 @@ QPoint CProgressDlg::ClientOrigin(const QWidget& owner) {
 int CProgressDlg::DoModal() {
     if (m_bFinishRequested)
         return IDCANCEL;
-    if (QWidget* pOwner = parentWidget())
-        move(ClientOrigin(*pOwner));
+    FitOwner();
     exec();
     return IDCANCEL;
+}
+
+// The strip lies inside its owner's client area, however small the window
+// is: never wider or taller than what lies below the menu bar.
+void CProgressDlg::FitOwner() {
+    QWidget* pOwner = parentWidget();
+    if (!pOwner)
+        return;
+    const DialogUnits dlu(font());
+    const QSize design = dlu.Size(266, 12);
+    const QPoint origin = ClientOrigin(*pOwner);
+    const QPoint ownerBottomRight = pOwner->mapToGlobal(QPoint(pOwner->width(), pOwner->height()));
+    const int nWidth = std::clamp(ownerBottomRight.x() - origin.x(), 1, design.width());
+    const int nHeight = std::clamp(ownerBottomRight.y() - origin.y(), 1, design.height());
+    setFixedSize(nWidth, nHeight);
+    m_progress->setGeometry(0, 0, nWidth, nHeight);
+    move(origin);
+}
+
+void CProgressDlg::ShowCountsNow() {
+    if (!m_pFolders || !m_pFiles)
+        return;
+    const std::string strText =
+        "Please wait... " + std::to_string(m_pFolders->load(std::memory_order_relaxed)) +
+        " folders, " + std::to_string(m_pFiles->load(std::memory_order_relaxed)) + " files";
+    m_progress->SetTextFormat(strText.c_str(), PBX_TEXT_ONLY);
+}
+
+void CProgressDlg::showEvent(QShowEvent* pEvent) {
+    ShowCountsNow();
+    FitOwner();
+    QDialog::showEvent(pEvent);
+}
+
+void CProgressDlg::ShowCounts(const std::atomic<uint64_t>* pFolders,
+                              const std::atomic<uint64_t>* pFiles) {
+    m_pFolders = pFolders;
+    m_pFiles = pFiles;
+}
+
+void CProgressDlg::reject() {
+    AskStop();
+}
+
+void CProgressDlg::AskStop() {
+    // One question at a time; the strip goes on moving meanwhile.
+    if (!m_fnAskStop || m_bAsking || m_bFinishRequested)
+        return;
+    m_bAsking = true;
+    m_fnAskStop();
+    m_bAsking = false;
 }
 
 void CProgressDlg::Finish() {
@@ -60,13 +111,16 @@ void CProgressDlg::OnFinish() {
 }
 
 void CProgressDlg::closeEvent(QCloseEvent* pEvent) {
-    m_timer.stop();
+    // Closing ends nothing by itself (the build ends the window): it asks
+    // the stop question, and the animation goes on.
     pEvent->ignore();
+    AskStop();
 }
 
 void CProgressDlg::timerEvent(QTimerEvent* pEvent) {
-    if (pEvent->timerId() == m_timer.timerId())
+    if (pEvent->timerId() == m_timer.timerId()) {
+        ShowCountsNow();
         m_progress->StepIt();
-    else
+    } else
         QDialog::timerEvent(pEvent);
 }

@@ -19,6 +19,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRegularExpressionValidator>
+#include <chrono>
 #include <climits>
 #include <unistd.h>
 
@@ -157,7 +158,10 @@ void CDBControl::OnCreate() {
                         .nMaxFileSizeKb = m_nMaxFileSizeKb,
                         .excludes = {},
                         .bOneFileSystem = false});
+    const auto tStart = std::chrono::steady_clock::now();
     RunScanJobModal(this, job);
+    const double dSeconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - tStart).count();
     const std::string strProblem = m_pBuild->Finish();
     const bool bOldKept = m_pBuild->KeepsOld();
     const std::string strKept = bOldKept ? " The old catalog was left as it was." : "";
@@ -171,6 +175,18 @@ void CDBControl::OnCreate() {
                     "The start directory '" + job.strStartDir + "' could not be read" +
                         (bOldKept ? "." + strKept : ": the catalog holds only its row."),
                     "Database", MessageIcon::Warning);
+    else if (job.outcome.bStopped)
+        ShowMessage(this,
+                    bOldKept ? "The build was stopped." + strKept
+                             : "The build was stopped: the catalog '" + m_strDatabaseName +
+                                   "' holds what was walked until then, and says it is "
+                                   "incomplete.",
+                    "Database", MessageIcon::Warning);
+    else
+        ShowMessage(this,
+                    "The catalog '" + m_strDatabaseName + "' was created: " +
+                        ScanCountsText(job.outcome, dSeconds) + ScanNotesText(job) + ".",
+                    "Database", MessageIcon::Information);
     m_pBuild.reset(); // lets go of the catalog's lock
     UpdateData(false);
 }

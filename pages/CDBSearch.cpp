@@ -317,6 +317,11 @@ void CDBSearch::UpdateCatalog(const std::string& strEntry) {
                     MessageIcon::Critical);
         return;
     }
+    if (update.Job().outcome.bStopped) {
+        ShowMessage(this, "The update was stopped: '" + strEntry + "' was left as it was.",
+                    "Update", MessageIcon::Warning);
+        return;
+    }
     ShowMessage(this, "'" + strEntry + "' is up to date: " + update.ChangesText(), "Update",
                 MessageIcon::Information);
     // The list is read again, as after any scan, but what the user selected

@@ -14,6 +14,7 @@
 #include "scan/WalkQueue.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <exception>
 #include <fcntl.h>
 #include <new>
@@ -149,6 +150,35 @@ void BuildCatalog(Database& database, ScanJob& job, bool& bCreated) {
 }
 
 } // namespace
+
+namespace {
+
+std::string Counted(uint64_t n, const char* pszOne, const char* pszMany) {
+    return std::to_string(n) + " " + (n == 1 ? pszOne : pszMany);
+}
+
+} // namespace
+
+std::string ScanCountsText(const ScanOutcome& outcome, double dSeconds) {
+    char szSeconds[64];
+    std::snprintf(szSeconds, sizeof szSeconds, "%.2f seconds", dSeconds);
+    return std::to_string(outcome.nDirs) + " directories, " + std::to_string(outcome.nFiles) +
+           " files, " + std::to_string(outcome.nChecksums) + " checksums, " + szSeconds;
+}
+
+std::string ScanNotesText(const ScanJob& job) {
+    std::string strText;
+    if (const uint64_t nUnread = job.outcome.nUnreadDirs; nUnread > 0)
+        strText +=
+            "; " + Counted(nUnread, "directory", "directories") + " could not be read completely";
+    if (job.bArchives) {
+        strText += "; " + Counted(job.outcome.nArchives, "archive", "archives") + " with " +
+                   Counted(job.outcome.nMembers, "member", "members");
+        if (const uint64_t nUnread = job.outcome.nUnreadArchives; nUnread > 0)
+            strText += ", " + Counted(nUnread, "archive", "archives") + " not read completely";
+    }
+    return strText;
+}
 
 void ApplySettings(ScanJob& job, const ScanSettings& settings) {
     job.strStartDir = settings.strStartDir;

@@ -7,6 +7,7 @@
 #include "catalog/ResultSet.h"
 #include "controls/CProgressDlg.h"
 #include "controls/CSpinButtonCtrl.h"
+#include "controls/CTextProgressCtrl.h"
 #include "controls/DialogUnits.h"
 #include "pages/CDBControl.h"
 #include "pages/CDBSearch.h"
@@ -76,12 +77,23 @@ TEST_F(CreatePageTest, CreateBuildsTheCatalogAndTheSearchPageListsIt) {
     Fill(m_tree.Path("src"), "Source files");
     ClickCheckBox(*CreatePage().m_checkChecksum);
     EXPECT_TRUE(Create());
-    EXPECT_TRUE(TakeMessages().empty());
+    // The page tells what was made.
+    const std::vector<MessageRequest> told = TakeMessages();
+    ASSERT_EQ(told.size(), 1u);
+    EXPECT_EQ(told[0].strText.rfind("The catalog 'Source files' was created: 2 directories, 2 "
+                                    "files, 2 checksums, ",
+                                    0),
+              0u)
+        << told[0].strText;
+    EXPECT_EQ(told[0].icon, MessageIcon::Information);
     // The "Please wait..." strip lay at the top left of the window's client
-    // area, below the menu bar, 266 x 12 dialog units.
+    // area, below the menu bar, 266 x 12 dialog units, but never wider than
+    // the window.
     const QPoint ptClient(0, Main().Menu().MenuBar()->geometry().bottom() + 1);
     EXPECT_EQ(m_rcProgress.topLeft(), Main().mapToGlobal(ptClient));
-    EXPECT_EQ(m_rcProgress.size(), DialogUnits(Main().font()).Size(266, 12));
+    const QSize design = DialogUnits(Main().font()).Size(266, 12);
+    EXPECT_EQ(m_rcProgress.size(),
+              QSize(std::min(design.width(), Main().width()), design.height()));
     const std::string strCatalog = m_strData + "Source files.mdb";
     EXPECT_EQ(CountRows(strCatalog, "dirs"), 2);
     EXPECT_EQ(CountRows(strCatalog, "files"), 2);
@@ -98,6 +110,61 @@ TEST_F(CreatePageTest, CreateBuildsTheCatalogAndTheSearchPageListsIt) {
     ClickTab(0);
     EXPECT_EQ(ListedEntries(), std::vector<std::string>{"Source files"});
     EXPECT_EQ(SearchPage().m_comboWhere->currentIndex(), 0);
+}
+
+// Escape on the strip asks whether to stop: No goes on, Yes stops the build,
+// which keeps what was walked in a catalog that says it is incomplete and
+// searches. The strip counts folders and files as it goes, and lies inside
+// the window.
+TEST_F(CreatePageTest, EscapeAsksAndYesStopsTheBuildKeepingAnIncompleteCatalog) {
+    for (int d = 0; d < 800; ++d) {
+        m_tree.MakeDir("big/d" + std::to_string(d));
+        for (int f = 0; f < 50; ++f)
+            m_tree.WriteFile("big/d" + std::to_string(d) + "/f" + std::to_string(f) + ".txt", "x");
+    }
+    Fill(m_tree.Path("big"), "Big");
+    ClickCheckBox(*CreatePage().m_checkChecksum);
+    m_answers = {MessageAnswer::No, MessageAnswer::Yes};
+    int nEscapes = 0;
+    std::string strLabel;
+    QRect rcStrip;
+    m_progressWatch = [&] {
+        if (!g_pProgressDlg || !g_pProgressDlg->isVisible() || nEscapes >= 2)
+            return;
+        rcStrip = g_pProgressDlg->frameGeometry();
+        strLabel = g_pProgressDlg->Progress().CurrentLabel().toStdString();
+        if (strLabel.find(" folders, ") == std::string::npos)
+            return; // the counts come with the strip's first step
+        QTest::keyClick(g_pProgressDlg, Qt::Key_Escape);
+        ++nEscapes;
+    };
+    QTimer timer;
+    QObject::connect(&timer, &QTimer::timeout, [&] { m_progressWatch(); });
+    timer.start(5);
+    Click(CreatePage(), "IDOK");
+    timer.stop();
+    ASSERT_EQ(nEscapes, 2);
+    EXPECT_EQ(strLabel.rfind("Please wait... ", 0), 0u) << strLabel;
+    EXPECT_NE(strLabel.find(" folders, "), std::string::npos) << strLabel;
+    EXPECT_TRUE(Main().frameGeometry().contains(rcStrip));
+    const std::vector<MessageRequest> told = TakeMessages();
+    ASSERT_EQ(told.size(), 3u);
+    EXPECT_EQ(told[0].strText, "Stop building the catalog?");
+    EXPECT_EQ(told[1].strText, "Stop building the catalog?");
+    EXPECT_EQ(told[2].strText.rfind("The build was stopped: the catalog 'Big' holds what was "
+                                    "walked until then",
+                                    0),
+              0u)
+        << told[2].strText;
+    const std::string strCatalog = m_strData + "Big.mdb";
+    EXPECT_LT(CountRows(strCatalog, "files"), 40000);
+    Database database;
+    database.Open(strCatalog, Database::OpenMode::ReadOnly);
+    ResultSet complete(database.Prepare("SELECT value FROM catalog_info WHERE key = 'complete'"));
+    EXPECT_EQ(complete.GetText(0), "no");
+    // It is listed and searches.
+    ClickTab(0);
+    EXPECT_EQ(ListedEntries(), std::vector<std::string>{"Big"});
 }
 
 TEST_F(CreatePageTest, EmptyFieldsAreRefusedInOrder) {
@@ -144,7 +211,10 @@ TEST_F(CreatePageTest, AnExistingCatalogIsReplacedOnlyAfterYes) {
 
     m_answers = {MessageAnswer::Yes};
     EXPECT_TRUE(Create());
-    EXPECT_EQ(TakeMessageTexts(), std::vector<std::string>{CDBControl::kMsgOverwrite});
+    const std::vector<std::string> texts = TakeMessageTexts();
+    ASSERT_EQ(texts.size(), 2u);
+    EXPECT_EQ(texts[0], CDBControl::kMsgOverwrite);
+    EXPECT_EQ(texts[1].rfind("The catalog 'Old' was created: 2 directories, 2 files", 0), 0u);
     EXPECT_EQ(CountRows(strCatalog, "dirs"), 2);
 
     // A start directory that cannot be read replaces nothing: the old
