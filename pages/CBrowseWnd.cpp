@@ -806,9 +806,9 @@ void CBrowseWnd::OpenRow(int nRow) {
                         "' is a member of an archive: open the archive to reach it",
                     "Warning", MessageIcon::Warning);
     } else if (const std::optional<std::string> path =
-                   FileOnDisk(this, m_strEntry, PathOfRow(row), "Warning");
-               path && !OpenWithDesktop(*path)) {
-        ShowMessage(this, "Can't open selected file or directory", "Warning", MessageIcon::Warning);
+                   FileOnDisk(this, m_strEntry, PathOfRow(row), "Warning")) {
+        if (const std::string strReason = OpenWithDesktop(*path); !strReason.empty())
+            ShowMessage(this, OpenFailureText(*path, strReason), "Warning", MessageIcon::Warning);
     }
 }
 
@@ -846,8 +846,10 @@ void CBrowseWnd::ShowMenu(QPoint pt) {
         RunCommand(this, [this, nRow = index.row()] { OpenRow(nRow); });
     } else if (pChosen == pOpenFolder) {
         const std::optional<std::string> path = FileOnDisk(this, m_strEntry, strPath, "Warning");
-        if (path && !OpenWithDesktop(SplitFolderAndName(*path).first))
-            ShowMessage(this, "Can't open selected file or directory", "Warning",
+        const std::string strFolder = path ? SplitFolderAndName(*path).first : std::string();
+        if (const std::string strReason = path ? OpenWithDesktop(strFolder) : std::string();
+            !strReason.empty())
+            ShowMessage(this, OpenFailureText(strFolder, strReason), "Warning",
                         MessageIcon::Warning);
     } else if (pChosen == pCopy) {
         std::string strPaths;

@@ -100,8 +100,10 @@ void CResult::OnDblclkResultList() {
         return;
     const std::optional<std::string> path = FileOnDisk(
         this, m_list->GetItemText(nRow, 3), FileOfRow(m_list->GetItemText(nRow, 0)), "Warning");
-    if (path && !OpenWithDesktop(*path))
-        ShowMessage(this, "Can't open selected file or directory", "Warning", MessageIcon::Warning);
+    if (!path)
+        return;
+    if (const std::string strReason = OpenWithDesktop(*path); !strReason.empty())
+        ShowMessage(this, OpenFailureText(*path, strReason), "Warning", MessageIcon::Warning);
 }
 
 void CResult::ShowRows(const std::vector<ResultRow>& rows) {
@@ -165,8 +167,11 @@ void CResult::OnOpenContainingFolder(int nRow) {
     const std::optional<std::string> path = FileOnDisk(
         this, m_list->GetItemText(nRow, 3), FileOfRow(m_list->GetItemText(nRow, 0)), "Warning");
     // A hit in the root (or a path without a folder) has the root as its folder.
-    if (path && !OpenWithDesktop(SplitFolderAndName(*path).first))
-        ShowMessage(this, "Can't open selected file or directory", "Warning", MessageIcon::Warning);
+    if (!path)
+        return;
+    const std::string strFolder = SplitFolderAndName(*path).first;
+    if (const std::string strReason = OpenWithDesktop(strFolder); !strReason.empty())
+        ShowMessage(this, OpenFailureText(strFolder, strReason), "Warning", MessageIcon::Warning);
 }
 
 void CResult::OnShowInCatalog(int nRow) {
