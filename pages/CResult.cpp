@@ -9,6 +9,7 @@
 #include "catalog/MemberPath.h"
 #include "controls/CSortListCtrl.h"
 #include "controls/DialogUnits.h"
+#include "controls/MenuKeys.h"
 #include "pages/CBrowseWnd.h"
 #include "pages/FileOnDisk.h"
 #include "scan/Paths.h"
@@ -19,6 +20,7 @@
 
 #include <QClipboard>
 #include <QGuiApplication>
+#include <QKeyEvent>
 #include <QMenu>
 #include <QResizeEvent>
 #include <QScrollBar>
@@ -36,6 +38,7 @@ CResult::CResult(QWidget* pParent) : CPageDlg(pParent), m_list(new CSortListCtrl
     connect(m_list, &CSortListCtrl::DoubleClicked, this, &CResult::OnDblclkResultList);
     m_list->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(m_list, &QWidget::customContextMenuRequested, this, &CResult::OnListContextMenu);
+    m_list->installEventFilter(this); // Enter and the menu keys
 }
 
 CResult::~CResult() {
@@ -76,12 +79,34 @@ void CResult::OnShowWindow(bool bShow) {
         // The rows read so far stay; the search goes on with its next catalog.
         if (!strError.empty())
             ReportError(this, strError);
-    } else {
-        g_nResultAction = 0;
+        // The keyboard goes on where the hits are: Enter opens the first.
+        if (bNewSearch && m_list->GetItemCount() > 0)
+            m_list->setCurrentIndex(m_list->model()->index(0, 0));
+        if (g_pMainMenu)
+            g_pMainMenu->EnableMenuItem(ID_RESULT_CHECK, true);
+        m_list->setFocus();
+        return;
     }
+    g_nResultAction = 0;
     if (g_pMainMenu)
         g_pMainMenu->EnableMenuItem(ID_RESULT_CHECK, true);
     setFocus();
+}
+
+bool CResult::eventFilter(QObject* pWatched, QEvent* pEvent) {
+    if (pWatched != m_list || pEvent->type() != QEvent::KeyPress)
+        return CPageDlg::eventFilter(pWatched, pEvent);
+    const auto* pKey = static_cast<QKeyEvent*>(pEvent);
+    if (IsMenuKey(*pKey)) {
+        OnListContextMenu(MenuPointOfCurrentRow(*m_list));
+        return true;
+    }
+    if ((pKey->key() == Qt::Key_Return || pKey->key() == Qt::Key_Enter) &&
+        (pKey->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
+        RunCommand(this, [this] { OnDblclkResultList(); });
+        return true;
+    }
+    return CPageDlg::eventFilter(pWatched, pEvent);
 }
 
 namespace {
