@@ -3,13 +3,14 @@
 #include <QPoint>
 
 class QAbstractItemView;
-class QKeyEvent;
+class QEvent;
 
-// The keys that open a right-click menu from the keyboard: the Menu key, and
-// Shift+F10.
-bool IsMenuKey(const QKeyEvent& key);
+// Whether an event sent to a list asks for its right-click menu from the
+// keyboard: the Menu key or Shift+F10 pressed, or the context-menu request
+// the window system makes of the Menu key itself.
+bool IsMenuKey(const QEvent& event);
 
 // Where a menu opened from the keyboard points in a list's viewport: the
-// middle of the current row's first cell, scrolled into view first; a point
-// on no row when no row is current.
+// lower left of the current row's first cell, scrolled into view first; a
+// point on no row when no row is current.
 QPoint MenuPointOfCurrentRow(QAbstractItemView& view);

@@ -14,6 +14,7 @@
 #include "controls/CTreemapView.h"
 #include "controls/FolderListModel.h"
 #include "controls/FolderTreeModel.h"
+#include "controls/MenuKeys.h"
 #include "pages/BrowseLoader.h"
 #include "pages/FileOnDisk.h"
 #include "pages/ResultCheck.h"
@@ -866,6 +867,10 @@ void CBrowseWnd::ShowMenu(QPoint pt) {
 }
 
 bool CBrowseWnd::eventFilter(QObject* pWatched, QEvent* pEvent) {
+    if (pWatched == m_list && IsMenuKey(*pEvent)) {
+        ShowMenu(MenuPointOfCurrentRow(*m_list));
+        return true;
+    }
     if (pEvent->type() != QEvent::KeyPress)
         return QWidget::eventFilter(pWatched, pEvent);
     const auto* pKey = static_cast<QKeyEvent*>(pEvent);
@@ -879,14 +884,6 @@ bool CBrowseWnd::eventFilter(QObject* pWatched, QEvent* pEvent) {
         case Qt::Key_Backspace:
             GoBack();
             return true;
-        case Qt::Key_Menu:
-        case Qt::Key_F10:
-            if (pKey->key() == Qt::Key_Menu || pKey->modifiers() == Qt::ShiftModifier) {
-                if (nRow >= 0)
-                    ShowMenu(m_list->visualRect(m_listModel->index(nRow, 0)).center());
-                return true;
-            }
-            break;
         default:
             break;
         }

@@ -222,12 +222,12 @@ bool CDBSearch::eventFilter(QObject* pWatched, QEvent* pEvent) {
             QToolTip::hideText();
         return true;
     }
+    if (pWatched == m_listDatabases && IsMenuKey(*pEvent)) {
+        OnListContextMenu(MenuPointOfCurrentRow(*m_listDatabases));
+        return true;
+    }
     if (pWatched == m_listDatabases && pEvent->type() == QEvent::KeyPress) {
         const auto* pKey = static_cast<QKeyEvent*>(pEvent);
-        if (IsMenuKey(*pKey)) {
-            OnListContextMenu(MenuPointOfCurrentRow(*m_listDatabases));
-            return true;
-        }
         if (pKey->key() == Qt::Key_Delete && pKey->modifiers() == Qt::NoModifier) {
             RunCommand(this, [this] { OnDeleteDatabase(); });
             return true;

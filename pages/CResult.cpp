@@ -94,13 +94,15 @@ void CResult::OnShowWindow(bool bShow) {
 }
 
 bool CResult::eventFilter(QObject* pWatched, QEvent* pEvent) {
-    if (pWatched != m_list || pEvent->type() != QEvent::KeyPress)
+    if (pWatched != m_list)
         return CPageDlg::eventFilter(pWatched, pEvent);
-    const auto* pKey = static_cast<QKeyEvent*>(pEvent);
-    if (IsMenuKey(*pKey)) {
+    if (IsMenuKey(*pEvent)) {
         OnListContextMenu(MenuPointOfCurrentRow(*m_list));
         return true;
     }
+    if (pEvent->type() != QEvent::KeyPress)
+        return CPageDlg::eventFilter(pWatched, pEvent);
+    const auto* pKey = static_cast<QKeyEvent*>(pEvent);
     if ((pKey->key() == Qt::Key_Return || pKey->key() == Qt::Key_Enter) &&
         (pKey->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
         RunCommand(this, [this] { OnDblclkResultList(); });
