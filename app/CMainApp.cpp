@@ -62,9 +62,14 @@ void CMainApp::OnCommand(int nCommandId) {
 }
 
 void CMainApp::OnHelpHelp() {
-    if (!IsRegularFile(m_strHelpFile) || !OpenWithDesktop(m_strHelpFile))
+    if (!IsRegularFile(m_strHelpFile)) {
         ShowMessage(g_hMainWnd, "Help file not found. Reinstall application", "Error",
                     MessageIcon::Critical);
+        return;
+    }
+    if (const std::string strReason = OpenWithDesktop(m_strHelpFile); !strReason.empty())
+        ShowMessage(g_hMainWnd, "Can't open the help page '" + m_strHelpFile + "': " + strReason,
+                    "Error", MessageIcon::Critical);
 }
 
 void CMainApp::OnHelpAbout() {

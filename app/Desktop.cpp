@@ -1,8 +1,11 @@
 #include "app/Desktop.h"
 
-#include <QDesktopServices>
+#include <QFile>
 #include <QFileDialog>
 #include <QMessageBox>
+#include <QMimeDatabase>
+#include <QProcess>
+#include <QStandardPaths>
 #include <QUrl>
 #include <exception>
 
@@ -65,13 +68,55 @@ std::optional<std::string> PickSaveFile(QWidget* pOwner, const QString& strTitle
     return BytesOf(dialog.selectedFiles().front());
 }
 
-bool OpenWithDesktop(const std::string& strPath) {
+namespace {
+
+// Whether the desktop names a program for the kind of file at strPath (its
+// type, or a type it is a kind of, as text/x-csrc is text/plain). True when
+// that cannot be told: xdg-mime missing or not answering leaves the decision
+// to xdg-open.
+bool HasApplicationFor(const std::string& strPath) {
+    const QString strQuery = QStandardPaths::findExecutable("xdg-mime");
+    if (strQuery.isEmpty())
+        return true;
+    const QMimeType type = QMimeDatabase().mimeTypeForFile(QFile::decodeName(strPath.c_str()));
+    QStringList names = type.allAncestors();
+    names.prepend(type.name());
+    for (const QString& strType : names) {
+        QProcess query;
+        query.start(strQuery, {"query", "default", strType});
+        if (!query.waitForFinished(5000) || query.exitStatus() != QProcess::NormalExit)
+            return true;
+        if (!query.readAllStandardOutput().trimmed().isEmpty())
+            return true;
+    }
+    return false;
+}
+
+} // namespace
+
+std::string OpenWithDesktop(const std::string& strPath) {
     if (g_desktopHooks.fnOpenPath)
         return g_desktopHooks.fnOpenPath(strPath);
+    const QString strOpener = QStandardPaths::findExecutable("xdg-open");
+    if (strOpener.isEmpty())
+        return "no xdg-open on the system";
+    // xdg-open hands the file to its program and may wait for that program
+    // to end: what it says of a missing program comes too late to be shown,
+    // so it is asked first.
+    if (!HasApplicationFor(strPath))
+        return "no application for this kind of file";
     // Percent-encoded bytes, so a name that is not UTF-8 still names its file.
     const QByteArray path(strPath.data(), static_cast<qsizetype>(strPath.size()));
     const QUrl url = QUrl::fromEncoded("file://" + path.toPercentEncoding("/"));
-    return url.isValid() && QDesktopServices::openUrl(url);
+    if (!url.isValid())
+        return "the path cannot be written as a file address";
+    if (!QProcess::startDetached(strOpener, {QString::fromLatin1(url.toEncoded())}))
+        return "xdg-open could not be started";
+    return {};
+}
+
+std::string OpenFailureText(const std::string& strPath, const std::string& strReason) {
+    return "Can't open selected file or directory '" + strPath + "': " + strReason;
 }
 
 void ReportError(QWidget* pOwner, const std::string& strText) {

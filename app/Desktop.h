@@ -30,7 +30,8 @@ struct DesktopHooks {
     std::function<std::optional<std::string>()> fnPickDirectory;
     std::function<std::optional<std::string>()> fnPickCatalogFile;
     std::function<std::optional<std::string>()> fnPickSaveFile;
-    std::function<bool(const std::string&)> fnOpenPath;
+    // Opens a path in the desktop's place; why it could not, or an empty text.
+    std::function<std::string(const std::string&)> fnOpenPath;
 };
 extern DesktopHooks g_desktopHooks;
 
@@ -50,9 +51,14 @@ std::optional<std::string> PickCatalogFile(QWidget* pOwner);
 // (*.csv)" or "All files (*)"); nothing when cancelled.
 std::optional<std::string> PickSaveFile(QWidget* pOwner, const QString& strTitle);
 
-// Opens a file or folder with the desktop's default program for it; false
-// when that failed. The path's bytes are passed on exactly.
-bool OpenWithDesktop(const std::string& strPath);
+// Opens a file or folder with the desktop's default program for it, through
+// xdg-open. Returns why that could not be done ("no xdg-open on the system",
+// "no application for this kind of file"), or an empty text once the path was
+// handed over. The path's bytes are passed on exactly.
+std::string OpenWithDesktop(const std::string& strPath);
+
+// The warning of an open that failed: what could not be opened, and why.
+std::string OpenFailureText(const std::string& strPath, const std::string& strReason);
 
 // Runs a command handler; an engine error (or any other exception) it raises
 // ends the command and is shown with its text in a critical message box.

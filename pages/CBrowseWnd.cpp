@@ -14,6 +14,7 @@
 #include "controls/CTreemapView.h"
 #include "controls/FolderListModel.h"
 #include "controls/FolderTreeModel.h"
+#include "controls/MenuKeys.h"
 #include "pages/BrowseLoader.h"
 #include "pages/FileOnDisk.h"
 #include "pages/ResultCheck.h"
@@ -806,9 +807,9 @@ void CBrowseWnd::OpenRow(int nRow) {
                         "' is a member of an archive: open the archive to reach it",
                     "Warning", MessageIcon::Warning);
     } else if (const std::optional<std::string> path =
-                   FileOnDisk(this, m_strEntry, PathOfRow(row), "Warning");
-               path && !OpenWithDesktop(*path)) {
-        ShowMessage(this, "Can't open selected file or directory", "Warning", MessageIcon::Warning);
+                   FileOnDisk(this, m_strEntry, PathOfRow(row), "Warning")) {
+        if (const std::string strReason = OpenWithDesktop(*path); !strReason.empty())
+            ShowMessage(this, OpenFailureText(*path, strReason), "Warning", MessageIcon::Warning);
     }
 }
 
@@ -846,8 +847,10 @@ void CBrowseWnd::ShowMenu(QPoint pt) {
         RunCommand(this, [this, nRow = index.row()] { OpenRow(nRow); });
     } else if (pChosen == pOpenFolder) {
         const std::optional<std::string> path = FileOnDisk(this, m_strEntry, strPath, "Warning");
-        if (path && !OpenWithDesktop(SplitFolderAndName(*path).first))
-            ShowMessage(this, "Can't open selected file or directory", "Warning",
+        const std::string strFolder = path ? SplitFolderAndName(*path).first : std::string();
+        if (const std::string strReason = path ? OpenWithDesktop(strFolder) : std::string();
+            !strReason.empty())
+            ShowMessage(this, OpenFailureText(strFolder, strReason), "Warning",
                         MessageIcon::Warning);
     } else if (pChosen == pCopy) {
         std::string strPaths;
@@ -864,6 +867,10 @@ void CBrowseWnd::ShowMenu(QPoint pt) {
 }
 
 bool CBrowseWnd::eventFilter(QObject* pWatched, QEvent* pEvent) {
+    if (pWatched == m_list && IsMenuKey(*pEvent)) {
+        ShowMenu(MenuPointOfCurrentRow(*m_list));
+        return true;
+    }
     if (pEvent->type() != QEvent::KeyPress)
         return QWidget::eventFilter(pWatched, pEvent);
     const auto* pKey = static_cast<QKeyEvent*>(pEvent);
@@ -877,14 +884,6 @@ bool CBrowseWnd::eventFilter(QObject* pWatched, QEvent* pEvent) {
         case Qt::Key_Backspace:
             GoBack();
             return true;
-        case Qt::Key_Menu:
-        case Qt::Key_F10:
-            if (pKey->key() == Qt::Key_Menu || pKey->modifiers() == Qt::ShiftModifier) {
-                if (nRow >= 0)
-                    ShowMenu(m_list->visualRect(m_listModel->index(nRow, 0)).center());
-                return true;
-            }
-            break;
         default:
             break;
         }

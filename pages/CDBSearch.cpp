@@ -12,6 +12,7 @@
 #include "catalog/Database.h"
 #include "catalog/ResultSet.h"
 #include "controls/DialogUnits.h"
+#include "controls/MenuKeys.h"
 #include "pages/CBrowseWnd.h"
 #include "pages/CCatalogProperties.h"
 #include "pages/CResult.h"
@@ -28,6 +29,7 @@
 #include <QComboBox>
 #include <QDialogButtonBox>
 #include <QHelpEvent>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -64,6 +66,7 @@ CDBSearch::CDBSearch(QWidget* pParent) : CPageDlg(pParent) {
     m_listDatabases->setSelectionMode(QAbstractItemView::MultiSelection);
     m_listDatabases->setUniformItemSizes(true);
     m_listDatabases->viewport()->installEventFilter(this); // tooltips, read when asked for
+    m_listDatabases->installEventFilter(this);             // Delete and the menu keys
     m_listDatabases->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(m_listDatabases, &QWidget::customContextMenuRequested, this,
             &CDBSearch::OnListContextMenu);
@@ -219,6 +222,17 @@ bool CDBSearch::eventFilter(QObject* pWatched, QEvent* pEvent) {
             QToolTip::hideText();
         return true;
     }
+    if (pWatched == m_listDatabases && IsMenuKey(*pEvent)) {
+        OnListContextMenu(MenuPointOfCurrentRow(*m_listDatabases));
+        return true;
+    }
+    if (pWatched == m_listDatabases && pEvent->type() == QEvent::KeyPress) {
+        const auto* pKey = static_cast<QKeyEvent*>(pEvent);
+        if (pKey->key() == Qt::Key_Delete && pKey->modifiers() == Qt::NoModifier) {
+            RunCommand(this, [this] { OnDeleteDatabase(); });
+            return true;
+        }
+    }
     return CPageDlg::eventFilter(pWatched, pEvent);
 }
 
@@ -283,6 +297,13 @@ void CDBSearch::OnListContextMenu(const QPoint& pt) {
     menu.addSeparator();
     QAction* pCompare = menu.addAction("Compare with...");
     QAction* pDuplicates = menu.addAction("Find duplicates");
+    // Only a catalog listed by its path can leave the list and stay on the
+    // disk: one in the data folder is listed because it is there.
+    QAction* pRemove = nullptr;
+    if (nRow >= 0 && IsFullPathEntry(EntryAt(nRow))) {
+        menu.addSeparator();
+        pRemove = menu.addAction("Remove from list");
+    }
     for (QAction* pAction : {pBrowse, pUpdate, pProperties, pCompare})
         pAction->setEnabled(nRow >= 0);
     pCompare->setEnabled(nRow >= 0 && m_listDatabases->count() > 1);
@@ -297,6 +318,21 @@ void CDBSearch::OnListContextMenu(const QPoint& pt) {
         RunCommand(this, [this, nRow] { OnCompareWith(nRow); });
     else if (pChosen == pDuplicates)
         RunCommand(this, [this, nRow] { OnFindDuplicates(nRow); });
+    else if (pChosen && pChosen == pRemove)
+        RunCommand(this, [this, nRow] { OnRemoveFromList(nRow); });
+}
+
+void CDBSearch::OnRemoveFromList(int nRow) {
+    if (nRow < 0 || nRow >= m_listDatabases->count())
+        return;
+    if (const std::string strProblem = RemoveFromList(g_strAppPath, EntryAt(nRow));
+        !strProblem.empty()) {
+        ShowMessage(this, strProblem, "Database", MessageIcon::Critical);
+        return;
+    }
+    delete m_listDatabases->takeItem(nRow);
+    // As after Delete: no neighbour becomes current behind the user's back.
+    m_listDatabases->setCurrentItem(nullptr);
 }
 
 void CDBSearch::OnUpdateCatalog(int nRow) {

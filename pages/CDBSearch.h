@@ -59,6 +59,9 @@ public:
     void OnCatalogProperties(int nRow);
     void OnCompareWith(int nRow);
     void OnFindDuplicates(int nRow);
+    // "Remove from list", offered for an entry listed by its full path: the
+    // entry leaves the list and dblist.txt; its catalog file stays.
+    void OnRemoveFromList(int nRow);
 
     // Appends the catalog list's entries to the list box.
     void LoadDatabaseList();
@@ -73,6 +76,9 @@ public:
 
 protected:
     void OnShowWindow(bool bShow) override;
+    // Tooltips of the entries; on the list, Delete does what the Delete
+    // button does, the Menu key and Shift+F10 open the menu of the current
+    // entry.
     bool eventFilter(QObject* pWatched, QEvent* pEvent) override;
     void OnListContextMenu(const QPoint& pt);
 

@@ -9,6 +9,7 @@
 #include "catalog/MemberPath.h"
 #include "controls/CSortListCtrl.h"
 #include "controls/DialogUnits.h"
+#include "controls/MenuKeys.h"
 #include "pages/CBrowseWnd.h"
 #include "pages/FileOnDisk.h"
 #include "scan/Paths.h"
@@ -19,6 +20,7 @@
 
 #include <QClipboard>
 #include <QGuiApplication>
+#include <QKeyEvent>
 #include <QMenu>
 #include <QResizeEvent>
 #include <QScrollBar>
@@ -36,6 +38,7 @@ CResult::CResult(QWidget* pParent) : CPageDlg(pParent), m_list(new CSortListCtrl
     connect(m_list, &CSortListCtrl::DoubleClicked, this, &CResult::OnDblclkResultList);
     m_list->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(m_list, &QWidget::customContextMenuRequested, this, &CResult::OnListContextMenu);
+    m_list->installEventFilter(this); // Enter and the menu keys
 }
 
 CResult::~CResult() {
@@ -76,12 +79,36 @@ void CResult::OnShowWindow(bool bShow) {
         // The rows read so far stay; the search goes on with its next catalog.
         if (!strError.empty())
             ReportError(this, strError);
-    } else {
-        g_nResultAction = 0;
+        // The keyboard goes on where the hits are: Enter opens the first.
+        if (bNewSearch && m_list->GetItemCount() > 0)
+            m_list->setCurrentIndex(m_list->model()->index(0, 0));
+        if (g_pMainMenu)
+            g_pMainMenu->EnableMenuItem(ID_RESULT_CHECK, true);
+        m_list->setFocus();
+        return;
     }
+    g_nResultAction = 0;
     if (g_pMainMenu)
         g_pMainMenu->EnableMenuItem(ID_RESULT_CHECK, true);
     setFocus();
+}
+
+bool CResult::eventFilter(QObject* pWatched, QEvent* pEvent) {
+    if (pWatched != m_list)
+        return CPageDlg::eventFilter(pWatched, pEvent);
+    if (IsMenuKey(*pEvent)) {
+        OnListContextMenu(MenuPointOfCurrentRow(*m_list));
+        return true;
+    }
+    if (pEvent->type() != QEvent::KeyPress)
+        return CPageDlg::eventFilter(pWatched, pEvent);
+    const auto* pKey = static_cast<QKeyEvent*>(pEvent);
+    if ((pKey->key() == Qt::Key_Return || pKey->key() == Qt::Key_Enter) &&
+        (pKey->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
+        RunCommand(this, [this] { OnDblclkResultList(); });
+        return true;
+    }
+    return CPageDlg::eventFilter(pWatched, pEvent);
 }
 
 namespace {
@@ -100,8 +127,10 @@ void CResult::OnDblclkResultList() {
         return;
     const std::optional<std::string> path = FileOnDisk(
         this, m_list->GetItemText(nRow, 3), FileOfRow(m_list->GetItemText(nRow, 0)), "Warning");
-    if (path && !OpenWithDesktop(*path))
-        ShowMessage(this, "Can't open selected file or directory", "Warning", MessageIcon::Warning);
+    if (!path)
+        return;
+    if (const std::string strReason = OpenWithDesktop(*path); !strReason.empty())
+        ShowMessage(this, OpenFailureText(*path, strReason), "Warning", MessageIcon::Warning);
 }
 
 void CResult::ShowRows(const std::vector<ResultRow>& rows) {
@@ -165,8 +194,11 @@ void CResult::OnOpenContainingFolder(int nRow) {
     const std::optional<std::string> path = FileOnDisk(
         this, m_list->GetItemText(nRow, 3), FileOfRow(m_list->GetItemText(nRow, 0)), "Warning");
     // A hit in the root (or a path without a folder) has the root as its folder.
-    if (path && !OpenWithDesktop(SplitFolderAndName(*path).first))
-        ShowMessage(this, "Can't open selected file or directory", "Warning", MessageIcon::Warning);
+    if (!path)
+        return;
+    const std::string strFolder = SplitFolderAndName(*path).first;
+    if (const std::string strReason = OpenWithDesktop(strFolder); !strReason.empty())
+        ShowMessage(this, OpenFailureText(strFolder, strReason), "Warning", MessageIcon::Warning);
 }
 
 void CResult::OnShowInCatalog(int nRow) {

@@ -52,6 +52,9 @@ public:
 
 protected:
     void OnListContextMenu(const QPoint& pt);
+    // Enter on the list opens as a double click does; the Menu key and
+    // Shift+F10 open the right-click menu at the current row.
+    bool eventFilter(QObject* pWatched, QEvent* pEvent) override;
     void resizeEvent(QResizeEvent* pEvent) override;
     void accept() override {} // Enter neither closes nor hides the page
     void OnShowWindow(bool bShow) override;

@@ -247,3 +247,24 @@ std::string DeleteDatabase(const std::string& strAppPath, const std::string& str
                ListProblem(strListPath, replacement);
     return {};
 }
+
+std::string RemoveFromList(const std::string& strAppPath, const std::string& strEntry) {
+    if (!IsFullPathEntry(strEntry))
+        return "'" + strEntry + "' is a catalog of the data folder, not an entry of the list";
+    const std::string strListPath = strAppPath + kListFileName;
+    ListLock lock(strAppPath);
+    int nError = 0;
+    const std::vector<std::string> lines = ReadListFile(strListPath, nError);
+    if (nError == ENOENT)
+        return {};
+    if (nError != 0)
+        return "Cannot read " + strListPath + ": " + std::strerror(nError);
+    std::string strKept;
+    for (const std::string& strLine : lines)
+        if (strLine != strEntry)
+            strKept += strLine + "\n";
+    FileReplacement replacement(strListPath, strKept, true);
+    if (!replacement.IsWritten() || !replacement.Commit())
+        return ListProblem(strListPath, replacement);
+    return {};
+}

@@ -65,3 +65,10 @@ std::string DeleteQuestion(const std::string& strEntry);
 // why not. Returns the reason of a failure, else an empty text.
 std::string DeleteDatabase(const std::string& strAppPath, const std::string& strEntry,
                            const CatalogLock::Wait& wait = {});
+
+// Takes a full-path entry off the list: every line of dblist.txt equal to it
+// leaves the file, which is rewritten whole and put in place in one step; the
+// catalog file itself stays. Returns the reason of a failure (the entry is no
+// full path, the list cannot be read or written), else an empty text; an
+// entry the list no longer holds is no failure.
+std::string RemoveFromList(const std::string& strAppPath, const std::string& strEntry);

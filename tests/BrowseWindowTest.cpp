@@ -375,3 +375,35 @@ TEST_F(BrowseArchiveTest, ADoubleClickOnAnArchiveShowsItsMembers) {
     EXPECT_EQ(Names(window), (std::vector<std::string>{"readme.txt", "x.zip"}));
     EXPECT_EQ(Selected(window), "x.zip");
 }
+
+TEST_F(BrowseWindowTest, TheMenuKeysOpenTheMenusOfTheCurrentEntryAndRow) {
+    // The catalog's entry current, the Menu key opens its menu: Browse...
+    QListWidget& entries = *SearchPage().m_listDatabases;
+    ClickEntry(0);
+    WhenMenuShowsChoose("Browse...");
+    Key(Qt::Key_Menu);
+    ASSERT_EQ(Windows().size(), 1u);
+    CBrowseWnd& window = *Windows().at(0);
+    WaitFor(window);
+    EXPECT_EQ(entries.currentRow(), 0);
+
+    // In the window's list, the menu of the current row, by either key.
+    const int nReadme = RowNamed(window, "readme.txt");
+    ClickRow(*window.m_list, 0);
+    for (int i = 0; i < nReadme; ++i)
+        PressKey(Qt::Key_Down);
+    ASSERT_EQ(window.m_list->currentIndex().row(), nReadme);
+    WhenMenuShowsChoose("Copy path");
+    PressKey(Qt::Key_Menu);
+    QApplication::processEvents();
+    EXPECT_EQ(QGuiApplication::clipboard()->text().toStdString(),
+              m_tree.Path("disk/readme.txt") + "\n");
+    QGuiApplication::clipboard()->clear();
+    PressKey(Qt::Key_Up);
+    WhenMenuShowsChoose("Copy path");
+    PressKey(Qt::Key_F10, Qt::ShiftModifier);
+    QApplication::processEvents();
+    EXPECT_EQ(QGuiApplication::clipboard()->text().toStdString(),
+              m_tree.Path("disk/") + Names(window)[nReadme - 1] + "\n");
+    window.close();
+}

@@ -19,6 +19,7 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QListWidget>
+#include <QMenu>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -329,4 +330,46 @@ TEST_F(ContextMenuTest, TheResultListOpensFoldersCopiesPathsAndExports) {
     ASSERT_EQ(messages.size(), 1u);
     EXPECT_EQ(messages[0].strCaption, "Export list");
     EXPECT_NE(messages[0].strText.find("No such file or directory"), std::string::npos);
+}
+
+TEST_F(ContextMenuTest, ACatalogListedFromElsewhereLeavesTheListAndItsFileStays) {
+    MakeCatalog("Home", m_tree.Root());
+    MakeCatalog("Away", m_tree.Root());
+    m_tree.MakeDir("other");
+    const std::string strAway = m_tree.Path("other/away.mdb");
+    ::rename((m_strData + "Away.mdb").c_str(), strAway.c_str());
+    m_tree.WriteFile("home/kestrel/dblist.txt", "/x/y.mdb\n" + strAway + "\n");
+    Start();
+    ASSERT_EQ(ListedEntries(), (std::vector<std::string>{"Home", "/x/y.mdb", strAway}));
+    QListWidget& list = *SearchPage().m_listDatabases;
+
+    // A catalog of the data folder is there because its file is: no such entry.
+    QStringList items;
+    WhenShows(
+        nullptr, [] { return qobject_cast<QMenu*>(QApplication::activePopupWidget()); },
+        [&items](QWidget* pMenu) {
+            ASSERT_NE(pMenu, nullptr);
+            for (const QAction* pAction : pMenu->actions())
+                items << pAction->text();
+            pMenu->close();
+        });
+    RightClickAt(*list.viewport(), MiddleOfRow(list, 0));
+    Settle();
+    EXPECT_TRUE(items.contains("Find duplicates")) << items.join(",").toStdString();
+    EXPECT_FALSE(items.contains("Remove from list")) << items.join(",").toStdString();
+
+    // One listed by its path leaves the list and dblist.txt; its file stays,
+    // nothing is asked, and no neighbour becomes current.
+    EntryMenu(2, "Remove from list");
+    EXPECT_TRUE(TakeMessages().empty());
+    EXPECT_EQ(ListedEntries(), (std::vector<std::string>{"Home", "/x/y.mdb"}));
+    EXPECT_EQ(ReadFile(m_strData + "dblist.txt"), "/x/y.mdb\n");
+    EXPECT_TRUE(Exists(strAway));
+    EXPECT_EQ(list.currentRow(), -1);
+    // One whose file is gone leaves as well; the list is read again without both.
+    EntryMenu(1, "Remove from list");
+    EXPECT_EQ(ReadFile(m_strData + "dblist.txt"), "");
+    Click(SearchPage(), "IDC_UPDATE_LIST");
+    EXPECT_EQ(ListedEntries(), std::vector<std::string>{"Home"});
+    EXPECT_TRUE(Exists(m_strData + "Home.mdb"));
 }

@@ -44,7 +44,8 @@ DesktopTest::DesktopTest() : m_dataHome("XDG_DATA_HOME", m_tree.Path("home")) {
     g_desktopHooks.fnPickSaveFile = [this] { return m_pickedSaveFile; };
     g_desktopHooks.fnOpenPath = [this](const std::string& strPath) {
         m_opened.push_back(strPath);
-        return m_bOpenSucceeds;
+        return m_bOpenSucceeds ? std::string()
+                               : std::string("no application for this kind of file");
     };
 }
 

@@ -214,8 +214,8 @@ TEST_F(MainWindowTest, HelpOpensThePageOrSaysItIsMissing) {
     EXPECT_EQ(m_opened, std::vector<std::string>{m_tree.Path("kestrel.htm")});
     EXPECT_TRUE(TakeMessages().empty());
 
-    // Missing, or the desktop fails to open it: the same message. Help >
-    // Help by the menu's keys, then by F1.
+    // Missing: Help > Help by the menu's keys says so. There, but the desktop
+    // cannot open it (F1): the page and the reason are named.
     m_app.m_strHelpFile = m_tree.Path("gone.htm");
     Key(Qt::Key_H, Qt::AltModifier);
     Key(Qt::Key_Return);
@@ -224,8 +224,10 @@ TEST_F(MainWindowTest, HelpOpensThePageOrSaysItIsMissing) {
     Key(Qt::Key_F1);
     const std::vector<MessageRequest> messages = TakeMessages();
     ASSERT_EQ(messages.size(), 2u);
+    EXPECT_EQ(messages[0].strText, "Help file not found. Reinstall application");
+    EXPECT_EQ(messages[1].strText, "Can't open the help page '" + m_tree.Path("kestrel.htm") +
+                                       "': no application for this kind of file");
     for (const MessageRequest& message : messages) {
-        EXPECT_EQ(message.strText, "Help file not found. Reinstall application");
         EXPECT_EQ(message.strCaption, "Error");
         EXPECT_EQ(message.icon, MessageIcon::Critical);
     }

@@ -144,7 +144,8 @@ TEST_F(ResultPageTest, DoubleClickOpensTheLowestSelectedRow) {
     DoubleClickRow(list, 2);
     const std::vector<MessageRequest> messages = TakeMessages();
     ASSERT_EQ(messages.size(), 1u);
-    EXPECT_EQ(messages[0].strText, "Can't open selected file or directory");
+    EXPECT_EQ(messages[0].strText, "Can't open selected file or directory '/d/f2': no "
+                                   "application for this kind of file");
     EXPECT_EQ(messages[0].strCaption, "Warning");
     EXPECT_EQ(messages[0].icon, MessageIcon::Warning);
 }
