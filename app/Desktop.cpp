@@ -1,5 +1,6 @@
 #include "app/Desktop.h"
 
+#include <QDateTime>
 #include <QDesktopServices>
 #include <QFileDialog>
 #include <QMessageBox>
@@ -54,15 +55,26 @@ std::optional<std::string> PickCatalogFile(QWidget* pOwner) {
     return strFile.isEmpty() ? std::nullopt : std::optional(BytesOf(strFile));
 }
 
-std::optional<std::string> PickSaveFile(QWidget* pOwner, const QString& strTitle) {
+std::optional<std::string> PickSaveFile(QWidget* pOwner, const QString& strTitle,
+                                        const QString& strProposed) {
     if (g_desktopHooks.fnPickSaveFile)
-        return g_desktopHooks.fnPickSaveFile();
+        return g_desktopHooks.fnPickSaveFile(strProposed);
     QFileDialog dialog(pOwner, strTitle, QString(), "CSV files (*.csv);;All files (*)");
+    if (!strProposed.isEmpty())
+        dialog.selectFile(strProposed);
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setDefaultSuffix("csv"); // a name typed without one gets it
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return std::nullopt;
     return BytesOf(dialog.selectedFiles().front());
+}
+
+QString LocalTimeText(const std::string& strTime) {
+    const QDateTime time = QDateTime::fromString(QString::fromStdString(strTime), Qt::ISODate);
+    if (!time.isValid())
+        return QString::fromStdString(strTime);
+    const QDateTime local = time.toLocalTime();
+    return local.toString("yyyy-MM-dd HH:mm:ss") + " " + local.timeZoneAbbreviation();
 }
 
 bool OpenWithDesktop(const std::string& strPath) {

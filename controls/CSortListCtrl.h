@@ -33,6 +33,9 @@ public:
     // Appends a left-aligned column nWidth pixels wide; returns its index,
     // -1 on failure.
     int InsertColumn(std::string strHeading, int nWidth);
+    // Removes the columns from nFirst on; a sort by one of them is
+    // forgotten, the rows staying in their order.
+    void RemoveColumnsFrom(int nFirst);
 
     // Appends a row with one text per column (exactly NumColumns() of them);
     // returns its index. Rows always go to the end, sorted or not.

@@ -43,6 +43,14 @@ int SortListModel::AppendColumn(std::string strHeading) {
     return nColumn;
 }
 
+void SortListModel::RemoveColumnsFrom(int nFirst) {
+    if (nFirst < 0 || nFirst >= columnCount())
+        return;
+    beginRemoveColumns(QModelIndex(), nFirst, columnCount() - 1);
+    m_headings.resize(static_cast<size_t>(nFirst));
+    endRemoveColumns();
+}
+
 int SortListModel::AppendRow(RowData row) {
     m_rows.push_back(std::move(row));
     if (!m_bDeferred)

@@ -22,6 +22,8 @@ public:
 
     // Appends a column with its heading (bytes); returns its index.
     int AppendColumn(std::string strHeading);
+    // Removes the columns from nFirst on (the rows keep their texts for them).
+    void RemoveColumnsFrom(int nFirst);
 
     // Appends a row; returns its index. Rows appended while deferred are
     // counted here at once and shown when SetDeferred(false) is called.
