@@ -86,6 +86,10 @@ void CSortListCtrl::RemoveColumnsFrom(int nFirst) {
     m_nNumColumns = nFirst;
 }
 
+void CSortListCtrl::SetBandColumn(int nColumn) {
+    m_pModel->SetBandColumn(nColumn);
+}
+
 int CSortListCtrl::AddRow(std::initializer_list<std::string_view> texts) {
     return m_pModel->AppendRow(RowData(texts));
 }

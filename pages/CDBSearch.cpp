@@ -395,7 +395,7 @@ void CDBSearch::OnCompareWith(int nRow) {
     const std::string strSummary = std::to_string(nFirstOnly) + " only in the first ('" + strOld +
                                    "'), " + std::to_string(nSecondOnly) + " only in the second ('" +
                                    strNew + "'), " + std::to_string(nChanged) + " changed";
-    ShowResultRows(rows, "Difference", strSummary, strOld + " and " + strNew);
+    ShowResultRows(rows, "Difference", strSummary, strOld + " and " + strNew, false);
 }
 
 void CDBSearch::OnFindDuplicates(int nRow) {
@@ -451,14 +451,15 @@ void CDBSearch::OnFindDuplicates(int nRow) {
     if (!withoutChecksums.empty())
         strSummary += "; " + strWithout;
     ShowResultRows(rows, "Group", strSummary,
-                   "duplicates in " + (selected.size() == 1 ? selected[0] : "catalogs"));
+                   "duplicates in " + (selected.size() == 1 ? selected[0] : "catalogs"), true);
 }
 
 void CDBSearch::ShowResultRows(const std::vector<ResultRow>& rows, const std::string& strHeading,
-                               const std::string& strSummary, const std::string& strExportName) {
+                               const std::string& strSummary, const std::string& strExportName,
+                               bool bGroupBands) {
     // No search hits left pending may be read over these rows when the page shows.
     g_nResultAction = 0;
     auto* pResult = static_cast<CResult*>(SendMainPage(kGetPageBase + kPageResult));
-    pResult->ShowRows(rows, strHeading, strSummary, strExportName);
+    pResult->ShowRows(rows, strHeading, strSummary, strExportName, bGroupBands);
     SendMainPage(kPageResult);
 }

@@ -93,7 +93,8 @@ private:
     // Puts rows that answer a question on the Result page and shows it (see
     // CResult::ShowRows).
     void ShowResultRows(const std::vector<ResultRow>& rows, const std::string& strHeading,
-                        const std::string& strSummary, const std::string& strExportName);
+                        const std::string& strSummary, const std::string& strExportName,
+                        bool bGroupBands);
     void AddEntry(const std::string& strEntry);
 
     // What each entry's catalog recorded when its tooltip was last read.

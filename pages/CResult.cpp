@@ -42,6 +42,8 @@ CResult::CResult(QWidget* pParent)
     resize(dlu.Size(253, 231));
     m_staticSummary->setObjectName("IDC_RESULT_SUMMARY");
     m_staticSummary->setTextFormat(Qt::PlainText); // catalog names are never markup
+    m_staticSummary->setWordWrap(true);
+    m_staticSummary->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     m_staticSummary->hide();
     m_list->setObjectName("IDC_RESULT_LIST");
     m_list->SetDlgCtrlID(IDC_RESULT_LIST);
@@ -61,15 +63,16 @@ CResult::~CResult() {
 
 QRect CResult::ListRect(const QSize& page) const {
     const DialogUnits dlu(font());
-    const int nBelow = dlu.Y(7) + (m_staticSummary->isHidden() ? 0 : dlu.Y(12));
+    const int nBelow = dlu.Y(7) + (m_staticSummary->isHidden() ? 0 : dlu.Y(20));
     return {dlu.X(0), dlu.Y(7), std::max(0, page.width() - dlu.X(7)),
             std::max(0, page.height() - dlu.Y(7) - nBelow)};
 }
 
 QRect CResult::SummaryRect(const QSize& page) const {
     const DialogUnits dlu(font());
-    return {dlu.X(0), std::max(0, page.height() - dlu.Y(7) - dlu.Y(10)),
-            std::max(0, page.width() - dlu.X(7)), dlu.Y(10)};
+    // Room for two lines: a summary that names catalogs wraps.
+    return {dlu.X(0), std::max(0, page.height() - dlu.Y(7) - dlu.Y(18)),
+            std::max(0, page.width() - dlu.X(7)), dlu.Y(18)};
 }
 
 QString CResult::SummaryText() const {
@@ -82,11 +85,13 @@ void CResult::resizeEvent(QResizeEvent* pEvent) {
     m_staticSummary->setGeometry(SummaryRect(pEvent->size()));
 }
 
-void CResult::SetAnswer(const std::string& strHeading, const std::string& strSummary) {
+void CResult::SetAnswer(const std::string& strHeading, const std::string& strSummary, bool bBands) {
     m_list->RemoveColumnsFrom(kListedColumns);
     if (!strHeading.empty())
         m_list->InsertColumn(strHeading, DialogUnits(font()).ScaleX(110));
+    m_list->SetBandColumn(bBands ? kListedColumns : -1);
     m_staticSummary->setText(DisplayText(strSummary));
+    m_staticSummary->setToolTip(DisplayText(strSummary));
     m_staticSummary->setVisible(!strSummary.empty());
     m_list->setGeometry(ListRect(size()));
     m_staticSummary->setGeometry(SummaryRect(size()));
@@ -136,7 +141,7 @@ void CResult::OnShowWindow(bool bShow) {
         const bool bNewSearch = g_nResultAction == 1;
         m_bDirectoryRows = g_nSearchMode == kSearchDirs;
         if (bNewSearch) {
-            SetAnswer({}, {});
+            SetAnswer({}, {}, false);
             // Named after what was searched for, as the Search page holds it.
             const auto* pSearch =
                 static_cast<const CDBSearch*>(SendMainPage(kGetPageBase + kPageSearch));
@@ -188,12 +193,13 @@ void CResult::OnDblclkResultList() {
 }
 
 void CResult::ShowRows(const std::vector<ResultRow>& rows, const std::string& strAnswerHeading,
-                       const std::string& strSummary, const std::string& strExportName) {
+                       const std::string& strSummary, const std::string& strExportName,
+                       bool bGroupBands) {
     m_bDirectoryRows = false;
     m_strExportName = strExportName;
     // The rows go first: the answer's column is added to a list without rows.
     m_list->DeleteAllRows();
-    SetAnswer(strAnswerHeading, strSummary);
+    SetAnswer(strAnswerHeading, strSummary, bGroupBands);
     FillRows(true, [&] {
         for (const ResultRow& row : rows)
             AddRow(row);

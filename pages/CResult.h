@@ -34,10 +34,12 @@ public:
     // stays; the rows stand in the order given. strAnswerHeading heads a
     // column after the others that shows each row's strAnswer, strSummary
     // is the line shown under the list, and strExportName the name "Export
-    // list..." proposes (without date and extension); a search's rows drop
-    // the column and the line again.
+    // list..." proposes (without date and extension); with bGroupBands the
+    // column holds group numbers and each group's rows are shaded apart
+    // from the next group's. A search's rows drop the column and the line.
     void ShowRows(const std::vector<ResultRow>& rows, const std::string& strAnswerHeading,
-                  const std::string& strSummary, const std::string& strExportName);
+                  const std::string& strSummary, const std::string& strExportName,
+                  bool bGroupBands);
     // The line under the list; empty while none shows.
     QString SummaryText() const;
     // True while the rows are the hits of a search of directories, which
@@ -76,7 +78,7 @@ private:
     void AddRow(const ResultRow& row);
     // Drops the answer's column and summary line, and adds them again when
     // strHeading (strSummary) is not empty.
-    void SetAnswer(const std::string& strHeading, const std::string& strSummary);
+    void SetAnswer(const std::string& strHeading, const std::string& strSummary, bool bBands);
     QRect SummaryRect(const QSize& page) const;
 
     bool m_bDirectoryRows = false;

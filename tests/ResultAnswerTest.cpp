@@ -107,6 +107,12 @@ TEST_F(ResultAnswerTest,
     EXPECT_EQ(Headings(), headings);
     EXPECT_EQ(ResultColumn(4), (std::vector<std::string>{"1", "1", "2", "2"}));
     EXPECT_EQ(ResultColumn(1), (std::vector<std::string>{"4096", "4096", "5", "5"}));
+    // Each group's rows are shaded alike, and unlike the next group's.
+    const QAbstractItemModel& model = *ResultPage().m_list->model();
+    auto shade = [&](int nRow) { return model.index(nRow, 0).data(Qt::BackgroundRole); };
+    EXPECT_EQ(shade(0), shade(1));
+    EXPECT_EQ(shade(2), shade(3));
+    EXPECT_NE(shade(1), shade(2));
     EXPECT_EQ(SummaryLine(), "2 groups of duplicates, 4 files; deleting all copies but one of each "
                              "would free 4101 bytes (4.0 KiB); 'Plain' holds no checksums to "
                              "compare");
@@ -124,6 +130,7 @@ TEST_F(ResultAnswerTest,
     Search("Disk", "*.txt", kSearchFiles);
     EXPECT_EQ(Headings(), kColumns);
     EXPECT_EQ(SummaryLine(), "");
+    EXPECT_FALSE(ResultPage().m_list->model()->index(0, 0).data(Qt::BackgroundRole).isValid());
     EXPECT_GT(ResultPage().m_list->geometry().height(), answerList.height());
     EXPECT_EQ(ResultPage().m_list->geometry(), ResultPage().ListRect(ResultPage().size()));
 }
