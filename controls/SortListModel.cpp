@@ -1,6 +1,7 @@
 #include "controls/SortListModel.h"
 
 #include <QGuiApplication>
+#include <QColor>
 #include <QPalette>
 
 namespace {
@@ -27,8 +28,11 @@ QVariant SortListModel::data(const QModelIndex& index, int nRole) const {
         return {};
     if (nRole == Qt::BackgroundRole && m_nBandColumn >= 0) {
         const std::string_view band = m_rows[index.row()].Text(m_nBandColumn);
+        // A shade of the list's own background, plain to see in a light or
+        // a dark palette (the alternate base of some styles is not).
+        const QColor base = QGuiApplication::palette().color(QPalette::Base);
         if (!band.empty() && (band.back() - '0') % 2 == 0)
-            return QGuiApplication::palette().color(QPalette::AlternateBase);
+            return base.lightness() > 128 ? base.darker(112) : base.lighter(160);
         return {};
     }
     if (nRole != Qt::DisplayRole)
