@@ -16,12 +16,20 @@
 #include <QEvent>
 #include <QListWidget>
 #include <QMenuBar>
+#include <QSettings>
 #include <QSignalBlocker>
 #include <QTabBar>
 #include <QTabWidget>
 #include <QVBoxLayout>
 #include <algorithm>
 #include <exception>
+
+namespace {
+
+// The user's profile keeps the window's size, place and state under this key.
+constexpr const char* kGeometryKey = "MainWindow/geometry";
+
+} // namespace
 
 CMainDlg::CMainDlg(CMainApp& app, QWidget* pParent)
     : QDialog(pParent, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
@@ -52,6 +60,11 @@ CMainDlg::CMainDlg(CMainApp& app, QWidget* pParent)
     const QSize designed = dlu.Size(252, 246) + QSize(0, m_pMenu->MenuBar()->sizeHint().height());
     setMinimumSize(designed);
     resize(designed);
+    // Where the user left it last time, as large and where it was, maximised
+    // or not; never smaller than designed, since the minimum holds.
+    const QByteArray geometry = QSettings("Kestrel", "kestrel").value(kGeometryKey).toByteArray();
+    if (!geometry.isEmpty())
+        restoreGeometry(geometry);
 
     // The tab items carry no widget of their own: the pages lie over the
     // tab control where PageRect puts them, and the tab items hold them.
@@ -87,6 +100,7 @@ CMainDlg::CMainDlg(CMainApp& app, QWidget* pParent)
 }
 
 CMainDlg::~CMainDlg() {
+    QSettings("Kestrel", "kestrel").setValue(kGeometryKey, saveGeometry());
     // The watch reads the Search page's list: it goes first, after the
     // reading it may have on its way.
     delete m_pDiskWatch;

@@ -16,7 +16,8 @@ struct VolumeChanges;
 // The main window: a tab control holding the Search, Result and Create
 // database pages, the menu bar, and the switchboard between the pages.
 // Exactly one page is visible, the page of the selected tab. The window can
-// grow (and be maximised) but not shrink below its designed size. While it
+// grow (and be maximised) but not shrink below its designed size; it comes
+// back with the size, place and maximised state it was left with. While it
 // stands it watches the mount table: when the disk of a listed catalog is
 // plugged in, a notice offers to update the catalog.
 class CMainDlg : public QDialog {

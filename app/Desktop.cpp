@@ -1,5 +1,6 @@
 #include "app/Desktop.h"
 
+#include <QDateTime>
 #include <QFile>
 #include <QFileDialog>
 #include <QMessageBox>
@@ -57,10 +58,13 @@ std::optional<std::string> PickCatalogFile(QWidget* pOwner) {
     return strFile.isEmpty() ? std::nullopt : std::optional(BytesOf(strFile));
 }
 
-std::optional<std::string> PickSaveFile(QWidget* pOwner, const QString& strTitle) {
+std::optional<std::string> PickSaveFile(QWidget* pOwner, const QString& strTitle,
+                                        const QString& strProposed) {
     if (g_desktopHooks.fnPickSaveFile)
-        return g_desktopHooks.fnPickSaveFile();
+        return g_desktopHooks.fnPickSaveFile(strProposed);
     QFileDialog dialog(pOwner, strTitle, QString(), "CSV files (*.csv);;All files (*)");
+    if (!strProposed.isEmpty())
+        dialog.selectFile(strProposed);
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setDefaultSuffix("csv"); // a name typed without one gets it
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
@@ -93,6 +97,14 @@ bool HasApplicationFor(const std::string& strPath) {
 }
 
 } // namespace
+
+QString LocalTimeText(const std::string& strTime) {
+    const QDateTime time = QDateTime::fromString(QString::fromStdString(strTime), Qt::ISODate);
+    if (!time.isValid())
+        return QString::fromStdString(strTime);
+    const QDateTime local = time.toLocalTime();
+    return local.toString("yyyy-MM-dd HH:mm:ss") + " " + local.timeZoneAbbreviation();
+}
 
 std::string OpenWithDesktop(const std::string& strPath) {
     if (g_desktopHooks.fnOpenPath)

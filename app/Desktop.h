@@ -29,7 +29,7 @@ struct DesktopHooks {
     std::function<MessageAnswer(const MessageRequest&)> fnMessage;
     std::function<std::optional<std::string>()> fnPickDirectory;
     std::function<std::optional<std::string>()> fnPickCatalogFile;
-    std::function<std::optional<std::string>()> fnPickSaveFile;
+    std::function<std::optional<std::string>(const QString& strProposed)> fnPickSaveFile;
     // Opens a path in the desktop's place; why it could not, or an empty text.
     std::function<std::string(const std::string&)> fnOpenPath;
 };
@@ -48,8 +48,15 @@ std::optional<std::string> PickDirectory(QWidget* pOwner);
 std::optional<std::string> PickCatalogFile(QWidget* pOwner);
 
 // The file the user chose to save into, as file-system bytes ("CSV files
-// (*.csv)" or "All files (*)"); nothing when cancelled.
-std::optional<std::string> PickSaveFile(QWidget* pOwner, const QString& strTitle);
+// (*.csv)" or "All files (*)"), strProposed the name offered at first;
+// nothing when cancelled.
+std::optional<std::string> PickSaveFile(QWidget* pOwner, const QString& strTitle,
+                                        const QString& strProposed);
+
+// A catalog time (UTC in ISO 8601, as catalog_info holds it) in the
+// system's time zone with its abbreviation, "2026-12-09 16:05:00 CET";
+// the text itself when it is no such time.
+QString LocalTimeText(const std::string& strTime);
 
 // Opens a file or folder with the desktop's default program for it, through
 // xdg-open. Returns why that could not be done ("no xdg-open on the system",

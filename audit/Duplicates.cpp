@@ -242,3 +242,8 @@ uint64_t FindDuplicates(const std::vector<std::unique_ptr<Database>>& catalogs, 
     }
     return spans.size();
 }
+
+bool HoldsChecksums(Database& database) {
+    return database.QueryInt64(CatalogSql::kAnyFileChecksum) != 0 ||
+           (HasMembers(database) && database.QueryInt64(CatalogSql::kAnyMemberChecksum) != 0);
+}

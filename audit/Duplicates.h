@@ -38,3 +38,8 @@ struct DuplicateGroup {
 // fnGroup).
 uint64_t FindDuplicates(const std::vector<std::unique_ptr<Database>>& catalogs, int64_t nMinSize,
                         const std::function<void(const DuplicateGroup&)>& fnGroup);
+
+// True when the open catalog holds a checksum of any file or member of an
+// archive: one without any has nothing duplicates could be found by. Raises
+// EngineError.
+bool HoldsChecksums(Database& database);

@@ -297,6 +297,11 @@ inline constexpr const char* kEntriesAndMembersWithNamesByPathBelow =
     "FROM levels l, archive_members m, files f, dirs d WHERE m.archive_id = l.archive_id "
     "AND f.file_id = l.file_id AND d.dir_id = f.dir_id ORDER BY 1, 2, 5";
 
+// Whether any file, any member of an archive, has a checksum (1 or 0).
+inline constexpr const char* kAnyFileChecksum =
+    "SELECT EXISTS(SELECT 1 FROM files WHERE md5_checksum IS NOT NULL)";
+inline constexpr const char* kAnyMemberChecksum =
+    "SELECT EXISTS(SELECT 1 FROM archive_members WHERE md5_checksum IS NOT NULL)";
 // The members of archives that have checksums, as kFilesWithChecksums.
 inline constexpr const char* kMembersWithChecksums =
     "SELECT member_id, member_size, md5_checksum FROM archive_members "

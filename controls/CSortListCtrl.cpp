@@ -70,8 +70,24 @@ bool CSortListCtrl::SetColumns(std::string_view spec) {
 
 int CSortListCtrl::InsertColumn(std::string strHeading, int nWidth) {
     const int nColumn = m_pModel->AppendColumn(std::move(strHeading));
+    m_nNumColumns = std::max(m_nNumColumns, nColumn + 1);
     m_header->resizeSection(nColumn, std::max(0, nWidth));
     return nColumn;
+}
+
+void CSortListCtrl::RemoveColumnsFrom(int nFirst) {
+    if (nFirst < 0 || nFirst >= m_nNumColumns)
+        return;
+    if (m_nSortColumn >= nFirst) {
+        m_nSortColumn = -1;
+        m_header->SetSortArrow(-1, true);
+    }
+    m_pModel->RemoveColumnsFrom(nFirst);
+    m_nNumColumns = nFirst;
+}
+
+void CSortListCtrl::SetBandColumn(int nColumn) {
+    m_pModel->SetBandColumn(nColumn);
 }
 
 int CSortListCtrl::AddRow(std::initializer_list<std::string_view> texts) {

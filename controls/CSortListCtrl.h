@@ -33,6 +33,12 @@ public:
     // Appends a left-aligned column nWidth pixels wide; returns its index,
     // -1 on failure.
     int InsertColumn(std::string strHeading, int nWidth);
+    // Removes the columns from nFirst on; a sort by one of them is
+    // forgotten, the rows staying in their order.
+    void RemoveColumnsFrom(int nFirst);
+    // Shades the rows whose text in nColumn is an even number, so that rows
+    // numbered by group show as bands; -1 shades none.
+    void SetBandColumn(int nColumn);
 
     // Appends a row with one text per column (exactly NumColumns() of them);
     // returns its index. Rows always go to the end, sorted or not.

@@ -1,8 +1,12 @@
 #include "controls/SortListModel.h"
 
+#include <QGuiApplication>
+#include <QColor>
+#include <QPalette>
+
 namespace {
 
-QString Display(std::string_view text) {
+QString ShownText(std::string_view text) {
     // Only for showing: a name that is not UTF-8 keeps its bytes in the row.
     return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }
@@ -20,16 +24,27 @@ int SortListModel::columnCount(const QModelIndex& parent) const {
 }
 
 QVariant SortListModel::data(const QModelIndex& index, int nRole) const {
-    if (nRole != Qt::DisplayRole || !index.isValid() || index.row() >= m_nShownRows)
+    if (!index.isValid() || index.row() >= m_nShownRows)
         return {};
-    return Display(m_rows[index.row()].Text(index.column()));
+    if (nRole == Qt::BackgroundRole && m_nBandColumn >= 0) {
+        const std::string_view band = m_rows[index.row()].Text(m_nBandColumn);
+        // A shade of the list's own background, plain to see in a light or
+        // a dark palette (the alternate base of some styles is not).
+        const QColor base = QGuiApplication::palette().color(QPalette::Base);
+        if (!band.empty() && (band.back() - '0') % 2 == 0)
+            return base.lightness() > 128 ? base.darker(112) : base.lighter(160);
+        return {};
+    }
+    if (nRole != Qt::DisplayRole)
+        return {};
+    return ShownText(m_rows[index.row()].Text(index.column()));
 }
 
 QVariant SortListModel::headerData(int nSection, Qt::Orientation orientation, int nRole) const {
     if (orientation != Qt::Horizontal || nSection < 0 || nSection >= columnCount())
         return {};
     if (nRole == Qt::DisplayRole)
-        return Display(m_headings[nSection]);
+        return ShownText(m_headings[nSection]);
     if (nRole == Qt::TextAlignmentRole)
         return QVariant::fromValue(Qt::AlignLeft | Qt::AlignVCenter);
     return {};
@@ -41,6 +56,23 @@ int SortListModel::AppendColumn(std::string strHeading) {
     m_headings.push_back(std::move(strHeading));
     endInsertColumns();
     return nColumn;
+}
+
+void SortListModel::RemoveColumnsFrom(int nFirst) {
+    if (nFirst < 0 || nFirst >= columnCount())
+        return;
+    beginRemoveColumns(QModelIndex(), nFirst, columnCount() - 1);
+    m_headings.resize(static_cast<size_t>(nFirst));
+    if (m_nBandColumn >= nFirst)
+        m_nBandColumn = -1;
+    endRemoveColumns();
+}
+
+void SortListModel::SetBandColumn(int nColumn) {
+    m_nBandColumn = nColumn;
+    if (m_nShownRows > 0 && columnCount() > 0)
+        emit dataChanged(index(0, 0), index(m_nShownRows - 1, columnCount() - 1),
+                         {Qt::BackgroundRole});
 }
 
 int SortListModel::AppendRow(RowData row) {

@@ -22,6 +22,11 @@ public:
 
     // Appends a column with its heading (bytes); returns its index.
     int AppendColumn(std::string strHeading);
+    // Removes the columns from nFirst on (the rows keep their texts for them).
+    void RemoveColumnsFrom(int nFirst);
+    // Rows whose text in nColumn is an even number get the alternate
+    // background, so that rows numbered in groups show as bands; -1: none.
+    void SetBandColumn(int nColumn);
 
     // Appends a row; returns its index. Rows appended while deferred are
     // counted here at once and shown when SetDeferred(false) is called.
@@ -45,6 +50,7 @@ private:
     void ShowPendingRows();
 
     std::vector<std::string> m_headings;
+    int m_nBandColumn = -1;
     std::vector<RowData> m_rows;
     int m_nShownRows = 0; // the rows the views know of
     bool m_bDeferred = false;

@@ -270,7 +270,8 @@ QString CDBSearch::ToolTipText(const CatalogInfo& info, const VolumeLocation& lo
         return value && !value->empty() ? DisplayText(*value) : QString("unknown");
     };
     QString strTip = "Start directory: " + known(info.strStartDir);
-    strTip += "\nMade: " + known(info.strFinished ? info.strFinished : info.strStarted);
+    const std::optional<std::string>& made = info.strFinished ? info.strFinished : info.strStarted;
+    strTip += "\nMade: " + (made && !made->empty() ? LocalTimeText(*made) : QString("unknown"));
     strTip += "\nFiles: " + (info.nFiles ? QString::number(*info.nFiles) : QString("unknown"));
     strTip += "\nComplete: " +
               (info.bComplete ? QString(*info.bComplete ? "yes" : "no") : QString("unknown"));
@@ -378,8 +379,13 @@ void CDBSearch::OnCatalogProperties(int nRow) {
     const std::string strPath = OpenCatalogForSearch(database, g_strAppPath, strEntry);
     const CatalogInfo info = ReadCatalogInfo(database);
     database.Close();
-    CCatalogProperties properties(strEntry, strPath, InfoLines(info), info.strNote.value_or(""),
-                                  this);
+    // The catalog keeps its times in UTC; they are shown in the local zone.
+    std::vector<std::pair<std::string, std::string>> lines = InfoLines(info);
+    for (auto& [strLabel, strValue] : lines)
+        if ((strLabel == "Started" && info.strStarted) ||
+            (strLabel == "Finished" && info.strFinished))
+            strValue = BytesOf(LocalTimeText(strValue));
+    CCatalogProperties properties(strEntry, strPath, lines, info.strNote.value_or(""), this);
     properties.exec();
 }
 
@@ -417,14 +423,20 @@ void CDBSearch::OnCompareWith(int nRow) {
     // Each difference as the rows of the files it is about, with the
     // catalog each comes from: a modified file shows both.
     std::vector<ResultRow> rows;
-    const DiffCounts counts = DiffCatalogs(
-        oldDb, newDb, true, [&](const DiffLine& line) { AddDiffRows(line, strOld, strNew, rows); });
+    uint64_t nFirstOnly = 0, nSecondOnly = 0, nChanged = 0;
+    const DiffCounts counts = DiffCatalogs(oldDb, newDb, true, [&](const DiffLine& line) {
+        ++(line.cStatus == 'D' ? nFirstOnly : line.cStatus == 'A' ? nSecondOnly : nChanged);
+        AddDiffRows(line, strOld, strNew, rows);
+    });
     if (counts.Total() == 0) {
         ShowMessage(this, "'" + strOld + "' and '" + strNew + "' hold the same files",
                     "Compare with", MessageIcon::Information);
         return;
     }
-    ShowResultRows(rows);
+    const std::string strSummary = std::to_string(nFirstOnly) + " only in the first ('" + strOld +
+                                   "'), " + std::to_string(nSecondOnly) + " only in the second ('" +
+                                   strNew + "'), " + std::to_string(nChanged) + " changed";
+    ShowResultRows(rows, "Difference", strSummary, strOld + " and " + strNew, false);
 }
 
 void CDBSearch::OnFindDuplicates(int nRow) {
@@ -438,23 +450,57 @@ void CDBSearch::OnFindDuplicates(int nRow) {
     }
     const std::vector<std::unique_ptr<Database>> catalogs =
         OpenCatalogsForSearch(g_strAppPath, selected);
-    std::vector<ResultRow> rows;
-    const uint64_t nGroups = FindDuplicates(
-        catalogs, 1, [&](const DuplicateGroup& group) { AddDuplicateRows(group, selected, rows); });
-    if (nGroups == 0) {
-        const std::string strWhere =
-            selected.size() == 1 ? "'" + selected[0] + "'" : "the selected catalogs";
-        ShowMessage(this, "No duplicate files in " + strWhere, "Find duplicates",
-                    MessageIcon::Information);
+    // Catalogs made without checksums can have no duplicates found in them:
+    // they are named, so that nothing reads as checked that was not.
+    std::vector<std::string> withoutChecksums;
+    for (size_t k = 0; k < catalogs.size(); ++k)
+        if (!HoldsChecksums(*catalogs[k]))
+            withoutChecksums.push_back(selected[k]);
+    std::string strWithout;
+    for (const std::string& strEntry : withoutChecksums)
+        strWithout += (strWithout.empty() ? "'" : ", '") + strEntry + "'";
+    strWithout += withoutChecksums.size() == 1 ? " holds" : " hold";
+    strWithout += " no checksums to compare";
+    if (withoutChecksums.size() == selected.size()) {
+        ShowMessage(this, strWithout + ": duplicates are files with the same size and checksum",
+                    "Find duplicates", MessageIcon::Information);
         return;
     }
-    ShowResultRows(rows);
+    std::vector<ResultRow> rows;
+    ByteTotal nWaste = 0;
+    uint64_t nGroup = 0;
+    FindDuplicates(catalogs, 1, [&](const DuplicateGroup& group) {
+        AddDuplicateRows(group, ++nGroup, selected, rows);
+        nWaste += group.Waste();
+    });
+    if (nGroup == 0) {
+        const std::string strWhere =
+            selected.size() == 1 ? "'" + selected[0] + "'" : "the selected catalogs";
+        ShowMessage(this,
+                    "No duplicate files in " + strWhere +
+                        (withoutChecksums.empty() ? "" : " (" + strWithout + ")"),
+                    "Find duplicates", MessageIcon::Information);
+        return;
+    }
+    auto count = [](uint64_t n, const char* pszOne, const char* pszMany) {
+        return std::to_string(n) + " " + (n == 1 ? pszOne : pszMany);
+    };
+    std::string strSummary = count(nGroup, "group", "groups") + " of duplicates, " +
+                             count(rows.size(), "file", "files") +
+                             "; deleting all copies but one of each would free " +
+                             ByteCountText(nWaste);
+    if (!withoutChecksums.empty())
+        strSummary += "; " + strWithout;
+    ShowResultRows(rows, "Group", strSummary,
+                   "duplicates in " + (selected.size() == 1 ? selected[0] : "catalogs"), true);
 }
 
-void CDBSearch::ShowResultRows(const std::vector<ResultRow>& rows) {
+void CDBSearch::ShowResultRows(const std::vector<ResultRow>& rows, const std::string& strHeading,
+                               const std::string& strSummary, const std::string& strExportName,
+                               bool bGroupBands) {
     // No search hits left pending may be read over these rows when the page shows.
     g_nResultAction = 0;
     auto* pResult = static_cast<CResult*>(SendMainPage(kGetPageBase + kPageResult));
-    pResult->ShowRows(rows);
+    pResult->ShowRows(rows, strHeading, strSummary, strExportName, bGroupBands);
     SendMainPage(kPageResult);
 }

@@ -49,9 +49,12 @@ public:
     // (on the worker thread, with the "Please wait..." window) and loads the
     // list again; "Properties..." shows what the catalog records of itself;
     // "Compare with..." asks for a second catalog and shows the files that
-    // differ on the Result page; "Find duplicates" shows the duplicate files
-    // of the selected catalogs there (of the one at nRow when none is
-    // selected), each group's rows together.
+    // differ on the Result page, each row with its kind of difference and
+    // the counts of each kind under the list; "Find duplicates" shows the
+    // duplicate files of the selected catalogs there (of the one at nRow
+    // when none is selected), each group's rows together with its number,
+    // and under the list the space deleting all copies but one would free.
+    // Catalogs without checksums are named: nothing is found in them.
     void OnUpdateCatalog(int nRow);
     // The Update of OnUpdateCatalog, of the catalog of strEntry (the notice
     // of a disk plugged in runs it too).
@@ -93,8 +96,11 @@ private:
     // What the entry's catalog records of itself; raises EngineError.
     CatalogInfo ReadEntryInfo(int nRow) const;
     static QString ToolTipText(const CatalogInfo& info, const VolumeLocation& location);
-    // Puts rows that answer a question on the Result page and shows it.
-    void ShowResultRows(const std::vector<ResultRow>& rows);
+    // Puts rows that answer a question on the Result page and shows it (see
+    // CResult::ShowRows).
+    void ShowResultRows(const std::vector<ResultRow>& rows, const std::string& strHeading,
+                        const std::string& strSummary, const std::string& strExportName,
+                        bool bGroupBands);
     void AddEntry(const std::string& strEntry);
 
     // What each entry's catalog recorded when its tooltip was last read.

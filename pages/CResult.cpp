@@ -11,6 +11,7 @@
 #include "controls/DialogUnits.h"
 #include "controls/MenuKeys.h"
 #include "pages/CBrowseWnd.h"
+#include "pages/CDBSearch.h"
 #include "pages/FileOnDisk.h"
 #include "scan/Paths.h"
 #include "search/FileReplacement.h"
@@ -19,17 +20,33 @@
 #include "search/ResultRow.h"
 
 #include <QClipboard>
+#include <QDate>
 #include <QGuiApplication>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QMenu>
 #include <QResizeEvent>
 #include <QScrollBar>
 #include <cstring>
 
-CResult::CResult(QWidget* pParent) : CPageDlg(pParent), m_list(new CSortListCtrl(this)) {
+namespace {
+
+// The columns of the list that every kind of rows has; an answer's own
+// column follows them.
+constexpr int kListedColumns = 4;
+
+} // namespace
+
+CResult::CResult(QWidget* pParent)
+    : CPageDlg(pParent), m_list(new CSortListCtrl(this)), m_staticSummary(new QLabel(this)) {
     setObjectName("IDD_RESULT");
     const DialogUnits dlu(font());
     resize(dlu.Size(253, 231));
+    m_staticSummary->setObjectName("IDC_RESULT_SUMMARY");
+    m_staticSummary->setTextFormat(Qt::PlainText); // catalog names are never markup
+    m_staticSummary->setWordWrap(true);
+    m_staticSummary->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    m_staticSummary->hide();
     m_list->setObjectName("IDC_RESULT_LIST");
     m_list->SetDlgCtrlID(IDC_RESULT_LIST);
     m_list->setGeometry(ListRect(size()));
@@ -42,18 +59,76 @@ CResult::CResult(QWidget* pParent) : CPageDlg(pParent), m_list(new CSortListCtrl
 }
 
 CResult::~CResult() {
+    // The widths kept are those of the columns every kind of rows has.
+    m_list->RemoveColumnsFrom(kListedColumns);
     m_list->SaveColumnWidths();
 }
 
 QRect CResult::ListRect(const QSize& page) const {
     const DialogUnits dlu(font());
+    const int nBelow = dlu.Y(7) + (m_staticSummary->isHidden() ? 0 : dlu.Y(20));
     return {dlu.X(0), dlu.Y(7), std::max(0, page.width() - dlu.X(7)),
-            std::max(0, page.height() - dlu.Y(7) - dlu.Y(7))};
+            std::max(0, page.height() - dlu.Y(7) - nBelow)};
+}
+
+QRect CResult::SummaryRect(const QSize& page) const {
+    const DialogUnits dlu(font());
+    // Room for two lines: a summary that names catalogs wraps.
+    return {dlu.X(0), std::max(0, page.height() - dlu.Y(7) - dlu.Y(18)),
+            std::max(0, page.width() - dlu.X(7)), dlu.Y(18)};
+}
+
+QString CResult::SummaryText() const {
+    return m_staticSummary->isHidden() ? QString() : m_staticSummary->text();
 }
 
 void CResult::resizeEvent(QResizeEvent* pEvent) {
     QDialog::resizeEvent(pEvent);
     m_list->setGeometry(ListRect(pEvent->size()));
+    m_staticSummary->setGeometry(SummaryRect(pEvent->size()));
+}
+
+void CResult::SetAnswer(const std::string& strHeading, const std::string& strSummary, bool bBands) {
+    m_list->RemoveColumnsFrom(kListedColumns);
+    if (!strHeading.empty())
+        m_list->InsertColumn(strHeading, DialogUnits(font()).ScaleX(110));
+    m_list->SetBandColumn(bBands ? kListedColumns : -1);
+    m_staticSummary->setText(DisplayText(strSummary));
+    m_staticSummary->setToolTip(DisplayText(strSummary));
+    m_staticSummary->setVisible(!strSummary.empty());
+    m_list->setGeometry(ListRect(size()));
+    m_staticSummary->setGeometry(SummaryRect(size()));
+}
+
+namespace {
+
+// Text made fit to be part of a file name: what a name cannot hold, or
+// should not, goes, wildcards of a pattern too; empty when nothing is left.
+QString FileNamePart(const std::string& strText) {
+    QString strName;
+    for (const QChar c : DisplayText(strText)) {
+        if (c == '*' || c == '?')
+            continue;
+        const bool bBad = c == '/' || c == '\\' || c == ':' || c == '"' || c == '<' || c == '>' ||
+                          c == '|' || c.category() == QChar::Other_Control;
+        strName += bBad ? QChar('_') : c;
+    }
+    // A name that starts with '.' would be hidden.
+    while (!strName.isEmpty() &&
+           (strName.front() == '.' || strName.front() == ' ' || strName.front() == '_'))
+        strName.remove(0, 1);
+    while (!strName.isEmpty() && (strName.back() == '.' || strName.back() == ' '))
+        strName.chop(1);
+    return strName.left(100);
+}
+
+} // namespace
+
+QString CResult::ProposedExportName() const {
+    QString strName = FileNamePart(m_strExportName);
+    if (strName.isEmpty())
+        strName = "results";
+    return strName + " " + QDate::currentDate().toString("yyyy-MM-dd") + ".csv";
 }
 
 void CResult::OnShowWindow(bool bShow) {
@@ -68,6 +143,16 @@ void CResult::OnShowWindow(bool bShow) {
         // last one was scrolled to.
         const bool bNewSearch = g_nResultAction == 1;
         m_bDirectoryRows = g_nSearchMode == kSearchDirs;
+        if (bNewSearch) {
+            SetAnswer({}, {}, false);
+            // Named after what was searched for, as the Search page holds it.
+            const auto* pSearch =
+                static_cast<const CDBSearch*>(SendMainPage(kGetPageBase + kPageSearch));
+            m_strExportName = pSearch ? pSearch->m_strSearch : std::string();
+            // A pattern of wildcards alone names nothing: the catalog does.
+            if (FileNamePart(m_strExportName).isEmpty())
+                m_strExportName = g_strSearchDatabase;
+        }
         std::string strError;
         FillRows(bNewSearch, [&] {
             try {
@@ -115,7 +200,10 @@ namespace {
 
 // The file a row's path stands for on the disk: the archive file itself for a
 // member of an archive, which the system cannot open.
-std::string FileOfRow(const std::string& strPath) {
+// A directory of a comparison ends with '/', which is no part of its name.
+std::string FileOfRow(std::string strPath) {
+    if (strPath.size() > 1 && strPath.back() == '/')
+        strPath.pop_back();
     return SplitMemberPath(strPath).front();
 }
 
@@ -133,8 +221,14 @@ void CResult::OnDblclkResultList() {
         ShowMessage(this, OpenFailureText(*path, strReason), "Warning", MessageIcon::Warning);
 }
 
-void CResult::ShowRows(const std::vector<ResultRow>& rows) {
+void CResult::ShowRows(const std::vector<ResultRow>& rows, const std::string& strAnswerHeading,
+                       const std::string& strSummary, const std::string& strExportName,
+                       bool bGroupBands) {
     m_bDirectoryRows = false;
+    m_strExportName = strExportName;
+    // The rows go first: the answer's column is added to a list without rows.
+    m_list->DeleteAllRows();
+    SetAnswer(strAnswerHeading, strSummary, bGroupBands);
     FillRows(true, [&] {
         for (const ResultRow& row : rows)
             AddRow(row);
@@ -154,7 +248,10 @@ void CResult::FillRows(bool bReplace, const std::function<void()>& fnAdd) {
 }
 
 void CResult::AddRow(const ResultRow& row) {
-    m_list->AddRow({row.strPath, row.strSize, row.strChecksum, row.strDatabase});
+    if (m_list->NumColumns() > kListedColumns)
+        m_list->AddRow({row.strPath, row.strSize, row.strChecksum, row.strDatabase, row.strAnswer});
+    else
+        m_list->AddRow({row.strPath, row.strSize, row.strChecksum, row.strDatabase});
 }
 
 void CResult::OnListContextMenu(const QPoint& pt) {
@@ -220,7 +317,7 @@ void CResult::OnCopyPath() {
 }
 
 void CResult::OnExportList() {
-    const std::optional<std::string> file = PickSaveFile(this, "Export list");
+    const std::optional<std::string> file = PickSaveFile(this, "Export list", ProposedExportName());
     if (!file)
         return;
     std::string strText;

@@ -7,6 +7,7 @@
 #include <vector>
 
 class CSortListCtrl;
+class QLabel;
 struct ResultRow;
 
 // The Result page: the hits of the last search in a sortable list with the
@@ -30,8 +31,17 @@ public:
 
     // Replaces the rows with these, shown from the top: the answer of a
     // question other than a search (a comparison, duplicates). The sort mark
-    // stays; the rows stand in the order given.
-    void ShowRows(const std::vector<ResultRow>& rows);
+    // stays; the rows stand in the order given. strAnswerHeading heads a
+    // column after the others that shows each row's strAnswer, strSummary
+    // is the line shown under the list, and strExportName the name "Export
+    // list..." proposes (without date and extension); with bGroupBands the
+    // column holds group numbers and each group's rows are shaded apart
+    // from the next group's. A search's rows drop the column and the line.
+    void ShowRows(const std::vector<ResultRow>& rows, const std::string& strAnswerHeading,
+                  const std::string& strSummary, const std::string& strExportName,
+                  bool bGroupBands);
+    // The line under the list; empty while none shows.
+    QString SummaryText() const;
     // True while the rows are the hits of a search of directories, which
     // have no file to check.
     bool HasDirectoryRows() const { return m_bDirectoryRows; }
@@ -45,8 +55,12 @@ public:
     void OnExportList();
 
     // Where the list lies in a page of this size: 7 dialog units down, and
-    // 7 free at the right and at the bottom, whatever the page's size.
+    // 7 free at the right and at the bottom, whatever the page's size; while
+    // a summary line shows, it lies between the list and those 7.
     QRect ListRect(const QSize& page) const;
+    // The name "Export list..." proposes: the search text (or the question's
+    // name), today's date and ".csv".
+    QString ProposedExportName() const;
 
     CSortListCtrl* m_list;
 
@@ -65,6 +79,12 @@ private:
     // fnAdd must not throw.
     void FillRows(bool bReplace, const std::function<void()>& fnAdd);
     void AddRow(const ResultRow& row);
+    // Drops the answer's column and summary line, and adds them again when
+    // strHeading (strSummary) is not empty.
+    void SetAnswer(const std::string& strHeading, const std::string& strSummary, bool bBands);
+    QRect SummaryRect(const QSize& page) const;
 
     bool m_bDirectoryRows = false;
+    QLabel* m_staticSummary;
+    std::string m_strExportName;
 };

@@ -6,6 +6,7 @@
 #include "UserInput.h"
 #include "app/CMainDlg.h"
 #include "app/SearchHandover.h"
+#include "catalog/CatalogInfo.h"
 #include "catalog/Database.h"
 #include "catalog/ResultSet.h"
 #include "controls/CSortListCtrl.h"
@@ -17,6 +18,7 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QComboBox>
+#include <QDate>
 #include <QLabel>
 #include <QListWidget>
 #include <QMenu>
@@ -117,7 +119,7 @@ TEST_F(ContextMenuTest, ACatalogEntryIsUpdatedShownComparedAndSearchedForDuplica
         rows.push_back(ResultColumn(0)[i] + " " + ResultColumn(3)[i]);
     std::sort(rows.begin(), rows.end());
     EXPECT_EQ(rows, (std::vector<std::string>{m_tree.Path("backup/report.txt") + " Backup",
-                                              m_tree.Path("disk/docs") + " Disk",
+                                              m_tree.Path("disk/docs") + "/ Disk",
                                               m_tree.Path("disk/docs/copy of report.txt") + " Disk",
                                               m_tree.Path("disk/docs/new.txt") + " Disk",
                                               m_tree.Path("disk/docs/report.txt") + " Disk",
@@ -316,6 +318,11 @@ TEST_F(ContextMenuTest, TheResultListOpensFoldersCopiesPathsAndExports) {
     ClickHeader(list, 1);
     m_pickedSaveFile = m_tree.Path("hits.csv");
     ResultMenu(0, "Export list...");
+    // The name offered: what was searched for, or the catalog for a pattern
+    // of wildcards alone, with today's date.
+    EXPECT_EQ(m_proposedSaveNames,
+              std::vector<std::string>{
+                  "Disk " + QDate::currentDate().toString("yyyy-MM-dd").toStdString() + ".csv"});
     EXPECT_EQ(ReadFile(m_tree.Path("hits.csv")),
               "path,size,md5,catalog,path_bytes,catalog_bytes\r\n"
               "\"/data/photos, 2024/b \"\"best\"\".jpg\",10," +
@@ -372,4 +379,35 @@ TEST_F(ContextMenuTest, ACatalogListedFromElsewhereLeavesTheListAndItsFileStays)
     Click(SearchPage(), "IDC_UPDATE_LIST");
     EXPECT_EQ(ListedEntries(), std::vector<std::string>{"Home"});
     EXPECT_TRUE(Exists(m_strData + "Home.mdb"));
+}
+
+TEST_F(ContextMenuTest, CatalogTimesShowInTheLocalZoneInTheTooltipAndProperties) {
+    // Central European time, spelt out so that no zone database is needed.
+    ScopedEnv zone("TZ", "CET-1CEST,M3.5.0,M10.5.0/3");
+    ::tzset();
+    m_tree.MakeDir("disk");
+    m_tree.WriteFile("disk/a.txt", "a");
+    MakeCatalog("Disk", m_tree.Path("disk"));
+    {
+        Database database;
+        database.Open(m_strData + "Disk.mdb", Database::OpenMode::ReadWrite);
+        SetCatalogInfo(database, CatalogInfoKey::kStarted, "2026-12-09T15:04:58Z");
+        SetCatalogInfo(database, CatalogInfoKey::kFinished, "2026-07-01T10:05:00Z");
+    }
+    Start();
+    QListWidget& list = *SearchPage().m_listDatabases;
+
+    const QString strTip = ToolTipAt(*list.viewport(), MiddleOfRow(list, 0));
+    EXPECT_TRUE(strTip.contains("Made: 2026-07-01 12:05:00 CEST Files: 1")) << strTip.toStdString();
+
+    QStringList shown;
+    WhenModalShows([&](QWidget& dialog) {
+        for (const QLabel* pLabel : dialog.findChildren<QLabel*>())
+            shown << pLabel->text();
+        PressKey(Qt::Key_Escape);
+    });
+    EntryMenu(0, "Properties...");
+    EXPECT_TRUE(shown.contains("2026-12-09 16:04:58 CET")) << shown.join("|").toStdString();
+    EXPECT_TRUE(shown.contains("2026-07-01 12:05:00 CEST")) << shown.join("|").toStdString();
+    EXPECT_FALSE(shown.join("|").contains("T15:04:58Z")) << shown.join("|").toStdString();
 }

@@ -18,6 +18,7 @@
 #include <QApplication>
 #include <QListWidget>
 #include <QPushButton>
+#include <QSettings>
 #include <QTabWidget>
 #include <QTest>
 
@@ -29,6 +30,8 @@ DesktopTest::DesktopTest() : m_dataHome("XDG_DATA_HOME", m_tree.Path("home")) {
     g_nResultAction = 0;
     g_nSearchMode = 0;
     g_strSearchDatabase.clear();
+    // The window opens at its designed size, whatever an earlier test left.
+    QSettings("Kestrel", "kestrel").remove("MainWindow");
     g_desktopHooks.fnMessage = [this](const MessageRequest& request) {
         m_messages.push_back(request);
         if (request.buttons == MessageButtons::Ok)
@@ -41,7 +44,10 @@ DesktopTest::DesktopTest() : m_dataHome("XDG_DATA_HOME", m_tree.Path("home")) {
     };
     g_desktopHooks.fnPickDirectory = [this] { return m_pickedDirectory; };
     g_desktopHooks.fnPickCatalogFile = [this] { return m_pickedFile; };
-    g_desktopHooks.fnPickSaveFile = [this] { return m_pickedSaveFile; };
+    g_desktopHooks.fnPickSaveFile = [this](const QString& strProposed) {
+        m_proposedSaveNames.push_back(BytesOf(strProposed));
+        return m_pickedSaveFile;
+    };
     g_desktopHooks.fnOpenPath = [this](const std::string& strPath) {
         m_opened.push_back(strPath);
         return m_bOpenSucceeds ? std::string()

@@ -94,6 +94,7 @@ protected:
     std::optional<std::string> m_pickedDirectory;
     std::optional<std::string> m_pickedFile;
     std::optional<std::string> m_pickedSaveFile;
+    std::vector<std::string> m_proposedSaveNames; // the names the save picker offered
     std::vector<std::string> m_opened;
     bool m_bOpenSucceeds = true;
     CMainApp m_app;

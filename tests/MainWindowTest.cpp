@@ -289,3 +289,40 @@ TEST_F(MainWindowTest, ExitClosesTheWindowAndTheListKeepsItsWidths) {
     Start();
     EXPECT_EQ(ResultPage().m_list->header()->sectionSize(0), nWidth);
 }
+
+TEST_F(MainWindowTest, TheWindowComesBackAsItWasLeftButNeverSmallerThanDesigned) {
+    Start();
+    const QSize designed = Main().minimumSize();
+    EXPECT_EQ(Main().size(), designed);
+    // The window manager moves and resizes the window as the user drags it.
+    const QRect dragged(QPoint(140, 90), designed + QSize(120, 80));
+    Main().setGeometry(dragged);
+    Settle();
+    ASSERT_EQ(Main().geometry(), dragged);
+    // File > Exit by the keys; the next start finds it where it was.
+    Key(Qt::Key_F, Qt::AltModifier);
+    Key(Qt::Key_X);
+    Stop();
+    Start();
+    EXPECT_EQ(Main().geometry(), dragged);
+    EXPECT_FALSE(Main().isMaximized());
+
+    // Maximised, it comes back maximised, and unmaximised, where it was.
+    Main().showMaximized();
+    Settle();
+    Stop();
+    Start();
+    EXPECT_TRUE(Main().isMaximized());
+    Main().showNormal();
+    Settle();
+    EXPECT_EQ(Main().geometry(), dragged);
+
+    // A size kept smaller than designed (a profile of an older version, a
+    // larger font since) still opens at the designed size.
+    Main().setMinimumSize(0, 0);
+    Main().resize(designed - QSize(100, 100));
+    Settle();
+    Stop();
+    Start();
+    EXPECT_EQ(Main().size(), designed);
+}
