@@ -1,7 +1,7 @@
 #include "controls/SortListModel.h"
 
-#include <QGuiApplication>
 #include <QColor>
+#include <QGuiApplication>
 #include <QPalette>
 
 namespace {
