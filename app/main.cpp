@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // Kestrel, the desktop program: catalogues directory trees and searches the
 // catalogues.
 #include "app/CMainApp.h"

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // Timed comparisons of Kestrel against the standard tools doing the same work
 // on the same input, in the same run. Each prints the ratio it is judged by.
 //

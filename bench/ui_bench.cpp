@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // Timed runs of the desktop program's heavy paths, offscreen, in process.
 // Each prints its figures and their ratio to the target it is judged by.
 //

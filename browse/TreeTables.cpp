@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 #include "browse/TreeTables.h"
 
 #include "browse/TreeParents.h"

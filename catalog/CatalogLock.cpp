@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 #include "catalog/CatalogLock.h"
 
 #include "catalog/Catalog.h"

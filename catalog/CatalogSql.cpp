@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 #include "catalog/CatalogSql.h"
 
 std::string CatalogSql::SearchSql(SearchMode mode, SearchTimes times, bool bRanges) {

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 #include "catalog/MemberPath.h"
 
 std::string JoinMemberPath(std::string_view archivePath, std::string_view memberPath) {

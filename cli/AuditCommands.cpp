@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 #include "audit/Diff.h"
 #include "audit/Duplicates.h"
 #include "audit/Verify.h"

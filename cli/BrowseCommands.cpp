@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 #include "browse/CatalogTree.h"
 #include "browse/EntryMode.h"
 #include "catalog/CatalogInfo.h"

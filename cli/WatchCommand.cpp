@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 #include "catalog/DataFolder.h"
 #include "cli/CatalogRuns.h"
 #include "cli/CommandLine.h"

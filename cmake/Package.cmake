@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The Debian package: `cpack -G DEB` in the build folder makes
 # kestrel_<version>_<architecture>.deb of everything `cmake --install` puts
 # below /usr. The libraries it needs are found from the binaries by

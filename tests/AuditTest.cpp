@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The questions asked of finished catalogs, through the core's own functions:
 // the order and kinds of a diff's lines, how duplicates are grouped, and what
 // a verify calls each kind of change. The catalogs are built by the scan

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The Browse window, through real clicks and keys: opened from a catalog's
 // menu, walked by the folder tree, the list, the treemap, the path bar, Back
 // and Up, narrowed and searched from the filter box, and opened at a hit by

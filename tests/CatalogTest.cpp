@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 #include "catalog/Catalog.h"
 #include "TestTree.h"
 #include "catalog/CatalogSql.h"

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 #include "browse/CatalogTree.h"
 #include "TestTree.h"
 #include "browse/TreeTables.h"

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 #include "TestTree.h"
 #include "scan/FileChecksum.h"
 #include "scan/Md5.h"

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // Archive members under stress: a create or update stopped while the
 // members of archives are read, and archives whose reading would unpack far
 // more than the bound, run as the real executable.

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // Archive members: what a catalog stores of archives of every kind equals
 // what bsdtar lists of them, an update takes over the members of unchanged
 // archives, and hostile archives are read within bounds, writing nothing.

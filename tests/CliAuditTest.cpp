@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The backup questions, asked of the real kestrel-cli: what changed between
 // two catalogs, is everything of one in another, where are the duplicates,
 // filters of a search, and the csv and json forms read back by Python.

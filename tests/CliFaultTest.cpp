@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // kestrel-cli under stops, kills, concurrent readers and writers, scarce
 // resources, failing media and unwritable output: every test runs the real
 // executable as its own process.

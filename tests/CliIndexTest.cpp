@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // Speed without other answers: checksums hashed on several threads give the
 // rows of a plain walk, searches of many catalogs at once keep list order,
 // reindex gives old catalogs the index without changing a hit, and broad

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // A catalog's rows stay the truth: rows another program changes are found
 // as they are now, not as the name index last saw them; reindex covers every
 // row whatever its id; and one catalog file is listed once, however its path

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // What kestrel-cli tells at the edges: dates past the times a catalog holds,
 // sizes whose sum passes 64 bits, failures that name their catalog, and
 // output forms that stay whole for any name.

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // Paths compared across catalogs and with the disk, and output that goes out
 // as it is found, asked of the real kestrel-cli: twin catalogs of one tree
 // whose start directories were typed differently, and search, diff and

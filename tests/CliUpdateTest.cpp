@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // Catalogs that know their disk and their time, brought up to date instead
 // of rebuilt: kestrel-cli info, update, --exclude and --one-file-system, run
 // as the real executable.

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // Disks that come and go: a catalog of a real loop-mounted volume, asked
 // for while the volume is unplugged, mounted elsewhere, or replaced by
 // another volume of the same name, through the real kestrel-cli.

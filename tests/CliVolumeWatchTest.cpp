@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // kestrel-cli watch over real loop-mounted volumes: it tells when a
 // catalogued disk comes and goes, brings its catalogs up to date wherever it
 // is mounted, and never leaves a catalog half written when it is stopped or

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // Commands that write a catalog (create, update, reindex, delete) never lose
 // it: a typo, a kill at any moment, a second writer, a private file, a link
 // or a long name leave it either as it was or wholly new. Run as the real

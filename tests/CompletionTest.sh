@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # kestrel-cli's bash completion, run as bash runs it on a TAB: the script is
 # sourced, COMP_WORDS and COMP_CWORD are set and the completion function's
 # COMPREPLY is compared with what a person expects. Catalog entries come from

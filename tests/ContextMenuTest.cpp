@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The right-click menus of the desktop program, through real right-clicks:
 // a catalog entry's Update, Properties..., Compare with... and Find
 // duplicates, and the result list's Open containing folder, Copy path and

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The desktop program and the disks its catalogs describe, on real
 // loop-mounted ext4 images: a hit whose disk is not plugged in names the disk
 // and the catalog's note, and is found where the disk is mounted now; a disk

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // A library the tests load into kestrel-cli (LD_PRELOAD) to make directory
 // listings behave as on failing or slow media:
 //   KESTREL_FAULT_READDIR_DELAY_US=n  every entry read takes n microseconds

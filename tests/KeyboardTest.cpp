@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The desktop program by the keyboard alone: after a search the hits have
 // the keyboard, Enter opens one, Delete deletes a catalog (asking first), and
 // the Menu key and Shift+F10 open the right-click menus at the current row.

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The pattern matcher against a small reference written from the pattern
 // rules alone, over many random patterns and texts drawn from characters where
 // mistakes hide: letters with several case variants (K, k and the Kelvin sign;

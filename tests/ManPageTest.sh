@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The manual pages and the programs' --help tell the same story:
 #   - every option that `kestrel-cli COMMAND --help` names is described in that
 #     command's part of kestrel-cli(1), and every option of `kestrel-cli --help`

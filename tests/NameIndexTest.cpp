@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // A search through the name index gives exactly the hits, in the same order,
 // of a pass over every row; and the index is used where it can be.
 #include "catalog/NameIndex.h"

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The Result page as the answer of Find duplicates and Compare with...: each
 // row says what it is, the line under the list sums the answer up, and
 // catalogs without checksums are named rather than passed over in silence.

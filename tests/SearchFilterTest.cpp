@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The size and time filters of a search at their edges: bounds that include
 // both ends, the largest sizes, the times a catalog holds (1677 to 2262) and
 // moments beyond them, durations of any length.

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 #include "UserInput.h"
 #include "controls/CSortHeaderCtrl.h"
 #include "controls/CSortListCtrl.h"

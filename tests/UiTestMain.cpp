@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The widget tests' main: one QApplication on the offscreen platform (no
 // display needed, also when the tests are only being listed), and a fresh
 // temporary home for this process, so tests running side by side never share

@@ -1,9 +1,12 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Makes the Debian package (tools/dev.sh package) and checks what it holds:
 # exactly the files an installation needs, stripped programs that run,
 # gzipped manual pages equal to their sources, the Depends field that
-# dpkg-shlibdeps found, sensible control fields, and a valid desktop entry,
-# AppStream file and manual pages. Fails on the first finding.
+# dpkg-shlibdeps found, sensible control fields, the licence where Debian and
+# AppStream look for it, no homepage that is not really one, a valid desktop
+# entry, AppStream file and manual pages, and nothing lintian objects to.
+# Fails on the first finding.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -25,6 +28,7 @@ expected="./usr/bin/kestrel
 ./usr/lib/systemd/user/kestrel-watch.service
 ./usr/share/applications/kestrel.desktop
 ./usr/share/bash-completion/completions/kestrel-cli
+./usr/share/doc/kestrel/copyright
 ./usr/share/icons/hicolor/scalable/apps/kestrel.svg
 ./usr/share/kestrel/help/kestrel.htm
 ./usr/share/man/man1/kestrel-cli.1.gz
@@ -54,7 +58,7 @@ description=$(field Description)
 [[ $description == "catalogue "* ]] || fail "Description: ${description%%$'\n'*}"
 [ "$(wc -l <<<"$description")" -ge 5 ] || fail "the Description has no long text"
 homepage=$(field Homepage)
-[[ $homepage == https://* ]] || fail "Homepage: $homepage"
+[ -z "$homepage" ] || [[ $homepage == https://* ]] || fail "Homepage: $homepage"
 
 # Depends: what the binaries link, each with the version dpkg-shlibdeps
 # found, plus the SVG plugins, which are loaded at run time.
@@ -111,10 +115,54 @@ metainfo=$usr/share/metainfo/io.github.kestrel.metainfo.xml
 appstreamcli validate --no-net --pedantic "$metainfo" || fail "the AppStream file is not valid"
 grep -qF '<launchable type="desktop-id">kestrel.desktop</launchable>' "$metainfo" ||
     fail "the AppStream file does not launch kestrel.desktop"
-grep -qF "<url type=\"homepage\">$homepage</url>" "$metainfo" ||
-    fail "the AppStream file's homepage is not $homepage"
+# A homepage is named in both or in neither, and it is the same one.
+metainfo_homepage=$(sed -n 's|.*<url type="homepage">\(.*\)</url>.*|\1|p' "$metainfo")
+[ "$metainfo_homepage" = "$homepage" ] ||
+    fail "the AppStream file's homepage is '$metainfo_homepage', the package's '$homepage'"
+licence=GPL-3.0-or-later
+project_license=$(sed -n 's|.*<project_license>\(.*\)</project_license>.*|\1|p' "$metainfo")
+[ "$project_license" = "$licence" ] ||
+    fail "the AppStream file's project_license is '$project_license', not $licence"
 releases=$(grep -oE '<release version="[^"]+"' "$metainfo")
 newest=$(sed -n '1s/.*"\(.*\)"/\1/p' <<<"$releases")
 [ "$newest" = "$version" ] || fail "the AppStream file's newest release is $newest, the programs say $version"
+
+# The licence, in Debian's machine-readable copyright format: every Files
+# paragraph under GPL-3+ (the format's name for GPL-3.0-or-later), and that
+# licence's own paragraph with the "or later" grant and the way to its text.
+copyright=$usr/share/doc/kestrel/copyright
+cmp -s "$copyright" res/copyright || fail "the packaged copyright differs from res/copyright"
+grep -qE '^-rw-r--r-- .* \./usr/share/doc/kestrel/copyright$' <<<"$contents" ||
+    fail "the copyright file is not mode 0644"
+format=$(head -n 1 "$copyright")
+[ "$format" = "Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/" ] ||
+    fail "the copyright file's first line is '$format'"
+# One line per paragraph: the Files patterns, whether it has a Copyright
+# field, its License short name, and whether the licence's text follows.
+paragraphs=$(awk '
+    function flush() { if (name != "" || files != "") print (files == "" ? "-" : files) "|" copyright "|" name "|" text; files = ""; copyright = 0; name = ""; text = 0; field = "" }
+    /^$/ { flush(); next }
+    /^[^ \t]/ { field = $1; sub(/:$/, "", field) }
+    /^Files:/ { sub(/^Files:[ \t]*/, ""); files = $0 }
+    /^Copyright:/ { copyright = 1 }
+    /^License:/ { sub(/^License:[ \t]*/, ""); name = $0 }
+    /^[ \t]/ && field == "License" { text = 1 }
+    END { flush() }' "$copyright")
+grep -qE '^\*\|1\|GPL-3\+\|' <<<"$paragraphs" || fail "the copyright file has no 'Files: *' paragraph under GPL-3+ with a Copyright field"
+if grep -vE '^-\|' <<<"$paragraphs" | grep -vqE '^[^|]+\|1\|GPL-3\+\|'; then
+    fail "the copyright file has a Files paragraph without a Copyright field or under another licence: $paragraphs"
+fi
+grep -qE '^-\|0\|GPL-3\+\|1$' <<<"$paragraphs" || fail "the copyright file has no stand-alone GPL-3+ paragraph with the licence's text"
+grant=$(tr -s ' \n' ' ' <"$copyright")
+[[ $grant == *"either version 3 of the License, or (at your option) any later version"* ]] ||
+    fail "the copyright file does not grant version 3 or any later version"
+[[ $grant == *'"/usr/share/common-licenses/GPL-3"'* ]] || fail "the copyright file does not point to /usr/share/common-licenses/GPL-3"
+[ -f /usr/share/common-licenses/GPL-3 ] || fail "this system has no /usr/share/common-licenses/GPL-3"
+cmp -s COPYING /usr/share/common-licenses/GPL-3 || fail "COPYING is not the text of /usr/share/common-licenses/GPL-3"
+
+# Lintian's errors and warnings, but for the changelog a native package made
+# by cpack has none of.
+findings=$(lintian --suppress-tags no-changelog "$deb" 2>/dev/null) || fail "lintian: $findings"
+[ -z "$findings" ] || fail "lintian: $findings"
 
 echo "check-package: $deb holds $(wc -l <<<"$files") files and depends on: $depends"

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # compare-outputs.sh OLD_CLI NEW_CLI
 #
 # Runs the same battery of kestrel-cli calls with two builds and compares what

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Installs what the build needs (Debian 12), builds Kestrel, then either runs
 # it or runs every test.
 #
@@ -22,7 +23,7 @@ packages=(g++ make cmake pkg-config libsqlite3-dev libblkid-dev libarchive-dev l
     libarchive-tools p7zip-full xorriso cpio zstd)
 # What making the package needs (dpkg-shlibdeps), and what tools/check-package.sh
 # checks it with.
-package_tools=(dpkg-dev file appstream desktop-file-utils groff-base mandoc)
+package_tools=(dpkg-dev file appstream desktop-file-utils groff-base mandoc lintian)
 
 install_missing() {
     local missing=()

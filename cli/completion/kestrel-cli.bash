@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # bash completion for kestrel-cli                          -*- shell-script -*-
 #
 # Completes the commands, each command's options, the values of --where and
