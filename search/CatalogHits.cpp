@@ -18,6 +18,15 @@
 
 namespace {
 
+// A stored whole number, or nothing for NULL.
+std::optional<int64_t> StoredInt(const Statement& row, int nField) {
+    return row.IsNull(nField) ? std::nullopt : std::optional<int64_t>(row.Int64(nField));
+}
+
+std::optional<int64_t> StoredInt(const ResultSet& row, int nField) {
+    return row.IsNull(nField) ? std::nullopt : std::optional<int64_t>(row.GetInt64(nField));
+}
+
 // The directories whose paths match, among those whose ids lie in the
 // stretches (all directories without them), as stretches of ids; nothing when
 // they come to more than nMost stretches, or a directory's id is no whole
@@ -420,13 +429,7 @@ void CatalogHits::SettleMembers() {
             if (!pArchive || !pass.FolderMatches(*pArchive, memberPath))
                 continue;
         }
-        m_hit.nSize.reset();
-        if (!rows.IsNull(4) && rows.Int64(4) >= 0)
-            m_hit.nSize = rows.Int64(4);
-        m_hit.nMtimeNs.reset();
-        if (pass.bTimes && !rows.IsNull(5))
-            m_hit.nMtimeNs = rows.Int64(5);
-        if (m_query.filter.IsActive() && !m_query.filter.Passes(m_hit.nSize, m_hit.nMtimeNs))
+        if (!TakeSizeAndTime(StoredInt(rows, 4), pass.bTimes ? StoredInt(rows, 5) : std::nullopt))
             continue;
         if (!pArchive)
             pArchive = pass.archives.PathOf(rows.Int64(1));
@@ -444,6 +447,12 @@ void CatalogHits::SettleMembers() {
     m_bEOF = true;
 }
 
+bool CatalogHits::TakeSizeAndTime(std::optional<int64_t> nSize, std::optional<int64_t> nMtimeNs) {
+    m_hit.nSize = nSize && *nSize >= 0 ? nSize : std::nullopt;
+    m_hit.nMtimeNs = nMtimeNs;
+    return !m_query.filter.IsActive() || m_query.filter.Passes(m_hit.nSize, m_hit.nMtimeNs);
+}
+
 void CatalogHits::Settle() {
     if (m_pass) {
         SettleFilePass();
@@ -454,14 +463,9 @@ void CatalogHits::Settle() {
             m_hit.path = rows.GetTextView(0);
             return;
         }
-        m_hit.nSize.reset();
-        if (!rows.IsNull(2) && rows.GetInt64(2) >= 0)
-            m_hit.nSize = rows.GetInt64(2);
-        m_hit.nMtimeNs.reset();
-        if (rows.FieldCount() > 4 && !rows.IsNull(4))
-            m_hit.nMtimeNs = rows.GetInt64(4);
         // The filter reads the stored values; the rest is read only for a hit it passes.
-        if (m_query.filter.IsActive() && !m_query.filter.Passes(m_hit.nSize, m_hit.nMtimeNs))
+        if (!TakeSizeAndTime(StoredInt(rows, 2),
+                             rows.FieldCount() > 4 ? StoredInt(rows, 4) : std::nullopt))
             continue;
         AssignFilePath(rows.GetTextView(0), rows.GetTextView(1), m_strPath);
         m_hit.path = m_strPath;
@@ -489,13 +493,7 @@ void CatalogHits::SettleFilePass() {
         if (!pass.bNamesMatched && !pass.DirMatches(nDirId) &&
             (files.IsNull(1) || !pass.matcher.Matches(files.Text(1))))
             continue;
-        m_hit.nSize.reset();
-        if (!files.IsNull(2) && files.Int64(2) >= 0)
-            m_hit.nSize = files.Int64(2);
-        m_hit.nMtimeNs.reset();
-        if (pass.bTimes && !files.IsNull(4))
-            m_hit.nMtimeNs = files.Int64(4);
-        if (m_query.filter.IsActive() && !m_query.filter.Passes(m_hit.nSize, m_hit.nMtimeNs))
+        if (!TakeSizeAndTime(StoredInt(files, 2), pass.bTimes ? StoredInt(files, 4) : std::nullopt))
             continue;
         if (!pass.FindDir(nDirId))
             continue;

@@ -50,6 +50,9 @@ private:
     // The files have all been read: the members of archives follow, for a
     // search of files in a catalog that has them.
     void EndOfFiles();
+    // Puts a row's stored size (a negative one is unknown) and time on the
+    // hit; false when the filter turns them down.
+    bool TakeSizeAndTime(std::optional<int64_t> nSize, std::optional<int64_t> nMtimeNs);
 
     Database& m_database;
     const SearchQuery& m_query;

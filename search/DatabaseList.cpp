@@ -124,6 +124,17 @@ bool ListedAlready(const std::string& strAppPath, const std::string& strPath,
     return false;
 }
 
+// The text of the list without strEntry's lines, read under the caller's
+// lock. nError is set as by ReadWholeFile (ENOENT: there is no list file);
+// the text means nothing then.
+std::string ListWithout(const std::string& strListPath, const std::string& strEntry, int& nError) {
+    std::string strKept;
+    for (const std::string& strLine : ReadListFile(strListPath, nError))
+        if (strLine != strEntry)
+            strKept += strLine + "\n";
+    return strKept;
+}
+
 // Why writing the new list or putting it in place failed.
 std::string ListProblem(const std::string& strListPath, const FileReplacement& replacement) {
     return "Cannot write " + strListPath + ": " + std::strerror(replacement.Error());
@@ -229,15 +240,11 @@ std::string DeleteDatabase(const std::string& strAppPath, const std::string& str
     const std::string strListPath = strAppPath + kListFileName;
     ListLock lock(strAppPath);
     int nError = 0;
-    const std::vector<std::string> lines = ReadListFile(strListPath, nError);
+    const std::string strKept = ListWithout(strListPath, strEntry, nError);
     if (nError == ENOENT)
         return RemoveCatalog(strCatalog); // no list file: no line to remove
     if (nError != 0)
         return "Cannot read " + strListPath + ": " + std::strerror(nError);
-    std::string strKept;
-    for (const std::string& strLine : lines)
-        if (strLine != strEntry)
-            strKept += strLine + "\n";
     // The new list is written first: when it cannot be, nothing is deleted.
     FileReplacement replacement(strListPath, strKept, true);
     if (!replacement.IsWritten())
@@ -256,15 +263,11 @@ std::string RemoveFromList(const std::string& strAppPath, const std::string& str
     const std::string strListPath = strAppPath + kListFileName;
     ListLock lock(strAppPath);
     int nError = 0;
-    const std::vector<std::string> lines = ReadListFile(strListPath, nError);
+    const std::string strKept = ListWithout(strListPath, strEntry, nError);
     if (nError == ENOENT)
         return {};
     if (nError != 0)
         return "Cannot read " + strListPath + ": " + std::strerror(nError);
-    std::string strKept;
-    for (const std::string& strLine : lines)
-        if (strLine != strEntry)
-            strKept += strLine + "\n";
     FileReplacement replacement(strListPath, strKept, true);
     if (!replacement.IsWritten() || !replacement.Commit())
         return ListProblem(strListPath, replacement);
