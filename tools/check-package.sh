@@ -149,9 +149,8 @@ paragraphs=$(awk '
     /^[ \t]/ && field == "License" { text = 1 }
     END { flush() }' "$copyright")
 grep -qE '^\*\|1\|GPL-3\+\|' <<<"$paragraphs" || fail "the copyright file has no 'Files: *' paragraph under GPL-3+ with a Copyright field"
-if grep -vE '^-\|' <<<"$paragraphs" | grep -vqE '^[^|]+\|1\|GPL-3\+\|'; then
-    fail "the copyright file has a Files paragraph without a Copyright field or under another licence: $paragraphs"
-fi
+others=$(grep -vE '^-\|' <<<"$paragraphs" | grep -vE '^[^|]+\|1\|GPL-3\+\|' || true)
+[ -z "$others" ] || fail "the copyright file has a Files paragraph without a Copyright field or under another licence: $others"
 grep -qE '^-\|0\|GPL-3\+\|1$' <<<"$paragraphs" || fail "the copyright file has no stand-alone GPL-3+ paragraph with the licence's text"
 grant=$(tr -s ' \n' ' ' <"$copyright")
 [[ $grant == *"either version 3 of the License, or (at your option) any later version"* ]] ||
@@ -162,7 +161,8 @@ cmp -s COPYING /usr/share/common-licenses/GPL-3 || fail "COPYING is not the text
 
 # Lintian's errors and warnings, but for the changelog a native package made
 # by cpack has none of.
-findings=$(lintian --suppress-tags no-changelog "$deb" 2>/dev/null) || fail "lintian: $findings"
+findings=$(lintian --suppress-tags no-changelog "$deb" 2>"$unpacked/lintian.log") ||
+    fail "lintian: $findings$(cat "$unpacked/lintian.log")"
 [ -z "$findings" ] || fail "lintian: $findings"
 
 echo "check-package: $deb holds $(wc -l <<<"$files") files and depends on: $depends"
