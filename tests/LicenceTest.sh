@@ -32,11 +32,13 @@ for words in "GNU GENERAL PUBLIC LICENSE Version 3, 29 June 2007" "17. Interpret
     [[ $copying == *"$words"* ]] || fail "COPYING lacks '$words'"
 done
 
-# The sources: what git tracks, or everything but build trees without git.
+# The sources: what git tracks or would (a new file not yet added counts),
+# or without git everything but build trees and what a build generates.
 if git rev-parse --is-inside-work-tree >/dev/null 2>&1; then
-    mapfile -t files < <(git ls-files)
+    mapfile -t files < <(git ls-files --cached --others --exclude-standard)
 else
-    mapfile -t files < <(find . -path './build*' -prune -o -path ./.git -prune -o -type f -print | sed 's|^\./||')
+    mapfile -t files < <(find . \( -path './build*' -o -name .git -o -name CMakeFiles -o -name '*_autogen' \) -prune \
+        -o -type f -print | sed 's|^\./||')
 fi
 checked=0
 for f in "${files[@]}"; do
@@ -47,9 +49,14 @@ for f in "${files[@]}"; do
             ;;
         *.sh | *.py | *.bash | *.cmake | *.service.in | CMakeLists.txt | */CMakeLists.txt | .ci/run | cli/completion/_kestrel-cli)
             first=$(head -n 1 "$f")
+            second=$(sed -n 2p "$f")
             line=1
             [[ $first == '#!'* || $first == '#compdef'* ]] && line=2
             [ "$(sed -n "${line}p" "$f")" = "# $spdx" ] || fail "$f lacks '# $spdx' on line $line"
+            # A #! or #compdef line works on the first line only.
+            [[ $second == '#!'* || $second == '#compdef'* ]] && fail "$f has '$second' on line 2"
+            [ -x "$f" ] && [[ $first != '#!'* ]] && fail "$f is a program without a #! line"
+            [ "$f" = cli/completion/_kestrel-cli ] && [[ $first != '#compdef '* ]] && fail "$f does not begin with #compdef"
             ;;
         *) continue ;;
     esac

@@ -139,15 +139,24 @@ format=$(head -n 1 "$copyright")
     fail "the copyright file's first line is '$format'"
 # One line per paragraph: the Files patterns, whether it has a Copyright
 # field, its License short name, and whether the licence's text follows.
+# A line that continues no field (a paragraph cut by an empty line where
+# " ." belongs) or a field the format does not know is a line "?|" and what
+# it says.
 paragraphs=$(awk '
     function flush() { if (name != "" || files != "") print (files == "" ? "-" : files) "|" copyright "|" name "|" text; files = ""; copyright = 0; name = ""; text = 0; field = "" }
     /^$/ { flush(); next }
-    /^[^ \t]/ { field = $1; sub(/:$/, "", field) }
+    /^[ \t]/ && field == "" { print "?|" $0; next }
+    /^[^ \t]/ {
+        field = $1; sub(/:$/, "", field)
+        if (field !~ /^(Format|Upstream-Name|Upstream-Contact|Source|Disclaimer|Comment|License|Copyright|Files)$/) { print "?|" $0; field = ""; next }
+    }
     /^Files:/ { sub(/^Files:[ \t]*/, ""); files = $0 }
     /^Copyright:/ { copyright = 1 }
     /^License:/ { sub(/^License:[ \t]*/, ""); name = $0 }
     /^[ \t]/ && field == "License" { text = 1 }
     END { flush() }' "$copyright")
+malformed=$(grep -E '^\?\|' <<<"$paragraphs" || true)
+[ -z "$malformed" ] || fail "the copyright file has lines outside the format: ${malformed//\?|/}"
 grep -qE '^\*\|1\|GPL-3\+\|' <<<"$paragraphs" || fail "the copyright file has no 'Files: *' paragraph under GPL-3+ with a Copyright field"
 others=$(grep -vE '^-\|' <<<"$paragraphs" | grep -vE '^[^|]+\|1\|GPL-3\+\|' || true)
 [ -z "$others" ] || fail "the copyright file has a Files paragraph without a Copyright field or under another licence: $others"

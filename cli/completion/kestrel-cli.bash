@@ -1,5 +1,5 @@
 # SPDX-License-Identifier: GPL-3.0-or-later
-# bash completion for kestrel-cli                          -*- shell-script -*-
+# bash completion for kestrel-cli
 #
 # Completes the commands, each command's options, the values of --where and
 # --format, catalog list entries (from `kestrel-cli list`) where a command
@@ -145,3 +145,7 @@ _kestrel_cli() {
 }
 
 complete -F _kestrel_cli kestrel-cli
+
+# Local Variables:
+# mode: sh
+# End:
