@@ -178,6 +178,12 @@ QString ToolTipAt(QWidget& widget, QPoint pt) {
         }
     } watch;
     widget.installEventFilter(&watch);
+    // The mouse comes from a pixel beside: a move to where the cursor already
+    // is (the last test may have left it there) is no move, and asks for no
+    // tooltip.
+    const QPoint ptBeside =
+        widget.rect().contains(pt + QPoint(1, 0)) ? pt + QPoint(1, 0) : pt - QPoint(1, 0);
+    QTest::mouseMove(&widget, ptBeside);
     QTest::mouseMove(&widget, pt);
     const bool bAsked = QTest::qWaitFor([&] { return watch.bAsked; }, 5000);
     widget.removeEventFilter(&watch);
