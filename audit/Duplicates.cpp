@@ -51,64 +51,73 @@ constexpr size_t kFirstBatchMembers = 1 << 18;
 // rows in a pass over the catalog.
 constexpr size_t kLookupRows = 32;
 
+using WantedIds = std::vector<std::pair<int64_t, size_t>>; // (id, slot), sorted by id
+
+// Looks each wanted id up with lookup (the id bound as its first parameter)
+// and hands the slot and the row found to take.
+template <typename Take> void LookUpEach(Statement& lookup, const WantedIds& wanted, Take take) {
+    for (const auto& [nId, nSlot] : wanted) {
+        lookup.BindInt64(1, nId);
+        if (lookup.Step())
+            take(nSlot, lookup);
+        lookup.Reset();
+    }
+}
+
+// Walks rows, which come in the order of the id in their first field, along
+// the wanted ids, and hands each slot whose id the rows hold to take with
+// its row.
+template <typename Take> void TakeFromPass(ResultSet rows, const WantedIds& wanted, Take take) {
+    auto next = wanted.begin();
+    for (; !rows.IsEOF() && next != wanted.end(); rows.MoveNext()) {
+        const int64_t nId = rows.GetInt64(0);
+        while (next != wanted.end() && next->first < nId)
+            ++next;
+        for (; next != wanted.end() && next->first == nId; ++next)
+            take(next->second, rows);
+    }
+}
+
 // Reads the paths of the wanted files of one catalog ((file id, slot) pairs,
 // sorted by id) into paths: each looked up by its id when they are few and
 // the id is the row id, else in one pass over the catalog.
-void ReadPaths(Database& database, bool bById, uint64_t nRows,
-               const std::vector<std::pair<int64_t, size_t>>& wanted, BatchPaths& paths) {
+void ReadPaths(Database& database, bool bById, uint64_t nRows, const WantedIds& wanted,
+               BatchPaths& paths) {
     if (bById && wanted.size() * kLookupRows < nRows) {
         // The ids come in order, so the lookups walk the table forward.
         Statement lookup = database.Prepare(CatalogSql::kPathOfFileId);
-        for (const auto& [nId, nSlot] : wanted) {
-            lookup.BindInt64(1, nId);
-            if (lookup.Step())
-                paths.Set(nSlot, lookup.Text(0), lookup.Text(1));
-            lookup.Reset();
-        }
+        LookUpEach(lookup, wanted, [&](size_t nSlot, const Statement& row) {
+            paths.Set(nSlot, row.Text(0), row.Text(1));
+        });
         return;
     }
     Statement statement = database.Prepare(CatalogSql::kPathsOfFileIds);
     statement.BindInt64(1, wanted.front().first);
     statement.BindInt64(2, wanted.back().first);
-    auto next = wanted.begin();
-    for (ResultSet rows(std::move(statement)); !rows.IsEOF() && next != wanted.end();
-         rows.MoveNext()) {
-        const int64_t nId = rows.GetInt64(0);
-        while (next != wanted.end() && next->first < nId)
-            ++next;
-        for (; next != wanted.end() && next->first == nId; ++next)
-            paths.Set(next->second, rows.GetTextView(1), rows.GetTextView(2));
-    }
+    TakeFromPass(ResultSet(std::move(statement)), wanted, [&](size_t nSlot, const ResultSet& row) {
+        paths.Set(nSlot, row.GetTextView(1), row.GetTextView(2));
+    });
 }
 
 // Reads the paths of the wanted members of one catalog ((member id, slot)
 // pairs, sorted by id) into paths: each looked up through its archives when
 // they are few, else in one pass over the members.
-void ReadMemberPaths(Database& database, uint64_t nMembers,
-                     const std::vector<std::pair<int64_t, size_t>>& wanted, BatchPaths& paths) {
+void ReadMemberPaths(Database& database, uint64_t nMembers, const WantedIds& wanted,
+                     BatchPaths& paths) {
     if (wanted.size() * kLookupRows >= nMembers) {
         Statement statement = database.Prepare(CatalogSql::kPathsOfMembers);
         statement.BindText(1, kMemberSeparator);
-        auto next = wanted.begin();
-        for (ResultSet rows(std::move(statement)); !rows.IsEOF() && next != wanted.end();
-             rows.MoveNext()) {
-            const int64_t nId = rows.GetInt64(0);
-            while (next != wanted.end() && next->first < nId)
-                ++next;
-            for (; next != wanted.end() && next->first == nId; ++next)
-                paths.Set(next->second, rows.GetTextView(1), rows.GetTextView(2),
-                          rows.GetTextView(3));
-        }
+        TakeFromPass(
+            ResultSet(std::move(statement)), wanted, [&](size_t nSlot, const ResultSet& row) {
+                paths.Set(nSlot, row.GetTextView(1), row.GetTextView(2), row.GetTextView(3));
+            });
         return;
     }
     Statement lookup = database.Prepare(CatalogSql::kPathOfMemberId);
     lookup.BindText(2, kMemberSeparator);
-    for (const auto& [nId, nSlot] : wanted) {
-        lookup.BindInt64(1, nId);
-        if (lookup.Step())
-            paths.Set(nSlot, lookup.Text(0), lookup.Text(1), lookup.Text(2));
-        lookup.Reset();
-    }
+    LookUpEach(lookup, wanted, [&](size_t nSlot, const Statement& row) {
+        paths.Set(nSlot, row.Text(0), row.Text(1), row.Text(2));
+    });
 }
 
 bool HasMembers(Database& database) {
@@ -194,8 +203,7 @@ uint64_t FindDuplicates(const std::vector<std::unique_ptr<Database>>& catalogs, 
     std::vector<bool> byId(catalogs.size());
     for (size_t k = 0; k < catalogs.size(); ++k)
         byId[k] = catalogs[k]->QueryInt64(CatalogSql::kFileIdIsRowId) > 0;
-    std::vector<std::vector<std::pair<int64_t, size_t>>> wanted(catalogs.size()),
-        wantedMembers(catalogs.size());
+    std::vector<WantedIds> wanted(catalogs.size()), wantedMembers(catalogs.size());
     BatchPaths paths;
     size_t nBatchMembers = kFirstBatchMembers;
     DuplicateGroup group;

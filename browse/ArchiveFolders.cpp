@@ -148,23 +148,13 @@ void ArchiveFolders::Read(Archive& archive) {
         TreeTotals& totals = folder.dir.totals;
         for (const size_t i : folder.members) {
             const Member& member = archive.members[i];
-            ++totals.nFiles;
-            totals.nBytes += static_cast<ByteTotal>(member.nSize.value_or(0));
-            if (member.nMtimeNs)
-                totals.nNewestMtimeNs =
-                    std::max(totals.nNewestMtimeNs.value_or(INT64_MIN), *member.nMtimeNs);
+            totals.AddFile(member.nSize, member.nMtimeNs);
             if (archive.nested.count(member.nId))
                 folder.bHoldsArchives = true;
         }
         if (nDepth == 0)
             continue;
-        TreeTotals& up = m_folders.at(*folder.dir.nParentId).dir.totals;
-        up.nBytes += totals.nBytes;
-        up.nFiles += totals.nFiles;
-        up.nDirs += totals.nDirs + 1;
-        if (totals.nNewestMtimeNs)
-            up.nNewestMtimeNs =
-                std::max(up.nNewestMtimeNs.value_or(INT64_MIN), *totals.nNewestMtimeNs);
+        m_folders.at(*folder.dir.nParentId).dir.totals.AddFolder(totals);
     }
 }
 

@@ -16,6 +16,25 @@
 #include <algorithm>
 #include <unordered_set>
 
+void TreeTotals::AddFile(std::optional<int64_t> nSize, std::optional<int64_t> nMtimeNs) {
+    ++nFiles;
+    if (nSize && *nSize > 0)
+        nBytes += static_cast<ByteTotal>(*nSize);
+    KeepNewest(nMtimeNs);
+}
+
+void TreeTotals::AddFolder(const TreeTotals& below) {
+    nBytes += below.nBytes;
+    nFiles += below.nFiles;
+    nDirs += below.nDirs + 1;
+    KeepNewest(below.nNewestMtimeNs);
+}
+
+void TreeTotals::KeepNewest(std::optional<int64_t> nMtimeNs) {
+    if (nMtimeNs)
+        nNewestMtimeNs = std::max(nNewestMtimeNs.value_or(INT64_MIN), *nMtimeNs);
+}
+
 // The tree read from the folder tables: a block of directories at a time,
 // each kept in a node of its own, so what was given stays where it is.
 struct CatalogTree::Stored {
@@ -82,8 +101,7 @@ CatalogTree::CatalogTree(Database& database) : m_database(database) {
         totals.nBytes += (static_cast<ByteTotal>(rows.GetInt64(2)) << 32) +
                          static_cast<ByteTotal>(rows.GetInt64(3));
         if (!rows.IsNull(4))
-            totals.nNewestMtimeNs =
-                std::max(totals.nNewestMtimeNs.value_or(INT64_MIN), rows.GetInt64(4));
+            totals.KeepNewest(rows.GetInt64(4));
     }
     // Each directory's totals into its parent's, deepest first: the tree
     // order has every folder before those below it.
@@ -91,13 +109,7 @@ CatalogTree::CatalogTree(Database& database) : m_database(database) {
         const TreeDir& dir = m_dirs[*it];
         if (!dir.nParentId)
             continue;
-        TreeTotals& up = m_dirs[parents[*it]].totals;
-        up.nBytes += dir.totals.nBytes;
-        up.nFiles += dir.totals.nFiles;
-        up.nDirs += dir.totals.nDirs + 1;
-        if (dir.totals.nNewestMtimeNs)
-            up.nNewestMtimeNs =
-                std::max(up.nNewestMtimeNs.value_or(INT64_MIN), *dir.totals.nNewestMtimeNs);
+        m_dirs[parents[*it]].totals.AddFolder(dir.totals);
     }
 }
 

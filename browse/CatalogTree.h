@@ -24,6 +24,14 @@ struct TreeTotals {
     uint64_t nFiles = 0;
     uint64_t nDirs = 0;
     std::optional<int64_t> nNewestMtimeNs;
+
+    // Counts one file: its size when known and not negative, its time when
+    // known.
+    void AddFile(std::optional<int64_t> nSize, std::optional<int64_t> nMtimeNs);
+    // Counts a folder below, with everything it holds.
+    void AddFolder(const TreeTotals& below);
+    // Keeps nMtimeNs when it is newer than every time counted so far.
+    void KeepNewest(std::optional<int64_t> nMtimeNs);
 };
 
 // A directory of the tree: its row, its place, what lies below it.

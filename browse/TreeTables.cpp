@@ -298,12 +298,7 @@ void TreeTablesBuilder::AddFile(int64_t nFileId, std::optional<int64_t> nDirId,
         return;
     Rows::Dir& dir = rows.dirs[i];
     ++dir.nOwnFiles;
-    ++dir.totals.nFiles;
-    if (nSize && *nSize > 0)
-        dir.totals.nBytes += static_cast<ByteTotal>(*nSize);
-    if (nMtimeNs)
-        dir.totals.nNewestMtimeNs =
-            std::max(dir.totals.nNewestMtimeNs.value_or(INT64_MIN), *nMtimeNs);
+    dir.totals.AddFile(nSize, nMtimeNs);
     const uint32_t nModeValue = nMode.value_or(0);
     if (!rows.runs.empty() && rows.runs.back().nDir == i && rows.runs.back().nMode == nModeValue)
         ++rows.runs.back().nCount;
@@ -339,14 +334,7 @@ void TreeTablesBuilder::Write(Database& database) {
         const size_t nUp = parents[*it];
         if (nUp == kNoParent)
             continue;
-        const TreeTotals& below = dirs[*it].totals;
-        TreeTotals& up = dirs[nUp].totals;
-        up.nBytes += below.nBytes;
-        up.nFiles += below.nFiles;
-        up.nDirs += below.nDirs + 1;
-        if (below.nNewestMtimeNs)
-            up.nNewestMtimeNs =
-                std::max(up.nNewestMtimeNs.value_or(INT64_MIN), *below.nNewestMtimeNs);
+        dirs[nUp].totals.AddFolder(dirs[*it].totals);
     }
     // The children of each directory, in id order, back to back.
     std::vector<size_t> childStart(dirs.size() + 1, 0), children(dirs.size());
