@@ -381,6 +381,31 @@ void MakeSearchTree(const std::string& strRoot, uint64_t nFiles) {
 // 250 000 empty members each, in folders of 100 ("photos_D/img_NNNNNNN.jpg"),
 // and a selective search for one member's name, against plocate on a
 // database of the same paths.
+// An mlocate database (mlocate.db(5)), which plocate-build reads: a header,
+// then each directory with its entries, each ended by EndDirectory.
+struct MlocateText {
+    std::string strOut;
+
+    explicit MlocateText(std::string_view root) {
+        strOut.append("\0mlocate", 8);
+        strOut.append("\0\0\0\0", 4); // no configuration block
+        strOut.append("\0\0\0\0", 4); // version 0, visibility off, padding
+        strOut.append(root);
+        strOut += '\0';
+    }
+    void Directory(std::string_view dir) {
+        strOut.append(16, '\0'); // time and padding
+        strOut.append(dir);
+        strOut += '\0';
+    }
+    void Entry(bool bDirectory, std::string_view name) {
+        strOut += bDirectory ? '\1' : '\0';
+        strOut.append(name);
+        strOut += '\0';
+    }
+    void EndDirectory() { strOut += '\2'; }
+};
+
 int BenchMemberSearch(const Workspace& work) {
     constexpr int kArchives = 4, kMembersEach = 250000, kPerFolder = 100;
     const std::string strTree = work.Folder("members");
@@ -413,36 +438,21 @@ int BenchMemberSearch(const Workspace& work) {
 
     // The same paths for plocate: each folder inside an archive as a
     // directory of its own, its members as its entries (mlocate.db(5)).
-    std::string strOut;
-    strOut.append("\0mlocate", 8);
-    strOut.append("\0\0\0\0", 4);
-    strOut.append("\0\0\0\0", 4);
-    strOut.append(strTree);
-    strOut += '\0';
-    auto directory = [&](const std::string& strDir) {
-        strOut.append(16, '\0');
-        strOut.append(strDir);
-        strOut += '\0';
-    };
-    auto entry = [&](char cType, const std::string& strName) {
-        strOut += cType;
-        strOut.append(strName);
-        strOut += '\0';
-    };
-    directory(strTree);
+    MlocateText db(strTree);
+    db.Directory(strTree);
     for (int a = 0; a < kArchives; ++a)
-        entry(0, "backup_" + std::to_string(a) + ".zip");
-    strOut += '\2';
+        db.Entry(false, "backup_" + std::to_string(a) + ".zip");
+    db.EndDirectory();
     char szName[32];
     for (int a = 0; a < kArchives; ++a) {
         const std::string strZip = strTree + "/backup_" + std::to_string(a) + ".zip";
         for (int i = a * kMembersEach; i < (a + 1) * kMembersEach; i += kPerFolder) {
-            directory(strZip + "//photos_" + std::to_string(i / kPerFolder));
+            db.Directory(strZip + "//photos_" + std::to_string(i / kPerFolder));
             for (int k = i; k < i + kPerFolder; ++k) {
                 std::snprintf(szName, sizeof szName, "img_%07d.jpg", k);
-                entry(0, szName);
+                db.Entry(false, szName);
             }
-            strOut += '\2';
+            db.EndDirectory();
         }
     }
     const std::string strMlocate = work.Path("members-mlocate.db");
@@ -451,7 +461,7 @@ int BenchMemberSearch(const Workspace& work) {
         FILE* pFile = std::fopen(strMlocate.c_str(), "wb");
         if (!pFile)
             Die("cannot write " + strMlocate);
-        std::fwrite(strOut.data(), 1, strOut.size(), pFile);
+        std::fwrite(db.strOut.data(), 1, db.strOut.size(), pFile);
         std::fclose(pFile);
     }
     if (RunCommand({"plocate-build", strMlocate, strPlocate}).nExit != 0)
@@ -829,48 +839,32 @@ void MakeIndexCatalog(const std::string& strPath, const IndexTree& tree) {
     });
 }
 
-// The same paths as an mlocate database, which plocate-build reads: a
-// header, then each directory with its entries (mlocate.db(5)).
+// The same paths as an mlocate database, which plocate-build reads.
 void WriteMlocateDb(const std::string& strPath, const IndexTree& tree) {
-    std::string strOut;
-    strOut.append("\0mlocate", 8);
-    strOut.append("\0\0\0\0", 4); // no configuration block
-    strOut.append("\0\0\0\0", 4); // version 0, visibility off, padding
-    strOut.append(IndexTree::kRoot);
-    strOut += '\0';
-    auto directory = [&](const std::string& strDir) {
-        strOut.append(16, '\0'); // time and padding
-        strOut.append(strDir);
-        strOut += '\0';
-    };
-    auto entry = [&](char cType, const std::string& strName) {
-        strOut += cType;
-        strOut.append(strName);
-        strOut += '\0';
-    };
-    directory(IndexTree::kRoot);
+    MlocateText db(IndexTree::kRoot);
+    db.Directory(IndexTree::kRoot);
     for (uint64_t a = 0; a < tree.Areas(); ++a)
-        entry(1, "area_" + std::to_string(a));
-    strOut += '\2';
+        db.Entry(true, "area_" + std::to_string(a));
+    db.EndDirectory();
     FILE* pFile = std::fopen(strPath.c_str(), "wb");
     if (!pFile)
         Die("cannot write " + strPath);
     for (uint64_t a = 0; a < tree.Areas(); ++a) {
-        directory(tree.AreaPath(a));
+        db.Directory(tree.AreaPath(a));
         const uint64_t nEnd = std::min(tree.Folders(), a * 1000 + 1000);
         for (uint64_t d = a * 1000; d < nEnd; ++d) {
             const std::string strFolder = tree.FolderPath(d);
-            entry(1, strFolder.substr(strFolder.rfind('/') + 1));
+            db.Entry(true, std::string_view(strFolder).substr(strFolder.rfind('/') + 1));
         }
-        strOut += '\2';
+        db.EndDirectory();
         for (uint64_t d = a * 1000; d < nEnd; ++d) {
-            directory(tree.FolderPath(d));
+            db.Directory(tree.FolderPath(d));
             for (uint64_t i = d * 20; i < std::min(tree.nFiles, d * 20 + 20); ++i)
-                entry(0, tree.FileName(i));
-            strOut += '\2';
+                db.Entry(false, tree.FileName(i));
+            db.EndDirectory();
         }
-        std::fwrite(strOut.data(), 1, strOut.size(), pFile);
-        strOut.clear();
+        std::fwrite(db.strOut.data(), 1, db.strOut.size(), pFile);
+        db.strOut.clear();
     }
     std::fclose(pFile);
 }

@@ -44,14 +44,6 @@ int64_t MembersIn(const std::string& strCatalog) {
     }
 }
 
-std::string InfoValue(const std::string& strInfo, const std::string& strKey) {
-    const size_t nPos = strInfo.find("\n" + strKey + ": ");
-    if (nPos == std::string::npos)
-        return "<missing>";
-    const size_t nBegin = nPos + strKey.size() + 3;
-    return strInfo.substr(nBegin, strInfo.find('\n', nBegin) - nBegin);
-}
-
 } // namespace
 
 // The walk of a small tree ends long before its archives are read: a stop

@@ -148,6 +148,14 @@ int64_t QueryNumber(const std::string& strCatalog, const std::string& strSql) {
     return rows.GetInt64(0);
 }
 
+std::string InfoValue(const std::string& strInfo, const std::string& strKey) {
+    const size_t nPos = strInfo.find("\n" + strKey + ": ");
+    if (nPos == std::string::npos)
+        return "<missing>";
+    const size_t nBegin = nPos + strKey.size() + 3;
+    return strInfo.substr(nBegin, strInfo.find('\n', nBegin) - nBegin);
+}
+
 std::string HitNames(const std::string& strOut) {
     std::vector<std::string> found;
     for (size_t nPos = 0; nPos < strOut.size();) {

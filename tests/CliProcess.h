@@ -72,6 +72,10 @@ int64_t QueryNumber(const std::string& strCatalog, const std::string& strSql);
 // commas: "a.txt,b.txt".
 std::string HitNames(const std::string& strOut);
 
+// The value `kestrel-cli info` printed for strKey ("Complete" of
+// "Complete: yes"), or "<missing>".
+std::string InfoValue(const std::string& strInfo, const std::string& strKey);
+
 // Runs strProgram with python3, as another program reading or editing the
 // catalogs, with args as its arguments; the program is written to a file in
 // tree. nExit is its exit status (-1 when it did not run), strOut what it

@@ -43,14 +43,6 @@ CatalogRows RowsOf(const std::string& strCatalog) {
     return rows;
 }
 
-std::string InfoValue(const std::string& strInfo, const std::string& strKey) {
-    const size_t nPos = strInfo.find("\n" + strKey + ": ");
-    if (nPos == std::string::npos)
-        return "<missing>";
-    const size_t nBegin = nPos + strKey.size() + 3;
-    return strInfo.substr(nBegin, strInfo.find('\n', nBegin) - nBegin);
-}
-
 void KeepTimeOf(const std::string& strPath, const timespec& mtime) {
     const timespec times[2] = {{0, UTIME_OMIT}, mtime};
     ::utimensat(AT_FDCWD, strPath.c_str(), times, 0);

@@ -48,6 +48,25 @@ protected:
         Settle();
     }
 
+    // Compare with... on strEntry, strOther chosen in the dialog it asks with.
+    void CompareWith(const std::string& strEntry, const char* pszOther) {
+        WhenModalShows([&](QWidget& dialog) {
+            auto* pCombo = dialog.findChild<QComboBox*>();
+            ASSERT_NE(pCombo, nullptr);
+            ChooseInCombo(*pCombo, pCombo->findText(pszOther));
+            PressKey(Qt::Key_Return);
+        });
+        EntryMenu(RowOfEntry(strEntry), "Compare with...");
+    }
+
+    // Each row of the Result page as its path and catalog: "/d/a.txt Disk".
+    std::vector<std::string> PathsAndCatalogs() {
+        std::vector<std::string> rows;
+        for (size_t i = 0; i < ResultColumn(0).size(); ++i)
+            rows.push_back(ResultColumn(0)[i] + " " + ResultColumn(3)[i]);
+        return rows;
+    }
+
     int RowOfEntry(const std::string& strEntry) {
         const std::vector<std::string> entries = ListedEntries();
         return static_cast<int>(std::find(entries.begin(), entries.end(), strEntry) -
@@ -108,17 +127,9 @@ TEST_F(ContextMenuTest, ACatalogEntryIsUpdatedShownComparedAndSearchedForDuplica
 
     // Compare with... asks for the second catalog; the Result page shows the
     // files that differ, with the catalog each row comes from.
-    WhenModalShows([&](QWidget& dialog) {
-        auto* pCombo = dialog.findChild<QComboBox*>();
-        ASSERT_NE(pCombo, nullptr);
-        ChooseInCombo(*pCombo, pCombo->findText("Backup"));
-        PressKey(Qt::Key_Return);
-    });
-    EntryMenu(RowOfEntry("Disk"), "Compare with...");
+    CompareWith("Disk", "Backup");
     EXPECT_EQ(CurrentTab(), 1);
-    std::vector<std::string> rows;
-    for (size_t i = 0; i < ResultColumn(0).size(); ++i)
-        rows.push_back(ResultColumn(0)[i] + " " + ResultColumn(3)[i]);
+    std::vector<std::string> rows = PathsAndCatalogs();
     std::sort(rows.begin(), rows.end());
     EXPECT_EQ(rows, (std::vector<std::string>{m_tree.Path("backup/report.txt") + " Backup",
                                               m_tree.Path("disk/docs") + "/ Disk",
@@ -171,22 +182,14 @@ TEST_F(ContextMenuTest, FindDuplicatesAndCompareWithListMembersOfArchivesByTheir
 
     // The rows of what differs, each member by its full path on its side.
     ClickTab(0);
-    WhenModalShows([&](QWidget& dialog) {
-        auto* pCombo = dialog.findChild<QComboBox*>();
-        ASSERT_NE(pCombo, nullptr);
-        ChooseInCombo(*pCombo, pCombo->findText("Backup"));
-        PressKey(Qt::Key_Return);
-    });
-    EntryMenu(RowOfEntry("Disk"), "Compare with...");
+    CompareWith("Disk", "Backup");
     ASSERT_EQ(CurrentTab(), 1);
-    std::vector<std::string> rows;
-    for (size_t i = 0; i < ResultColumn(0).size(); ++i)
-        rows.push_back(ResultColumn(0)[i] + " " + ResultColumn(3)[i]);
-    EXPECT_EQ(rows, (std::vector<std::string>{
-                        m_tree.Path("disk/pack.zip") + " Disk",
-                        m_tree.Path("backup/pack.zip") + " Backup",
-                        m_tree.Path("disk/pack.zip//saved/report.txt") + " Disk",
-                        m_tree.Path("backup/pack.zip//saved/report.txt") + " Backup"}));
+    EXPECT_EQ(
+        PathsAndCatalogs(),
+        (std::vector<std::string>{m_tree.Path("disk/pack.zip") + " Disk",
+                                  m_tree.Path("backup/pack.zip") + " Backup",
+                                  m_tree.Path("disk/pack.zip//saved/report.txt") + " Disk",
+                                  m_tree.Path("backup/pack.zip//saved/report.txt") + " Backup"}));
     EXPECT_TRUE(TakeMessages().empty());
 }
 
