@@ -358,7 +358,7 @@ TEST_F(ContextMenuTest, ACatalogListedFromElsewhereLeavesTheListAndItsFileStays)
     // A catalog of the data folder is there because its file is: no such entry.
     QStringList items;
     WhenShows(
-        nullptr, [] { return qobject_cast<QMenu*>(QApplication::activePopupWidget()); },
+        nullptr, [] { return qobject_cast<QMenu*>(ShownPopup()); },
         [&items](QWidget* pMenu) {
             ASSERT_NE(pMenu, nullptr);
             for (const QAction* pAction : pMenu->actions())

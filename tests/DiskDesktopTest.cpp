@@ -57,7 +57,7 @@ protected:
             return {};
         bool bChosen = false;
         WhenShows(
-            nullptr, [] { return QApplication::activePopupWidget(); },
+            nullptr, [] { return ShownPopup(); },
             [&bChosen](QWidget* pMenu) {
                 bChosen = true;
                 if (!pMenu)

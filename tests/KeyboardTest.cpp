@@ -28,7 +28,7 @@ protected:
         const QRect row = view.visualRect(view.model()->index(nRow, 0));
         const QRect rowOnScreen(view.viewport()->mapToGlobal(row.topLeft()), row.size());
         WhenShows(
-            nullptr, [] { return qobject_cast<QMenu*>(QApplication::activePopupWidget()); },
+            nullptr, [] { return qobject_cast<QMenu*>(ShownPopup()); },
             [rowOnScreen](QWidget* pMenu) {
                 if (pMenu) {
                     EXPECT_GE(pMenu->geometry().top(), rowOnScreen.top() - 1);

@@ -19,6 +19,7 @@
 #include <QTextDocumentFragment>
 #include <QTimer>
 #include <QToolTip>
+#include <QWindow>
 #include <gtest/gtest.h>
 
 namespace {
@@ -74,9 +75,17 @@ void WhenShows(QObject* pOwner, std::function<QWidget*()> fnFind,
     pPoll->start(5);
 }
 
+QWidget* ShownPopup() {
+    QWidget* pPopup = QApplication::activePopupWidget();
+    if (!pPopup || !pPopup->windowHandle() ||
+        QGuiApplication::focusWindow() != pPopup->windowHandle())
+        return nullptr;
+    return pPopup;
+}
+
 void WhenMenuShowsChoose(const QString& strText) {
     WhenShows(
-        nullptr, [] { return qobject_cast<QMenu*>(QApplication::activePopupWidget()); },
+        nullptr, [] { return qobject_cast<QMenu*>(ShownPopup()); },
         [strText](QWidget* pShown) {
             auto* pMenu = static_cast<QMenu*>(pShown);
             if (!pMenu) {
@@ -240,7 +249,7 @@ void TypeInto(QLineEdit& field, const QString& strText) {
 
 void ChooseInCombo(QComboBox& combo, int nIndex) {
     ClickWidget(combo);
-    if (!QApplication::activePopupWidget()) {
+    if (!QTest::qWaitFor([] { return ShownPopup() != nullptr; }, 2000)) {
         ADD_FAILURE() << "a click did not open the list of " << combo.objectName().toStdString();
         return;
     }

@@ -60,6 +60,13 @@ void RightClickAt(QWidget& widget, QPoint pt);
 // A test failure when no menu opens or it has no such entry.
 void WhenMenuShowsChoose(const QString& strText);
 
+// The open menu or drop-down list once it is up: the window system has made
+// its window the one with the focus, as a person sees it come up before
+// clicking in it. Until then a click or close could come before the
+// activation, which would then go to a popup already gone and leave no
+// window active. Null while none is up.
+QWidget* ShownPopup();
+
 // For what a click opens and runs modally: polls every 5 ms until fnFind
 // gives a widget, then runs fnAct on it; after 5 s without one, fnAct gets
 // nullptr (it reports the failure). The polling ends with pOwner, if given.
