@@ -129,8 +129,10 @@ std::string OpenWithDesktop(const std::string& strPath) {
     return {};
 }
 
-std::string OpenFailureText(const std::string& strPath, const std::string& strReason) {
-    return "Can't open selected file or directory '" + strPath + "': " + strReason;
+void OpenOrWarn(QWidget* pOwner, const std::string& strPath) {
+    if (const std::string strReason = OpenWithDesktop(strPath); !strReason.empty())
+        ShowMessage(pOwner, "Can't open selected file or directory '" + strPath + "': " + strReason,
+                    "Warning", MessageIcon::Warning);
 }
 
 void ReportError(QWidget* pOwner, const std::string& strText) {

@@ -66,8 +66,9 @@ QString LocalTimeText(const std::string& strTime);
 // handed over. The path's bytes are passed on exactly.
 std::string OpenWithDesktop(const std::string& strPath);
 
-// The warning of an open that failed: what could not be opened, and why.
-std::string OpenFailureText(const std::string& strPath, const std::string& strReason);
+// Opens a file or folder as OpenWithDesktop does; when that cannot be done,
+// warns (owned by pOwner) with what could not be opened and why.
+void OpenOrWarn(QWidget* pOwner, const std::string& strPath);
 
 // Runs a command handler; an engine error (or any other exception) it raises
 // ends the command and is shown with its text in a critical message box.

@@ -26,8 +26,9 @@ public:
     int AppendColumn(std::string strHeading);
     // Removes the columns from nFirst on (the rows keep their texts for them).
     void RemoveColumnsFrom(int nFirst);
-    // Rows whose text in nColumn is an even number get the alternate
-    // background, so that rows numbered in groups show as bands; -1: none.
+    // Rows whose text in nColumn is an even number get a shade of the
+    // list's background, so that rows numbered in groups show as bands;
+    // -1: none.
     void SetBandColumn(int nColumn);
 
     // Appends a row; returns its index. Rows appended while deferred are

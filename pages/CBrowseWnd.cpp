@@ -810,8 +810,7 @@ void CBrowseWnd::OpenRow(int nRow) {
                     "Warning", MessageIcon::Warning);
     } else if (const std::optional<std::string> path =
                    FileOnDisk(this, m_strEntry, PathOfRow(row), "Warning")) {
-        if (const std::string strReason = OpenWithDesktop(*path); !strReason.empty())
-            ShowMessage(this, OpenFailureText(*path, strReason), "Warning", MessageIcon::Warning);
+        OpenOrWarn(this, *path);
     }
 }
 
@@ -848,12 +847,9 @@ void CBrowseWnd::ShowMenu(QPoint pt) {
     if (pChosen == pOpen) {
         RunCommand(this, [this, nRow = index.row()] { OpenRow(nRow); });
     } else if (pChosen == pOpenFolder) {
-        const std::optional<std::string> path = FileOnDisk(this, m_strEntry, strPath, "Warning");
-        const std::string strFolder = path ? SplitFolderAndName(*path).first : std::string();
-        if (const std::string strReason = path ? OpenWithDesktop(strFolder) : std::string();
-            !strReason.empty())
-            ShowMessage(this, OpenFailureText(strFolder, strReason), "Warning",
-                        MessageIcon::Warning);
+        if (const std::optional<std::string> path =
+                FileOnDisk(this, m_strEntry, strPath, "Warning"))
+            OpenOrWarn(this, SplitFolderAndName(*path).first);
     } else if (pChosen == pCopy) {
         std::string strPaths;
         for (const QModelIndex& selected : m_list->selectionModel()->selectedRows())

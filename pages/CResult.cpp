@@ -134,11 +134,10 @@ QString CResult::ProposedExportName() const {
 }
 
 void CResult::OnShowWindow(bool bShow) {
-    if (!bShow) {
-        if (g_pMainMenu)
-            g_pMainMenu->EnableMenuItem(ID_RESULT_CHECK, false);
+    if (g_pMainMenu)
+        g_pMainMenu->EnableMenuItem(ID_RESULT_CHECK, bShow);
+    if (!bShow)
         return;
-    }
     // A hand-over whose query never opened is dropped; the rows stay.
     if (SearchHitsPending()) {
         // A new search is read from its first row and column, wherever the
@@ -169,14 +168,10 @@ void CResult::OnShowWindow(bool bShow) {
         // The keyboard goes on where the hits are: Enter opens the first.
         if (bNewSearch && m_list->GetItemCount() > 0)
             m_list->setCurrentIndex(m_list->model()->index(0, 0));
-        if (g_pMainMenu)
-            g_pMainMenu->EnableMenuItem(ID_RESULT_CHECK, true);
         m_list->setFocus();
         return;
     }
     g_nResultAction = 0;
-    if (g_pMainMenu)
-        g_pMainMenu->EnableMenuItem(ID_RESULT_CHECK, true);
     setFocus();
 }
 
@@ -217,10 +212,8 @@ void CResult::OnDblclkResultList() {
         return;
     const std::optional<std::string> path = FileOnDisk(
         this, m_list->GetItemText(nRow, 3), FileOfRow(m_list->GetItemText(nRow, 0)), "Warning");
-    if (!path)
-        return;
-    if (const std::string strReason = OpenWithDesktop(*path); !strReason.empty())
-        ShowMessage(this, OpenFailureText(*path, strReason), "Warning", MessageIcon::Warning);
+    if (path)
+        OpenOrWarn(this, *path);
 }
 
 void CResult::ShowRows(const std::vector<ResultRow>& rows, const std::string& strAnswerHeading,
@@ -293,11 +286,8 @@ void CResult::OnOpenContainingFolder(int nRow) {
     const std::optional<std::string> path = FileOnDisk(
         this, m_list->GetItemText(nRow, 3), FileOfRow(m_list->GetItemText(nRow, 0)), "Warning");
     // A hit in the root (or a path without a folder) has the root as its folder.
-    if (!path)
-        return;
-    const std::string strFolder = SplitFolderAndName(*path).first;
-    if (const std::string strReason = OpenWithDesktop(strFolder); !strReason.empty())
-        ShowMessage(this, OpenFailureText(strFolder, strReason), "Warning", MessageIcon::Warning);
+    if (path)
+        OpenOrWarn(this, SplitFolderAndName(*path).first);
 }
 
 void CResult::OnShowInCatalog(int nRow) {

@@ -151,10 +151,7 @@ void BuildCatalog(Database& database, ScanJob& job, bool& bCreated) {
     ScanDirectory(database, job, job.strStartDir, nStartId);
 }
 
-} // namespace
-
-namespace {
-
+// "1 archive", "2 archives".
 std::string Counted(uint64_t n, const char* pszOne, const char* pszMany) {
     return std::to_string(n) + " " + (n == 1 ? pszOne : pszMany);
 }
